@@ -1,0 +1,336 @@
+#include "settings_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace {
+
+// A settings object on one INI file. A file that Qt cannot read or parse
+// reads as empty: the caller sees no keys rather than half-parsed garbage.
+class Ini
+{
+public:
+    explicit Ini(const QString &path) : settings_(path, QSettings::IniFormat) {}
+    bool readable() const { return settings_.status() == QSettings::NoError; }
+    QSettings &operator*() { return settings_; }
+    QSettings *operator->() { return &settings_; }
+
+private:
+    QSettings settings_;
+};
+
+bool readKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id, QVariant &out)
+{
+    const auto key = keys.find(id);
+    if (key == keys.end())
+        return false;
+    Ini ini(path);
+    if (!ini.readable())
+        return false;
+    ini->beginGroup(group);
+    const bool present = ini->contains(*key);
+    if (present)
+        out = ini->value(*key);
+    ini->endGroup();
+    return present;
+}
+
+void writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
+              const QVariant &value)
+{
+    const auto key = keys.find(id);
+    if (key == keys.end())
+        return;
+    Ini ini(path);
+    ini->beginGroup(group);
+    ini->setValue(*key, value);
+    ini->endGroup();
+}
+
+QMap<int, QVariant> readGroup(const QString &path, const QString &group, const QMap<int, QString> &keys)
+{
+    QMap<int, QVariant> result;
+    Ini ini(path);
+    if (!ini.readable())
+        return result;
+    ini->beginGroup(group);
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        if (ini->contains(it.value()))
+            result.insert(it.key(), ini->value(it.value()));
+    }
+    ini->endGroup();
+    return result;
+}
+
+double toNumber(const QVariant &value)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok && qIsFinite(number) ? number : 0.0;
+}
+
+CalibrationRecord readCalibration(QSettings &settings)
+{
+    CalibrationRecord record;
+    record.name = settings.value(QStringLiteral("name")).toString();
+    record.length = toNumber(settings.value(QStringLiteral("length")));
+    record.unit = settings.value(QStringLiteral("unit")).toString();
+    record.real = toNumber(settings.value(QStringLiteral("real")));
+    return record;
+}
+
+void writeCalibration(QSettings &settings, const CalibrationRecord &record)
+{
+    settings.setValue(QStringLiteral("name"), record.name);
+    settings.setValue(QStringLiteral("length"), record.length);
+    settings.setValue(QStringLiteral("unit"), record.unit);
+    settings.setValue(QStringLiteral("real"), record.real);
+}
+
+const char *const kDrawKeyNames[kDrawPropertyCount] = {
+    "PointWidth", "PointColor", "Line_Width", "Line_Style", "Line_Color", "TextSize", "TextFont", "TextColor",
+    "Antialiasing", "QuickSavePath", "DrawCross_Width", "DrawCross_Style", "DrawCross_Color",
+    "DrawGridlines_Width", "DrawGridlines_Style", "DrawGridlines_Color", "DrawGridlines_HLines",
+    "DrawGridlines_VLines", "DrawMark_Width", "DrawMark_Style", "DrawMark_Color", "LText_Width", "LText_Font",
+    "LText_Color", "LLine_Width", "LLine_Style", "LLine_Color", "RingDistance1", "RingDistance2",
+    "LineDistance1", "LineDistance2", "FloatNum", "SaveType", "PrefixData", "QuickSave", "PhotoFormat",
+    "Language", "SnapOpenImage", "SaveGraphics",
+};
+
+const QString kDrawGroup = QStringLiteral("draw");
+const QString kBaseGroup = QStringLiteral("base");
+const QString kSettingsGroup = QStringLiteral("settings");
+const QString kBurstGroup = QStringLiteral("burst_mode");
+const QString kKeyBindGroup = QStringLiteral("key_bind");
+const QString kCalibrateArray = QStringLiteral("calibrate");
+
+} // namespace
+
+QString imgFormatExtension(ImgFormat format)
+{
+    switch (format) {
+    case ImgFormat::Bmp: return QStringLiteral(".bmp");
+    case ImgFormat::Tiff: return QStringLiteral(".tiff");
+    case ImgFormat::Jpg: break;
+    }
+    return QStringLiteral(".jpg");
+}
+
+QString CalibrationRecord::displayText() const
+{
+    return name + QStringLiteral(", ") + QString::number(length, 'g', 6) + unit;
+}
+
+SettingsStore &SettingsStore::instance()
+{
+    static SettingsStore store;  // thread-safe first-use creation
+    return store;
+}
+
+SettingsStore::SettingsStore()
+{
+    setBaseFolderForTesting(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    baseKeys_ = {{0, QStringLiteral("UpgradeFilePath")}, {1, QStringLiteral("OpenedImgPath")}};
+    for (int id = 0; id < kDrawPropertyCount; ++id)
+        drawKeys_.insert(id, QString::fromLatin1(kDrawKeyNames[id]));
+    settingsKeys_ = {{0, QStringLiteral("Mode")}, {1, QStringLiteral("Index")}, {2, QStringLiteral("Unit")}};
+    burstModeKeys_ = {{0, QStringLiteral("Number")}, {1, QStringLiteral("Interval")}};
+    keyBindKeys_ = {{0, QStringLiteral("MouseWheel")}};
+}
+
+void SettingsStore::setBaseFolderForTesting(const QString &folder)
+{
+    configPath_ = folder + QStringLiteral("/config.ini");
+    calibrationPath_ = folder + QStringLiteral("/calibration.ini");
+    crossPath_ = folder + QStringLiteral("/cross.ini");
+}
+
+QString SettingsStore::drawKey(int id)
+{
+    return id >= 0 && id < kDrawPropertyCount ? QString::fromLatin1(kDrawKeyNames[id]) : QString();
+}
+
+QString SettingsStore::defaultPicturePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/")
+           + QCoreApplication::applicationName();
+}
+
+QMap<int, QVariant> SettingsStore::loadDraw() const
+{
+    QMap<int, QVariant> result = readGroup(configPath_, kDrawGroup, drawKeys_);
+    auto fill = [&result](int id, const QVariant &value) {
+        if (!result.contains(id))
+            result.insert(id, value);
+    };
+    fill(QuickSavePath, defaultPicturePath());
+    for (int id : {LineStyle, CrossStyle, GridlinesStyle, MarkStyle, LLineStyle, SaveType})
+        fill(id, 1);
+    fill(TextSize, 13);
+    fill(LTextWidth, 13);
+    for (int id : {LineWidth, CrossWidth, PointWidth})
+        fill(id, 1);
+    return result;
+}
+
+bool SettingsStore::drawValue(int id, QVariant &out) const
+{
+    return readKey(configPath_, kDrawGroup, drawKeys_, id, out);
+}
+
+void SettingsStore::setDrawValue(int id, const QVariant &value) const
+{
+    writeKey(configPath_, kDrawGroup, drawKeys_, id, value);
+}
+
+bool SettingsStore::baseValue(int id, QVariant &out) const
+{
+    return readKey(configPath_, kBaseGroup, baseKeys_, id, out);
+}
+
+void SettingsStore::setBaseValue(int id, const QVariant &value) const
+{
+    writeKey(configPath_, kBaseGroup, baseKeys_, id, value);
+}
+
+QString SettingsStore::openedImagePath() const
+{
+    QVariant value;
+    if (baseValue(1, value))
+        return value.toString();
+    return defaultPicturePath();
+}
+
+void SettingsStore::setOpenedImagePath(const QString &path) const
+{
+    setBaseValue(1, path);
+}
+
+bool SettingsStore::keyBindValue(int id, QVariant &out) const
+{
+    return readKey(configPath_, kKeyBindGroup, keyBindKeys_, id, out);
+}
+
+void SettingsStore::setKeyBindValue(int id, const QVariant &value) const
+{
+    writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value);
+}
+
+QMap<int, QVariant> SettingsStore::loadBurstMode() const
+{
+    return readGroup(configPath_, kBurstGroup, burstModeKeys_);
+}
+
+void SettingsStore::setBurstModeValue(int id, const QVariant &value) const
+{
+    writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value);
+}
+
+QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
+{
+    return readGroup(calibrationPath_, kSettingsGroup, settingsKeys_);
+}
+
+void SettingsStore::setCalibrationSetting(int id, const QVariant &value) const
+{
+    writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value);
+}
+
+QVariantMap SettingsStore::loadCommonTools() const
+{
+    Ini ini(configPath_);
+    if (!ini.readable())
+        return {};
+    ini->beginGroup(QStringLiteral("CommonTool"));
+    const QVariant value = ini->value(QStringLiteral("commontool"));
+    ini->endGroup();
+    return value.toMap();
+}
+
+void SettingsStore::saveCommonTools(const QVariantMap &tools) const
+{
+    Ini ini(configPath_);
+    ini->beginGroup(QStringLiteral("CommonTool"));
+    ini->setValue(QStringLiteral("commontool"), tools);
+    ini->endGroup();
+}
+
+bool SettingsStore::addCalibration(const CalibrationRecord &record) const
+{
+    Ini ini(calibrationPath_);
+    const int count = ini.readable() ? qMax(0, ini->beginReadArray(kCalibrateArray)) : 0;
+    if (ini.readable())
+        ini->endArray();
+    ini->beginWriteArray(kCalibrateArray);
+    ini->setArrayIndex(count);
+    writeCalibration(*ini, record);
+    ini->endArray();
+    return true;
+}
+
+QList<CalibrationRecord> SettingsStore::calibrations() const
+{
+    QList<CalibrationRecord> result;
+    Ini ini(calibrationPath_);
+    if (!ini.readable())
+        return result;
+    const int count = ini->beginReadArray(kCalibrateArray);
+    for (int i = 0; i < count; ++i) {
+        ini->setArrayIndex(i);
+        result.append(readCalibration(*ini));
+    }
+    ini->endArray();
+    return result;
+}
+
+bool SettingsStore::removeCalibration(const QString &text) const
+{
+    Ini ini(calibrationPath_);
+    if (!ini.readable())
+        return true;
+    QList<CalibrationRecord> kept;
+    const int count = ini->beginReadArray(kCalibrateArray);
+    for (int i = 0; i < count; ++i) {
+        ini->setArrayIndex(i);
+        const CalibrationRecord record = readCalibration(*ini);
+        if (record.displayText() != text)
+            kept.append(record);
+    }
+    ini->endArray();
+    ini->remove(kCalibrateArray);
+    ini->beginWriteArray(kCalibrateArray, kept.size());
+    for (int i = 0; i < kept.size(); ++i) {
+        ini->setArrayIndex(i);
+        writeCalibration(*ini, kept.at(i));
+    }
+    ini->endArray();
+    return true;
+}
+
+void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
+{
+    Ini ini(crossPath_);
+    ini->beginWriteArray(QStringLiteral("cross"), lines.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const CrossInfo &line = lines.at(i);
+        ini->setArrayIndex(i);
+        ini->setValue(QStringLiteral("direct"), line.direct);
+        ini->setValue(QStringLiteral("width"), line.width);
+        ini->setValue(QStringLiteral("color"), line.color);
+        ini->setValue(QStringLiteral("pos"), line.pos);
+        ini->setValue(QStringLiteral("lock"), line.lock);
+        ini->setValue(QStringLiteral("visible"), line.visible);
+    }
+    ini->endArray();
+}
+
+void registerSettingsMetaTypes()
+{
+    qRegisterMetaType<KeyFunction>("KeyFunction");
+    qRegisterMetaType<MyLanguage>("MyLanguage");
+    qRegisterMetaType<ImgFormat>("ImgFormat");
+}

@@ -1,0 +1,155 @@
+// The settings store: the one place that reads and writes the user's INI
+// files ("config.ini", "calibration.ini", "cross.ini" in the application-data
+// folder). Nothing is cached: every call opens the file, so a value written by
+// one caller is what the next caller reads.
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QMap>
+#include <QMetaType>
+#include <QPointF>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// Drawing, naming and photo properties; the id is also the key's place in
+// group "draw" of "config.ini".
+enum DrawProperty : int {
+    PointWidth = 0,
+    PointColor = 1,
+    LineWidth = 2,
+    LineStyle = 3,
+    LineColor = 4,
+    TextSize = 5,
+    TextFont = 6,
+    TextColor = 7,
+    Antialiasing = 8,
+    QuickSavePath = 9,
+    CrossWidth = 10,
+    CrossStyle = 11,
+    CrossColor = 12,
+    GridlinesWidth = 13,
+    GridlinesStyle = 14,
+    GridlinesColor = 15,
+    GridlinesHLines = 16,
+    GridlinesVLines = 17,
+    MarkWidth = 18,
+    MarkStyle = 19,
+    MarkColor = 20,
+    LTextWidth = 21,
+    LTextFont = 22,
+    LTextColor = 23,
+    LLineWidth = 24,
+    LLineStyle = 25,
+    LLineColor = 26,
+    RingDistance1 = 27,
+    RingDistance2 = 28,
+    LineDistance1 = 29,
+    LineDistance2 = 30,
+    FloatNum = 31,
+    SaveType = 32,
+    PrefixData = 33,
+    QuickSave = 34,
+    PhotoFormat = 35,
+    Language = 36,
+    SnapOpenImage = 37,
+    SaveGraphics = 38,
+};
+constexpr int kDrawPropertyCount = 39;
+
+// What the mouse wheel does over the live view.
+enum class KeyFunction : int { ZoomVideoWindow = 0, Focus = 1, Zoom = 2 };
+enum class MyLanguage : int { English = 0, Chinese = 1 };
+enum class ImgFormat : int { Jpg = 0, Bmp = 1, Tiff = 2 };
+// ".jpg", ".bmp" or ".tiff"; ".jpg" for anything else.
+QString imgFormatExtension(ImgFormat format);
+
+// One saved calibration.
+struct CalibrationRecord {
+    QString name;
+    double length = 0.0;  // the real length the user entered
+    QString unit;         // "um", "mm" or "mil"
+    double real = 0.0;    // micrometres per pixel
+
+    // "name, <length>unit" as the measuring panel lists it (length in Qt's
+    // general notation with 6 significant digits).
+    QString displayText() const;
+};
+
+// One overlay line of the live view (crosshair or grid line).
+struct CrossInfo {
+    int direct = 0;  // 1 vertical, 2 horizontal
+    int width = 1;
+    QColor color;
+    QPointF pos;
+    bool lock = false;
+    bool visible = true;
+};
+
+Q_DECLARE_METATYPE(KeyFunction)
+Q_DECLARE_METATYPE(MyLanguage)
+Q_DECLARE_METATYPE(ImgFormat)
+
+class SettingsStore
+{
+public:
+    static SettingsStore &instance();
+
+    QMap<int, QVariant> loadDraw() const;
+    bool drawValue(int id, QVariant &out) const;
+    void setDrawValue(int id, const QVariant &value) const;
+
+    bool baseValue(int id, QVariant &out) const;
+    void setBaseValue(int id, const QVariant &value) const;
+    QString openedImagePath() const;
+    void setOpenedImagePath(const QString &path) const;
+
+    bool keyBindValue(int id, QVariant &out) const;
+    void setKeyBindValue(int id, const QVariant &value) const;
+
+    QMap<int, QVariant> loadBurstMode() const;
+    void setBurstModeValue(int id, const QVariant &value) const;
+
+    QMap<int, QVariant> loadCalibrationSettings() const;
+    void setCalibrationSetting(int id, const QVariant &value) const;
+
+    QVariantMap loadCommonTools() const;
+    void saveCommonTools(const QVariantMap &tools) const;
+
+    bool addCalibration(const CalibrationRecord &record) const;
+    QList<CalibrationRecord> calibrations() const;
+    bool removeCalibration(const QString &text) const;
+
+    void saveCrossLines(const QList<CrossInfo> &lines) const;
+
+    QString configPath() const { return configPath_; }
+    QString calibrationPath() const { return calibrationPath_; }
+    QString crossPath() const { return crossPath_; }
+
+    // Pictures folder + "/" + the application's display name.
+    static QString defaultPicturePath();
+    // The INI key of a draw id, or an empty text for ids outside 0..38.
+    static QString drawKey(int id);
+
+    // Points the store at another folder. Only tests use this.
+    void setBaseFolderForTesting(const QString &folder);
+
+private:
+    SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    QString configPath_;
+    QString calibrationPath_;
+    QString crossPath_;
+    QMap<int, QString> baseKeys_;
+    QMap<int, QString> drawKeys_;
+    QMap<int, QString> settingsKeys_;
+    QMap<int, QString> burstModeKeys_;
+    QMap<int, QString> keyBindKeys_;
+};
+
+// Registers KeyFunction, MyLanguage and ImgFormat with Qt's meta-type system
+// under their own names.
+void registerSettingsMetaTypes();

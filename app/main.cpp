@@ -1,0 +1,41 @@
+#include "core.h"
+#include "video.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QStandardPaths>
+#include <QWidget>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+int main(int argc, char *argv[])
+{
+    auto *application = new QApplication(argc, argv);
+
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString logPath = base + QStringLiteral("/log/vorenta.log");
+    const QString dumpFolder = base + QStringLiteral("/dump");
+    qDebug() << "Current log path:" << logPath << ", dump path:" << dumpFolder;
+    setLogFilePath(logPath);
+
+    av_log_set_level(AV_LOG_INFO);
+    av_log_set_callback(ffmpegLogCallback);
+
+    CrashDumpHolder::instance().installCrashHandler(dumpFolder);
+
+    registerVideoFrameMetaType();
+    registerSettingsMetaTypes();
+
+    // Until the main window exists, an empty window shows that start-up worked.
+    auto *window = new QWidget;
+    window->setWindowTitle(QStringLiteral("5.1.0"));
+    window->resize(1280, 800);
+    window->show();
+    const int result = application->exec();
+
+    delete window;
+    delete application;
+    return result;
+}

@@ -1,0 +1,287 @@
+#include "settings_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+class Settings : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        store().setBaseFolderForTesting(dir.path());
+    }
+    static SettingsStore &store() { return SettingsStore::instance(); }
+    void writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(dir.path() + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    QString ini(const QString &name) const { return dir.path() + "/" + name; }
+    QTemporaryDir dir;
+};
+
+CalibrationRecord calibration(const QString &name, double length, const QString &unit, double real)
+{
+    CalibrationRecord record;
+    record.name = name;
+    record.length = length;
+    record.unit = unit;
+    record.real = real;
+    return record;
+}
+
+} // namespace
+
+TEST_F(Settings, MissingConfigGivesExactlyTheTwelveDefaults)
+{
+    const QMap<int, QVariant> draw = store().loadDraw();
+    EXPECT_EQ(draw.keys(), QList<int>({0, 2, 3, 5, 9, 10, 11, 14, 19, 21, 25, 32}));
+    EXPECT_EQ(draw[PointWidth].toInt(), 1);
+    EXPECT_EQ(draw[LineWidth].toInt(), 1);
+    EXPECT_EQ(draw[LineStyle].toInt(), 1);
+    EXPECT_EQ(draw[TextSize].toInt(), 13);
+    EXPECT_EQ(draw[LTextWidth].toInt(), 13);
+    EXPECT_EQ(draw[SaveType].toInt(), 1);
+    EXPECT_EQ(draw[QuickSavePath].toString(), SettingsStore::defaultPicturePath());
+    EXPECT_TRUE(draw[QuickSavePath].toString().endsWith("/" + QCoreApplication::applicationName()));
+}
+
+TEST_F(Settings, StoredValuesWinOverDefaultsAndComeBackAsText)
+{
+    store().setDrawValue(TextSize, 20);
+    store().setDrawValue(FloatNum, 3);
+    store().setDrawValue(LineColor, QColor(Qt::red));
+    const QMap<int, QVariant> draw = store().loadDraw();
+    EXPECT_EQ(draw[TextSize].toInt(), 20);
+    EXPECT_EQ(draw[FloatNum].toInt(), 3);
+    EXPECT_EQ(draw[LineColor].value<QColor>(), QColor(Qt::red));
+    EXPECT_EQ(draw.size(), 14);
+    // The file uses the draw table's key names.
+    QSettings raw(ini("config.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("draw/TextSize").toInt(), 20);
+    EXPECT_TRUE(raw.contains("draw/Line_Color"));
+}
+
+TEST_F(Settings, EveryDrawIdHasItsKey)
+{
+    EXPECT_EQ(SettingsStore::drawKey(0), "PointWidth");
+    EXPECT_EQ(SettingsStore::drawKey(10), "DrawCross_Width");
+    EXPECT_EQ(SettingsStore::drawKey(17), "DrawGridlines_VLines");
+    EXPECT_EQ(SettingsStore::drawKey(26), "LLine_Color");
+    EXPECT_EQ(SettingsStore::drawKey(38), "SaveGraphics");
+    EXPECT_TRUE(SettingsStore::drawKey(39).isEmpty());
+    EXPECT_TRUE(SettingsStore::drawKey(-1).isEmpty());
+    for (int id = 0; id < kDrawPropertyCount; ++id) {
+        store().setDrawValue(id, id * 10);
+        QVariant out;
+        ASSERT_TRUE(store().drawValue(id, out)) << id;
+        EXPECT_EQ(out.toInt(), id * 10) << id;
+    }
+}
+
+TEST_F(Settings, MissingKeyLeavesOutUntouched)
+{
+    QVariant out(42);
+    EXPECT_FALSE(store().drawValue(Language, out));
+    EXPECT_EQ(out.toInt(), 42);
+    EXPECT_FALSE(store().drawValue(99, out));
+    EXPECT_FALSE(store().baseValue(5, out));
+    EXPECT_FALSE(store().keyBindValue(0, out));
+    EXPECT_EQ(out.toInt(), 42);
+}
+
+TEST_F(Settings, IdsOutsideATableWriteNothing)
+{
+    store().setDrawValue(39, 1);
+    store().setDrawValue(-1, 1);
+    store().setBaseValue(2, "x");
+    store().setKeyBindValue(1, 2);
+    store().setBurstModeValue(2, 3);
+    store().setCalibrationSetting(3, 4);
+    EXPECT_FALSE(QFile::exists(ini("config.ini")) && QSettings(ini("config.ini"), QSettings::IniFormat).allKeys().size());
+    EXPECT_FALSE(QFile::exists(ini("calibration.ini"))
+                 && QSettings(ini("calibration.ini"), QSettings::IniFormat).allKeys().size());
+}
+
+TEST_F(Settings, OtherGroupsRoundTrip)
+{
+    store().setBaseValue(0, "/tmp/update.qpk");
+    store().setOpenedImagePath("/tmp/pictures");
+    store().setKeyBindValue(0, 2);
+    store().setBurstModeValue(0, 5);
+    store().setBurstModeValue(1, 30);
+    store().setCalibrationSetting(1, 2);
+    store().setCalibrationSetting(2, 1);
+    QVariant out;
+    ASSERT_TRUE(store().baseValue(0, out));
+    EXPECT_EQ(out.toString(), "/tmp/update.qpk");
+    EXPECT_EQ(store().openedImagePath(), "/tmp/pictures");
+    ASSERT_TRUE(store().keyBindValue(0, out));
+    EXPECT_EQ(out.toInt(), 2);
+    const auto burst = store().loadBurstMode();
+    EXPECT_EQ(burst.value(0).toInt(), 5);
+    EXPECT_EQ(burst.value(1).toInt(), 30);
+    const auto calibrationSettings = store().loadCalibrationSettings();
+    EXPECT_EQ(calibrationSettings.keys(), QList<int>({1, 2}));
+    QSettings raw(ini("config.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("burst_mode/Interval").toInt(), 30);
+    EXPECT_EQ(raw.value("key_bind/MouseWheel").toInt(), 2);
+    EXPECT_EQ(raw.value("base/OpenedImgPath").toString(), "/tmp/pictures");
+}
+
+TEST_F(Settings, OpenedImagePathDefaultsToThePicturesFolder)
+{
+    EXPECT_EQ(store().openedImagePath(), SettingsStore::defaultPicturePath());
+}
+
+TEST_F(Settings, CommonToolsRoundTripAsOneMap)
+{
+    EXPECT_TRUE(store().loadCommonTools().isEmpty());
+    QVariantMap tools{{"Line", true}, {"Cir", false}, {"count", 3}};
+    store().saveCommonTools(tools);
+    const QVariantMap back = store().loadCommonTools();
+    EXPECT_EQ(back.size(), 3);
+    EXPECT_TRUE(back.value("Line").toBool());
+    EXPECT_EQ(back.value("count").toInt(), 3);
+}
+
+TEST_F(Settings, CalibrationsAppendInQtArrayLayout)
+{
+    EXPECT_TRUE(store().addCalibration(calibration("ruler", 100, "um", 2.5)));
+    {
+        QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
+        EXPECT_EQ(raw.value("calibrate/size").toInt(), 1);
+        EXPECT_EQ(raw.value("calibrate/1/name").toString(), "ruler");
+    }
+    EXPECT_TRUE(store().addCalibration(calibration("grid", 0.5, "mm", 1.25)));
+    const auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[1].name, "grid");
+    EXPECT_DOUBLE_EQ(list[1].length, 0.5);
+    EXPECT_EQ(list[1].unit, "mm");
+    EXPECT_DOUBLE_EQ(list[1].real, 1.25);
+}
+
+TEST_F(Settings, DisplayTextUsesSixSignificantDigits)
+{
+    EXPECT_EQ(calibration("ruler", 100, "um", 1).displayText(), "ruler, 100um");
+    EXPECT_EQ(calibration("a", 0.5, "mm", 1).displayText(), "a, 0.5mm");
+    EXPECT_EQ(calibration("b", 2345678, "mil", 1).displayText(), "b, 2.34568e+06mil");
+}
+
+TEST_F(Settings, RemoveDropsEveryMatchAndRenumbers)
+{
+    store().addCalibration(calibration("ruler", 100, "um", 1));
+    store().addCalibration(calibration("keep", 3, "mm", 2));
+    store().addCalibration(calibration("ruler", 100, "um", 3));
+    store().addCalibration(calibration("ruler", 100.5, "um", 4));
+    EXPECT_TRUE(store().removeCalibration("ruler, 100um"));
+    const auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].name, "keep");
+    EXPECT_DOUBLE_EQ(list[1].length, 100.5);
+    QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("calibrate/size").toInt(), 2);
+    EXPECT_FALSE(raw.contains("calibrate/3/name"));
+
+    EXPECT_TRUE(store().removeCalibration("nothing, 1um"));
+    EXPECT_EQ(store().calibrations().size(), 2);
+}
+
+TEST_F(Settings, CalibrationNumbersThatAreNotNumbersReadAsZero)
+{
+    writeFile("calibration.ini", "[calibrate]\nsize=1\n1\\name=odd\n1\\length=abc\n1\\unit=um\n1\\real=nan\n");
+    const auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].name, "odd");
+    EXPECT_EQ(list[0].length, 0.0);
+    EXPECT_EQ(list[0].real, 0.0);
+}
+
+TEST_F(Settings, CrossLinesAreRewrittenWithTheirSize)
+{
+    CrossInfo line;
+    line.direct = 1;
+    line.width = 2;
+    line.color = Qt::green;
+    line.pos = QPointF(10.5, 20);
+    line.lock = true;
+    store().saveCrossLines({line, line, line});
+    store().saveCrossLines({line});
+    QSettings raw(ini("cross.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("cross/size").toInt(), 1);
+    EXPECT_EQ(raw.value("cross/1/pos").toPointF(), QPointF(10.5, 20));
+    EXPECT_EQ(raw.value("cross/1/color").value<QColor>(), QColor(Qt::green));
+    EXPECT_TRUE(raw.value("cross/1/lock").toBool());
+    store().saveCrossLines({});
+    QSettings again(ini("cross.ini"), QSettings::IniFormat);
+    EXPECT_EQ(again.value("cross/size").toInt(), 0);
+}
+
+TEST_F(Settings, GarbageFilesReadAsDefaults)
+{
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(char((i * 7919) & 0xff));
+    writeFile("config.ini", garbage);
+    writeFile("calibration.ini", garbage);
+    const auto draw = store().loadDraw();
+    EXPECT_EQ(draw.value(TextSize).toInt(), 13);
+    EXPECT_EQ(draw.value(LineWidth).toInt(), 1);
+    (void)store().calibrations();
+    (void)store().loadCommonTools();
+    (void)store().loadBurstMode();
+    // Writing over garbage works and the value is read back.
+    store().setDrawValue(FloatNum, 4);
+    QVariant out;
+    ASSERT_TRUE(store().drawValue(FloatNum, out));
+    EXPECT_EQ(out.toInt(), 4);
+}
+
+TEST_F(Settings, EmptyAndUnreadableFilesReadAsDefaults)
+{
+    writeFile("config.ini", "");
+    EXPECT_EQ(store().loadDraw().size(), 12);
+    store().setDrawValue(TextSize, 30);
+    if (::geteuid() != 0) {
+        QFile::setPermissions(ini("config.ini"), QFileDevice::Permissions());
+        EXPECT_EQ(store().loadDraw().value(TextSize).toInt(), 13);
+    }
+}
+
+TEST_F(Settings, ValuesOfTheWrongTypeDoNotCrash)
+{
+    writeFile("config.ini", "[CommonTool]\ncommontool=just text\n[draw]\nTextSize=@Variant(garbage)\nLine_Color=notacolor\n");
+    EXPECT_TRUE(store().loadCommonTools().isEmpty());
+    const auto draw = store().loadDraw();
+    EXPECT_EQ(draw.value(TextSize).toInt(), 0);  // unparsable: the caller's own fallback applies
+    EXPECT_FALSE(draw.value(LineColor).value<QColor>().isValid());
+}
+
+TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)
+{
+    store().setDrawValue(PrefixData, "sample");
+    QFile file(ini("config.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("PrefixData=sample"));
+}
+
+TEST(SettingsTypes, EnumerationsAreRegisteredByName)
+{
+    registerSettingsMetaTypes();
+    EXPECT_NE(QMetaType::type("KeyFunction"), 0);
+    EXPECT_NE(QMetaType::type("MyLanguage"), 0);
+    EXPECT_NE(QMetaType::type("ImgFormat"), 0);
+    EXPECT_EQ(imgFormatExtension(ImgFormat::Tiff), ".tiff");
+    EXPECT_EQ(imgFormatExtension(static_cast<ImgFormat>(9)), ".jpg");
+}

@@ -1,0 +1,42 @@
+// Test entry: a Qt application object (offscreen platform) around GoogleTest,
+// with the application-data and home folders pointed at a fresh temporary
+// folder so that no test touches the user's own settings.
+#include "test_support.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+QTemporaryDir *gHome = nullptr;
+}
+
+QString testHomeFolder()
+{
+    return gHome ? gHome->path() : QString();
+}
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    gHome = &home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
+    QDir().mkpath(home.path() + "/runtime");
+    QFile::setPermissions(home.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    const int result = RUN_ALL_TESTS();
+    gHome = nullptr;
+    return result;
+}
