@@ -1,0 +1,226 @@
+#include "label_format.h"
+
+#include "settings_store.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+const char *const kCollinearNote = QT_TRANSLATE_NOOP("GraphicsText", "Collinear points");
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+const char *const kTranslationContext = "GraphicsText";
+
+QString fixed(double value, int decimals)
+{
+    if (!std::isfinite(value))
+        return QStringLiteral("-");
+    return QString::number(value, 'f', decimals);
+}
+
+bool isLengthUnit(int unit)
+{
+    return unit == UnitPixels || unit == UnitMillimetres || unit == UnitMicrometres || unit == UnitMils;
+}
+
+}  // namespace
+
+QString unitText(int unit)
+{
+    switch (unit) {
+    case UnitPixels:
+        return QStringLiteral("pix");
+    case UnitMicrometres:
+        return QStringLiteral("um");
+    case UnitMillimetres:
+        return QStringLiteral("mm");
+    case UnitMils:
+        return QStringLiteral("mil");
+    default:
+        return QString();
+    }
+}
+
+double lengthToPixels(double length, int unit, double calibration, double scale)
+{
+    if (!std::isfinite(length) || !std::isfinite(calibration) || !std::isfinite(scale) || calibration <= 0.0
+        || scale <= 0.0)
+        return 0.0;
+    double pixels = 0.0;
+    switch (unit) {
+    case UnitMillimetres:
+        pixels = length * 1000.0 / scale / calibration;
+        break;
+    case UnitMicrometres:
+        pixels = length / scale / calibration;
+        break;
+    case UnitMils:
+        pixels = length * 25.4 / scale / calibration;
+        break;
+    default:
+        return 0.0;
+    }
+    return std::isfinite(pixels) ? pixels : 0.0;
+}
+
+QString translateLabelWords(const QString &text)
+{
+    static const char *const kWords[] = {"CLen", "Len", "Wid", "Hei", "Dis", "Area", "Radian", "R", "Angle"};
+    QString result = text;
+    for (const char *word : kWords) {
+        const QString source = QString::fromLatin1(word);
+        const QString translated = QCoreApplication::translate(kTranslationContext, word);
+        if (translated != source)
+            result.replace(source, translated, Qt::CaseSensitive);
+    }
+    return result;
+}
+
+QString formatLabelLine(const LabelEntry &entry, LabelFormatState &state, int decimals)
+{
+    decimals = qBound(0, decimals, kMaxDecimalPlaces);
+    const QString &format = entry.format;
+    QString line;
+    if (entry.note) {
+        line = QCoreApplication::translate(kTranslationContext, format.toUtf8().constData());
+    } else if (entry.radian) {
+        // Radians always with two decimals, whatever the decimal setting.
+        line = format.arg(fixed(entry.value / 180.0 * kPi, 2)).arg(QStringLiteral(" rad"));
+    } else if (state.unit == UnitDegrees) {
+        line = format.arg(fixed(entry.value, decimals)).arg(QStringLiteral("°"));
+    } else if (isLengthUnit(state.unit)) {
+        // Rectangle and circle bookkeeping entries show nothing; they make the
+        // area line use the sizes exactly as displayed.
+        if (format.contains(QLatin1String("Rect"))) {
+            state.areaMode = 1;
+            return QString();
+        }
+        if (format.contains(QLatin1String("Cir"))) {
+            state.areaMode = 2;
+            return QString();
+        }
+        const double c = state.calibration;
+        const double s = state.scale;
+        const double v = entry.value;
+        double converted = 0.0;
+        switch (state.unit) {
+        case UnitPixels:
+            converted = entry.area ? v * s * s : v * s;
+            break;
+        case UnitMicrometres:
+            converted = entry.area ? v * c * c * s * s : v * c * s;
+            break;
+        case UnitMillimetres:
+            converted = entry.area ? v * c * c * s * s / 1000000.0 : v * c * s / 1000.0;
+            break;
+        case UnitMils:
+            converted = entry.area ? v * c * c * s * s / 645.16 : v * c * s / 25.4;
+            break;
+        }
+        QString number = fixed(converted, decimals);
+        if (std::isfinite(converted)) {
+            const double shown = number.toDouble();
+            if (format.contains(QLatin1String("Wid")))
+                state.storedWidth = shown;
+            if (format.contains(QLatin1String("Hei")))
+                state.storedHeight = shown;
+            if (format.contains(QLatin1String("R")))
+                state.storedWidth = shown;
+        }
+        if (format.contains(QLatin1String("Area"))) {
+            if (state.areaMode == 1)
+                number = fixed(state.storedHeight * state.storedWidth, decimals);
+            else if (state.areaMode == 2)
+                number = fixed(state.storedWidth * state.storedWidth * kPi, decimals);
+        }
+        QString unit = unitText(state.unit);
+        if (entry.area)
+            unit += QStringLiteral("²");
+        line = format.arg(number).arg(unit);
+    } else {
+        return QString();
+    }
+    if (state.number != 0)
+        line = QStringLiteral("[") + QString::number(state.number) + QStringLiteral("] ") + line;
+    return translateLabelWords(line);
+}
+
+namespace DecimalPlaces {
+namespace {
+
+struct FileStamp {
+    bool exists = false;
+    qint64 size = 0;
+    qint64 inode = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const FileStamp &o) const
+    {
+        return exists == o.exists && size == o.size && inode == o.inode && modifiedNs == o.modifiedNs
+            && changedNs == o.changedNs;
+    }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp stamp;
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        stamp.exists = true;
+        stamp.size = info.st_size;
+        stamp.inode = static_cast<qint64>(info.st_ino);
+        stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    }
+#else
+    const QFileInfo info(path);
+    if (info.exists()) {
+        stamp.exists = true;
+        stamp.size = info.size();
+        stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    }
+#endif
+    return stamp;
+}
+
+int gDecimals = 0;
+bool gStampValid = false;
+FileStamp gStamp;
+QString gPath;
+
+}  // namespace
+
+int current()
+{
+    const QString path = SettingsStore::instance().configPath();
+    const FileStamp stamp = stampOf(path);
+    if (gStampValid && stamp == gStamp && path == gPath)
+        return gDecimals;
+    QVariant value;
+    if (SettingsStore::instance().drawValue(FloatNum, value)) {
+        bool ok = false;
+        const int decimals = value.toInt(&ok);
+        if (ok)
+            gDecimals = qBound(0, decimals, kMaxDecimalPlaces);
+    }
+    gStamp = stamp;
+    gPath = path;
+    gStampValid = true;
+    return gDecimals;
+}
+
+void invalidate()
+{
+    gStampValid = false;
+}
+
+}  // namespace DecimalPlaces

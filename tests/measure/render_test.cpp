@@ -1,0 +1,77 @@
+#include "measure_test_support.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool painted(const QImage &image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y)) > 0;
+}
+
+// A scene of 400 by 300 shown for a picture of 800 by 600 (scale 2).
+struct Render : ::testing::Test {
+    Render()
+    {
+        setDecimals(0);
+        scene.setSceneRect(0, 0, 400, 300);
+        scene.setViewScale(400, 800);
+        scene.applyScale();
+        scene.setDrawProperty(LineWidth, 3);
+        scene.setDrawProperty(LineColor, QColor(Qt::red));
+        scene.setDrawProperty(TextSize, 10);
+        image.fill(Qt::transparent);
+    }
+    MainScene scene;
+    QImage image{800, 600, QImage::Format_ARGB32};
+};
+
+}  // namespace
+
+TEST_F(Render, LinesAndLabelsAreScaledToThePicture)
+{
+    drawShape(scene, DrawType::Line, {{20, 100}, {200, 100}});
+    scene.renderShapes(&image);
+    // Pen width 3 becomes 6 around y = 200.
+    EXPECT_TRUE(painted(image, 200, 200));
+    EXPECT_TRUE(painted(image, 200, 202));
+    EXPECT_FALSE(painted(image, 200, 205));
+    EXPECT_EQ(qRed(image.pixel(200, 200)), 255);
+    // Nothing outside the line and its label.
+    EXPECT_FALSE(painted(image, 600, 500));
+}
+
+TEST_F(Render, MarksAndFreehandLinesAreNotPainted)
+{
+    drawShape(scene, DrawType::MarkRect, {{20, 20}, {200, 200}});
+    scene.renderShapes(&image);
+    for (int x = 0; x < 800; x += 7)
+        EXPECT_FALSE(painted(image, x, 40));
+}
+
+TEST_F(Render, RingInnerCirclesFollowTheScreenRule)
+{
+    scene.setCalibration(1.0);
+    scene.setUnit(UnitMicrometres);
+    scene.setDrawProperty(RingDistance1, 60.0);  // beyond the radius: no inner circle
+    scene.setDrawProperty(RingDistance2, 20.0);  // 10 scene units, 20 picture pixels inside
+    drawShape(scene, DrawType::Ring, {{250, 150}, {200, 200}, {150, 150}});
+    scene.renderShapes(&image);
+    // Outer circle: radius 50 scene units, 100 picture pixels about (400, 300).
+    EXPECT_TRUE(painted(image, 500, 300));
+    EXPECT_TRUE(painted(image, 480, 300));   // inner circle at radius 80
+    EXPECT_FALSE(painted(image, 490, 300));
+    EXPECT_FALSE(painted(image, 395, 300));  // no circle of negative radius near the centre
+    EXPECT_FALSE(painted(image, 420, 300));
+}
+
+TEST_F(Render, ArcIsPaintedAlongTheScreenArc)
+{
+    // Clockwise points on a circle of radius 50 about (200, 150).
+    drawShape(scene, DrawType::Arc, {{200, 100}, {235.355, 114.645}, {250, 150}});
+    scene.renderShapes(&image);
+    EXPECT_TRUE(painted(image, 470, 229));   // on the arc, scaled
+    EXPECT_FALSE(painted(image, 450, 250));  // no chord between the ends
+    EXPECT_FALSE(painted(image, 330, 300));  // the other side of the circle
+}

@@ -1,0 +1,103 @@
+#include "measure_test_support.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+TEST(StoredGraphics, ReadsValidElements)
+{
+    int skipped = -1;
+    const auto shapes = parseStoredGraphics(
+        R"([{"type":4,"point":[{"x":10,"y":20},{"x":110,"y":20}]},
+            {"type":20,"point":[{"x":1,"y":2},{"x":3}],"text":"hello"}])",
+        &skipped);
+    ASSERT_EQ(shapes.size(), 2);
+    EXPECT_EQ(skipped, 0);
+    EXPECT_EQ(shapes[0].type, DrawType::Line);
+    EXPECT_EQ(shapes[0].points, QVector<QPointF>({{10, 20}, {110, 20}}));
+    EXPECT_EQ(shapes[1].text, "hello");
+    EXPECT_EQ(shapes[1].points[1], QPointF(3, 0));  // a missing coordinate reads as 0
+}
+
+TEST(StoredGraphics, RejectsMalformedInput)
+{
+    EXPECT_TRUE(parseStoredGraphics("").isEmpty());
+    EXPECT_TRUE(parseStoredGraphics("not json").isEmpty());
+    EXPECT_TRUE(parseStoredGraphics(R"({"type":4})").isEmpty());
+    EXPECT_TRUE(parseStoredGraphics("[").isEmpty());
+    EXPECT_TRUE(parseStoredGraphics(QByteArray("[\0]", 3)).isEmpty());
+    int skipped = 0;
+    const auto shapes = parseStoredGraphics(R"([
+        1, "x", null, [],
+        {"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":18,"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":23,"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":24,"point":[{"x":1,"y":1},{"x":2,"y":2},{"x":3,"y":1}]},
+        {"type":4},
+        {"type":4,"point":[]},
+        {"type":4,"point":{"x":1}},
+        {"type":4,"point":[{"x":1,"y":1}]},
+        {"type":4,"point":[{"x":1,"y":1},5]},
+        {"type":4,"point":[{"x":"1","y":1},{"x":2,"y":2}]},
+        {"type":4,"point":[{"x":1e300,"y":1},{"x":2,"y":2}]},
+        {"type":4.5,"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":"4","point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":1e30,"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":17,"point":[{"x":1,"y":1},{"x":2,"y":2},{"x":3,"y":1}]},
+        {"type":19,"point":[{"x":1,"y":1},{"x":2,"y":2},{"x":3,"y":1},{"x":4,"y":4},{"x":5,"y":5}]},
+        {"type":10,"point":[{"x":1,"y":1},{"x":2,"y":2},{"x":3,"y":1}]},
+        {"type":20,"point":[{"x":1,"y":1},{"x":2,"y":2}],"text":7},
+        {"type":12,"point":[{"x":1,"y":1},{"x":2,"y":2}]}
+    ])", &skipped);
+    ASSERT_EQ(shapes.size(), 1);
+    EXPECT_EQ(shapes[0].type, DrawType::Rect);
+    EXPECT_EQ(skipped, 22);
+}
+
+TEST(StoredGraphics, RejectsNumbersBeyondDoubleRange)
+{
+    EXPECT_TRUE(parseStoredGraphics(R"([{"type":4,"point":[{"x":1e400,"y":1},{"x":2,"y":2}]}])").isEmpty());
+    EXPECT_TRUE(parseStoredGraphics(R"([{"type":4,"point":[{"x":-1e400,"y":1},{"x":2,"y":2}]}])").isEmpty());
+}
+
+TEST(StoredGraphics, CapsCounts)
+{
+    QByteArray many = "[";
+    for (int i = 0; i < stored_graphics::kMaxShapes + 5; ++i)
+        many += QByteArray(i ? "," : "") + R"({"type":4,"point":[{"x":1,"y":1},{"x":2,"y":2}]})";
+    many += "]";
+    int skipped = 0;
+    EXPECT_EQ(parseStoredGraphics(many, &skipped).size(), stored_graphics::kMaxShapes);
+    EXPECT_EQ(skipped, 5);
+
+    QByteArray longLine = R"([{"type":7,"point":[)";
+    for (int i = 0; i <= stored_graphics::kMaxPointsPerShape; ++i)
+        longLine += QByteArray(i ? "," : "") + R"({"x":1,"y":1})";
+    longLine += "]}]";
+    EXPECT_TRUE(parseStoredGraphics(longLine).isEmpty());
+}
+
+TEST(LoadShapes, RebuildsShapesAndKeepsTheMode)
+{
+    setDecimals(0);
+    MainScene scene;
+    scene.setSceneRect(0, 0, 400, 300);
+    scene.setDrawMode(DrawType::Cir);
+    QSignalSpy inserted(&scene, &MainScene::itemInsert);
+    scene.loadShapes("[]");
+    scene.loadShapes("garbage");
+    EXPECT_EQ(scene.shapes().size(), 0);
+    scene.loadShapes(R"([{"type":18,"point":[{"x":1,"y":1},{"x":2,"y":2}]},
+        {"type":4,"point":[{"x":10,"y":20},{"x":60,"y":20},{"x":110,"y":20}]},
+        {"type":20,"point":[{"x":10,"y":20},{"x":60,"y":70}],"text":"crack"},
+        {"type":14,"point":[{"x":110,"y":100},{"x":100,"y":110},{"x":90,"y":100}]},
+        {"type":23,"point":[{"x":1,"y":1},{"x":50,"y":1}]}])");
+    EXPECT_EQ(scene.drawMode(), DrawType::Cir);
+    ASSERT_EQ(scene.shapes().size(), 3);
+    EXPECT_EQ(inserted.count(), 3);
+    Base *line = scene.shapes()[0];
+    EXPECT_EQ(line->pointCount(), 2);
+    EXPECT_EQ(line->lastPointPos(), QPointF(110, 20));
+    EXPECT_EQ(line->labelText(), "Len = 100pix");
+    EXPECT_EQ(scene.shapes()[1]->labelText(), "crack");
+    EXPECT_TRUE(scene.shapes()[2]->labelText().startsWith("R = 10pix"));
+}
