@@ -1,0 +1,525 @@
+// H.264 encoder and MP4 recorder: encoder choice, queue and drain, recordings
+// read back with libavformat, killed and starved recordings, unwritable paths.
+#include "h264_encoder.h"
+#include "recording_support.h"
+#include "test_support.h"
+#include "video_recorder.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+VideoCodecSettings smallSettings(int fps = 30)
+{
+    return recordingCodecSettings(kWidth, kHeight, fps);
+}
+
+// Collects the encoder's packets; can hold the worker inside the callback.
+class PacketLog final : public EncodedImageCallback
+{
+public:
+    bool OnEncodedPacket(AVPacket *packet, int width, int height) override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        pts_.push_back(packet->pts);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !hold_; });
+        return width == kWidth && height == kHeight;
+    }
+    bool OnEncodedImage(const EncodedImage &) override { return false; }
+
+    void hold()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = true;
+        entered_ = false;
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = false;
+        changed_.notify_all();
+    }
+    bool waitEntered(int milliseconds)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return entered_; });
+    }
+    std::vector<int64_t> pts() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pts_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int64_t> pts_;
+    bool hold_ = false;
+    bool entered_ = false;
+};
+
+EncoderProbe probeOnly(std::initializer_list<const char *> passing, std::vector<std::string> *asked = nullptr)
+{
+    std::vector<std::string> names(passing.begin(), passing.end());
+    return [names, asked](const char *name) {
+        if (asked)
+            asked->push_back(name);
+        return std::find(names.begin(), names.end(), std::string(name)) != names.end();
+    };
+}
+
+// A recorder living on its own thread, as the capture thread keeps it.
+class RecorderOnThread
+{
+public:
+    RecorderOnThread()
+    {
+        recorder->moveToThread(&thread);
+        QObject::connect(recorder, &VideoRecorder::recordingFailed, recorder,
+                         [this](const QString &message) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             failures << message;
+                         },
+                         Qt::DirectConnection);
+        QObject::connect(recorder, &VideoRecorder::lackOfFreeSpace, recorder, [this] { ++lackSignals; },
+                         Qt::DirectConnection);
+        thread.start();
+    }
+    ~RecorderOnThread()
+    {
+        QMetaObject::invokeMethod(recorder, "deleteLater");
+        thread.quit();
+        thread.wait();
+    }
+    void start(const QString &path, const VideoCodecSettings &settings)
+    {
+        recorder->setSavePath(path);
+        recorder->initEncoder(settings);
+        QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
+    }
+    void stop() { QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection); }
+    void pause() { QMetaObject::invokeMethod(recorder, "pause", Qt::BlockingQueuedConnection); }
+    QStringList failureMessages()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return failures;
+    }
+
+    QThread thread;
+    VideoRecorder *recorder = new VideoRecorder;
+    std::mutex mutex;
+    QStringList failures;
+    std::atomic<int> lackSignals{0};
+};
+
+// Feeds `count` frames stamped `intervalUs` apart on a clock of our own,
+// pausing a little between them so that the encoder keeps up.
+int64_t feedFrames(VideoRecorder &recorder, int count, int64_t intervalUs, int64_t startUs = 1000000)
+{
+    for (int i = 0; i < count; ++i) {
+        recorder.encodeFrame(syntheticFrame(kWidth, kHeight, i), startUs + i * intervalUs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }
+    return startUs + count * intervalUs;
+}
+
+QString recordingPath(const QTemporaryDir &folder, const char *name = "20240102_030405_006.mp4")
+{
+    return folder.path() + "/" + name;
+}
+
+}  // namespace
+
+TEST(RecordingSettings, BitRateFollowsFrameRateWithoutTruncation)
+{
+    EXPECT_EQ(recordingCodecSettings(1920, 1080, 30).bit_rate, 15000000);
+    EXPECT_EQ(recordingCodecSettings(1920, 1080, 25).bit_rate, 12500000);
+    EXPECT_EQ(recordingCodecSettings(1920, 1080, 15).bit_rate, 7500000);
+    EXPECT_EQ(recordingCodecSettings(1920, 1080, 59).bit_rate, 29500000);
+    EXPECT_EQ(recordingCodecSettings(3840, 2160, 60).bit_rate, 120000000);
+    const VideoCodecSettings noRate = recordingCodecSettings(640, 480, 0);
+    EXPECT_EQ(noRate.fps, 30);
+    EXPECT_EQ(noRate.gop, 150);
+    EXPECT_GT(noRate.bit_rate, 0);
+}
+
+TEST(RecordingSettings, SizeChoosesQualityAndTextFormIsComplete)
+{
+    const VideoCodecSettings hd = recordingCodecSettings(1920, 1080, 30);
+    EXPECT_EQ(hd.qp, 27);
+    EXPECT_FLOAT_EQ(hd.crf, 25.0f);
+    EXPECT_EQ(hd.toString(), "Video Codec: width=1920, height=1080, fps=30, bit_rate=15000000, qp=27, qp_min=20, "
+                             "qp_max=40, crf=25, frame_drop=false, type=h264");
+    const VideoCodecSettings uhd = recordingCodecSettings(1920, 1081, 30);
+    EXPECT_EQ(uhd.qp, 32);
+    EXPECT_FLOAT_EQ(uhd.crf, 28.0f);
+    EXPECT_EQ(uhd.bit_rate, 60000000);
+}
+
+TEST(EncoderChoice, ProbesInOrderAndTakesTheFirstThatOpens)
+{
+    std::vector<std::string> asked;
+    EXPECT_EQ(chooseH264EncoderKind(probeOnly({"h264_nvenc", "h264_qsv", "libx264"}, &asked)), H264EncoderKind::Nvenc);
+    EXPECT_EQ(asked, std::vector<std::string>({"h264_nvenc"}));
+    asked.clear();
+    EXPECT_EQ(chooseH264EncoderKind(probeOnly({"h264_qsv", "libx264"}, &asked)), H264EncoderKind::QuickSync);
+    EXPECT_EQ(asked, std::vector<std::string>({"h264_nvenc", "h264_qsv"}));
+    asked.clear();
+    EXPECT_EQ(chooseH264EncoderKind(probeOnly({"libx264"}, &asked)), H264EncoderKind::X264);
+    EXPECT_EQ(asked, std::vector<std::string>({"h264_nvenc", "h264_qsv", "libx264"}));
+    EXPECT_EQ(chooseH264EncoderKind(probeOnly({})), H264EncoderKind::None);
+}
+
+TEST(EncoderChoice, RealProbeFallsThroughToAWorkingEncoder)
+{
+    // Hardware encoders fail their probe cleanly where there is no GPU; some encoder always opens.
+    EXPECT_FALSE(probeH264Encoder("no_such_encoder"));
+    H264Encoder encoder;
+    ASSERT_NE(encoder.kind(), H264EncoderKind::None);
+    EXPECT_TRUE(encoder.InitEncoder(smallSettings()));
+    ASSERT_NE(encoder.CodecContext(), nullptr);
+    EXPECT_EQ(encoder.CodecContext()->width, kWidth);
+    EXPECT_NE(encoder.CodecContext()->extradata_size, 0);  // SPS and PPS for the MP4 header
+}
+
+TEST(EncoderChoice, HardwareEncoderThatFailsToOpenFallsBackToLibx264)
+{
+    for (const char *hardware : {"h264_nvenc", "h264_qsv"}) {
+        SCOPED_TRACE(hardware);
+        H264Encoder encoder(probeOnly({hardware, "libx264"}));
+        EXPECT_EQ(encoder.kind(), std::string(hardware) == "h264_nvenc" ? H264EncoderKind::Nvenc
+                                                                          : H264EncoderKind::QuickSync);
+        if (encoder.InitEncoder(smallSettings()))
+            GTEST_SKIP() << hardware << " works on this machine";
+        EXPECT_EQ(encoder.CodecContext(), nullptr);
+        ASSERT_TRUE(encoder.EnableCompatibilityMode());
+        EXPECT_EQ(encoder.kind(), H264EncoderKind::X264);
+        EXPECT_TRUE(encoder.InitEncoder(smallSettings()));
+    }
+}
+
+TEST(EncoderChoice, NoEncoderFailsInitAndCompatibilityMode)
+{
+    H264Encoder encoder(probeOnly({}));
+    EXPECT_EQ(encoder.kind(), H264EncoderKind::None);
+    EXPECT_FALSE(encoder.InitEncoder(smallSettings()));
+    EXPECT_FALSE(encoder.EnableCompatibilityMode());
+    EXPECT_EQ(encoder.kind(), H264EncoderKind::None);
+    encoder.Start();  // nothing to start
+    encoder.Encode(syntheticFrame(kWidth, kHeight, 0), 0);
+    EXPECT_EQ(encoder.queuedFrameCount(), 0);
+}
+
+TEST(EncoderQueue, FramesOutsideStartAndStopAreIgnored)
+{
+    H264Encoder encoder(probeOnly({"libx264"}));
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    PacketLog log;
+    encoder.RegisterCallback(&log);
+    encoder.Encode(syntheticFrame(kWidth, kHeight, 0), 0);
+    EXPECT_EQ(encoder.queuedFrameCount(), 0);
+    encoder.Start();
+    encoder.Stop();
+    encoder.Encode(syntheticFrame(kWidth, kHeight, 1), 1000);
+    EXPECT_EQ(encoder.queuedFrameCount(), 0);
+    EXPECT_TRUE(log.pts().empty());
+}
+
+TEST(EncoderQueue, StopEncodesEveryQueuedFrameAndFlushes)
+{
+    H264Encoder encoder(probeOnly({"libx264"}));
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    PacketLog log;
+    encoder.RegisterCallback(&log);
+    encoder.Start();
+    for (int i = 0; i < 3; ++i)
+        encoder.Encode(syntheticFrame(kWidth, kHeight, i), i * 33333);
+    encoder.Stop();
+    EXPECT_EQ(log.pts().size(), 3u);
+    encoder.Stop();  // a second stop joins nothing
+}
+
+TEST(EncoderQueue, BusyWorkerKeepsTheSixNewestFramesAndStampsFromCaptureTime)
+{
+    H264Encoder encoder(probeOnly({"libx264"}));
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    PacketLog log;
+    encoder.RegisterCallback(&log);
+    encoder.Start();
+    log.hold();
+    // Feed until the first packet holds the worker inside the callback.
+    int fed = 0;
+    while (!log.waitEntered(20) && fed < 200) {
+        encoder.Encode(syntheticFrame(kWidth, kHeight, fed), int64_t(fed) * 100000);
+        ++fed;
+    }
+    ASSERT_LT(fed, 200) << "the encoder never produced a packet";
+    while (encoder.queuedFrameCount() > 0)  // the worker may still be taking frames
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+    const int burstStart = 1000;
+    for (int i = 0; i < 10; ++i)
+        encoder.Encode(syntheticFrame(kWidth, kHeight, burstStart + i), int64_t(burstStart + i) * 100000);
+    EXPECT_EQ(encoder.queuedFrameCount(), H264Encoder::kMaxQueuedFrames);
+    EXPECT_EQ(H264Encoder::droppedFrameCount() - droppedBefore, 4);
+    log.release();
+    encoder.Stop();
+
+    // Stamps on the 90 kHz clock from the capture times, starting at 0: the
+    // four dropped frames leave a gap instead of shifting the later ones.
+    const std::vector<int64_t> pts = log.pts();
+    ASSERT_EQ(int(pts.size()), fed + 6);
+    for (int i = 0; i < fed; ++i)
+        EXPECT_EQ(pts[size_t(i)], int64_t(i) * 9000);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(pts[size_t(fed + i)], int64_t(burstStart + 4 + i) * 9000);
+}
+
+TEST(Recorder, RecordingHasTheCapturedSizeFramesAndDuration)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    // A camera nominally at 30 fps that delivers 15: 45 frames cover 3 seconds.
+    fixture.start(path, smallSettings(30));
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+    feedFrames(*fixture.recorder, 45, 1000000 / 15);
+    fixture.stop();
+    const int fed = 45 - int(H264Encoder::droppedFrameCount() - droppedBefore);
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    EXPECT_TRUE(fixture.failureMessages().isEmpty()) << fixture.failureMessages().join("; ").toStdString();
+
+    const RecordingInfo info = readRecording(path);
+    ASSERT_TRUE(info.opened) << info.error.toStdString();
+    EXPECT_EQ(info.streams, 1);
+    EXPECT_TRUE(info.h264);
+    EXPECT_EQ(info.width, kWidth);
+    EXPECT_EQ(info.height, kHeight);
+    EXPECT_NEAR(info.packets, fed, 2);
+    EXPECT_NEAR(info.decodedFrames, fed, 2);
+    EXPECT_NEAR(info.durationSeconds, 3.0, 0.15);
+    // Finalised: a plain MP4 with its index before the media, no fragments left.
+    ASSERT_GE(info.topLevelBoxes.size(), 3);
+    EXPECT_LT(info.topLevelBoxes.indexOf("moov"), info.topLevelBoxes.indexOf("mdat"));
+    EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
+    EXPECT_FALSE(QFile::exists(path + ".finalising"));
+}
+
+TEST(Recorder, PauseThenStopStillFinalisesTheFile)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    const int64_t end = feedFrames(*fixture.recorder, 20, 33333);
+    fixture.pause();
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    feedFrames(*fixture.recorder, 10, 33333, end);  // ignored while paused
+    fixture.stop();
+    const RecordingInfo info = readRecording(path);
+    ASSERT_TRUE(info.opened);
+    EXPECT_NEAR(info.packets, 20, 2);
+    EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
+}
+
+TEST(Recorder, FramesOfAnotherSizeAreIgnored)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    for (int i = 0; i < 20; ++i) {
+        const bool other = i % 2 == 1;
+        fixture.recorder->encodeFrame(syntheticFrame(other ? 640 : kWidth, other ? 480 : kHeight, i), i * 33333);
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }
+    fixture.stop();
+    EXPECT_NEAR(readRecording(path).packets, 10, 1);
+}
+
+TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
+{
+    QTemporaryDir folder;
+    RecorderOnThread fixture;
+    fixture.recorder->setSavePath(recordingPath(folder));
+    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+
+    VideoCodecSettings mjpeg = smallSettings();
+    mjpeg.type = 2;
+    fixture.recorder->initEncoder(mjpeg);  // refused: only H.264
+    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+    EXPECT_FALSE(fixture.recorder->isRecording());
+
+    fixture.start(recordingPath(folder), smallSettings());
+    EXPECT_TRUE(fixture.recorder->isRecording());
+    fixture.start(recordingPath(folder, "other.mp4"), smallSettings());
+    EXPECT_TRUE(fixture.recorder->isRecording());
+    EXPECT_FALSE(QFile::exists(recordingPath(folder, "other.mp4")));
+    fixture.stop();
+    // The settings were used up by the recording: a further start opens nothing.
+    const QDateTime written = QFileInfo(recordingPath(folder)).lastModified();
+    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    EXPECT_EQ(QFileInfo(recordingPath(folder)).lastModified(), written);
+    EXPECT_TRUE(readRecording(recordingPath(folder)).opened);
+}
+
+TEST(Recorder, StopWhileTheCaptureThreadFeedsFramesIsSafe)
+{
+    QTemporaryDir folder;
+    RecorderOnThread fixture;
+    std::atomic<bool> feeding{true};
+    std::thread capture([&] {
+        int i = 0;
+        while (feeding) {
+            fixture.recorder->encodeFrame(syntheticFrame(kWidth, kHeight, i), captureClockMicroseconds());
+            ++i;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    for (int round = 0; round < 4; ++round) {
+        const QString path = recordingPath(folder, QString("round%1.mp4").arg(round).toUtf8().constData());
+        fixture.start(path, smallSettings());
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        fixture.stop();
+        EXPECT_TRUE(readRecording(path).opened) << round;
+    }
+    feeding = false;
+    capture.join();
+    EXPECT_TRUE(fixture.failureMessages().isEmpty());
+}
+
+TEST(RecorderFailure, NoUsableEncoderIsReportedAndCreatesNoFile)
+{
+    QTemporaryDir folder;
+    RecorderOnThread fixture;
+    fixture.recorder->setEncoderProbe(probeOnly({}));
+    fixture.start(recordingPath(folder), smallSettings());
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    EXPECT_EQ(fixture.failureMessages().size(), 1);
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+TEST(RecorderFailure, HardwareEncoderFailureFallsBackAndRecords)
+{
+    QTemporaryDir folder;
+    RecorderOnThread fixture;
+    fixture.recorder->setEncoderProbe(probeOnly({"h264_nvenc", "libx264"}));
+    fixture.start(recordingPath(folder), smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    if (fixture.recorder->encoderKind() == H264EncoderKind::Nvenc)
+        GTEST_SKIP() << "NVENC works on this machine";
+    EXPECT_EQ(fixture.recorder->encoderKind(), H264EncoderKind::X264);
+    feedFrames(*fixture.recorder, 10, 33333);
+    fixture.stop();
+    EXPECT_NEAR(readRecording(recordingPath(folder)).packets, 10, 1);
+}
+
+TEST(RecorderFailure, UnwritablePlacesAreReported)
+{
+    QTemporaryDir folder;
+    QFile plainFile(folder.path() + "/not_a_folder");
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+    // A file where a folder is expected, a folder of /proc (read-only even for
+    // root), a missing folder.
+    for (const QString &path : {plainFile.fileName() + "/recording.mp4", QString("/proc/vorenta_recording.mp4"),
+                                folder.path() + "/missing/recording.mp4"}) {
+        SCOPED_TRACE(path.toStdString());
+        RecorderOnThread fixture;
+        fixture.start(path, smallSettings());
+        EXPECT_FALSE(fixture.recorder->isRecording());
+        // /proc reports no free space, the others fail to open.
+        EXPECT_EQ(fixture.failureMessages().size() + fixture.lackSignals, 1);
+        EXPECT_FALSE(QFileInfo(path).isFile());
+    }
+}
+
+TEST(RecorderFailure, FailedHeaderWriteIsReportedAndLeavesTheDeviceAlone)
+{
+    // Every write to /dev/full fails with "no space left".
+    if (!QFileInfo::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    RecorderOnThread fixture;
+    fixture.start("/dev/full", smallSettings());
+    EXPECT_FALSE(fixture.recorder->isRecording());
+    EXPECT_EQ(fixture.failureMessages().size(), 1);
+    EXPECT_TRUE(QFileInfo::exists("/dev/full"));
+}
+
+TEST(RecorderFailure, KilledRecordingLeavesAPlayableFile)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(VORENTA_RECORDER_CHILD, {"record", path});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    ASSERT_TRUE(child.waitForReadyRead(30000)) << "child did not start recording";
+    EXPECT_EQ(child.readLine().trimmed(), QByteArray("started"));
+    // About 3.5 seconds of frames at 30 fps, then a kill: no trailer, no finalising.
+    QThread::msleep(3500);
+    child.kill();
+    ASSERT_TRUE(child.waitForFinished(10000));
+
+    const RecordingInfo info = readRecording(path);
+    ASSERT_TRUE(info.opened) << info.error.toStdString();
+    EXPECT_TRUE(info.h264);
+    EXPECT_EQ(info.width, kWidth);
+    EXPECT_EQ(info.height, kHeight);
+    EXPECT_TRUE(info.topLevelBoxes.contains("moof"));
+    // Everything up to about the last second plays.
+    EXPECT_GE(info.decodedFrames, 45);
+    EXPECT_GE(info.durationSeconds, 1.5);
+}
+
+TEST(RecorderFailure, FullVolumeIsReportedAndKeepsWhatWasRecorded)
+{
+    QTemporaryDir folder;
+    // A 4 MiB volume of our own, visible only inside a private mount namespace.
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=4m tmpfs \"$1\" || exit 77; exec \"$2\" fill \"$1\"",
+                            "sh", folder.path(), VORENTA_RECORDER_CHILD});
+    if (!child.waitForStarted(10000))
+        GTEST_SKIP() << "unshare is not available";
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    if (child.exitCode() == 77 || (child.exitCode() != 0 && output.isEmpty()))
+        GTEST_SKIP() << "no private tmpfs can be mounted here (needs mount privileges)";
+    ASSERT_EQ(child.exitCode(), 0);
+    SCOPED_TRACE(output.toStdString());
+    EXPECT_TRUE(output.contains("failed=1") || output.contains("lack=1"));
+    EXPECT_TRUE(output.contains("opened=1"));
+    const QRegularExpressionMatch decoded = QRegularExpression("decoded=(\\d+)").match(output);
+    ASSERT_TRUE(decoded.hasMatch());
+    EXPECT_GE(decoded.captured(1).toInt(), 45);  // the 2.5 s before the volume filled, less the last fragment
+}
