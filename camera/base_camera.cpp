@@ -1,0 +1,179 @@
+#include "base_camera.h"
+
+#include <QDebug>
+
+BaseCamera::BaseCamera(QObject *parent) : QObject(parent)
+{
+    resolutions_ = {{StreamMjpeg, {Resolution(1920, 1080)}}, {StreamNv12, {Resolution(1920, 1080)}}};
+    streamFormats_ = {StreamMjpeg, StreamNv12};
+}
+
+BaseCamera::~BaseCamera() = default;
+
+void BaseCamera::setSettingsPanel(CameraPanel *panel)
+{
+    settingsPanel_ = panel;
+}
+
+void BaseCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
+{
+    Q_UNUSED(skipApply)
+    params_ = params;
+    panelValue_ = value;
+    if (settingsPanel_)
+        settingsPanel_->showCameraParameters(params_, resolutions_, streamFormats_);
+    resetFrameRateLists();
+}
+
+void BaseCamera::updateControlVisibility()
+{
+    if (settingsPanel_)
+        settingsPanel_->showAllControls();
+}
+
+QString BaseCamera::uniqueName()
+{
+    return uniqueName_;
+}
+
+void BaseCamera::applyDisplayModeLimits() {}
+
+QString BaseCamera::displayName() const
+{
+    return displayText_;
+}
+
+ResolutionMap BaseCamera::resolutions() const
+{
+    return resolutions_;
+}
+
+QList<int> BaseCamera::lowResFrameRates() const
+{
+    return lowResFrameRates_;
+}
+
+QList<int> BaseCamera::highResFrameRates() const
+{
+    return highResFrameRates_;
+}
+
+void BaseCamera::resetFrameRateLists()
+{
+    lowResFrameRates_ = {25, 30, 50, 60};
+    highResFrameRates_ = {10, 15, 20, 25, 30};
+}
+
+bool BaseCamera::fillFrameRateCombo(bool high)
+{
+    if (!settingsPanel_)
+        return false;
+    settingsPanel_->setFrameRates(high ? highResFrameRates_ : lowResFrameRates_);
+    return true;
+}
+
+CameraParameters BaseCamera::parameters() const
+{
+    return params_;
+}
+
+void BaseCamera::setParameters(const CameraParameters &params)
+{
+    params_ = params;
+}
+
+void BaseCamera::setDefaultRow(const CameraRow &row)
+{
+    defaultRow_ = row;
+    hasDefaultRow_ = true;
+}
+
+QString BaseCamera::usbDisplayText(int firmwareVersion)
+{
+    return QStringLiteral("USB Camera   %1 5.1.0").arg(firmwareVersion / 100.0, 0, 'f', 2);
+}
+
+bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
+{
+    if (uniqueName_.isEmpty() || !hasDefaultRow_ || resolutions_.isEmpty())
+        return false;
+    const QString key = CameraDatabase::lookupKey(uniqueName_);
+    if (key.isEmpty()) {
+        qWarning() << "loadSettingsFromDb: no key in the camera name" << uniqueName_;
+        return false;
+    }
+    CameraDatabase &database = CameraDatabase::instance();
+    CameraRow row;
+    if (!database.findRow(key, row)) {
+        if (!database.insertRow(key, defaultRow_) || !database.findRow(key, row)) {
+            qWarning() << "loadSettingsFromDb: no camera row for" << key;
+            return false;
+        }
+    }
+
+    out.streamFormats = streamFormats_;
+    out.resolutions = resolutions_;
+    out.decodeWay = row.decodeWay;
+    for (const Resolution &offered : resolutions_.value(row.decodeWay)) {
+        if (offered.text == row.resolution) {
+            out.resolution = offered;
+            break;
+        }
+    }
+    out.pictureResolution = row.pictureResolution;
+
+    if (row.exposureMode != -1) {
+        out.exposureSupported = true;
+        out.exposureMode = row.exposureMode == 1 ? ExposureAuto : ExposureManual;
+        const std::pair<int, ControlRange *> exposure[] = {{row.exposureGain, &out.exposureGain},
+                                                          {row.exposureCompensation, &out.exposureCompensation},
+                                                          {row.exposureTime, &out.exposureTime}};
+        for (const auto &entry : exposure) {
+            if (entry.first != -1) {
+                entry.second->value = entry.first;
+                entry.second->supported = true;
+            }
+        }
+    }
+    out.zoom.value = row.zoom;
+
+    if (row.whiteBalanceMode != -1) {
+        out.whiteBalanceSupported = true;
+        out.whiteBalanceMode = row.whiteBalanceMode == 1 ? WbAuto : WbManual;
+        if (out.whiteBalanceMode == WbManual) {
+            out.whiteBalanceRed.value = row.whiteBalanceR;
+            out.whiteBalanceGreen.value = row.whiteBalanceG;
+            out.whiteBalanceBlue.value = row.whiteBalanceB;
+        }
+    }
+
+    const std::pair<int, ControlRange *> image[] = {{row.hueValue, &out.hue},
+                                                   {row.saturationValue, &out.saturation},
+                                                   {row.contrastValue, &out.contrast},
+                                                   {row.sharpnessValue, &out.sharpness}};
+    for (const auto &entry : image) {
+        entry.second->value = entry.first;
+        entry.second->supported = entry.first != -1;
+    }
+    out.monochromeSupported = row.saturationValue != -1;
+    out.monochromeOn = row.saturationValue == 0;
+
+    out.flipMirrorSupported = true;
+    out.flip = row.flip != 0;
+    out.mirror = row.mirror != 0;
+
+    if (row.focusValue != -1) {
+        out.focus.supported = true;
+        out.focusPresent = true;
+        out.focusSlider = true;
+        out.focus.value = row.focusValue;
+        out.focusMode = row.focusMode;
+    }
+
+    out.gamma.value = row.hdrValue;
+    out.defogOn = row.defogMode != 0;
+    out.flickerOn = row.frameMode != 0;
+    out.fps = row.fps;
+    out.bitrate = row.bitrate;
+    return true;
+}

@@ -1,0 +1,187 @@
+// The abstract camera every other part talks to. It lives on the control
+// thread: the capture thread calls open, read and close; the settings panel
+// reaches it only through its onSet/onGet slots and send signals.
+#pragma once
+
+#include "camera_database.h"
+#include "camera_panel.h"
+#include "camera_types.h"
+#include "video_frame.h"
+
+#include <QObject>
+#include <QWidget>
+
+class BaseCamera : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BaseCamera(QObject *parent = nullptr);
+    ~BaseCamera() override;
+
+    // Binds the settings panel (not owned; null unbinds).
+    virtual void setSettingsPanel(CameraPanel *panel);
+    // Takes `params` as the camera's own record and keeps `value`; with a
+    // panel bound, fills its basic page. Models first push the record to the
+    // device unless `skipApply` is set.
+    virtual void initSettingsPanel(const CameraParameters &params, int value, bool skipApply);
+    // Fills `out` with what the device can do and is set to.
+    virtual bool queryParameters(CameraParameters &out) = 0;
+    virtual void updateControlVisibility();
+    virtual CameraOpenSettings getOpenSettings() = 0;
+    virtual void setOpenSettings(const CameraOpenSettings &settings) = 0;
+    virtual int defaultFrameRate() = 0;
+    virtual bool isSystemSupported() = 0;
+    virtual bool upgradeFirmware(const QString &filePath, QWidget *parent) = 0;
+    virtual QString uniqueName();
+    virtual QString cameraName() = 0;
+    virtual void applyDisplayModeLimits();
+    virtual bool login(const CameraOpenSettings &settings) = 0;
+    virtual bool logout() = 0;
+    // Stream operations, called on the capture thread.
+    virtual bool open(const CameraOpenSettings &settings) = 0;
+    virtual bool close() = 0;
+    virtual bool reopen(const CameraOpenSettings &settings) = 0;
+    // The next frame, or an empty frame when none came.
+    virtual VideoFrame getVideoFrameData() = 0;
+    virtual void prepareCaptureParams() = 0;
+    // Reads the camera's row (inserting the model's default row the first
+    // time) into `out`. False when the camera has no key, no default row or
+    // no resolutions, or when the database cannot give a row.
+    virtual bool loadSettingsFromDb(CameraParameters &out);
+
+    QString displayName() const;
+    ResolutionMap resolutions() const;
+    QList<int> lowResFrameRates() const;
+    QList<int> highResFrameRates() const;
+    void resetFrameRateLists();
+    bool fillFrameRateCombo(bool high);
+
+    // The camera's own record, which doubles as the cache of the values last
+    // sent to the device.
+    CameraParameters parameters() const;
+    void setParameters(const CameraParameters &params);
+    int panelValue() const { return panelValue_; }
+    CameraPanel *settingsPanel() const { return settingsPanel_; }
+    const CameraRow &defaultRow() const { return defaultRow_; }
+    QList<int> streamFormats() const { return streamFormats_; }
+
+public slots:
+    virtual void onSetFocusMode(FocusMode mode) = 0;
+    virtual void onSetFocusValue(int value) = 0;
+    virtual void onSetFocusAdd() = 0;
+    virtual void onSetFocusSub() = 0;
+    virtual void onSetFocusOnce() = 0;
+    virtual void onSetExpMode(ExposureMode mode) = 0;
+    virtual void onSetExpCompValue(int value) = 0;
+    virtual void onSetExpGainValue(int value) = 0;
+    virtual void onSetExpTime(int time) = 0;
+    virtual void onSetWbMode(WbMode mode) = 0;
+    virtual void onSetWbRedValue(int value) = 0;
+    virtual void onSetWbGreenValue(int value) = 0;
+    virtual void onSetWbBlueValue(int value) = 0;
+    virtual void onSetMirrorStatus(bool enable) = 0;
+    virtual void onSetFlipStatus(bool enable) = 0;
+    virtual void onSetHueValue(int value) = 0;
+    virtual void onSetSaturationValue(int value) = 0;
+    virtual void onSetContrastValue(int value) = 0;
+    virtual void onSetSharpnessValue(int value) = 0;
+    virtual void onSetDZoomValue(int value) = 0;
+    virtual void onSetZoomValue(int value) = 0;
+    virtual void onSetDefogStatus(bool enable) = 0;
+    virtual void onSetMonoChromeStatus(bool enable) = 0;
+    virtual void onSetFilckStatus(bool enable) = 0;
+    virtual void onSetGammaValue(int value) = 0;
+    virtual void onReset() = 0;
+    virtual void onSaveCameraConfig() = 0;
+    virtual void onUpgrade(QString filePath) = 0;
+    virtual void onSetIp(IpInfo info) = 0;
+    virtual void onSetFocusRegionStatus(bool enable) = 0;
+    virtual void onSetFocusRegion(int x, int y) = 0;
+    virtual void onSetWhiteBalanceOnce() = 0;
+    virtual void onSetMotorCenter() = 0;
+    virtual void onSetCameraDisplayMode(DisplayMode mode) = 0;
+    virtual void onResetBasicSettings() = 0;
+    virtual void onResetAdvancedSettings() = 0;
+    virtual void onCalibrateCurve() = 0;
+    virtual void onValidateCurve() = 0;
+    virtual void onGetFocusMode() = 0;
+    virtual void onGetFocusValue() = 0;
+    virtual void onGetExpMode() = 0;
+    virtual void onGetExpCompValue() = 0;
+    virtual void onGetExpGainValue() = 0;
+    virtual void onGetExpTime() = 0;
+    virtual void onGetWbMode() = 0;
+    virtual void onGetWbRedValue() = 0;
+    virtual void onGetWbGreenValue() = 0;
+    virtual void onGetWbBlueValue() = 0;
+    virtual void onGetMirrorStatus() = 0;
+    virtual void onGetFlipStatus() = 0;
+    virtual void onGetHueValue() = 0;
+    virtual void onGetSaturationValue() = 0;
+    virtual void onGetContrastValue() = 0;
+    virtual void onGetSharpnessValue() = 0;
+    virtual void onGetDZoomValue() = 0;
+    virtual void onGetZoomValue() = 0;
+    virtual void onGetDefogStatus() = 0;
+    virtual void onGetGammaValue() = 0;
+    virtual void onGetMonoChromeStatus() = 0;
+    virtual void onGetFlickStatus() = 0;
+    virtual void onGetIpInfo() = 0;
+    virtual void onGetUpgradeStatus() = 0;
+    virtual void onGetFocusRegionStatus() = 0;
+    virtual void onGetFocusRegion() = 0;
+    virtual void onGetCameraDisplayMode() = 0;
+
+signals:
+    void sendFocusMode(FocusMode mode);
+    void sendFocusValue(int value);
+    void sendExpMode(ExposureMode mode);
+    void sendExpCompValue(int value);
+    void sendExpGainValue(int value);
+    void sendExpTime(int time);
+    void sendWbMode(WbMode mode);
+    void sendWbRedValue(int value);
+    void sendWbGreenValue(int value);
+    void sendWbBlueValue(int value);
+    void sendMirrorStatus(bool enable);
+    void sendFlipStatus(bool enable);
+    void sendHueValue(int value);
+    void sendSaturationValue(int value);
+    void sendContrastValue(int value);
+    void sendSharpnessValue(int value);
+    void sendDZoomValue(int value);
+    void sendZoomValue(int value);
+    void sendDefogStatus(bool enable);
+    void sendGammaValue(int value);
+    void sendMonoChromeStatus(bool enable);
+    void sendFlickStatus(bool enable);
+    void sendIpInfo(IpInfo info);
+    void sendUpgradeStatus(QString status, double percentage);
+    void sendFocusRegionStatus(bool enable);
+    void sendFocusRegion(int x, int y);
+    void sendDisplayModeValue(DisplayMode mode);
+    void signalSetPicScale(int);
+
+protected:
+    CameraPanel *settingsPanel_ = nullptr;
+    int panelValue_ = 0;
+    CameraParameters params_;
+    QString displayText_;
+    QString uniqueName_;
+    CameraRow defaultRow_;
+    bool hasDefaultRow_ = false;
+    ResolutionMap resolutions_;
+    QList<int> streamFormats_;
+    QList<int> lowResFrameRates_;
+    QList<int> highResFrameRates_;
+    int savedSaturation_ = 0;
+    bool saturationSaved_ = false;  // savedSaturation_ holds a value to restore
+
+    // A model's default row, stored under the camera's key the first time it
+    // is seen.
+    void setDefaultRow(const CameraRow &row);
+    // "USB Camera", three spaces, the firmware version (x 100) with two
+    // decimals, a space and the application version.
+    static QString usbDisplayText(int firmwareVersion);
+};

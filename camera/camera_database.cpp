@@ -1,0 +1,290 @@
+#include "camera_database.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSqlRecord>
+#include <QStandardPaths>
+
+namespace {
+
+const char *const kCreateTable =
+    "CREATE TABLE camera (id INTEGER PRIMARY KEY AUTOINCREMENT, pid VARCHAR(100) NOT NULL, isnv12 INTEGER NOT "
+    "NULL, decodeWay INTEGER(40) NOT NULL,exposureMode INTEGER(40) NOT NULL,exposureGain INTEGER(40) NOT "
+    "NULL,exposureCompensation INTEGER(40) NOT NULL,exposureTime INTEGER(40) NOT NULL,Zoom INTEGER(40) NOT "
+    "NULL,whiteBalanceMode INTEGER(40) NOT NULL,whiteBalanceR INTEGER(40) NOT NULL,whiteBalanceG INTEGER(40) NOT "
+    "NULL,whiteBalanceB INTEGER(40) NOT NULL,hueValue INTEGER(40) NOT NULL,saturationValue INTEGER(40) NOT "
+    "NULL,contrastValue INTEGER(40) NOT NULL,sharpnessValue INTEGER(40) NOT NULL,flip INTEGER(40) NOT NULL,mirror "
+    "INTEGER(40) NOT NULL,focusMode INTEGER(40) NOT NULL,focusValue INTEGER(40) NOT NULL,HDRValue INTEGER(40) NOT "
+    "NULL,defogMode INTEGER(40) NOT NULL,frameMode INTEGER(40) NOT NULL,resolution VARCHAR(20) NOT NULL,fps "
+    "INTEGER(40) NOT NULL,bitrate INTEGER(40) NOT NULL,pictureResolution VARCHAR(20) NOT NULL)";
+
+bool toInt(const QVariant &value, int &out)
+{
+    bool ok = false;
+    out = value.toInt(&ok);
+    return ok;
+}
+
+} // namespace
+
+QVariantList CameraRow::values() const
+{
+    return {pid,          isnv12,         decodeWay,     exposureMode,   exposureGain,  exposureCompensation,
+            exposureTime, zoom,           whiteBalanceMode, whiteBalanceR, whiteBalanceG, whiteBalanceB,
+            hueValue,     saturationValue, contrastValue, sharpnessValue, flip,          mirror,
+            focusMode,    focusValue,     hdrValue,      defogMode,      frameMode,     resolution,
+            fps,          bitrate,        pictureResolution};
+}
+
+bool CameraRow::fromValues(const QVariantList &values, CameraRow &row)
+{
+    if (values.size() != CameraDatabase::columns().size())
+        return false;
+    CameraRow result;
+    result.pid = values[0].toString();
+    int *const numbers[] = {&result.isnv12,        &result.decodeWay,       &result.exposureMode,
+                            &result.exposureGain,  &result.exposureCompensation, &result.exposureTime,
+                            &result.zoom,          &result.whiteBalanceMode, &result.whiteBalanceR,
+                            &result.whiteBalanceG, &result.whiteBalanceB,   &result.hueValue,
+                            &result.saturationValue, &result.contrastValue, &result.sharpnessValue,
+                            &result.flip,          &result.mirror,          &result.focusMode,
+                            &result.focusValue,    &result.hdrValue,        &result.defogMode,
+                            &result.frameMode};
+    int column = 1;
+    for (int *number : numbers) {
+        if (!toInt(values[column++], *number))
+            return false;
+    }
+    result.resolution = values[column++].toString();
+    if (!toInt(values[column++], result.fps) || !toInt(values[column++], result.bitrate))
+        return false;
+    result.pictureResolution = values[column].toString();
+    row = result;
+    return true;
+}
+
+CameraDatabase &CameraDatabase::instance()
+{
+    static CameraDatabase database;
+    return database;
+}
+
+CameraDatabase::CameraDatabase()
+{
+    database_ = QSqlDatabase::contains(QSqlDatabase::defaultConnection)
+                    ? QSqlDatabase::database(QSqlDatabase::defaultConnection, false)
+                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+}
+
+QString CameraDatabase::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/setting.db");
+}
+
+QString CameraDatabase::lookupKey(const QString &uniqueName)
+{
+    if (uniqueName.contains(QLatin1String("IPC")))
+        return uniqueName;
+    // The last 7 characters of a USB path change from one plug-in to the next.
+    QString key = uniqueName.left(qMax(0, uniqueName.size() - 7));
+    const int usb = uniqueName.indexOf(QLatin1String("usb"));
+    if (usb >= 0)
+        key = key.mid(usb);
+    return key;
+}
+
+const QStringList &CameraDatabase::columns()
+{
+    static const QStringList list = {
+        "pid",           "isnv12",         "decodeWay",     "exposureMode",   "exposureGain",  "exposureCompensation",
+        "exposureTime",  "Zoom",           "whiteBalanceMode", "whiteBalanceR", "whiteBalanceG", "whiteBalanceB",
+        "hueValue",      "saturationValue", "contrastValue", "sharpnessValue", "flip",          "mirror",
+        "focusMode",     "focusValue",     "HDRValue",      "defogMode",      "frameMode",     "resolution",
+        "fps",           "bitrate",        "pictureResolution"};
+    return list;
+}
+
+const QString &CameraDatabase::createTableSql()
+{
+    static const QString text = QString::fromLatin1(kCreateTable);
+    return text;
+}
+
+void CameraDatabase::setDatabaseName(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    if (database_.isOpen())
+        database_.close();
+    database_.setDatabaseName(path);
+}
+
+QString CameraDatabase::databaseName() const
+{
+    QMutexLocker lock(&mutex_);
+    return database_.databaseName();
+}
+
+bool CameraDatabase::open()
+{
+    QMutexLocker lock(&mutex_);
+    if (database_.isOpen())
+        return true;
+    if (!database_.open()) {
+        qWarning() << "Open database failed:" << database_.databaseName() << database_.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+void CameraDatabase::close()
+{
+    QMutexLocker lock(&mutex_);
+    if (database_.isOpen())
+        database_.close();
+}
+
+bool CameraDatabase::isOpen() const
+{
+    QMutexLocker lock(&mutex_);
+    return database_.isOpen();
+}
+
+void CameraDatabase::testOpen(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    setDatabaseName(path);
+    open();
+    close();
+}
+
+bool CameraDatabase::tableExistsLocked(bool &exists)
+{
+    // Reading the schema is also what finds out whether the file is SQLite at
+    // all: opening never reads it.
+    QSqlQuery query(database_);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='camera'"))) {
+        qWarning() << "Database" << database_.databaseName() << "cannot be read:" << query.lastError().text();
+        return false;
+    }
+    exists = query.next();
+    return true;
+}
+
+bool CameraDatabase::openOrCreate(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    const QFileInfo info(path);
+    if (!info.exists())
+        QDir().mkpath(info.absolutePath());
+    setDatabaseName(path);
+    if (!open())
+        return false;
+    bool exists = false;
+    if (!tableExistsLocked(exists)) {
+        close();
+        return false;
+    }
+    if (exists)
+        return true;
+    const Result created = exec(createTableSql());
+    if (!created.ok) {
+        qWarning() << "Create table camera failed in" << path << ":" << created.error.text();
+        close();
+        return false;
+    }
+    return true;
+}
+
+CameraDatabase::Result CameraDatabase::exec(const QString &sql, const QVariantList &bound)
+{
+    QMutexLocker lock(&mutex_);
+    Result result;
+    if (!database_.isOpen())
+        return result;
+    database_.transaction();
+    result.query = QSqlQuery(database_);
+    bool prepared = result.query.prepare(sql);
+    if (prepared) {
+        for (const QVariant &value : bound)
+            result.query.addBindValue(value);
+        result.ok = result.query.exec();
+    }
+    result.error = result.query.lastError();
+    if (result.ok && !database_.commit()) {
+        result.ok = false;
+        result.error = database_.lastError();
+    }
+    if (!result.ok)
+        database_.rollback();
+    return result;
+}
+
+bool CameraDatabase::findRow(const QString &key, CameraRow &row)
+{
+    if (key.isEmpty())
+        return false;
+    QMutexLocker lock(&mutex_);
+    const QString sql = QStringLiteral("SELECT %1 FROM camera WHERE pid = ? ORDER BY id LIMIT 1").arg(columns().join(','));
+    Result result = exec(sql, {key});
+    if (!result.ok) {
+        if (database_.isOpen())
+            qWarning() << "Read camera row failed:" << result.error.text();
+        return false;
+    }
+    if (!result.query.next())
+        return false;
+    QVariantList values;
+    for (int i = 0; i < columns().size(); ++i)
+        values << result.query.value(i);
+    if (!CameraRow::fromValues(values, row)) {
+        qWarning() << "Camera row of" << key << "holds values that are not numbers";
+        return false;
+    }
+    return true;
+}
+
+bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
+{
+    if (key.isEmpty())
+        return false;
+    CameraRow keyed = row;
+    keyed.pid = key;
+    QStringList marks;
+    for (int i = 0; i < columns().size(); ++i)
+        marks << QStringLiteral("?");
+    const QString sql =
+        QStringLiteral("INSERT INTO camera (%1) VALUES (%2)").arg(columns().join(','), marks.join(','));
+    const Result result = exec(sql, keyed.values());
+    if (!result.ok)
+        qWarning() << "Insert default camera row failed for" << key << ":" << result.error.text();
+    return result.ok;
+}
+
+bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value)
+{
+    const QString key = lookupKey(uniqueName);
+    if (key.isEmpty()) {
+        qWarning() << "saveCameraProperty error. Empty key for camera" << uniqueName;
+        return false;
+    }
+    if (column == QLatin1String("pid") || !columns().contains(column)) {
+        qWarning() << "saveCameraProperty error. Unknown column" << column;
+        return false;
+    }
+    // Lookup and update as one unit, so that no other writer slips between.
+    QMutexLocker lock(&mutex_);
+    Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
+    if (!found.ok || !found.query.next()) {
+        qDebug().noquote() << "saveCameraProperty error. Can not find the entry for cur camera " + key;
+        return false;
+    }
+    const QVariant id = found.query.value(0);
+    found.query.finish();
+    // `column` is one of the fixed names above, never caller text.
+    const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {value, id});
+    if (!updated.ok)
+        qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << updated.error.text();
+    return updated.ok;
+}

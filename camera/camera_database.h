@@ -1,0 +1,105 @@
+// Per-camera settings in the SQLite file "setting.db": one row per physical
+// camera in the table `camera`, found by a key derived from the camera's
+// unique name. Every statement binds its values; column names come only from
+// a fixed list.
+#pragma once
+
+#include <QRecursiveMutex>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// One row of the `camera` table (the `id` column aside).
+struct CameraRow {
+    QString pid;  // the lookup key
+    int isnv12 = 0;
+    int decodeWay = 0;
+    int exposureMode = 1;  // -1 none, 1 auto, other manual
+    int exposureGain = 0;
+    int exposureCompensation = 56;
+    int exposureTime = 0;
+    int zoom = 0;
+    int whiteBalanceMode = 1;  // -1 none, 1 auto, other manual
+    int whiteBalanceR = 1;
+    int whiteBalanceG = 1;
+    int whiteBalanceB = 1;
+    int hueValue = 50;
+    int saturationValue = 50;  // 0 = monochrome
+    int contrastValue = 50;
+    int sharpnessValue = 8;
+    int flip = 0;
+    int mirror = 0;
+    int focusMode = 1;
+    int focusValue = -1;
+    int hdrValue = 6;  // gamma
+    int defogMode = 0;
+    int frameMode = 0;  // flicker
+    QString resolution;
+    int fps = 30;
+    int bitrate = 0;  // quality index 0..2
+    QString pictureResolution;
+
+    // The values in the order of CameraDatabase::columns().
+    QVariantList values() const;
+    static bool fromValues(const QVariantList &values, CameraRow &row);
+};
+
+class CameraDatabase
+{
+public:
+    static CameraDatabase &instance();
+
+    // The writable application-data folder + "/setting.db".
+    static QString defaultPath();
+    // Key of a unique name: the whole name when it contains "IPC" (network
+    // cameras); otherwise the name less its last 7 characters, from its first
+    // "usb" on. Empty when nothing is left.
+    static QString lookupKey(const QString &uniqueName);
+    // The table's columns after `id`, in table order (pid first).
+    static const QStringList &columns();
+    static const QString &createTableSql();
+
+    void setDatabaseName(const QString &path);
+    QString databaseName() const;
+    bool open();
+    void close();
+    bool isOpen() const;
+    // Closes, names the file, opens and closes again: creates an empty file.
+    void testOpen(const QString &path);
+
+    // Start-up: opens `path` (creating the file when missing) and creates the
+    // table when the file lacks it. A file that cannot be opened or read as
+    // SQLite (corrupt, not a database, no permission) is logged and reported
+    // as false; it is never replaced or emptied.
+    bool openOrCreate(const QString &path);
+
+    struct Result {
+        QSqlQuery query;
+        QSqlError error;
+        bool ok = false;
+    };
+    // Runs one statement with bound values inside a transaction. A closed
+    // database gives ok = false without touching the file.
+    Result exec(const QString &sql, const QVariantList &bound = {});
+
+    // The row whose pid equals `key` exactly; false when there is none, the
+    // key is empty or the read failed.
+    bool findRow(const QString &key, CameraRow &row);
+    // Inserts `row` under `key`; false on failure (logged).
+    bool insertRow(const QString &key, const CameraRow &row);
+    // Writes one column of the camera's row. Refuses columns outside the
+    // table's list (and `pid`) and names whose key is empty; logs
+    // "saveCameraProperty error. Can not find the entry for cur camera <key>"
+    // when the camera has no row.
+    bool saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value);
+
+private:
+    CameraDatabase();
+    bool tableExistsLocked(bool &exists);
+
+    mutable QRecursiveMutex mutex_;
+    QSqlDatabase database_;
+};

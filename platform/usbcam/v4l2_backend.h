@@ -1,0 +1,25 @@
+// Real UVC cameras through Video4Linux2: the capture nodes under /dev/video*,
+// mmap streaming, MJPEG (libturbojpeg), YUYV or NV12 converted to I420, and
+// the control calls mapped onto V4L2 controls.
+#pragma once
+
+#include "backend.h"
+
+namespace usbcam {
+
+class V4l2Backend final : public CameraBackend
+{
+public:
+    std::vector<DeviceInfo> probe() override;
+    bool handles(const std::string &path) const override;
+    std::unique_ptr<ControlDevice> openControl(const std::string &path) override;
+    std::unique_ptr<CaptureStream> openStream(const std::string &path, const StreamRequest &request) override;
+};
+
+// Device paths: "v4l2:" + bus info + "&vid_xxxx&pid_xxxx" + "#" + the node
+// number in 6 digits. The node ("/dev/video3") of such a path, empty when the
+// path has another form.
+std::string v4l2NodeOfPath(const std::string &path);
+std::string v4l2PathFor(const std::string &busInfo, unsigned vendor, unsigned product, int node);
+
+} // namespace usbcam

@@ -1,0 +1,447 @@
+#include "virtual_backend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace usbcam {
+namespace {
+
+constexpr int kTextureBits = 11;
+constexpr int kTextureSize = 1 << kTextureBits;      // luma texture side, pixels
+constexpr int kTextureMask = kTextureSize - 1;
+constexpr int kChromaSize = kTextureSize / 2;
+constexpr int kChromaMask = kChromaSize - 1;
+constexpr int kControlCount = int(Control::Count);
+
+struct ControlSpec {
+    bool present;
+    ControlRange range;
+};
+
+// Ranges and defaults of an E530 camera board, plus zoom and defog.
+const ControlSpec kSpecs[kControlCount] = {
+    {true, {0, 1, 1}},       // ExposureMode
+    {true, {0, 333, 150}},   // ExposureTime
+    {true, {0, 33, 0}},      // ExposureGain
+    {true, {0, 250, 56}},    // ExposureCompensation
+    {true, {0, 1, 1}},       // WhiteBalanceMode
+    {true, {1, 4095, 628}},  // WhiteBalanceRed
+    {true, {1, 4095, 256}},  // WhiteBalanceGreen
+    {true, {1, 4095, 421}},  // WhiteBalanceBlue
+    {true, {1, 400, 200}},   // Focus
+    {true, {0, 2, 1}},       // FocusMode
+    {true, {0, 200, 0}},     // Zoom: beyond the E530, so that zoom models can be tried
+    {true, {0, 1, 0}},       // Demist
+    {true, {0, 100, 50}},    // Hue
+    {true, {0, 255, 128}},   // Saturation
+    {true, {0, 100, 50}},    // Contrast
+    {true, {0, 15, 8}},      // Sharpness
+    {true, {0, 3, 1}},       // Gamma
+    {true, {0, 1, 0}},       // Flip
+    {true, {0, 1, 0}},       // Mirror
+    {true, {0, 1, 0}},       // Flicker
+};
+
+struct VirtualState {
+    std::atomic<int> values[kControlCount];
+    std::atomic<int> regionX{8};
+    std::atomic<int> regionY{7};
+    std::atomic<bool> present{true};
+    // Raised on every unplug, so that handles and streams of the old device
+    // stay dead after it comes back.
+    std::atomic<int> generation{0};
+
+    VirtualState() { reset(); }
+    void reset()
+    {
+        for (int i = 0; i < kControlCount; ++i)
+            values[i] = kSpecs[i].present ? kSpecs[i].range.defaultValue : -1;
+        regionX = 8;
+        regionY = 7;
+    }
+};
+
+VirtualState &state()
+{
+    static VirtualState instance;
+    return instance;
+}
+
+bool virtualCameraEnabled()
+{
+    const char *value = std::getenv("VORENTA_VIRTUAL_CAMERA");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+uint32_t nextRandom(uint32_t &seed)
+{
+    // xorshift32: a fixed seed gives the same picture on every run.
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    return seed;
+}
+
+double randomUnit(uint32_t &seed) { return (nextRandom(seed) & 0xffffff) / double(0x1000000); }
+
+uint8_t clampByte(int value) { return uint8_t(value < 0 ? 0 : value > 255 ? 255 : value); }
+
+// The sample: luma at full size, chroma at half size, both tiling seamlessly
+// so that the pan can wrap around.
+struct Texture {
+    std::vector<uint8_t> y, u, v;
+
+    Texture() : y(size_t(kTextureSize) * kTextureSize), u(size_t(kChromaSize) * kChromaSize),
+                v(size_t(kChromaSize) * kChromaSize)
+    {
+        uint32_t seed = 0x9e3779b9u;
+        const double twoPi = 6.283185307179586;
+        // Bright field with slow shading and fine grain.
+        for (int row = 0; row < kTextureSize; ++row) {
+            const double shadeRow = std::sin(twoPi * row / kTextureSize) * 9.0;
+            for (int x = 0; x < kTextureSize; ++x) {
+                const double shade = shadeRow + std::cos(twoPi * 2 * x / kTextureSize) * 7.0;
+                const int grain = int(nextRandom(seed) % 13) - 6;
+                y[size_t(row) * kTextureSize + x] = clampByte(int(196 + shade) + grain);
+            }
+        }
+        std::fill(u.begin(), u.end(), uint8_t(131));
+        std::fill(v.begin(), v.end(), uint8_t(134));
+
+        // Cells: a textured body, a dark sharp membrane and a nucleus.
+        for (int cell = 0; cell < 420; ++cell) {
+            const double cx = randomUnit(seed) * kTextureSize;
+            const double cy = randomUnit(seed) * kTextureSize;
+            const double radius = 14 + randomUnit(seed) * 70;
+            const double nucleus = radius * (0.25 + randomUnit(seed) * 0.15);
+            const double nx = cx + (randomUnit(seed) - 0.5) * radius * 0.5;
+            const double ny = cy + (randomUnit(seed) - 0.5) * radius * 0.5;
+            const int bodyLuma = 120 + int(randomUnit(seed) * 60);
+            const int tintU = 10 + int(randomUnit(seed) * 20);
+            const int tintV = 14 + int(randomUnit(seed) * 24);
+            const int extent = int(radius) + 3;
+            for (int dy = -extent; dy <= extent; ++dy) {
+                for (int dx = -extent; dx <= extent; ++dx) {
+                    const double px = std::floor(cx) + dx, py = std::floor(cy) + dy;
+                    const double distance = std::hypot(px - cx, py - cy);
+                    if (distance > radius + 1.5)
+                        continue;
+                    const int tx = int(px) & kTextureMask, ty = int(py) & kTextureMask;
+                    uint8_t &luma = y[size_t(ty) * kTextureSize + tx];
+                    int lumaValue;
+                    int du = tintU, dv = tintV;
+                    if (distance > radius - 1.5) {
+                        lumaValue = 55 + int(nextRandom(seed) % 10);
+                        du += 8;
+                        dv += 12;
+                    } else if (std::hypot(px - nx, py - ny) < nucleus) {
+                        lumaValue = 80 + int(nextRandom(seed) % 25);
+                        du += 22;
+                        dv -= 6;
+                    } else {
+                        // Granular body: small-scale noise plus a ripple.
+                        lumaValue = bodyLuma + int(nextRandom(seed) % 31) - 15
+                                    + int(6 * std::sin((px + py) * 0.9));
+                    }
+                    luma = clampByte(lumaValue);
+                    if ((tx & 1) == 0 && (ty & 1) == 0) {
+                        const size_t c = size_t(ty / 2) * kChromaSize + size_t(tx / 2);
+                        u[c] = clampByte(128 + du);
+                        v[c] = clampByte(128 + dv);
+                    }
+                }
+            }
+        }
+        // Debris: tiny dark specks for fine detail.
+        for (int speck = 0; speck < 6000; ++speck) {
+            const int sx = int(nextRandom(seed) & kTextureMask), sy = int(nextRandom(seed) & kTextureMask);
+            const int size = 1 + int(nextRandom(seed) % 2);
+            for (int dy = 0; dy < size; ++dy)
+                for (int dx = 0; dx < size; ++dx)
+                    y[size_t((sy + dy) & kTextureMask) * kTextureSize + ((sx + dx) & kTextureMask)] = 40;
+        }
+    }
+};
+
+const Texture &texture()
+{
+    static const Texture instance;
+    return instance;
+}
+
+// The picture controls as lookup tables for one frame.
+struct PictureControls {
+    uint8_t luma[256];
+    int chromaA = 256, chromaB = 0;  // saturation/hue rotation, 8.8 fixed point
+    int offsetU = 0, offsetV = 0;
+    bool flip = false, mirror = false;
+    int blurRadius = 0;  // luma box blur, pixels: manual focus away from the sharp plane
+
+    explicit PictureControls(const VirtualState &s)
+    {
+        const auto value = [&](Control c) { return s.values[int(c)].load(std::memory_order_relaxed); };
+        double exposure;
+        if (value(Control::ExposureMode) == 1)
+            exposure = value(Control::ExposureCompensation) / 56.0;
+        else
+            exposure = value(Control::ExposureTime) / 150.0 * std::pow(2.0, value(Control::ExposureGain) / 6.0);
+        exposure = std::clamp(exposure, 0.02, 8.0);
+        const double contrast = value(Control::Contrast) / 50.0;
+        const double gammaExponent = std::pow(1.25, value(Control::Gamma) - 1);
+        for (int i = 0; i < 256; ++i) {
+            double level = std::pow(i / 255.0, gammaExponent) * exposure;
+            level = 0.5 + (level - 0.5) * contrast;
+            luma[i] = clampByte(int(std::lround(level * 255.0)));
+        }
+        const double saturation = value(Control::Saturation) / 128.0;
+        const double hue = (value(Control::Hue) - 50) / 50.0 * 3.141592653589793;
+        chromaA = int(std::lround(256 * saturation * std::cos(hue)));
+        chromaB = int(std::lround(256 * saturation * std::sin(hue)));
+        if (value(Control::WhiteBalanceMode) == 0) {
+            offsetV = std::clamp((value(Control::WhiteBalanceRed) - kSpecs[int(Control::WhiteBalanceRed)].range.defaultValue) / 24, -60, 60);
+            offsetU = std::clamp((value(Control::WhiteBalanceBlue) - kSpecs[int(Control::WhiteBalanceBlue)].range.defaultValue) / 24, -60, 60);
+        }
+        // The sample is sharp at focus 200; automatic focus finds it.
+        if (value(Control::FocusMode) == 0)
+            blurRadius = std::min(6, std::abs(value(Control::Focus) - 200) / 30);
+        flip = value(Control::Flip) == 1;
+        mirror = value(Control::Mirror) == 1;
+    }
+};
+
+// Separable box blur with running sums: O(1) per pixel whatever the radius.
+void boxBlur(uint8_t *plane, int width, int height, int radius)
+{
+    const int span = 2 * radius + 1;
+    std::vector<uint8_t> line(size_t(std::max(width, height)));
+    const auto blurLine = [&](uint8_t *start, int count, int step) {
+        for (int i = 0; i < count; ++i)
+            line[size_t(i)] = start[size_t(i) * step];
+        int sum = 0;
+        for (int i = -radius; i <= radius; ++i)
+            sum += line[size_t(std::clamp(i, 0, count - 1))];
+        for (int i = 0; i < count; ++i) {
+            start[size_t(i) * step] = uint8_t(sum / span);
+            sum += line[size_t(std::min(i + radius + 1, count - 1))] - line[size_t(std::max(i - radius, 0))];
+        }
+    };
+    for (int row = 0; row < height; ++row)
+        blurLine(plane + size_t(row) * width, width, 1);
+    for (int x = 0; x < width; ++x)
+        blurLine(plane + x, height, width);
+}
+
+void render(I420Frame &out, int width, int height, double seconds, const PictureControls &controls)
+{
+    out.resize(width, height);
+    const Texture &tex = texture();
+    // A slow drift with a gentle sway, in texture pixels; even so that luma
+    // and chroma stay aligned.
+    const int panX = int(seconds * 24.0 + 120.0 * std::sin(seconds * 0.13)) & ~1;
+    const int panY = int(seconds * 9.0 + 90.0 * std::sin(seconds * 0.21)) & ~1;
+
+    uint8_t *y = out.y();
+    for (int row = 0; row < height; ++row) {
+        const int sourceRow = controls.flip ? height - 1 - row : row;
+        const uint8_t *texRow = tex.y.data() + size_t((panY + sourceRow) & kTextureMask) * kTextureSize;
+        uint8_t *o = y + size_t(width) * row;
+        if (controls.mirror) {
+            for (int x = 0; x < width; ++x)
+                o[x] = controls.luma[texRow[(panX + width - 1 - x) & kTextureMask]];
+        } else {
+            // Runs without wrap-around keep the inner loop simple.
+            int x = 0;
+            while (x < width) {
+                const int start = (panX + x) & kTextureMask;
+                const int run = std::min(width - x, kTextureSize - start);
+                const uint8_t *in = texRow + start;
+                for (int i = 0; i < run; ++i)
+                    o[x + i] = controls.luma[in[i]];
+                x += run;
+            }
+        }
+    }
+
+    if (controls.blurRadius > 0)
+        boxBlur(y, width, height, controls.blurRadius);
+
+    const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+    const int chromaPanX = panX / 2, chromaPanY = panY / 2;
+    uint8_t *u = out.u();
+    uint8_t *v = out.v();
+    const int a = controls.chromaA, b = controls.chromaB;
+    for (int row = 0; row < chromaHeight; ++row) {
+        const int sourceRow = controls.flip ? chromaHeight - 1 - row : row;
+        const size_t texOffset = size_t((chromaPanY + sourceRow) & kChromaMask) * kChromaSize;
+        const uint8_t *uIn = tex.u.data() + texOffset;
+        const uint8_t *vIn = tex.v.data() + texOffset;
+        uint8_t *uOut = u + size_t(chromaWidth) * row;
+        uint8_t *vOut = v + size_t(chromaWidth) * row;
+        for (int x = 0; x < chromaWidth; ++x) {
+            const int sourceX = (chromaPanX + (controls.mirror ? chromaWidth - 1 - x : x)) & kChromaMask;
+            const int du = uIn[sourceX] - 128, dv = vIn[sourceX] - 128;
+            uOut[x] = clampByte(128 + ((a * du - b * dv) >> 8) + controls.offsetU);
+            vOut[x] = clampByte(128 + ((b * du + a * dv) >> 8) + controls.offsetV);
+        }
+    }
+}
+
+bool valid(const VirtualState &s, int generation) { return s.present && s.generation == generation; }
+
+class VirtualControl final : public ControlDevice
+{
+public:
+    explicit VirtualControl(int generation) : generation_(generation) {}
+
+    int get(Control control) override
+    {
+        VirtualState &s = state();
+        if (!valid(s, generation_) || control >= Control::Count)
+            return -1;
+        return s.values[int(control)];
+    }
+    int set(Control control, int value) override
+    {
+        VirtualState &s = state();
+        if (!valid(s, generation_) || control >= Control::Count || !kSpecs[int(control)].present)
+            return -1;
+        const ControlRange &range = kSpecs[int(control)].range;
+        if (value < range.minimum || value > range.maximum)
+            return -1;
+        s.values[int(control)] = value;
+        return 0;
+    }
+    int range(Control control, ControlRange &out) override
+    {
+        if (!valid(state(), generation_) || control >= Control::Count || !kSpecs[int(control)].present)
+            return -1;
+        out = kSpecs[int(control)].range;
+        return 0;
+    }
+    int version() override { return valid(state(), generation_) ? kVirtualCameraVersion : -1; }
+    int focusRegion(int &x, int &y) override
+    {
+        VirtualState &s = state();
+        if (!valid(s, generation_))
+            return -1;
+        x = s.regionX;
+        y = s.regionY;
+        return 0;
+    }
+    int setFocusRegion(int x, int y) override
+    {
+        VirtualState &s = state();
+        // The region is a cell of a 17 x 15 grid.
+        if (!valid(s, generation_) || x < 0 || x > 16 || y < 0 || y > 14)
+            return -1;
+        s.regionX = x;
+        s.regionY = y;
+        return 0;
+    }
+    int triggerFocusOnce() override { return valid(state(), generation_) ? 0 : -1; }
+    int saveConfig() override { return valid(state(), generation_) ? 0 : -1; }
+    int focusCurveTest() override { return valid(state(), generation_) ? 0 : -1; }
+    int focusCurveCheck() override { return valid(state(), generation_) ? 0 : -1; }
+
+private:
+    int generation_;
+};
+
+class VirtualStream final : public CaptureStream
+{
+public:
+    VirtualStream(int generation, const StreamRequest &request)
+        : generation_(generation),
+          width_(std::clamp(request.width, 16, 8192) & ~1),
+          height_(std::clamp(request.height, 16, 8192) & ~1),
+          period_(std::chrono::microseconds(1000000 / std::clamp(request.fps > 0 ? request.fps : 30, 1, 240))),
+          start_(std::chrono::steady_clock::now()),
+          nextDue_(start_)
+    {
+    }
+
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+    size_t deviceFrameBytes() const override { return I420Frame::sizeFor(width_, height_); }
+
+    ReadResult read(I420Frame &out, int timeoutMs) override
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!valid(state(), generation_))
+            return ReadResult::Gone;
+        // A reader that fell behind by more than a frame starts afresh
+        // rather than receiving a burst.
+        if (now > nextDue_ + period_)
+            nextDue_ = now;
+        if (nextDue_ - now > std::chrono::milliseconds(timeoutMs)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            return ReadResult::NoFrame;
+        }
+        std::this_thread::sleep_until(nextDue_);
+        if (!valid(state(), generation_))
+            return ReadResult::Gone;
+        const double seconds = std::chrono::duration<double>(nextDue_ - start_).count();
+        nextDue_ += period_;
+        render(out, width_, height_, seconds, PictureControls(state()));
+        return ReadResult::Frame;
+    }
+
+private:
+    int generation_;
+    int width_, height_;
+    std::chrono::steady_clock::duration period_;
+    std::chrono::steady_clock::time_point start_, nextDue_;
+};
+
+} // namespace
+
+std::vector<DeviceInfo> VirtualBackend::probe()
+{
+    if (!virtualCameraEnabled() || !state().present)
+        return {};
+    return {DeviceInfo{kVirtualCameraName, kVirtualCameraPath}};
+}
+
+bool VirtualBackend::handles(const std::string &path) const { return path.rfind("virtual:", 0) == 0; }
+
+std::unique_ptr<ControlDevice> VirtualBackend::openControl(const std::string &path)
+{
+    if (!virtualCameraEnabled() || path != kVirtualCameraPath || !state().present)
+        return nullptr;
+    return std::make_unique<VirtualControl>(state().generation);
+}
+
+std::unique_ptr<CaptureStream> VirtualBackend::openStream(const std::string &path, const StreamRequest &request)
+{
+    if (!virtualCameraEnabled() || path != kVirtualCameraPath || !state().present)
+        return nullptr;
+    if (request.width <= 0 || request.height <= 0)
+        return nullptr;
+    return std::make_unique<VirtualStream>(state().generation, request);
+}
+
+void resetVirtualCamera()
+{
+    state().reset();
+}
+
+void setVirtualCameraPresent(bool present)
+{
+    VirtualState &s = state();
+    if (!present && s.present)
+        ++s.generation;
+    s.present = present;
+}
+
+void renderVirtualFrame(I420Frame &out, int width, int height, double seconds)
+{
+    render(out, width, height, seconds, PictureControls(state()));
+}
+
+} // namespace usbcam

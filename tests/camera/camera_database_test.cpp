@@ -1,0 +1,212 @@
+// The camera table in a real SQLite file: creation, default rows, stored
+// settings, and files that are damaged or cannot be written.
+#include "camera_test_support.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList tableColumns()
+{
+    QSqlQuery query(QSqlDatabase::database());
+    QStringList names;
+    if (query.exec("PRAGMA table_info(camera)"))
+        while (query.next())
+            names << query.value(1).toString();
+    return names;
+}
+
+int rowCount()
+{
+    const auto result = CameraDatabase::instance().exec("SELECT COUNT(*) FROM camera");
+    auto query = result.query;
+    return result.ok && query.next() ? query.value(0).toInt() : -1;
+}
+
+CameraRow sampleRow()
+{
+    CameraRow row;
+    row.resolution = "1920x1080";
+    row.pictureResolution = "1920x1080";
+    return row;
+}
+
+// Makes a file unwritable even for root (immutable attribute); false where
+// the file system cannot do that.
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+TEST(CameraDatabaseKey, UsbPathsLoseTheirVaryingTail)
+{
+    EXPECT_EQ(CameraDatabase::lookupKey("\\\\?\\usb#vid_0bda&pid_e150&mi_00#6&2c9e6b8b&0&0000#{e5323777}\\global"),
+              "usb#vid_0bda&pid_e150&mi_00#6&2c9e6b8b&0&0000#{e5323777}");
+    EXPECT_EQ(CameraDatabase::lookupKey("virtual:usb-vorenta-virtual&vid_1d6b&pid_e530#000000"),
+              "usb-vorenta-virtual&vid_1d6b&pid_e530");
+    // No "usb": the whole path less its last 7 characters.
+    EXPECT_EQ(CameraDatabase::lookupKey("/dev/v4l/by-id/camera-e150-index0"), "/dev/v4l/by-id/camera-e150");
+    // Network cameras: the whole name.
+    EXPECT_EQ(CameraDatabase::lookupKey("E530_IPC"), "E530_IPC");
+    EXPECT_EQ(CameraDatabase::lookupKey("1234567"), "");
+    EXPECT_EQ(CameraDatabase::lookupKey(""), "");
+    // "usb" only inside the varying tail leaves nothing.
+    EXPECT_EQ(CameraDatabase::lookupKey("abc#usb0000"), "");
+}
+
+TEST_F(DatabaseTest, NewFileGetsTheCameraTable)
+{
+    EXPECT_TRUE(QFile::exists(path));
+    QStringList expected = {"id"};
+    expected << CameraDatabase::columns();
+    EXPECT_EQ(tableColumns(), expected);
+    EXPECT_EQ(rowCount(), 0);
+}
+
+TEST_F(DatabaseTest, FolderIsCreatedWhenMissing)
+{
+    const QString nested = folder.path() + "/a/b/setting.db";
+    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(nested));
+    EXPECT_TRUE(QFile::exists(nested));
+    EXPECT_EQ(rowCount(), 0);
+}
+
+TEST_F(DatabaseTest, ExistingFileWithoutTableGetsOne)
+{
+    const QString other = folder.path() + "/empty.db";
+    CameraDatabase::instance().testOpen(other);
+    ASSERT_TRUE(QFile::exists(other));
+    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(other));
+    EXPECT_EQ(rowCount(), 0);
+}
+
+TEST_F(DatabaseTest, ExistingRowsSurviveAReopen)
+{
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-key-one", sampleRow()));
+    CameraDatabase::instance().close();
+    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(path));
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-key-one", row));
+    EXPECT_EQ(row.pid, "usb-key-one");
+    EXPECT_EQ(row.resolution, "1920x1080");
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(DatabaseTest, CorruptFileIsReportedAndLeftAlone)
+{
+    CameraDatabase::instance().close();
+    const QString broken = folder.path() + "/broken.db";
+    QByteArray garbage;
+    for (int i = 0; i < 200; ++i)
+        garbage += "this is not an SQLite database ";
+    {
+        QFile file(broken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(garbage);
+    }
+    LogCatcher log;
+    EXPECT_FALSE(CameraDatabase::instance().openOrCreate(broken));
+    EXPECT_FALSE(CameraDatabase::instance().isOpen());
+    EXPECT_TRUE(log.contains("cannot be read"));
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), garbage);
+    // Statements on the closed database fail without touching anything.
+    EXPECT_FALSE(CameraDatabase::instance().exec("SELECT 1").ok);
+    CameraRow row;
+    EXPECT_FALSE(CameraDatabase::instance().findRow("usb-x", row));
+    EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-camera-path-0000000", "fps", 30));
+}
+
+TEST_F(DatabaseTest, ReadOnlyFileIsReadButNeverWritten)
+{
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-read-only", sampleRow()));
+    CameraDatabase::instance().close();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const bool immutable = geteuid() == 0 && setImmutable(path, true);
+    if (geteuid() == 0 && !immutable)
+        GTEST_SKIP() << "running as root on a file system without the immutable attribute";
+
+    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(path));
+    CameraRow row;
+    EXPECT_TRUE(CameraDatabase::instance().findRow("usb-read-only", row));
+    EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-read-only1234567", "fps", 15));
+    EXPECT_FALSE(CameraDatabase::instance().insertRow("usb-other", sampleRow()));
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-read-only", row));
+    EXPECT_EQ(row.fps, 30);
+    CameraDatabase::instance().close();
+    if (immutable)
+        setImmutable(path, false);
+}
+
+TEST_F(DatabaseTest, SavedValuesAreBoundNotPasted)
+{
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-cam", sampleRow()));
+    const QString name = "usb-cam" + QString("#000001");
+    const QString hostile = "1x1'); DROP TABLE camera; --";
+    EXPECT_TRUE(CameraDatabase::instance().saveCameraProperty(name, "resolution", hostile));
+    EXPECT_TRUE(CameraDatabase::instance().saveCameraProperty(name, "fps", 15));
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-cam", row));
+    EXPECT_EQ(row.resolution, hostile);
+    EXPECT_EQ(row.fps, 15);
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(DatabaseTest, OnlyTableColumnsCanBeWritten)
+{
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-cam", sampleRow()));
+    const QString name = "usb-cam#000001";
+    for (const char *column : {"fps = 1, pid", "fps; DROP TABLE camera", "id", "pid", "", "FPS"})
+        EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty(name, column, 1)) << column;
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-cam", row));
+    EXPECT_EQ(row.fps, 30);
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(DatabaseTest, KeysMatchExactlyNotBySubstring)
+{
+    CameraRow longer = sampleRow();
+    longer.fps = 10;
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-port1-pid_e150-serialAB", longer));
+    // A camera whose key is contained in another camera's key has no row yet.
+    CameraRow row;
+    EXPECT_FALSE(CameraDatabase::instance().findRow("usb-port1-pid_e150", row));
+    LogCatcher log;
+    EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-port1-pid_e150#000000", "fps", 60));
+    EXPECT_TRUE(log.contains("saveCameraProperty error. Can not find the entry for cur camera usb-port1-pid_e150"));
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-port1-pid_e150-serialAB", row));
+    EXPECT_EQ(row.fps, 10);
+    // Wildcards in a key are plain characters.
+    EXPECT_FALSE(CameraDatabase::instance().findRow("usb-port1*", row));
+    EXPECT_FALSE(CameraDatabase::instance().findRow("", row));
+    EXPECT_FALSE(CameraDatabase::instance().insertRow("", sampleRow()));
+}
+
+TEST_F(DatabaseTest, RowsWithTextWhereNumbersBelongAreRefused)
+{
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-odd", sampleRow()));
+    ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty("usb-odd#000000", "fps", "fast"));
+    CameraRow row;
+    EXPECT_FALSE(CameraDatabase::instance().findRow("usb-odd", row));
+}

@@ -1,0 +1,415 @@
+// The USB camera layer driven through its C calls with the virtual camera:
+// probe, control handles, streams, pacing, controls acting on the picture,
+// and a camera that is pulled out mid-stream.
+#include "capture.h"
+#include "control.h"
+#include "v4l2_backend.h"
+#include "virtual_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+using namespace usbcam;
+
+namespace {
+
+class VirtualCamera : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
+        setVirtualCameraPresent(true);
+        resetVirtualCamera();
+    }
+    void TearDown() override
+    {
+        setVirtualCameraPresent(true);
+        resetVirtualCamera();
+        cam_free_context();
+    }
+
+    static cap_record record(int width, int height, int fps, int format = 0)
+    {
+        cap_record r;
+        std::memset(&r, 0, sizeof r);
+        std::strncpy(r.device_path, kVirtualCameraPath, sizeof r.device_path - 1);
+        r.capture_mode = 5;
+        r.width = width;
+        r.height = height;
+        r.fps = fps;
+        r.stream_format = format;
+        return r;
+    }
+
+    // Reads until a frame comes (the camera paces itself), at most ~1 s.
+    static int readFrame(cap_record &r, cap_frame &frame)
+    {
+        int result = CAP_NO_FRAME;
+        for (int attempt = 0; attempt < 40 && result == CAP_NO_FRAME; ++attempt) {
+            std::memset(&frame, 0, sizeof frame);
+            result = cap_read(&r, &frame);
+        }
+        return result;
+    }
+
+    static double meanOf(const uint8_t *data, size_t count)
+    {
+        double sum = 0;
+        for (size_t i = 0; i < count; ++i)
+            sum += data[i];
+        return sum / double(count);
+    }
+};
+
+} // namespace
+
+TEST(UsbLayout, ProbeBufferIsTheNativeLayout)
+{
+    EXPECT_EQ(sizeof(cam_device_record), 1156u);
+    EXPECT_EQ(offsetof(cam_device_record, path), 128u);
+    EXPECT_EQ(offsetof(cam_device_record, handle), 1152u);
+    EXPECT_EQ(sizeof(cam_probe_buffer), 9252u);
+    EXPECT_EQ(offsetof(cam_probe_buffer, count), 9248u);
+    // The frame record keeps its order: three planes, then format, size, strides.
+    EXPECT_LT(offsetof(cap_frame, v), offsetof(cap_frame, format));
+    EXPECT_LT(offsetof(cap_frame, width), offsetof(cap_frame, stride_y));
+    EXPECT_LT(offsetof(cap_record, buffer_size), offsetof(cap_record, width));
+}
+
+TEST(UsbLayout, V4l2PathsCarryPortModelAndNode)
+{
+    const std::string path = v4l2PathFor("usb-0000:00:14.0-2", 0x32e4, 0xE150, 3);
+    EXPECT_EQ(path, "v4l2:usb-0000:00:14.0-2&vid_32e4&pid_e150#000003");
+    EXPECT_EQ(v4l2NodeOfPath(path), "/dev/video3");
+    EXPECT_EQ(v4l2NodeOfPath("v4l2:usb-x#00000a"), "");
+    EXPECT_EQ(v4l2NodeOfPath("/dev/video0"), "");
+    EXPECT_EQ(v4l2NodeOfPath(kVirtualCameraPath), "");
+}
+
+TEST_F(VirtualCamera, ListedOnlyWhenSwitchedOn)
+{
+    cam_probe_buffer buffer;
+    ASSERT_GE(cam_probe_devices(&buffer), 1);
+    bool found = false;
+    for (int i = 0; i < buffer.count; ++i) {
+        const std::string name = buffer.devices[i].name, path = buffer.devices[i].path;
+        if (path != kVirtualCameraPath)
+            continue;
+        found = true;
+        EXPECT_NE(name.find("UVC"), std::string::npos);
+        EXPECT_NE(path.find("usb"), std::string::npos);
+        EXPECT_NE(path.find("e530"), std::string::npos);
+        EXPECT_EQ(path.substr(path.size() - 7), "#000000");
+        EXPECT_EQ(buffer.devices[i].handle, -1);  // no context taken yet
+    }
+    EXPECT_TRUE(found);
+
+    unsetenv("VORENTA_VIRTUAL_CAMERA");
+    cam_probe_devices(&buffer);
+    for (int i = 0; i < buffer.count; ++i)
+        EXPECT_STRNE(buffer.devices[i].path, kVirtualCameraPath);
+    cap_record r = record(640, 480, 30);
+    EXPECT_LT(cap_open(&r), 0);
+    EXPECT_EQ(cam_find_context(kVirtualCameraPath), -1);
+}
+
+TEST_F(VirtualCamera, ContextHandlesAreFreshAfterEveryRefresh)
+{
+    cam_probe_buffer buffer;
+    ASSERT_GE(cam_get_context(&buffer), 1);
+    int32_t handle = -1;
+    for (int i = 0; i < buffer.count; ++i)
+        if (std::strcmp(buffer.devices[i].path, kVirtualCameraPath) == 0)
+            handle = buffer.devices[i].handle;
+    ASSERT_GE(handle, 0);
+    EXPECT_EQ(cam_find_context(kVirtualCameraPath), handle);
+    EXPECT_EQ(cam_get_saturation(handle), 128);
+
+    ASSERT_EQ(cam_free_context(), 0);
+    // A released handle reaches nothing, and is never handed out again.
+    EXPECT_EQ(cam_get_saturation(handle), -1);
+    const int32_t fresh = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(fresh, 0);
+    EXPECT_NE(fresh, handle);
+    EXPECT_EQ(cam_find_context("virtual:usb-no-such-camera#000000"), -1);
+    EXPECT_EQ(cam_find_context(""), -1);
+    EXPECT_EQ(cam_get_hue(-5), -1);
+}
+
+TEST_F(VirtualCamera, ControlsRoundTripWithinTheirRanges)
+{
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(handle, 0);
+    int32_t version = 0;
+    EXPECT_EQ(cam_get_version(handle, &version), 0);
+    EXPECT_EQ(version, kVirtualCameraVersion);
+
+    int32_t minimum = 0, maximum = 0, defaultValue = 0;
+    ASSERT_EQ(cam_get_saturation_range(handle, &minimum, &maximum, &defaultValue), 0);
+    EXPECT_EQ(minimum, 0);
+    EXPECT_EQ(maximum, 255);
+    EXPECT_EQ(defaultValue, 128);
+    ASSERT_EQ(cam_get_exposure_compensation_range(handle, &minimum, &maximum, &defaultValue), 0);
+    EXPECT_EQ(maximum, 250);
+
+    EXPECT_EQ(cam_set_hue(handle, 70), 0);
+    EXPECT_EQ(cam_get_hue(handle), 70);
+    EXPECT_EQ(cam_set_hue(handle, 101), -1);  // out of range: refused, unchanged
+    EXPECT_EQ(cam_get_hue(handle), 70);
+    EXPECT_EQ(cam_set_exposure_mode(handle, 0), 0);
+    EXPECT_EQ(cam_get_exposure_mode(handle), 0);
+    EXPECT_EQ(cam_set_focus_mode(handle, 2), 0);
+    EXPECT_EQ(cam_get_focus_mode(handle), 2);
+    EXPECT_EQ(cam_trigger_focus_once(handle), 0);
+    int32_t x = 0, y = 0;
+    EXPECT_EQ(cam_get_focus_region(handle, &x, &y), 0);
+    EXPECT_EQ(x, 8);
+    EXPECT_EQ(y, 7);
+    EXPECT_EQ(cam_set_focus_region(handle, 3, 14), 0);
+    EXPECT_EQ(cam_set_focus_region(handle, 17, 0), -1);
+    cam_get_focus_region(handle, &x, &y);
+    EXPECT_EQ(x, 3);
+    EXPECT_EQ(y, 14);
+    EXPECT_EQ(cam_set_flip(handle, 1), 0);
+    EXPECT_EQ(cam_get_flip(handle), 1);
+    EXPECT_EQ(cam_set_flick(handle, 2), -1);
+    EXPECT_EQ(cam_get_version(handle, nullptr), -1);
+    EXPECT_EQ(cam_get_gamma_range(handle, nullptr, &maximum, &defaultValue), -1);
+}
+
+TEST_F(VirtualCamera, StreamsMovingTexturedFramesOfTheAskedSize)
+{
+    cap_record r = record(1280, 720, 60);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    EXPECT_EQ(r.width, 1280);
+    EXPECT_EQ(r.height, 720);
+    EXPECT_EQ(r.buffer_size, 1280 * 720 * 3 / 2);  // the negotiated frame's bytes
+    EXPECT_LT(cap_open(&r), 0);                   // already open
+
+    std::vector<uint8_t> first;
+    cap_frame frame;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(readFrame(r, frame), CAP_OK);
+        EXPECT_EQ(frame.format, CAP_FORMAT_I420);
+        EXPECT_EQ(frame.width, 1280);
+        EXPECT_EQ(frame.height, 720);
+        EXPECT_EQ(frame.stride_y, 1280);
+        EXPECT_EQ(frame.stride_u, 640);
+        if (i == 0)
+            first.assign(frame.y, frame.y + 1280 * 720);
+        free_frame(&frame);
+        EXPECT_EQ(frame.priv, nullptr);
+    }
+    // Fine texture: neighbouring pixels differ a lot somewhere in a row.
+    int edges = 0;
+    for (int x = 1; x < 1280; ++x)
+        edges += std::abs(first[size_t(360) * 1280 + x] - first[size_t(360) * 1280 + x - 1]) > 20;
+    EXPECT_GT(edges, 10);
+
+    // A slow pan: after half a second the picture has moved.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    EXPECT_NE(std::memcmp(first.data(), frame.y, first.size()), 0);
+    free_frame(&frame);
+
+    EXPECT_EQ(cap_close(&r), CAP_OK);
+    EXPECT_LT(cap_close(&r), 0);
+    cap_frame unused;
+    std::memset(&unused, 0, sizeof unused);
+    EXPECT_LT(cap_read(&r, &unused), 0);
+    free_frame(&unused);
+
+    // Reopen at another size.
+    r = record(640, 480, 30, 1);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    EXPECT_EQ(frame.width, 640);
+    EXPECT_EQ(frame.height, 480);
+    free_frame(&frame);
+    cap_close(&r);
+}
+
+TEST_F(VirtualCamera, SizeFromResolutionCodeWhenNoneIsGiven)
+{
+    cap_record r = record(0, 0, 30);
+    r.resolution_code = 11;
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    EXPECT_EQ(r.width, 3840);
+    EXPECT_EQ(r.height, 2160);
+    cap_close(&r);
+    r = record(0, 0, 30);
+    r.resolution_code = 5;
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    EXPECT_EQ(r.width, 1920);
+    cap_close(&r);
+}
+
+TEST_F(VirtualCamera, ReadsArePacedAndNeverWaitLong)
+{
+    cap_record r = record(320, 240, 20);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    int frames = 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto longest = std::chrono::steady_clock::duration::zero();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(600)) {
+        const auto before = std::chrono::steady_clock::now();
+        cap_frame frame;
+        std::memset(&frame, 0, sizeof frame);
+        if (cap_read(&r, &frame) == CAP_OK)
+            ++frames;
+        free_frame(&frame);
+        longest = std::max(longest, std::chrono::steady_clock::now() - before);
+    }
+    cap_close(&r);
+    // 20 fps for 0.6 s: about 12 frames, never a burst.
+    EXPECT_GE(frames, 6);
+    EXPECT_LE(frames, 14);
+    // A read waits about 30 ms at most (generous bound for loaded machines).
+    EXPECT_LT(longest, std::chrono::milliseconds(250));
+}
+
+TEST_F(VirtualCamera, ControlsActOnThePicture)
+{
+    const int width = 320, height = 240;
+    const size_t lumaBytes = size_t(width) * height;
+    const size_t chromaBytes = lumaBytes / 4;
+    I420Frame plain, changed;
+    renderVirtualFrame(plain, width, height, 3.0);
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(handle, 0);
+
+    // Brightness (exposure compensation in automatic exposure).
+    ASSERT_EQ(cam_set_exposure_compensation(handle, 110), 0);
+    renderVirtualFrame(changed, width, height, 3.0);
+    EXPECT_GT(meanOf(changed.y(), lumaBytes), meanOf(plain.y(), lumaBytes) + 20);
+    cam_set_exposure_compensation(handle, 56);
+
+    // Gain in manual exposure.
+    cam_set_exposure_mode(handle, 0);
+    cam_set_exposure_gain(handle, 0);
+    renderVirtualFrame(plain, width, height, 3.0);
+    cam_set_exposure_gain(handle, 12);
+    renderVirtualFrame(changed, width, height, 3.0);
+    EXPECT_GT(meanOf(changed.y(), lumaBytes), meanOf(plain.y(), lumaBytes) + 20);
+    resetVirtualCamera();
+    renderVirtualFrame(plain, width, height, 3.0);
+
+    // Saturation 0 is a grey picture.
+    ASSERT_EQ(cam_set_saturation(handle, 0), 0);
+    renderVirtualFrame(changed, width, height, 3.0);
+    for (size_t i = 0; i < chromaBytes; ++i) {
+        ASSERT_EQ(changed.u()[i], 128);
+        ASSERT_EQ(changed.v()[i], 128);
+    }
+    cam_set_saturation(handle, 128);
+
+    // Mirror reverses every row; flip reverses the row order.
+    cam_set_mirror(handle, 1);
+    renderVirtualFrame(changed, width, height, 3.0);
+    for (int row = 0; row < height; row += 17)
+        for (int x = 0; x < width; x += 7)
+            ASSERT_EQ(changed.y()[row * width + x], plain.y()[row * width + width - 1 - x]);
+    cam_set_mirror(handle, 0);
+
+    // Manual focus away from the sharp plane softens the edges.
+    const auto sharpness = [&](const I420Frame &frame) {
+        double sum = 0;
+        for (int row = 0; row < height; ++row)
+            for (int x = 1; x < width; ++x)
+                sum += std::abs(frame.data[size_t(row) * width + x] - frame.data[size_t(row) * width + x - 1]);
+        return sum;
+    };
+    cam_set_focus_mode(handle, 0);
+    cam_set_focus(handle, 380);
+    renderVirtualFrame(changed, width, height, 3.0);
+    EXPECT_LT(sharpness(changed), sharpness(plain) * 0.6);
+    cam_set_focus(handle, 200);
+    renderVirtualFrame(changed, width, height, 3.0);
+    EXPECT_EQ(changed.data, plain.data);
+    cam_set_focus_mode(handle, 1);
+
+    cam_set_flip(handle, 1);
+    renderVirtualFrame(changed, width, height, 3.0);
+    for (int row = 0; row < height; row += 17)
+        ASSERT_EQ(std::memcmp(changed.y() + row * width, plain.y() + (height - 1 - row) * width, width), 0);
+}
+
+TEST_F(VirtualCamera, PulledOutMidStreamGivesFailedReads)
+{
+    cap_record r = record(640, 480, 30);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    cap_frame frame;
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    // The frame stays valid while the device goes away.
+    setVirtualCameraPresent(false);
+    EXPECT_EQ(frame.y[0], frame.y[0]);
+    free_frame(&frame);
+
+    for (int i = 0; i < 3; ++i) {
+        cap_frame next;
+        std::memset(&next, 0, sizeof next);
+        EXPECT_EQ(cap_read(&r, &next), CAP_GONE);
+        EXPECT_EQ(next.y, nullptr);
+    }
+    EXPECT_EQ(cam_get_saturation(handle), -1);
+    EXPECT_EQ(cam_set_saturation(handle, 10), -1);
+    cam_probe_buffer buffer;
+    cam_probe_devices(&buffer);
+    for (int i = 0; i < buffer.count; ++i)
+        EXPECT_STRNE(buffer.devices[i].path, kVirtualCameraPath);
+    cap_record second = record(640, 480, 30);
+    EXPECT_LT(cap_open(&second), 0);
+
+    // Plugged back in: the old stream stays dead, a new one works.
+    setVirtualCameraPresent(true);
+    cap_frame after;
+    std::memset(&after, 0, sizeof after);
+    EXPECT_EQ(cap_read(&r, &after), CAP_GONE);
+    EXPECT_EQ(cap_close(&r), CAP_OK);
+    ASSERT_EQ(cap_open(&second), CAP_OK);
+    ASSERT_EQ(readFrame(second, frame), CAP_OK);
+    free_frame(&frame);
+    cap_close(&second);
+}
+
+TEST_F(VirtualCamera, FrameOutlivesItsStream)
+{
+    cap_record r = record(320, 240, 30);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    cap_frame frame;
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    cap_close(&r);
+    EXPECT_EQ(frame.width, 320);
+    volatile uint8_t last = frame.v[160 * 120 - 1];
+    (void)last;
+    free_frame(&frame);
+    free_frame(&frame);  // a second release of the same, now zeroed, record is harmless
+}
+
+TEST(UsbOpen, UnknownOrMissingDevicesFailCleanly)
+{
+    cap_record r;
+    std::memset(&r, 0, sizeof r);
+    EXPECT_LT(cap_open(&r), 0);  // empty path
+    std::strcpy(r.device_path, "v4l2:usb-0000:00:00.0-9&vid_0000&pid_0000#000099");
+    r.width = 640;
+    r.height = 480;
+    EXPECT_LT(cap_open(&r), 0);  // no such node
+    std::strcpy(r.device_path, "\\\\?\\usb#vid_0bda&pid_e150#6&2c9e6b8b&0&0000#{x}\\global");
+    EXPECT_LT(cap_open(&r), 0);  // a path of no backend
+    EXPECT_EQ(r.priv, nullptr);
+    EXPECT_LT(cap_open(nullptr), 0);
+    EXPECT_LT(cap_read(nullptr, nullptr), 0);
+    EXPECT_LT(cap_close(nullptr), 0);
+    free_frame(nullptr);
+    EXPECT_EQ(cam_probe_devices(nullptr), -1);
+}

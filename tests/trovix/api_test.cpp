@@ -1,0 +1,538 @@
+// Every export against the simulated network camera on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cjson/cJSON.h>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <lauxlib.h>
+#include <lualib.h>
+
+#include "sdk.h"
+#include "sim_camera.h"
+#include "trovix.h"
+
+using simcam::Reply;
+using simcam::SimCamera;
+
+namespace {
+
+std::string loginText(uint16_t port, const char *passwd = "\"pw\"")
+{
+    return std::string("{\"ip\":\"127.0.0.1\",\"port\":") + std::to_string(port) +
+           ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":" + passwd + "}}";
+}
+
+// A member of a reply, as text ("" when missing).
+std::string member(const char *json, const std::vector<std::string> &path)
+{
+    cJSON *root = json ? cJSON_Parse(json) : nullptr;
+    const cJSON *node = root;
+    for (const auto &key : path)
+        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
+    std::string out;
+    if (cJSON_IsString(node))
+        out = node->valuestring;
+    else if (cJSON_IsNumber(node))
+        out = std::to_string(node->valueint);
+    cJSON_Delete(root);
+    return out;
+}
+
+int threadCount()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    while (d && readdir(d))
+        n++;
+    if (d)
+        closedir(d);
+    return n;
+}
+
+class Library : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = camera.start();
+        ASSERT_NE(port, 0);
+        ASSERT_EQ(trovix_init(""), 0);
+    }
+    void TearDown() override
+    {
+        trovix_quit();
+        camera.stop();
+    }
+    int login()
+    {
+        int id = 0;
+        EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 0);
+        return id;
+    }
+    SimCamera camera;
+    uint16_t port = 0;
+};
+
+} // namespace
+
+TEST(Lifecycle, StartsAndStopsRepeatedly)
+{
+    // One cycle first: sanitizers start helper threads of their own on the
+    // first thread a program creates.
+    ASSERT_EQ(trovix_init(nullptr), 0);
+    trovix_quit();
+    int before = threadCount();
+    for (int i = 0; i < 5; i++) {
+        ASSERT_EQ(trovix_init(nullptr), 0);
+        EXPECT_EQ(trovix_init(""), 1);
+        EXPECT_EQ(trovix_quit(), 0);
+    }
+    EXPECT_EQ(trovix_quit(), 0);
+    EXPECT_EQ(threadCount(), before);
+}
+
+TEST(Lifecycle, EveryExportAnswers1WhileStopped)
+{
+    int id = 77;
+    char *text = reinterpret_cast<char *>(1);
+    qv_buf_md *md = reinterpret_cast<qv_buf_md *>(1);
+    EXPECT_EQ(trovix_login(&id, "{}"), 1);
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(trovix_request(1000, "{}", &text), 1);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(trovix_logout(1000), 1);
+    EXPECT_EQ(trovix_discover_open(nullptr), 1);
+    EXPECT_EQ(trovix_discover_run(1), 1);
+    EXPECT_EQ(trovix_md_get(0, 0, 0, 0, &md), 1);
+    EXPECT_EQ(md, nullptr);
+    EXPECT_EQ(trovix_md_add_listener("k", [](void *, int, int, int, int, int, qv_buf_md *) { return 0; }, nullptr), 1);
+    EXPECT_EQ(trovix_md_buf_add(nullptr), 0);
+    EXPECT_EQ(trovix_md_buf_sub(nullptr), 0);
+    trovix_free(nullptr);
+}
+
+static std::map<std::string, std::string> g_override;
+static int overrideLookup(const char *name, const char **text, size_t *len)
+{
+    auto it = g_override.find(name);
+    if (it != g_override.end()) {
+        *text = it->second.data();
+        *len = it->second.size();
+        return 1;
+    }
+    return trovix_script_lookup(name, text, len);
+}
+
+TEST(Lifecycle, StartFailsCleanlyWhenTheScriptsFail)
+{
+    ASSERT_EQ(trovix_init(nullptr), 0);
+    trovix_quit();
+    int before = threadCount();
+    testing::internal::CaptureStderr();
+    g_override = { { "sdk.loader", "this is not lua" } };
+    EXPECT_NE(sdk_start(overrideLookup), 0);
+    EXPECT_EQ(sdk_current(), nullptr);
+    g_override = { { "sdk.loader", "function setup() return 0 end function init() return 1 end "
+                                   "function quit() return 0 end return {}" } };
+    EXPECT_NE(sdk_start(overrideLookup), 0);
+    EXPECT_EQ(sdk_current(), nullptr);
+    g_override = { { "sdk.loader", "function setup() return 0 end function init() error('no') end return {}" } };
+    EXPECT_NE(sdk_start(overrideLookup), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("lua_helper: "), std::string::npos);
+    EXPECT_EQ(threadCount(), before);
+    // Nothing was left behind: a normal start still works.
+    EXPECT_EQ(trovix_init(""), 0);
+    EXPECT_EQ(trovix_quit(), 0);
+}
+
+TEST(Lifecycle, OnlyTheInterfaceIsExported)
+{
+    void *lib = dlopen(TROVIX_SHARED_LIB, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    for (const char *name : { "trovix_init", "trovix_quit", "trovix_login", "trovix_logout", "trovix_request",
+                              "trovix_free", "trovix_discover_open", "trovix_discover_close", "trovix_discover_run",
+                              "trovix_discover_get_devs", "trovix_discover_request", "trovix_md_add_listener",
+                              "trovix_md_remove_listener", "trovix_md_get", "trovix_md_clear", "trovix_md_buf_add",
+                              "trovix_md_buf_sub", "luaopen_trovix" })
+        EXPECT_NE(dlsym(lib, name), nullptr) << name;
+    for (const char *name : { "qv_h1", "sdk_start", "ncm_connect", "clua_env_create", "pf_tick_ms" })
+        EXPECT_EQ(dlsym(lib, name), nullptr) << name;
+    dlclose(lib);
+}
+
+TEST_F(Library, LoginIdsStartAt1000AndCarryTheCredentials)
+{
+    EXPECT_EQ(login(), 1000);
+    EXPECT_EQ(login(), 1001);
+    auto texts = camera.received();
+    ASSERT_GE(texts.size(), 1u);
+    EXPECT_EQ(member(texts[0].c_str(), { "cmd" }), "login");
+    EXPECT_EQ(member(texts[0].c_str(), { "qqssid" }), "730418");
+    EXPECT_EQ(member(texts[0].c_str(), { "login", "username" }), "admin");
+    EXPECT_EQ(member(texts[0].c_str(), { "login", "passwd" }), "pw");
+}
+
+TEST_F(Library, RefusedLoginReturnsTheDevicesCode)
+{
+    camera.setLoginReply(Reply::refuse(4101));
+    int id = 55;
+    EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 4101);
+    EXPECT_EQ(id, 0);
+    // The refused connection is closed.
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 3000));
+}
+
+TEST_F(Library, LoginTextWithoutPasswordFailsWithoutConnecting)
+{
+    int id = 55;
+    EXPECT_EQ(trovix_login(&id, loginText(port, "null").c_str()), 1);
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(trovix_login(&id, "not json"), 1);
+    EXPECT_EQ(trovix_login(&id, nullptr), 1);
+    pf_sleep_ms(50);
+    EXPECT_EQ(camera.connectionsAccepted(), 0);
+}
+
+TEST_F(Library, SilentLoginTimesOutAndIsLoggedOut)
+{
+    camera.setLoginReply(Reply::silent());
+    int id = 55;
+    uint64_t start = pf_clock_ms();
+    EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 2);
+    uint64_t waited = pf_clock_ms() - start;
+    EXPECT_EQ(id, 0);
+    EXPECT_GE(waited, 5990u);
+    EXPECT_LT(waited, 7000u);
+    // The login the caller gave up on does not stay open.
+    EXPECT_TRUE(SimCamera::waitFor(
+        [&] {
+            auto cmds = camera.commands();
+            return std::find(cmds.begin(), cmds.end(), "logout") != cmds.end();
+        },
+        3000));
+}
+
+TEST_F(Library, RequestsAreAnsweredInOrder)
+{
+    int id = login();
+    camera.queueReply(Reply::answer({}, 300)); // the first answer is slow
+    std::string first, second;
+    std::thread a([&] {
+        char *text = nullptr;
+        EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\",\"tag\":\"first\"}", &text), 0);
+        first = member(text, { "echo", "tag" });
+        trovix_free(text);
+    });
+    pf_sleep_ms(50);
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\",\"tag\":\"second\"}", &text), 0);
+    second = member(text, { "echo", "tag" });
+    trovix_free(text);
+    a.join();
+    EXPECT_EQ(first, "first");
+    EXPECT_EQ(second, "second");
+}
+
+TEST_F(Library, UnaskedAnswersDoNotShiftLaterOnes)
+{
+    int id = login();
+    camera.sendText("{\"cmd\":\"alarm\",\"alarm\":{\"code\":0}}");
+    camera.sendText("{\"cmd\":\"get_image\",\"stray\":true}");
+    pf_sleep_ms(100);
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\",\"tag\":\"mine\"}", &text), 0);
+    EXPECT_EQ(member(text, { "echo", "tag" }), "mine");
+    trovix_free(text);
+}
+
+TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
+{
+    int id = login();
+    camera.queueReply(Reply::answer({}, 6500));
+    char *text = reinterpret_cast<char *>(1);
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_slow\"}", &text), 2);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_fast\",\"tag\":\"fast\"}", &text), 0);
+    EXPECT_EQ(member(text, { "echo", "tag" }), "fast");
+    trovix_free(text);
+
+    camera.queueReply(Reply::silent());
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_x\",\"tag\":\"lost\"}", &text), 2);
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_x\",\"tag\":\"next\"}", &text), 0);
+    EXPECT_EQ(member(text, { "echo", "tag" }), "next");
+    trovix_free(text);
+}
+
+TEST_F(Library, RequestWithoutALoginFailsAtOnce)
+{
+    char *text = reinterpret_cast<char *>(1);
+    EXPECT_EQ(trovix_request(4242, "{\"cmd\":\"get_image\"}", &text), 1);
+    EXPECT_EQ(text, nullptr);
+}
+
+TEST_F(Library, StatusConnectFollowsLoginAndLogout)
+{
+    int id = login();
+    std::string query = "{\"cmd\":\"status_connect\",\"status_connect\":[\"" + std::to_string(id) + "\",7]}";
+    char *text = nullptr;
+    ASSERT_EQ(trovix_request(0, query.c_str(), &text), 0);
+    EXPECT_EQ(member(text, { "status_connect", std::to_string(id) }), "doing");
+    EXPECT_EQ(member(text, { "status_connect", "code" }), "0");
+    trovix_free(text);
+    EXPECT_EQ(trovix_logout(id), 0);
+    ASSERT_EQ(trovix_request(0, query.c_str(), &text), 0);
+    EXPECT_EQ(member(text, { "status_connect", std::to_string(id) }), "none");
+    trovix_free(text);
+    EXPECT_TRUE(SimCamera::waitFor(
+        [&] {
+            auto c = camera.commands();
+            return !c.empty() && c.back() == "logout";
+        },
+        2000));
+}
+
+TEST_F(Library, UpgradeCommandsAreUnsupportedForNow)
+{
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(0, "{\"cmd\":\"status_upgrade\"}", &text), 4097);
+    trovix_free(text);
+    EXPECT_EQ(trovix_discover_open(""), 1); // no discovery client script yet
+}
+
+TEST_F(Library, ManyConcurrentCallersEachGetTheirOwnAnswer)
+{
+    int id = login();
+    std::atomic<int> wrong{ 0 }, done{ 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; i++) {
+                std::string tag = std::to_string(t) + "-" + std::to_string(i);
+                char *text = nullptr;
+                int code = trovix_request(id, ("{\"cmd\":\"get_param\",\"tag\":\"" + tag + "\"}").c_str(), &text);
+                if (code != 0 || member(text, { "echo", "tag" }) != tag)
+                    wrong++;
+                trovix_free(text);
+                done++;
+            }
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(done.load(), 200);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(Library, DeviceMisbehaviourDropsOnlyThatConnection)
+{
+    int bad = login();
+    SimCamera other;
+    uint16_t otherPort = other.start();
+    int good = 0;
+    ASSERT_EQ(trovix_login(&good, loginText(otherPort).c_str()), 0);
+    camera.sendRaw(simcam::nsppHeader(2, 10, 0, 0, 0xBADBAD) + "0123456789");
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 4000));
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(bad, "{\"cmd\":\"get_image\"}", &text), 1);
+    EXPECT_EQ(trovix_request(good, "{\"cmd\":\"get_image\"}", &text), 0);
+    trovix_free(text);
+    other.stop();
+}
+
+TEST_F(Library, DeviceClosingMidFrameEndsTheLogin)
+{
+    int id = login();
+    std::string frame = simcam::textFrame("{\"cmd\":\"get_image\",\"long\":\"answer\"}");
+    camera.sendRawSplit(frame.substr(0, 20), 5, 10);
+    pf_sleep_ms(100);
+    camera.closeClients();
+    std::string query = "{\"cmd\":\"status_connect\",\"status_connect\":[\"" + std::to_string(id) + "\"]}";
+    EXPECT_TRUE(SimCamera::waitFor(
+        [&] {
+            char *text = nullptr;
+            trovix_request(0, query.c_str(), &text);
+            bool none = member(text, { "status_connect", std::to_string(id) }) == "none";
+            trovix_free(text);
+            return none;
+        },
+        3000));
+}
+
+namespace {
+struct Seen {
+    std::atomic<int> calls{ 0 };
+    std::string payload;
+    int key1 = -1;
+    int conn = -1;
+};
+int onMedia(void *user, int protocol, int conn, int key1, int key2, int stream, qv_buf_md *md)
+{
+    auto *seen = static_cast<Seen *>(user);
+    if (seen->calls == 0) {
+        seen->payload.assign(reinterpret_cast<char *>(md->buf.data + md->buf.start), md->buf.end - md->buf.start);
+        seen->key1 = key1;
+        seen->conn = conn;
+    }
+    seen->calls++;
+    return 0;
+}
+} // namespace
+
+TEST_F(Library, MediaReachesListenersAndTheCache)
+{
+    int id = login();
+    Seen seen;
+    ASSERT_EQ(trovix_md_add_listener("test", onMedia, &seen), 0);
+    EXPECT_EQ(trovix_md_add_listener("test", onMedia, &seen), 1);
+    EXPECT_EQ(trovix_md_remove_listener("never added"), 1);
+
+    camera.sendMedia(simcam::tinyJpeg(), 3, 0, 1, 2);
+    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 1; }, 3000));
+    EXPECT_EQ(seen.payload, simcam::tinyJpeg());
+    EXPECT_EQ(seen.key1, 3);
+    EXPECT_EQ(seen.conn, id);
+    qv_buf_md *md = nullptr;
+    EXPECT_EQ(trovix_md_get(id, 3, 0, 0, &md), 5); // type 2 is not cached
+
+    camera.sendMedia(simcam::tinyJpeg(), 1, 2, 1, 65);
+    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 2; }, 3000));
+    ASSERT_TRUE(SimCamera::waitFor([&] { return trovix_md_get(id, 1, 2, 0, &md) == 0; }, 1000));
+    ASSERT_NE(md, nullptr);
+    EXPECT_EQ(md->head.media_type, 65);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(md->buf.data + md->buf.start), md->buf.end - md->buf.start),
+              simcam::tinyJpeg());
+    EXPECT_EQ(trovix_md_buf_add(md), 3); // the cache's, ours, and this one
+    EXPECT_EQ(trovix_md_buf_sub(md), 2);
+    EXPECT_EQ(trovix_md_clear(id, 1, 2, 0), 0);
+    EXPECT_EQ(trovix_md_clear(id, 1, 2, 0), 5);
+    qv_buf_md *none = nullptr;
+    EXPECT_EQ(trovix_md_get(id, 1, 2, 0, &none), 5);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(trovix_md_buf_sub(md), 0); // only ours was left
+    EXPECT_EQ(trovix_md_remove_listener("test"), 0);
+}
+
+TEST_F(Library, QuitClosesDeviceConnectionsFirst)
+{
+    login();
+    login();
+    EXPECT_EQ(camera.openConnections(), 2);
+    EXPECT_EQ(trovix_quit(), 0);
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 1000));
+}
+
+TEST_F(Library, HeartbeatsFlowBothWays)
+{
+    camera.setHeartbeatMs(100);
+    int id = login();
+    pf_sleep_ms(400);
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\"}", &text), 0);
+    trovix_free(text);
+}
+
+TEST_F(Library, LuaModuleWrapsTheExports)
+{
+    trovix_quit(); // the module starts the library itself
+    lua_State *L = luaL_newstate();
+    luaL_openlibs(L);
+    luaL_requiref(L, "trovix", luaopen_trovix, 1);
+    lua_pop(L, 1);
+    std::string script = "local t = trovix assert(t.init() == 0) "
+                         "local code, id = t.login('" + loginText(port) + "') assert(code == 0 and id == 1000) "
+                         "local c, text = t.request(id, '{\"cmd\":\"get_image\",\"tag\":\"lua\"}') "
+                         "assert(c == 0 and text:find('lua')) "
+                         "assert(t.logout(id) == 0) "
+                         "assert(t.discover_get_devs() == '{}') "
+                         "assert(not pcall(t.discover_run, 1)) "
+                         "assert(t.save(id, 0, 0, 0, '/nonexistent/x') == false) "
+                         "local fam, addr = t.gethostbyname('127.0.0.1') assert(fam == 'ipv4' and addr == '127.0.0.1') "
+                         "t.quit() local c2, text2 = t.request(1, '{}') assert(c2 == 1 and text2 == '{}') return true";
+    if (luaL_dostring(L, script.c_str()) != LUA_OK)
+        ADD_FAILURE() << lua_tostring(L, -1);
+    lua_close(L);
+}
+
+// The command thread's handling of commands and connection records, driven
+// through a stand-in entry script that logs what it is handed.
+TEST(CommandThread, CallbacksResultsAndConnectionRecords)
+{
+    g_override = { { "sdk.loader", R"(
+        local ncm = require('qv_ncm')
+        log = {}
+        function setup() return 0 end
+        function quit() return 0 end
+        function init()
+            ncm.set_sdk(function() return 1 end, function() return 0 end, function(seq, id, text)
+                if text == 'dump' then ncm.response_sdk(seq, id, 0, table.concat(log, ',')) return 0 end
+                if text == 'managers' then
+                    local ok = ncm.get_ncm('Upgrade') ~= nil and ncm.get_ncm('other') == nil
+                    ncm.response_sdk(seq, id, ok and 0 or 9, '') return 0
+                end
+                if text == 'fail' then return 7 end
+                if text == 'boom' then error('boom') end
+                if text == 'notint' then return 'x' end
+                ncm.response_sdk(seq, id, 4098, 'device says no') return 0
+            end)
+            ncm.set_recv(function(id, proto, body)
+                log[#log + 1] = 'recv:' .. id .. ':' .. proto .. ':' .. body
+                if body == 'bye' then return 5 end
+                return 0
+            end)
+            ncm.set_disconnect(function(id, code) log[#log + 1] = 'disc:' .. id .. ':' .. code return 0 end)
+            return 0
+        end
+        return {})" } };
+    ASSERT_EQ(sdk_start(overrideLookup), 0);
+    sdk_ctx *ctx = sdk_current();
+    auto text = [](const char *t) {
+        qv_buf *b = qv_buf_new(static_cast<uint32_t>(strlen(t)) + 1);
+        memcpy(b->data, t, strlen(t) + 1);
+        b->end = static_cast<uint32_t>(strlen(t));
+        return b;
+    };
+    auto request = [](const char *t, char **out = nullptr) { return trovix_request(1, t, out); };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(request("fail"), 1);
+    EXPECT_EQ(request("boom"), 1);
+    EXPECT_EQ(request("notint"), 1);
+    EXPECT_EQ(request("managers"), 0);
+    char *reply = nullptr;
+    EXPECT_EQ(request("other", &reply), 4098); // a script's code passes through with its text
+    EXPECT_STREQ(reply, "device says no");
+    trovix_free(reply);
+    int id = 9;
+    EXPECT_EQ(trovix_login(&id, "{}"), 1);
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(trovix_discover_open(nullptr), 1); // no discovery callbacks registered
+
+    ncm_post_event(ctx->ncm_a, 20, 5000, NCM_EV_CONNECT);
+    ncm_post_text(ctx->ncm_a, 20, 5000, text("hello"));
+    ncm_post_text(ctx->ncm_a, 20, 5000, text(""));            // empty: nothing is called
+    ncm_post_text(ctx->ncm_a, 20, 6000, text("stranger"));    // unregistered id
+    ncm_post_event(ctx->ncm_a, 20, 5000, NCM_EV_CONNECT);     // a second connect ends it
+    ncm_post_event(ctx->ncm_a, 20, 5001, NCM_EV_CONNECT);
+    ncm_post_text(ctx->ncm_a, 20, 5001, text("bye"));         // recv answers 5
+    ncm_post_event(ctx->ncm_a, 20, 5002, NCM_EV_CONNECT);
+    ncm_post_event(ctx->ncm_a, 20, 5002, NCM_EV_IDLE);
+    // Commands and records take turns on the thread: ask until all are in.
+    const std::string expected = "recv:5000:20:hello,disc:6000:1,disc:5000:1,recv:5001:20:bye,disc:5001:5,disc:5002:1";
+    std::string log;
+    SimCamera::waitFor(
+        [&] {
+            EXPECT_EQ(request("dump", &reply), 0);
+            log = reply ? reply : "";
+            trovix_free(reply);
+            return log == expected;
+        },
+        2000);
+    EXPECT_EQ(log, expected);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("boom"), std::string::npos);
+    EXPECT_EQ(trovix_quit(), 0);
+}

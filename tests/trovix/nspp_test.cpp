@@ -1,0 +1,294 @@
+// The private framed protocol: header building and checking, the reader
+// against split and malformed input, the writer, heartbeats and the idle rule.
+#include <gtest/gtest.h>
+
+#include "sim_camera.h"
+#include "test_util.h"
+
+using simcam::nsppFrame;
+using simcam::nsppHeader;
+using simcam::textFrame;
+using trovixtest::DriverHarness;
+
+TEST(FramedHeader, BuildsTheWordsTheDevicesExpect)
+{
+    uint8_t h[12];
+    nspp_head_build(h, NSPP_KIND_TEXT, 5, 0);
+    EXPECT_EQ(qv_rd32(h), 0x01FA5A5Fu);
+    EXPECT_EQ(qv_rd32(h + 4), 5u | 0x02000000u);
+    EXPECT_EQ(qv_rd32(h + 8), 0u);
+    nspp_head_build(h, NSPP_KIND_MEDIA, 100, NP_SUB_UPGRADE);
+    EXPECT_EQ(qv_rd32(h + 4), 100u | 0x01000000u);
+    EXPECT_EQ(qv_rd32(h + 8), 0x00010000u);
+    nspp_head_build(h, NSPP_KIND_HEARTBEAT, 0, 0);
+    EXPECT_EQ(qv_rd32(h + 4), 0x0E000000u);
+}
+
+TEST(FramedHeader, ChecksMagicVersionClassKindAndLength)
+{
+    nspp_head_info info;
+    auto parse = [&](const std::string &h, uint32_t maxClass) {
+        return nspp_head_parse(reinterpret_cast<const uint8_t *>(h.data()), maxClass, &info);
+    };
+    EXPECT_EQ(parse(nsppHeader(2, 10), 3), 0);
+    EXPECT_EQ(info.length, 10u);
+    EXPECT_EQ(parse(nsppHeader(2, 10, 0, 0, 0xFA5A5E), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(2, 10, 0, 0, 0xFA5A5F, 2), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(2, 10, 4), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(2, 10, 1), 0), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(3, 10), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(0xE, 0), 3), 0);
+    EXPECT_EQ(parse(nsppHeader(0xE, 4), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(2, 0), 3), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(parse(nsppHeader(1, 0), 3), NCM_EV_BAD_FRAME);
+}
+
+TEST(FramedHeader, TextBufferGrowsInFixedSteps)
+{
+    EXPECT_EQ(nspp_text_next_size(0), 4096u);
+    EXPECT_EQ(nspp_text_next_size(4096), 16384u);
+    EXPECT_EQ(nspp_text_next_size(1572864), 2097152u);
+    EXPECT_EQ(nspp_text_next_size(2097152), 0u);
+}
+
+TEST(FramedReader, DeliversTextsAndSkipsHeartbeats)
+{
+    DriverHarness h(nspp_driver());
+    h.mem.feed(simcam::heartbeatFrame() + textFrame("{\"a\":1}") + simcam::heartbeatFrame() + textFrame("{\"b\":2}"));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 2u);
+    EXPECT_EQ(p.texts[0], "{\"a\":1}");
+    EXPECT_EQ(p.texts[1], "{\"b\":2}");
+    EXPECT_TRUE(p.events.empty());
+    EXPECT_EQ(h.state(), 0);
+}
+
+TEST(FramedReader, AssemblesHeadersAndBodiesSplitIntoSingleBytes)
+{
+    DriverHarness h(nspp_driver());
+    h.mem.chunks = { 1 };
+    std::string media = simcam::mediaBody(simcam::tinyJpeg(), 3, 4, 1);
+    h.mem.feed(textFrame("{\"split\":true}") + nsppFrame(1, media));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 1u);
+    EXPECT_EQ(p.texts[0], "{\"split\":true}");
+    ASSERT_EQ(p.media.size(), 1u);
+    EXPECT_EQ(p.media[0], simcam::tinyJpeg());
+    EXPECT_EQ(p.heads[0].key1, 3);
+    EXPECT_EQ(p.heads[0].key2, 4);
+    EXPECT_EQ(p.heads[0].frame_kind, 1);
+    EXPECT_EQ(p.heads[0].media_type, 2);
+}
+
+TEST(FramedReader, JoinsTextSentInParts)
+{
+    DriverHarness h(nspp_driver());
+    h.mem.feed(nsppFrame(2, "{\"part", 1) + nsppFrame(2, "s\":", 2) + nsppFrame(2, "3}", 3));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 1u);
+    EXPECT_EQ(p.texts[0], "{\"parts\":3}");
+}
+
+TEST(FramedReader, JoinsMediaSentInParts)
+{
+    DriverHarness h(nspp_driver());
+    std::string media = simcam::mediaBody(std::string(5000, 'x'), 0, 0, 1);
+    h.mem.feed(nsppFrame(1, media.substr(0, 40), 1) + nsppFrame(1, media.substr(40, 3000), 2) +
+               nsppFrame(1, media.substr(3040), 3));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.media.size(), 1u);
+    EXPECT_EQ(p.media[0], std::string(5000, 'x'));
+}
+
+struct BadInput {
+    const char *name;
+    std::string bytes;
+    int event;
+};
+
+class FramedReaderRejects : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(FramedReaderRejects, ClosesWithItsEventCode)
+{
+    DriverHarness h(nspp_driver());
+    h.mem.feed(GetParam().bytes);
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.events.size(), 1u) << GetParam().name;
+    EXPECT_EQ(p.events[0], GetParam().event) << GetParam().name;
+    EXPECT_EQ(h.state(), GetParam().event);
+    EXPECT_TRUE(p.media.empty());
+}
+
+static std::string mediaWithClaimedLength(uint32_t claimed, size_t actual)
+{
+    std::string m = simcam::mediaBody(std::string(actual, 'p'), 0, 0, 1);
+    m[4] = static_cast<char>(claimed & 0xFF);
+    m[5] = static_cast<char>((claimed >> 8) & 0xFF);
+    m[6] = static_cast<char>((claimed >> 16) & 0xFF);
+    m[7] = static_cast<char>(claimed >> 24);
+    return nsppFrame(1, m);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, FramedReaderRejects,
+    ::testing::Values(
+        BadInput{ "bad magic", nsppHeader(2, 4, 0, 0, 0x123456) + "abcd", NCM_EV_BAD_FRAME },
+        BadInput{ "unknown kind", nsppHeader(5, 4) + "abcd", NCM_EV_BAD_FRAME },
+        BadInput{ "heartbeat with a body", nsppHeader(0xE, 4) + "abcd", NCM_EV_BAD_FRAME },
+        BadInput{ "empty text", nsppHeader(2, 0), NCM_EV_BAD_FRAME },
+        BadInput{ "class above 3", nsppHeader(2, 2, 5) + "{}", NCM_EV_BAD_FRAME },
+        BadInput{ "middle part without a first", nsppFrame(2, "{}", 2), NCM_EV_BAD_FRAME },
+        BadInput{ "media shorter than its head", nsppFrame(1, std::string(20, 'm')), NCM_EV_BAD_FRAME },
+        BadInput{ "media head claims more than the body", mediaWithClaimedLength(100, 50), NCM_EV_BAD_FRAME },
+        BadInput{ "media head claims less than the body", mediaWithClaimedLength(10, 50), NCM_EV_BAD_FRAME },
+        BadInput{ "media head claims a huge payload", mediaWithClaimedLength(0xFFFFFFF0u, 50), NCM_EV_TOO_LARGE },
+        BadInput{ "text longer than the largest buffer", nsppHeader(2, 0xFFFFFF), NCM_EV_TOO_LARGE },
+        BadInput{ "text parts adding up past the limit",
+                  nsppFrame(2, std::string(1500000, 'a'), 1) + nsppHeader(2, 1000000, 3), NCM_EV_TOO_LARGE }),
+    [](const ::testing::TestParamInfo<BadInput> &info) {
+        std::string n = info.param.name;
+        for (char &c : n)
+            if (!isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return n;
+    });
+
+TEST(FramedReader, PeerClosingMidFrameIsReportedOnce)
+{
+    DriverHarness h(nspp_driver());
+    std::string frame = textFrame("{\"cut\":\"short\"}");
+    h.mem.feed(frame.substr(0, 15));
+    h.pump();
+    EXPECT_EQ(h.state(), 0);
+    h.mem.peerClosed = true;
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.events.size(), 1u);
+    EXPECT_EQ(p.events[0], NCM_EV_PEER_CLOSED);
+    EXPECT_TRUE(p.texts.empty());
+}
+
+TEST(FramedReader, UpgradeConnectionsTakeWholeFramesOnly)
+{
+    DriverHarness h(nspp_upgrade_driver(), NP_NSPP_UPGRADE_KEY);
+    h.mem.feed(nsppFrame(1, "raw upgrade bytes", 0, 1) + nsppFrame(2, "{\"x\":1}", 0, 1));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.raw.size(), 1u);
+    EXPECT_EQ(p.raw[0], "raw upgrade bytes");
+    ASSERT_EQ(p.texts.size(), 1u);
+
+    DriverHarness parts(nspp_upgrade_driver(), NP_NSPP_UPGRADE_KEY);
+    parts.mem.feed(nsppFrame(2, "{}", 1, 1));
+    parts.pump();
+    EXPECT_EQ(parts.state(), NCM_EV_BAD_FRAME);
+
+    DriverHarness big(nspp_upgrade_driver(), NP_NSPP_UPGRADE_KEY);
+    big.mem.feed(nsppHeader(1, 65525, 0, 1));
+    big.pump();
+    EXPECT_EQ(big.state(), NCM_EV_TOO_LARGE);
+}
+
+TEST(FramedReader, HttpVariantKeepsFramedBytesThatCameWithTheHeader)
+{
+    DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+    std::string response = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody";
+    h.mem.feed(response + textFrame("{\"after\":1}"));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 2u);
+    EXPECT_EQ(p.texts[0], response);
+    EXPECT_EQ(p.texts[1], "{\"after\":1}");
+}
+
+TEST(FramedWriter, FramesTextsAndQueuesHeartbeats)
+{
+    DriverHarness h(nspp_driver());
+    qv_buf *text = qv_buf_new(8);
+    memcpy(text->data, "{\"q\":1}", 7);
+    text->end = 7;
+    ASSERT_EQ(h.conn.ops.send_text(h.conn.state, text), 0);
+    h.conn.ops.tick(h.conn.state, pf_tick_ms() + NSPP_HEARTBEAT_MS + 5);
+    h.writeAll();
+    EXPECT_EQ(h.mem.output, textFrame("{\"q\":1}") + simcam::heartbeatFrame());
+    EXPECT_FALSE(qv_sock_pending(&h.mem.sock));
+}
+
+TEST(FramedWriter, HttpVariantSendsOnlyTheOpeningRequest)
+{
+    DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+    for (const char *t : { "GET / HTTP/1.1\r\n\r\n", "second" }) {
+        qv_buf *b = qv_buf_new(64);
+        memcpy(b->data, t, strlen(t));
+        b->end = static_cast<uint32_t>(strlen(t));
+        EXPECT_EQ(h.conn.ops.send_text(h.conn.state, b), 0);
+    }
+    h.writeAll();
+    EXPECT_EQ(h.mem.output, "GET / HTTP/1.1\r\n\r\n");
+}
+
+TEST(FramedWriter, FailedFirstSendRaisesEvent2)
+{
+    DriverHarness h(nspp_driver());
+    qv_buf *b = qv_buf_new(4);
+    memcpy(b->data, "{}", 2);
+    b->end = 2;
+    h.conn.ops.send_text(h.conn.state, b);
+    h.mem.failSend = true;
+    h.writeAll();
+    EXPECT_EQ(h.state(), NCM_EV_IO_FAILED);
+}
+
+// The idle rule looks at bytes received: our own heartbeats going out must
+// not keep a silent peer alive.
+TEST(ConnectionManager, SilentPeerIsIdleDespiteOurHeartbeats)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    trovixtest::MemSocket mem;
+    mem.sock.fd = -1;
+    ASSERT_EQ(ncm_attach(m, 1000, NP_NSPP, &mem.sock), 0);
+    skdr_run_once(d, 0); // the socket joins the driver; its activity is now
+    uint32_t start = mem.sock.last_activity;
+    ncm_tick(m, start + 10001); // a heartbeat is queued and would go out
+    EXPECT_EQ(qv_sock_state(&mem.sock), 0);
+    ncm_tick(m, start + NCM_IDLE_MS + 1);
+    EXPECT_EQ(qv_sock_state(&mem.sock), NCM_EV_IDLE);
+    ncm_text t;
+    ASSERT_EQ(ncm_take_text(m, &t), 0);
+    EXPECT_EQ(t.code, NCM_EV_CONNECT);
+    ASSERT_EQ(ncm_take_text(m, &t), 0);
+    EXPECT_EQ(t.code, NCM_EV_IDLE);
+    EXPECT_EQ(t.id, 1000u);
+    ncm_free(m);
+    skdr_free(d);
+}
+
+TEST(ConnectionManager, DuplicateIdsUnknownClosesAndDriverSlots)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    EXPECT_EQ(ncm_connect(m, 7, NP_NSPP, "127.0.0.1", 9), 0);
+    EXPECT_EQ(ncm_connect(m, 7, NP_NSPP, "127.0.0.1", 9), 7);
+    EXPECT_EQ(ncm_connect(m, 8, NP_RTSP, "127.0.0.1", 9), 256);
+    EXPECT_EQ(ncm_connect(m, 9, NP_NSPP, "not an address", 9), 2);
+    EXPECT_EQ(ncm_connection_count(m), 1u);
+    ncm_close(m, 12345);
+    ncm_tick(m, pf_tick_ms());
+    EXPECT_EQ(ncm_connection_count(m), 1u);
+    // Re-registering a key replaces it; an eighth slot is the last.
+    EXPECT_EQ(ncm_register_driver(m, NP_NSPP, nspp_driver()), 0);
+    for (uint32_t k = 100; k < 105; k++)
+        EXPECT_EQ(ncm_register_driver(m, k, nspp_driver()), 0);
+    EXPECT_EQ(ncm_register_driver(m, 200, nspp_driver()), 1);
+    ncm_text t;
+    while (ncm_take_text(m, &t) == 0)
+        qv_buf_free(t.text);
+    ncm_free(m);
+    skdr_free(d);
+}

@@ -1,0 +1,51 @@
+// Helpers shared by the trovix tests: an in-memory socket and a harness that
+// drives one protocol driver's reader and writer by hand.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qv_net.h"
+
+namespace trovixtest {
+
+// A socket whose peer is a byte string. recv hands out at most the next
+// chunk size (cycling through chunks), then "would block" (-2), or 0 once
+// the peer has closed and everything was read.
+struct MemSocket {
+    qv_socket_x sock{};
+    std::string input;
+    size_t pos = 0;
+    std::vector<size_t> chunks;
+    size_t chunkIndex = 0;
+    bool peerClosed = false;
+    bool failSend = false;
+    std::string output;
+
+    MemSocket();
+    void feed(const std::string &bytes) { input += bytes; }
+};
+
+struct Posted {
+    std::vector<std::string> texts;
+    std::vector<int> events;
+    std::vector<std::string> media; // payloads (after the 32-byte head)
+    std::vector<media_head> heads;
+    std::vector<std::string> raw;   // upgrade media bodies
+};
+
+class DriverHarness {
+public:
+    explicit DriverHarness(const np_driver *driver, uint32_t key = 20);
+    ~DriverHarness();
+    // Runs the readable handler until the input is used up or the socket failed.
+    void pump();
+    void writeAll();
+    Posted drain();
+    int state() const { return qv_sock_state(&mem.sock); }
+    MemSocket mem;
+    qv_ncm *manager;
+    ncm_conn conn{};
+};
+
+} // namespace trovixtest

@@ -1,0 +1,429 @@
+/*
+ * Connection manager: numbered TCP connections on one socket driver, each
+ * spoken by a protocol driver; complete texts, events and media objects
+ * leave through two locked queues.
+ *
+ * Lock order: manager lock, then a queue lock or the driver lock or a
+ * driver state's lock. Handlers run on the socket thread without the
+ * manager lock; a connection record is freed only by the manager's ticker on
+ * that same thread, right before its socket leaves the driver.
+ */
+#include "qv_net.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#define NCM_BUCKETS 10000u
+#define NCM_MAX_DRIVERS 8
+
+typedef struct ncm_driver_slot {
+    uint32_t key;
+    np_driver ops;
+    uint32_t reserved[3];
+} ncm_driver_slot;
+
+struct qv_ncm {
+    qv_skdr *skdr;
+    qv_hmap *conns;
+    pf_mutex lock;
+    qv_list close_requests;
+    qv_list texts;
+    pf_mutex text_lock;
+    qv_list media;
+    pf_mutex media_lock;
+    ncm_driver_slot drivers[NCM_MAX_DRIVERS];
+    int ndrivers;
+    ncm_notify on_text;
+    ncm_notify on_media;
+    void *notify_user;
+};
+
+static void ncm_ticker(void *user, uint32_t now) { ncm_tick((qv_ncm *)user, now); }
+
+qv_ncm *ncm_create(qv_skdr *d)
+{
+    qv_ncm *m = (qv_ncm *)calloc(1, sizeof *m);
+    if (!m)
+        return NULL;
+    m->skdr = d;
+    m->conns = qv_hmap_create(NCM_BUCKETS);
+    if (!m->conns) {
+        free(m);
+        return NULL;
+    }
+    pf_mutex_init(&m->lock);
+    pf_mutex_init(&m->text_lock);
+    pf_mutex_init(&m->media_lock);
+    qv_list_init(&m->close_requests);
+    qv_list_init(&m->texts);
+    qv_list_init(&m->media);
+    ncm_register_driver(m, NP_NSPP, nspp_driver());
+    ncm_register_driver(m, NP_NSPP_UPGRADE_KEY, nspp_upgrade_driver());
+    /* RTSP (3) and HTTP-FLV (5) register here once their drivers exist. */
+    ncm_register_driver(m, NP_NSPP_HTTP, nspp_http_driver());
+    if (d && skdr_add_ticker(d, ncm_ticker, m) != 0) {
+        ncm_free(m);
+        return NULL;
+    }
+    return m;
+}
+
+qv_skdr *ncm_skdr(qv_ncm *m) { return m->skdr; }
+
+void ncm_set_notify(qv_ncm *m, ncm_notify on_text, ncm_notify on_media, void *user)
+{
+    m->on_text = on_text;
+    m->on_media = on_media;
+    m->notify_user = user;
+}
+
+static void conn_close_locked(qv_ncm *m, qv_hmap_entry *he)
+{
+    ncm_conn *c = (ncm_conn *)he->value;
+    qv_sock_fail(c->sock, NCM_EV_CLOSED);
+    if (m->skdr)
+        skdr_close(m->skdr, c->id, 0);
+    qv_hmap_remove(m->conns, he);
+    c->ops.free(c->state);
+    free(c);
+}
+
+static void text_free(void *p)
+{
+    ncm_text *t = (ncm_text *)p;
+    qv_buf_free(t->text);
+    free(t);
+}
+
+static void media_free(void *p)
+{
+    ncm_media *md = (ncm_media *)p;
+    qv_obj_release(md->obj);
+    free(md);
+}
+
+void ncm_free(qv_ncm *m)
+{
+    if (!m)
+        return;
+    if (m->skdr)
+        skdr_remove_ticker(m->skdr, ncm_ticker, m);
+    pf_mutex_lock(&m->lock);
+    while (m->conns->head)
+        conn_close_locked(m, m->conns->head);
+    qv_list_clear(&m->close_requests, free);
+    pf_mutex_unlock(&m->lock);
+    pf_mutex_lock(&m->text_lock);
+    qv_list_clear(&m->texts, text_free);
+    pf_mutex_unlock(&m->text_lock);
+    pf_mutex_lock(&m->media_lock);
+    qv_list_clear(&m->media, media_free);
+    pf_mutex_unlock(&m->media_lock);
+    qv_hmap_free(m->conns);
+    pf_mutex_destroy(&m->lock);
+    pf_mutex_destroy(&m->text_lock);
+    pf_mutex_destroy(&m->media_lock);
+    free(m);
+}
+
+int ncm_register_driver(qv_ncm *m, uint32_t key, const np_driver *ops)
+{
+    int i;
+    for (i = 0; i < m->ndrivers; i++) {
+        if (m->drivers[i].key == key) {
+            m->drivers[i].ops = *ops;
+            return 0;
+        }
+    }
+    if (m->ndrivers >= NCM_MAX_DRIVERS)
+        return 1;
+    memset(&m->drivers[m->ndrivers], 0, sizeof m->drivers[0]);
+    m->drivers[m->ndrivers].key = key;
+    m->drivers[m->ndrivers].ops = *ops;
+    m->ndrivers++;
+    return 0;
+}
+
+static const np_driver *find_driver(qv_ncm *m, uint32_t key)
+{
+    int i;
+    for (i = 0; i < m->ndrivers; i++) {
+        const np_driver *o = &m->drivers[i].ops;
+        if (m->drivers[i].key != key)
+            continue;
+        if (o->create && o->free && o->send_text && o->send_md && o->on_readable && o->on_writable && o->tick)
+            return o;
+        return NULL;
+    }
+    return NULL;
+}
+
+static int on_readable(void *user, void *ctx, uint32_t id, qv_socket_x *s, uint32_t now)
+{
+    ncm_conn *c = (ncm_conn *)ctx;
+    return c->ops.on_readable((qv_ncm *)user, c, id, s, now);
+}
+
+static int on_writable(void *user, void *ctx, uint32_t id, qv_socket_x *s, uint32_t now)
+{
+    ncm_conn *c = (ncm_conn *)ctx;
+    return c->ops.on_writable((qv_ncm *)user, c, id, s, now);
+}
+
+int ncm_attach(qv_ncm *m, uint32_t id, uint32_t key, qv_socket_x *s)
+{
+    const np_driver *ops = find_driver(m, key);
+    ncm_conn *c;
+    skdr_handlers h;
+    if (!ops)
+        return 256;
+    pf_mutex_lock(&m->lock);
+    if (qv_hmap_find(m->conns, &id, sizeof id)) {
+        pf_mutex_unlock(&m->lock);
+        return 7;
+    }
+    c = (ncm_conn *)calloc(1, sizeof *c);
+    if (!c) {
+        pf_mutex_unlock(&m->lock);
+        return 2;
+    }
+    c->sock = s;
+    c->id = id;
+    c->key = key;
+    c->ops = *ops;
+    c->state = ops->create(m, id, s);
+    if (!c->state || qv_hmap_insert(m->conns, &id, sizeof id, c) != 0) {
+        if (c->state)
+            ops->free(c->state);
+        free(c);
+        pf_mutex_unlock(&m->lock);
+        return 2;
+    }
+    ncm_post_event(m, key, id, NCM_EV_CONNECT);
+    h.on_readable = on_readable;
+    h.on_writable = on_writable;
+    h.user = m;
+    h.ctx = c;
+    if (!m->skdr || skdr_add(m->skdr, id, 0, s, &h) != 0) {
+        /* Without a socket driver nobody would ever close the socket. */
+        qv_hmap_remove(m->conns, qv_hmap_find(m->conns, &id, sizeof id));
+        ops->free(c->state);
+        free(c);
+        pf_mutex_unlock(&m->lock);
+        return 2;
+    }
+    pf_mutex_unlock(&m->lock);
+    return 0;
+}
+
+int ncm_connect(qv_ncm *m, uint32_t id, uint32_t key, const char *ip, uint16_t port)
+{
+    qv_socket_x *s;
+    int rc;
+    if (!find_driver(m, key))
+        return 256;
+    s = qv_sock_open(1, 6);
+    if (!s)
+        return 2;
+    if (s->ops->connect(s, ip, port) != 0) {
+        qv_sock_release(s);
+        return 2;
+    }
+    rc = ncm_attach(m, id, key, s);
+    if (rc != 0)
+        qv_sock_release(s);
+    return rc;
+}
+
+int ncm_close(qv_ncm *m, uint32_t id)
+{
+    uint32_t *p = (uint32_t *)malloc(sizeof *p);
+    if (!p)
+        return 0;
+    *p = id;
+    pf_mutex_lock(&m->lock);
+    if (!qv_list_push(&m->close_requests, p))
+        free(p);
+    pf_mutex_unlock(&m->lock);
+    return 0;
+}
+
+int ncm_send_text(qv_ncm *m, uint32_t id, qv_buf *text)
+{
+    qv_hmap_entry *he;
+    int rc = -1;
+    pf_mutex_lock(&m->lock);
+    he = qv_hmap_find(m->conns, &id, sizeof id);
+    if (he) {
+        ncm_conn *c = (ncm_conn *)he->value;
+        rc = qv_sock_state(c->sock) == 0 ? c->ops.send_text(c->state, text) : -1;
+    }
+    pf_mutex_unlock(&m->lock);
+    if (rc == 0 && m->skdr)
+        skdr_wake(m->skdr);
+    return rc;
+}
+
+int ncm_send_md(qv_ncm *m, uint32_t id, qv_list *blocks)
+{
+    qv_hmap_entry *he;
+    int rc = -1;
+    pf_mutex_lock(&m->lock);
+    he = qv_hmap_find(m->conns, &id, sizeof id);
+    if (he) {
+        ncm_conn *c = (ncm_conn *)he->value;
+        rc = c->ops.send_md(c->state, blocks);
+    }
+    pf_mutex_unlock(&m->lock);
+    if (rc == 0 && m->skdr)
+        skdr_wake(m->skdr);
+    return rc;
+}
+
+int ncm_take_text(qv_ncm *m, ncm_text *out)
+{
+    ncm_text *t;
+    pf_mutex_lock(&m->text_lock);
+    t = (ncm_text *)qv_list_pop(&m->texts);
+    pf_mutex_unlock(&m->text_lock);
+    if (!t)
+        return 1;
+    *out = *t;
+    free(t);
+    return 0;
+}
+
+int ncm_take_media(qv_ncm *m, ncm_media *out)
+{
+    ncm_media *md;
+    pf_mutex_lock(&m->media_lock);
+    md = (ncm_media *)qv_list_pop(&m->media);
+    pf_mutex_unlock(&m->media_lock);
+    if (!md)
+        return 1;
+    *out = *md;
+    free(md);
+    return 0;
+}
+
+static int push_text(qv_ncm *m, uint32_t protocol, uint32_t id, int code, qv_buf *text)
+{
+    ncm_text *t = (ncm_text *)malloc(sizeof *t);
+    if (!t)
+        return -1;
+    t->protocol = protocol;
+    t->id = id;
+    t->code = code;
+    t->text = text;
+    pf_mutex_lock(&m->text_lock);
+    if (!qv_list_push(&m->texts, t)) {
+        pf_mutex_unlock(&m->text_lock);
+        free(t);
+        return -1;
+    }
+    pf_mutex_unlock(&m->text_lock);
+    if (m->on_text)
+        m->on_text(m->notify_user);
+    return 0;
+}
+
+int ncm_post_event(qv_ncm *m, uint32_t protocol, uint32_t id, int code)
+{
+    return push_text(m, protocol, id, code, NULL);
+}
+
+int ncm_post_text(qv_ncm *m, uint32_t protocol, uint32_t id, qv_buf *text)
+{
+    return push_text(m, protocol, id, NCM_EV_TEXT, text);
+}
+
+int ncm_post_media(qv_ncm *m, uint32_t protocol, uint32_t id, qv_obj *obj)
+{
+    ncm_media *md = (ncm_media *)malloc(sizeof *md);
+    if (!md)
+        return -1;
+    md->protocol = protocol;
+    md->id = id;
+    md->obj = obj;
+    pf_mutex_lock(&m->media_lock);
+    if (!qv_list_push(&m->media, md)) {
+        pf_mutex_unlock(&m->media_lock);
+        free(md);
+        return -1;
+    }
+    pf_mutex_unlock(&m->media_lock);
+    if (m->on_media)
+        m->on_media(m->notify_user);
+    return 0;
+}
+
+void ncm_tick(qv_ncm *m, uint32_t now)
+{
+    qv_hmap_entry *he;
+    pf_mutex_lock(&m->lock);
+    for (he = m->conns->head; he; he = he->next) {
+        ncm_conn *c = (ncm_conn *)he->value;
+        if (qv_sock_state(c->sock) != 0)
+            continue;
+        if (pf_tick_diff(now, c->sock->last_activity) > NCM_IDLE_MS) {
+            qv_sock_fail(c->sock, NCM_EV_IDLE);
+            ncm_post_event(m, c->key, c->id, NCM_EV_IDLE);
+            continue;
+        }
+        c->ops.tick(c->state, now);
+    }
+    while (m->close_requests.head) {
+        uint32_t *id = (uint32_t *)qv_list_pop(&m->close_requests);
+        he = qv_hmap_find(m->conns, id, sizeof *id);
+        if (he)
+            conn_close_locked(m, he);
+        free(id);
+    }
+    pf_mutex_unlock(&m->lock);
+}
+
+uint32_t ncm_connection_count(qv_ncm *m)
+{
+    uint32_t n;
+    pf_mutex_lock(&m->lock);
+    n = m->conns->count;
+    pf_mutex_unlock(&m->lock);
+    return n;
+}
+
+uint32_t ncm_connection_ids(qv_ncm *m, uint32_t **ids)
+{
+    uint32_t n = 0;
+    qv_hmap_entry *he;
+    pf_mutex_lock(&m->lock);
+    *ids = (uint32_t *)calloc(m->conns->count + 1, sizeof **ids);
+    if (*ids) {
+        for (he = m->conns->head; he; he = he->next)
+            (*ids)[n++] = ((ncm_conn *)he->value)->id;
+    }
+    pf_mutex_unlock(&m->lock);
+    return n;
+}
+
+uint32_t ncm_pending_closes(qv_ncm *m)
+{
+    uint32_t n;
+    pf_mutex_lock(&m->lock);
+    n = m->close_requests.count;
+    pf_mutex_unlock(&m->lock);
+    return n;
+}
+
+int ncm_output_pending(qv_ncm *m)
+{
+    int pending = 0;
+    qv_hmap_entry *he;
+    pf_mutex_lock(&m->lock);
+    for (he = m->conns->head; he; he = he->next) {
+        ncm_conn *c = (ncm_conn *)he->value;
+        if (qv_sock_state(c->sock) == 0 && qv_sock_pending(c->sock))
+            pending = 1;
+    }
+    pf_mutex_unlock(&m->lock);
+    return pending;
+}

@@ -1,0 +1,223 @@
+/*
+ * qv_net: sockets, the socket driver, the connection manager, the media
+ * object and the private framed protocol drivers.
+ *
+ * Threads: one "socket drive" thread per socket driver runs its tickers and
+ * every readable/writable handler; other threads only queue work for it.
+ */
+#ifndef QV_NET_H
+#define QV_NET_H
+
+#include "qv_core.h"
+#include "trovix.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- connection event codes ---- */
+enum {
+    NCM_EV_TEXT = 0,
+    NCM_EV_CLOSED = 1,
+    NCM_EV_IO_FAILED = 2,
+    NCM_EV_PEER_CLOSED = 3,
+    NCM_EV_IDLE = 4,
+    NCM_EV_TOO_LARGE = 5,
+    NCM_EV_BAD_FRAME = 6,
+    NCM_EV_CONNECT = 3584
+};
+
+/* Protocol ids (low 16 bits) and sub-protocols (high 16 bits) of a driver key. */
+enum {
+    NP_HTTP = 2, NP_RTSP = 3, NP_WS = 4, NP_HTTP_FLV = 5,
+    NP_NSPP = 20, NP_NSPP_MULTICAST = 21, NP_NSPP_BROADCAST = 22, NP_NSPP_HTTP = 23,
+    NP_SUB_MEDIA = 0, NP_SUB_UPGRADE = 1
+};
+#define NP_KEY(main, sub) ((uint32_t)(main) | (uint32_t)(sub) << 16)
+#define NP_NSPP_UPGRADE_KEY NP_KEY(NP_NSPP, NP_SUB_UPGRADE)
+
+/* Idle limit: a connection that received nothing for longer is closed. */
+#define NCM_IDLE_MS 20000u
+
+/* ---- socket object ---- */
+typedef struct qv_socket_x qv_socket_x;
+
+typedef struct qv_sock_ops {
+    void (*close)(qv_socket_x *s);
+    int (*listen)(qv_socket_x *s, uint16_t port, int backlog);
+    int (*accept)(qv_socket_x *s, qv_socket_x **out);
+    /* send/recv: bytes moved, 0 peer closed (recv), -1 failure, -2 would block */
+    long (*send)(qv_socket_x *s, const void *data, size_t len);
+    long (*recv)(qv_socket_x *s, void *buf, size_t len);
+    int (*connect)(qv_socket_x *s, const char *ip, uint16_t port);
+    int (*connect_timeout)(qv_socket_x *s, const char *ip, uint16_t port, uint32_t ms);
+    long (*sendto)(qv_socket_x *s, const void *data, size_t len, const struct sockaddr *to, socklen_t tolen);
+    long (*recvfrom)(qv_socket_x *s, void *buf, size_t len, struct sockaddr *from, socklen_t *fromlen);
+} qv_sock_ops;
+
+struct qv_socket_x {
+    pf_socket fd;
+    int role;           /* 1 listening, 2 connecting or accepted */
+    int family, type, protocol;
+    uint16_t port;
+    char peer[33];
+    volatile int state; /* 0 open, else the connection event code that ended it */
+    volatile int flags; /* bit 0: output pending */
+    volatile uint32_t last_activity;
+    qv_buf *buf;
+    const qv_sock_ops *ops;
+    void *user;         /* for sockets that are not backed by a descriptor */
+};
+
+#define QV_SOCK_OUTPUT_PENDING 1
+
+qv_socket_x *qv_sock_open(int type, int protocol);
+void qv_sock_release(qv_socket_x *s); /* frees its buffer, then runs its close */
+const qv_sock_ops *qv_sock_default_ops(void);
+static inline int qv_sock_state(const qv_socket_x *s) { return __atomic_load_n(&s->state, __ATOMIC_ACQUIRE); }
+/* Moves the state from 0 to code; later codes don't overwrite the first. */
+void qv_sock_fail(qv_socket_x *s, int code);
+void qv_sock_set_pending(qv_socket_x *s, int on);
+static inline int qv_sock_pending(const qv_socket_x *s) { return __atomic_load_n(&s->flags, __ATOMIC_ACQUIRE) & QV_SOCK_OUTPUT_PENDING; }
+
+/* ---- socket driver ---- */
+typedef struct qv_skdr qv_skdr;
+typedef int (*skdr_handler)(void *user, void *ctx, uint32_t id, qv_socket_x *s, uint32_t now);
+typedef void (*skdr_ticker)(void *user, uint32_t now);
+
+typedef struct skdr_handlers {
+    skdr_handler on_readable;
+    skdr_handler on_writable;
+    void *user;
+    void *ctx;
+} skdr_handlers;
+
+qv_skdr *skdr_create(void);
+void skdr_free(qv_skdr *d);
+int skdr_add(qv_skdr *d, uint32_t id, uint32_t sub, qv_socket_x *s, const skdr_handlers *h);
+void skdr_close(qv_skdr *d, uint32_t id, uint32_t sub);
+int skdr_add_ticker(qv_skdr *d, skdr_ticker fn, void *user);
+void skdr_remove_ticker(qv_skdr *d, skdr_ticker fn, void *user);
+int skdr_start(qv_skdr *d);
+void skdr_stop(qv_skdr *d);
+int skdr_running(qv_skdr *d);
+/* Ends the current poll early (new output or additions are waiting). */
+void skdr_wake(qv_skdr *d);
+/* Makes the next pass run the tickers at once (used at shut-down). */
+void skdr_kick_tickers(qv_skdr *d);
+/* One pass of the thread loop; exposed for tests that drive a driver by hand. */
+void skdr_run_once(qv_skdr *d, int wait_ms);
+uint32_t skdr_pending_closes(qv_skdr *d);
+uint32_t skdr_socket_count(qv_skdr *d);
+
+/* ---- connection manager ---- */
+typedef struct qv_ncm qv_ncm;
+typedef struct ncm_conn ncm_conn;
+
+typedef struct np_driver {
+    void *(*create)(qv_ncm *m, uint32_t id, qv_socket_x *s);
+    void (*free)(void *state);
+    int (*send_text)(void *state, qv_buf *text);
+    int (*send_md)(void *state, qv_list *blocks);
+    int (*on_readable)(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now);
+    int (*on_writable)(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now);
+    void (*tick)(void *state, uint32_t now);
+} np_driver;
+
+struct ncm_conn {
+    qv_socket_x *sock;
+    uint32_t id;
+    uint32_t key;
+    void *state;
+    np_driver ops;
+};
+
+typedef struct ncm_text {
+    uint32_t protocol;
+    uint32_t id;
+    int code;
+    qv_buf *text; /* only for code 0; content followed by an uncounted zero */
+} ncm_text;
+
+typedef struct ncm_media {
+    uint32_t protocol;
+    uint32_t id;
+    qv_obj *obj;
+} ncm_media;
+
+typedef void (*ncm_notify)(void *user);
+
+qv_ncm *ncm_create(qv_skdr *d);
+void ncm_free(qv_ncm *m);
+qv_skdr *ncm_skdr(qv_ncm *m);
+int ncm_register_driver(qv_ncm *m, uint32_t key, const np_driver *ops);
+/* 0 ok; 256 no complete driver; 2 socket or connect failed; 7 id in use. */
+int ncm_connect(qv_ncm *m, uint32_t id, uint32_t key, const char *ip, uint16_t port);
+/* Adopts a socket that is already connected (used by tests and listeners). */
+int ncm_attach(qv_ncm *m, uint32_t id, uint32_t key, qv_socket_x *s);
+int ncm_close(qv_ncm *m, uint32_t id);
+/* The driver takes text on 0; on non-zero the caller frees it. -1: no such id. */
+int ncm_send_text(qv_ncm *m, uint32_t id, qv_buf *text);
+int ncm_send_md(qv_ncm *m, uint32_t id, qv_list *blocks);
+int ncm_take_text(qv_ncm *m, ncm_text *out);   /* 1 when empty */
+int ncm_take_media(qv_ncm *m, ncm_media *out); /* 1 when empty */
+int ncm_post_event(qv_ncm *m, uint32_t protocol, uint32_t id, int code);
+int ncm_post_text(qv_ncm *m, uint32_t protocol, uint32_t id, qv_buf *text);
+int ncm_post_media(qv_ncm *m, uint32_t protocol, uint32_t id, qv_obj *obj);
+/* The manager's ticker: idle rule, driver ticks, queued closes. */
+void ncm_tick(qv_ncm *m, uint32_t now);
+void ncm_set_notify(qv_ncm *m, ncm_notify on_text, ncm_notify on_media, void *user);
+uint32_t ncm_connection_count(qv_ncm *m);
+/* Ids of every connection (caller frees *ids). */
+uint32_t ncm_connection_ids(qv_ncm *m, uint32_t **ids);
+uint32_t ncm_pending_closes(qv_ncm *m);
+/* True while any connection still has output queued. */
+int ncm_output_pending(qv_ncm *m);
+
+/* ---- media objects ---- */
+#define MEDIA_HEAD_SIZE 32
+/* Largest media payload accepted from a device. */
+#define MEDIA_MAX_PAYLOAD (8u * 1024u * 1024u)
+
+void media_head_parse(const uint8_t raw[MEDIA_HEAD_SIZE], media_head *out);
+void media_head_build(uint8_t raw[MEDIA_HEAD_SIZE], const media_head *head);
+/* Takes buf (data starts with the 32-byte head, end = fill); count 1. */
+qv_obj *qv_md_obj_new(qv_buf *buf);
+/* A further wrapper of an existing record that owns one more reference. */
+qv_obj *qv_md_obj_wrap(qv_buf_md *md);
+int32_t qv_md_ref(qv_buf_md *md);
+int32_t qv_md_unref(qv_buf_md *md);
+
+/* ---- private framed protocol ---- */
+#define NSPP_HEAD_SIZE 12
+#define NSPP_MAGIC 0xFA5A5Fu
+#define NSPP_KIND_MEDIA 1u
+#define NSPP_KIND_TEXT 2u
+#define NSPP_KIND_HEARTBEAT 0xEu
+#define NSPP_HEARTBEAT_MS 10000u
+/* Largest text message: the largest text buffer less the terminator room. */
+#define NSPP_TEXT_MAX (2097152u - 5u)
+#define NSPP_UPGRADE_MEDIA_MAX 65524u
+
+typedef struct nspp_head_info {
+    uint32_t klass;   /* 0 whole, 1 first, 2 middle, 3 last */
+    uint32_t kind;
+    uint32_t length;
+    uint32_t sub;
+} nspp_head_info;
+
+void nspp_head_build(uint8_t out[NSPP_HEAD_SIZE], uint32_t kind, uint32_t length, uint32_t sub);
+/* 0 when the header may be read on (max_class 3, or 0 on upgrade), else NCM_EV_BAD_FRAME. */
+int nspp_head_parse(const uint8_t in[NSPP_HEAD_SIZE], uint32_t max_class, nspp_head_info *out);
+/* Size steps of the text buffer; 0 when cur can't grow. */
+uint32_t nspp_text_next_size(uint32_t cur);
+
+const np_driver *nspp_driver(void);
+const np_driver *nspp_upgrade_driver(void);
+const np_driver *nspp_http_driver(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

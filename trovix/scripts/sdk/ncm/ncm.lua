@@ -1,0 +1,188 @@
+-- Logins, requests, device answers and logouts of network cameras.
+local cjson = require("cjson")
+local qv_ncm = require("qv_ncm")
+local np_id = require("base.np_id")
+local np_err = require("base.np_err")
+local conn = require("sdk.ncm.conn")
+
+local M = {}
+
+local DEFAULT_KEY = "730418"
+-- A caller waits at most 6000 ms for an answer. Waits are dropped a little
+-- earlier, so that once a caller has given up, its wait is surely gone before
+-- the answer to its next request arrives.
+local STALE_WAIT_MS = 5900
+
+-- Modules of later protocols are optional: present in the script table, they
+-- are loaded (and their errors reported); absent, their commands fail.
+local function optional(name)
+    if type(dofile(name)) ~= "function" then return nil end
+    return require(name)
+end
+
+local upgrade = optional("sdk.ncm.upgrade")
+local discover_cli = optional("sdk.ncm.discover_cli")
+local rtsp = optional("sdk.ncm.rtsp")
+local http_flv = optional("sdk.ncm.http_flv")
+local http_nspp = optional("sdk.ncm.http_nspp")
+
+local function decode(text)
+    local ok, v = pcall(cjson.decode, text)
+    if ok then return v end
+    return nil
+end
+
+local function stream_module(protocol)
+    if protocol == np_id.RTSP then return rtsp end
+    if protocol == np_id.HTTP_FLV then return http_flv end
+    if protocol == np_id.NSPP_HTTP then return http_nspp end
+    return nil
+end
+
+local function is_stream_login(r)
+    return r and (r.protocol == np_id.RTSP or r.protocol == np_id.HTTP_FLV or r.protocol == np_id.NSPP_HTTP)
+end
+
+local function login(seq, id, text)
+    local req = decode(text)
+    if type(req) ~= "table" or type(req.ip) ~= "string" or type(req.port) ~= "number"
+        or type(req.login) ~= "table" or type(req.login.username) ~= "string"
+        or type(req.login.passwd) ~= "string" then
+        return 1
+    end
+    local protocol = np_id.NSPP
+    if type(req.protocol) == "string" then
+        local p = string.lower(req.protocol)
+        if p == "rtsp" then protocol = np_id.RTSP
+        elseif p == "http_flv" then protocol = np_id.HTTP_FLV
+        elseif p == "http_nspp" then protocol = np_id.NSPP_HTTP end
+    end
+    local module = stream_module(protocol)
+    if protocol ~= np_id.NSPP and not module then
+        return 1
+    end
+    if not qv_ncm.connect(req.ip, math.floor(req.port), id, protocol) then
+        return 1
+    end
+    if not conn.push(id, protocol) then
+        return 1
+    end
+    if protocol == np_id.NSPP then
+        local msg = cjson.encode({
+            cmd = "login",
+            qqssid = DEFAULT_KEY,
+            qqauth = DEFAULT_KEY,
+            login = { username = req.login.username, passwd = req.login.passwd },
+        })
+        if not qv_ncm.send(id, msg) then return 1 end
+        conn.push_seq(id, seq, "login")
+        return 0
+    end
+    return module.login(seq, id, req)
+end
+
+local function request(seq, id, text)
+    local req = decode(text)
+    local cmd = type(req) == "table" and type(req.cmd) == "string" and string.lower(req.cmd) or nil
+    if cmd == "upgrade" or cmd == "status_upgrade" then
+        if not upgrade then
+            qv_ncm.response_sdk(seq, 0, np_err.UNSUPPORT, "")
+            return 0
+        end
+        if cmd == "upgrade" then return upgrade.start(seq, req) end
+        return upgrade.status(seq, req)
+    elseif cmd == "status_connect" then
+        return conn.status(seq, req)
+    end
+    local r = conn.get(id)
+    if is_stream_login(r) then
+        return 0 -- stream logins take no requests; the caller times out
+    end
+    if not qv_ncm.send(id, text) then
+        return 1
+    end
+    conn.push_seq(id, seq, cmd)
+    return 0
+end
+
+local function logout(seq, id)
+    local r = conn.get(id)
+    if is_stream_login(r) then
+        local module = stream_module(r.protocol)
+        conn.set_status(id, conn.CONN_LOGOUT)
+        qv_ncm.close(id)
+        if module and module.logout then module.logout(id) end
+        return 0
+    end
+    local msg = cjson.encode({ cmd = "logout", qqssid = DEFAULT_KEY, qqauth = DEFAULT_KEY })
+    if qv_ncm.send(id, msg) then
+        conn.push_seq(id, seq, "logout")
+    end
+    conn.set_status(id, conn.CONN_LOGOUT)
+    return 0
+end
+
+-- The code a device puts in a login answer, at the top or inside "login".
+local function answer_code(ans)
+    if type(ans.code) == "number" then return math.floor(ans.code) end
+    if type(ans.login) == "table" and type(ans.login.code) == "number" then
+        return math.floor(ans.login.code)
+    end
+    return 0
+end
+
+local function recv(id, protocol, body)
+    if protocol == np_id.NSPP then
+        local ans = cjson.decode(body) -- not JSON: the error drops the connection
+        if type(ans) ~= "table" then error("device answer is not a JSON object") end
+        local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
+        local seq, waited = conn.take_seq(id, cmd, STALE_WAIT_MS)
+        if not seq then
+            return 0 -- unasked, or its caller has given up
+        end
+        local text = cjson.encode(ans)
+        if waited == "login" then
+            local code = answer_code(ans)
+            if code ~= 0 then
+                -- Refused: the caller gets the device's own code.
+                qv_ncm.response_sdk(seq, id, code, text)
+                conn.set_status(id, conn.CONN_DISCONNECT)
+                qv_ncm.close(id)
+                return 0
+            end
+            if type(ans.login) == "table" and type(ans.login.qqssid) == "string"
+                and type(ans.login.qqauth) == "string" then
+                conn.auth(id, ans.login.qqssid, ans.login.qqauth)
+            end
+        end
+        qv_ncm.response_sdk(seq, id, 0, text)
+        return 0
+    end
+    local module = stream_module(protocol)
+    if module then
+        return module.recv(id, protocol, body) or 0
+    end
+    return 1
+end
+
+local function disconnect(id, code)
+    conn.set_status(id, conn.CONN_DISCONNECT)
+    return 0
+end
+
+function M.init()
+    conn.init()
+    qv_ncm.set_sdk(login, logout, request)
+    qv_ncm.set_recv(recv)
+    qv_ncm.set_disconnect(disconnect)
+    if upgrade then upgrade.init() end
+    if discover_cli then discover_cli.init() end
+end
+
+function M.quit()
+    if discover_cli then discover_cli.quit() end
+    if upgrade then upgrade.quit() end
+    conn.quit()
+end
+
+return M
