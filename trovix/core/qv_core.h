@@ -11,6 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "portable.h"
+#include "trovix.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,16 +34,8 @@ typedef struct qv_tag_set {
 const qv_tag_set *qv_tags(void);
 
 /* ---- byte buffer ---- */
-#ifndef QV_BUF_DEFINED
-#define QV_BUF_DEFINED
-/* Bytes start .. end-1 of data are the content; cap is the allocation. */
-typedef struct qv_buf {
-    uint8_t *data;
-    uint32_t cap;
-    uint32_t start;
-    uint32_t end;
-} qv_buf;
-#endif
+/* qv_buf, the byte buffer (bytes start .. end-1 of data are the content; cap
+ * is the allocation), is part of the exported interface: trovix.h. */
 
 qv_buf *qv_buf_new(uint32_t cap);
 void qv_buf_free(qv_buf *buf);

@@ -98,7 +98,7 @@ static int searcher(lua_State *L)
     return 1;
 }
 
-static uint32_t rand32(void)
+uint32_t clua_rand32(void)
 {
     uint32_t r = 0;
     int i;
@@ -116,7 +116,7 @@ clua_env *clua_env_create(clua_lookup_fn lookup, void *user)
     env->lookup = lookup;
     qv_list_init(&env->registrars);
     qv_list_init(&env->timers);
-    env->gc_interval = 10000u + rand32() % 10000u;
+    env->gc_interval = 10000u + clua_rand32() % 10000u;
     env->L = luaL_newstate();
     if (!env->L) {
         free(env);

@@ -80,6 +80,9 @@ int luaopen_qv_file(lua_State *L);
 int luaopen_qv_hash(lua_State *L);
 int luaopen_qv_snapshot(lua_State *L);
 
+/* 32 random bits from the C library's generator (seeded by qv_sys). */
+uint32_t clua_rand32(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -65,15 +65,6 @@ static int l_srand(lua_State *L)
     return 0;
 }
 
-static uint32_t rand32(void)
-{
-    uint32_t r = 0;
-    int i;
-    for (i = 0; i < 4; i++)
-        r = r << 8 | ((uint32_t)rand() & 0xFFu);
-    return r;
-}
-
 static int l_rand(lua_State *L)
 {
     lua_Integer n = 2147483647;
@@ -82,7 +73,7 @@ static int l_rand(lua_State *L)
         if (n < 1 || n > 2147483647)
             n = 2147483647;
     }
-    lua_pushinteger(L, 1 + (lua_Integer)(rand32() % (uint32_t)n));
+    lua_pushinteger(L, 1 + (lua_Integer)(clua_rand32() % (uint32_t)n));
     return 1;
 }
 
