@@ -1,11 +1,13 @@
 // Public face of the camera subsystem: the camera records and enumerations,
 // the per-camera parameter database, the camera classes (BaseCamera, the USB
-// branch UvcCamera and the USB models) and the USB device listing.
+// branch UvcCamera and the USB models), the USB device listing and the capture
+// thread (CameraPlayThread).
 #pragma once
 
 #include "base_camera.h"
 #include "camera_database.h"
 #include "camera_panel.h"
+#include "camera_play_thread.h"
 #include "camera_types.h"
 #include "usb_devices.h"
 #include "usb_models.h"

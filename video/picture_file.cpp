@@ -76,7 +76,7 @@ bool writePictureFile(const QImage &image, const QString &path, QString *error)
     return true;
 }
 
-QString nextCaptureFileNameIn(const QString &folder)
+QString nextCaptureFileName(const QString &folder)
 {
     const QStringList names = QDir(folder).entryList(QStringList() << QStringLiteral("*.jpg"), QDir::Files);
     qint64 next = 0;

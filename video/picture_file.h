@@ -35,4 +35,4 @@ bool writePictureFile(const QImage &image, const QString &path, QString *error);
 // (characters 7 to 11 read as a number, 0 when they are none);
 // "capture00000.jpg" for a folder without such names. Empty once the number
 // would need more than five digits.
-QString nextCaptureFileNameIn(const QString &folder);
+QString nextCaptureFileName(const QString &folder);

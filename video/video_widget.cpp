@@ -673,7 +673,7 @@ bool VideoWidget::savePicture(const QString &path)
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QLatin1Char('/')
             + QGuiApplication::applicationDisplayName();
         QDir().mkpath(folder);
-        const QString name = nextCaptureFileNameIn(folder);
+        const QString name = nextCaptureFileName(folder);
         if (name.isEmpty()) {
             lastError = tr("No free picture name is left in %1.").arg(folder);
             return false;

@@ -187,10 +187,10 @@ TEST(CaptureNames, NextFreeNumber)
 {
     const QString folder = testHomeFolder() + "/captures";
     QDir().mkpath(folder);
-    EXPECT_EQ(nextCaptureFileNameIn(folder), "capture00000.jpg");
+    EXPECT_EQ(nextCaptureFileName(folder), "capture00000.jpg");
     QFile(folder + "/capture00012.jpg").open(QIODevice::WriteOnly);
     QFile(folder + "/capture0003.jpg").open(QIODevice::WriteOnly);  // 15 characters: ignored
-    EXPECT_EQ(nextCaptureFileNameIn(folder), "capture00013.jpg");
+    EXPECT_EQ(nextCaptureFileName(folder), "capture00013.jpg");
     QFile(folder + "/capture99999.jpg").open(QIODevice::WriteOnly);
-    EXPECT_EQ(nextCaptureFileNameIn(folder), QString());
+    EXPECT_EQ(nextCaptureFileName(folder), QString());
 }
