@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -50,10 +51,10 @@ void BM_Memcpy(benchmark::State &state)
     const size_t bytes = size_t(w) * h * 3 / 2;
     std::vector<uint8_t> from(bytes, 1);
     for (auto _ : state) {
-        // A fresh destination each time, as makeVideoFrame allocates one.
-        std::vector<uint8_t> to(bytes);
-        std::memcpy(to.data(), from.data(), bytes);
-        benchmark::DoNotOptimize(to.data());
+        // A fresh, uninitialised destination each time, as makeVideoFrame allocates one.
+        std::unique_ptr<uint8_t[]> to(new uint8_t[bytes]);
+        std::memcpy(to.get(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.get());
     }
     setBytes(state, w, h);
 }
