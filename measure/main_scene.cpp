@@ -464,10 +464,19 @@ void MainScene::setViewScale(double newWidth, double pictureWidth)
 
 void MainScene::rescaleShape(Base *shape)
 {
+    // A new picture width at the same view width changes the scale alone: the
+    // labels (and the offset and ring distances, which are given in length
+    // units) must be measured again, as no handle moves to trigger it.
+    const bool scaleChanged = shape->label() && shape->label()->scale() != scale_;
     shape->setScale(scale_);
     const double ratio = ratio_;
-    if (ratio == 1.0)
+    if (ratio == 1.0) {
+        if (scaleChanged && shape->item()) {
+            shape->item()->remeasure();
+            emit itemUpdate(shape);
+        }
         return;
+    }
     if (shape->label())
         shape->label()->scaleBy(ratio);
     const QList<GraphicsPoint *> handles = shape->points();
@@ -487,6 +496,10 @@ void MainScene::rescaleShape(Base *shape)
         else
             handle->moveTo(pos);
         handle->setOrientation(orientation);
+    }
+    if (scaleChanged && shape->item()) {
+        shape->item()->remeasure();
+        emit itemUpdate(shape);
     }
 }
 
@@ -803,7 +816,11 @@ void MainScene::loadShapes(const QByteArray &json)
         if (!shape)
             continue;
         shape->setScale(scale_);
-        for (int i = 0; i < element.points.size(); ++i) {
+        const int count = element.points.size();
+        // A shape that never completes (a freehand line) takes every further
+        // point: add those in one go rather than re-measuring per point.
+        const int stepped = Base::completionCount(element.type) > 0 ? count : qMin(count, 2);
+        for (int i = 0; i < stepped; ++i) {
             const QPointF &p = element.points[i];
             if (i == 1) {
                 shape->moveLastPoint(p);
@@ -817,6 +834,8 @@ void MainScene::loadShapes(const QByteArray &json)
             if (shape->isComplete())
                 shape->moveLastPoint(p);
         }
+        if (stepped < count)
+            shape->addPoints(element.points.mid(stepped), calibration_);
         passDistances(shape);
         if (element.type == DrawType::LText)
             shape->setText(element.text);

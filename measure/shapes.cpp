@@ -249,6 +249,21 @@ void Base::addPoint(const QPointF &pos, double calibration)
     item_->updateGeometry();
 }
 
+void Base::addPoints(const QVector<QPointF> &positions, double calibration)
+{
+    for (const QPointF &pos : positions) {
+        if (isComplete())
+            break;
+        if (points_.size() < 2 || !item_) {
+            addPoint(pos, calibration);
+            continue;
+        }
+        item_->addHandle(createHandle(pos));
+    }
+    if (item_)
+        item_->updateGeometry();
+}
+
 void Base::applyStyle()
 {
     item_->setLineStyle(creationStyle(properties_[SlotLineStyle]));

@@ -56,6 +56,9 @@ public:
     virtual bool isComplete() const;
     virtual bool isType(int drawType) const { return drawType == type(); }
     virtual void addPoint(const QPointF &pos, double calibration);
+    // The same as `addPoint` for each position in turn, but measured once at
+    // the end: a long freehand line read from a file costs linear time.
+    void addPoints(const QVector<QPointF> &positions, double calibration);
     virtual int type() const { return drawType_; }
 
     int pointCount() const { return points_.size(); }

@@ -67,6 +67,23 @@ void BM_DragStep(benchmark::State &state)
 }
 BENCHMARK(BM_DragStep)->Unit(benchmark::kMicrosecond);
 
+// Opening a picture whose stored list holds one long freehand line.
+void BM_LoadFreehand(benchmark::State &state)
+{
+    QByteArray json = "[{\"type\":7,\"point\":[";
+    for (int i = 0; i < state.range(0); ++i)
+        json += (i ? "," : "") + QByteArray("{\"x\":") + QByteArray::number(i % 3000) + ",\"y\":"
+            + QByteArray::number(i / 3000 * 10) + "}";
+    json += "]}]";
+    for (auto _ : state) {
+        MainScene scene;
+        scene.setSceneRect(0, 0, 4000, 3000);
+        scene.loadShapes(json);
+        benchmark::DoNotOptimize(scene.shapes().size());
+    }
+}
+BENCHMARK(BM_LoadFreehand)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char **argv)

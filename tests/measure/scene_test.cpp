@@ -263,6 +263,32 @@ TEST_F(SceneDrawing, ViewScaleNeverDividesByZero)
     EXPECT_EQ(scene.shapes()[0]->labelText(), "[1] Len = 200pix");
 }
 
+TEST_F(SceneDrawing, AScaleChangeAloneReformatsEveryLabel)
+{
+    // The picture doubles in width while the view keeps its size: nothing
+    // moves on screen, but every length now covers twice the picture pixels.
+    drawShape(scene, DrawType::Cir, {{100, 200}, {300, 200}, {200, 100}});
+    drawShape(scene, DrawType::Line, {{0, 0}, {100, 0}});
+    QSignalSpy updates(&scene, &MainScene::itemUpdate);
+    scene.setViewScale(800.0, 1600.0);
+    scene.applyScale();
+    EXPECT_EQ(scene.scale(), 2.0);
+    EXPECT_EQ(scene.shapes()[0]->labelText(), "[1] R = 200pix\n[1] CLen = 1257pix\n[1] Area = 125664pix²");
+    EXPECT_EQ(scene.shapes()[1]->labelText(), "[2] Len = 200pix");
+    EXPECT_GE(updates.count(), 2);
+
+    // Line offsets are given in length units: their place in the scene
+    // follows the scale as well.
+    scene.setUnit(UnitMicrometres);
+    scene.setDrawProperty(LineDistance1, 20.0);
+    auto *line = static_cast<GraphicsLine *>(scene.shapes()[1]->item());
+    EXPECT_NEAR(line->secondLine().p1().y(), 10.0, 1e-9);
+    scene.setViewScale(800.0, 3200.0);
+    scene.applyScale();
+    EXPECT_NEAR(line->secondLine().p1().y(), 5.0, 1e-9);
+    EXPECT_EQ(scene.shapes()[1]->labelText(), "[2] Len = 400um");
+}
+
 TEST_F(SceneDrawing, HandModeReportsSelection)
 {
     for (int i = 0; i < 3; ++i)

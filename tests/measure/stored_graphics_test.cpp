@@ -3,6 +3,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 TEST(StoredGraphics, ReadsValidElements)
 {
     int skipped = -1;
@@ -100,4 +102,28 @@ TEST(LoadShapes, RebuildsShapesAndKeepsTheMode)
     EXPECT_EQ(line->labelText(), "Len = 100pix");
     EXPECT_EQ(scene.shapes()[1]->labelText(), "crack");
     EXPECT_TRUE(scene.shapes()[2]->labelText().startsWith("R = 10pix"));
+}
+
+TEST(LoadShapes, LongFreehandLineKeepsEveryPoint)
+{
+    // A freehand line never completes, so every stored point becomes a
+    // handle; it is measured once, not once per point.
+    setDecimals(0);
+    MainScene scene;
+    scene.setSceneRect(0, 0, 4000, 300);
+    QByteArray json = R"([{"type":7,"point":[)";
+    const int count = 3000;
+    for (int i = 0; i < count; ++i)
+        json += (i ? "," : "") + QByteArray(R"({"x":)") + QByteArray::number(i) + R"(,"y":)" + QByteArray::number(i % 2 * 10) + "}";
+    json += "]}]";
+    QSignalSpy updates(&scene, &MainScene::itemUpdate);
+    scene.loadShapes(json);
+    ASSERT_EQ(scene.shapes().size(), 1);
+    Base *line = scene.shapes()[0];
+    EXPECT_EQ(line->pointCount(), count);
+    EXPECT_EQ(line->pointPositions().first(), QPointF(0, 0));
+    EXPECT_EQ(line->lastPointPos(), QPointF(count - 1, 10));
+    const double step = std::hypot(1.0, 10.0);
+    EXPECT_EQ(line->labelText(), QString("CLen = %1pix\n").arg(qRound(step * (count - 1))));
+    EXPECT_LE(updates.count(), 10);
 }
