@@ -536,3 +536,66 @@ TEST(CommandThread, CallbacksResultsAndConnectionRecords)
     EXPECT_NE(err.find("boom"), std::string::npos);
     EXPECT_EQ(trovix_quit(), 0);
 }
+
+// The upgrade manager is the library's: a script that frees its handle loses
+// the handle, and the library still ends the manager once at quit.
+TEST(CommandThread, ScriptsCannotFreeTheLibrarysUpgradeManager)
+{
+    g_override = { { "sdk.loader", R"(
+        local ncm = require('qv_ncm')
+        local sys = require('qv_sys')
+        local net = require('qv_ncm_x')
+        function setup() return 0 end
+        function quit() return 0 end
+        function init()
+            ncm.set_sdk(function() return 1 end, function() return 0 end, function(seq, id, text)
+                local up = ncm.get_ncm('upgrade')
+                sys.free(up)
+                local stale = pcall(net.recv, up)          -- the dropped handle is refused
+                local again = net.recv(ncm.get_ncm('upgrade')) -- a new handle works
+                ncm.response_sdk(seq, id, (not stale and again == false) and 0 or 9, '')
+                return 0
+            end)
+            return 0
+        end
+        return {})" } };
+    ASSERT_EQ(sdk_start(overrideLookup), 0);
+    EXPECT_EQ(trovix_request(1, "free", nullptr), 0);
+    EXPECT_EQ(trovix_quit(), 0);
+}
+
+// A quit while callers still wait on answers or on the stream thread: they
+// return 1 at once and nothing they hold is freed under them.
+TEST_F(Library, QuitWhileCallersWaitEndsTheirWaits)
+{
+    int id = login();
+    for (int i = 0; i < 4; i++)
+        camera.queueReply(Reply::silent());
+    std::atomic<int> finished{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; i++) {
+        callers.emplace_back([&] {
+            char *text = reinterpret_cast<char *>(1);
+            EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_never\"}", &text), 1);
+            EXPECT_EQ(text, nullptr);
+            finished++;
+        });
+    }
+    callers.emplace_back([&] {
+        for (int i = 0; i < 200; i++) {
+            std::string key = "k" + std::to_string(i);
+            trovix_md_add_listener(key.c_str(), [](void *, int, int, int, int, int, qv_buf_md *) { return 0; },
+                                   nullptr);
+        }
+        finished++;
+    });
+    pf_sleep_ms(200);
+    uint64_t start = pf_clock_ms();
+    EXPECT_EQ(trovix_quit(), 0);
+    EXPECT_LT(pf_clock_ms() - start, 4000u); // long before the 6 s reply time-out
+    for (auto &t : callers)
+        t.join();
+    EXPECT_EQ(finished.load(), 5);
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(id, "{}", &text), 1); // stopped now
+}

@@ -292,3 +292,23 @@ TEST(ConnectionManager, DuplicateIdsUnknownClosesAndDriverSlots)
     ncm_free(m);
     skdr_free(d);
 }
+
+// A connection closed before the socket thread took its socket in: the socket
+// must leave with it, not join the driver with handlers on a freed record.
+TEST(ConnectionManager, CloseBeforeTheSocketJoinsTheDriverDropsIt)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    ASSERT_EQ(ncm_connect(m, 7, NP_NSPP, "127.0.0.1", 9), 0); // refused by loopback soon
+    ncm_close(m, 7);
+    ncm_tick(m, pf_tick_ms()); // frees the connection, queues the socket's close
+    EXPECT_EQ(ncm_connection_count(m), 0u);
+    for (int i = 0; i < 3; i++)
+        skdr_run_once(d, 5);
+    EXPECT_EQ(skdr_socket_count(d), 0u);
+    ncm_text t;
+    while (ncm_take_text(m, &t) == 0)
+        qv_buf_free(t.text);
+    ncm_free(m);
+    skdr_free(d);
+}

@@ -20,7 +20,33 @@
 static sdk_ctx *volatile g_ctx;
 static pthread_mutex_t g_start_lock = PTHREAD_MUTEX_INITIALIZER;
 
+static pthread_mutex_t g_use_lock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t g_use_cond = PTHREAD_COND_INITIALIZER;
+
 sdk_ctx *sdk_current(void) { return __atomic_load_n(&g_ctx, __ATOMIC_ACQUIRE); }
+
+sdk_ctx *sdk_acquire(void)
+{
+    sdk_ctx *ctx;
+    pthread_mutex_lock(&g_use_lock);
+    ctx = g_ctx;
+    if (ctx)
+        ctx->users++;
+    pthread_mutex_unlock(&g_use_lock);
+    return ctx;
+}
+
+void sdk_release(sdk_ctx *ctx)
+{
+    if (!ctx)
+        return;
+    pthread_mutex_lock(&g_use_lock);
+    if (--ctx->users == 0)
+        pthread_cond_broadcast(&g_use_cond);
+    pthread_mutex_unlock(&g_use_lock);
+}
+
+static int stopping(sdk_ctx *ctx) { return __atomic_load_n(&ctx->stopping, __ATOMIC_ACQUIRE); }
 
 uint32_t sdk_cmd_tick(sdk_ctx *ctx) { return __atomic_load_n(&ctx->cmd_tick, __ATOMIC_ACQUIRE); }
 
@@ -161,7 +187,7 @@ int sdk_wait(sdk_ctx *ctx, int32_t seq, int32_t id, char **text, int *was_queued
             }
         }
         now = pf_clock_ms();
-        if (now >= deadline)
+        if (now >= deadline || stopping(ctx))
             break;
         pf_cond_wait_ms(&ctx->reply_cond, &ctx->reply_lock, (uint32_t)(deadline - now < 50 ? deadline - now : 50));
     }
@@ -181,7 +207,7 @@ int sdk_wait(sdk_ctx *ctx, int32_t seq, int32_t id, char **text, int *was_queued
         }
     }
     pf_mutex_unlock(&ctx->cmd_lock);
-    return TROVIX_TIMEOUT;
+    return stopping(ctx) ? TROVIX_FAILED : TROVIX_TIMEOUT;
 }
 
 /* ---- command thread ---- */
@@ -526,7 +552,7 @@ static void host_close(sdk_host *host)
         }
         clua_env_close(host->env);
     }
-    qv_obj_release(host->upgrade);
+    qv_ncm_x_unwrap(host->upgrade);
     free(host);
 }
 
@@ -691,7 +717,22 @@ int sdk_stop(void)
         pthread_mutex_unlock(&g_start_lock);
         return 0;
     }
+    pthread_mutex_lock(&g_use_lock);
     __atomic_store_n(&g_ctx, NULL, __ATOMIC_RELEASE);
+    __atomic_store_n(&ctx->stopping, 1, __ATOMIC_RELEASE);
+    pthread_mutex_unlock(&g_use_lock);
+    /* Callers still waiting give up now (code 1); the threads keep running
+     * until they have left, since a listener request may be in hand. */
+    pf_mutex_lock(&ctx->reply_lock);
+    pf_cond_broadcast(&ctx->reply_cond);
+    pf_mutex_unlock(&ctx->reply_lock);
+    pf_mutex_lock(&ctx->stream_lock);
+    pf_cond_broadcast(&ctx->stream_cond);
+    pf_mutex_unlock(&ctx->stream_lock);
+    pthread_mutex_lock(&g_use_lock);
+    while (ctx->users > 0)
+        pthread_cond_wait(&g_use_cond, &g_use_lock);
+    pthread_mutex_unlock(&g_use_lock);
     stop_all(ctx);
     ctx_free(ctx);
     pthread_mutex_unlock(&g_start_lock);

@@ -104,6 +104,10 @@ struct sdk_ctx {
     int32_t seq_counter;
     int32_t id_counter;
     pf_mutex counter_lock;
+
+    /* Exports still inside the library; quit waits for them to leave. */
+    int users;
+    volatile int stopping;
 };
 
 /* Start-up with a replaceable script table (tests); trovix_init uses the
@@ -111,6 +115,11 @@ struct sdk_ctx {
 int sdk_start(clua_lookup_fn lookup);
 int sdk_stop(void);
 sdk_ctx *sdk_current(void);
+/* The running context with a hold on it (null when not running); every export
+ * that uses the context holds it, so a quit in between can't free it under
+ * them: quit wakes their waits and frees the context once all have left. */
+sdk_ctx *sdk_acquire(void);
+void sdk_release(sdk_ctx *ctx);
 int32_t sdk_next_counter(sdk_ctx *ctx, int32_t *counter);
 void sdk_post_reply(sdk_ctx *ctx, int32_t seq, int32_t id, int code, const char *text, size_t len);
 /* Queues a command; the returned pointer identifies it until it is taken. */

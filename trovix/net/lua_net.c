@@ -55,6 +55,10 @@ static void ncm_obj_release(qv_obj *obj)
     free(obj);
 }
 
+/* A lent manager belongs to the library: a script that frees it only loses
+ * its handle; the owner ends it with qv_ncm_x_unwrap. */
+static void ncm_obj_release_lent(qv_obj *obj) { (void)obj; }
+
 static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int owns)
 {
     const qv_tag_set *t = qv_tags();
@@ -70,7 +74,7 @@ static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int own
     h->skdr = skdr;
     h->ncm = ncm;
     h->owns_ncm = owns;
-    qv_obj_init(obj, t->net_x, t->ncm_x, 0, ncm_obj_release, h);
+    qv_obj_init(obj, t->net_x, t->ncm_x, 0, owns ? ncm_obj_release : ncm_obj_release_lent, h);
     pf_mutex_lock(&g_ncm_lock);
     if (!g_ncm_map || qv_hmap_insert(g_ncm_map, h->name, (uint32_t)strlen(h->name), obj) != 0) {
         pf_mutex_unlock(&g_ncm_lock);
@@ -83,6 +87,14 @@ static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int own
 }
 
 qv_obj *qv_ncm_x_wrap(const char *name, qv_ncm *m) { return ncm_obj_new(name, ncm_skdr(m), m, 0); }
+
+void qv_ncm_x_unwrap(qv_obj *obj)
+{
+    if (!obj)
+        return;
+    qv_live_remove(obj);
+    ncm_obj_release(obj);
+}
 
 static net_handle *check_ncm(lua_State *L, int idx)
 {

@@ -278,11 +278,11 @@ static int on_writable(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint
         total += (int)n;
         cur->start += (uint32_t)n;
         if (cur->start == cur->end) {
-            qv_buf_free(cur);
             if (cur == st->tx_text)
                 st->tx_text = NULL;
             else
                 st->tx_media = NULL;
+            qv_buf_free(cur);
         }
     }
     pf_mutex_unlock(&st->lock);

@@ -187,6 +187,18 @@ static void apply_queues(qv_skdr *d, uint32_t now)
             skdr_entry *e = (skdr_entry *)he->value;
             qv_hmap_remove(d->map, he);
             entry_release(e);
+        } else {
+            /* Closed before its addition was applied: the addition goes too,
+             * or its handlers would later run on a context already freed. */
+            qv_list_node *n;
+            for (n = d->adds.head; n; n = n->next) {
+                skdr_entry *e = (skdr_entry *)n->value;
+                if (e->id == key[0] && e->sub == key[1]) {
+                    qv_list_unlink(&d->adds, n);
+                    entry_release(e);
+                    break;
+                }
+            }
         }
         free(key);
     }
