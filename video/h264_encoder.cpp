@@ -284,6 +284,9 @@ void H264Encoder::Encode(const VideoFrame &frame, int64_t captureTimeUs)
 
 void H264Encoder::Release()
 {
+    // The worker uses the context, the frames and the packet until it ends;
+    // a release (or a new InitEncoder) while it runs waits for it first.
+    Stop();
     av_packet_free(&packet_);
     av_frame_free(&converted_);
     av_frame_free(&source_);

@@ -9,6 +9,8 @@ extern "C" {
 
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace {
 
 QString avErrorText(int code)
@@ -141,6 +143,19 @@ bool finaliseRecording(const QString &path, QString *error)
     const QString temporary = path + ".finalising";
     if (!rewriteAsFastStartMp4(path, temporary, error))
         return false;
+    // The rewritten file reaches the disk before it replaces the recording:
+    // renamed while its data are still in the page cache, a power cut could
+    // otherwise leave an empty file where the recording was.
+    {
+        QFile written(temporary);
+        if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
+            if (error)
+                *error = "cannot flush " + temporary + " to disk";
+            written.close();
+            QFile::remove(temporary);
+            return false;
+        }
+    }
     std::error_code code;
     // Replaces the fragmented file in one step: at no moment is there no recording.
     std::filesystem::rename(std::filesystem::u8path(temporary.toStdString()),

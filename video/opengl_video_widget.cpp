@@ -279,7 +279,11 @@ void OpenGLVideoWidget::releaseResources()
         vertexArray.destroy();
     initialized = false;
     // The next context starts from a 0 x 0 build; the first frame sizes it.
+    // A frame still waiting would otherwise be shown before every later one,
+    // keeping the view a frame behind for good.
     frameWidth = frameHeight = 0;
+    frames.clear();
+    hasFrame = false;
     drawPending = false;
 }
 

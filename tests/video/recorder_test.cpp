@@ -262,6 +262,35 @@ TEST(EncoderQueue, StopEncodesEveryQueuedFrameAndFlushes)
     encoder.Stop();  // a second stop joins nothing
 }
 
+TEST(EncoderQueue, ReleasingARunningEncoderWaitsForItsWorker)
+{
+    H264Encoder encoder(probeOnly({"libx264"}));
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    PacketLog log;
+    encoder.RegisterCallback(&log);
+    encoder.Start();
+    log.hold();
+    int fed = 0;
+    while (!log.waitEntered(20) && fed < 200) {
+        encoder.Encode(syntheticFrame(kWidth, kHeight, fed), int64_t(fed) * 33333);
+        ++fed;
+    }
+    ASSERT_LT(fed, 200) << "the encoder never produced a packet";
+    // The worker is inside the packet loop, using the codec context.
+    std::thread other([&] { encoder.Release(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    log.release();
+    other.join();
+    EXPECT_EQ(encoder.CodecContext(), nullptr);
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    const size_t before = log.pts().size();
+    encoder.Start();
+    for (int i = 0; i < 3; ++i)
+        encoder.Encode(syntheticFrame(kWidth, kHeight, i), i * 33333);
+    encoder.Stop();
+    EXPECT_EQ(log.pts().size(), before + 3);
+}
+
 TEST(EncoderQueue, BusyWorkerKeepsTheSixNewestFramesAndStampsFromCaptureTime)
 {
     H264Encoder encoder(probeOnly({"libx264"}));

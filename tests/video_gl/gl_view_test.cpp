@@ -9,6 +9,7 @@
 #include <QOpenGLShaderProgram>
 #include <QSurfaceFormat>
 #include <QTest>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -257,6 +258,30 @@ TEST(LiveViewFrames, ResizeRedrawsTheLastPicture)
     EXPECT_GE(qGreen(image.pixel(79, 25)), 250);
     EXPECT_LE(qRed(image.pixel(40, 55)), 2);
     EXPECT_LE(qBlue(image.pixel(0, 35)), 2);
+}
+
+TEST(LiveViewFrames, NewContextDropsTheFrameThatWasWaiting)
+{
+    REQUIRE_DISPLAY();
+    LiveView view(32, 32);
+    view.widget->startDisplay();
+    view.widget->onFrame(VideoFrame(flatFrame(32, 32, 16, 128, 128), 0, 0));  // black, never painted
+    ASSERT_TRUE(view.widget->isDrawPending());
+    // Moving into another window gives the widget a new context; the old one
+    // takes the resources with it.
+    QWidget host;
+    host.resize(64, 64);
+    view.widget->setParent(&host);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    view.widget->show();
+    view.widget->grabFramebuffer();
+    ASSERT_TRUE(view.widget->isInitialized());
+    // The first frame after the change is the one shown, not the stale one.
+    const QImage image = view.show(flatFrame(32, 32, 235, 128, 128));
+    EXPECT_GE(qRed(image.pixel(5, 5)), 250);
+    EXPECT_FALSE(view.widget->isDrawPending());
+    view.widget->setParent(nullptr);
 }
 
 // The preamble must compile where the driver speaks OpenGL ES.
