@@ -104,7 +104,14 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
     }
     CameraDatabase &database = CameraDatabase::instance();
     CameraRow row;
-    if (!database.findRow(key, row)) {
+    const CameraDatabase::Lookup lookup = database.lookupRow(key, row);
+    if (lookup == CameraDatabase::Lookup::Failed) {
+        // A row that is there but unreadable keeps its place: another default
+        // row under the same key would only pile up behind it on every start.
+        qWarning() << "loadSettingsFromDb: camera row of" << key << "cannot be read";
+        return false;
+    }
+    if (lookup == CameraDatabase::Lookup::Missing) {
         if (!database.insertRow(key, defaultRow_) || !database.findRow(key, row)) {
             qWarning() << "loadSettingsFromDb: no camera row for" << key;
             return false;

@@ -223,26 +223,31 @@ CameraDatabase::Result CameraDatabase::exec(const QString &sql, const QVariantLi
 
 bool CameraDatabase::findRow(const QString &key, CameraRow &row)
 {
+    return lookupRow(key, row) == Lookup::Found;
+}
+
+CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &row)
+{
     if (key.isEmpty())
-        return false;
+        return Lookup::Failed;
     QMutexLocker lock(&mutex_);
     const QString sql = QStringLiteral("SELECT %1 FROM camera WHERE pid = ? ORDER BY id LIMIT 1").arg(columns().join(','));
     Result result = exec(sql, {key});
     if (!result.ok) {
         if (database_.isOpen())
             qWarning() << "Read camera row failed:" << result.error.text();
-        return false;
+        return Lookup::Failed;
     }
     if (!result.query.next())
-        return false;
+        return result.query.lastError().isValid() ? Lookup::Failed : Lookup::Missing;
     QVariantList values;
     for (int i = 0; i < columns().size(); ++i)
         values << result.query.value(i);
     if (!CameraRow::fromValues(values, row)) {
         qWarning() << "Camera row of" << key << "holds values that are not numbers";
-        return false;
+        return Lookup::Failed;
     }
-    return true;
+    return Lookup::Found;
 }
 
 bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
@@ -273,6 +278,15 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
         qWarning() << "saveCameraProperty error. Unknown column" << column;
         return false;
     }
+    QVariant stored = value;
+    if (column != QLatin1String("resolution") && column != QLatin1String("pictureResolution")) {
+        int number = 0;
+        if (!toInt(value, number)) {
+            qWarning() << "saveCameraProperty error. Not a whole number for" << column << ":" << value;
+            return false;
+        }
+        stored = number;
+    }
     // Lookup and update as one unit, so that no other writer slips between.
     QMutexLocker lock(&mutex_);
     Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
@@ -283,7 +297,7 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
     const QVariant id = found.query.value(0);
     found.query.finish();
     // `column` is one of the fixed names above, never caller text.
-    const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {value, id});
+    const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {stored, id});
     if (!updated.ok)
         qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << updated.error.text();
     return updated.ok;

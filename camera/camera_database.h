@@ -88,10 +88,15 @@ public:
     // The row whose pid equals `key` exactly; false when there is none, the
     // key is empty or the read failed.
     bool findRow(const QString &key, CameraRow &row);
+    // The same, telling a camera without a row (Missing) from a row or table
+    // that cannot be read (Failed), which must not get a second row.
+    enum class Lookup { Found, Missing, Failed };
+    Lookup lookupRow(const QString &key, CameraRow &row);
     // Inserts `row` under `key`; false on failure (logged).
     bool insertRow(const QString &key, const CameraRow &row);
     // Writes one column of the camera's row. Refuses columns outside the
-    // table's list (and `pid`) and names whose key is empty; logs
+    // table's list (and `pid`), names whose key is empty and values that are
+    // no whole number for a number column (the row would no longer load); logs
     // "saveCameraProperty error. Can not find the entry for cur camera <key>"
     // when the camera has no row.
     bool saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value);

@@ -265,7 +265,9 @@ void CameraPlayThread::onGetVideoFrame()
 void CameraPlayThread::onMouseClik(int x, int y, DrawType type)
 {
     // The click is in the picture area as laid out now; the search scales the
-    // frame to this size, so the size travels with the request.
+    // frame to this size, so the size travels with the request. The view
+    // publishes the size and emits the click on the GUI thread, and this slot
+    // runs there too, so width and height always come from one layout.
     EdgeRequest request;
     request.x = x;
     request.y = y;

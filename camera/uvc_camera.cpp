@@ -66,12 +66,14 @@ void UvcCamera::adoptParameters(const CameraParameters &params)
 CameraOpenSettings UvcCamera::getOpenSettings()
 {
     CameraOpenSettings settings;
+    QMutexLocker lock(&usbMutex_);
     settings.usb = usb_;
     return settings;
 }
 
 void UvcCamera::setOpenSettings(const CameraOpenSettings &settings)
 {
+    QMutexLocker lock(&usbMutex_);
     usb_ = settings.usb;
 }
 
@@ -111,6 +113,7 @@ int UvcCamera::defaultFrameRateFor(int streamFormat, int width, int height, uint
 
 int UvcCamera::defaultFrameRate()
 {
+    QMutexLocker lock(&usbMutex_);
     return defaultFrameRateFor(usb_.streamFormat, usb_.width, usb_.height, params_.modelId);
 }
 
@@ -137,14 +140,17 @@ QString UvcCamera::cameraName()
 bool UvcCamera::login(const CameraOpenSettings &settings)
 {
     uniqueName_ = settings.usb.devicePath;
-    usb_.devicePath = uniqueName_;
     // The probe's handle may or may not have been handed in; the device path
     // decides which camera the controls reach.
-    if (settings.usb.controlContext >= 0)
-        usb_.controlContext = cam_find_context(uniqueName_.toLatin1().constData());
-    else
-        usb_.controlContext = settings.usb.controlContext;
-    if (usb_.controlContext < 0)
+    const int32_t context = settings.usb.controlContext >= 0
+                                ? cam_find_context(uniqueName_.toLatin1().constData())
+                                : settings.usb.controlContext;
+    {
+        QMutexLocker lock(&usbMutex_);
+        usb_.devicePath = uniqueName_;
+        usb_.controlContext = context;
+    }
+    if (context < 0)
         logLine() << "No control handle for " << uniqueName_ << "; camera controls are off";
     return true;
 }
@@ -169,6 +175,7 @@ int UvcCamera::resolutionCode(int width, int height)
 void UvcCamera::prepareCaptureParams()
 {
     QMutexLocker lock(&streamMutex_);
+    QMutexLocker usbLock(&usbMutex_);
     const QByteArray path = usb_.devicePath.toLatin1();
     const int length = qMin(path.size(), int(sizeof record_.device_path) - 1);
     std::memset(record_.device_path, 0, sizeof record_.device_path);
@@ -191,12 +198,16 @@ bool UvcCamera::open(const CameraOpenSettings &settings)
         QMutexLocker lock(&streamMutex_);
         if (record_.priv)
             cap_close(&record_);
-        // The control handle belongs to the control thread; the stream
-        // settings never change it.
-        const int32_t context = usb_.controlContext;
-        usb_ = settings.usb;
-        usb_.controlContext = context;
+        // Field by field: the control handle belongs to the control thread,
+        // whose slots read it without a lock, so the stream never writes it.
+        QMutexLocker usbLock(&usbMutex_);
         usb_.devicePath = uniqueName_;
+        usb_.width = settings.usb.width;
+        usb_.height = settings.usb.height;
+        usb_.resolutionText = settings.usb.resolutionText;
+        usb_.streamFormat = settings.usb.streamFormat;
+        usb_.fps = settings.usb.fps;
+        usb_.bufferSize = settings.usb.bufferSize;
     }
     prepareCaptureParams();
     QMutexLocker lock(&streamMutex_);
@@ -204,6 +215,7 @@ bool UvcCamera::open(const CameraOpenSettings &settings)
         logLine() << "Uvc camera open failed!";
         return false;
     }
+    QMutexLocker usbLock(&usbMutex_);
     usb_.bufferSize = record_.buffer_size;
     return true;
 }

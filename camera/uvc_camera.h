@@ -142,7 +142,12 @@ protected:
     void deviceGetFocusValue();
     void deviceGetFocusRegion(bool cache);
 
+    // The open block. The capture thread rewrites its stream fields on every
+    // (re)open while the GUI thread reads them (open settings, frame rate):
+    // usbMutex_ guards it. The control handle is written only on the control
+    // thread, whose slots read it as they stand.
     UsbOpenSettings usb_;
+    mutable QMutex usbMutex_;  // taken after streamMutex_ where both are held
     cap_record record_{};
     mutable QMutex streamMutex_;  // the capture record, between capture thread and readers
 };

@@ -97,6 +97,9 @@ public:
     virtual int saveConfig() = 0;
     virtual int focusCurveTest() = 0;
     virtual int focusCurveCheck() = 0;
+    // False once the device behind the handle has gone (unplugged): a device
+    // plugged in again at the same path needs a new handle.
+    virtual bool alive() = 0;
 };
 
 class CaptureStream

@@ -185,11 +185,19 @@ int32_t cam_find_context(const char *path)
         return -1;
     const std::string wanted = path;
     ControlTable &table = controls();
+    int32_t stale = -1;
     {
         std::lock_guard<std::mutex> lock(table.mutex);
-        const int32_t handle = handleOfPathLocked(table, wanted);
-        if (handle >= 0)
-            return handle;
+        stale = handleOfPathLocked(table, wanted);
+    }
+    if (stale >= 0) {
+        const std::shared_ptr<ControlDevice> device = deviceFor(stale);
+        if (device && device->alive())
+            return stale;
+        // The camera was pulled out and plugged in again at the same path:
+        // the old handle keeps answering -1, a fresh one reaches the device.
+        std::lock_guard<std::mutex> lock(table.mutex);
+        table.handles.erase(stale);
     }
     CameraBackend *backend = backendFor(wanted);
     if (!backend)

@@ -192,6 +192,12 @@ public:
     int saveConfig() override { return -1; }
     int focusCurveTest() override { return -1; }
     int focusCurveCheck() override { return -1; }
+    // The uvcvideo driver answers ENODEV on the file of an unplugged camera.
+    bool alive() override
+    {
+        v4l2_capability capability;
+        return xioctl(fd_, VIDIOC_QUERYCAP, &capability) == 0 || errno != ENODEV;
+    }
 
 private:
     bool find(Control control, v4l2_queryctrl &query)

@@ -348,6 +348,7 @@ public:
     int saveConfig() override { return valid(state(), generation_) ? 0 : -1; }
     int focusCurveTest() override { return valid(state(), generation_) ? 0 : -1; }
     int focusCurveCheck() override { return valid(state(), generation_) ? 0 : -1; }
+    bool alive() override { return valid(state(), generation_); }
 
 private:
     int generation_;

@@ -206,7 +206,17 @@ TEST_F(DatabaseTest, KeysMatchExactlyNotBySubstring)
 TEST_F(DatabaseTest, RowsWithTextWhereNumbersBelongAreRefused)
 {
     ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-odd", sampleRow()));
-    ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty("usb-odd#000000", "fps", "fast"));
+    // Saving can't spoil the row: a number column takes only whole numbers.
+    EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-odd#000000", "fps", "fast"));
+    EXPECT_TRUE(CameraDatabase::instance().saveCameraProperty("usb-odd#000000", "fps", "25"));
+    EXPECT_TRUE(CameraDatabase::instance().saveCameraProperty("usb-odd#000000", "resolution", "1280x720"));
     CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("usb-odd", row));
+    EXPECT_EQ(row.fps, 25);
+
+    // A row spoilt by someone else is refused as unreadable, not as missing.
+    ASSERT_TRUE(CameraDatabase::instance().exec("UPDATE camera SET fps = 'fast' WHERE pid = 'usb-odd'").ok);
     EXPECT_FALSE(CameraDatabase::instance().findRow("usb-odd", row));
+    EXPECT_EQ(CameraDatabase::instance().lookupRow("usb-odd", row), CameraDatabase::Lookup::Failed);
+    EXPECT_EQ(CameraDatabase::instance().lookupRow("usb-none", row), CameraDatabase::Lookup::Missing);
 }

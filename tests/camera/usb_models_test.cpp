@@ -262,6 +262,24 @@ TEST_F(ModelTest, NoRowCanBeHadWithoutKeyOrDatabase)
     EXPECT_FALSE(withoutDevice(e150, pathFor(e150))->loadSettingsFromDb(params));
 }
 
+TEST_F(ModelTest, UnreadableRowIsReportedWithoutAddingAnother)
+{
+    const ModelCase &e150 = models()[1];
+    const QString path = pathFor(e150);
+    CameraParameters params;
+    ASSERT_TRUE(withoutDevice(e150, path)->loadSettingsFromDb(params));
+    const QString key = CameraDatabase::lookupKey(path);
+    ASSERT_TRUE(CameraDatabase::instance().exec("UPDATE camera SET Zoom = 'wide' WHERE pid = ?", {key}).ok);
+
+    for (int start = 0; start < 3; ++start) {
+        CameraParameters again;
+        EXPECT_FALSE(withoutDevice(e150, path)->loadSettingsFromDb(again));
+    }
+    auto count = CameraDatabase::instance().exec("SELECT COUNT(*) FROM camera WHERE pid = ?", {key});
+    ASSERT_TRUE(count.ok && count.query.next());
+    EXPECT_EQ(count.query.value(0).toInt(), 1);
+}
+
 TEST_F(ModelTest, FrameRatesAndResolutionCodes)
 {
     EXPECT_EQ(UvcCamera::resolutionCode(1920, 1080), 5);

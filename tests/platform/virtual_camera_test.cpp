@@ -381,6 +381,26 @@ TEST_F(VirtualCamera, PulledOutMidStreamGivesFailedReads)
     cap_close(&second);
 }
 
+TEST_F(VirtualCamera, PluggedBackInAtTheSamePathGetsAWorkingHandle)
+{
+    const int32_t before = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(before, 0);
+    ASSERT_EQ(cam_set_saturation(before, 90), 0);
+    setVirtualCameraPresent(false);
+    EXPECT_EQ(cam_find_context(kVirtualCameraPath), -1);
+    setVirtualCameraPresent(true);
+
+    // Without a new context the camera's bring-up asks for its path again:
+    // it must reach the device, not the dead handle of the unplugged one.
+    const int32_t after = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(after, 0);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(cam_set_saturation(after, 70), 0);
+    EXPECT_EQ(cam_get_saturation(after), 70);
+    EXPECT_EQ(cam_get_saturation(before), -1);
+    EXPECT_EQ(cam_find_context(kVirtualCameraPath), after);
+}
+
 TEST_F(VirtualCamera, FrameOutlivesItsStream)
 {
     cap_record r = record(320, 240, 30);
