@@ -3,11 +3,14 @@
 #pragma once
 
 #include "camera.h"
+#include "control.h"
+#include "virtual_backend.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ostream>
 
 // Readable QString values in failure messages.
@@ -30,6 +33,28 @@ protected:
 
     QTemporaryDir folder;
     QString path;
+};
+
+// A database in a temporary folder and the virtual camera, present and reset
+// to its defaults, with no control context taken.
+class VirtualCameraFixture : public DatabaseTest
+{
+protected:
+    void SetUp() override
+    {
+        DatabaseTest::SetUp();
+        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
+        registerCameraMetaTypes();
+        usbcam::setVirtualCameraPresent(true);
+        usbcam::resetVirtualCamera();
+        cam_free_context();
+    }
+    void TearDown() override
+    {
+        usbcam::setVirtualCameraPresent(true);
+        usbcam::resetVirtualCamera();
+        DatabaseTest::TearDown();
+    }
 };
 
 class RecordingPanel : public CameraPanel

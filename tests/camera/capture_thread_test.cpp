@@ -426,24 +426,9 @@ TEST_F(CaptureLoopTest, DestroyingTheThreadWhileItRecordsFinishesTheFile)
 
 namespace {
 
-class VirtualCaptureTest : public DatabaseTest
+class VirtualCaptureTest : public VirtualCameraFixture
 {
 protected:
-    void SetUp() override
-    {
-        DatabaseTest::SetUp();
-        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
-        registerCameraMetaTypes();
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        cam_free_context();
-    }
-    void TearDown() override
-    {
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        DatabaseTest::TearDown();
-    }
 
     static QSharedPointer<E530UCamera> bringUp(int width, int height, int fps)
     {

@@ -11,24 +11,9 @@
 
 namespace {
 
-class VirtualCameraTest : public DatabaseTest
+class VirtualCameraTest : public VirtualCameraFixture
 {
 protected:
-    void SetUp() override
-    {
-        DatabaseTest::SetUp();
-        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
-        registerCameraMetaTypes();
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        cam_free_context();
-    }
-    void TearDown() override
-    {
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        DatabaseTest::TearDown();
-    }
 
     template <typename Camera>
     std::unique_ptr<Camera> bringUp(int32_t context = 0)
