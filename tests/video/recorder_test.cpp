@@ -366,14 +366,18 @@ TEST(Recorder, PauseThenStopStillFinalisesTheFile)
     const QString path = recordingPath(folder);
     RecorderOnThread fixture;
     fixture.start(path, smallSettings());
+    // A slow machine may drop frames from the full queue (by design); count what was kept.
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
     const int64_t end = feedFrames(*fixture.recorder, 20, 33333);
     fixture.pause();
+    const int kept = 20 - int(H264Encoder::droppedFrameCount() - droppedBefore);
     EXPECT_FALSE(fixture.recorder->isRecording());
     feedFrames(*fixture.recorder, 10, 33333, end);  // ignored while paused
     fixture.stop();
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened);
-    EXPECT_NEAR(info.packets, 20, 2);
+    EXPECT_GE(kept, 10);
+    EXPECT_NEAR(info.packets, kept, 2);
     EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
 }
 
