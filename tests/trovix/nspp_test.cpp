@@ -2,6 +2,12 @@
 // against split and malformed input, the writer, heartbeats and the idle rule.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
 #include "sim_camera.h"
 #include "test_util.h"
 
@@ -309,6 +315,61 @@ TEST(ConnectionManager, CloseBeforeTheSocketJoinsTheDriverDropsIt)
     ncm_text t;
     while (ncm_take_text(m, &t) == 0)
         qv_buf_free(t.text);
+    ncm_free(m);
+    skdr_free(d);
+}
+
+// A socket that can't join a driver leaves no connection behind, and the
+// command thread never hears of its id.
+TEST(ConnectionManager, NoConnectEventWhenTheSocketCannotJoinItsDriver)
+{
+    qv_ncm *m = ncm_create(nullptr); // no socket driver to join
+    trovixtest::MemSocket mem;
+    EXPECT_EQ(ncm_attach(m, 1000, NP_NSPP, &mem.sock), 2);
+    EXPECT_EQ(ncm_connection_count(m), 0u);
+    ncm_text t;
+    EXPECT_EQ(ncm_take_text(m, &t), 1);
+    ncm_free(m);
+}
+
+// The socket thread may read (and fail) a new socket at once: the connect
+// event still comes first, or the command thread would drop an id it never
+// registered and then register one that is gone.
+TEST(ConnectionManager, ConnectEventComesBeforeTheConnectionsOwnEvents)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    ASSERT_EQ(skdr_start(d), 0);
+    const uint32_t rounds = 100;
+    for (uint32_t id = 1; id <= rounds; id++) {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        close(sv[1]); // the peer is gone before we start: the first read ends it
+        auto *s = static_cast<qv_socket_x *>(calloc(1, sizeof(qv_socket_x)));
+        s->fd = sv[0];
+        s->ops = qv_sock_default_ops();
+        ASSERT_EQ(ncm_attach(m, id, NP_NSPP, s), 0);
+    }
+    std::map<uint32_t, std::vector<int>> seen;
+    size_t records = 0;
+    simcam::SimCamera::waitFor(
+        [&] {
+            ncm_text t;
+            while (ncm_take_text(m, &t) == 0) {
+                seen[t.id].push_back(t.code);
+                records++;
+                qv_buf_free(t.text);
+            }
+            return records >= 2 * rounds;
+        },
+        5000);
+    ASSERT_EQ(seen.size(), rounds);
+    for (const auto &[id, codes] : seen) {
+        ASSERT_EQ(codes.size(), 2u) << id;
+        EXPECT_EQ(codes[0], NCM_EV_CONNECT) << id;
+        EXPECT_EQ(codes[1], NCM_EV_PEER_CLOSED) << id;
+    }
+    skdr_stop(d);
     ncm_free(m);
     skdr_free(d);
 }
