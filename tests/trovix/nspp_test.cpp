@@ -212,6 +212,69 @@ TEST(FramedReader, HttpVariantKeepsFramedBytesThatCameWithTheHeader)
     EXPECT_EQ(p.texts[1], "{\"after\":1}");
 }
 
+TEST(HttpHeader, ContentLengthIsTheFieldOfExactlyThatName)
+{
+    auto length = [](const std::string &fields, uint32_t max = 65000) {
+        std::string header = "HTTP/1.1 200 OK\r\n" + fields + "\r\n";
+        uint32_t out = 12345;
+        int rc = nspp_http_content_length(reinterpret_cast<const uint8_t *>(header.data()),
+                                          static_cast<uint32_t>(header.size()), max, &out);
+        return rc ? -rc : static_cast<int64_t>(out);
+    };
+    EXPECT_EQ(length("Content-Length: 4\r\n"), 4);
+    EXPECT_EQ(length("Server: x\r\ncontent-LENGTH:\t17 \r\n"), 17);
+    EXPECT_EQ(length("Server: x\r\n"), 0);
+    // Only the field itself counts, not the name inside another.
+    EXPECT_EQ(length("X-Content-Length: 9\r\n"), 0);
+    EXPECT_EQ(length("Server: Content-Length: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Lengths: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Length : 9\r\n"), 0);
+    // Values that are not a plain decimal number.
+    EXPECT_EQ(length("Content-Length: -1\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: +4\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 4x\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 0x10\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 4 5\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length:\r\n"), -NCM_EV_BAD_FRAME);
+    // Too large for a long, for an int, or for the buffer.
+    EXPECT_EQ(length("Content-Length: 99999999999999999999\r\n"), -NCM_EV_TOO_LARGE);
+    EXPECT_EQ(length("Content-Length: 2147483648\r\n"), -NCM_EV_TOO_LARGE);
+    EXPECT_EQ(length("Content-Length: 10\r\n", 10), 10);
+    EXPECT_EQ(length("Content-Length: 11\r\n", 10), -NCM_EV_TOO_LARGE);
+    // A repeated field must agree with itself.
+    EXPECT_EQ(length("Content-Length: 4\r\nContent-Length: 4\r\n"), 4);
+    EXPECT_EQ(length("Content-Length: 4\r\nContent-Length: 5\r\n"), -NCM_EV_BAD_FRAME);
+}
+
+TEST(FramedReader, HttpVariantReadsNoBodyForAFieldThatOnlyContainsTheName)
+{
+    DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+    std::string response = "HTTP/1.1 200 OK\r\nX-Content-Length: 40\r\n\r\n";
+    h.mem.feed(response + textFrame("{\"after\":1}"));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 2u);
+    EXPECT_EQ(p.texts[0], response);
+    EXPECT_EQ(p.texts[1], "{\"after\":1}");
+}
+
+TEST(FramedReader, HttpVariantRefusesContentLengthsItCannotHold)
+{
+    for (const auto &[value, event] : std::vector<std::pair<std::string, int>>{
+             { "99999999999999999999", NCM_EV_TOO_LARGE },
+             { "65536", NCM_EV_TOO_LARGE },
+             { "-5", NCM_EV_BAD_FRAME },
+             { "five", NCM_EV_BAD_FRAME } }) {
+        DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+        h.mem.feed("HTTP/1.1 200 OK\r\nContent-Length: " + value + "\r\n\r\nbody");
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty()) << value;
+        ASSERT_EQ(p.events.size(), 1u) << value;
+        EXPECT_EQ(p.events[0], event) << value;
+    }
+}
+
 TEST(FramedWriter, FramesTextsAndQueuesHeartbeats)
 {
     DriverHarness h(nspp_driver());
