@@ -164,6 +164,48 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// The largest text (the largest text buffer less its terminator room) is
+// taken whole, sent at once or in parts; one byte more is refused.
+TEST(FramedReader, TextOfTheLargestSizeIsAcceptedAndOneByteMoreRefused)
+{
+    ASSERT_EQ(NSPP_TEXT_MAX, 2097152u - 5u);
+    const std::string largest(NSPP_TEXT_MAX, 't');
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(textFrame(largest));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.events.empty());
+        ASSERT_EQ(p.texts.size(), 1u);
+        EXPECT_EQ(p.texts[0], largest);
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(textFrame(largest + "t"));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty());
+        EXPECT_EQ(p.events, std::vector<int>{ NCM_EV_TOO_LARGE });
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(nsppFrame(2, largest.substr(0, 1000000), 1) + nsppFrame(2, largest.substr(1000000), 3));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.events.empty());
+        ASSERT_EQ(p.texts.size(), 1u);
+        EXPECT_EQ(p.texts[0].size(), NSPP_TEXT_MAX);
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(nsppFrame(2, largest.substr(0, 1000000), 1) + nsppFrame(2, largest.substr(1000000) + "t", 3));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty());
+        EXPECT_EQ(p.events, std::vector<int>{ NCM_EV_TOO_LARGE });
+    }
+}
+
 TEST(FramedReader, PeerClosingMidFrameIsReportedOnce)
 {
     DriverHarness h(nspp_driver());
