@@ -56,11 +56,14 @@ struct cv_worker {
     pf_cond wake;          /* a job arrived or a stop was asked for */
     cv_fifo jobs;
     int waiting;
+    uint32_t batch_left;   /* taken from jobs by the thread, not yet run; atomic */
+    int has_jobs;          /* jobs is not empty; atomic, read without the lock */
 
     volatile int running;  /* cleared to stop the thread */
     int stopped;           /* taken over by quit; a handle reads as closed */
     int refs;              /* owner, thread and a stopping quit; atomic */
     qv_thread *thread;     /* null once joined or let go */
+    qv_thread *detached;   /* let go by quit, freed with the record */
 
     /* Under the module lock: */
     int done;              /* the thread body has ended */

@@ -424,7 +424,10 @@ retry:
     e = qv_hmap_find(cache->map, key, (uint32_t)key_len);
     if (e) {
         value = (cv_value *)e->value;
-        copy = *value;
+        /* Not the count: borrows change it without the lock. */
+        copy.type = value->type;
+        copy.v = value->v;
+        copy.len = value->len;
         if (value->type == CV_OBJ && !w && !anchor) {
             /* The anchor must exist before a reference is taken: making it
              * may raise. The key may change meanwhile, so look again. */

@@ -20,6 +20,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* Busy-wait rounds (each a CPU pause, some 30 to 150 cycles) before an idle
+ * worker sleeps. */
+#define CV_SPIN_ROUNDS 512
+
 static __thread cv_worker *tls_worker;
 static cv_worker *g_live; /* under the module lock */
 
@@ -54,6 +58,7 @@ static void live_unlink(cv_worker *w)
 
 static void worker_free(cv_worker *w)
 {
+    free(w->detached);
     cv_fifo_clear(&w->jobs);
     cv_borrows_drop_worker(w);
     pf_cond_destroy(&w->wake);
@@ -133,16 +138,44 @@ static void protected_call(lua_State *L, lua_CFunction fn, void *a, void *b)
     clua_pcall(L, 2, 0);
 }
 
+/* A job that arrives within a few tens of microseconds is picked up without
+ * sleeping: a steady stream of posts then costs its poster no wake-up call
+ * per job. Returns non-zero when a job (or a stop) came. */
+static int spin_for_job(cv_worker *w, volatile int *run)
+{
+    int i;
+    for (i = 0; i < CV_SPIN_ROUNDS; i++) {
+        if (__atomic_load_n(&w->has_jobs, __ATOMIC_ACQUIRE) || !qv_running(run))
+            return 1;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return 0;
+}
+
 static void worker_loop(cv_worker *w, clua_env *env, volatile int *run)
 {
     uint32_t tick = pf_tick_ms();
-    int first = 1;
+    int first = 1, ran_jobs = 0;
+    /* Jobs are taken from the queue a batch at a time: one hold of the queue
+     * lock per batch instead of per job. Until they run they still count as
+     * queued (job_size, find_idle). */
+    cv_fifo batch = { NULL, NULL, 0 };
     while (qv_running(run)) {
         cv_job *job;
-        pf_mutex_lock(&w->lock);
-        job = cv_fifo_pop(&w->jobs);
-        pf_mutex_unlock(&w->lock);
+        if (!batch.head) {
+            pf_mutex_lock(&w->lock);
+            batch = w->jobs;
+            w->jobs.head = w->jobs.tail = NULL;
+            w->jobs.count = 0;
+            __atomic_store_n(&w->has_jobs, 0, __ATOMIC_RELAXED);
+            __atomic_store_n(&w->batch_left, batch.count, __ATOMIC_RELAXED);
+            pf_mutex_unlock(&w->lock);
+        }
+        job = cv_fifo_pop(&batch);
         if (job) {
+            __atomic_store_n(&w->batch_left, batch.count, __ATOMIC_RELAXED);
             /* Jobs run back to back: no timers, no wait. */
             if (env && env->loaded && env->ref_on_cmd) {
                 env->now = tick;
@@ -150,6 +183,7 @@ static void worker_loop(cv_worker *w, clua_env *env, volatile int *run)
             }
             cv_job_free(job);
             cv_borrows_drop_worker(w);
+            ran_jobs = 1;
             continue;
         }
         if (env) {
@@ -161,6 +195,13 @@ static void worker_loop(cv_worker *w, clua_env *env, volatile int *run)
             cv_borrows_drop_worker(w);
         }
         first = 0;
+        /* Only a worker that just ran jobs expects more soon: an idle one
+         * goes straight to sleep. */
+        if (ran_jobs && spin_for_job(w, run)) {
+            tick = pf_tick_ms();
+            continue;
+        }
+        ran_jobs = 0;
         pf_mutex_lock(&w->lock);
         if (!w->jobs.head && qv_running(run)) {
             w->waiting = 1;
@@ -170,6 +211,9 @@ static void worker_loop(cv_worker *w, clua_env *env, volatile int *run)
         pf_mutex_unlock(&w->lock);
         tick = pf_tick_ms();
     }
+    /* Stopped between two jobs of a batch: the rest never runs. */
+    cv_fifo_clear(&batch);
+    __atomic_store_n(&w->batch_left, 0, __ATOMIC_RELAXED);
 }
 
 static void worker_main(void *data, volatile int *run)
@@ -317,15 +361,20 @@ void cv_worker_close(cv_worker *w)
 
 int cv_worker_post(cv_worker *w, cv_job *job)
 {
-    int ok;
+    int ok, wake = 0;
     pf_mutex_lock(&w->lock);
     ok = qv_running(&w->running) && !__atomic_load_n(&w->stopped, __ATOMIC_ACQUIRE);
     if (ok) {
         cv_fifo_push(&w->jobs, job);
-        if (w->waiting)
-            pf_cond_broadcast(&w->wake);
+        __atomic_store_n(&w->has_jobs, 1, __ATOMIC_RELEASE);
+        /* One wake-up per wait, given after the lock is let go so that the
+         * worker does not wake into a held lock. */
+        wake = w->waiting;
+        w->waiting = 0;
     }
     pf_mutex_unlock(&w->lock);
+    if (wake)
+        pf_cond_broadcast(&w->wake);
     return ok ? 0 : -1;
 }
 
@@ -333,7 +382,7 @@ uint32_t cv_worker_job_count(cv_worker *w)
 {
     uint32_t count;
     pf_mutex_lock(&w->lock);
-    count = w->jobs.count;
+    count = w->jobs.count + __atomic_load_n(&w->batch_left, __ATOMIC_RELAXED);
     pf_mutex_unlock(&w->lock);
     return count;
 }
@@ -392,9 +441,11 @@ int cv_workers_stop_all(uint32_t timeout_ms)
                 live_unlink(w);
             cv_module_unlock();
             if (w->orphan) {
-                /* Still inside a job: it ends, and unlinks itself, later. */
+                /* Still inside a job: it ends, and unlinks itself, later. Its
+                 * starter record may not have been read yet: it goes with the
+                 * worker record, after the thread's last reference. */
                 pf_thread_detach(&thread->thread);
-                free(thread);
+                w->detached = thread;
             } else {
                 qv_thread_stop(thread);
             }

@@ -121,12 +121,15 @@ end)
 check.case("find_idle picks the shortest queue", function()
   corvane.init()
   local mc = require "qv_mcache"
+  tm.register("a.out")
+  tm.register("b.out")
   check.eq(corvane.create("a", 1, "w_probe", "a"), true)
   check.eq(corvane.create("b", 1, "w_probe", "b"), true)
   -- Each worker blocks in its first job; the rest stay queued.
   corvane.post("a", "block", "gate", "")
   corvane.post("b", "block", "gate", "")
-  check.wait(function() return corvane.find_idle({ "a" }) == "a" and corvane.find_idle({ "b" }) == "b" end)
+  drain("a.out", 1)
+  drain("b.out", 1)
   for _ = 1, 3 do
     corvane.post("a", "rec", "", "")
     corvane.post("b", "rec", "", "")
@@ -142,6 +145,10 @@ check.case("find_idle picks the shortest queue", function()
   -- Once b has drained and a has not, b wins at once.
   corvane.post("a", "block", "gate2", "")
   corvane.post("a", "rec", "", "")
+  check.wait(function()
+    local ok, what = tm.get("a.out")
+    return ok and what == "blocking"
+  end)
   check.wait(function() return corvane.find_idle({ "a", "b" }) == "b" end, 5000, "b idle")
   mc.set("gate2", true)
   corvane.quit()

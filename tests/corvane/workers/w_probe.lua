@@ -70,6 +70,7 @@ function commands.errn()
 end
 
 function commands.block(b)
+  out("blocking", b)
   wait_key(b)
   out("unblocked", b)
 end
