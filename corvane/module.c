@@ -183,6 +183,12 @@ static void require_init(lua_State *L, const char *fn)
     }
 }
 
+/* Under the module lock: the registry entry of a worker name, or null. */
+static qv_hmap_entry *find_registered(const char *name, size_t len)
+{
+    return len <= UINT32_MAX ? qv_hmap_find(g_threads, name, (uint32_t)len) : NULL;
+}
+
 static int l_init(lua_State *L)
 {
     lua_Integer n = CV_CACHE_BUCKETS;
@@ -312,7 +318,7 @@ static int l_create(lua_State *L)
     require_init(L, "create");
     /* The name is checked, the worker started and registered under one hold
      * of the lock, so two creators of one name can't both succeed. */
-    if (qv_hmap_find(g_threads, a.name_len ? a.name : "corvane", a.name_len ? (uint32_t)a.name_len : 7)) {
+    if (a.name_len ? find_registered(a.name, a.name_len) : find_registered("corvane", 7)) {
         cv_module_unlock();
         lua_pushboolean(L, 0);
         return 1;
@@ -343,7 +349,7 @@ static int l_destroy(lua_State *L)
     cv_worker *w;
     cv_module_lock();
     require_init(L, "destroy");
-    e = len <= UINT32_MAX ? qv_hmap_find(g_threads, name, (uint32_t)len) : NULL;
+    e = find_registered(name, len);
     if (!e) {
         cv_module_unlock();
         lua_pushboolean(L, 0);
@@ -375,7 +381,7 @@ static int l_post(lua_State *L)
         cv_job_free(job);
         require_init(L, "post");
     }
-    e = len <= UINT32_MAX ? qv_hmap_find(g_threads, name, (uint32_t)len) : NULL;
+    e = find_registered(name, len);
     ok = e && cv_worker_post((cv_worker *)e->value, job) == 0;
     cv_module_unlock();
     if (!ok)
@@ -398,7 +404,7 @@ static int l_find_idle(lua_State *L)
             if (lua_type(L, -1) == LUA_TSTRING) {
                 size_t len;
                 const char *name = lua_tolstring(L, -1, &len);
-                qv_hmap_entry *e = len <= UINT32_MAX ? qv_hmap_find(g_threads, name, (uint32_t)len) : NULL;
+                qv_hmap_entry *e = find_registered(name, len);
                 if (e) {
                     uint32_t count = cv_worker_job_count((cv_worker *)e->value);
                     if (count < best) {

@@ -9,17 +9,7 @@ local tm = require "qv_tmsg"
 corvane.init()
 tm.register("c.out")
 
-local function next_message(queue)
-  local msg
-  check.wait(function()
-    local ok, a, b, c, ud = tm.get(queue)
-    if ok then
-      msg = { a, b, c, ud }
-    end
-    return ok
-  end, 5000, "a message on " .. queue)
-  return msg
-end
+local next_message = check.message
 
 local function same(key, value, kind)
   check.eq(mc.set(key, value), true, "set " .. key)

@@ -50,6 +50,20 @@ end
 
 -- check.after, when set, runs after every case (to clean up what a failed
 -- case left behind).
+-- Waits (bounded) for the next job on the named queue: { s1, s2, s3, ud }.
+function check.message(queue, ms)
+  local tm = require "qv_tmsg"
+  local msg
+  check.wait(function()
+    local ok, a, b, c, ud = tm.get(queue)
+    if ok then
+      msg = { a, b, c, ud }
+    end
+    return ok
+  end, ms, "a message on " .. queue)
+  return msg
+end
+
 function check.case(name, fn)
   local ok, err = xpcall(fn, debug.traceback)
   if check.after then

@@ -5,15 +5,12 @@ local corvane = require "corvane"
 check.after = function() pcall(corvane.quit, 0) end
 local tm
 
+-- The next n messages on a queue.
 local function drain(queue, n, ms)
   local got = {}
-  check.wait(function()
-    local ok, a, b, c, ud = tm.get(queue)
-    if ok then
-      got[#got + 1] = { a, b, c, ud }
-    end
-    return #got >= n
-  end, ms, n .. " messages on " .. queue)
+  for i = 1, n do
+    got[i] = check.message(queue, ms)
+  end
   return got
 end
 

@@ -6,21 +6,11 @@ local mc = require "qv_mcache"
 local tm = require "qv_tmsg"
 
 corvane.init()
-for _, id in ipairs({ "w", "e", "t", "p", "b", "x" }) do
+for _, id in ipairs({ "w", "e", "t", "p", "b", "x", "fast", "slow" }) do
   tm.register(id .. ".out")
 end
 
-local function next_message(queue, ms)
-  local msg
-  check.wait(function()
-    local ok, a, b, c, ud = tm.get(queue)
-    if ok then
-      msg = { a, b, c, ud }
-    end
-    return ok
-  end, ms, "a message on " .. queue)
-  return msg
-end
+local next_message = check.message
 
 check.case("setup and init get the argument, quit runs at the end", function()
   check.eq(corvane.create("w", 1, "w_probe", "w"), true)
@@ -98,6 +88,19 @@ check.case("timers fire on idle passes and a bad result removes them", function(
   h:post("timer", "1", "5")
   check.eq(next_message("t.out")[2], "false", "an id in use is refused")
   h:close()
+end)
+
+check.case("an idle worker passes once per interval", function()
+  local fast = corvane.open_thread("t", 0, "w_probe", "fast")
+  local slow = corvane.open_thread("t", 100, "w_probe", "slow")
+  fast:post("timer", "1", "0") -- fires on every idle pass
+  slow:post("timer", "1", "0")
+  kit.sleep_ms(500)
+  local f, s = mc.get("fast.timer.1") or 0, mc.get("slow.timer.1") or 0
+  fast:close()
+  slow:close()
+  check.truthy(f >= 20, "interval 0 (1 ms): " .. f .. " passes in 500 ms")
+  check.truthy(s >= 2 and s <= 10, "interval 100: " .. s .. " passes in 500 ms")
 end)
 
 check.case("a posted job wakes a worker with a long idle interval", function()
