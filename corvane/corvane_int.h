@@ -98,8 +98,9 @@ void cv_worker_unref(cv_worker *w);
 cv_worker *cv_worker_current(void);
 
 /* Stops every live worker, each with at most the rest of timeout_ms: returns
- * the number that did not end in time (left to end on their own). */
-int cv_workers_stop_all(uint32_t timeout_ms);
+ * the number that did not end in time (left to end on their own), of which
+ * *newly_late were not late for an earlier call already. */
+int cv_workers_stop_all(uint32_t timeout_ms, int *newly_late);
 
 /* ---- module state ---- */
 /* The module lock guards the thread registry, the live-worker list and the

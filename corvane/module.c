@@ -232,7 +232,7 @@ static int l_quit(lua_State *L)
     qv_hmap_entry *e;
     cv_cache *cache;
     cv_tmsg *tmsg;
-    int late;
+    int late, newly_late;
 
     if (cv_worker_current())
         return luaL_error(L, "corvane.quit: a worker can't stop the module it runs in");
@@ -246,7 +246,7 @@ static int l_quit(lua_State *L)
 
     /* Every worker ends before the storage it may use goes; a worker's own
      * quit() may still read the cache. */
-    late = cv_workers_stop_all((uint32_t)wait);
+    late = cv_workers_stop_all((uint32_t)wait, &newly_late);
     for (e = threads->head; e; e = e->next)
         cv_worker_unref((cv_worker *)e->value);
     qv_hmap_free(threads);
@@ -263,7 +263,7 @@ static int l_quit(lua_State *L)
             retired->next = g_retired;
             g_retired = retired;
         }
-        g_late += late;
+        g_late += newly_late;
         /* The late ones may all have ended meanwhile. */
         retired = take_retired();
         cv_module_unlock();

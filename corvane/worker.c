@@ -392,11 +392,12 @@ int cv_worker_is_stopped(cv_worker *w)
     return __atomic_load_n(&w->stopped, __ATOMIC_ACQUIRE);
 }
 
-int cv_workers_stop_all(uint32_t timeout_ms)
+int cv_workers_stop_all(uint32_t timeout_ms, int *newly_late)
 {
     cv_worker *chain = NULL, *w, *next;
     uint64_t deadline = pf_clock_ms() + timeout_ms;
     int late = 0;
+    *newly_late = 0;
 
     /* Take every live worker: those nobody is stopping become quit's to
      * join; those a close is stopping right now are only waited for. */
@@ -423,7 +424,9 @@ int cv_workers_stop_all(uint32_t timeout_ms)
         while (!w->done && (now = pf_clock_ms()) < deadline)
             cv_module_wait_ms((uint32_t)(deadline - now));
         if (!w->done) {
+            /* Late for an earlier quit already: counted once only. */
             late++;
+            *newly_late += !w->late;
             w->late = 1;
             if (w->quit_joins)
                 w->orphan = 1;
