@@ -1,9 +1,9 @@
 #include "camera_play_thread.h"
 
+#include "displayed_video_size.h"
 #include "frame_convert.h"
 #include "log.h"
 #include "video_recorder.h"
-#include "video_widget.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -4,10 +4,10 @@
 // snapshot naming.
 #include "camera_test_support.h"
 #include "control.h"
+#include "displayed_video_size.h"
 #include "picture_file.h"
 #include "recording_support.h"
 #include "video_recorder.h"
-#include "video_widget.h"
 #include "virtual_backend.h"
 
 #include <QElapsedTimer>
