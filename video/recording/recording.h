@@ -2,6 +2,7 @@
 // recordings that finish after their camera has gone.
 #pragma once
 
+#include "finishing_recorders.h"
 #include "h264_encoder.h"
 #include "mp4_finalise.h"
 #include "video_recorder.h"
