@@ -491,6 +491,15 @@ protected:
         EXPECT_TRUE(camera->login(settings));
         return camera;
     }
+
+    // Runs the capture loop on `camera` until frames flow.
+    static bool startStreaming(CameraPlayThread &thread, const QSharedPointer<E530UCamera> &camera)
+    {
+        thread.setCaptureCamera(camera);
+        thread.setRunFlag(true);
+        thread.start();
+        return waitFor([&] { return thread.isStreamOn(); }, 5000);
+    }
 };
 
 } // namespace
@@ -580,10 +589,7 @@ TEST_F(VirtualCaptureTest, UnpluggedCameraIsClosedAsDisconnected)
     auto camera = bringUp(320, 240, 30);
     CameraPlayThread thread;
     QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
-    thread.setCaptureCamera(camera);
-    thread.setRunFlag(true);
-    thread.start();
-    ASSERT_TRUE(waitFor([&] { return thread.isStreamOn(); }, 5000));
+    ASSERT_TRUE(startStreaming(thread, camera));
     usbcam::setVirtualCameraPresent(false);
     ASSERT_TRUE(thread.wait(15000));
     QCoreApplication::processEvents();
@@ -597,10 +603,7 @@ TEST_F(VirtualCaptureTest, FailedReopenIsNotClosedAgain)
     auto camera = bringUp(320, 240, 30);
     CameraPlayThread thread;
     QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
-    thread.setCaptureCamera(camera);
-    thread.setRunFlag(true);
-    thread.start();
-    ASSERT_TRUE(waitFor([&] { return thread.isStreamOn(); }, 5000));
+    ASSERT_TRUE(startStreaming(thread, camera));
     LogCatcher log;
     // The camera goes away just as new settings arrive: the reopen closes the
     // stream and then fails to open it again.

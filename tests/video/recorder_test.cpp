@@ -810,6 +810,7 @@ struct HandedOverRecording {
     VideoRecorder *recorder = new VideoRecorder;
     QObject receiver;
     QList<QPair<QString, bool>> finished;
+    bool handedOver = false;
 
     HandedOverRecording(const QString &path, int frames)
     {
@@ -821,6 +822,22 @@ struct HandedOverRecording {
         recorder->initEncoder(smallSettings());
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
         feedFrames(*recorder, frames, 33333);
+    }
+    ~HandedOverRecording()
+    {
+        if (!handedOver) {
+            FinishingRecorders::adopt(recorder, thread);
+            FinishingRecorders::waitForAll(30000);
+        }
+    }
+    // Hands both over, as a capture thread closed mid-recording does.
+    bool handOver()
+    {
+        if (!recorder->isRecording())
+            return false;
+        handedOver = true;
+        FinishingRecorders::adopt(recorder, thread);
+        return true;
     }
     // Reports are queued to this thread.
     void deliverReports()
@@ -837,8 +854,7 @@ TEST(FinishingRecorders, HandedOverRecordingIsFinishedOnItsOwnThread)
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
     HandedOverRecording recording(path, 60);
-    ASSERT_TRUE(recording.recorder->isRecording());
-    FinishingRecorders::adopt(recording.recorder, recording.thread);
+    ASSERT_TRUE(recording.handOver());
     EXPECT_GE(FinishingRecorders::pendingCount(), 1);
     EXPECT_TRUE(FinishingRecorders::waitForAll(30000));
     EXPECT_EQ(FinishingRecorders::pendingCount(), 0);
@@ -856,8 +872,7 @@ TEST(FinishingRecorders, PastTheBoundTheFragmentedFileStaysAndNothingIsLeftBehin
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
     HandedOverRecording recording(path, 60);
-    ASSERT_TRUE(recording.recorder->isRecording());
-    FinishingRecorders::adopt(recording.recorder, recording.thread);
+    ASSERT_TRUE(recording.handOver());
     // No time at all: the encoder is still draining.
     EXPECT_FALSE(FinishingRecorders::waitForAll(0));
     // The recorder let go of its file within the grace time and is gone.
