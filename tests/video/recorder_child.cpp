@@ -6,6 +6,7 @@
 //   recorder_child record <file.mp4>   records until killed (at most 60 s)
 //   recorder_child fill <folder>       records, fills the folder's volume, stops
 //   recorder_child tear <folder>       writes fail inside a fragment's index
+#include "mp4_finalise.h"
 #include "recording_support.h"
 #include "video_recorder.h"
 
@@ -62,6 +63,18 @@ void feed(Recording &recording, int &index, int milliseconds)
     }
 }
 
+// Frames in the complete fragments of a recording being written.
+int completeFramesIn(const QString &path)
+{
+    const QString probe = path + ".probe";
+    QFile::remove(probe);
+    if (!QFile::copy(path, probe))
+        return 0;
+    const int frames = cutToCompleteFragments(probe) > 0 ? readRecording(probe).decodedFrames : 0;
+    QFile::remove(probe);
+    return frames;
+}
+
 int record(const QString &path)
 {
     Recording recording(path);
@@ -85,7 +98,7 @@ int fill(const QString &folder)
         feed(recording, index, 2500);
         // On a loaded machine the encoder may lag: the fill waits until the
         // first 1.5 s are in complete fragments on the volume.
-        for (int wait = 0; wait < 200 && readRecording(path).decodedFrames < 45; ++wait)
+        for (int wait = 0; wait < 200 && completeFramesIn(path) < 45; ++wait)
             feed(recording, index, 100);
         // Another writer takes the rest of the volume.
         QFile filler(folder + "/filler");
