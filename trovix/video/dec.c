@@ -1,0 +1,477 @@
+/*
+ * The decoder thread "ffdec h26x": input and output queues, the choice of
+ * codec per picture, decoding with libavcodec, dropping what doesn't decode,
+ * trimming and pacing.
+ *
+ * Locks: the output lock before the input lock, never the other way round.
+ * The feed (the library's media thread) takes only the input lock.
+ */
+#include "dec.h"
+#include "dec_convert.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <cjson/cJSON.h>
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+
+#define IDLE_WAIT_MS 5
+/* Trim limits (decoded pictures and inputs together). */
+#define TRIM_HARD 60
+#define TRIM_KEEP 10
+#define TRIM_SOFT 30
+/* Pacing: at this many pending pictures the clock jumps instead of hurrying. */
+#define PACE_JUMP_PENDING 15
+#define PACE_JUMP_US 1000000
+/* At most one line a second about dropped pictures. */
+#define DROP_LOG_MS 1000
+
+struct qv_dec {
+    int pix_fmt;
+
+    pf_mutex out_lock;
+    qv_list out;              /* dec_frame *, oldest first */
+    dec_pacing pacing;        /* under out_lock */
+
+    pf_mutex in_lock;
+    pf_cond in_cond;
+    qv_list in;               /* qv_buf_md *, one reference each */
+    int wait_key;             /* under in_lock */
+    int feed_codec;           /* codec of the last record fed, under in_lock */
+    uint32_t generation;      /* counts resets, under in_lock */
+    qv_thread *thread;
+    volatile int run;
+
+    /* Owned by the thread. */
+    AVCodecContext *avctx;
+    int codec;
+    uint32_t codec_generation; /* the reset the codec's state belongs to */
+    AVFrame *picture;
+    AVPacket *packet;
+    dec_scaler scaler;
+    int failed_codec;         /* a codec that could not be opened, logged once */
+    uint64_t drop_logged_ms;
+    uint32_t drops_unlogged;
+};
+
+/* ---- what a record holds ---- */
+static const uint8_t *payload_of(const qv_buf_md *md, uint32_t *len)
+{
+    uint32_t avail = md->buf.end > md->buf.start ? md->buf.end - md->buf.start : 0;
+    /* The head's length decides unless it claims more than arrived. */
+    *len = md->head.payload_len && md->head.payload_len < avail ? md->head.payload_len : avail;
+    return md->buf.data + md->buf.start;
+}
+
+static int starts_with_start_code(const uint8_t *p, uint32_t n)
+{
+    return (n >= 3 && p[0] == 0 && p[1] == 0 && p[2] == 1) || (n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1);
+}
+
+int dec_codec_of(const qv_buf_md *md)
+{
+    uint32_t n;
+    const uint8_t *p = payload_of(md, &n);
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xD8)
+        return DEC_CODEC_MJPEG;
+    if (md->head.media_type == MEDIA_TYPE_H264)
+        return DEC_CODEC_H264;
+    if (md->head.media_type == MEDIA_TYPE_MJPEG)
+        return DEC_CODEC_MJPEG;
+    return starts_with_start_code(p, n) ? DEC_CODEC_H264 : DEC_CODEC_MJPEG;
+}
+
+/* Walks the NAL units of an Annex B access unit up to its first slice: an
+ * IDR slice (type 5) or a sequence parameter set (type 7) starts a picture
+ * that decodes on its own. */
+static int annexb_has_key(const uint8_t *p, uint32_t n)
+{
+    uint32_t i = 0;
+    while (i + 3 < n) {
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+            int type = p[i + 3] & 0x1F;
+            if (type == 5 || type == 7)
+                return 1;
+            if (type == 1)
+                return 0;
+            i += 3;
+        } else {
+            i++;
+        }
+    }
+    return 0;
+}
+
+int dec_is_key(const qv_buf_md *md)
+{
+    int codec = dec_codec_of(md);
+    if (md->head.frame_kind == 1 || codec == DEC_CODEC_MJPEG)
+        return 1;
+    if (md->head.frame_kind == 0 && codec == DEC_CODEC_H264) {
+        uint32_t n;
+        const uint8_t *p = payload_of(md, &n);
+        return annexb_has_key(p, n);
+    }
+    return 0;
+}
+
+int dec_pix_fmt_from_options(const char *json)
+{
+    static const struct { const char *name; int code; } names[] = {
+        { "ARGB8888", DEC_PIX_ARGB8888 }, { "RGB888", DEC_PIX_RGB888 },
+        { "YUV420P_SEPARATE", DEC_PIX_YUV420P_SEPARATE }, { "ABGR8888", DEC_PIX_ABGR8888 },
+        { "BGR888", DEC_PIX_BGR888 }, { "RGBA8888", DEC_PIX_RGBA8888 }, { "BGRA8888", DEC_PIX_BGRA8888 },
+    };
+    int code = DEC_PIX_YUV420P_SEPARATE;
+    cJSON *root, *item;
+    size_t i;
+    if (!json)
+        return code;
+    while (*json >= 1 && *json <= 32)
+        json++;
+    root = cJSON_Parse(json);
+    if (!cJSON_IsObject(root)) {
+        cJSON_Delete(root);
+        return code;
+    }
+    for (item = root->child; item; item = item->next) {
+        if (item->string && qv_strieq(item->string, "pix_fmt")) {
+            if (cJSON_IsString(item)) {
+                for (i = 0; i < sizeof names / sizeof names[0]; i++) {
+                    if (qv_strieq(item->valuestring, names[i].name))
+                        code = names[i].code;
+                }
+            }
+            break;
+        }
+    }
+    cJSON_Delete(root);
+    return code;
+}
+
+/* ---- pacing ---- */
+int dec_pace(dec_pacing *p, int64_t head_us, uint32_t pending, uint32_t now_ms)
+{
+    int64_t gap = p->clock > head_us ? p->clock - head_us : head_us - p->clock;
+    if (pending < PACE_JUMP_PENDING && p->started && gap < PACE_JUMP_US && head_us > p->clock) {
+        double speed = pending <= 2 ? 1.0 : pending == 3 ? 1.2 : pending <= 8 ? 1.3 : 1.5;
+        /* In microseconds: cutting each step to whole milliseconds would
+         * lose the hurry of a caller that asks every millisecond. */
+        p->clock += (int64_t)((double)pf_tick_diff(now_ms, p->last_tick) * speed * 1000.0);
+        p->last_tick = now_ms;
+    } else {
+        p->base = p->clock = head_us;
+        p->last_tick = now_ms;
+        p->started = 1;
+    }
+    return head_us <= p->clock;
+}
+
+/* ---- queues ---- */
+static void drop_input(void *value) { qv_md_unref((qv_buf_md *)value); }
+static void drop_output(void *value) { dec_frame_free((dec_frame *)value); }
+
+/* The inputs part of a trim, under the input lock: only key frames stay,
+ * at most TRIM_KEEP of them, and decoding waits for the next key frame. */
+static void trim_inputs(qv_dec *dec)
+{
+    qv_list_node *n = dec->in.head;
+    while (n) {
+        qv_list_node *next = n->next;
+        if (!dec_is_key((qv_buf_md *)n->value)) {
+            qv_md_unref((qv_buf_md *)n->value);
+            qv_list_unlink(&dec->in, n);
+        }
+        n = next;
+    }
+    while (dec->in.count > TRIM_KEEP)
+        qv_md_unref((qv_buf_md *)qv_list_pop(&dec->in));
+    dec->wait_key = 1;
+}
+
+void qv_dec_feed(qv_dec *dec, qv_buf_md *md)
+{
+    int codec = dec_codec_of(md);
+    pf_mutex_lock(&dec->in_lock);
+    /* Bounded even while the thread is busy with a long picture. */
+    if (dec->in.count >= TRIM_HARD)
+        trim_inputs(dec);
+    /* A stream that changes codec starts again from a key frame. */
+    if (dec->feed_codec != DEC_CODEC_NONE && codec != dec->feed_codec)
+        dec->wait_key = 1;
+    dec->feed_codec = codec;
+    if (dec->wait_key && dec_is_key(md))
+        dec->wait_key = 0;
+    if (!dec->wait_key) {
+        qv_md_ref(md);
+        if (qv_list_push(&dec->in, md))
+            pf_cond_broadcast(&dec->in_cond);
+        else
+            qv_md_unref(md);
+    }
+    pf_mutex_unlock(&dec->in_lock);
+}
+
+static void flush_queues(qv_dec *dec)
+{
+    pf_mutex_lock(&dec->out_lock);
+    pf_mutex_lock(&dec->in_lock);
+    qv_list_clear(&dec->out, drop_output);
+    qv_list_clear(&dec->in, drop_input);
+    dec->wait_key = 1;
+    dec->feed_codec = DEC_CODEC_NONE;
+    dec->generation++;
+    dec->pacing.started = 0;
+    pf_mutex_unlock(&dec->in_lock);
+    pf_mutex_unlock(&dec->out_lock);
+}
+
+/* Done at once, so that nothing fed after it is lost to it. A picture the
+ * thread is decoding meanwhile is dropped by its generation, and the codec
+ * forgets its references before the first input of the new generation. */
+void qv_dec_reset(qv_dec *dec) { flush_queues(dec); }
+
+void qv_dec_counts(qv_dec *dec, uint32_t *decoded, uint32_t *inputs)
+{
+    pf_mutex_lock(&dec->out_lock);
+    pf_mutex_lock(&dec->in_lock);
+    if (decoded)
+        *decoded = dec->out.count;
+    if (inputs)
+        *inputs = dec->in.count;
+    pf_mutex_unlock(&dec->in_lock);
+    pf_mutex_unlock(&dec->out_lock);
+}
+
+dec_frame *qv_dec_take(qv_dec *dec, uint32_t now_ms)
+{
+    dec_frame *frame = NULL;
+    uint32_t decoded, inputs;
+    pf_mutex_lock(&dec->out_lock);
+    decoded = dec->out.count;
+    if (decoded > 0) {
+        dec_frame *head = (dec_frame *)dec->out.head->value;
+        pf_mutex_lock(&dec->in_lock);
+        inputs = dec->in.count;
+        pf_mutex_unlock(&dec->in_lock);
+        if (dec_pace(&dec->pacing, head->pts, decoded + inputs, now_ms))
+            frame = (dec_frame *)qv_list_pop(&dec->out);
+    }
+    pf_mutex_unlock(&dec->out_lock);
+    /* The thread may have stopped at the limit of waiting pictures. */
+    if (frame && decoded >= DEC_MAX_DECODED)
+        pf_cond_broadcast(&dec->in_cond);
+    return frame;
+}
+
+
+/* Cuts the queues when the caller falls behind. Run after every pass (not
+ * only when idle), so that a thread that decodes all the time trims too. */
+static void trim(qv_dec *dec)
+{
+    uint32_t total;
+    pf_mutex_lock(&dec->out_lock);
+    pf_mutex_lock(&dec->in_lock);
+    total = dec->out.count + dec->in.count;
+    if (total >= TRIM_HARD) {
+        trim_inputs(dec);
+        if (dec->out.count > 1)
+            dec_frame_free((dec_frame *)qv_list_pop(&dec->out));
+    } else if (total >= TRIM_SOFT && dec->out.count > 1) {
+        dec_frame_free((dec_frame *)qv_list_pop(&dec->out));
+    }
+    pf_mutex_unlock(&dec->in_lock);
+    pf_mutex_unlock(&dec->out_lock);
+}
+
+/* ---- decoding ---- */
+static const char *codec_name(int codec) { return codec == DEC_CODEC_H264 ? "H.264" : "MJPEG"; }
+
+static void log_drop(qv_dec *dec, int codec, uint32_t len)
+{
+    uint64_t now = pf_clock_ms();
+    char more[64] = "";
+    if (dec->drop_logged_ms && now - dec->drop_logged_ms < DROP_LOG_MS) {
+        dec->drops_unlogged++;
+        return;
+    }
+    if (dec->drops_unlogged)
+        snprintf(more, sizeof more, " (and %u more since the last report)", dec->drops_unlogged);
+    av_log(NULL, AV_LOG_WARNING, "ffdec h26x: dropped a corrupt or truncated %s picture of %u bytes%s\n",
+           codec_name(codec), len, more);
+    dec->drop_logged_ms = now;
+    dec->drops_unlogged = 0;
+}
+
+static void close_codec(qv_dec *dec)
+{
+    avcodec_free_context(&dec->avctx);
+    dec->codec = DEC_CODEC_NONE;
+}
+
+static int open_codec(qv_dec *dec, int codec)
+{
+    const AVCodec *c = avcodec_find_decoder(codec == DEC_CODEC_H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MJPEG);
+    close_codec(dec);
+    dec->avctx = c ? avcodec_alloc_context3(c) : NULL;
+    if (!dec->avctx)
+        goto fail;
+    /* One thread: a camera picture is out as soon as it is decoded, with no
+     * frame-threading delay. */
+    dec->avctx->thread_count = 1;
+    dec->avctx->pkt_timebase = (AVRational){ 1, 1000000 };
+    /* A picture that did not decode whole is dropped, not shown patched. */
+    dec->avctx->flags &= ~AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    if (codec == DEC_CODEC_MJPEG)
+        dec->avctx->err_recognition |= AV_EF_EXPLODE;
+    if (avcodec_open2(dec->avctx, c, NULL) < 0)
+        goto fail;
+    if (dec->codec != codec)
+        av_log(NULL, AV_LOG_INFO, "ffdec h26x: decoding %s\n", codec_name(codec));
+    dec->codec = codec;
+    dec->failed_codec = DEC_CODEC_NONE;
+    return 0;
+fail:
+    avcodec_free_context(&dec->avctx);
+    if (dec->failed_codec != codec)
+        av_log(NULL, AV_LOG_ERROR, "ffdec h26x: no %s decoder could be opened\n", codec_name(codec));
+    dec->failed_codec = codec;
+    return -1;
+}
+
+static void queue_picture(qv_dec *dec, dec_frame *frame, uint32_t generation)
+{
+    int current;
+    pf_mutex_lock(&dec->out_lock);
+    pf_mutex_lock(&dec->in_lock);
+    current = generation == dec->generation;
+    pf_mutex_unlock(&dec->in_lock);
+    if (!current || !qv_list_push(&dec->out, frame))
+        dec_frame_free(frame);
+    pf_mutex_unlock(&dec->out_lock);
+}
+
+static void decode_one(qv_dec *dec, qv_buf_md *md, uint32_t generation)
+{
+    int codec = dec_codec_of(md);
+    uint32_t len;
+    const uint8_t *data = payload_of(md, &len);
+    int rc;
+    if (len == 0)
+        return;
+    if ((codec != dec->codec || !dec->avctx) && open_codec(dec, codec) != 0)
+        return;
+    /* libavcodec reads a little past the end of its input: the packet is a
+     * padded copy. */
+    if (av_new_packet(dec->packet, (int)len) < 0)
+        return;
+    memcpy(dec->packet->data, data, len);
+    dec->packet->pts = dec->packet->dts = (int64_t)md->head.pts_us;
+    rc = avcodec_send_packet(dec->avctx, dec->packet);
+    av_packet_unref(dec->packet);
+    if (rc < 0 && rc != AVERROR(EAGAIN)) {
+        log_drop(dec, codec, len);
+        return;
+    }
+    while (avcodec_receive_frame(dec->avctx, dec->picture) == 0) {
+        AVFrame *p = dec->picture;
+        if (p->decode_error_flags || (p->flags & AV_FRAME_FLAG_CORRUPT)) {
+            log_drop(dec, codec, len);
+        } else {
+            int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : (int64_t)md->head.pts_us;
+            dec_frame *frame = dec_convert(&dec->scaler, p, dec->pix_fmt, pts);
+            if (frame)
+                queue_picture(dec, frame, generation);
+        }
+        av_frame_unref(p);
+    }
+}
+
+static void dec_thread(void *data, volatile int *run)
+{
+    qv_dec *dec = (qv_dec *)data;
+    while (qv_running(run)) {
+        qv_buf_md *md = NULL;
+        uint32_t decoded, generation = 0;
+        pf_mutex_lock(&dec->out_lock);
+        decoded = dec->out.count;
+        pf_mutex_unlock(&dec->out_lock);
+        pf_mutex_lock(&dec->in_lock);
+        if (decoded < DEC_MAX_DECODED) {
+            md = (qv_buf_md *)qv_list_pop(&dec->in);
+            generation = dec->generation;
+        }
+        pf_mutex_unlock(&dec->in_lock);
+        if (md) {
+            if (generation != dec->codec_generation && dec->avctx)
+                avcodec_flush_buffers(dec->avctx);
+            dec->codec_generation = generation;
+            decode_one(dec, md, generation);
+            qv_md_unref(md);
+            trim(dec);
+            continue;
+        }
+        trim(dec);
+        pf_mutex_lock(&dec->in_lock);
+        if (qv_running(run) && (!dec->in.head || decoded >= DEC_MAX_DECODED))
+            pf_cond_wait_ms(&dec->in_cond, &dec->in_lock, IDLE_WAIT_MS);
+        pf_mutex_unlock(&dec->in_lock);
+    }
+}
+
+qv_dec *qv_dec_create(int pix_fmt)
+{
+    qv_dec *dec = (qv_dec *)calloc(1, sizeof *dec);
+    if (!dec)
+        return NULL;
+    switch (pix_fmt) {
+    case DEC_PIX_ARGB8888:
+    case DEC_PIX_RGB888:
+    case DEC_PIX_ABGR8888:
+    case DEC_PIX_BGR888:
+    case DEC_PIX_RGBA8888:
+    case DEC_PIX_BGRA8888:
+        dec->pix_fmt = pix_fmt;
+        break;
+    default:
+        dec->pix_fmt = DEC_PIX_YUV420P_SEPARATE;
+    }
+    pf_mutex_init(&dec->out_lock);
+    pf_mutex_init(&dec->in_lock);
+    pf_cond_init(&dec->in_cond);
+    qv_list_init(&dec->out);
+    qv_list_init(&dec->in);
+    dec->wait_key = 1;
+    dec->picture = av_frame_alloc();
+    dec->packet = av_packet_alloc();
+    if (dec->picture && dec->packet)
+        dec->thread = qv_thread_start(dec_thread, dec, &dec->run, "ffdec h26x");
+    if (!dec->thread) {
+        qv_dec_free(dec);
+        return NULL;
+    }
+    return dec;
+}
+
+void qv_dec_free(qv_dec *dec)
+{
+    if (!dec)
+        return;
+    if (dec->thread) {
+        __atomic_store_n(&dec->run, 0, __ATOMIC_RELEASE);
+        pf_cond_broadcast(&dec->in_cond);
+        qv_thread_stop(dec->thread);
+    }
+    close_codec(dec);
+    av_frame_free(&dec->picture);
+    av_packet_free(&dec->packet);
+    dec_scaler_free(&dec->scaler);
+    qv_list_clear(&dec->out, drop_output);
+    qv_list_clear(&dec->in, drop_input);
+    pf_cond_destroy(&dec->in_cond);
+    pf_mutex_destroy(&dec->in_lock);
+    pf_mutex_destroy(&dec->out_lock);
+    free(dec);
+}
