@@ -267,8 +267,14 @@ TEST(DiscoveryClient, RunsInsideItsOwnNetworkNamespace)
     auto run = trovixtest::runInPrivateNetwork("DiscoveryClientInNamespace.*");
     if (!run.ran)
         GTEST_SKIP() << run.why;
-    EXPECT_NE(run.output.find("[  PASSED  ] 4 tests"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 5 tests"), std::string::npos) << run.output;
     EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(DiscoveryClientInNamespace, ThisNamespaceIsPrivateEnoughForTheCameraProgram)
+{
+    std::string why;
+    EXPECT_TRUE(simcam::networkIsPrivate(&why)) << why;
 }
 
 TEST_F(DiscoveryClientInNamespace, FindsTheSimulatedCamera)
