@@ -98,18 +98,23 @@ struct Rig {
     }
 };
 
+bool ready(benchmark::State &state, const Stream &s, const Rig *rig)
+{
+    if (s.pictures.empty())
+        state.SkipWithError("the ffmpeg command line (with libx264) is needed");
+    else if (rig && !rig->ok)
+        state.SkipWithError("the library did not start");
+    else
+        return true;
+    return false;
+}
+
 void decoderFps(benchmark::State &state)
 {
     const Stream &s = stream(state.range(0) != 0);
-    if (s.pictures.empty()) {
-        state.SkipWithError("the ffmpeg command line (with libx264) is needed");
-        return;
-    }
     Rig rig;
-    if (!rig.ok) {
-        state.SkipWithError("the library did not start");
+    if (!ready(state, s, &rig))
         return;
-    }
     const size_t count = s.pictures.size();
     // A few pictures in flight keep the decoder busy without piling up.
     constexpr size_t kWindow = 3;
@@ -143,10 +148,8 @@ void decoderFps(benchmark::State &state)
 void commandLineFps(benchmark::State &state)
 {
     const Stream &s = stream(state.range(0) != 0);
-    if (s.pictures.empty()) {
-        state.SkipWithError("the ffmpeg command line (with libx264) is needed");
+    if (!ready(state, s, nullptr))
         return;
-    }
     const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 1 " +
                                 std::string(s.h264 ? "-f h264" : "-f mjpeg") + " -i " + s.path + " -f null -";
     double seconds = 0;
@@ -176,15 +179,9 @@ double percentile(std::vector<double> v, double p)
 void liveLatency(benchmark::State &state)
 {
     const Stream &s = stream(true);
-    if (s.pictures.empty()) {
-        state.SkipWithError("the ffmpeg command line (with libx264) is needed");
-        return;
-    }
     Rig rig;
-    if (!rig.ok) {
-        state.SkipWithError("the library did not start");
+    if (!ready(state, s, &rig))
         return;
-    }
     const auto frame = std::chrono::microseconds(33333);
     std::vector<double> latencies;
     for (auto _ : state) {

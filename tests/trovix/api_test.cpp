@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cjson/cJSON.h>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 
 #include "sdk.h"
 #include "sim_camera.h"
+#include "test_util.h"
 #include "trovix.h"
 
 using simcam::Reply;
@@ -43,16 +43,7 @@ std::string member(const char *json, const std::vector<std::string> &path)
     return out;
 }
 
-int threadCount()
-{
-    int n = 0;
-    DIR *d = opendir("/proc/self/task");
-    while (d && readdir(d))
-        n++;
-    if (d)
-        closedir(d);
-    return n;
-}
+using trovixtest::threadCount;
 
 class Library : public ::testing::Test {
 protected:

@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@ extern "C" {
 
 #include "dec.h"
 #include "sim_camera.h"
+#include "test_util.h"
 #include "trovix.h"
 
 using simcam::SimCamera;
@@ -163,8 +163,34 @@ std::string takeLog()
     return out;
 }
 
+void expectOddLayout(const Planes &p, int w, int h)
+{
+    EXPECT_EQ(p.width, w);
+    EXPECT_EQ(p.height, h);
+    EXPECT_EQ(p.fmt, DEC_PIX_YUV420P_SEPARATE);
+    EXPECT_EQ(p.stride[0], (w + 3) & ~3);
+    EXPECT_EQ(p.stride[1], ((w + 1) / 2 + 3) & ~3);
+    EXPECT_EQ(p.stride[2], p.stride[1]);
+}
+
+// Close to ffmpeg's own conversion to yuv420p, including the last chroma
+// row and column of an odd size.
+void expectLikeReference(const Planes &got, const Planes &ref, double lumaDb, double chromaDb)
+{
+    ASSERT_EQ(got.y.size(), ref.y.size());
+    ASSERT_EQ(got.u.size(), ref.u.size());
+    EXPECT_GE(psnr(got.y, ref.y), lumaDb);
+    EXPECT_GE(psnr(got.u, ref.u), chromaDb);
+    EXPECT_GE(psnr(got.v, ref.v), chromaDb);
+    const int cw = (got.width + 1) / 2, ch = (got.height + 1) / 2;
+    EXPECT_LT(columnError(got.u, ref.u, cw, cw - 1), 6.0);
+    EXPECT_LT(columnError(got.v, ref.v, cw, cw - 1), 6.0);
+    EXPECT_LT(rowError(got.u, ref.u, cw, ch - 1), 6.0);
+    EXPECT_LT(rowError(got.v, ref.v, cw, ch - 1), 6.0);
+}
+
 // The simulated camera, the library, a login and decoder 100 bound to it.
-class Decoder : public ::testing::Test {
+class Decoder : public trovixtest::CameraSession {
 protected:
     void SetUp() override
     {
@@ -172,18 +198,12 @@ protected:
             GTEST_SKIP() << "the ffmpeg command line (with libx264) is needed to make the test streams";
         av_log_set_callback(captureLog);
         takeLog();
-        port = camera.start();
-        ASSERT_NE(port, 0);
-        ASSERT_EQ(trovix_init(""), 0);
-        std::string login = "{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-                            ",\"login\":{\"username\":\"admin\",\"passwd\":\"730418\"}}";
-        ASSERT_EQ(trovix_login(&id, login.c_str()), 0);
+        CameraSession::SetUp();
     }
     void TearDown() override
     {
         trovix_dec_close(100);
-        trovix_quit();
-        camera.stop();
+        CameraSession::TearDown();
         av_log_set_callback(av_log_default_callback);
     }
     void open(const char *options = nullptr)
@@ -225,68 +245,41 @@ protected:
         }
         return out;
     }
-    SimCamera camera;
-    uint16_t port = 0;
-    int id = 0;
+    // Sends every picture of a stream file and expects each one back, of
+    // size w x h, close to ffmpeg's own decoding of that file to yuv420p.
+    void expectStreamLikeFfmpeg(const std::string &name, int w, int h, size_t count, double lumaDb, double chromaDb)
+    {
+        const std::string bytes = streamFile(name);
+        const bool h264 = name.find(".h264") != std::string::npos;
+        auto pictures = h264 ? simcam::splitAccessUnits(bytes) : simcam::splitJpegStream(bytes);
+        ASSERT_EQ(pictures.size(), count);
+        if (h264)
+            sendAccessUnits(pictures);
+        else
+            sendJpegs(pictures);
+        auto got = take(count);
+        ASSERT_EQ(got.size(), count);
+        const std::string raw = streamFile(name + ".yuv");
+        for (size_t i = 0; i < count; i++) {
+            expectOddLayout(got[i], w, h);
+            expectLikeReference(got[i], reference(raw, w, h, int(i)), lumaDb, chromaDb);
+        }
+    }
 };
-
-void expectOddLayout(const Planes &p, int w, int h)
-{
-    EXPECT_EQ(p.width, w);
-    EXPECT_EQ(p.height, h);
-    EXPECT_EQ(p.fmt, DEC_PIX_YUV420P_SEPARATE);
-    EXPECT_EQ(p.stride[0], (w + 3) & ~3);
-    EXPECT_EQ(p.stride[1], ((w + 1) / 2 + 3) & ~3);
-    EXPECT_EQ(p.stride[2], p.stride[1]);
-}
-
-// Close to ffmpeg's own conversion to yuv420p, including the last chroma
-// row and column of an odd size.
-void expectLikeReference(const Planes &got, const Planes &ref, double lumaDb, double chromaDb)
-{
-    ASSERT_EQ(got.y.size(), ref.y.size());
-    ASSERT_EQ(got.u.size(), ref.u.size());
-    EXPECT_GE(psnr(got.y, ref.y), lumaDb);
-    EXPECT_GE(psnr(got.u, ref.u), chromaDb);
-    EXPECT_GE(psnr(got.v, ref.v), chromaDb);
-    const int cw = (got.width + 1) / 2, ch = (got.height + 1) / 2;
-    EXPECT_LT(columnError(got.u, ref.u, cw, cw - 1), 6.0);
-    EXPECT_LT(columnError(got.v, ref.v, cw, cw - 1), 6.0);
-    EXPECT_LT(rowError(got.u, ref.u, cw, ch - 1), 6.0);
-    EXPECT_LT(rowError(got.v, ref.v, cw, ch - 1), 6.0);
-}
 
 } // namespace
 
 TEST_F(Decoder, Mjpeg422OddSizeBecomesVideoRangeI420)
 {
     open();
-    auto jpegs = simcam::splitJpegStream(streamFile("j422.mjpeg"));
-    ASSERT_EQ(jpegs.size(), 4u);
-    sendJpegs(jpegs);
-    auto got = take(4);
-    ASSERT_EQ(got.size(), 4u);
-    const std::string raw = streamFile("j422.mjpeg.yuv");
-    for (int i = 0; i < 4; i++) {
-        expectOddLayout(got[i], 641, 481);
-        expectLikeReference(got[i], reference(raw, 641, 481, i), 45, 30);
-    }
+    expectStreamLikeFfmpeg("j422.mjpeg", 641, 481, 4, 45, 30);
 }
 
 TEST_F(Decoder, Mjpeg420OddSizeKeepsLastChromaRowAndColumn)
 {
     open();
-    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
-    ASSERT_EQ(jpegs.size(), 4u);
-    sendJpegs(jpegs);
-    auto got = take(4);
-    ASSERT_EQ(got.size(), 4u);
-    const std::string raw = streamFile("j420.mjpeg.yuv");
-    for (int i = 0; i < 4; i++) {
-        expectOddLayout(got[i], 641, 481);
-        // Only the range changes: within rounding of ffmpeg's conversion.
-        expectLikeReference(got[i], reference(raw, 641, 481, i), 45, 45);
-    }
+    // Only the range changes: within rounding of ffmpeg's conversion.
+    expectStreamLikeFfmpeg("j420.mjpeg", 641, 481, 4, 45, 45);
 }
 
 TEST_F(Decoder, H264IsDecodedByTheH264DecoderBitExact)
@@ -309,31 +302,13 @@ TEST_F(Decoder, H264IsDecodedByTheH264DecoderBitExact)
 TEST_F(Decoder, H264With422ChromaAndOddHeight)
 {
     open();
-    auto aus = simcam::splitAccessUnits(streamFile("h422.h264"));
-    ASSERT_EQ(aus.size(), 6u);
-    sendAccessUnits(aus);
-    auto got = take(6);
-    ASSERT_EQ(got.size(), 6u);
-    const std::string raw = streamFile("h422.h264.yuv");
-    for (int i = 0; i < 6; i++) {
-        expectOddLayout(got[i], 642, 481);
-        expectLikeReference(got[i], reference(raw, 642, 481, i), 99, 30);
-    }
+    expectStreamLikeFfmpeg("h422.h264", 642, 481, 6, 99, 30);
 }
 
 TEST_F(Decoder, OtherLayoutsGoThroughTheScaler)
 {
     open();
-    auto aus = simcam::splitAccessUnits(streamFile("h444.h264"));
-    ASSERT_EQ(aus.size(), 6u);
-    sendAccessUnits(aus);
-    auto got = take(6);
-    ASSERT_EQ(got.size(), 6u);
-    const std::string raw = streamFile("h444.h264.yuv");
-    for (int i = 0; i < 6; i++) {
-        expectOddLayout(got[i], 641, 481);
-        expectLikeReference(got[i], reference(raw, 641, 481, i), 99, 30);
-    }
+    expectStreamLikeFfmpeg("h444.h264", 641, 481, 6, 99, 30);
 }
 
 TEST_F(Decoder, PackedRgbTakesJpegsFullRange)
@@ -459,15 +434,7 @@ TEST(DecoderOptions, PixelFormatFromOptions)
 
 TEST(DecoderQuit, DecodersLeftOpenAreClosedByQuit)
 {
-    auto threads = [] {
-        int n = 0;
-        DIR *d = opendir("/proc/self/task");
-        while (d && readdir(d))
-            n++;
-        if (d)
-            closedir(d);
-        return n;
-    };
+    auto threads = trovixtest::threadCount;
     ASSERT_EQ(trovix_init(nullptr), 0);
     trovix_quit();
     int before = threads();

@@ -41,18 +41,7 @@ protected:
         clua_env_timer_tick(env, env->now, 1);
     }
     void TearDown() override { clua_env_close(env); }
-    std::string run(const std::string &code)
-    {
-        lua_State *L = env->L;
-        if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
-            std::string err = std::string("error: ") + lua_tostring(L, -1);
-            lua_pop(L, 1);
-            return err;
-        }
-        std::string out = luaL_tolstring(L, -1, nullptr);
-        lua_pop(L, 2);
-        return out;
-    }
+    std::string run(const std::string &code) { return trovixtest::luaRun(env->L, code); }
     void tick(uint32_t now) { clua_env_timer_tick(env, now, 0); }
     clua_env *env = nullptr;
 };
@@ -357,9 +346,7 @@ TEST_F(DiscoveryClientInNamespace, StandaloneCameraIsFoundLoggedInToAndStreams)
     EXPECT_EQ(std::to_string(port), line.substr(at + 18));
 
     int id = 0;
-    const std::string login = "{\"ip\":\"" + ip + "\",\"port\":" + std::to_string(port) +
-                              ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":\"730418\"}}";
-    ASSERT_EQ(trovix_login(&id, login.c_str()), 0);
+    ASSERT_EQ(trovix_login(&id, trovixtest::loginText(ip, uint16_t(port)).c_str()), 0);
     char *reply = nullptr;
     ASSERT_EQ(trovix_request(id, "{\"cmd\":\"system\"}", &reply), 0);
     cJSON *system = cJSON_Parse(reply);

@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "sim_camera.h"
+#include "test_util.h"
 #include "trovix.h"
 
 namespace {
 
-class SimulatedCamera : public ::testing::Test {
+class SimulatedCamera : public trovixtest::CameraSession {
 protected:
-    void SetUp() override
-    {
-        port = camera.start();
-        ASSERT_NE(port, 0);
-        ASSERT_EQ(trovix_init(""), 0);
-        std::string login = "{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-                            ",\"login\":{\"username\":\"admin\",\"passwd\":\"730418\"}}";
-        ASSERT_EQ(trovix_login(&id, login.c_str()), 0);
-    }
-    void TearDown() override
-    {
-        trovix_quit();
-        camera.stop();
-    }
     // The number or text at cmd.member of the answer to a request.
     std::string ask(const std::string &request, const std::vector<std::string> &path, int *code = nullptr)
     {
@@ -46,9 +33,6 @@ protected:
         cJSON_Delete(root);
         return out;
     }
-    simcam::SimCamera camera;
-    uint16_t port = 0;
-    int id = 0;
 };
 
 } // namespace

@@ -3,8 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <lauxlib.h>
+#include <lua.h>
+
+#include "trovix.h"
 
 namespace trovixtest {
 
@@ -101,6 +107,49 @@ Posted DriverHarness::drain()
         qv_obj_release(m.obj);
     }
     return p;
+}
+
+std::string luaRun(lua_State *L, const std::string &code)
+{
+    if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
+        std::string err = std::string("error: ") + lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return err;
+    }
+    std::string out = luaL_tolstring(L, -1, nullptr);
+    lua_pop(L, 2);
+    return out;
+}
+
+int threadCount()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    while (d && readdir(d))
+        n++;
+    if (d)
+        closedir(d);
+    return n;
+}
+
+std::string loginText(const std::string &ip, uint16_t port)
+{
+    return "{\"ip\":\"" + ip + "\",\"port\":" + std::to_string(port) +
+           ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":\"730418\"}}";
+}
+
+void CameraSession::SetUp()
+{
+    port = camera.start();
+    ASSERT_NE(port, 0);
+    ASSERT_EQ(trovix_init(""), 0);
+    ASSERT_EQ(trovix_login(&id, loginText("127.0.0.1", port).c_str()), 0);
+}
+
+void CameraSession::TearDown()
+{
+    trovix_quit();
+    camera.stop();
 }
 
 bool inPrivateNetwork() { return getenv("TROVIX_IN_NETNS") != nullptr; }

@@ -2,10 +2,15 @@
 // drives one protocol driver's reader and writer by hand.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "qv_net.h"
+#include "sim_camera.h"
+
+struct lua_State;
 
 namespace trovixtest {
 
@@ -46,6 +51,24 @@ public:
     MemSocket mem;
     qv_ncm *manager;
     ncm_conn conn{};
+};
+
+// Runs a Lua chunk and returns its first result as text ("error: ..." on
+// failure).
+std::string luaRun(lua_State *L, const std::string &code);
+// Threads of this process.
+int threadCount();
+// A login text for the simulated camera.
+std::string loginText(const std::string &ip, uint16_t port);
+
+// The simulated camera on 127.0.0.1, the library started and logged in to it.
+class CameraSession : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    simcam::SimCamera camera;
+    uint16_t port = 0;
+    int id = 0;
 };
 
 // Runs this test program again, with a gtest filter, inside a fresh network
