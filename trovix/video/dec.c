@@ -1,21 +1,16 @@
 /*
- * The decoder thread "ffdec h26x": input and output queues, the choice of
- * codec per picture, decoding with libavcodec, dropping what doesn't decode,
- * trimming and pacing.
+ * The decoder thread "ffdec h26x": input and output queues, trimming and
+ * pacing around the decoding of dec_state.c.
  *
  * Locks: the output lock before the input lock, never the other way round.
  * The feed (the library's media thread) takes only the input lock.
  */
 #include "dec.h"
-#include "dec_convert.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <cjson/cJSON.h>
-#include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
 
 #define IDLE_WAIT_MS 5
 /* Trim limits (decoded pictures and inputs together). */
@@ -25,12 +20,8 @@
 /* Pacing: at this many pending pictures the clock jumps instead of hurrying. */
 #define PACE_JUMP_PENDING 15
 #define PACE_JUMP_US 1000000
-/* At most one line a second about dropped pictures. */
-#define DROP_LOG_MS 1000
 
 struct qv_dec {
-    int pix_fmt;
-
     pf_mutex out_lock;
     qv_list out;              /* dec_frame *, oldest first */
     dec_pacing pacing;        /* under out_lock */
@@ -45,77 +36,9 @@ struct qv_dec {
     volatile int run;
 
     /* Owned by the thread. */
-    AVCodecContext *avctx;
-    int codec;
-    uint32_t codec_generation; /* the reset the codec's state belongs to */
-    AVFrame *picture;
-    AVPacket *packet;
-    dec_scaler scaler;
-    int failed_codec;         /* a codec that could not be opened, logged once */
-    uint64_t drop_logged_ms;
-    uint32_t drops_unlogged;
+    dec_state *state;
+    uint32_t state_generation; /* the reset the codec's references belong to */
 };
-
-/* ---- what a record holds ---- */
-static const uint8_t *payload_of(const qv_buf_md *md, uint32_t *len)
-{
-    uint32_t avail = md->buf.end > md->buf.start ? md->buf.end - md->buf.start : 0;
-    /* The head's length decides unless it claims more than arrived. */
-    *len = md->head.payload_len && md->head.payload_len < avail ? md->head.payload_len : avail;
-    return md->buf.data + md->buf.start;
-}
-
-static int starts_with_start_code(const uint8_t *p, uint32_t n)
-{
-    return (n >= 3 && p[0] == 0 && p[1] == 0 && p[2] == 1) || (n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1);
-}
-
-int dec_codec_of(const qv_buf_md *md)
-{
-    uint32_t n;
-    const uint8_t *p = payload_of(md, &n);
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xD8)
-        return DEC_CODEC_MJPEG;
-    if (md->head.media_type == MEDIA_TYPE_H264)
-        return DEC_CODEC_H264;
-    if (md->head.media_type == MEDIA_TYPE_MJPEG)
-        return DEC_CODEC_MJPEG;
-    return starts_with_start_code(p, n) ? DEC_CODEC_H264 : DEC_CODEC_MJPEG;
-}
-
-/* Walks the NAL units of an Annex B access unit up to its first slice: an
- * IDR slice (type 5) or a sequence parameter set (type 7) starts a picture
- * that decodes on its own. */
-static int annexb_has_key(const uint8_t *p, uint32_t n)
-{
-    uint32_t i = 0;
-    while (i + 3 < n) {
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
-            int type = p[i + 3] & 0x1F;
-            if (type == 5 || type == 7)
-                return 1;
-            if (type == 1)
-                return 0;
-            i += 3;
-        } else {
-            i++;
-        }
-    }
-    return 0;
-}
-
-int dec_is_key(const qv_buf_md *md)
-{
-    int codec = dec_codec_of(md);
-    if (md->head.frame_kind == 1 || codec == DEC_CODEC_MJPEG)
-        return 1;
-    if (md->head.frame_kind == 0 && codec == DEC_CODEC_H264) {
-        uint32_t n;
-        const uint8_t *p = payload_of(md, &n);
-        return annexb_has_key(p, n);
-    }
-    return 0;
-}
 
 int dec_pix_fmt_from_options(const char *json)
 {
@@ -286,63 +209,16 @@ static void trim(qv_dec *dec)
     pf_mutex_unlock(&dec->out_lock);
 }
 
-/* ---- decoding ---- */
-static const char *codec_name(int codec) { return codec == DEC_CODEC_H264 ? "H.264" : "MJPEG"; }
+typedef struct picture_target {
+    qv_dec *dec;
+    uint32_t generation;
+} picture_target;
 
-static void log_drop(qv_dec *dec, int codec, uint32_t len)
+/* Queues a decoded picture unless a reset came since its input was taken. */
+static void queue_picture(void *user, dec_frame *frame)
 {
-    uint64_t now = pf_clock_ms();
-    char more[64] = "";
-    if (dec->drop_logged_ms && now - dec->drop_logged_ms < DROP_LOG_MS) {
-        dec->drops_unlogged++;
-        return;
-    }
-    if (dec->drops_unlogged)
-        snprintf(more, sizeof more, " (and %u more since the last report)", dec->drops_unlogged);
-    av_log(NULL, AV_LOG_WARNING, "ffdec h26x: dropped a corrupt or truncated %s picture of %u bytes%s\n",
-           codec_name(codec), len, more);
-    dec->drop_logged_ms = now;
-    dec->drops_unlogged = 0;
-}
-
-static void close_codec(qv_dec *dec)
-{
-    avcodec_free_context(&dec->avctx);
-    dec->codec = DEC_CODEC_NONE;
-}
-
-static int open_codec(qv_dec *dec, int codec)
-{
-    const AVCodec *c = avcodec_find_decoder(codec == DEC_CODEC_H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MJPEG);
-    close_codec(dec);
-    dec->avctx = c ? avcodec_alloc_context3(c) : NULL;
-    if (!dec->avctx)
-        goto fail;
-    /* One thread: a camera picture is out as soon as it is decoded, with no
-     * frame-threading delay. */
-    dec->avctx->thread_count = 1;
-    dec->avctx->pkt_timebase = (AVRational){ 1, 1000000 };
-    /* A picture that did not decode whole is dropped, not shown patched. */
-    dec->avctx->flags &= ~AV_CODEC_FLAG_OUTPUT_CORRUPT;
-    if (codec == DEC_CODEC_MJPEG)
-        dec->avctx->err_recognition |= AV_EF_EXPLODE;
-    if (avcodec_open2(dec->avctx, c, NULL) < 0)
-        goto fail;
-    if (dec->codec != codec)
-        av_log(NULL, AV_LOG_INFO, "ffdec h26x: decoding %s\n", codec_name(codec));
-    dec->codec = codec;
-    dec->failed_codec = DEC_CODEC_NONE;
-    return 0;
-fail:
-    avcodec_free_context(&dec->avctx);
-    if (dec->failed_codec != codec)
-        av_log(NULL, AV_LOG_ERROR, "ffdec h26x: no %s decoder could be opened\n", codec_name(codec));
-    dec->failed_codec = codec;
-    return -1;
-}
-
-static void queue_picture(qv_dec *dec, dec_frame *frame, uint32_t generation)
-{
+    qv_dec *dec = ((picture_target *)user)->dec;
+    uint32_t generation = ((picture_target *)user)->generation;
     int current;
     pf_mutex_lock(&dec->out_lock);
     pf_mutex_lock(&dec->in_lock);
@@ -351,42 +227,6 @@ static void queue_picture(qv_dec *dec, dec_frame *frame, uint32_t generation)
     if (!current || !qv_list_push(&dec->out, frame))
         dec_frame_free(frame);
     pf_mutex_unlock(&dec->out_lock);
-}
-
-static void decode_one(qv_dec *dec, qv_buf_md *md, uint32_t generation)
-{
-    int codec = dec_codec_of(md);
-    uint32_t len;
-    const uint8_t *data = payload_of(md, &len);
-    int rc;
-    if (len == 0)
-        return;
-    if ((codec != dec->codec || !dec->avctx) && open_codec(dec, codec) != 0)
-        return;
-    /* libavcodec reads a little past the end of its input: the packet is a
-     * padded copy. */
-    if (av_new_packet(dec->packet, (int)len) < 0)
-        return;
-    memcpy(dec->packet->data, data, len);
-    dec->packet->pts = dec->packet->dts = (int64_t)md->head.pts_us;
-    rc = avcodec_send_packet(dec->avctx, dec->packet);
-    av_packet_unref(dec->packet);
-    if (rc < 0 && rc != AVERROR(EAGAIN)) {
-        log_drop(dec, codec, len);
-        return;
-    }
-    while (avcodec_receive_frame(dec->avctx, dec->picture) == 0) {
-        AVFrame *p = dec->picture;
-        if (p->decode_error_flags || (p->flags & AV_FRAME_FLAG_CORRUPT)) {
-            log_drop(dec, codec, len);
-        } else {
-            int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : (int64_t)md->head.pts_us;
-            dec_frame *frame = dec_convert(&dec->scaler, p, dec->pix_fmt, pts);
-            if (frame)
-                queue_picture(dec, frame, generation);
-        }
-        av_frame_unref(p);
-    }
 }
 
 static void dec_thread(void *data, volatile int *run)
@@ -405,10 +245,11 @@ static void dec_thread(void *data, volatile int *run)
         }
         pf_mutex_unlock(&dec->in_lock);
         if (md) {
-            if (generation != dec->codec_generation && dec->avctx)
-                avcodec_flush_buffers(dec->avctx);
-            dec->codec_generation = generation;
-            decode_one(dec, md, generation);
+            picture_target target = { dec, generation };
+            if (generation != dec->state_generation)
+                dec_state_flush(dec->state);
+            dec->state_generation = generation;
+            dec_state_decode(dec->state, md, queue_picture, &target);
             qv_md_unref(md);
             trim(dec);
             continue;
@@ -426,27 +267,15 @@ qv_dec *qv_dec_create(int pix_fmt)
     qv_dec *dec = (qv_dec *)calloc(1, sizeof *dec);
     if (!dec)
         return NULL;
-    switch (pix_fmt) {
-    case DEC_PIX_ARGB8888:
-    case DEC_PIX_RGB888:
-    case DEC_PIX_ABGR8888:
-    case DEC_PIX_BGR888:
-    case DEC_PIX_RGBA8888:
-    case DEC_PIX_BGRA8888:
-        dec->pix_fmt = pix_fmt;
-        break;
-    default:
-        dec->pix_fmt = DEC_PIX_YUV420P_SEPARATE;
-    }
     pf_mutex_init(&dec->out_lock);
     pf_mutex_init(&dec->in_lock);
     pf_cond_init(&dec->in_cond);
     qv_list_init(&dec->out);
     qv_list_init(&dec->in);
     dec->wait_key = 1;
-    dec->picture = av_frame_alloc();
-    dec->packet = av_packet_alloc();
-    if (dec->picture && dec->packet)
+    /* An unknown format gives separate planes (dec_convert). */
+    dec->state = dec_state_create(pix_fmt);
+    if (dec->state)
         dec->thread = qv_thread_start(dec_thread, dec, &dec->run, "ffdec h26x");
     if (!dec->thread) {
         qv_dec_free(dec);
@@ -464,10 +293,7 @@ void qv_dec_free(qv_dec *dec)
         pf_cond_broadcast(&dec->in_cond);
         qv_thread_stop(dec->thread);
     }
-    close_codec(dec);
-    av_frame_free(&dec->picture);
-    av_packet_free(&dec->packet);
-    dec_scaler_free(&dec->scaler);
+    dec_state_free(dec->state);
     qv_list_clear(&dec->out, drop_output);
     qv_list_clear(&dec->in, drop_input);
     pf_cond_destroy(&dec->in_cond);

@@ -60,6 +60,17 @@ dec_frame *qv_dec_take(qv_dec *dec, uint32_t now_ms);
 void qv_dec_counts(qv_dec *dec, uint32_t *decoded, uint32_t *inputs);
 void dec_frame_free(dec_frame *frame);
 
+/* The decoding itself, without thread or queues: the decoder thread owns
+ * one; the fuzz target drives one directly. Each picture that comes out of a
+ * record is converted to pix_fmt and handed to emit, which owns it then. */
+typedef struct dec_state dec_state;
+typedef void (*dec_emit_fn)(void *user, dec_frame *frame);
+dec_state *dec_state_create(int pix_fmt);
+void dec_state_free(dec_state *state);
+/* Forgets the references of the stream so far (after a reset). */
+void dec_state_flush(dec_state *state);
+void dec_state_decode(dec_state *state, const qv_buf_md *md, dec_emit_fn emit, void *user);
+
 /* Pacing: releases pictures in step with their time stamps. The clock
  * starts at the first picture's time stamp, runs with the caller's tick (up
  * to 1.5 times faster while pictures pile up) and jumps when 15 or more are
