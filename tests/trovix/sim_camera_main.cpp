@@ -12,6 +12,10 @@
 #include <string>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -78,6 +82,7 @@ int main(int argc, char **argv)
         return 3;
     }
 
+    av_log_set_level(AV_LOG_ERROR); // the encoder's statistics are not news
     simcam::SimCamera camera;
     camera.setModel(model);
     const uint16_t listening = camera.start(port, address);
