@@ -374,10 +374,18 @@ struct ScriptedV4l2::State {
             }
             return fail(EINVAL);
         }
-        case VIDIOC_G_FMT: {
+        case VIDIOC_S_FMT: {
             auto *format = static_cast<v4l2_format *>(argument);
-            if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+            if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || c.config.formats.empty())
                 return fail(EINVAL);
+            if (otherOwner || !c.buffers.empty())
+                return fail(EBUSY);
+            // An unknown format gets the camera's first one.
+            const ScriptedFormat *chosen = formatOf(c, format->fmt.pix.pixelformat);
+            if (!chosen)
+                chosen = &c.config.formats.front();
+            setFormat(c, *chosen, nearestSize(*chosen, format->fmt.pix.width, format->fmt.pix.height));
+            c.owner = fd;
             std::memset(&format->fmt.pix, 0, sizeof format->fmt.pix);
             format->fmt.pix.pixelformat = c.pixelFormat;
             format->fmt.pix.width = c.width;
@@ -388,56 +396,26 @@ struct ScriptedV4l2::State {
             format->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
             return 0;
         }
-        case VIDIOC_TRY_FMT:
-        case VIDIOC_S_FMT: {
-            auto *format = static_cast<v4l2_format *>(argument);
-            if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || c.config.formats.empty())
-                return fail(EINVAL);
-            if (request == VIDIOC_S_FMT && (otherOwner || !c.buffers.empty()))
-                return fail(EBUSY);
-            // An unknown format gets the camera's first one.
-            const ScriptedFormat *chosen = formatOf(c, format->fmt.pix.pixelformat);
-            if (!chosen)
-                chosen = &c.config.formats.front();
-            const ScriptedFrameSize &size = nearestSize(*chosen, format->fmt.pix.width, format->fmt.pix.height);
-            Camera result = Camera();
-            setFormat(result, *chosen, size);
-            std::memset(&format->fmt.pix, 0, sizeof format->fmt.pix);
-            format->fmt.pix.pixelformat = result.pixelFormat;
-            format->fmt.pix.width = result.width;
-            format->fmt.pix.height = result.height;
-            format->fmt.pix.bytesperline = result.bytesPerLine;
-            format->fmt.pix.sizeimage = result.sizeImage;
-            format->fmt.pix.field = V4L2_FIELD_NONE;
-            format->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
-            if (request == VIDIOC_S_FMT) {
-                setFormat(c, *chosen, size);
-                c.owner = fd;
-            }
-            return 0;
-        }
-        case VIDIOC_G_PARM:
         case VIDIOC_S_PARM: {
+            // The nearest rate the frame size offers.
             auto *parm = static_cast<v4l2_streamparm *>(argument);
             if (parm->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
                 return fail(EINVAL);
-            if (request == VIDIOC_S_PARM) {
-                if (otherOwner || c.streaming)
-                    return fail(EBUSY);
-                const v4l2_fract asked = parm->parm.capture.timeperframe;
-                const double wanted = asked.numerator ? double(asked.denominator) / asked.numerator : 1e9;
-                const ScriptedFormat *format = formatOf(c, c.pixelFormat);
-                for (const ScriptedFrameSize &size : format ? format->sizes : std::vector<ScriptedFrameSize>()) {
-                    if (size.width != c.width || size.height != c.height)
-                        continue;
-                    uint32_t best = c.fps;
-                    for (uint32_t rate : size.fps)
-                        if (std::abs(rate - wanted) < std::abs(best - wanted))
-                            best = rate;
-                    c.fps = best;
-                }
-                c.owner = fd;
+            if (otherOwner || c.streaming)
+                return fail(EBUSY);
+            const v4l2_fract asked = parm->parm.capture.timeperframe;
+            const double wanted = asked.numerator ? double(asked.denominator) / asked.numerator : 1e9;
+            const ScriptedFormat *format = formatOf(c, c.pixelFormat);
+            for (const ScriptedFrameSize &size : format ? format->sizes : std::vector<ScriptedFrameSize>()) {
+                if (size.width != c.width || size.height != c.height)
+                    continue;
+                uint32_t best = c.fps;
+                for (uint32_t rate : size.fps)
+                    if (std::abs(rate - wanted) < std::abs(best - wanted))
+                        best = rate;
+                c.fps = best;
             }
+            c.owner = fd;
             std::memset(&parm->parm, 0, sizeof parm->parm);
             parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
             parm->parm.capture.timeperframe = {1, c.fps};
