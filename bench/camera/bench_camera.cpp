@@ -13,8 +13,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace usbcam;
@@ -113,11 +115,13 @@ void BM_VirtualCameraFrame(benchmark::State &state)
 
 // A UVC camera streaming MJPEG as fast as it is read (a scripted camera
 // behind the V4L2 calls, every buffer already filled), read through cap_read
-// and released with free_frame like the capture thread does. Third argument:
-// decoding threads, 0 for the reading thread alone.
+// and released with free_frame like the capture thread does. Arguments:
+// size, decoding threads (0: the reading thread alone), and the pause in
+// milliseconds after every read (the capture thread's loop pauses 10 ms).
 void BM_CapReadMjpeg(benchmark::State &state)
 {
     const int width = int(state.range(0)), height = int(state.range(1)), threads = int(state.range(2));
+    const auto pause = std::chrono::milliseconds(state.range(3));
     ScriptedV4l2 scripted;
     ScriptedUvcCamera model = ScriptedUvcCamera::typical();
     model.formats.front().sizes = {{uint32_t(width), uint32_t(height), {60}}};
@@ -144,6 +148,8 @@ void BM_CapReadMjpeg(benchmark::State &state)
             cap_frame frame;
             std::memset(&frame, 0, sizeof frame);
             const int result = cap_read(&record, &frame);
+            if (pause.count())
+                std::this_thread::sleep_for(pause);
             if (result == CAP_OK) {
                 benchmark::DoNotOptimize(frame.y[0]);
                 free_frame(&frame);
@@ -178,8 +184,10 @@ BENCHMARK(BM_YuyvToI420) VORENTA_SIZES;
 BENCHMARK(BM_Nv12ToI420) VORENTA_SIZES;
 BENCHMARK(BM_VirtualCameraFrame) VORENTA_SIZES;
 BENCHMARK(BM_CapReadMjpeg)
-    ->Args({3840, 2160, 0})
-    ->Args({3840, 2160, 2})
+    ->Args({3840, 2160, 0, 0})
+    ->Args({3840, 2160, 2, 0})
+    ->Args({3840, 2160, 0, 10})
+    ->Args({3840, 2160, 2, 10})
     ->MinTime(3.0)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

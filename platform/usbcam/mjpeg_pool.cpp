@@ -7,9 +7,16 @@
 #include <chrono>
 
 namespace usbcam {
+namespace {
 
-MjpegDecodePool::MjpegDecodePool(int threads, int width, int height)
-    : width_(width), height_(height), jobs_(size_t(threads < 1 ? 1 : threads))
+// How long one fetch waits for the camera: short, so that stopping the pool
+// never waits long.
+constexpr int kFetchWaitMs = 20;
+
+} // namespace
+
+MjpegDecodePool::MjpegDecodePool(int threads, int width, int height, Source source)
+    : width_(width), height_(height), source_(std::move(source)), jobs_(size_t(threads < 1 ? 1 : threads))
 {
     for (size_t i = 0; i < jobs_.size(); ++i) {
         workers_.emplace_back([this] { work(); });
@@ -23,54 +30,26 @@ MjpegDecodePool::~MjpegDecodePool()
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    queued_.notify_all();
+    changed_.notify_all();
     for (std::thread &worker : workers_)
         worker.join();
-}
-
-bool MjpegDecodePool::full() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return nextSequence_ - oldest_ >= jobs_.size();
-}
-
-bool MjpegDecodePool::empty() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return nextSequence_ == oldest_;
-}
-
-void MjpegDecodePool::submit(const uint8_t *jpeg, size_t size)
-{
-    Job *job;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (nextSequence_ - oldest_ >= jobs_.size())
-            return;
-        job = &jobs_[nextSequence_ % jobs_.size()];
-    }
-    // A free job belongs to the one thread that submits: copy outside the lock.
-    job->jpeg.assign(jpeg, jpeg + size);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        job->sequence = nextSequence_++;
-        job->state = State::Queued;
-    }
-    queued_.notify_one();
 }
 
 MjpegDecodePool::Result MjpegDecodePool::takeOldest(I420Frame &out, int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (nextSequence_ == oldest_)
-        return Result::Pending;
     Job &job = jobs_[oldest_ % jobs_.size()];
-    const auto settled = [&job] { return job.state == State::Decoded || job.state == State::Broken; };
-    if (!finished_.wait_for(lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0), settled))
+    const auto ready = [&] {
+        return sourceGone_
+               || (oldest_ != nextSequence_ && (job.state == State::Decoded || job.state == State::Broken));
+    };
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0), ready))
         return Result::Pending;
+    if (sourceGone_)
+        return Result::Gone;
     const Result result = job.state == State::Decoded ? Result::Frame : Result::Broken;
     if (result == Result::Frame) {
-        // The planes change hands; the job decodes its next frame into the
+        // The planes change hands; the job decodes a later frame into the
         // caller's old buffer.
         std::swap(out.data, job.frame.data);
         out.width = width_;
@@ -78,6 +57,7 @@ MjpegDecodePool::Result MjpegDecodePool::takeOldest(I420Frame &out, int timeoutM
     }
     job.state = State::Free;
     ++oldest_;
+    changed_.notify_all();
     return result;
 }
 
@@ -86,24 +66,34 @@ void MjpegDecodePool::work()
     MjpegDecoder decoder;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        Job *next = nullptr;
-        queued_.wait(lock, [&] {
-            next = nullptr;
-            for (Job &job : jobs_)
-                if (job.state == State::Queued && (!next || job.sequence < next->sequence))
-                    next = &job;
-            return stopping_ || next;
+        changed_.wait(lock, [&] {
+            return stopping_ || sourceGone_ || (!fetching_ && nextSequence_ - oldest_ < jobs_.size());
         });
-        if (stopping_)
+        if (stopping_ || sourceGone_)
             return;
-        next->state = State::Decoding;
+        // The next slot of the ring is free while fewer than all are in use;
+        // only the fetching thread touches it until it is numbered.
+        Job &job = jobs_[nextSequence_ % jobs_.size()];
+        fetching_ = true;
         lock.unlock();
-        next->frame.resize(width_, height_);
-        const bool decoded = decoder.decode(next->jpeg.data(), next->jpeg.size(), width_, height_, next->frame.y(),
-                                            next->frame.u(), next->frame.v());
+        const Fetch fetched = source_(job.jpeg, kFetchWaitMs);
         lock.lock();
-        next->state = decoded ? State::Decoded : State::Broken;
-        finished_.notify_all();
+        fetching_ = false;
+        if (fetched != Fetch::Frame) {
+            sourceGone_ = sourceGone_ || fetched == Fetch::Gone;
+            changed_.notify_all();
+            continue;
+        }
+        job.state = State::Decoding;
+        ++nextSequence_;
+        changed_.notify_all();  // the next fetch may start
+        lock.unlock();
+        job.frame.resize(width_, height_);
+        const bool decoded =
+            decoder.decode(job.jpeg.data(), job.jpeg.size(), width_, height_, job.frame.y(), job.frame.u(), job.frame.v());
+        lock.lock();
+        job.state = decoded ? State::Decoded : State::Broken;
+        changed_.notify_all();
     }
 }
 

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,32 +19,32 @@ namespace usbcam {
 class MjpegDecodePool
 {
 public:
-    // `threads` decoders for frames of width x height; as many frames as
-    // threads are in flight at most, each with its own copy of the JPEG and
-    // its own output planes.
-    MjpegDecodePool(int threads, int width, int height);
-    // Waits for the frames being decoded (one decode at most) and stops.
+    enum class Fetch { Frame, NoFrame, Gone };
+    // Copies the camera's next JPEG into `jpeg`, waiting at most `timeoutMs`
+    // for it. Called on the pool's threads, one call at a time.
+    using Source = std::function<Fetch(std::vector<uint8_t> &jpeg, int timeoutMs)>;
+
+    // `threads` decoders for frames of width x height. Each thread fetches
+    // the next frame from `source` whenever fewer than `threads` frames are
+    // fetched and not yet taken, and decodes it: the threads keep working
+    // while the caller is busy elsewhere, and a frame taken has at most
+    // threads - 1 newer ones behind it.
+    MjpegDecodePool(int threads, int width, int height, Source source);
+    // Stops the threads: a fetch or a decode under way finishes first.
     ~MjpegDecodePool();
     MjpegDecodePool(const MjpegDecodePool &) = delete;
     MjpegDecodePool &operator=(const MjpegDecodePool &) = delete;
 
-    int threads() const { return int(workers_.size()); }
-    bool full() const;
-    bool empty() const;
-    // Copies one JPEG in; only when not full.
-    void submit(const uint8_t *jpeg, size_t size);
-
-    enum class Result { Frame, Broken, Pending };
-    // The oldest frame submitted: swapped into `out` (Frame) once decoded,
-    // dropped when it could not be decoded (Broken), or left in the pool when
-    // `timeoutMs` passed first (Pending).
+    enum class Result { Frame, Broken, Pending, Gone };
+    // The oldest frame fetched, waiting at most `timeoutMs` for it: swapped
+    // into `out` (Frame), dropped because it could not be decoded (Broken),
+    // not there yet (Pending), or none any more because the source has gone.
     Result takeOldest(I420Frame &out, int timeoutMs);
 
 private:
-    enum class State { Free, Queued, Decoding, Decoded, Broken };
+    enum class State { Free, Decoding, Decoded, Broken };
     struct Job {
         State state = State::Free;
-        uint64_t sequence = 0;
         std::vector<uint8_t> jpeg;
         I420Frame frame;
     };
@@ -52,12 +53,15 @@ private:
 
     const int width_;
     const int height_;
-    mutable std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable finished_;
+    const Source source_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // A ring in fetch order: frames oldest_ .. nextSequence_ - 1 are in it.
     std::vector<Job> jobs_;
-    uint64_t nextSequence_ = 0;  // of the next frame submitted
-    uint64_t oldest_ = 0;        // of the next frame handed out
+    uint64_t nextSequence_ = 0;
+    uint64_t oldest_ = 0;
+    bool fetching_ = false;
+    bool sourceGone_ = false;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

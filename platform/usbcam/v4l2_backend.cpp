@@ -345,8 +345,23 @@ public:
                 const double pixelsPerSecond = double(width_) * height_ * fps;
                 threads = pixelsPerSecond > 1920.0 * 1080.0 * 30.0 ? kMjpegDecodeThreads : 0;
             }
-            if (threads > 0)
-                pool_ = std::make_unique<MjpegDecodePool>(std::min(threads, kMjpegDecodeThreads), width_, height_);
+            if (threads > 0) {
+                // The pool's threads take turns at the device; the reading
+                // thread leaves it to them.
+                pool_ = std::make_unique<MjpegDecodePool>(
+                    std::min(threads, kMjpegDecodeThreads), width_, height_,
+                    [this](std::vector<uint8_t> &jpeg, int timeoutMs) {
+                        const ReadResult result = dequeue(timeoutMs, [&](const uint8_t *data, size_t used) {
+                            if (used == 0)
+                                return false;
+                            jpeg.assign(data, data + used);
+                            return true;
+                        });
+                        return result == ReadResult::Frame  ? MjpegDecodePool::Fetch::Frame
+                               : result == ReadResult::Gone ? MjpegDecodePool::Fetch::Gone
+                                                            : MjpegDecodePool::Fetch::NoFrame;
+                    });
+            }
         }
         return true;
     }
@@ -357,9 +372,23 @@ public:
 
     ReadResult read(I420Frame &out, int timeoutMs) override
     {
-        if (pool_)
-            return readPooled(out, timeoutMs);
-        return dequeue(timeoutMs, [&](const uint8_t *data, size_t used) { return convert(data, used, out); });
+        ReadResult result;
+        if (pool_) {
+            switch (pool_->takeOldest(out, timeoutMs)) {
+            case MjpegDecodePool::Result::Frame: result = ReadResult::Frame; break;
+            case MjpegDecodePool::Result::Gone: result = ReadResult::Gone; break;
+            default: result = ReadResult::NoFrame; break;
+            }
+        } else {
+            result = dequeue(timeoutMs, [&](const uint8_t *data, size_t used) { return convert(data, used, out); });
+        }
+        if (result == ReadResult::Gone) {
+            // The camera has gone: its buffers and file are released at once,
+            // so that the driver can free the node for the camera's return.
+            pool_.reset();
+            release();
+        }
+        return result;
     }
 
 private:
@@ -368,33 +397,9 @@ private:
         size_t length;
     };
 
-    // Frames decode on the pool while the caller is busy elsewhere: each
-    // read hands the next buffer from the device to the pool and takes the
-    // oldest frame back, so at most one newer frame is in flight behind the
-    // one handed out. The device is waited for only while nothing decodes.
-    ReadResult readPooled(I420Frame &out, int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        if (!pool_->full()) {
-            const ReadResult taken = dequeue(pool_->empty() ? timeoutMs : 0, [&](const uint8_t *data, size_t used) {
-                if (used == 0)
-                    return false;
-                pool_->submit(data, used);
-                return true;
-            });
-            if (taken == ReadResult::Gone)
-                return taken;
-        }
-        if (pool_->empty())
-            return ReadResult::NoFrame;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        return pool_->takeOldest(out, int(std::max<int64_t>(0, left.count()))) == MjpegDecodePool::Result::Frame
-                   ? ReadResult::Frame
-                   : ReadResult::NoFrame;
-    }
-
     // Waits at most `timeoutMs` for a filled buffer, hands its bytes to `use`
     // and gives the buffer back to the driver. Frame when `use` took them.
+    // On the reading thread, or on the pool's threads one at a time.
     template <typename Use>
     ReadResult dequeue(int timeoutMs, Use &&use)
     {
@@ -427,12 +432,9 @@ private:
         return taken ? ReadResult::Frame : ReadResult::NoFrame;
     }
 
-    // The camera has gone: its buffers and file are released at once, so
-    // that the driver can free the node for the camera's return.
     ReadResult markGone()
     {
         gone_ = true;
-        release();
         return ReadResult::Gone;
     }
 
@@ -548,7 +550,7 @@ private:
     const V4l2System &system_;
     int fd_ = -1;
     bool streaming_ = false;
-    bool gone_ = false;
+    std::atomic<bool> gone_{false};
     uint32_t fourcc_ = 0;
     int width_ = 0, height_ = 0, stride_ = 0;
     size_t frameBytes_ = 0;
