@@ -7,6 +7,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -39,6 +40,10 @@ void copyField(uint8_t *field, size_t size, const std::string &text)
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
+
+// File numbers are never reused, not even by the next scripted system, so
+// that a file left open by a failed test cannot reach another test's camera.
+std::atomic<int> nextFd{7000};
 
 int fail(int error)
 {
@@ -142,7 +147,6 @@ struct ScriptedV4l2::State {
     std::vector<Camera> cameras;
     std::map<int, File> files;
     std::map<void *, Mapping> mappings;
-    int nextFd = 7000;
 
     Camera &camera(int index) { return cameras.at(size_t(index)); }
 
@@ -288,7 +292,7 @@ struct ScriptedV4l2::State {
         const int index = cameraOfNode(node, metadata);
         if (index < 0)
             return fail(ENOENT);
-        const int fd = nextFd++;
+        const int fd = nextFd.fetch_add(1);
         files[fd] = File{index, cameras[size_t(index)].generation, metadata};
         return fd;
     }
