@@ -1,0 +1,231 @@
+#include "pic_analyse.h"
+
+#include "frame_convert.h"
+#include "image_convert.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/ximgproc/edge_filter.hpp>
+
+#include <cmath>
+
+namespace fusion {
+namespace {
+
+// ln(grey + 1) scaled so that grey 255 gives 150.
+const cv::Mat &logLuminanceTable()
+{
+    static const cv::Mat table = [] {
+        cv::Mat values(1, 256, CV_32F);
+        const double scale = 150.0 / std::log(256.0);
+        for (int i = 0; i < 256; ++i)
+            values.at<float>(i) = float(std::log(i + 1.0) * scale);
+        return values;
+    }();
+    return table;
+}
+
+struct FocusMeasure {
+    cv::Mat gradient;  // |Sobel x| + |Sobel y| of the log luminance: the guide of the weights
+    cv::Mat measure;   // the gradient spread by the maximum filter and the Gaussian blur
+};
+
+FocusMeasure focusMeasure(const cv::Mat &frame)
+{
+    cv::Mat grey, logLuminance, gx, gy;
+    cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    cv::LUT(grey, logLuminanceTable(), logLuminance);
+    cv::Sobel(logLuminance, gx, CV_32F, 1, 0, 3);
+    cv::Sobel(logLuminance, gy, CV_32F, 0, 1, 3);
+    FocusMeasure result;
+    result.gradient = cv::abs(gx) + cv::abs(gy);
+    cv::Mat spread;
+    maxFilter2D(result.gradient, spread, kMaxFilterRadius);
+    cv::GaussianBlur(spread, result.measure, cv::Size(kFocusBlurSize, kFocusBlurSize), kFocusBlurSigma, 0.0);
+    return result;
+}
+
+}  // namespace
+
+double imageSharpness(const cv::Mat &bgr)
+{
+    if (bgr.empty())
+        return 0.0;
+    cv::Mat grey, gx, gy;
+    if (bgr.channels() == 3)
+        cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+    else
+        grey = bgr;
+    // Exact in 16 bits: a 3 x 3 Sobel of 8-bit values stays within +-1020.
+    cv::Sobel(grey, gx, CV_16S, 1, 0, 3);
+    cv::Sobel(grey, gy, CV_16S, 0, 1, 3);
+    return (cv::norm(gx, cv::NORM_L1) + cv::norm(gy, cv::NORM_L1)) / kSharpnessDivisor;
+}
+
+void maxFilter2D(const cv::Mat &src, cv::Mat &dst, int radius)
+{
+    cv::Mat result = src.clone();
+    const int window = 2 * radius + 1;
+    if (radius > 0 && src.rows >= window && src.cols >= window) {
+        // Rectangular dilation is separable; inside the border its window
+        // never leaves the picture, so it is the plain square maximum.
+        cv::Mat dilated;
+        cv::dilate(src, dilated, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(window, window)));
+        const cv::Rect inside(radius, radius, src.cols - 2 * radius, src.rows - 2 * radius);
+        dilated(inside).copyTo(result(inside));
+    }
+    dst = result;
+}
+
+void fusionWeights(std::vector<cv::Mat> &weights, const std::vector<cv::Mat> &masks, int mode)
+{
+    if (weights.empty())
+        return;
+    for (cv::Mat &weight : weights) {
+        cv::patchNaNs(weight, 0.0);
+        cv::max(weight, 0.0, weight);
+        cv::min(weight, 1.0, weight);
+    }
+    if (mode != NormalisedWeights)
+        return;
+    cv::Mat sum = cv::Mat::zeros(weights[0].size(), CV_32F);
+    for (const cv::Mat &weight : weights)
+        sum += weight;
+    cv::Mat empty = sum < kMinWeightSum;
+    cv::max(sum, kMinWeightSum, sum);
+    for (size_t k = 0; k < weights.size(); ++k) {
+        cv::divide(weights[k], sum, weights[k]);
+        masks[k].copyTo(weights[k], empty);
+    }
+}
+
+void fuseFocusStack(const std::vector<cv::Mat> &frames, cv::Mat &out, int mode)
+{
+    out.release();
+    if (frames.empty())
+        return;
+    for (const cv::Mat &frame : frames)
+        if (frame.empty() || frame.type() != CV_8UC3 || frame.size() != frames[0].size())
+            return;
+    const size_t n = frames.size();
+    std::vector<FocusMeasure> measures(n);
+    cv::parallel_for_(cv::Range(0, int(n)), [&](const cv::Range &range) {
+        for (int k = range.start; k < range.end; ++k)
+            measures[size_t(k)] = focusMeasure(frames[size_t(k)]);
+    });
+
+    // Masks: each pixel goes to the frame of the strictly highest measure,
+    // the earliest one on ties.
+    std::vector<cv::Mat> masks(n);
+    cv::Mat best = measures[0].measure.clone();
+    cv::Mat owner = cv::Mat::zeros(best.size(), CV_8U);
+    for (size_t k = 1; k < n; ++k) {
+        const cv::Mat higher = measures[k].measure > best;
+        measures[k].measure.copyTo(best, higher);
+        owner.setTo(int(k), higher);
+    }
+    for (size_t k = 0; k < n; ++k) {
+        masks[k] = cv::Mat::zeros(best.size(), CV_32F);
+        masks[k].setTo(1.0f, owner == int(k));
+    }
+
+    std::vector<cv::Mat> weights(n);
+    cv::parallel_for_(cv::Range(0, int(n)), [&](const cv::Range &range) {
+        for (int k = range.start; k < range.end; ++k)
+            cv::ximgproc::guidedFilter(measures[size_t(k)].gradient, masks[size_t(k)], weights[size_t(k)],
+                                       kGuidedRadius, kGuidedEps, -1);
+    });
+    fusionWeights(weights, masks, mode);
+
+    cv::Mat sum = cv::Mat::zeros(frames[0].size(), CV_32FC3);
+    for (size_t k = 0; k < n; ++k) {
+        cv::Mat frame, weight;
+        frames[k].convertTo(frame, CV_32FC3);
+        cv::cvtColor(weights[k], weight, cv::COLOR_GRAY2BGR);
+        sum += frame.mul(weight);
+    }
+    sum.convertTo(out, CV_8UC3);
+}
+
+}  // namespace fusion
+
+using namespace fusion;
+
+PicAnalyse::PicAnalyse(QObject *parent) : QObject(parent)
+{
+}
+
+void PicAnalyse::onStart()
+{
+    running_ = true;
+    ++run_;
+    rejections_ = 0;
+    bestSharpness_ = 0.0;
+    result_.release();
+}
+
+void PicAnalyse::onStop()
+{
+    running_ = false;
+    ++run_;
+    result_.release();
+}
+
+PicAnalyse::Outcome PicAnalyse::analyseFrame(const cv::Mat &frame)
+{
+    if (!running_)
+        return Outcome::Ignored;
+    if (frame.empty() || frame.type() != CV_8UC3)
+        return Outcome::Skipped;
+    if (result_.empty() || result_.size() != frame.size()) {
+        result_ = frame.clone();
+        bestSharpness_ = imageSharpness(result_);
+        rejections_ = 0;
+        emit showDstPix(matToQImage(result_));
+        return Outcome::First;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    cv::Mat fused;
+    fuseFocusStack({result_, frame}, fused, NormalisedWeights);
+    qDebug() << "Fusion analyse use time:" << timer.elapsed();
+    const double sharpness = imageSharpness(fused);
+    if (sharpness > bestSharpness_ + kAcceptanceMargin) {
+        result_ = fused;
+        bestSharpness_ = sharpness;
+        rejections_ = 0;
+        emit showDstPix(matToQImage(result_));
+        return Outcome::Accepted;
+    }
+    ++rejections_;
+    return Outcome::Rejected;
+}
+
+int PicAnalyse::replyDelay(Outcome outcome) const
+{
+    if (outcome == Outcome::First || (outcome == Outcome::Rejected && rejections_ >= kRejectionsBeforePausing))
+        return kSettlingPauseMs;
+    return 0;
+}
+
+void PicAnalyse::onRecvVideoFrame(VideoFrame frame)
+{
+    const Outcome outcome = analyseFrame(videoFrameToMat(frame));
+    if (outcome == Outcome::Ignored)
+        return;
+    const int delay = replyDelay(outcome);
+    if (delay == 0) {
+        emit getNextVideoFrame();
+        return;
+    }
+    // A timer rather than a nested event loop: a stop or start arriving
+    // meanwhile is handled in order, and the late reply of a finished run
+    // is dropped.
+    const quint64 run = run_;
+    QTimer::singleShot(delay, this, [this, run] {
+        if (running_ && run == run_)
+            emit getNextVideoFrame();
+    });
+}
