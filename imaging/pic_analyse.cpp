@@ -101,6 +101,59 @@ void fusionWeights(std::vector<cv::Mat> &weights, const std::vector<cv::Mat> &ma
     }
 }
 
+namespace {
+
+// Rows around a pixel that its fused value depends on: Sobel 1, maximum
+// filter and Gaussian blur 5 each, the guided filter's two box filters 7
+// each; one to spare.
+constexpr int kFusionReach = 1 + kMaxFilterRadius + kFocusBlurSize / 2 + 2 * kGuidedRadius + 1;
+// Bands are at least this high, so that the reach around them stays a
+// modest share of the work.
+constexpr int kMinBandRows = 96;
+
+// Fuses rows [first, last) of the frames into the same rows of `out`,
+// reading `kFusionReach` rows around them where the picture has them.
+void fuseBand(const std::vector<cv::Mat> &frames, cv::Mat &out, int first, int last, int mode)
+{
+    const int rows = frames[0].rows;
+    const int top = std::max(0, first - kFusionReach), bottom = std::min(rows, last + kFusionReach);
+    const cv::Rect band(0, top, frames[0].cols, bottom - top);
+    const size_t n = frames.size();
+    std::vector<FocusMeasure> measures(n);
+    for (size_t k = 0; k < n; ++k)
+        measures[k] = focusMeasure(frames[k](band));
+
+    // Masks: each pixel goes to the frame of the strictly highest measure,
+    // the earliest one on ties.
+    cv::Mat best = measures[0].measure.clone();
+    cv::Mat owner = cv::Mat::zeros(best.size(), CV_8U);
+    for (size_t k = 1; k < n; ++k) {
+        const cv::Mat higher = measures[k].measure > best;
+        measures[k].measure.copyTo(best, higher);
+        owner.setTo(int(k), higher);
+    }
+    std::vector<cv::Mat> masks(n), weights(n);
+    for (size_t k = 0; k < n; ++k) {
+        masks[k] = cv::Mat::zeros(best.size(), CV_32F);
+        masks[k].setTo(1.0f, owner == int(k));
+        cv::ximgproc::guidedFilter(measures[k].gradient, masks[k], weights[k], kGuidedRadius, kGuidedEps, -1);
+    }
+    fusionWeights(weights, masks, mode);
+
+    const cv::Rect inside(0, first - top, band.width, last - first);
+    cv::Mat sum = cv::Mat::zeros(inside.size(), CV_32FC3);
+    for (size_t k = 0; k < n; ++k) {
+        cv::Mat frame, weight;
+        frames[k](band)(inside).convertTo(frame, CV_32FC3);
+        cv::cvtColor(weights[k](inside), weight, cv::COLOR_GRAY2BGR);
+        sum += frame.mul(weight);
+    }
+    cv::Mat target = out.rowRange(first, last);
+    sum.convertTo(target, CV_8UC3);
+}
+
+}  // namespace
+
 void fuseFocusStack(const std::vector<cv::Mat> &frames, cv::Mat &out, int mode)
 {
     out.release();
@@ -109,44 +162,17 @@ void fuseFocusStack(const std::vector<cv::Mat> &frames, cv::Mat &out, int mode)
     for (const cv::Mat &frame : frames)
         if (frame.empty() || frame.type() != CV_8UC3 || frame.size() != frames[0].size())
             return;
-    const size_t n = frames.size();
-    std::vector<FocusMeasure> measures(n);
-    cv::parallel_for_(cv::Range(0, int(n)), [&](const cv::Range &range) {
-        for (int k = range.start; k < range.end; ++k)
-            measures[size_t(k)] = focusMeasure(frames[size_t(k)]);
+    // Every step is local, so the picture is fused in horizontal bands, in
+    // parallel; each band reads the rows its result depends on, and comes
+    // out as the whole picture would.
+    cv::Mat result(frames[0].size(), CV_8UC3);
+    const int rows = result.rows;
+    const int bands = std::max(1, std::min(cv::getNumThreads(), rows / kMinBandRows));
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range &range) {
+        for (int b = range.start; b < range.end; ++b)
+            fuseBand(frames, result, rows * b / bands, rows * (b + 1) / bands, mode);
     });
-
-    // Masks: each pixel goes to the frame of the strictly highest measure,
-    // the earliest one on ties.
-    std::vector<cv::Mat> masks(n);
-    cv::Mat best = measures[0].measure.clone();
-    cv::Mat owner = cv::Mat::zeros(best.size(), CV_8U);
-    for (size_t k = 1; k < n; ++k) {
-        const cv::Mat higher = measures[k].measure > best;
-        measures[k].measure.copyTo(best, higher);
-        owner.setTo(int(k), higher);
-    }
-    for (size_t k = 0; k < n; ++k) {
-        masks[k] = cv::Mat::zeros(best.size(), CV_32F);
-        masks[k].setTo(1.0f, owner == int(k));
-    }
-
-    std::vector<cv::Mat> weights(n);
-    cv::parallel_for_(cv::Range(0, int(n)), [&](const cv::Range &range) {
-        for (int k = range.start; k < range.end; ++k)
-            cv::ximgproc::guidedFilter(measures[size_t(k)].gradient, masks[size_t(k)], weights[size_t(k)],
-                                       kGuidedRadius, kGuidedEps, -1);
-    });
-    fusionWeights(weights, masks, mode);
-
-    cv::Mat sum = cv::Mat::zeros(frames[0].size(), CV_32FC3);
-    for (size_t k = 0; k < n; ++k) {
-        cv::Mat frame, weight;
-        frames[k].convertTo(frame, CV_32FC3);
-        cv::cvtColor(weights[k], weight, cv::COLOR_GRAY2BGR);
-        sum += frame.mul(weight);
-    }
-    sum.convertTo(out, CV_8UC3);
+    out = result;
 }
 
 }  // namespace fusion

@@ -108,15 +108,24 @@ private:
 bool climb(const Correlator &correlator, const cv::Mat &image, const cv::Point &origin, cv::Point &displacement,
            double &best)
 {
-    best = correlator.score(image, origin + displacement);
+    // Neighbourhoods overlap from one step to the next: score each
+    // displacement once.
+    std::vector<std::pair<cv::Point, double>> scored;
+    const auto scoreOf = [&](const cv::Point &candidate) {
+        for (const auto &entry : scored)
+            if (entry.first == candidate)
+                return entry.second;
+        const double score = correlator.score(image, origin + candidate);
+        scored.emplace_back(candidate, score);
+        return score;
+    };
+    best = scoreOf(displacement);
     for (int step = 0; step < kMaxClimbSteps; ++step) {
         cv::Point next = displacement;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
-                if (dx == 0 && dy == 0)
-                    continue;
                 const cv::Point candidate = displacement + cv::Point(dx, dy);
-                const double score = correlator.score(image, origin + candidate);
+                const double score = scoreOf(candidate);
                 if (score > best) {
                     best = score;
                     next = candidate;

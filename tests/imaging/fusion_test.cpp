@@ -59,6 +59,27 @@ TEST(Fusion, TwoFrameStackTakesTheSharpHalfOfEach)
     EXPECT_GT(psnr(swapped(left), sharpPicture()(left)), 40.0);
 }
 
+TEST(Fusion, BandsFuseAsTheWholePictureWould)
+{
+    // Work is split in bands of rows by thread count: one thread gives the
+    // whole picture in one band.
+    const cv::Mat picture = texturedPicture(256, 600, 4);
+    cv::Mat blurred;
+    cv::GaussianBlur(picture, blurred, cv::Size(0, 0), 2.5);
+    cv::Mat top = picture.clone(), bottom = picture.clone();
+    blurred.rowRange(0, 300).copyTo(bottom.rowRange(0, 300));
+    blurred.rowRange(300, 600).copyTo(top.rowRange(300, 600));
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    cv::Mat whole, banded;
+    fuseFocusStack({top, bottom}, whole, NormalisedWeights);
+    cv::setNumThreads(6);
+    fuseFocusStack({top, bottom}, banded, NormalisedWeights);
+    cv::setNumThreads(threads);
+    ASSERT_EQ(banded.size(), whole.size());
+    EXPECT_LE(cv::norm(banded, whole, cv::NORM_INF), 1.0);
+}
+
 TEST(Fusion, FlatFramesGiveTheFirstFrameAndNoNaN)
 {
     // No gradient anywhere: every mask goes to the first frame, the guided
