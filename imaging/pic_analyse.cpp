@@ -140,16 +140,23 @@ void fuseBand(const std::vector<cv::Mat> &frames, cv::Mat &out, int first, int l
     }
     fusionWeights(weights, masks, mode);
 
-    const cv::Rect inside(0, first - top, band.width, last - first);
-    cv::Mat sum = cv::Mat::zeros(inside.size(), CV_32FC3);
-    for (size_t k = 0; k < n; ++k) {
-        cv::Mat frame, weight;
-        frames[k](band)(inside).convertTo(frame, CV_32FC3);
-        cv::cvtColor(weights[k](inside), weight, cv::COLOR_GRAY2BGR);
-        sum += frame.mul(weight);
+    // out = sum over k of weight k x frame k, in 32-bit float, rounded and
+    // saturated to 8 bits; a row at a time.
+    const int columns = band.width;
+    std::vector<float> sum(size_t(columns) * 3);
+    for (int row = first; row < last; ++row) {
+        std::fill(sum.begin(), sum.end(), 0.0f);
+        for (size_t k = 0; k < n; ++k) {
+            const float *weight = weights[k].ptr<float>(row - top);
+            const uint8_t *pixel = frames[k].ptr<uint8_t>(row);
+            for (int x = 0; x < columns; ++x)
+                for (int c = 0; c < 3; ++c)
+                    sum[size_t(3 * x + c)] += weight[x] * float(pixel[3 * x + c]);
+        }
+        uint8_t *target = out.ptr<uint8_t>(row);
+        for (size_t i = 0; i < sum.size(); ++i)
+            target[i] = cv::saturate_cast<uint8_t>(sum[i]);
     }
-    cv::Mat target = out.rowRange(first, last);
-    sum.convertTo(target, CV_8UC3);
 }
 
 }  // namespace

@@ -109,23 +109,40 @@ bool climb(const Correlator &correlator, const cv::Mat &image, const cv::Point &
            double &best)
 {
     // Neighbourhoods overlap from one step to the next: score each
-    // displacement once.
+    // displacement once. The new ones of a step are scored in parallel.
     std::vector<std::pair<cv::Point, double>> scored;
-    const auto scoreOf = [&](const cv::Point &candidate) {
+    const auto known = [&](const cv::Point &candidate, double &score) {
         for (const auto &entry : scored)
-            if (entry.first == candidate)
-                return entry.second;
-        const double score = correlator.score(image, origin + candidate);
-        scored.emplace_back(candidate, score);
-        return score;
+            if (entry.first == candidate) {
+                score = entry.second;
+                return true;
+            }
+        return false;
     };
-    best = scoreOf(displacement);
+    const auto scoreAround = [&](const cv::Point &centre) {
+        std::vector<cv::Point> fresh;
+        double unused;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (!known(centre + cv::Point(dx, dy), unused))
+                    fresh.push_back(centre + cv::Point(dx, dy));
+        std::vector<double> scores(fresh.size());
+        cv::parallel_for_(cv::Range(0, int(fresh.size())), [&](const cv::Range &range) {
+            for (int i = range.start; i < range.end; ++i)
+                scores[size_t(i)] = correlator.score(image, origin + fresh[size_t(i)]);
+        });
+        for (size_t i = 0; i < fresh.size(); ++i)
+            scored.emplace_back(fresh[i], scores[i]);
+    };
+    scoreAround(displacement);
+    known(displacement, best);
     for (int step = 0; step < kMaxClimbSteps; ++step) {
         cv::Point next = displacement;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
                 const cv::Point candidate = displacement + cv::Point(dx, dy);
-                const double score = scoreOf(candidate);
+                double score = 0;
+                known(candidate, score);
                 if (score > best) {
                     best = score;
                     next = candidate;
@@ -135,6 +152,7 @@ bool climb(const Correlator &correlator, const cv::Mat &image, const cv::Point &
         if (next == displacement)
             break;
         displacement = next;
+        scoreAround(displacement);
     }
     for (const cv::Point &side : {cv::Point(-1, 0), cv::Point(1, 0), cv::Point(0, -1), cv::Point(0, 1)})
         if (!correlator.fits(image, origin + displacement + side))
@@ -156,8 +174,18 @@ GreyPyramid makeGreyPyramid(const cv::Mat &grey)
     GreyPyramid pyramid;
     if (grey.empty())
         return pyramid;
-    cv::Mat blurred;
-    cv::blur(grey, blurred, cv::Size(kBlurSize, kBlurSize), cv::Point(-1, -1), cv::BORDER_REFLECT_101);
+    // In bands of rows, in parallel: a band of a larger picture reads its
+    // neighbours' rows, so the bands come out as the whole picture would.
+    cv::Mat blurred(grey.size(), CV_8UC1);
+    const int bands = std::max(1, std::min(cv::getNumThreads(), grey.rows / 64));
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range &range) {
+        for (int b = range.start; b < range.end; ++b) {
+            const int first = grey.rows * b / bands, last = grey.rows * (b + 1) / bands;
+            cv::Mat part = blurred.rowRange(first, last);
+            cv::blur(grey.rowRange(first, last), part, cv::Size(kBlurSize, kBlurSize), cv::Point(-1, -1),
+                     cv::BORDER_REFLECT_101);
+        }
+    });
     pyramid.levels.push_back(blurred);
     while (pyramid.levels.back().cols > kCoarseWidth && pyramid.levels.back().rows >= 2 * kMinFrameSide) {
         const cv::Mat &last = pyramid.levels.back();

@@ -6,6 +6,7 @@
 #include "synthetic_frames.h"
 
 #include <QSignalSpy>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 using namespace stitching;
@@ -296,11 +297,23 @@ TEST(Stitching, CanvasCapEndsTheRunWithAMessage)
     for (long x = 0; frames < 400 && stitch.isRunning(); x += 150, ++frames)
         stitch.onRecvVideoFrame(frameFrom(strip(cv::Rect(int(x % 2048), 0, width, height))));
     ASSERT_EQ(ended.count(), 1);
-    EXPECT_FALSE(ended.at(0).at(0).toString().isEmpty());
+    const QString message = ended.at(0).at(0).toString();
+    EXPECT_FALSE(message.isEmpty());
+    QTranslator chinese;
+    ASSERT_TRUE(chinese.load(":/Language/language_cn.qm"));
+    EXPECT_FALSE(chinese.translate("PictureStitch", message.toUtf8().constData()).isEmpty());
     EXPECT_FALSE(stitch.isRunning());
     // Every frame before the last was answered; the last ended the run.
     EXPECT_EQ(replies.count(), frames - 1);
     EXPECT_GT(frames, (kMaxCanvasSide - 2 * width) / 150);
+    // A frame whose first canvas (twice its size) would already pass it.
+    stitch.onStart();
+    const cv::Mat wide(2 * kCutRows + kMinFrameSide, kMaxCanvasSide / 2 + 2, CV_8UC3, cv::Scalar(60, 90, 120));
+    EXPECT_EQ(stitch.handleFrame(frameFrom(wide)), PictureStitch::Outcome::Ended);
+    ASSERT_EQ(ended.count(), 2);
+    EXPECT_NE(ended.at(1).at(0).toString(), message);
+    EXPECT_FALSE(chinese.translate("PictureStitch", ended.at(1).at(0).toString().toUtf8().constData()).isEmpty());
+
     EXPECT_FALSE(canvasSizeAllowed(cv::Size(kMaxCanvasSide + 1, 100)));
     EXPECT_FALSE(canvasSizeAllowed(cv::Size(kMaxCanvasSide, kMaxCanvasSide)));  // past the byte cap
     EXPECT_TRUE(canvasSizeAllowed(cv::Size(kMaxCanvasSide, 8192)));
