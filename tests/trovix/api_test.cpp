@@ -296,11 +296,8 @@ TEST_F(Library, StatusConnectFollowsLoginAndLogout)
         2000));
 }
 
-TEST_F(Library, UpgradeCommandsAreUnsupportedForNow)
+TEST_F(Library, DiscoveryCommandsAreUnsupportedForNow)
 {
-    char *text = nullptr;
-    EXPECT_EQ(trovix_request(0, "{\"cmd\":\"status_upgrade\"}", &text), 4097);
-    trovix_free(text);
     EXPECT_EQ(trovix_discover_open(""), 1); // no discovery client script yet
 }
 

@@ -72,6 +72,12 @@ public:
     void sendMedia(const std::string &payload, uint16_t key1, uint16_t key2, uint8_t frameKind, uint8_t mediaType = 2);
     void closeClients();
 
+    // Firmware upgrade: the bytes of every upgrade media frame received, and
+    // a difference added to the counts the camera reports back.
+    std::string upgradeData();
+    int upgradeBlocks();
+    void setUpgradeCountSkew(int skew);
+
     std::vector<std::string> received();   // every JSON text received, in order
     std::vector<std::string> commands();   // their "cmd" members
     int heartbeatsReceived() const { return heartbeats_; }
@@ -117,6 +123,9 @@ private:
     std::atomic<int> accepted_{0};
     std::atomic<int> badFrames_{0};
     bool closeAll_ = false;
+    std::string upgradeData_;
+    int upgradeBlocks_ = 0;
+    int upgradeSkew_ = 0;
 };
 
 // Answers discovery datagrams (type 1) with a respond datagram (type 2)
