@@ -183,18 +183,21 @@ std::string annexB(const AccessUnit &au)
     return out;
 }
 
-const std::string &ffmpegH264(int width, int height, int frames, int gop)
+const std::string &ffmpegH264(int width, int height, int frames, int gop, int kbps)
 {
     static std::mutex mu;
     static std::map<std::string, std::string> cache;
     std::lock_guard<std::mutex> lock(mu);
     std::string key = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames) + "x" +
-                      std::to_string(gop);
+                      std::to_string(gop) + "x" + std::to_string(kbps);
     auto it = cache.find(key);
     if (it != cache.end())
         return it->second;
     std::string cmd = "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=" + std::to_string(width) + "x" +
                       std::to_string(height) + ":rate=30 -frames:v " + std::to_string(frames) +
+                      (kbps ? " -vf noise=alls=12:allf=t -b:v " + std::to_string(kbps) + "k -maxrate " +
+                                  std::to_string(kbps) + "k -bufsize " + std::to_string(kbps / 2) + "k"
+                            : std::string()) +
                       " -c:v libx264 -preset ultrafast -threads 1 -g " + std::to_string(gop) +
                       " -bf 0 -pix_fmt yuv420p -f h264 -";
     return cache[key] = runCapture(cmd);

@@ -26,8 +26,9 @@ std::vector<Nal> splitAnnexB(const std::string &stream);
 std::vector<AccessUnit> accessUnits(const std::string &annexB);
 std::string annexB(const AccessUnit &au);
 // Made by the ffmpeg command line with libx264 (no B frames, a key frame
-// every gop pictures); cached per process. Empty when ffmpeg fails.
-const std::string &ffmpegH264(int width, int height, int frames, int gop = 30);
+// every gop pictures); cached per process. Empty when ffmpeg fails. With a
+// bit rate, the picture is noisy enough to fill it, as a camera's would.
+const std::string &ffmpegH264(int width, int height, int frames, int gop = 30, int kbps = 0);
 // An FLV file with the same kind of stream, as ffmpeg writes it.
 const std::string &ffmpegFlv(int width, int height, int frames);
 // Width and height as an H.264 decoder (libavcodec) sees them in an

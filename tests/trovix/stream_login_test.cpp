@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 
+#include "clua.h"
 #include "sdk.h"
 #include "sim_camera.h"
 #include "sim_stream.h"
@@ -536,4 +537,83 @@ TEST_F(Upgrade, CountsThatDifferDoNotTellTheDeviceToInstall)
     auto cmds = camera.commands();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "upgrade_ok"), 0);
     EXPECT_GE(std::count(cmds.begin(), cmds.end(), "upgrade_packs"), 2);
+}
+
+// ---- the RTSP and SDP text codec on its own ----
+namespace {
+
+class RtspTexts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        env = clua_env_create(trovix_script_lookup, nullptr);
+        ASSERT_NE(env, nullptr);
+        ASSERT_EQ(clua_env_setup(env), 0);
+        ASSERT_EQ(run("sdp = require('sdk.ncm.rtsp_sdp2') return 1"), "1");
+    }
+    void TearDown() override { clua_env_close(env); }
+    std::string run(const std::string &code)
+    {
+        lua_State *L = env->L;
+        if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
+            std::string err = std::string("error: ") + lua_tostring(L, -1);
+            lua_pop(L, 1);
+            return err;
+        }
+        std::string out = luaL_tolstring(L, -1, nullptr);
+        lua_pop(L, 2);
+        return out;
+    }
+    clua_env *env = nullptr;
+};
+
+} // namespace
+
+TEST_F(RtspTexts, MediumUrlsFromTheirControls)
+{
+    auto url = [&](const std::string &base, const std::string &control) {
+        return run("return sdp.media_url('rtsp://10.0.0.2:554/live', '" + base + "', '" + control + "')");
+    };
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live", "rtsp://h:554/live/track1"), "rtsp://10.0.0.2:554/live/track1");
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live", "track1"), "rtsp://10.0.0.2:554/live/track1");
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live/", "track1"), "rtsp://10.0.0.2:554/live/track1");
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live", "*"), "rtsp://10.0.0.2:554/live");
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live", ""), "rtsp://10.0.0.2:554/live");
+    EXPECT_EQ(url("rtsp://10.0.0.2:554/live", "/other/t"), "rtsp://10.0.0.2:554/other/t");
+}
+
+TEST_F(RtspTexts, AnswersGiveStatusSessionTimeOutAndMedia)
+{
+    EXPECT_EQ(run(R"(local a = sdp.parser('RTSP/1.0 200 OK\r\nCSeq: 3\r\nsession: abc;Timeout=60\r\n\r\n', {url='rtsp://h/x'})
+                     return a.code .. ' ' .. a.cseq .. ' ' .. a.session .. ' ' .. a.timeout)"),
+              "200 3 abc 60");
+    std::string describe = R"(local body = 'v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=0\r\n' ..
+                     'm=application 0 RTP/AVP 107\r\na=control:meta\r\nm=audio 0 RTP/AVP 8\r\na=control:trackID=2\r\n'
+                     local a = sdp.parser('RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Base: rtsp://h/x/\r\n' ..
+                         'Content-Length: ' .. #body .. '\r\n\r\n' .. body, {url='rtsp://h/x'}))";
+    EXPECT_EQ(run(describe + " return #a.media .. ' ' .. a.media[1].url .. ' ' .. a.media[2].t .. ' ' .. "
+                             "a.media[2].control .. ' ' .. a.media[3].url .. ' ' .. sdp.h264_index(a)"),
+              "3 rtsp://h/x/trackID=0 application meta rtsp://h/x/trackID=2 1");
+    EXPECT_EQ(run("return sdp.parser('garbage', {url=''}).code == nil"), "true");
+}
+
+TEST_F(RtspTexts, RequestsAndTheirAuthorisation)
+{
+    EXPECT_EQ(run("local r = sdp.new_sdp() r.url = 'rtsp://h/x' r.sent_cseq = 1 return sdp.pack_options(r)"),
+              "OPTIONS rtsp://h/x RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: TROVIX (TROVIX Streaming Media v2019.11.19)\r\n\r\n");
+    EXPECT_EQ(run("return sdp.md5('')"), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(run("return sdp.md5(string.rep('a', 1000))"), md5Hex(std::string(1000, 'a')));
+    EXPECT_EQ(run("return sdp.base64('admin:secret')"), base64("admin:secret"));
+    EXPECT_EQ(run("return sdp.base64('ab')"), "YWI=");
+    // Digest is preferred over Basic; the response follows RFC 2617 without qop.
+    std::string expect = md5Hex(md5Hex("u:cam:p") + ":n0:" + md5Hex("DESCRIBE:rtsp://h/x"));
+    EXPECT_EQ(run(R"(local r = sdp.new_sdp() r.username, r.passwd = 'u', 'p'
+                     r.challenge = sdp.challenge({'Basic realm="cam"', 'Digest realm="cam", nonce="n0", stale=FALSE'})
+                     return sdp.authorization(r, 'DESCRIBE', 'rtsp://h/x'))"),
+              "Authorization: Digest username=\"u\", realm=\"cam\", nonce=\"n0\", uri=\"rtsp://h/x\", response=\"" +
+                  expect + "\"\r\n");
+    EXPECT_EQ(run(R"(local r = sdp.new_sdp() r.username, r.passwd = 'admin', 'secret'
+                     r.challenge = sdp.challenge({'Basic realm="cam"'}) return sdp.authorization(r, 'PLAY', 'x'))"),
+              "Authorization: Basic " + base64("admin:secret") + "\r\n");
+    EXPECT_EQ(run("return sdp.challenge({'Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256'}) == nil"), "true");
 }
