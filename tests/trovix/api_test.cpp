@@ -561,6 +561,29 @@ TEST(CommandThread, ScriptsCannotFreeTheLibrarysUpgradeManager)
     EXPECT_EQ(trovix_quit(), 0);
 }
 
+// A connection manager that the scripts make on their own socket driver ends
+// with the Lua state at quit: the next start makes one under the same name.
+TEST(CommandThread, ScriptManagersEndWithTheLibrary)
+{
+    g_override = { { "sdk.loader", R"(
+        local net, skdr, ncm_x = require('qv_net_x'), require('qv_skdr_x'), require('qv_ncm_x')
+        function setup() return 0 end
+        function quit() return 0 end
+        function init()
+            net.init()
+            local m = ncm_x.create('script manager', skdr.create('script driver'))
+            if m == nil then return 1 end
+            net.start()
+            ncm_x.connect(m, 7, 20, 0, '127.0.0.1', 9)
+            return 0
+        end
+        return {})" } };
+    for (int round = 0; round < 3; round++) {
+        ASSERT_EQ(sdk_start(overrideLookup), 0) << round;
+        EXPECT_EQ(trovix_quit(), 0);
+    }
+}
+
 // A quit while callers still wait on answers or on the stream thread: they
 // return 1 at once and nothing they hold is freed under them.
 TEST_F(Library, QuitWhileCallersWaitEndsTheirWaits)

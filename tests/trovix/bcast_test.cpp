@@ -3,8 +3,12 @@
 // namespace (nothing may be broadcast on the machine's own network).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstdlib>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,10 +81,123 @@ TEST(DiscoveryFrame, ChecksHeaderAndTrailer)
     bad[good.size() - 1] ^= 1;
     EXPECT_FALSE(parseOne(bad, &f, &drop));
 
-    EXPECT_FALSE(parseOne(good.substr(0, good.size() - 1), &f, &drop)); // truncated
+    // One byte short, with the missing byte still in memory right behind the
+    // end: only the length check can refuse it (a copy would end in a zero,
+    // which fails the trailer check by chance).
+    EXPECT_EQ(bcast_parse(reinterpret_cast<const uint8_t *>(good.data()), static_cast<uint32_t>(good.size() - 1), &f,
+                          &drop),
+              0);
+    EXPECT_EQ(drop, 0u); // the frame's start is kept for the rest
+    std::string twice = "ab" + good + good;
+    EXPECT_EQ(bcast_parse(reinterpret_cast<const uint8_t *>(twice.data()), static_cast<uint32_t>(2 + good.size() - 1),
+                          &f, &drop),
+              0);
+    EXPECT_EQ(drop, 2u);
     EXPECT_FALSE(parseOne(std::string(19, 'z'), &f, &drop));
     EXPECT_FALSE(parseOne(std::string(1500, 'z'), &f, &drop));
     EXPECT_EQ(drop, 1480u);
+}
+
+// ---- stored messages, fed on loopback ----
+
+// A client endpoint on 127.0.0.1 that a local socket sends answers to; the
+// socket driver is pumped by hand, one datagram per readable event.
+struct LoopbackClient {
+    qv_skdr *skdr = skdr_create();
+    bcast_set *client = bcast_set_create(1, skdr);
+    int tx = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+
+    LoopbackClient()
+    {
+        // A port the system just handed out is free for the endpoint to bind.
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof to;
+        if (bind(tx, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 ||
+            getsockname(tx, reinterpret_cast<sockaddr *>(&to), &len) != 0)
+            ADD_FAILURE() << "no local port";
+        close(tx);
+        tx = socket(AF_INET, SOCK_DGRAM, 0);
+        EXPECT_EQ(bcast_open(client, 1, 0, "127.0.0.1", ntohs(to.sin_port)), 0);
+        skdr_run_once(skdr, 0);
+    }
+    ~LoopbackClient()
+    {
+        close(tx);
+        bcast_set_free(client);
+        skdr_free(skdr);
+    }
+    void deliver(const std::string &body)
+    {
+        std::string frame = simcam::bcastFrame(BCAST_RESPOND, body);
+        ASSERT_EQ(sendto(tx, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to),
+                  static_cast<ssize_t>(frame.size()));
+        skdr_run_once(skdr, 100);
+    }
+    std::vector<std::string> takeAll()
+    {
+        for (int i = 0; i < 5; i++)
+            skdr_run_once(skdr, 5); // anything still waiting in the socket
+        std::vector<std::string> out;
+        bcast_msg m;
+        while (bcast_take(client, &m) == 0) {
+            out.emplace_back(reinterpret_cast<char *>(m.body->data), qv_buf_size(m.body));
+            bcast_msg_free_body(&m);
+        }
+        return out;
+    }
+};
+
+// Bodies of distinct lengths, so that no two count as one sender's repeat.
+static std::string numberedBody(int i, size_t len)
+{
+    std::string body = std::to_string(i) + ":";
+    body.resize(len, 'x');
+    return body;
+}
+
+TEST(DiscoveryStore, KeepsTheNewestMessagesUpToItsCount)
+{
+    LoopbackClient rig;
+    const int sent = static_cast<int>(BCAST_STORE_MAX_MSGS) + 88;
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < sent; i++)
+        rig.deliver(numberedBody(i, 20 + static_cast<size_t>(i)));
+    std::string err = testing::internal::GetCapturedStderr();
+    auto msgs = rig.takeAll();
+    ASSERT_EQ(msgs.size(), BCAST_STORE_MAX_MSGS);
+    EXPECT_EQ(msgs.front(), numberedBody(88, 108));
+    EXPECT_EQ(msgs.back(), numberedBody(sent - 1, 20 + static_cast<size_t>(sent) - 1));
+    // One line for the whole flood, not one per message.
+    EXPECT_NE(err.find("discovery messages beyond"), std::string::npos) << err;
+    EXPECT_EQ(err.find("discovery messages beyond"), err.rfind("discovery messages beyond")) << err;
+    // The store works on after it was emptied.
+    rig.deliver("after");
+    EXPECT_EQ(rig.takeAll(), std::vector<std::string>{ "after" });
+}
+
+TEST(DiscoveryStore, KeepsTheNewestMessagesUpToItsBytes)
+{
+    LoopbackClient rig;
+    const int sent = 500; // fewer than the count limit, more bytes than the byte limit
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < sent; i++)
+        rig.deliver(numberedBody(i, 841 + static_cast<size_t>(i)));
+    testing::internal::GetCapturedStderr();
+    auto msgs = rig.takeAll();
+    ASSERT_FALSE(msgs.empty());
+    ASSERT_LT(msgs.size(), static_cast<size_t>(sent));
+    size_t bytes = 0;
+    int first = sent - static_cast<int>(msgs.size());
+    for (size_t k = 0; k < msgs.size(); k++) {
+        int i = first + static_cast<int>(k);
+        EXPECT_EQ(msgs[k], numberedBody(i, 841 + static_cast<size_t>(i)));
+        bytes += msgs[k].size();
+    }
+    EXPECT_LE(bytes, BCAST_STORE_MAX_BYTES);
+    // Only as many were dropped as had to be.
+    EXPECT_GT(bytes + 841 + static_cast<size_t>(first - 1), BCAST_STORE_MAX_BYTES);
 }
 
 // ---- inside a private network namespace ----

@@ -46,6 +46,25 @@ TEST(HashMap, KeysWithCollidingHashesStayDistinct)
     qv_hmap_free(map);
 }
 
+// Keys are told apart by all their bytes. These two share their chain hash
+// and differ in their first byte only. (Keys that differ only in their last
+// byte never share a chain hash: its last step is one-to-one in that byte, so
+// the hash already tells them apart.)
+TEST(HashMap, CollidingKeysThatDifferInOneByteOnlyStayDistinct)
+{
+    ASSERT_EQ(qv_h2("Oce", 3), qv_h2("Sce", 3));
+    qv_hmap *map = qv_hmap_create(1);
+    int a = 1, b = 2;
+    ASSERT_EQ(qv_hmap_insert(map, "Oce", 3, &a), 0);
+    EXPECT_EQ(qv_hmap_find(map, "Sce", 3), nullptr);
+    ASSERT_EQ(qv_hmap_insert(map, "Sce", 3, &b), 0);
+    EXPECT_EQ(qv_hmap_find(map, "Oce", 3)->value, &a);
+    EXPECT_EQ(qv_hmap_find(map, "Sce", 3)->value, &b);
+    qv_hmap_remove(map, qv_hmap_find(map, "Sce", 3));
+    EXPECT_EQ(qv_hmap_find(map, "Oce", 3)->value, &a);
+    qv_hmap_free(map);
+}
+
 TEST(HashMap, KeepsInsertionOrderAndBinaryKeys)
 {
     qv_hmap *map = qv_hmap_create(7);

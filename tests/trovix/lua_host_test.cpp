@@ -228,3 +228,56 @@ TEST_F(LuaHost, SocketDriverAndManagerHandles)
     EXPECT_NE(r.find("qv_net_x.check(0x"), std::string::npos) << r;
     EXPECT_NE(r.find("must \"qv_ncm_x\""), std::string::npos) << r;
 }
+
+// A script's connection manager sits on a socket driver its state owns: the
+// driver going first (freed, or qv_net_x.quit) ends the manager with it, so
+// the old handle is refused and the name is free again.
+TEST_F(LuaHost, ManagersEndWithTheirSocketDriverWhateverTheOrder)
+{
+    EXPECT_EQ(run(R"(
+        local net, skdr, ncm_x, sys = require('qv_net_x'), require('qv_skdr_x'), require('qv_ncm_x'), require('qv_sys')
+        net.init()
+        local d = skdr.create('drv')
+        local m = ncm_x.create('mgr', d)
+        net.start()
+        if not ncm_x.connect(m, 7, 20, 0, '127.0.0.1', 9) then return 'connect' end
+        sys.free(d)
+        if ncm_x.get('mgr') ~= nil then return 'manager outlived its driver' end
+        if pcall(ncm_x.recv, m) then return 'stale manager used' end
+        if pcall(sys.free, m) then return 'stale manager freed' end
+        local d2 = skdr.create('drv2')
+        local m2 = ncm_x.create('mgr', d2)
+        if m2 == nil then return 'name kept' end
+        local m3 = ncm_x.create('other', d2)
+        sys.free(m3) -- a manager freed on its own leaves its driver alone
+        if skdr.get('drv2') ~= d2 or ncm_x.get('mgr') ~= m2 then return 'driver lost' end
+        net.start()
+        net.quit()
+        if ncm_x.get('mgr') ~= nil then return 'manager outlived quit' end
+        if pcall(ncm_x.send, m2, 7, 'x') then return 'stale manager after quit' end
+        return 'ok')"),
+              "ok");
+}
+
+// Closing the state ends its managers before their drivers, and a new state
+// (a restart of the library) can make one under the same name.
+TEST_F(LuaHost, ManagersDoNotOutliveTheirState)
+{
+    const char *make = R"(
+        local net, skdr, ncm_x = require('qv_net_x'), require('qv_skdr_x'), require('qv_ncm_x')
+        net.init()
+        local m = ncm_x.create('kept', skdr.create('drv'))
+        if m == nil then return 'name taken' end
+        net.start()
+        ncm_x.connect(m, 7, 20, 0, '127.0.0.1', 9)
+        return 'ok')";
+    for (int round = 0; round < 3; round++) {
+        EXPECT_EQ(run(make), "ok") << round;
+        clua_env_close(env);
+        env = clua_env_create(lookup, nullptr);
+        ASSERT_NE(env, nullptr);
+        clua_env_add_registrar(env, sdk_register_net);
+        ASSERT_EQ(clua_env_setup(env), 0);
+        L = env->L;
+    }
+}

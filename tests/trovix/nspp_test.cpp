@@ -2,6 +2,12 @@
 // against split and malformed input, the writer, heartbeats and the idle rule.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
 #include "sim_camera.h"
 #include "test_util.h"
 
@@ -158,6 +164,48 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// The largest text (the largest text buffer less its terminator room) is
+// taken whole, sent at once or in parts; one byte more is refused.
+TEST(FramedReader, TextOfTheLargestSizeIsAcceptedAndOneByteMoreRefused)
+{
+    ASSERT_EQ(NSPP_TEXT_MAX, 2097152u - 5u);
+    const std::string largest(NSPP_TEXT_MAX, 't');
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(textFrame(largest));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.events.empty());
+        ASSERT_EQ(p.texts.size(), 1u);
+        EXPECT_EQ(p.texts[0], largest);
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(textFrame(largest + "t"));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty());
+        EXPECT_EQ(p.events, std::vector<int>{ NCM_EV_TOO_LARGE });
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(nsppFrame(2, largest.substr(0, 1000000), 1) + nsppFrame(2, largest.substr(1000000), 3));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.events.empty());
+        ASSERT_EQ(p.texts.size(), 1u);
+        EXPECT_EQ(p.texts[0].size(), NSPP_TEXT_MAX);
+    }
+    {
+        DriverHarness h(nspp_driver());
+        h.mem.feed(nsppFrame(2, largest.substr(0, 1000000), 1) + nsppFrame(2, largest.substr(1000000) + "t", 3));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty());
+        EXPECT_EQ(p.events, std::vector<int>{ NCM_EV_TOO_LARGE });
+    }
+}
+
 TEST(FramedReader, PeerClosingMidFrameIsReportedOnce)
 {
     DriverHarness h(nspp_driver());
@@ -204,6 +252,69 @@ TEST(FramedReader, HttpVariantKeepsFramedBytesThatCameWithTheHeader)
     ASSERT_EQ(p.texts.size(), 2u);
     EXPECT_EQ(p.texts[0], response);
     EXPECT_EQ(p.texts[1], "{\"after\":1}");
+}
+
+TEST(HttpHeader, ContentLengthIsTheFieldOfExactlyThatName)
+{
+    auto length = [](const std::string &fields, uint32_t max = 65000) {
+        std::string header = "HTTP/1.1 200 OK\r\n" + fields + "\r\n";
+        uint32_t out = 12345;
+        int rc = nspp_http_content_length(reinterpret_cast<const uint8_t *>(header.data()),
+                                          static_cast<uint32_t>(header.size()), max, &out);
+        return rc ? -rc : static_cast<int64_t>(out);
+    };
+    EXPECT_EQ(length("Content-Length: 4\r\n"), 4);
+    EXPECT_EQ(length("Server: x\r\ncontent-LENGTH:\t17 \r\n"), 17);
+    EXPECT_EQ(length("Server: x\r\n"), 0);
+    // Only the field itself counts, not the name inside another.
+    EXPECT_EQ(length("X-Content-Length: 9\r\n"), 0);
+    EXPECT_EQ(length("Server: Content-Length: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Lengths: 9\r\n"), 0);
+    EXPECT_EQ(length("Content-Length : 9\r\n"), 0);
+    // Values that are not a plain decimal number.
+    EXPECT_EQ(length("Content-Length: -1\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: +4\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 4x\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 0x10\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length: 4 5\r\n"), -NCM_EV_BAD_FRAME);
+    EXPECT_EQ(length("Content-Length:\r\n"), -NCM_EV_BAD_FRAME);
+    // Too large for a long, for an int, or for the buffer.
+    EXPECT_EQ(length("Content-Length: 99999999999999999999\r\n"), -NCM_EV_TOO_LARGE);
+    EXPECT_EQ(length("Content-Length: 2147483648\r\n"), -NCM_EV_TOO_LARGE);
+    EXPECT_EQ(length("Content-Length: 10\r\n", 10), 10);
+    EXPECT_EQ(length("Content-Length: 11\r\n", 10), -NCM_EV_TOO_LARGE);
+    // A repeated field must agree with itself.
+    EXPECT_EQ(length("Content-Length: 4\r\nContent-Length: 4\r\n"), 4);
+    EXPECT_EQ(length("Content-Length: 4\r\nContent-Length: 5\r\n"), -NCM_EV_BAD_FRAME);
+}
+
+TEST(FramedReader, HttpVariantReadsNoBodyForAFieldThatOnlyContainsTheName)
+{
+    DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+    std::string response = "HTTP/1.1 200 OK\r\nX-Content-Length: 40\r\n\r\n";
+    h.mem.feed(response + textFrame("{\"after\":1}"));
+    h.pump();
+    auto p = h.drain();
+    ASSERT_EQ(p.texts.size(), 2u);
+    EXPECT_EQ(p.texts[0], response);
+    EXPECT_EQ(p.texts[1], "{\"after\":1}");
+}
+
+TEST(FramedReader, HttpVariantRefusesContentLengthsItCannotHold)
+{
+    for (const auto &[value, event] : std::vector<std::pair<std::string, int>>{
+             { "99999999999999999999", NCM_EV_TOO_LARGE },
+             { "65536", NCM_EV_TOO_LARGE },
+             { "-5", NCM_EV_BAD_FRAME },
+             { "five", NCM_EV_BAD_FRAME } }) {
+        DriverHarness h(nspp_http_driver(), NP_NSPP_HTTP);
+        h.mem.feed("HTTP/1.1 200 OK\r\nContent-Length: " + value + "\r\n\r\nbody");
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.texts.empty()) << value;
+        ASSERT_EQ(p.events.size(), 1u) << value;
+        EXPECT_EQ(p.events[0], event) << value;
+    }
 }
 
 TEST(FramedWriter, FramesTextsAndQueuesHeartbeats)
@@ -309,6 +420,61 @@ TEST(ConnectionManager, CloseBeforeTheSocketJoinsTheDriverDropsIt)
     ncm_text t;
     while (ncm_take_text(m, &t) == 0)
         qv_buf_free(t.text);
+    ncm_free(m);
+    skdr_free(d);
+}
+
+// A socket that can't join a driver leaves no connection behind, and the
+// command thread never hears of its id.
+TEST(ConnectionManager, NoConnectEventWhenTheSocketCannotJoinItsDriver)
+{
+    qv_ncm *m = ncm_create(nullptr); // no socket driver to join
+    trovixtest::MemSocket mem;
+    EXPECT_EQ(ncm_attach(m, 1000, NP_NSPP, &mem.sock), 2);
+    EXPECT_EQ(ncm_connection_count(m), 0u);
+    ncm_text t;
+    EXPECT_EQ(ncm_take_text(m, &t), 1);
+    ncm_free(m);
+}
+
+// The socket thread may read (and fail) a new socket at once: the connect
+// event still comes first, or the command thread would drop an id it never
+// registered and then register one that is gone.
+TEST(ConnectionManager, ConnectEventComesBeforeTheConnectionsOwnEvents)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    ASSERT_EQ(skdr_start(d), 0);
+    const uint32_t rounds = 100;
+    for (uint32_t id = 1; id <= rounds; id++) {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        close(sv[1]); // the peer is gone before we start: the first read ends it
+        auto *s = static_cast<qv_socket_x *>(calloc(1, sizeof(qv_socket_x)));
+        s->fd = sv[0];
+        s->ops = qv_sock_default_ops();
+        ASSERT_EQ(ncm_attach(m, id, NP_NSPP, s), 0);
+    }
+    std::map<uint32_t, std::vector<int>> seen;
+    size_t records = 0;
+    simcam::SimCamera::waitFor(
+        [&] {
+            ncm_text t;
+            while (ncm_take_text(m, &t) == 0) {
+                seen[t.id].push_back(t.code);
+                records++;
+                qv_buf_free(t.text);
+            }
+            return records >= 2 * rounds;
+        },
+        5000);
+    ASSERT_EQ(seen.size(), rounds);
+    for (const auto &[id, codes] : seen) {
+        ASSERT_EQ(codes.size(), 2u) << id;
+        EXPECT_EQ(codes[0], NCM_EV_CONNECT) << id;
+        EXPECT_EQ(codes[1], NCM_EV_PEER_CLOSED) << id;
+    }
+    skdr_stop(d);
     ncm_free(m);
     skdr_free(d);
 }

@@ -462,7 +462,7 @@ TEST(MessageLength, HeaderNamesInAnyCaseAndOnlyAtALineStart)
     EXPECT_EQ(len(other + "abc"), 0);
     EXPECT_EQ(total, other.size());
     EXPECT_EQ(len("A 200\r\nContent-Length: 3\r\n\r\nab"), -1);
-    EXPECT_EQ(len("A 200\r\nContent-Length: 3\r\nContent-Length: 3\r\n\r\nabc"), NCM_EV_BAD_FRAME);
+    EXPECT_EQ(len("A 200\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabc"), NCM_EV_BAD_FRAME);
     EXPECT_EQ(len("A 200\r\nContent-Length:\r\n\r\n"), NCM_EV_BAD_FRAME);
     EXPECT_EQ(len("A 200\r\nContent-Length: 990\r\n\r\n"), NCM_EV_TOO_LARGE);
 }

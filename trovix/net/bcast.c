@@ -9,12 +9,15 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #define BCAST_FRAME_MIN 32u
 #define BCAST_FRAME_MAX 1380u
 #define RESPOND_GAP_MS 1000u
+/* A flood of messages is reported at most this often. */
+#define DROP_REPORT_MS 10000u
 
 uint32_t bcast_tag_hash(const void *data, size_t len) { return qv_h1(data, len); }
 
@@ -114,6 +117,10 @@ struct bcast_set {
     qv_hmap *endpoints;
     qv_list closes;
     qv_list msgs;
+    uint32_t msg_bytes;   /* body bytes of the stored messages */
+    uint32_t dropped;     /* dropped since the last report */
+    uint32_t last_report;
+    int reported;
     qv_skdr *skdr;
     pf_mutex lock;
 };
@@ -215,6 +222,37 @@ static void queue_dgram(bcast_endpoint *ep, int type, const void *body, uint32_t
     qv_sock_set_pending(ep->sock, 1);
 }
 
+static void unstore_msg(bcast_set *set, qv_list_node *node)
+{
+    bcast_msg *m = (bcast_msg *)node->value;
+    set->msg_bytes -= qv_buf_size(m->body);
+    msg_free(m);
+    qv_list_unlink(&set->msgs, node);
+}
+
+/* Drops the oldest messages until one of n bytes fits; the set lock is held. */
+static void make_room(bcast_set *set, uint32_t n)
+{
+    uint32_t before = set->dropped;
+    uint32_t now;
+    while (set->msgs.head &&
+           (set->msgs.count >= BCAST_STORE_MAX_MSGS || set->msg_bytes + n > BCAST_STORE_MAX_BYTES)) {
+        unstore_msg(set, set->msgs.head);
+        set->dropped++;
+    }
+    if (set->dropped == before)
+        return;
+    now = pf_tick_ms();
+    if (set->reported && pf_tick_diff(now, set->last_report) < DROP_REPORT_MS)
+        return;
+    fprintf(stderr, "trovix: discovery messages beyond %u or %u bytes: %u oldest dropped\n",
+            BCAST_STORE_MAX_MSGS, BCAST_STORE_MAX_BYTES, set->dropped);
+    fflush(stderr);
+    set->dropped = 0;
+    set->last_report = now;
+    set->reported = 1;
+}
+
 static void store_msg(bcast_set *set, bcast_endpoint *ep, int type, const uint8_t *body, uint32_t n,
                       const struct sockaddr_in *from)
 {
@@ -228,12 +266,11 @@ static void store_msg(bcast_set *set, bcast_endpoint *ep, int type, const uint8_
         bcast_msg *old = (bcast_msg *)node->value;
         if (old->protocol == NP_NSPP_BROADCAST && old->id == ep->id && old->type == type &&
             old->from.sin_addr.s_addr == from->sin_addr.s_addr && old->from.sin_port == from->sin_port &&
-            qv_buf_size(old->body) == n) {
-            msg_free(old);
-            qv_list_unlink(&set->msgs, node);
-        }
+            qv_buf_size(old->body) == n)
+            unstore_msg(set, node);
         node = next;
     }
+    make_room(set, n);
     m = (bcast_msg *)calloc(1, sizeof *m);
     if (!m)
         return;
@@ -251,6 +288,8 @@ static void store_msg(bcast_set *set, bcast_endpoint *ep, int type, const uint8_
     m->from = *from;
     if (!qv_list_push(&set->msgs, m))
         msg_free(m);
+    else
+        set->msg_bytes += n;
 }
 
 static void dispatch(bcast_set *set, bcast_endpoint *ep, const bcast_frame_info *f, const struct sockaddr_in *from)
@@ -472,6 +511,8 @@ int bcast_take(bcast_set *set, bcast_msg *out)
     bcast_msg *m;
     pf_mutex_lock(&set->lock);
     m = (bcast_msg *)qv_list_pop(&set->msgs);
+    if (m)
+        set->msg_bytes -= qv_buf_size(m->body);
     pf_mutex_unlock(&set->lock);
     if (!m)
         return 1;

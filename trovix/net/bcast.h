@@ -16,6 +16,10 @@ extern "C" {
 #define BCAST_BODY_MAX 1340
 #define BCAST_DGRAM_MAX 1500
 #define BCAST_RECV_BUF 6000
+/* Bound of the stored messages of a set: any host on the network can send
+ * them. Beyond either limit the oldest go first. */
+#define BCAST_STORE_MAX_MSGS 512u
+#define BCAST_STORE_MAX_BYTES (512u * 1024u)
 
 enum { BCAST_DISCOVER = 1, BCAST_RESPOND = 2, BCAST_CLIENT_MSG = 3, BCAST_SERVER_MSG = 4 };
 

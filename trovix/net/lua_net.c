@@ -10,13 +10,20 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* One handle type for both kinds of object. A connection manager that a
+ * script makes sits on a socket driver that the script's Lua state owns: the
+ * driver's handle lists its managers and ends them before the driver goes,
+ * whichever of qv_sys.free, qv_net_x.quit or closing the state comes first,
+ * so no manager outlives its driver or keeps its name past its state. */
 typedef struct net_handle {
     char name[65];
     int running;
     qv_skdr *skdr;
     qv_ncm *ncm;
     int owns_ncm;
-    qv_hmap *owner; /* registry that lists a socket-driver handle */
+    qv_hmap *owner;            /* registry that lists a socket-driver handle */
+    struct net_handle *driver; /* a script's manager: the handle of its driver */
+    qv_list managers;          /* a socket-driver handle: managers made on it */
 } net_handle;
 
 #define NET_REGISTRY "qv_net_x.registry"
@@ -32,34 +39,60 @@ static void ncm_map_init(void)
     g_ncm_map = qv_hmap_create(64);
 }
 
-static void ncm_obj_release(qv_obj *obj)
+static void ncm_unname(qv_obj *obj)
 {
     net_handle *h = (net_handle *)obj->payload;
     qv_hmap_entry *e;
     pthread_once(&g_ncm_once, ncm_map_init);
     pf_mutex_lock(&g_ncm_lock);
-    e = qv_hmap_find(g_ncm_map, h->name, (uint32_t)strlen(h->name));
+    e = g_ncm_map ? qv_hmap_find(g_ncm_map, h->name, (uint32_t)strlen(h->name)) : NULL;
     if (e && e->value == obj)
         qv_hmap_remove(g_ncm_map, e);
     pf_mutex_unlock(&g_ncm_lock);
-    if (h->owns_ncm && h->ncm) {
-        /* Handlers of its connections run on the driver's thread: hold the
-         * thread while the manager goes. */
-        int was_running = skdr_running(h->skdr);
-        skdr_stop(h->skdr);
+}
+
+/* Ends a manager whose driver's thread is not running. */
+static void ncm_obj_end(qv_obj *obj)
+{
+    net_handle *h = (net_handle *)obj->payload;
+    qv_live_remove(obj);
+    ncm_unname(obj);
+    if (h->owns_ncm)
         ncm_free(h->ncm);
-        if (was_running)
-            skdr_start(h->skdr);
-    }
     free(h);
     free(obj);
+}
+
+static void ncm_obj_release(qv_obj *obj)
+{
+    net_handle *h = (net_handle *)obj->payload;
+    net_handle *d = h->driver;
+    qv_list_node *n;
+    int was_running;
+    if (!d) {
+        ncm_obj_end(obj);
+        return;
+    }
+    for (n = d->managers.head; n; n = n->next) {
+        if (n->value == obj) {
+            qv_list_unlink(&d->managers, n);
+            break;
+        }
+    }
+    /* Handlers of its connections run on the driver's thread: hold the
+     * thread while the manager goes. */
+    was_running = skdr_running(d->skdr);
+    skdr_stop(d->skdr);
+    ncm_obj_end(obj);
+    if (was_running)
+        skdr_start(d->skdr);
 }
 
 /* A lent manager belongs to the library: a script that frees it only loses
  * its handle; the owner ends it with qv_ncm_x_unwrap. */
 static void ncm_obj_release_lent(qv_obj *obj) { (void)obj; }
 
-static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int owns)
+static qv_obj *ncm_obj_new(const char *name, net_handle *driver, qv_ncm *ncm, int owns)
 {
     const qv_tag_set *t = qv_tags();
     qv_obj *obj = (qv_obj *)malloc(sizeof *obj);
@@ -71,9 +104,10 @@ static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int own
         return NULL;
     }
     qv_strlcpy(h->name, name, sizeof h->name);
-    h->skdr = skdr;
+    h->skdr = ncm_skdr(ncm);
     h->ncm = ncm;
     h->owns_ncm = owns;
+    h->driver = driver;
     qv_obj_init(obj, t->net_x, t->ncm_x, 0, owns ? ncm_obj_release : ncm_obj_release_lent, h);
     pf_mutex_lock(&g_ncm_lock);
     if (!g_ncm_map || qv_hmap_insert(g_ncm_map, h->name, (uint32_t)strlen(h->name), obj) != 0) {
@@ -83,17 +117,21 @@ static qv_obj *ncm_obj_new(const char *name, qv_skdr *skdr, qv_ncm *ncm, int own
         return NULL;
     }
     pf_mutex_unlock(&g_ncm_lock);
+    if (driver && !qv_list_push(&driver->managers, obj)) {
+        ncm_unname(obj);
+        free(h);
+        free(obj);
+        return NULL;
+    }
     return obj;
 }
 
-qv_obj *qv_ncm_x_wrap(const char *name, qv_ncm *m) { return ncm_obj_new(name, ncm_skdr(m), m, 0); }
+qv_obj *qv_ncm_x_wrap(const char *name, qv_ncm *m) { return ncm_obj_new(name, NULL, m, 0); }
 
 void qv_ncm_x_unwrap(qv_obj *obj)
 {
-    if (!obj)
-        return;
-    qv_live_remove(obj);
-    ncm_obj_release(obj);
+    if (obj)
+        ncm_obj_end(obj);
 }
 
 static net_handle *check_ncm(lua_State *L, int idx)
@@ -108,7 +146,7 @@ static int lncm_create(lua_State *L)
     const char *name = luaL_checkstring(L, 1);
     net_handle *d = (net_handle *)clua_check_obj(L, 2, "qv_net_x", t->net_x, t->skdr_x, 0, "qv_skdr_x")->payload;
     qv_ncm *m = ncm_create(d->skdr);
-    qv_obj *obj = m ? ncm_obj_new(name, d->skdr, m, 1) : NULL;
+    qv_obj *obj = m ? ncm_obj_new(name, d, m, 1) : NULL;
     if (!obj) {
         ncm_free(m);
         lua_pushnil(L);
@@ -265,8 +303,10 @@ static void skdr_obj_release(qv_obj *obj)
         if (e && e->value == obj)
             qv_hmap_remove(h->owner, e);
     }
-    if (h->running)
-        skdr_stop(h->skdr);
+    skdr_stop(h->skdr);
+    /* Its managers first: they hold the driver. */
+    while (h->managers.head)
+        ncm_obj_end((qv_obj *)qv_list_pop(&h->managers));
     skdr_free(h->skdr);
     free(h);
     free(obj);

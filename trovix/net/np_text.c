@@ -8,66 +8,21 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
-
-/* Header names are compared without regard to case (RFC 9110 5.1). */
-static int name_is(const uint8_t *p, const uint8_t *end, const char *name)
-{
-    size_t n = strlen(name), i;
-    if ((size_t)(end - p) < n)
-        return 0;
-    for (i = 0; i < n; i++) {
-        if (lower(p[i]) != lower((unsigned char)name[i]))
-            return 0;
-    }
-    return 1;
-}
-
 int np_message_length(const uint8_t *data, uint32_t n, uint32_t max, uint32_t *total)
 {
     const uint8_t *end = qv_memfind(data, n, "\r\n\r\n", 4);
-    const uint8_t *line, *head_end;
-    uint64_t content = 0;
-    uint32_t head_len;
-    int seen = 0;
-
+    uint32_t head_len, content = 0;
+    int rc;
     if (!end)
         return n + 4 > max ? NCM_EV_TOO_LARGE : -1;
     head_len = (uint32_t)(end - data) + 4;
-    head_end = data + head_len - 2;
-    /* Every header line after the start line; a Content-Length header must
-     * hold digits only (optional white space around them), at most once. */
-    for (line = qv_memfind(data, head_len, "\r\n", 2); line && line + 2 < head_end;) {
-        const uint8_t *p = line + 2;
-        const uint8_t *eol = qv_memfind(p, (size_t)(head_end - p), "\r\n", 2);
-        if (!eol)
-            eol = head_end;
-        if (name_is(p, eol, "content-length")) {
-            const uint8_t *v = p + 14;
-            int digits = 0;
-            while (v < eol && (*v == ' ' || *v == '\t'))
-                v++;
-            if (v == eol || *v != ':' || seen)
-                return NCM_EV_BAD_FRAME;
-            v++;
-            while (v < eol && (*v == ' ' || *v == '\t'))
-                v++;
-            for (; v < eol && *v >= '0' && *v <= '9'; v++, digits++) {
-                content = content * 10 + (uint64_t)(*v - '0');
-                if (content > max)
-                    return NCM_EV_TOO_LARGE;
-            }
-            while (v < eol && (*v == ' ' || *v == '\t'))
-                v++;
-            if (!digits || v != eol)
-                return NCM_EV_BAD_FRAME;
-            seen = 1;
-        }
-        line = eol;
-    }
-    if ((uint64_t)head_len + content + 1 > max)
+    if (head_len + 1 > max)
         return NCM_EV_TOO_LARGE;
-    *total = head_len + (uint32_t)content;
+    /* Room is left for the terminating zero of the posted text. */
+    rc = nspp_http_content_length(data, head_len, max - head_len - 1, &content);
+    if (rc)
+        return rc;
+    *total = head_len + content;
     return *total <= n ? 0 : -1;
 }
 

@@ -12,9 +12,10 @@
  */
 #include "qv_net.h"
 
-#include <stdio.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 enum { PH_HEAD = 0, PH_MEDIA = 1, PH_TEXT = 2 };
 
@@ -517,6 +518,57 @@ static int head_step(nspp_state *st, int *first, int *total)
     return start_body(st);
 }
 
+static int is_blank(uint8_t c) { return c == ' ' || c == '\t'; }
+
+int nspp_http_content_length(const uint8_t *header, uint32_t len, uint32_t max, uint32_t *out)
+{
+    static const char name[] = "content-length";
+    const uint32_t name_len = sizeof name - 1;
+    const uint8_t *line = header, *end = header + len;
+    int found = 0;
+    *out = 0;
+    /* The status line first; then one field per line, "name: value". */
+    while (line < end) {
+        const uint8_t *eol = (const uint8_t *)memchr(line, '\n', (size_t)(end - line));
+        const uint8_t *v, *v_end, *d;
+        char digits[24];
+        long value;
+        if (!eol)
+            eol = end;
+        if (line != header && (uint32_t)(eol - line) > name_len && line[name_len] == ':' &&
+            strncasecmp((const char *)line, name, name_len) == 0) {
+            v = line + name_len + 1;
+            v_end = eol > v && eol[-1] == '\r' ? eol - 1 : eol;
+            while (v < v_end && is_blank(*v))
+                v++;
+            while (v_end > v && is_blank(v_end[-1]))
+                v_end--;
+            /* Digits only: strtol alone would also take a sign or a 0x. */
+            if (v == v_end)
+                return NCM_EV_BAD_FRAME;
+            for (d = v; d < v_end; d++) {
+                if (*d < '0' || *d > '9')
+                    return NCM_EV_BAD_FRAME;
+            }
+            if ((size_t)(v_end - v) >= sizeof digits)
+                return NCM_EV_TOO_LARGE;
+            memcpy(digits, v, (size_t)(v_end - v));
+            digits[v_end - v] = 0;
+            errno = 0;
+            value = strtol(digits, NULL, 10);
+            if (errno == ERANGE || value > (long)max)
+                return NCM_EV_TOO_LARGE;
+            /* Two lengths that disagree leave the body's end unknown. */
+            if (found && (uint32_t)value != *out)
+                return NCM_EV_BAD_FRAME;
+            found = 1;
+            *out = (uint32_t)value;
+        }
+        line = eol + 1;
+    }
+    return 0;
+}
+
 /* HTTP phase of NSPP_HTTP: collect the response header and its body. */
 static int http_step(nspp_state *st, int *first, int *total)
 {
@@ -536,37 +588,27 @@ static int http_step(nspp_state *st, int *first, int *total)
     *first = 0;
     *total += (int)n;
     st->hfill += (uint32_t)n;
-    st->hbuf[st->hfill] = 0;
     end = qv_memfind(st->hbuf, st->hfill, "\r\n\r\n", 4);
     if (!end)
         return st->hfill + 4 >= HTTP_BUF_SIZE ? NCM_EV_TOO_LARGE : 0;
     {
-        static const char *names[] = { "Content-Length", "Content-length", "content-length" };
         uint32_t header_len = (uint32_t)(end - st->hbuf) + 4;
-        int content = 0;
-        size_t i;
+        uint32_t content = 0;
         qv_buf *text;
-        for (i = 0; i < 3; i++) {
-            const uint8_t *p = qv_memfind(st->hbuf, header_len, names[i], strlen(names[i]));
-            if (p) {
-                if (sscanf((const char *)p, "%*[^:]:%d", &content) != 1)
-                    content = 0;
-                break;
-            }
-        }
-        if (content < 0 || (uint64_t)header_len + (uint32_t)content > HTTP_BUF_SIZE - 4)
-            return NCM_EV_TOO_LARGE;
-        if (st->hfill < header_len + (uint32_t)content)
+        int rc = nspp_http_content_length(st->hbuf, header_len, HTTP_BUF_SIZE - 4 - header_len, &content);
+        if (rc)
+            return rc;
+        if (st->hfill < header_len + content)
             return 0;
-        text = qv_buf_new(header_len + (uint32_t)content + 1);
+        text = qv_buf_new(header_len + content + 1);
         if (!text)
             return NCM_EV_TOO_LARGE;
-        memcpy(text->data, st->hbuf, header_len + (uint32_t)content);
-        text->end = header_len + (uint32_t)content;
+        memcpy(text->data, st->hbuf, header_len + content);
+        text->end = header_len + content;
         text->data[text->end] = 0;
         if (ncm_post_text(st->m, st->proto, st->id, text) != 0)
             qv_buf_free(text);
-        st->hcons = header_len + (uint32_t)content;
+        st->hcons = header_len + content;
         st->http_phase = 1;
         if (st->hcons == st->hfill) {
             free(st->hbuf);

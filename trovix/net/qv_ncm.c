@@ -175,6 +175,8 @@ int ncm_attach(qv_ncm *m, uint32_t id, uint32_t key, qv_socket_x *s)
 {
     const np_driver *ops = find_driver(m, key);
     ncm_conn *c;
+    ncm_text *ev;
+    qv_list_node *node;
     skdr_handlers h;
     if (!ops)
         return 256;
@@ -184,7 +186,10 @@ int ncm_attach(qv_ncm *m, uint32_t id, uint32_t key, qv_socket_x *s)
         return 7;
     }
     c = (ncm_conn *)calloc(1, sizeof *c);
-    if (!c) {
+    ev = (ncm_text *)calloc(1, sizeof *ev);
+    if (!c || !ev) {
+        free(c);
+        free(ev);
         pf_mutex_unlock(&m->lock);
         return 2;
     }
@@ -197,23 +202,39 @@ int ncm_attach(qv_ncm *m, uint32_t id, uint32_t key, qv_socket_x *s)
         if (c->state)
             ops->free(c->state);
         free(c);
+        free(ev);
         pf_mutex_unlock(&m->lock);
         return 2;
     }
-    ncm_post_event(m, key, id, NCM_EV_CONNECT);
+    ev->protocol = key;
+    ev->id = id;
+    ev->code = NCM_EV_CONNECT;
     h.on_readable = on_readable;
     h.on_writable = on_writable;
     h.user = m;
     h.ctx = c;
-    if (!m->skdr || skdr_add(m->skdr, id, 0, s, &h) != 0) {
+    /* The connect event is queued, but nobody can take it (or post behind
+     * it) while the queue lock is held; it stays only once the socket has
+     * joined its driver, so the command thread never hears of an id that has
+     * no connection, and hears of it before any event of that connection. */
+    pf_mutex_lock(&m->text_lock);
+    node = qv_list_push(&m->texts, ev);
+    if (!node || !m->skdr || skdr_add(m->skdr, id, 0, s, &h) != 0) {
+        if (node)
+            qv_list_unlink(&m->texts, node);
+        pf_mutex_unlock(&m->text_lock);
         /* Without a socket driver nobody would ever close the socket. */
         qv_hmap_remove(m->conns, qv_hmap_find(m->conns, &id, sizeof id));
         ops->free(c->state);
         free(c);
+        free(ev);
         pf_mutex_unlock(&m->lock);
         return 2;
     }
+    pf_mutex_unlock(&m->text_lock);
     pf_mutex_unlock(&m->lock);
+    if (m->on_text)
+        m->on_text(m->notify_user);
     return 0;
 }
 

@@ -211,6 +211,12 @@ void nspp_head_build(uint8_t out[NSPP_HEAD_SIZE], uint32_t kind, uint32_t length
 int nspp_head_parse(const uint8_t in[NSPP_HEAD_SIZE], uint32_t max_class, nspp_head_info *out);
 /* Size steps of the text buffer; 0 when cur can't grow. */
 uint32_t nspp_text_next_size(uint32_t cur);
+/* The Content-Length of an HTTP response header (status line and fields, up to
+ * and including the empty line): the field named exactly that, in any case,
+ * with a plain decimal value of at most max. 0 with *out set (0 when absent),
+ * NCM_EV_TOO_LARGE above max, NCM_EV_BAD_FRAME for a value that is not a
+ * number or two values that disagree. */
+int nspp_http_content_length(const uint8_t *header, uint32_t len, uint32_t max, uint32_t *out);
 
 const np_driver *nspp_driver(void);
 const np_driver *nspp_upgrade_driver(void);

@@ -17,7 +17,6 @@ int luaopen_qv_net_x(lua_State *L);
 int luaopen_qv_discover(lua_State *L);
 int luaopen_qv_broadcast_cli(lua_State *L);
 int luaopen_qv_broadcast_ser(lua_State *L);
-/* A qv_ncm_x object wrapping a manager that someone else owns. */
 /* A qv_ncm_x object wrapping a manager that someone else owns. Scripts can't
  * free it (qv_sys.free only drops their handle); qv_ncm_x_unwrap ends it. */
 qv_obj *qv_ncm_x_wrap(const char *name, qv_ncm *m);
