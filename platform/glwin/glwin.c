@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -100,12 +101,28 @@ static glwin *make(const char *title, int width, int height, int show)
     return w;
 }
 
+/* The display connection of the last successful probe stays open: closing
+ * a display's last connection unloads the GL driver with it, and every later
+ * window would load it again. */
+static Display *g_probed;
+static pthread_mutex_t g_probe_lock = PTHREAD_MUTEX_INITIALIZER;
+
 int glwin_probe(void)
 {
     glwin *w = make("hello", 16, 16, 0);
     if (!w)
         return 0;
-    release(w);
+    glXMakeCurrent(w->dpy, None, NULL);
+    glXDestroyContext(w->dpy, w->ctx);
+    XDestroyWindow(w->dpy, w->win);
+    XFreeColormap(w->dpy, w->cmap);
+    XSync(w->dpy, False);
+    pthread_mutex_lock(&g_probe_lock);
+    if (g_probed)
+        XCloseDisplay(g_probed);
+    g_probed = w->dpy;
+    pthread_mutex_unlock(&g_probe_lock);
+    free(w);
     return 1;
 }
 
