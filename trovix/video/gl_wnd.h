@@ -62,6 +62,20 @@ int gl_wnd_read_back(gl_video_wnd *w, uint8_t **rgba, int *width, int *height, u
  * x, y, width, height; 0 when there is nothing to draw. */
 int gl_wnd_viewport(int w, int h, int W, int H, int out[4]);
 
+/* ---- the handle of a Lua host ---- */
+/* Full userdata with the metatable "qv_gl_wnd_meta"; wnd is null once
+ * closed. */
+typedef struct qv_gl_wnd_lua_t {
+    gl_video_wnd *wnd;
+    int dec_id;
+} qv_gl_wnd_lua_t;
+
+struct lua_State;
+/* trovix.open_wnd([id], [width], [height], [title]). */
+int qv_gl_wnd_open(struct lua_State *L);
+/* Registers the metatable "qv_gl_wnd_meta" with the handle's methods. */
+void qv_gl_wnd_register(struct lua_State *L);
+
 /* ---- the YUV renderer (one per window, used on its thread only) ---- */
 typedef struct gl_yuv_renderer gl_yuv_renderer;
 gl_yuv_renderer *gl_yuv_create(void);
