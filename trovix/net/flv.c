@@ -13,19 +13,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define READ_BUDGET (4u * 1024u * 1024u)
-
 enum { PH_HTTP = 0, PH_FILE = 1, PH_TAG = 2, PH_BODY = 3 };
 
 typedef struct flv_state {
-    qv_ncm *m;
-    qv_socket_x *sock;
-    uint32_t id;
+    np_stream io;
     int request_sent;
     int phase;
-    uint8_t *rbuf;
-    uint32_t fill;
-    uint32_t cons;
 
     uint32_t tag_type;
     uint32_t tag_size;
@@ -38,18 +31,9 @@ typedef struct flv_state {
     uint32_t sps_len;
     uint8_t pps[H264_PARAM_MAX];
     uint32_t pps_len;
-    np_txq tx;
 } flv_state;
 
 static const uint8_t start_code[4] = { 0, 0, 0, 1 };
-
-static void fail(flv_state *st, int code)
-{
-    if (qv_sock_state(st->sock) != 0)
-        return;
-    qv_sock_fail(st->sock, code);
-    ncm_post_event(st->m, NP_HTTP_FLV, st->id, code);
-}
 
 static uint32_t be(const uint8_t *p, uint32_t n)
 {
@@ -155,7 +139,7 @@ static int nal_units(flv_state *st, const uint8_t *data, uint32_t len, int key)
     obj = qv_md_obj_new(buf);
     if (!obj)
         qv_buf_free(buf);
-    else if (ncm_post_media(st->m, NP_HTTP_FLV, st->id, obj) != 0)
+    else if (ncm_post_media(st->io.m, NP_HTTP_FLV, st->io.id, obj) != 0)
         qv_obj_release(obj);
     return 0;
 }
@@ -197,7 +181,7 @@ static long parse_step(flv_state *st, const uint8_t *p, uint32_t n)
                 memcpy(text->data, p, total);
                 text->data[total] = 0;
                 text->end = total;
-                if (ncm_post_text(st->m, NP_HTTP_FLV, st->id, text) != 0)
+                if (ncm_post_text(st->io.m, NP_HTTP_FLV, st->io.id, text) != 0)
                     qv_buf_free(text);
             }
         }
@@ -254,79 +238,38 @@ static long parse_step(flv_state *st, const uint8_t *p, uint32_t n)
     }
 }
 
-static int parse_all(flv_state *st)
+static long parse_all(void *user, const uint8_t *data, uint32_t n)
 {
+    flv_state *st = (flv_state *)user;
+    uint32_t used = 0;
     for (;;) {
-        long used = parse_step(st, st->rbuf + st->cons, st->fill - st->cons);
-        if (used < 0)
-            return (int)-used;
-        if (used == 0)
-            break;
-        st->cons += (uint32_t)used;
+        long step = parse_step(st, data + used, n - used);
+        if (step < 0)
+            return step;
+        if (step == 0)
+            return (long)used;
+        used += (uint32_t)step;
     }
-    if (st->cons) {
-        memmove(st->rbuf, st->rbuf + st->cons, st->fill - st->cons);
-        st->fill -= st->cons;
-        st->cons = 0;
-    }
-    return 0;
 }
 
 static int on_readable(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now)
 {
     flv_state *st = (flv_state *)c->state;
-    int total = 0, first = 1;
-    while (qv_sock_state(s) == 0 && (uint32_t)total < READ_BUDGET) {
-        long n;
-        int rc;
-        if (st->fill + 4 >= FLV_BUF_SIZE) {
-            fail(st, NCM_EV_TOO_LARGE);
-            break;
-        }
-        n = s->ops->recv(s, st->rbuf + st->fill, FLV_BUF_SIZE - st->fill - 4);
-        if (n == -2)
-            break;
-        if (n <= 0) {
-            if (first)
-                fail(st, n == 0 ? NCM_EV_PEER_CLOSED : NCM_EV_IO_FAILED);
-            break;
-        }
-        first = 0;
-        total += (int)n;
-        st->fill += (uint32_t)n;
-        rc = parse_all(st);
-        if (rc) {
-            fail(st, rc);
-            break;
-        }
-    }
-    return total;
+    return np_stream_read(&st->io, parse_all, st);
 }
 
 static int on_writable(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now)
 {
-    flv_state *st = (flv_state *)c->state;
-    int failed = 0;
-    int total = np_txq_write(&st->tx, s, &failed);
-    if (failed)
-        fail(st, failed);
-    return total;
+    return np_stream_write(&((flv_state *)c->state)->io);
 }
 
 static void *create(qv_ncm *m, uint32_t id, qv_socket_x *s)
 {
     flv_state *st = (flv_state *)calloc(1, sizeof *st);
-    if (!st)
-        return NULL;
-    st->rbuf = (uint8_t *)malloc(FLV_BUF_SIZE);
-    if (!st->rbuf) {
+    if (!st || np_stream_init(&st->io, m, id, s, NP_HTTP_FLV, FLV_BUF_SIZE) != 0) {
         free(st);
         return NULL;
     }
-    st->m = m;
-    st->sock = s;
-    st->id = id;
-    np_txq_init(&st->tx);
     return st;
 }
 
@@ -335,9 +278,8 @@ static void destroy(void *p)
     flv_state *st = (flv_state *)p;
     if (!st)
         return;
-    np_txq_free(&st->tx);
+    np_stream_free(&st->io);
     qv_buf_free(st->body);
-    free(st->rbuf);
     free(st);
 }
 
@@ -349,7 +291,7 @@ static int send_text(void *p, qv_buf *text)
         qv_buf_free(text);
         return 0;
     }
-    if (np_txq_push(&st->tx, st->sock, text) != 0)
+    if (np_txq_push(&st->io.tx, st->io.sock, text) != 0)
         return -1;
     st->request_sent = 1;
     return 0;

@@ -1,7 +1,8 @@
 /*
  * Pieces shared by the drivers that speak plain text before or beside their
  * stream (RTSP, HTTP-FLV): the length of one HTTP-style message at the front
- * of a buffer, and a queue of unframed texts with its writer.
+ * of a buffer, a queue of unframed texts with its writer, and the receive
+ * loop over one buffer.
  */
 #include "qv_net.h"
 
@@ -94,5 +95,80 @@ int np_txq_write(np_txq *q, qv_socket_x *s, int *failed)
         }
     }
     pf_mutex_unlock(&q->lock);
+    return total;
+}
+
+/* Bytes taken per readable event, so one busy peer can't starve the others. */
+#define READ_BUDGET (4u * 1024u * 1024u)
+
+int np_stream_init(np_stream *io, qv_ncm *m, uint32_t id, qv_socket_x *s, uint32_t protocol, uint32_t cap)
+{
+    memset(io, 0, sizeof *io);
+    io->rbuf = (uint8_t *)malloc(cap);
+    if (!io->rbuf)
+        return -1;
+    io->cap = cap;
+    io->m = m;
+    io->sock = s;
+    io->id = id;
+    io->protocol = protocol;
+    np_txq_init(&io->tx);
+    return 0;
+}
+
+void np_stream_free(np_stream *io)
+{
+    np_txq_free(&io->tx);
+    free(io->rbuf);
+}
+
+void np_stream_fail(np_stream *io, int code)
+{
+    if (qv_sock_state(io->sock) != 0)
+        return;
+    qv_sock_fail(io->sock, code);
+    ncm_post_event(io->m, io->protocol, io->id, code);
+}
+
+int np_stream_read(np_stream *io, np_parse_fn parse, void *user)
+{
+    int total = 0, first = 1;
+    while (qv_sock_state(io->sock) == 0 && (uint32_t)total < READ_BUDGET) {
+        long n, used;
+        if (io->fill + 4 >= io->cap) {
+            np_stream_fail(io, NCM_EV_TOO_LARGE);
+            break;
+        }
+        n = io->sock->ops->recv(io->sock, io->rbuf + io->fill, io->cap - io->fill - 4);
+        if (n == -2)
+            break;
+        if (n <= 0) {
+            /* Only the first receive of an event tells a closed peer. */
+            if (first)
+                np_stream_fail(io, n == 0 ? NCM_EV_PEER_CLOSED : NCM_EV_IO_FAILED);
+            break;
+        }
+        first = 0;
+        total += (int)n;
+        io->fill += (uint32_t)n;
+        used = parse(user, io->rbuf, io->fill);
+        if (used < 0) {
+            np_stream_fail(io, (int)-used);
+            break;
+        }
+        if (used) {
+            memmove(io->rbuf, io->rbuf + used, io->fill - (uint32_t)used);
+            io->fill -= (uint32_t)used;
+        }
+    }
+    return total;
+}
+
+int np_stream_write(np_stream *io)
+{
+    int failed = 0;
+    int total = np_txq_write(&io->tx, io->sock, &failed);
+    if (failed)
+        np_stream_fail(io, failed);
     return total;
 }

@@ -244,6 +244,31 @@ int np_txq_push(np_txq *q, qv_socket_x *s, qv_buf *text);
  * failed. Returns the bytes sent. */
 int np_txq_write(np_txq *q, qv_socket_x *s, int *failed);
 
+/* One connection of such a driver: its receive buffer and its send queue. */
+typedef struct np_stream {
+    qv_ncm *m;
+    qv_socket_x *sock;
+    uint32_t id;
+    uint32_t protocol; /* posted with every record */
+    uint8_t *rbuf;
+    uint32_t cap;
+    uint32_t fill;
+    np_txq tx;
+} np_stream;
+
+/* Consumes complete units at the front of data: bytes used, or -(event). */
+typedef long (*np_parse_fn)(void *user, const uint8_t *data, uint32_t n);
+
+int np_stream_init(np_stream *io, qv_ncm *m, uint32_t id, qv_socket_x *s, uint32_t protocol, uint32_t cap);
+void np_stream_free(np_stream *io);
+/* Ends the connection with an event (the first event only). */
+void np_stream_fail(np_stream *io, int code);
+/* A readable event: receives (at most 4 MiB) and parses after each receive;
+ * a message that can't fit in the buffer is event 5. Bytes read. */
+int np_stream_read(np_stream *io, np_parse_fn parse, void *user);
+/* A writable event: sends the queued texts. Bytes sent. */
+int np_stream_write(np_stream *io);
+
 /* ---- RTSP with interleaved RTP (RFC 2326 10.12, RFC 6184) ---- */
 #define RTSP_BUF_SIZE 69632u
 /* The interleaved channel that carries the H.264 video: the login script

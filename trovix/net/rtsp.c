@@ -13,8 +13,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* Bytes taken per readable event, so one busy peer can't starve the others. */
-#define READ_BUDGET (4u * 1024u * 1024u)
 #define AU_INITIAL 65536u
 
 enum { UNIT_NEED = -1, UNIT_FAIL = 0, UNIT_TEXT = 1, UNIT_RTP = 2, UNIT_SKIP = 3 };
@@ -29,12 +27,7 @@ typedef struct rtp_packet {
 } rtp_packet;
 
 typedef struct rtsp_state {
-    qv_ncm *m;
-    qv_socket_x *sock;
-    uint32_t id;
-    uint8_t *rbuf;
-    uint32_t fill;
-    uint32_t cons;
+    np_stream io;
 
     /* Access unit being built: 32 bytes kept for the media head, then NAL
      * units with start codes. */
@@ -52,18 +45,9 @@ typedef struct rtsp_state {
     uint16_t seq;
 
     h264_params params; /* from the SDP, then the latest ones in the stream */
-    np_txq tx;
 } rtsp_state;
 
 static const uint8_t start_code[4] = { 0, 0, 0, 1 };
-
-static void fail(rtsp_state *st, int code)
-{
-    if (qv_sock_state(st->sock) != 0)
-        return;
-    qv_sock_fail(st->sock, code);
-    ncm_post_event(st->m, NP_RTSP, st->id, code);
-}
 
 /* ---- SDP: the H.264 medium's payload type and parameter sets ---- */
 static int b64_value(int c)
@@ -295,7 +279,7 @@ static void au_flush(rtsp_state *st)
     obj = qv_md_obj_new(au);
     if (!obj)
         qv_buf_free(au);
-    else if (ncm_post_media(st->m, NP_RTSP, st->id, obj) != 0)
+    else if (ncm_post_media(st->io.m, NP_RTSP, st->io.id, obj) != 0)
         qv_obj_release(obj);
     au_reset(st);
 }
@@ -514,92 +498,51 @@ static void handle_text(rtsp_state *st, const uint8_t *p, uint32_t len)
         if (rtsp_sdp_h264((const char *)p, len, &found) == 0)
             st->params = found;
     }
-    if (ncm_post_text(st->m, NP_RTSP, st->id, text) != 0)
+    if (ncm_post_text(st->io.m, NP_RTSP, st->io.id, text) != 0)
         qv_buf_free(text);
 }
 
-/* Runs every complete unit in the buffer; a failure's event code or 0. */
-static int parse_all(rtsp_state *st)
+/* Runs every complete unit at the front of data: bytes used, or -(event). */
+static long parse_all(void *user, const uint8_t *data, uint32_t n)
 {
+    rtsp_state *st = (rtsp_state *)user;
+    uint32_t used = 0;
     for (;;) {
         rtp_packet pkt;
         uint32_t total = 0;
         int err = 0;
-        int kind = parse_unit(st->rbuf + st->cons, st->fill - st->cons, &total, &pkt, &err);
+        int kind = parse_unit(data + used, n - used, &total, &pkt, &err);
         if (kind == UNIT_NEED)
-            break;
+            return (long)used;
         if (kind == UNIT_FAIL)
-            return err;
+            return -err;
         if (kind == UNIT_TEXT)
-            handle_text(st, st->rbuf + st->cons, total);
+            handle_text(st, data + used, total);
         else if (kind == UNIT_RTP)
             handle_rtp(st, &pkt);
-        st->cons += total;
+        used += total;
     }
-    if (st->cons) {
-        memmove(st->rbuf, st->rbuf + st->cons, st->fill - st->cons);
-        st->fill -= st->cons;
-        st->cons = 0;
-    }
-    return 0;
 }
 
 static int on_readable(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now)
 {
     rtsp_state *st = (rtsp_state *)c->state;
-    int total = 0, first = 1;
-    while (qv_sock_state(s) == 0 && (uint32_t)total < READ_BUDGET) {
-        long n;
-        int rc;
-        if (st->fill + 4 >= RTSP_BUF_SIZE) {
-            fail(st, NCM_EV_TOO_LARGE);
-            break;
-        }
-        n = s->ops->recv(s, st->rbuf + st->fill, RTSP_BUF_SIZE - st->fill - 4);
-        if (n == -2)
-            break;
-        if (n <= 0) {
-            if (first)
-                fail(st, n == 0 ? NCM_EV_PEER_CLOSED : NCM_EV_IO_FAILED);
-            break;
-        }
-        first = 0;
-        total += (int)n;
-        st->fill += (uint32_t)n;
-        rc = parse_all(st);
-        if (rc) {
-            fail(st, rc);
-            break;
-        }
-    }
-    return total;
+    return np_stream_read(&st->io, parse_all, st);
 }
 
 static int on_writable(qv_ncm *m, ncm_conn *c, uint32_t id, qv_socket_x *s, uint32_t now)
 {
-    rtsp_state *st = (rtsp_state *)c->state;
-    int failed = 0;
-    int total = np_txq_write(&st->tx, s, &failed);
-    if (failed)
-        fail(st, failed);
-    return total;
+    return np_stream_write(&((rtsp_state *)c->state)->io);
 }
 
 static void *create(qv_ncm *m, uint32_t id, qv_socket_x *s)
 {
     rtsp_state *st = (rtsp_state *)calloc(1, sizeof *st);
-    if (!st)
-        return NULL;
-    st->rbuf = (uint8_t *)malloc(RTSP_BUF_SIZE);
-    if (!st->rbuf) {
+    if (!st || np_stream_init(&st->io, m, id, s, NP_RTSP, RTSP_BUF_SIZE) != 0) {
         free(st);
         return NULL;
     }
-    st->m = m;
-    st->sock = s;
-    st->id = id;
     st->params.payload_type = -1;
-    np_txq_init(&st->tx);
     return st;
 }
 
@@ -608,16 +551,15 @@ static void destroy(void *p)
     rtsp_state *st = (rtsp_state *)p;
     if (!st)
         return;
-    np_txq_free(&st->tx);
+    np_stream_free(&st->io);
     qv_buf_free(st->au);
-    free(st->rbuf);
     free(st);
 }
 
 static int send_text(void *p, qv_buf *text)
 {
     rtsp_state *st = (rtsp_state *)p;
-    return np_txq_push(&st->tx, st->sock, text);
+    return np_txq_push(&st->io.tx, st->io.sock, text);
 }
 
 static int send_md(void *p, qv_list *blocks) { return 0; }
