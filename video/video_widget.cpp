@@ -24,9 +24,6 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-std::atomic<int> displayedVideoWidth{0};
-std::atomic<int> displayedVideoHeight{0};
-
 namespace {
 
 // Header texts of the table; "Nnumber" is the program's own source text.

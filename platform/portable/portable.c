@@ -92,6 +92,7 @@ int pf_thread_start(pf_thread *thread, void *(*fn)(void *), void *arg)
 }
 
 void pf_thread_join(pf_thread *thread) { pthread_join(thread->t, NULL); }
+void pf_thread_detach(pf_thread *thread) { pthread_detach(thread->t); }
 
 pf_socket pf_sock_create(int type, int protocol)
 {

@@ -61,6 +61,8 @@ typedef struct pf_thread {
 
 int pf_thread_start(pf_thread *thread, void *(*fn)(void *), void *arg); /* 0 on success */
 void pf_thread_join(pf_thread *thread);
+/* Lets the thread end on its own; its handle may not be joined afterwards. */
+void pf_thread_detach(pf_thread *thread);
 
 /* ---- sockets ---- */
 typedef int pf_socket;

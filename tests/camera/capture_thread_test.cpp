@@ -4,10 +4,11 @@
 // snapshot naming.
 #include "camera_test_support.h"
 #include "control.h"
+#include "displayed_video_size.h"
+#include "finishing_recorders.h"
 #include "picture_file.h"
 #include "recording_support.h"
 #include "video_recorder.h"
-#include "video_widget.h"
 #include "virtual_backend.h"
 
 #include <QElapsedTimer>
@@ -151,6 +152,41 @@ protected:
         ASSERT_TRUE(thread->wait(5000));
     }
 
+    // Records a few seconds from a camera at about 30 fps whose frames compress
+    // badly (the file grows by about a megabyte a second), optionally stops the
+    // recording, then closes the capture thread as the main window does. Returns
+    // how long the close took on this (the GUI) thread, in milliseconds.
+    qint64 closeWhileRecording(const QString &path, bool stopFirst, QList<QPair<QString, bool>> &finished,
+                               QObject &receiver)
+    {
+        std::vector<VideoFrame> noise;
+        for (int i = 0; i < 8; ++i)
+            noise.push_back(syntheticFrame(320, 240, i, true));
+        camera->frameFor = [noise](int index) {
+            QThread::msleep(20);
+            return noise[size_t(index) % noise.size()];
+        };
+        startLoop();
+        if (!waitFor([&] { return thread->isStreamOn(); }, 2000))
+            return -1;
+        VideoRecorder *recorder = thread->recorder();
+        QObject::connect(recorder, &VideoRecorder::recordingFinished, &receiver,
+                         [&finished](const QString &file, bool ok) { finished << qMakePair(file, ok); });
+        thread->handRecord(1, path);
+        if (!waitFor([&] { return recorder->isRecording(); }, 10000))
+            return -1;
+        QTest::qWait(3000);
+        if (stopFirst)
+            thread->handRecord(2, QString());
+        QElapsedTimer closing;
+        closing.start();
+        thread->setRunFlag(false);
+        thread->quit();
+        thread->wait(2000);
+        thread.reset();
+        return closing.elapsed();
+    }
+
     QSharedPointer<ScriptedCamera> camera;
     std::unique_ptr<CameraPlayThread> thread;
 };
@@ -260,6 +296,7 @@ TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
     EXPECT_TRUE(busy.at(0).at(0).toBool());
     EXPECT_FALSE(busy.at(1).at(0).toBool());
     EXPECT_EQ(camera->reopens.load(), 1);
+    EXPECT_EQ(camera->closes.load(), 0);
     const CameraOpenSettings open = thread->openSettings();
     EXPECT_EQ(open.usb.resolutionText, "3840x2160");
     EXPECT_EQ(open.usb.streamFormat, int(StreamNv12));
@@ -276,7 +313,8 @@ TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
     ASSERT_EQ(closed.count(), 1);
     EXPECT_EQ(closed.at(0).at(1).value<CameraCloseReason>(), CloseOpenFailed);
     EXPECT_FALSE(thread->runFlag());
-    EXPECT_EQ(camera->closes.load(), 1);
+    // The failed reopen left nothing open to close.
+    EXPECT_EQ(camera->closes.load(), 0);
 }
 
 TEST_F(CaptureLoopTest, SlowViewGetsTheNewestFrameAndNothingPilesUp)
@@ -403,23 +441,33 @@ TEST_F(CaptureLoopTest, RecordCommandsOtherThanStartAndStopDoNothing)
     EXPECT_FALSE(thread->isRecording());
 }
 
-TEST_F(CaptureLoopTest, DestroyingTheThreadWhileItRecordsFinishesTheFile)
+TEST_F(CaptureLoopTest, ClosingWhileRecordingReturnsAtOnceAndTheFileIsFinishedAfterwards)
 {
-    QTemporaryDir folder;
-    const QString path = folder.path() + "/running.mp4";
-    camera->frameFor = [](int index) { return numberedFrame(64, 48, uint32_t(index)); };
-    startLoop();
-    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
-    thread->handRecord(1, path);
-    ASSERT_TRUE(waitFor([&] { return thread->recorder()->isRecording(); }, 10000));
-    QTest::qWait(300);
-    // No stop command: the loop is still running and feeding the recorder.
-    thread.reset();
-    EXPECT_EQ(camera->closes.load(), 1);
-    const RecordingInfo info = readRecording(path);
-    ASSERT_TRUE(info.opened) << info.error.toStdString();
-    EXPECT_EQ(info.width, 64);
-    EXPECT_GT(info.packets, 5);
+    for (const bool stopFirst : {false, true}) {
+        SCOPED_TRACE(stopFirst ? "closed just after the stop" : "closed while recording");
+        camera = QSharedPointer<ScriptedCamera>::create();
+        QTemporaryDir folder;
+        const QString path = folder.path() + "/running.mp4";
+        QList<QPair<QString, bool>> finished;
+        QObject receiver;
+        const qint64 closeMs = closeWhileRecording(path, stopFirst, finished, receiver);
+        ASSERT_GE(closeMs, 0) << "the recording did not start";
+        // Draining the encoder and rewriting the file happen elsewhere.
+        EXPECT_LT(closeMs, 100);
+        EXPECT_EQ(camera->closes.load(), 1);
+
+        ASSERT_TRUE(waitFor([&] { return !finished.isEmpty(); }, 60000));
+        EXPECT_EQ(finished.size(), 1);
+        EXPECT_EQ(finished.at(0), qMakePair(path, true));
+        const RecordingInfo info = readRecording(path);
+        ASSERT_TRUE(info.opened) << info.error.toStdString();
+        EXPECT_EQ(info.width, 320);
+        EXPECT_GT(info.packets, 45);
+        EXPECT_LT(info.topLevelBoxes.indexOf("moov"), info.topLevelBoxes.indexOf("mdat"));
+        EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
+        EXPECT_FALSE(QFile::exists(path + ".finalising"));
+        EXPECT_TRUE(FinishingRecorders::waitForAll(10000));
+    }
 }
 
 // ---------------------------------------------------------------- virtual camera
@@ -443,6 +491,15 @@ protected:
         EXPECT_TRUE(camera->login(settings));
         return camera;
     }
+
+    // Runs the capture loop on `camera` until frames flow.
+    static bool startStreaming(CameraPlayThread &thread, const QSharedPointer<E530UCamera> &camera)
+    {
+        thread.setCaptureCamera(camera);
+        thread.setRunFlag(true);
+        thread.start();
+        return waitFor([&] { return thread.isStreamOn(); }, 5000);
+    }
 };
 
 } // namespace
@@ -456,7 +513,7 @@ TEST_F(VirtualCaptureTest, RecordingHasTheCapturedFramesAndTheWallClockDuration)
     auto camera = bringUp(640, 480, 30);
     ASSERT_EQ(camera->defaultFrameRate(), 60);
     CameraPlayThread thread;
-    QSignalSpy failures(&thread, &CameraPlayThread::recordingFailed);
+    QSignalSpy failures(thread.recorder(), &VideoRecorder::recordingFailed);
     thread.setCaptureCamera(camera);
     thread.setRunFlag(true);
     thread.start();
@@ -532,16 +589,36 @@ TEST_F(VirtualCaptureTest, UnpluggedCameraIsClosedAsDisconnected)
     auto camera = bringUp(320, 240, 30);
     CameraPlayThread thread;
     QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
-    thread.setCaptureCamera(camera);
-    thread.setRunFlag(true);
-    thread.start();
-    ASSERT_TRUE(waitFor([&] { return thread.isStreamOn(); }, 5000));
+    ASSERT_TRUE(startStreaming(thread, camera));
     usbcam::setVirtualCameraPresent(false);
     ASSERT_TRUE(thread.wait(15000));
     QCoreApplication::processEvents();
     ASSERT_EQ(closed.count(), 1);
     EXPECT_EQ(closed.at(0).at(0).toString(), usbcam::kVirtualCameraPath);
     EXPECT_EQ(closed.at(0).at(1).value<CameraCloseReason>(), CloseDisconnected);
+}
+
+TEST_F(VirtualCaptureTest, FailedReopenIsNotClosedAgain)
+{
+    auto camera = bringUp(320, 240, 30);
+    CameraPlayThread thread;
+    QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
+    ASSERT_TRUE(startStreaming(thread, camera));
+    LogCatcher log;
+    // The camera goes away just as new settings arrive: the reopen closes the
+    // stream and then fails to open it again.
+    usbcam::setVirtualCameraPresent(false);
+    CaptureSettings settings = thread.captureSettings();
+    settings.width = 640;
+    settings.height = 480;
+    thread.setCaptureSettings(settings);
+    ASSERT_TRUE(thread.wait(5000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(closed.count(), 1);
+    EXPECT_EQ(closed.at(0).at(1).value<CameraCloseReason>(), CloseOpenFailed);
+    EXPECT_TRUE(log.contains("Camera change capture settings failed!"));
+    EXPECT_FALSE(log.contains("Uvc camera close failed!"));
+    EXPECT_FALSE(camera->isStreamOpen());
 }
 
 // ---------------------------------------------------------------- still capture and names

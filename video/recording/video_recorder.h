@@ -5,7 +5,8 @@
 // While recording the file is a fragmented MP4 with a fragment about every
 // second, so a crash, a kill or a full disk leaves a file that plays up to
 // about the last second. A recording that stops normally is rewritten into an
-// ordinary MP4 with its index at the front (no re-encoding).
+// ordinary MP4 with its index at the front (no re-encoding); that rewrite runs
+// in `stop`, on the recorder thread, and its outcome is `recordingFinished`.
 #pragma once
 
 #include "h264_encoder.h"
@@ -54,6 +55,10 @@ public:
     void encodeFrame(const VideoFrame &frame, int64_t captureTimeUs);
 
     bool isRecording() const { return started_.load(); }
+    // From any thread, for shut-down: a finalising in progress or still to
+    // come is given up and the file stays the fragmented recording, which
+    // plays. Holds for the rest of this recorder's life.
+    void abandonFinalising();
     // Path of the file being written or last written.
     QString currentPath() const;
 
@@ -70,11 +75,16 @@ signals:
     // A recording that could not start or could not be written. `message` is
     // for the user; the file keeps what was written before the failure.
     void recordingFailed(const QString &message);
+    // Ends every recording that created its file, once `stop` has closed it
+    // for good: `ok` when everything the encoder delivered before the stop (or
+    // the pause) is in the file and the file was finalised.
+    void recordingFinished(const QString &path, bool ok);
 
 public slots:
     void start();
     void stop();
-    // Takes no more frames; `stop` still finishes the file.
+    // Takes no more frames, and no more packets: those still inside the
+    // encoder are dropped. `stop` still finishes the file.
     void pause();
 
 private:
@@ -112,13 +122,18 @@ private:
     int encoderTimeBaseNum_ = 1;
     int encoderTimeBaseDen_ = 1;
     int64_t nominalFrameDuration_ = 0;  // in the encoder's time base
+    int64_t lastWrittenDts_ = INT64_MIN;  // in the encoder's time base; INT64_MIN (no time) before the first
     QString outputPath_;
     QString outputFolder_;
+    bool acceptPackets_ = false;  // from start until pause or the end of stop
     bool writeFailed_ = false;
+    bool packetsLost_ = false;  // refused for lack of space
     bool spaceKnown_ = false;
     qint64 freeAtCheck_ = 0;
     qint64 writtenSinceCheck_ = 0;
     int64_t lastCheckUs_ = 0;
     bool haveChecked_ = false;
     bool lackAnnounced_ = false;
+
+    std::atomic<bool> abandonFinalising_{false};
 };

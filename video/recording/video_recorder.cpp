@@ -69,6 +69,11 @@ void VideoRecorder::setEncoderProbe(EncoderProbe probe)
     probe_ = std::move(probe);
 }
 
+void VideoRecorder::abandonFinalising()
+{
+    abandonFinalising_.store(true);
+}
+
 QString VideoRecorder::currentPath() const
 {
     std::lock_guard<std::mutex> lock(outputMutex_);
@@ -175,6 +180,8 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
     std::lock_guard<std::mutex> lock(outputMutex_);
     const QByteArray pathUtf8 = path.toUtf8();
     writeFailed_ = false;
+    packetsLost_ = false;
+    acceptPackets_ = false;
     outputPath_ = path;
     // Always MP4: the fragment and faststart handling below is MP4's, whatever
     // the name ends with.
@@ -196,8 +203,7 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
     encoderTimeBaseDen_ = codec->time_base.den;
     stream_->time_base = codec->time_base;
     stream_->avg_frame_rate = codec->framerate;
-    // The last packet of a recording has no successor to take its length
-    // from: it lasts one nominal frame.
+    lastWrittenDts_ = AV_NOPTS_VALUE;
     nominalFrameDuration_ = codec->framerate.num > 0
                                 ? av_rescale_q(1, av_inv_q(codec->framerate), codec->time_base)
                                 : 0;
@@ -234,6 +240,7 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
         closeOutputLocked(true);
         return false;
     }
+    acceptPackets_ = true;
     return true;
 }
 
@@ -271,6 +278,7 @@ void VideoRecorder::stop()
     QString path;
     bool newFailure = false;
     bool finalise = false;
+    bool complete = false;
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
         if (!output_)
@@ -284,26 +292,45 @@ void VideoRecorder::stop()
             finished = false;
         }
         closeOutputLocked(false);
+        acceptPackets_ = false;
         // A failed write was reported when it happened. Such a file is kept
         // as it is: rewriting it would need space the volume doesn't have.
         newFailure = !finished && !writeFailed_;
         finalise = finished && !writeFailed_;
+        complete = finalise && !packetsLost_;
+    }
+    // A write that failed part-way may have left the last fragment cut
+    // short, which would make the whole file unreadable.
+    if (!finalise) {
+        const qint64 kept = cutToCompleteFragments(path);
+        if (kept < 0)
+            qWarning() << "Could not cut the recording back to its last complete fragment:" << path;
     }
     if (newFailure)
         emit recordingFailed(failureText(Failure::CannotWrite));
+    bool finalised = false;
     if (finalise) {
         QString error;
-        if (!finaliseRecording(path, &error)) {
+        if (abandonFinalising_.load())
+            error = QStringLiteral("given up at shut-down");
+        else
+            finalised = finaliseRecording(path, &error, &abandonFinalising_);
+        if (!finalised) {
             qWarning().noquote() << "Finalising the recording failed, the fragmented file is kept:" << error;
             emit recordingFailed(failureText(Failure::CannotFinalise));
         }
     }
+    emit recordingFinished(path, complete && finalised);
 }
 
 void VideoRecorder::pause()
 {
-    std::lock_guard<std::mutex> lock(encoderMutex_);
-    started_.store(false);
+    {
+        std::lock_guard<std::mutex> lock(encoderMutex_);
+        started_.store(false);
+    }
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    acceptPackets_ = false;
 }
 
 bool VideoRecorder::enoughSpaceLocked(qint64 bytes, bool *announce)
@@ -344,13 +371,23 @@ VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qi
     if (writeFailed_)
         return WriteResult::Refused;
     bool announce = false;
-    if (!enoughSpaceLocked(bytes, &announce))
+    if (!enoughSpaceLocked(bytes, &announce)) {
+        packetsLost_ = true;
         return announce ? WriteResult::LackOfSpace : WriteResult::Refused;
+    }
     if (av_packet_ref(packet_, source) < 0)
         return WriteResult::Refused;
     packet_->stream_index = stream_->index;
-    if (packet_->duration <= 0)
-        packet_->duration = nominalFrameDuration_;
+    // The muxer takes a packet's length from the next packet's time, except
+    // for the last one of each fragment and of the recording, which has no
+    // successor: it lasts as long as the frame before it, which follows the
+    // camera's real pace (one nominal frame when it is the first).
+    if (packet_->duration <= 0) {
+        packet_->duration = lastWrittenDts_ != AV_NOPTS_VALUE && packet_->dts > lastWrittenDts_
+                                ? packet_->dts - lastWrittenDts_
+                                : nominalFrameDuration_;
+    }
+    const int64_t dts = packet_->dts;
     av_packet_rescale_ts(packet_, AVRational{encoderTimeBaseNum_, encoderTimeBaseDen_}, stream_->time_base);
     int result = av_write_frame(output_, packet_);
     av_packet_unref(packet_);
@@ -361,6 +398,7 @@ VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qi
         writeFailed_ = true;
         return WriteResult::Failed;
     }
+    lastWrittenDts_ = dts;
     writtenSinceCheck_ += bytes;
     return WriteResult::Written;
 }
@@ -370,7 +408,7 @@ bool VideoRecorder::OnEncodedPacket(AVPacket *packet, int width, int height)
     WriteResult result;
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
-        if (!output_) {
+        if (!output_ || !acceptPackets_) {
             qWarning() << "Could not save encoded image, recorder have not started!";
             return false;
         }
@@ -388,7 +426,7 @@ bool VideoRecorder::OnEncodedImage(const EncodedImage &image)
     WriteResult result;
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
-        if (!output_) {
+        if (!output_ || !acceptPackets_) {
             qWarning() << "Could not save encoded image, recorder have not started!";
             return false;
         }

@@ -1,0 +1,2 @@
+-- A worker module without any of the functions the worker calls.
+return {}

@@ -1,0 +1,2 @@
+-- Raises while it loads.
+error("module failed to load")
