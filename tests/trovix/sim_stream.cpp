@@ -203,6 +203,44 @@ const std::string &ffmpegH264(int width, int height, int frames, int gop, int kb
     return cache[key] = runCapture(cmd);
 }
 
+const std::string &ffmpegH264Quadrants(int width, int height, int frames)
+{
+    static std::mutex mu;
+    static std::map<std::string, std::string> cache;
+    std::lock_guard<std::mutex> lock(mu);
+    std::string key = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames);
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second;
+    // BT.601 video range: red, green, blue, white.
+    static const uint8_t yuv[4][3] = { { 81, 90, 240 }, { 145, 54, 34 }, { 41, 240, 110 }, { 235, 128, 128 } };
+    int cw = width / 2, ch = height / 2;
+    std::string picture(static_cast<size_t>(width * height + 2 * cw * ch), '\0');
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            picture[static_cast<size_t>(y * width + x)] =
+                static_cast<char>(yuv[(y * 2 >= height ? 2 : 0) + (x * 2 >= width ? 1 : 0)][0]);
+    for (int p = 1; p <= 2; p++)
+        for (int y = 0; y < ch; y++)
+            for (int x = 0; x < cw; x++)
+                picture[static_cast<size_t>(width * height + (p - 1) * cw * ch + y * cw + x)] =
+                    static_cast<char>(yuv[(y * 2 >= ch ? 2 : 0) + (x * 2 >= cw ? 1 : 0)][p]);
+    char path[] = "/tmp/simcam-quadrants-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        return cache[key];
+    for (int i = 0; i < frames; i++)
+        if (write(fd, picture.data(), picture.size()) != static_cast<ssize_t>(picture.size()))
+            break;
+    close(fd);
+    std::string cmd = "ffmpeg -nostdin -v error -f rawvideo -pix_fmt yuv420p -s " + std::to_string(width) + "x" +
+                      std::to_string(height) + " -r 30 -i " + path +
+                      " -c:v libx264 -preset ultrafast -threads 1 -qp 4 -g 30 -bf 0 -f h264 -";
+    cache[key] = runCapture(cmd);
+    unlink(path);
+    return cache[key];
+}
+
 const std::string &ffmpegFlv(int width, int height, int frames)
 {
     static std::mutex mu;
@@ -511,7 +549,7 @@ static std::string authParam(const std::string &header, const std::string &name)
 
 bool SimRtspServer::authorised(const RtspRequest &r)
 {
-    if (opt_.auth == Auth::None)
+    if (opt_.auth == Auth::Off)
         return true;
     auto it = r.headers.find("authorization");
     if (it == r.headers.end())

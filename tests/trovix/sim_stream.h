@@ -29,6 +29,9 @@ std::string annexB(const AccessUnit &au);
 // every gop pictures); cached per process. Empty when ffmpeg fails. With a
 // bit rate, the picture is noisy enough to fill it, as a camera's would.
 const std::string &ffmpegH264(int width, int height, int frames, int gop = 30, int kbps = 0);
+// A known test picture: four flat quadrants, red, green, blue and white
+// from the top left, encoded the same way.
+const std::string &ffmpegH264Quadrants(int width, int height, int frames);
 // An FLV file with the same kind of stream, as ffmpeg writes it.
 const std::string &ffmpegFlv(int width, int height, int frames);
 // Width and height as an H.264 decoder (libavcodec) sees them in an
@@ -75,10 +78,10 @@ struct RtspRequest {
 
 class SimRtspServer {
 public:
-    enum class Auth { None, Basic, Digest };
+    enum class Auth { Off, Basic, Digest };
     struct Options {
         std::string path = "/live";
-        Auth auth = Auth::None;
+        Auth auth = Auth::Off;
         std::string user = "admin";
         std::string pass = "secret";
         bool spropInSdp = true;

@@ -20,9 +20,11 @@
 #include "sdk.h"
 #include "sim_camera.h"
 #include "sim_stream.h"
+#include "test_util.h"
 #include "trovix.h"
 
 using namespace simcam;
+using trovixtest::member;
 
 namespace {
 
@@ -31,21 +33,6 @@ std::string streamLogin(uint16_t port, const std::string &protocol, const std::s
 {
     return "{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) + ",\"protocol\":\"" + protocol +
            "\",\"path\":\"" + path + "\",\"login\":{\"username\":\"" + user + "\",\"passwd\":\"" + pass + "\"}}";
-}
-
-std::string member(const char *json, const std::vector<std::string> &path)
-{
-    cJSON *root = json ? cJSON_Parse(json) : nullptr;
-    const cJSON *node = root;
-    for (const auto &key : path)
-        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
-    std::string out;
-    if (cJSON_IsString(node))
-        out = node->valuestring;
-    else if (cJSON_IsNumber(node))
-        out = std::to_string(node->valueint);
-    cJSON_Delete(root);
-    return out;
 }
 
 std::string request0(const std::string &json)
@@ -128,6 +115,32 @@ protected:
         EXPECT_EQ(check.decoded(), static_cast<int>(units.size()));
     }
 
+    // The library's own decoder bound to the connection: n pictures of the
+    // expected size come out of its pacing step.
+    void expectDecoded(int conn, size_t n, int width, int height)
+    {
+        static int nextDecoder = 700;
+        int dec = nextDecoder++;
+        ASSERT_EQ(trovix_dec_open(dec, nullptr), 0);
+        ASSERT_EQ(trovix_dec_bind(dec, conn, 0, 0, 0), 0);
+        size_t got = 0;
+        uint64_t until = pf_clock_ms() + 15000;
+        while (got < n && pf_clock_ms() < until) {
+            dec_frame *f = nullptr;
+            if (trovix_dec_get_md_data(dec, &f) != 0) {
+                pf_sleep_ms(5);
+                continue;
+            }
+            EXPECT_EQ(f->fmt, DEC_PIX_YUV420P_SEPARATE);
+            EXPECT_EQ(f->width, width);
+            EXPECT_EQ(f->height, height);
+            trovix_dec_free_md_data(f);
+            got++;
+        }
+        EXPECT_EQ(got, n);
+        EXPECT_EQ(trovix_dec_close(dec), 0);
+    }
+
     Collector media;
 };
 
@@ -144,7 +157,9 @@ TEST_F(Streams, RtspLoginPlaysAndDeliversDecodableAccessUnits)
 {
     ASSERT_GE(clip().size(), 60u);
     SimRtspServer cam;
-    uint16_t port = cam.start(clip(), SimRtspServer::Options{});
+    SimRtspServer::Options o;
+    o.loops = 2;
+    uint16_t port = cam.start(clip(), o);
     int id = 0;
     ASSERT_EQ(trovix_login(&id, streamLogin(port, "RTSP", "/live").c_str()), 0);
     EXPECT_EQ(cam.methods(), (std::vector<std::string>{ "OPTIONS", "DESCRIBE", "SETUP", "PLAY" }));
@@ -157,6 +172,7 @@ TEST_F(Streams, RtspLoginPlaysAndDeliversDecodableAccessUnits)
     for (size_t i = 0; i < reqs.size(); i++)
         EXPECT_EQ(reqs[i].headers["cseq"], std::to_string(i + 1));
     expectPictures(id, 30, 320, 240);
+    expectDecoded(id, 10, 320, 240); // from the key frame that starts the second pass
     EXPECT_EQ(media.protocolOf(id), NP_RTSP);
     EXPECT_EQ(connectStatus(id), "doing");
     EXPECT_EQ(trovix_logout(id), 0);
@@ -352,6 +368,7 @@ TEST_F(Streams, GStreamerRtspServer)
     int id = 0;
     ASSERT_EQ(trovix_login(&id, streamLogin(server.port(), "rtsp", "/test").c_str()), 0);
     expectPictures(id, 15, 352, 288);
+    expectDecoded(id, 15, 352, 288);
     EXPECT_EQ(trovix_logout(id), 0);
     EXPECT_EQ(connectStatus(id), "none");
 }
@@ -376,6 +393,7 @@ TEST_F(Streams, FfmpegFlvRelayedLikeACamera)
     int id = 0;
     ASSERT_EQ(trovix_login(&id, streamLogin(port, "http_flv", "/live.flv").c_str()), 0);
     expectPictures(id, 15, 320, 240);
+    expectDecoded(id, 15, 320, 240);
     EXPECT_EQ(trovix_logout(id), 0);
     EXPECT_TRUE(SimCamera::waitFor([&] { return relay.openConnections() == 0; }, 3000));
 }
@@ -552,18 +570,7 @@ protected:
         ASSERT_EQ(run("sdp = require('sdk.ncm.rtsp_sdp2') return 1"), "1");
     }
     void TearDown() override { clua_env_close(env); }
-    std::string run(const std::string &code)
-    {
-        lua_State *L = env->L;
-        if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
-            std::string err = std::string("error: ") + lua_tostring(L, -1);
-            lua_pop(L, 1);
-            return err;
-        }
-        std::string out = luaL_tolstring(L, -1, nullptr);
-        lua_pop(L, 2);
-        return out;
-    }
+    std::string run(const std::string &code) { return trovixtest::luaRun(env->L, code); }
     clua_env *env = nullptr;
 };
 

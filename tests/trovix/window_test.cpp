@@ -14,9 +14,15 @@
 #include <mutex>
 #include <vector>
 
+#include <lauxlib.h>
+#include <lualib.h>
+
 #include "gl_wnd.h"
 #include "glwin.h"
 #include "qv_core.h"
+#include "sim_stream.h"
+#include "test_util.h"
+#include "trovix.h"
 
 namespace {
 
@@ -299,4 +305,93 @@ TEST_F(VideoWindow, PicturesThatCannotBeDrawnAreReleasedUnshown)
     feed.push(bad);
     Shot s = shown(2);
     expectColour(s.at(25, 25), 0, 255, 0, "the last good picture");
+}
+
+// ---- the window of a Lua host, showing a camera's decoded stream ----
+namespace {
+
+class WindowFromLua : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!gl_wnd_probe())
+            GTEST_SKIP() << "no display with OpenGL here";
+        ASSERT_EQ(trovix_init(""), 0);
+        L = luaL_newstate();
+        luaL_openlibs(L);
+        luaL_requiref(L, "trovix", luaopen_trovix, 1);
+        lua_pop(L, 1);
+    }
+    void TearDown() override
+    {
+        if (L)
+            lua_close(L); // closes every window left open (__gc)
+        trovix_quit();
+    }
+    std::string run(const std::string &code) { return trovixtest::luaRun(L, code); }
+    gl_video_wnd *window(const char *global)
+    {
+        lua_getglobal(L, global);
+        auto *h = static_cast<qv_gl_wnd_lua_t *>(luaL_testudata(L, -1, "qv_gl_wnd_meta"));
+        lua_pop(L, 1);
+        return h ? h->wnd : nullptr;
+    }
+    lua_State *L = nullptr;
+};
+
+} // namespace
+
+TEST_F(WindowFromLua, DefaultsHandleAndArgumentChecks)
+{
+    EXPECT_EQ(run("w = trovix.open_wnd() return tostring(w)"), "qv_gl_wnd_meta");
+    EXPECT_EQ(run("return w:is_run()"), "true");
+    EXPECT_EQ(trovix_dec_open(100, nullptr), TROVIX_DECODER_STATE); // decoder 100 is the window's
+    Shot s = readBack(window("w"));
+    EXPECT_EQ(s.w, 960);
+    EXPECT_EQ(s.h, 540);
+    expectColour(s.at(480, 270), 0, 0, 0, "nothing bound yet");
+    EXPECT_EQ(run("w:close() w:close() return w:is_run()"), "false");
+    EXPECT_EQ(trovix_dec_open(100, nullptr), 0); // closed with the window
+    EXPECT_EQ(trovix_dec_close(100), 0);
+    EXPECT_EQ(run("v = trovix.open_wnd(0, -5, 'x', 7) return v:is_run()"), "true");
+    EXPECT_EQ(trovix_dec_open(100, nullptr), TROVIX_DECODER_STATE);
+    Shot v = readBack(window("v"));
+    EXPECT_EQ(v.w, 960);
+    EXPECT_EQ(v.h, 540);
+    std::string err = run("return getmetatable(v).is_run(42)");
+    EXPECT_NE(err.find("'qv_gl_wnd_lua_t' expected"), std::string::npos) << err;
+}
+
+TEST_F(WindowFromLua, ShowsTheDecodedPicturesOfAStream)
+{
+    const std::string &clip = simcam::ffmpegH264Quadrants(320, 240, 30);
+    ASSERT_FALSE(clip.empty());
+    simcam::SimRtspServer cam;
+    simcam::SimRtspServer::Options o;
+    o.loops = -1;
+    uint16_t port = cam.start(simcam::accessUnits(clip), o);
+    std::string login = "{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
+                        ",\"protocol\":\"rtsp\",\"path\":\"/live\",\"login\":{\"username\":\"admin\",\"passwd\":\"x\"}}";
+    int id = 0;
+    ASSERT_EQ(trovix_login(&id, login.c_str()), 0);
+    EXPECT_EQ(run("w = trovix.open_wnd(9, 640, 480, 'camera') return w:bind(" + std::to_string(id) + ", 0, 0, 0)"),
+              "true");
+    gl_video_wnd *wnd = window("w");
+    ASSERT_NE(wnd, nullptr);
+    Shot s;
+    for (int i = 0; i < 300; i++) {
+        s = readBack(wnd);
+        if (s.w == 640 && s.at(160, 120)[0] > 200)
+            break;
+        pf_sleep_ms(10);
+    }
+    ASSERT_EQ(s.w, 640);
+    ASSERT_EQ(s.h, 480);
+    expectColour(s.at(160, 120), 255, 0, 0, "top left");
+    expectColour(s.at(480, 120), 0, 255, 0, "top right");
+    expectColour(s.at(160, 360), 0, 0, 255, "bottom left");
+    expectColour(s.at(480, 360), 255, 255, 255, "bottom right");
+    EXPECT_EQ(run("return w:unbind()"), "true");
+    EXPECT_EQ(run("w:close() return w:is_run()"), "false");
+    EXPECT_EQ(trovix_logout(id), 0);
 }
