@@ -128,6 +128,10 @@ static std::string runCapture(const std::string &command)
 }
 
 // ---- H.264 ----
+// Streams made by the ffmpeg command line, once per process.
+static std::mutex g_madeMu;
+static std::map<std::string, std::string> g_made;
+
 std::vector<Nal> splitAnnexB(const std::string &s)
 {
     std::vector<Nal> out;
@@ -185,13 +189,11 @@ std::string annexB(const AccessUnit &au)
 
 const std::string &ffmpegH264(int width, int height, int frames, int gop, int kbps)
 {
-    static std::mutex mu;
-    static std::map<std::string, std::string> cache;
-    std::lock_guard<std::mutex> lock(mu);
-    std::string key = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames) + "x" +
-                      std::to_string(gop) + "x" + std::to_string(kbps);
-    auto it = cache.find(key);
-    if (it != cache.end())
+    std::string key = "h264 " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames) +
+                      "x" + std::to_string(gop) + "x" + std::to_string(kbps);
+    std::lock_guard<std::mutex> lock(g_madeMu);
+    auto it = g_made.find(key);
+    if (it != g_made.end())
         return it->second;
     std::string cmd = "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=" + std::to_string(width) + "x" +
                       std::to_string(height) + ":rate=30 -frames:v " + std::to_string(frames) +
@@ -200,17 +202,15 @@ const std::string &ffmpegH264(int width, int height, int frames, int gop, int kb
                             : std::string()) +
                       " -c:v libx264 -preset ultrafast -threads 1 -g " + std::to_string(gop) +
                       " -bf 0 -pix_fmt yuv420p -f h264 -";
-    return cache[key] = runCapture(cmd);
+    return g_made[key] = runCapture(cmd);
 }
 
 const std::string &ffmpegH264Quadrants(int width, int height, int frames)
 {
-    static std::mutex mu;
-    static std::map<std::string, std::string> cache;
-    std::lock_guard<std::mutex> lock(mu);
-    std::string key = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames);
-    auto it = cache.find(key);
-    if (it != cache.end())
+    std::string key = "quadrants " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames);
+    std::lock_guard<std::mutex> lock(g_madeMu);
+    auto it = g_made.find(key);
+    if (it != g_made.end())
         return it->second;
     // BT.601 video range: red, green, blue, white.
     static const uint8_t yuv[4][3] = { { 81, 90, 240 }, { 145, 54, 34 }, { 41, 240, 110 }, { 235, 128, 128 } };
@@ -228,7 +228,7 @@ const std::string &ffmpegH264Quadrants(int width, int height, int frames)
     char path[] = "/tmp/simcam-quadrants-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0)
-        return cache[key];
+        return g_made[key];
     for (int i = 0; i < frames; i++)
         if (write(fd, picture.data(), picture.size()) != static_cast<ssize_t>(picture.size()))
             break;
@@ -236,24 +236,22 @@ const std::string &ffmpegH264Quadrants(int width, int height, int frames)
     std::string cmd = "ffmpeg -nostdin -v error -f rawvideo -pix_fmt yuv420p -s " + std::to_string(width) + "x" +
                       std::to_string(height) + " -r 30 -i " + path +
                       " -c:v libx264 -preset ultrafast -threads 1 -qp 4 -g 30 -bf 0 -f h264 -";
-    cache[key] = runCapture(cmd);
+    g_made[key] = runCapture(cmd);
     unlink(path);
-    return cache[key];
+    return g_made[key];
 }
 
 const std::string &ffmpegFlv(int width, int height, int frames)
 {
-    static std::mutex mu;
-    static std::map<std::string, std::string> cache;
-    std::lock_guard<std::mutex> lock(mu);
-    std::string key = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames);
-    auto it = cache.find(key);
-    if (it != cache.end())
+    std::string key = "flv " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames);
+    std::lock_guard<std::mutex> lock(g_madeMu);
+    auto it = g_made.find(key);
+    if (it != g_made.end())
         return it->second;
     std::string cmd = "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=" + std::to_string(width) + "x" +
                       std::to_string(height) + ":rate=30 -frames:v " + std::to_string(frames) +
                       " -c:v libx264 -preset ultrafast -threads 1 -g 30 -bf 0 -pix_fmt yuv420p -f flv -";
-    return cache[key] = runCapture(cmd);
+    return g_made[key] = runCapture(cmd);
 }
 
 H264Check::H264Check()
