@@ -271,4 +271,42 @@
         <translation>位置</translation>
     </message>
 </context>
+<context>
+    <name>TitleBar</name>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Mouse Wheel Func</source>
+        <translation>鼠标滚轮功能</translation>
+    </message>
+    <message>
+        <source>Zoom video window</source>
+        <translation>缩放视频窗口</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
+    </message>
+</context>
+<context>
+    <name>WaitDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>对话框</translation>
+    </message>
+    <message>
+        <source>Loading</source>
+        <translation>加载中</translation>
+    </message>
+    <message>
+        <source>loading_gif_label</source>
+        <translation>加载动画</translation>
+    </message>
+</context>
 </TS>
