@@ -132,11 +132,16 @@ void TitleBar::buildMenu()
     focusAction_->setChecked(wheelFunction == int(KeyFunction::Focus));
     zoomAction_->setChecked(wheelFunction == int(KeyFunction::Zoom));
 
-    // Texts are set by applyLanguage; until then the menu reads in English.
+    labelMenu();
+}
+
+void TitleBar::labelMenu()
+{
+    // The language names are the same in every language.
     languageMenu_->setTitle(tr("Language"));
-    wheelMenu_->setTitle(tr("Mouse Wheel Func"));
     chineseAction_->setText(QStringLiteral("中文"));
     englishAction_->setText(QStringLiteral("English"));
+    wheelMenu_->setTitle(tr("Mouse Wheel Func"));
     zoomWindowAction_->setText(tr("Zoom video window"));
     focusAction_->setText(tr("Focus"));
     zoomAction_->setText(tr("Zoom"));
@@ -151,13 +156,7 @@ void TitleBar::applyLanguage()
         QCoreApplication::removeTranslator(&qtTranslator_);
         QCoreApplication::removeTranslator(&appTranslator_);
     }
-    languageMenu_->setTitle(tr("Language"));
-    chineseAction_->setText(QStringLiteral("中文"));
-    englishAction_->setText(QStringLiteral("English"));
-    wheelMenu_->setTitle(tr("Mouse Wheel Func"));
-    zoomWindowAction_->setText(tr("Zoom video window"));
-    focusAction_->setText(tr("Focus"));
-    zoomAction_->setText(tr("Zoom"));
+    labelMenu();
     emit signalChangeLanguage(static_cast<MyLanguage>(language_));
 }
 

@@ -63,6 +63,7 @@ protected:
 
 private:
     void buildMenu();
+    void labelMenu();
     bool isDraggable(const QPoint &pos) const;
 
     QLabel *iconLabel_ = nullptr;

@@ -1,16 +1,12 @@
-// Helpers of the window-shell tests: a private settings folder per test and
-// waiting on the event loop.
+// The window-shell tests' fixture: a private settings folder per test.
 #pragma once
 
 #include "settings_store.h"
+#include "test_support.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
-
-#include <functional>
 
 class ShellTest : public ::testing::Test
 {
@@ -23,16 +19,3 @@ protected:
     }
     QTemporaryDir settingsFolder;
 };
-
-// Runs the event loop until done() holds or timeoutMs have passed.
-inline bool waitFor(const std::function<bool()> &done, int timeoutMs = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
