@@ -2,10 +2,42 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
-    <name>main</name>
+    <name>CameraTypes</name>
     <message>
-        <source>Camera</source>
-        <translation>相机</translation>
+        <source>Default</source>
+        <translation>默认</translation>
+    </message>
+    <message>
+        <source>Metallography</source>
+        <translation>金相</translation>
+    </message>
+    <message>
+        <source>Failed to open camera!</source>
+        <translation>打开相机失败！</translation>
+    </message>
+    <message>
+        <source>Camera does not support current system, please use windows 10 and above systems!</source>
+        <translation>相机不支持当前系统，请使用 Windows 10 及以上系统！</translation>
+    </message>
+    <message>
+        <source>Unsupported camera model, open failed!</source>
+        <translation>不支持的相机型号，打开失败！</translation>
+    </message>
+    <message>
+        <source>Camera disconnected connection!</source>
+        <translation>相机已断开连接！</translation>
+    </message>
+    <message>
+        <source>The camera is successfully closed!</source>
+        <translation>相机已成功关闭！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
     </message>
 </context>
 <context>
@@ -52,6 +84,107 @@
     </message>
 </context>
 <context>
+    <name>MeasureFlowPanel</name>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>ParLine</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>VerLine</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>Cricle</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Concentric circles</source>
+        <translation>同心圆</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>LineCircle</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>TwoCircle</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>位置</translation>
+    </message>
+</context>
+<context>
+    <name>PictureStitch</name>
+    <message>
+        <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
+        <translation>在此相机分辨率下拼接图像会过大。拼接已停止。</translation>
+    </message>
+    <message>
+        <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
+        <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+    </message>
+</context>
+<context>
+    <name>TitleBar</name>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Mouse Wheel Func</source>
+        <translation>鼠标滚轮功能</translation>
+    </message>
+    <message>
+        <source>Zoom video window</source>
+        <translation>缩放视频窗口</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
+    </message>
+</context>
+<context>
     <name>VideoRecorder</name>
     <message>
         <source>Recording failed: no H.264 encoder could be started.</source>
@@ -68,45 +201,6 @@
     <message>
         <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
         <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
-    </message>
-</context>
-<context>
-    <name>CameraTypes</name>
-    <message>
-        <source>Default</source>
-        <translation>默认</translation>
-    </message>
-    <message>
-        <source>Metallography</source>
-        <translation>金相</translation>
-    </message>
-    <message>
-        <source>Failed to open camera!</source>
-        <translation>打开相机失败！</translation>
-    </message>
-    <message>
-        <source>Camera does not support current system, please use windows 10 and above systems!</source>
-        <translation>相机不支持当前系统，请使用 Windows 10 及以上系统！</translation>
-    </message>
-    <message>
-        <source>Unsupported camera model, open failed!</source>
-        <translation>不支持的相机型号，打开失败！</translation>
-    </message>
-    <message>
-        <source>Camera disconnected connection!</source>
-        <translation>相机已断开连接！</translation>
-    </message>
-    <message>
-        <source>The camera is successfully closed!</source>
-        <translation>相机已成功关闭！</translation>
-    </message>
-    <message>
-        <source>Info</source>
-        <translation>提示</translation>
-    </message>
-    <message>
-        <source>Warning</source>
-        <translation>警告</translation>
     </message>
 </context>
 <context>
@@ -205,81 +299,25 @@
     </message>
 </context>
 <context>
-    <name>MeasureFlowPanel</name>
+    <name>WaitDialog</name>
     <message>
-        <source>Line</source>
-        <translation>直线</translation>
+        <source>Dialog</source>
+        <translation>对话框</translation>
     </message>
     <message>
-        <source>HLine</source>
-        <translation>水平线</translation>
+        <source>Loading</source>
+        <translation>加载中</translation>
     </message>
     <message>
-        <source>VLine</source>
-        <translation>垂直线</translation>
-    </message>
-    <message>
-        <source>ParLine</source>
-        <translation>平行线</translation>
-    </message>
-    <message>
-        <source>VerLine</source>
-        <translation>垂线</translation>
-    </message>
-    <message>
-        <source>Ang</source>
-        <translation>两线夹角</translation>
-    </message>
-    <message>
-        <source>Angle</source>
-        <translation>三点角度</translation>
-    </message>
-    <message>
-        <source>Rect</source>
-        <translation>矩形</translation>
-    </message>
-    <message>
-        <source>Arc</source>
-        <translation>圆弧</translation>
-    </message>
-    <message>
-        <source>Cricle</source>
-        <translation>圆</translation>
-    </message>
-    <message>
-        <source>Concentric circles</source>
-        <translation>同心圆</translation>
-    </message>
-    <message>
-        <source>Poly</source>
-        <translation>多边形</translation>
-    </message>
-    <message>
-        <source>LineCircle</source>
-        <translation>点圆距离</translation>
-    </message>
-    <message>
-        <source>TwoCircle</source>
-        <translation>两圆距离</translation>
-    </message>
-    <message>
-        <source>Text</source>
-        <translation>文本</translation>
-    </message>
-    <message>
-        <source>Position</source>
-        <translation>位置</translation>
+        <source>loading_gif_label</source>
+        <translation>加载动画</translation>
     </message>
 </context>
 <context>
-    <name>PictureStitch</name>
+    <name>main</name>
     <message>
-        <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
-        <translation>在此相机分辨率下拼接图像会过大。拼接已停止。</translation>
-    </message>
-    <message>
-        <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
-        <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+        <source>Camera</source>
+        <translation>相机</translation>
     </message>
 </context>
 </TS>

@@ -8,6 +8,7 @@
 #include "finishing_recorders.h"
 #include "picture_file.h"
 #include "recording_support.h"
+#include "test_support.h"
 #include "video_recorder.h"
 #include "virtual_backend.h"
 
@@ -112,18 +113,6 @@ VideoFrame steppedFrame(int width, int height, int edge)
     std::memset(buffer->mutableDataU(), 128, size_t(buffer->chromaWidth()) * buffer->chromaHeight());
     std::memset(buffer->mutableDataV(), 128, size_t(buffer->chromaWidth()) * buffer->chromaHeight());
     return VideoFrame(buffer, 0, 0);
-}
-
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
 }
 
 class CaptureLoopTest : public ::testing::Test
