@@ -97,6 +97,16 @@ void setPairRange(QSlider *slider, QSpinBox *spinBox, int minimum, int maximum)
     spinBox->setValue(slider->value());
 }
 
+// Shows a value the camera keeps for itself (a control in automatic mode):
+// nothing is sent or stored for it.
+void showPairValue(QSlider *slider, QSpinBox *spinBox, int value)
+{
+    const QSignalBlocker sliderBlocker(slider);
+    const QSignalBlocker spinBlocker(spinBox);
+    slider->setValue(value);
+    spinBox->setValue(slider->value());
+}
+
 void setPairEnabled(QWidget *slider, QWidget *spinBox, bool enabled)
 {
     slider->setEnabled(enabled);
@@ -617,6 +627,8 @@ void CamSettings::fillControlsFromParameters(const CameraParameters &p)
             ui->focusOnce_btn->setEnabled(true);
             setManualEnabled(false);
         }
+        if (p.focusMode != FocusManual)
+            showPairValue(ui->focusValue_horizontalSlider, ui->focusValue_spinBox, p.focus.value);
         if (p.focusSlider)
             hideAll({ui->focusAdd_btn, ui->focusSub_btn});
         else
@@ -682,8 +694,10 @@ void CamSettings::fillControlsFromParameters(const CameraParameters &p)
                          component.first->maximum);
         if (p.whiteBalanceMode == WbAuto) {
             ui->wBAuto_rBtn->setChecked(true);
-            for (const auto &component : components)
+            for (const auto &component : components) {
                 setPairEnabled(component.second.first, component.second.second, false);
+                showPairValue(component.second.first, component.second.second, component.first->value);
+            }
         } else if (p.whiteBalanceMode == WbManual) {
             ui->wBManual_rBtn->setChecked(true);
             for (const auto &component : components) {
@@ -991,6 +1005,16 @@ void CamSettings::store(const char *column, const QVariant &value)
         CameraDatabase::instance().saveCameraProperty(cameraKey_, QString::fromLatin1(column), value);
 }
 
+template <typename Value>
+void CamSettings::sendAndStore(void (CamSettings::*signal)(Value), const char *column, Value value)
+{
+    if (!camera_)
+        return;
+    if (sendsToCamera())
+        emit(this->*signal)(value);
+    store(column, int(value));
+}
+
 void CamSettings::storeZoom()
 {
     // The camera continues its single zoom value past the optical range into
@@ -1062,11 +1086,7 @@ void CamSettings::on_focusOnce_rBtn_toggled(bool checked)
 
 void CamSettings::on_focusValue_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraFocusValue(value);
-    store("focusValue", value);
+    sendAndStore(&CamSettings::setCameraFocusValue, "focusValue", value);
 }
 
 void CamSettings::on_focusAdd_btn_clicked()
@@ -1160,29 +1180,17 @@ void CamSettings::on_expManual_rBtn_toggled(bool checked)
 
 void CamSettings::on_brightness_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraExpCompValue(value);
-    store("exposureCompensation", value);
+    sendAndStore(&CamSettings::setCameraExpCompValue, "exposureCompensation", value);
 }
 
 void CamSettings::on_shutter_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraExpTime(value);
-    store("exposureTime", value);
+    sendAndStore(&CamSettings::setCameraExpTime, "exposureTime", value);
 }
 
 void CamSettings::on_gain_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraExpGainValue(value);
-    store("exposureGain", value);
+    sendAndStore(&CamSettings::setCameraExpGainValue, "exposureGain", value);
 }
 
 void CamSettings::on_wBAuto_rBtn_toggled(bool checked)
@@ -1213,29 +1221,17 @@ void CamSettings::on_wBManual_rBtn_toggled(bool checked)
 
 void CamSettings::on_wBRed_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraWbRedValue(value);
-    store("whiteBalanceR", value);
+    sendAndStore(&CamSettings::setCameraWbRedValue, "whiteBalanceR", value);
 }
 
 void CamSettings::on_wBGreen_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraWbGreenValue(value);
-    store("whiteBalanceG", value);
+    sendAndStore(&CamSettings::setCameraWbGreenValue, "whiteBalanceG", value);
 }
 
 void CamSettings::on_wBBlue_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraWbBlueValue(value);
-    store("whiteBalanceB", value);
+    sendAndStore(&CamSettings::setCameraWbBlueValue, "whiteBalanceB", value);
 }
 
 void CamSettings::on_wBOnce_btn_clicked()
@@ -1248,11 +1244,7 @@ void CamSettings::on_wBOnce_btn_clicked()
 
 void CamSettings::on_hue_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraHueValue(value);
-    store("hueValue", value);
+    sendAndStore(&CamSettings::setCameraHueValue, "hueValue", value);
 }
 
 void CamSettings::on_saturation_horizontalSlider_valueChanged(int value)
@@ -1273,29 +1265,17 @@ void CamSettings::on_saturation_horizontalSlider_valueChanged(int value)
 
 void CamSettings::on_contrast_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraContrastValue(value);
-    store("contrastValue", value);
+    sendAndStore(&CamSettings::setCameraContrastValue, "contrastValue", value);
 }
 
 void CamSettings::on_sharpness_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraSharpnessValue(value);
-    store("sharpnessValue", value);
+    sendAndStore(&CamSettings::setCameraSharpnessValue, "sharpnessValue", value);
 }
 
 void CamSettings::on_gamma_horizontalSlider_valueChanged(int value)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraGammaValue(value);
-    store("HDRValue", value);
+    sendAndStore(&CamSettings::setCameraGammaValue, "HDRValue", value);
 }
 
 void CamSettings::on_colorModeRGB_rBtn_toggled(bool checked)
@@ -1365,29 +1345,17 @@ void CamSettings::onIncreaseOrDecreaseZoom(bool increase)
 
 void CamSettings::on_horizontalFlip_rBtn_toggled(bool checked)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraMirrorStatus(checked);
-    store("mirror", int(checked));
+    sendAndStore(&CamSettings::setCameraMirrorStatus, "mirror", checked);
 }
 
 void CamSettings::on_verticalFlip_rBtn_toggled(bool checked)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraFlipStatus(checked);
-    store("flip", int(checked));
+    sendAndStore(&CamSettings::setCameraFlipStatus, "flip", checked);
 }
 
 void CamSettings::on_activeDefog_rBtn_toggled(bool checked)
 {
-    if (!camera_)
-        return;
-    if (sendsToCamera())
-        emit setCameraDefogStatus(checked);
-    store("defogMode", int(checked));
+    sendAndStore(&CamSettings::setCameraDefogStatus, "defogMode", checked);
 }
 
 void CamSettings::on_pLF50Hz_rBtn_toggled(bool checked)

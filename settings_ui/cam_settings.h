@@ -295,6 +295,9 @@ private:
     bool sendsUnchecked() const { return reportDepth_ == 0; }
     // Writes one column of the bound camera's row (nothing without a camera).
     void store(const char *column, const QVariant &value);
+    // A control's change goes to the camera by `signal` and into `column`.
+    template <typename Value>
+    void sendAndStore(void (CamSettings::*signal)(Value), const char *column, Value value);
     // Zoom and digital zoom share one stored value, their sum.
     void storeZoom();
 

@@ -10,27 +10,18 @@ namespace {
 class Binding : public CountedDatabase
 {
 protected:
-    void SetUp() override
-    {
-        CountedDatabase::SetUp();
-        panel.setCameraFactory([this](const QString &) { return next; });
-    }
 
     // Binds a new recording camera through createCamera and returns it.
-    QSharedPointer<RecordingCamera> bind(const QString &name = QStringLiteral("usb-recording&vid_0000&pid_0000#000000"))
+    QSharedPointer<RecordingCamera> bind(const QString &name = kRecordingCameraName)
     {
         auto camera = QSharedPointer<RecordingCamera>::create(name);
         EXPECT_TRUE(insertRowFor(name));
-        next = camera;
-        CameraOpenSettings settings;
-        settings.usb.devicePath = name;
-        EXPECT_EQ(panel.createCamera(settings), camera);
+        EXPECT_TRUE(bindThroughFactory(panel, camera, name));
         camera->clearCalls();
         return camera;
     }
 
     CamSettings panel;
-    QSharedPointer<BaseCamera> next;
 };
 
 } // namespace
@@ -161,7 +152,7 @@ TEST_F(Binding, TenSwitchesLeaveOnlyTheLastCameraConnected)
 
 TEST_F(Binding, UnknownModelBindsNothing)
 {
-    next.reset();
+    panel.setCameraFactory([](const QString &) { return QSharedPointer<BaseCamera>(); });
     CameraOpenSettings settings;
     settings.usb.devicePath = QStringLiteral("usb-unknown&vid_0000&pid_9999#000000");
     EXPECT_FALSE(panel.createCamera(settings));
@@ -194,6 +185,6 @@ TEST_F(Binding, CameraGetsItsOpenSettingsAndThePanel)
 {
     auto camera = bind();
     EXPECT_EQ(camera->settingsPanel(), &panel);
-    EXPECT_EQ(camera->getOpenSettings().usb.devicePath, "usb-recording&vid_0000&pid_0000#000000");
-    EXPECT_EQ(camera->uniqueName(), "usb-recording&vid_0000&pid_0000#000000");
+    EXPECT_EQ(camera->getOpenSettings().usb.devicePath, kRecordingCameraName);
+    EXPECT_EQ(camera->uniqueName(), kRecordingCameraName);
 }

@@ -22,10 +22,7 @@ protected:
     void bindCamera(const QString &name, const CameraParameters &params)
     {
         camera = QSharedPointer<RecordingCamera>::create(name);
-        panel.setCameraFactory([this](const QString &) { return camera; });
-        CameraOpenSettings settings;
-        settings.usb.devicePath = name;
-        ASSERT_EQ(panel.createCamera(settings), camera);
+        ASSERT_TRUE(bindThroughFactory(panel, camera, name));
         key = CameraDatabase::lookupKey(name);
         ASSERT_TRUE(insertRowFor(name));
         panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(params));

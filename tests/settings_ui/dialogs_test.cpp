@@ -195,11 +195,7 @@ TEST(IpSettingDialog, PanelSendsTheAcceptedConfigurationToTheCamera)
     registerCameraMetaTypes();
     CamSettings panel;
     auto camera = QSharedPointer<RecordingCamera>::create(QStringLiteral("W710_IPC"));
-    panel.setCameraFactory([camera](const QString &) { return camera; });
-    CameraOpenSettings settings;
-    settings.isNetwork = true;
-    settings.network.address = QStringLiteral("192.168.1.100");
-    ASSERT_TRUE(panel.createCamera(settings));
+    ASSERT_TRUE(bindThroughFactory(panel, camera, QStringLiteral("192.168.1.100"), true));
     camera->clearCalls();
     // The camera answers the request; the dialog opens modally and is accepted unchanged.
     QTimer::singleShot(0, [] {

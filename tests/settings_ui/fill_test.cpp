@@ -7,23 +7,9 @@
 
 namespace {
 
-class Fill : public CountedDatabase
+class Fill : public CountedVirtualCamera
 {
 protected:
-    void SetUp() override
-    {
-        CountedDatabase::SetUp();
-        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        cam_free_context();
-    }
-    void TearDown() override
-    {
-        usbcam::resetVirtualCamera();
-        CountedDatabase::TearDown();
-    }
-
     // Binds a camera of the model to the panel (as if the virtual board were
     // that model) and fills the panel from its record.
     CameraParameters fillWith(BaseCamera *model)
@@ -31,10 +17,7 @@ protected:
         // Each model starts from its own default row.
         CameraDatabase::instance().exec(QStringLiteral("DELETE FROM camera"));
         QSharedPointer<BaseCamera> camera(model);
-        panel.setCameraFactory([camera](const QString &) { return camera; });
-        CameraOpenSettings settings;
-        settings.usb.devicePath = usbcam::kVirtualCameraPath;
-        EXPECT_EQ(panel.createCamera(settings), camera);
+        EXPECT_TRUE(bindThroughFactory(panel, camera, usbcam::kVirtualCameraPath));
         CameraParameters params;
         camera->queryParameters(params);
         panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(params));
@@ -124,11 +107,7 @@ TEST_F(Fill, ModelsDifferWhereTheirBoardsDo)
 
 TEST_F(Fill, RecordWithoutSizesForItsFormatHidesTheResolutionRows)
 {
-    auto camera = QSharedPointer<RecordingCamera>::create();
-    panel.setCameraFactory([camera](const QString &) { return camera; });
-    CameraOpenSettings settings;
-    settings.usb.devicePath = QStringLiteral("usb-recording&vid_0000&pid_0000#000000");
-    panel.createCamera(settings);
+    ASSERT_TRUE(bindThroughFactory(panel, QSharedPointer<RecordingCamera>::create(), kRecordingCameraName));
     CameraParameters params = everythingSupported();
     params.decodeWay = StreamYuy2;  // no list for it
     panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(params));

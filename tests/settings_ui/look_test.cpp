@@ -111,11 +111,7 @@ protected:
     }
     void fillEverything()
     {
-        auto camera = QSharedPointer<RecordingCamera>::create();
-        panel.setCameraFactory([camera](const QString &) { return camera; });
-        CameraOpenSettings settings;
-        settings.usb.devicePath = QStringLiteral("usb-recording&vid_0000&pid_0000#000000");
-        panel.createCamera(settings);
+        bindThroughFactory(panel, QSharedPointer<RecordingCamera>::create(), kRecordingCameraName);
         CameraParameters params = everythingSupported();
         params.modelId = 0;  // shows the IP button too
         panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(params));
@@ -157,15 +153,12 @@ TEST_F(Look, EveryTextFitsAndIsTranslatedInChinese)
     EXPECT_EQ(clippedInDialogs("cn"), QStringList());
     const QString english = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
     for (QLabel *label : panel.findChildren<QLabel *>()) {
-        const bool asciiOnly = !label->text().isEmpty()
-                               && std::all_of(label->text().begin(), label->text().end(),
-                                              [&](QChar c) { return c.unicode() < 128; });
-        const bool hasLetters = std::any_of(label->text().begin(), label->text().end(),
-                                            [&](QChar c) { return english.contains(c); });
+        const QString text = label->text();
+        const bool asciiOnly = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 128; });
+        const bool hasLetters = std::any_of(text.begin(), text.end(), [&](QChar c) { return english.contains(c); });
         // Unit-like texts ("FPS") may stay as they are.
-        if (asciiOnly && hasLetters && label->text() != "FPS")
-            ADD_FAILURE() << "untranslated: " << label->objectName().toStdString() << " "
-                          << label->text().toStdString();
+        if (asciiOnly && hasLetters && text != "FPS")
+            ADD_FAILURE() << "untranslated: " << label->objectName().toStdString() << " " << text.toStdString();
     }
     EXPECT_EQ(panel.tabText(0), QString::fromUtf8("常规设置"));
     saveTabs(panel, "cn");

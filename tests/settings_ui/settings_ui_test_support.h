@@ -276,13 +276,16 @@ private:
     QElapsedTimer elapsed_;
 };
 
-// A camera database whose updates are counted by the database itself.
-class CountedDatabase : public DatabaseTest
+// A camera database whose row updates are counted by the database itself
+// (a trigger), on top of a fixture that opens a temporary database: the plain
+// one or the one with the virtual camera.
+template <typename Base>
+class Counted : public Base
 {
 protected:
     void SetUp() override
     {
-        DatabaseTest::SetUp();
+        Base::SetUp();
         registerCameraMetaTypes();
         auto &database = CameraDatabase::instance();
         ASSERT_TRUE(database.exec(QStringLiteral("CREATE TABLE writes (pid TEXT)")).ok);
@@ -317,6 +320,22 @@ protected:
         return index < 0 ? QVariant() : row.values().value(index);
     }
 };
+using CountedDatabase = Counted<DatabaseTest>;
+using CountedVirtualCamera = Counted<VirtualCameraFixture>;
+
+const QString kRecordingCameraName = QStringLiteral("usb-recording&vid_0000&pid_0000#000000");
+
+// Binds `camera` to the panel through createCamera, opened as a USB camera
+// under `deviceName` (or as a network camera at that address).
+inline bool bindThroughFactory(CamSettings &panel, const QSharedPointer<BaseCamera> &camera,
+                               const QString &deviceName, bool network = false)
+{
+    panel.setCameraFactory([camera](const QString &) { return camera; });
+    CameraOpenSettings settings;
+    settings.isNetwork = network;
+    (network ? settings.network.address : settings.usb.devicePath) = deviceName;
+    return panel.createCamera(settings) == camera;
+}
 
 template <typename Widget>
 Widget *child(QWidget &parent, const char *name)

@@ -9,23 +9,9 @@ namespace {
 
 using Devices = QMap<QString, QPair<CameraType, QString>>;
 
-class VirtualPanel : public CountedDatabase
+class VirtualPanel : public CountedVirtualCamera
 {
 protected:
-    void SetUp() override
-    {
-        CountedDatabase::SetUp();
-        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
-        usbcam::setVirtualCameraPresent(true);
-        usbcam::resetVirtualCamera();
-        cam_free_context();
-    }
-    void TearDown() override
-    {
-        usbcam::resetVirtualCamera();
-        CountedDatabase::TearDown();
-    }
-
     // One device poll as the main window makes it.
     static Devices poll()
     {
