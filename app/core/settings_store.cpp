@@ -1,7 +1,10 @@
 #include "settings_store.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -9,17 +12,54 @@
 
 namespace {
 
-// A settings object on one INI file. A file that Qt cannot read or parse
-// reads as empty: the caller sees no keys rather than half-parsed garbage.
+// Settings files are a few kilobytes; anything this large is not one of ours,
+// and parsing it on every read would stall the program.
+constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
+
+// Why the file at `path` can't be used as a settings file; empty when it can
+// (a missing file can: it reads as empty and is created by the first write).
+QString unusableReason(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QString();
+    if (file.size() > kMaxSettingsFileSize)
+        return QCoreApplication::translate("SettingsStore", "The file is larger than %1 bytes.").arg(kMaxSettingsFileSize);
+    if (!file.open(QIODevice::ReadOnly))
+        return QCoreApplication::translate("SettingsStore", "The file cannot be read.");
+    // Qt writes INI files as text; control characters other than tabs and
+    // line ends never occur in one.
+    const QByteArray bytes = file.read(kMaxSettingsFileSize + 1);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7f)
+            return QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+    }
+    return QString();
+}
+
+// A settings object on one INI file. A file that is not a settings file, or
+// one that Qt cannot parse, reads as empty: the caller sees no keys rather
+// than half-parsed garbage. Such a file is never written either, so what it
+// holds stays as it is.
 class Ini
 {
 public:
-    explicit Ini(const QString &path) : settings_(path, QSettings::IniFormat) {}
-    bool readable() const { return settings_.status() == QSettings::NoError; }
+    explicit Ini(const QString &path)
+        : usable_(unusableReason(path).isEmpty()),
+          settings_(usable_ ? path : QString(), QSettings::IniFormat)
+    {
+        if (!usable_)
+            qWarning().noquote() << "Settings file not used:" << path;
+    }
+    bool readable() const { return usable_ && settings_.status() == QSettings::NoError; }
+    // Writes only go to a file that was read whole (or that does not exist yet).
+    bool writable() const { return readable(); }
     QSettings &operator*() { return settings_; }
     QSettings *operator->() { return &settings_; }
 
 private:
+    bool usable_;
     QSettings settings_;
 };
 
@@ -46,6 +86,8 @@ void writeKey(const QString &path, const QString &group, const QMap<int, QString
     if (key == keys.end())
         return;
     Ini ini(path);
+    if (!ini.writable())
+        return;
     ini->beginGroup(group);
     ini->setValue(*key, value);
     ini->endGroup();
@@ -254,6 +296,8 @@ QVariantMap SettingsStore::loadCommonTools() const
 void SettingsStore::saveCommonTools(const QVariantMap &tools) const
 {
     Ini ini(configPath_);
+    if (!ini.writable())
+        return;
     ini->beginGroup(QStringLiteral("CommonTool"));
     ini->setValue(QStringLiteral("commontool"), tools);
     ini->endGroup();
@@ -262,9 +306,11 @@ void SettingsStore::saveCommonTools(const QVariantMap &tools) const
 bool SettingsStore::addCalibration(const CalibrationRecord &record) const
 {
     Ini ini(calibrationPath_);
-    const int count = ini.readable() ? qMax(0, ini->beginReadArray(kCalibrateArray)) : 0;
-    if (ini.readable())
-        ini->endArray();
+    // Appending to a file that could not be read would write over what it holds.
+    if (!ini.writable())
+        return false;
+    const int count = qMax(0, ini->beginReadArray(kCalibrateArray));
+    ini->endArray();
     ini->beginWriteArray(kCalibrateArray);
     ini->setArrayIndex(count);
     writeCalibration(*ini, record);
@@ -314,6 +360,8 @@ bool SettingsStore::removeCalibration(const QString &text) const
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
 {
     Ini ini(crossPath_);
+    if (!ini.writable())
+        return;
     ini->beginWriteArray(QStringLiteral("cross"), lines.size());
     for (int i = 0; i < lines.size(); ++i) {
         const CrossInfo &line = lines.at(i);
@@ -326,6 +374,20 @@ void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
         ini->setValue(QStringLiteral("visible"), line.visible);
     }
     ini->endArray();
+}
+
+QList<SettingsFileProblem> SettingsStore::unusableFiles() const
+{
+    QList<SettingsFileProblem> problems;
+    for (const QString &path : {configPath_, calibrationPath_, crossPath_}) {
+        QString reason = unusableReason(path);
+        if (reason.isEmpty() && QFileInfo::exists(path)
+            && QSettings(path, QSettings::IniFormat).status() != QSettings::NoError)
+            reason = QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+        if (!reason.isEmpty())
+            problems.append({path, reason});
+    }
+    return problems;
 }
 
 void registerSettingsMetaTypes()

@@ -6,6 +6,7 @@
 
 #include "cam_settings.h"
 #include "camera_test_support.h"
+#include "test_support.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -222,17 +223,6 @@ inline CameraParameters everythingSupported()
     return p;
 }
 
-inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
 
 // Answers the next modal message box with the button of `role`, or with
 // its first button; `text` receives its text. Stops looking after 5 s.
