@@ -52,5 +52,7 @@ void DevicePoller::poll()
 
 void registerDeviceMapMetaType()
 {
+    // By the name signals spell it out with, and by its short name.
+    qRegisterMetaType<DeviceMap>(QMetaObject::normalizedType("QMap<QString, QPair<CameraType, QString>>"));
     qRegisterMetaType<DeviceMap>("DeviceMap");
 }

@@ -178,8 +178,11 @@ QString MainWindow2::buildSnapshotPath()
 bool MainWindow2::askSnapshotPath(QString &path, QString &name)
 {
     const QString extension = imgFormatExtension(static_cast<ImgFormat>(drawProperties.value(PhotoFormat).toInt()));
+    // Whether to replace an existing file is asked once the extension is
+    // on the name, not by the dialog.
     const QString chosen = QFileDialog::getSaveFileName(nullptr, tr("Save"), openedImageFolder,
-                                                        QLatin1Char('*') + extension);
+                                                        QLatin1Char('*') + extension, nullptr,
+                                                        QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return false;
     path = withExtension(chosen, extension);
