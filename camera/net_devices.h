@@ -1,0 +1,54 @@
+// The program's use of the network device library around the cameras:
+// starting and stopping it with its broadcast discovery, the list of network
+// cameras discovery has found, the model probe before a network camera is
+// created, and the bring-up of a network camera away from the GUI thread.
+#pragma once
+
+#include "base_camera.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QThread;
+
+// Starts the library and its discovery (asking on every interface); the
+// results are only logged. Once, at start-up.
+void startDeviceSdk();
+// Stops discovery and the library; at shut-down, after every network camera
+// is closed.
+void shutdownDeviceSdk();
+
+struct DiscoveredCamera {
+    QString address;  // dotted IPv4; the camera's unique name in the device list
+    int port = 0;     // the port it answers on (0: not said)
+    QString serial;
+    QString model;
+};
+
+// The cameras in a discovery list text (a JSON array of objects with "ip",
+// "sn" and "discover": {"model", "port"}). Entries without a plain unicast
+// IPv4 address are left out, and an address listed twice counts once.
+QList<DiscoveredCamera> parseDiscoveredCameras(const QByteArray &text);
+// The network cameras discovery has found so far, in its order.
+QList<DiscoveredCamera> discoveredNetworkCameras();
+// Their addresses: the unique names of network cameras in the device list
+// (the device polling enters each as a network camera named by its address).
+QStringList discoverNetworkCameras();
+
+// Logs in to the camera with `settings`, asks for its model text and logs out
+// again. Empty when the login fails or the device does not say. Blocks for
+// up to two of the library's waits: never on the GUI thread.
+QString probeNetworkCameraModel(const CameraOpenSettings &settings);
+
+// Brings the network camera of `settings` up on `thread` (which runs an
+// event loop): asks for its model, creates the model's camera there, so that
+// it lives on that thread, hands it the open settings and logs it in. Returns
+// at once; `done` runs on `context`'s thread with the camera, or with null
+// when no model fits or the login failed. Nothing runs when `context` is gone.
+void bringUpNetworkCamera(QThread *thread, const CameraOpenSettings &settings, QObject *context,
+                          std::function<void(QSharedPointer<BaseCamera>)> done);
