@@ -367,6 +367,9 @@ bool NetCamera::queryParameters(CameraParameters &out)
         database.insertRow(CameraDatabase::lookupKey(uniqueName_), row);
     }
     loadSettingsFromDb(out);
+    // What the model offers, also when its row could not be read.
+    out.streamFormats = streamFormats_;
+    out.resolutions = resolutions_;
 
     out.focus.supported = true;
     out.hue.supported = true;
