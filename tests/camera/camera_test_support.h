@@ -1,22 +1,39 @@
 // Shared pieces of the camera tests: a temporary camera database, a
-// recording settings panel and a log catcher.
+// recording settings panel, a log catcher and a wait with the event loop.
 #pragma once
 
 #include "camera.h"
 #include "control.h"
 #include "virtual_backend.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <ostream>
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+
+// Waits with the event loop running until `condition` holds; false after
+// `timeoutMs`.
+inline bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
 }
 
 // Each test gets its own database file.

@@ -114,18 +114,6 @@ VideoFrame steppedFrame(int width, int height, int edge)
     return VideoFrame(buffer, 0, 0);
 }
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
-
 class CaptureLoopTest : public ::testing::Test
 {
 protected:

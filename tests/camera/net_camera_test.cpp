@@ -17,11 +17,6 @@ class NetCameraControls : public NetCameraFixture {};
 class NetCameraFailures : public NetCameraFixture {};
 class NetCameraStream : public NetCameraFixture {};
 
-int intAt(const QJsonObject &object, const char *name)
-{
-    return object.value(QLatin1String(name)).toInt(-99999);
-}
-
 } // namespace
 
 // ---- request texts and replies ----
@@ -141,17 +136,17 @@ TEST_F(NetCameraLogin, CameraThatDoesNotTellItsModelIsLoggedOutAgain)
     E530NetCamera camera;
     EXPECT_FALSE(camera.login(settings()));
     EXPECT_EQ(camera.loginId(), 0);
-    EXPECT_TRUE(waitUntil([&] { return sim.commands().back() == "logout"; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
 }
 
 TEST_F(NetCameraLogin, ModelProbeLogsOutWhateverTheAnswer)
 {
     sim.setModel("W640_IPC");
     EXPECT_EQ(probeNetworkCameraModel(settings()), "W640_IPC");
-    EXPECT_TRUE(waitUntil([&] { return sim.commands().back() == "logout"; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
     sim.queueReply(simcam::Reply::refuse(4099));
     EXPECT_EQ(probeNetworkCameraModel(settings()), "");
-    EXPECT_TRUE(waitUntil([&] { return sim.commands().back() == "logout"; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
     sim.setLoginReply(simcam::Reply::refuse(4101));
     EXPECT_EQ(probeNetworkCameraModel(settings()), "");
 }
@@ -597,7 +592,7 @@ TEST_F(NetCameraStream, PicturesOfTheStreamSizeComeThrough)
 
     auto pictures = [&](int width, int height, int count) {
         int seen = 0, other = 0;
-        waitUntil(
+        waitFor(
             [&] {
                 const VideoFrame frame = camera->getVideoFrameData();
                 if (frame.size() != 0)
@@ -688,7 +683,7 @@ TEST_F(NetCameraStream, CameraClosingMidStreamEndsTheCaptureAsDisconnected)
     QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
     thread.setRunFlag(true);
     thread.start();
-    ASSERT_TRUE(waitUntil([&] { return thread.receivedFrameCount() >= 3; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return thread.receivedFrameCount() >= 3; }, 10000));
     sim.closeClients();
     ASSERT_TRUE(thread.wait(15000));
     QCoreApplication::processEvents();
@@ -722,7 +717,7 @@ TEST_F(NetCameraLogin, BringUpRunsOnTheControlThreadAndAnswersOnTheCallers)
         done = true;
     });
     EXPECT_FALSE(done);
-    ASSERT_TRUE(waitUntil([&] { return done; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return done; }, 10000));
     ASSERT_TRUE(camera);
     EXPECT_NE(qobject_cast<Y260NetCamera *>(camera.data()), nullptr);
     EXPECT_EQ(camera->thread(), &control);
@@ -742,7 +737,7 @@ TEST_F(NetCameraLogin, BringUpRunsOnTheControlThreadAndAnswersOnTheCallers)
         camera = made;
         done = true;
     });
-    ASSERT_TRUE(waitUntil([&] { return done; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return done; }, 15000));
     EXPECT_FALSE(camera);
     EXPECT_GT(ticks, 20);
     control.quit();
@@ -802,7 +797,7 @@ TEST(NetCameraInNamespace, DiscoveredCameraIsListedAndOpensByItsAddress)
     ASSERT_TRUE(discovery.start(57975, simcam::discoveryAnswer("SIM-5", "W710_IPC", port)));
     startDeviceSdk();
     QStringList addresses;
-    EXPECT_TRUE(waitUntil([&] { return !(addresses = discoverNetworkCameras()).isEmpty(); }, 8000));
+    EXPECT_TRUE(waitFor([&] { return !(addresses = discoverNetworkCameras()).isEmpty(); }, 8000));
     EXPECT_EQ(addresses, QStringList{kPrivateAddress});
 
     CameraOpenSettings open = networkOpenSettings(addresses.value(0));

@@ -17,11 +17,6 @@ class ESeriesFocus : public NetCameraFixture {};
 class Y260DisplayMode : public NetCameraFixture {};
 class WSeries : public NetCameraFixture {};
 
-int intAt(const QJsonObject &object, const char *name)
-{
-    return object.value(QLatin1String(name)).toInt(-99999);
-}
-
 const char *className(const BaseCamera *camera)
 {
     return camera ? camera->metaObject()->className() : "null";

@@ -8,26 +8,15 @@
 #include "sim_camera.h"
 #include "trovix.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTest>
 
-#include <functional>
 #include <memory>
 
-// Waits with the event loop running until `condition` holds; false after
-// `timeoutMs`.
-inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+// A number member of a request or reply object (-99999 when missing).
+inline int intAt(const QJsonObject &object, const char *name)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
+    return object.value(QLatin1String(name)).toInt(-99999);
 }
 
 class NetCameraFixture : public DatabaseTest
