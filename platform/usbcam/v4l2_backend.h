@@ -22,4 +22,13 @@ public:
 std::string v4l2NodeOfPath(const std::string &path);
 std::string v4l2PathFor(const std::string &busInfo, unsigned vendor, unsigned product, int node);
 
+// MJPEG streams of more than 1920x1080 at 30 fps worth of pixels a second
+// decode on a pool of kMjpegDecodeThreads threads (one core can't keep up
+// with them); the others on the reading thread. A pooled stream hands out a
+// frame at most one frame after it came in.
+constexpr int kMjpegDecodeThreads = 2;
+// For tests and benchmarks: 0 decodes every stream opened from now on on the
+// reading thread, 1 or 2 on a pool of that many threads, -1 restores the rule.
+void setMjpegDecodeThreads(int threads);
+
 } // namespace usbcam

@@ -294,4 +294,15 @@
         <translation>确定</translation>
     </message>
 </context>
+<context>
+    <name>PictureStitch</name>
+    <message>
+        <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
+        <translation>在此相机分辨率下拼接图像会过大。拼接已停止。</translation>
+    </message>
+    <message>
+        <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
+        <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+    </message>
+</context>
 </TS>

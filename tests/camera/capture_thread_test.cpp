@@ -126,12 +126,18 @@ protected:
         }
     }
 
-    void startLoop(bool report = false)
+    // Builds the capture thread without starting it, so that a test can
+    // watch its signals from the first one on.
+    void makeLoop(bool report = false)
     {
         thread = std::make_unique<CameraPlayThread>();
         thread->setCaptureCamera(camera);
         thread->setRunFlag(true);
         thread->setReportFlag(report);
+    }
+    void startLoop(bool report = false)
+    {
+        makeLoop(report);
         thread->start();
     }
     void stopLoop()
@@ -186,8 +192,9 @@ TEST_F(CaptureLoopTest, ClosesAsDisconnectedAfter301FailedReadsInARow)
     // 50 failures, one frame (which resets the count), then nothing more.
     camera->frameFor = [](int index) { return index == 50 ? numberedFrame(64, 48, 1) : VideoFrame(); };
     LogCatcher log;
-    startLoop();
+    makeLoop();
     QSignalSpy closed(thread.get(), &CameraPlayThread::CameraCloseForReason);
+    thread->start();
     ASSERT_TRUE(thread->wait(10000));
     QCoreApplication::processEvents();
 
@@ -204,8 +211,9 @@ TEST_F(CaptureLoopTest, ClosesAsDisconnectedAfter301FailedReadsInARow)
 TEST_F(CaptureLoopTest, CameraThatCannotStartGivesItsReasonAndIsNotClosed)
 {
     camera->openResult = false;
-    startLoop();
+    makeLoop();
     QSignalSpy closed(thread.get(), &CameraPlayThread::CameraCloseForReason);
+    thread->start();
     ASSERT_TRUE(thread->wait(5000));
     QCoreApplication::processEvents();
     ASSERT_EQ(closed.count(), 1);
@@ -215,8 +223,9 @@ TEST_F(CaptureLoopTest, CameraThatCannotStartGivesItsReasonAndIsNotClosed)
     camera->openResult = true;
     camera->supported = false;
     thread.reset();
-    startLoop();
+    makeLoop();
     QSignalSpy unsupported(thread.get(), &CameraPlayThread::CameraCloseForReason);
+    thread->start();
     ASSERT_TRUE(thread->wait(5000));
     QCoreApplication::processEvents();
     ASSERT_EQ(unsupported.count(), 1);
@@ -236,10 +245,11 @@ TEST_F(CaptureLoopTest, CameraThatCannotStartGivesItsReasonAndIsNotClosed)
 TEST_F(CaptureLoopTest, ReportsOnlyWhileAskedAndThenCountsEveryFrameSinceTheLastReport)
 {
     camera->frameFor = [](int index) { return numberedFrame(64, 48, uint32_t(index)); };
-    startLoop(false);
+    makeLoop(false);
     QSignalSpy fps(thread.get(), &CameraPlayThread::sendFps);
     QSignalSpy size(thread.get(), &CameraPlayThread::resolutionChange);
     QSignalSpy format(thread.get(), &CameraPlayThread::formatChanged);
+    thread->start();
     QTest::qWait(1300);
     EXPECT_EQ(fps.count(), 0);
     EXPECT_EQ(size.count(), 0);
@@ -266,8 +276,9 @@ TEST_F(CaptureLoopTest, ReportsOnlyWhileAskedAndThenCountsEveryFrameSinceTheLast
 TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
 {
     camera->frameFor = [](int index) { return numberedFrame(64, 48, uint32_t(index)); };
-    startLoop();
+    makeLoop();
     QSignalSpy busy(thread.get(), &CameraPlayThread::captureSettingsChanged);
+    thread->start();
     ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
 
     thread->setCaptureSettings(thread->captureSettings());
@@ -348,8 +359,9 @@ TEST_F(CaptureLoopTest, SlowViewGetsTheNewestFrameAndNothingPilesUp)
 TEST_F(CaptureLoopTest, EachFrameRequestGetsOneFrame)
 {
     camera->frameFor = [](int index) { return numberedFrame(64, 48, uint32_t(index)); };
-    startLoop();
+    makeLoop();
     QSignalSpy sent(thread.get(), &CameraPlayThread::sendVideoFrame);
+    thread->start();
     ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
     QTest::qWait(100);
     EXPECT_EQ(sent.count(), 0);
@@ -369,8 +381,9 @@ TEST_F(CaptureLoopTest, EdgeRequestSnapsInTheViewSizeOfItsClick)
     // A 640x480 frame with its edge at column 320, shown at half size: the
     // edge lies at view column 160.
     camera->frameFor = [](int) { return steppedFrame(640, 480, 320); };
-    startLoop();
+    makeLoop();
     QSignalSpy snapped(thread.get(), &CameraPlayThread::sendEdgepos);
+    thread->start();
     ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
 
     displayedVideoWidth = 320;
@@ -405,8 +418,9 @@ TEST_F(CaptureLoopTest, EdgeRequestSnapsInTheViewSizeOfItsClick)
 TEST_F(CaptureLoopTest, EdgeRequestWaitsForTheStream)
 {
     camera->frameFor = [](int index) { return index < 30 ? VideoFrame() : steppedFrame(64, 48, 32); };
-    startLoop();
+    makeLoop();
     QSignalSpy snapped(thread.get(), &CameraPlayThread::sendEdgepos);
+    thread->start();
     displayedVideoWidth = 64;
     displayedVideoHeight = 48;
     thread->onMouseClik(20, 20, HLine);
@@ -419,9 +433,10 @@ TEST_F(CaptureLoopTest, EdgeRequestWaitsForTheStream)
 TEST_F(CaptureLoopTest, RecordCommandsOtherThanStartAndStopDoNothing)
 {
     camera->frameFor = [](int index) { return numberedFrame(64, 48, uint32_t(index)); };
-    startLoop();
+    makeLoop();
     QSignalSpy starts(thread.get(), &CameraPlayThread::startRecording);
     QSignalSpy stops(thread.get(), &CameraPlayThread::stopRecording);
+    thread->start();
     thread->handRecord(3, QStringLiteral("/nowhere.mp4"));
     thread->handRecord(0, QString());
     EXPECT_EQ(starts.count(), 0);

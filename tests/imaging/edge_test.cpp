@@ -3,6 +3,7 @@
 // against the whole-picture search.
 #include "frame_convert.h"
 #include "imaging.h"
+#include "synthetic_frames.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -71,22 +72,6 @@ cv::Mat busyPicture(int width, int height, uint32_t seed)
         }
     }
     return picture;
-}
-
-VideoFrame frameFrom(const cv::Mat &bgr)
-{
-    cv::Mat even;
-    cv::copyMakeBorder(bgr, even, 0, bgr.rows % 2, 0, bgr.cols % 2, cv::BORDER_REPLICATE);
-    cv::Mat i420;
-    cv::cvtColor(even, i420, cv::COLOR_BGR2YUV_I420);
-    const int width = bgr.cols, height = bgr.rows;
-    const int chromaWidth = even.cols / 2, chromaHeight = even.rows / 2;
-    std::vector<uint8_t> y(size_t(width) * height);
-    for (int row = 0; row < height; ++row)
-        std::memcpy(&y[size_t(row) * width], i420.ptr(row), size_t(width));
-    const uint8_t *u = i420.ptr(even.rows);
-    const uint8_t *v = u + size_t(chromaWidth) * chromaHeight;
-    return makeVideoFrameFromPlanes(width, height, y.data(), width, u, chromaWidth, v, chromaWidth);
 }
 
 }  // namespace
