@@ -5,10 +5,6 @@
 #include "trovix.h"
 
 #include <QDebug>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSet>
 #include <QThread>
 
 void startDeviceSdk()
@@ -24,42 +20,6 @@ void shutdownDeviceSdk()
     trovix_discover_run(0);
     trovix_discover_close();
     trovix_quit();
-}
-
-namespace {
-
-// An address a camera can be reached at: not "this network" (0.x.x.x), not
-// multicast, reserved or broadcast (224 and above).
-bool isUnicastAddress(const QString &address)
-{
-    if (!netrequest::isPlainIpv4(address))
-        return false;
-    const int first = address.section(QLatin1Char('.'), 0, 0).toInt();
-    return first != 0 && first < 224;
-}
-
-} // namespace
-
-QList<DiscoveredCamera> parseDiscoveredCameras(const QByteArray &text)
-{
-    QList<DiscoveredCamera> cameras;
-    const QJsonDocument document = QJsonDocument::fromJson(text);
-    QSet<QString> seen;
-    for (const QJsonValue &entry : document.array()) {
-        const QJsonObject device = entry.toObject();
-        DiscoveredCamera camera;
-        if (!netrequest::readString(device, {"ip"}, camera.address) || !isUnicastAddress(camera.address)
-            || seen.contains(camera.address))
-            continue;
-        seen.insert(camera.address);
-        netrequest::readString(device, {"sn"}, camera.serial);
-        netrequest::readString(device, {"discover", "model"}, camera.model);
-        int port = 0;
-        if (netrequest::readInt(device, {"discover", "port"}, port) && port > 0 && port <= 65535)
-            camera.port = port;
-        cameras << camera;
-    }
-    return cameras;
 }
 
 QList<DiscoveredCamera> discoveredNetworkCameras()

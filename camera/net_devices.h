@@ -5,8 +5,8 @@
 #pragma once
 
 #include "base_camera.h"
+#include "net_request.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QSharedPointer>
 #include <QString>
@@ -23,17 +23,6 @@ void startDeviceSdk();
 // is closed.
 void shutdownDeviceSdk();
 
-struct DiscoveredCamera {
-    QString address;  // dotted IPv4; the camera's unique name in the device list
-    int port = 0;     // the port it answers on (0: not said)
-    QString serial;
-    QString model;
-};
-
-// The cameras in a discovery list text (a JSON array of objects with "ip",
-// "sn" and "discover": {"model", "port"}). Entries without a plain unicast
-// IPv4 address are left out, and an address listed twice counts once.
-QList<DiscoveredCamera> parseDiscoveredCameras(const QByteArray &text);
 // The network cameras discovery has found so far, in its order.
 QList<DiscoveredCamera> discoveredNetworkCameras();
 // Their addresses: the unique names of network cameras in the device list

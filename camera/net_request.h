@@ -1,4 +1,5 @@
-// Request texts to network cameras and what their replies say. Every text is
+// Request texts to network cameras, what their replies say, and the device
+// library's list of discovered cameras. Every text is
 // built as a JSON object (escaped, never cut short) and every reply is judged
 // before anything is read from it: the library's result, the text being a
 // JSON object, and the device's own "code" at the top and inside the object
@@ -9,6 +10,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 #include <initializer_list>
@@ -72,3 +74,15 @@ bool readString(const QJsonObject &object, std::initializer_list<const char *> p
 bool isPlainIpv4(const QString &text);
 
 } // namespace netrequest
+
+struct DiscoveredCamera {
+    QString address;  // dotted IPv4; the camera's unique name in the device list
+    int port = 0;     // the port it answers on (0: not said)
+    QString serial;
+    QString model;
+};
+
+// The cameras in a discovery list text (a JSON array of objects with "ip",
+// "sn" and "discover": {"model", "port"}). Entries without a plain unicast
+// IPv4 address are left out, and an address listed twice counts once.
+QList<DiscoveredCamera> parseDiscoveredCameras(const QByteArray &text);
