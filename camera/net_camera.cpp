@@ -248,7 +248,7 @@ bool NetCamera::login(const CameraOpenSettings &settings)
 bool NetCamera::logout()
 {
     const int id = loginId_.exchange(0);
-    if (trovix_logout(id) != TROVIX_OK)
+    if (id == 0 || trovix_logout(id) != TROVIX_OK)
         return false;
     log() << "Logout succeed. id: " << id;
     return true;
