@@ -2,10 +2,42 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
-    <name>main</name>
+    <name>CameraTypes</name>
     <message>
-        <source>Camera</source>
-        <translation>相机</translation>
+        <source>Default</source>
+        <translation>默认</translation>
+    </message>
+    <message>
+        <source>Metallography</source>
+        <translation>金相</translation>
+    </message>
+    <message>
+        <source>Failed to open camera!</source>
+        <translation>打开相机失败！</translation>
+    </message>
+    <message>
+        <source>Camera does not support current system, please use windows 10 and above systems!</source>
+        <translation>相机不支持当前系统，请使用 Windows 10 及以上系统！</translation>
+    </message>
+    <message>
+        <source>Unsupported camera model, open failed!</source>
+        <translation>不支持的相机型号，打开失败！</translation>
+    </message>
+    <message>
+        <source>Camera disconnected connection!</source>
+        <translation>相机已断开连接！</translation>
+    </message>
+    <message>
+        <source>The camera is successfully closed!</source>
+        <translation>相机已成功关闭！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
     </message>
 </context>
 <context>
@@ -49,159 +81,6 @@
     <message>
         <source>Collinear points</source>
         <translation>三点共线</translation>
-    </message>
-</context>
-<context>
-    <name>VideoRecorder</name>
-    <message>
-        <source>Recording failed: no H.264 encoder could be started.</source>
-        <translation>录像失败：无法启动 H.264 编码器。</translation>
-    </message>
-    <message>
-        <source>Recording failed: the video file could not be created.</source>
-        <translation>录像失败：无法创建视频文件。</translation>
-    </message>
-    <message>
-        <source>Recording failed: the video file could not be written. The part recorded so far is kept.</source>
-        <translation>录像失败：无法写入视频文件。已录制的部分已保留。</translation>
-    </message>
-    <message>
-        <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
-        <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
-    </message>
-</context>
-<context>
-    <name>CameraTypes</name>
-    <message>
-        <source>Default</source>
-        <translation>默认</translation>
-    </message>
-    <message>
-        <source>Metallography</source>
-        <translation>金相</translation>
-    </message>
-    <message>
-        <source>Failed to open camera!</source>
-        <translation>打开相机失败！</translation>
-    </message>
-    <message>
-        <source>Camera does not support current system, please use windows 10 and above systems!</source>
-        <translation>相机不支持当前系统，请使用 Windows 10 及以上系统！</translation>
-    </message>
-    <message>
-        <source>Unsupported camera model, open failed!</source>
-        <translation>不支持的相机型号，打开失败！</translation>
-    </message>
-    <message>
-        <source>Camera disconnected connection!</source>
-        <translation>相机已断开连接！</translation>
-    </message>
-    <message>
-        <source>The camera is successfully closed!</source>
-        <translation>相机已成功关闭！</translation>
-    </message>
-    <message>
-        <source>Info</source>
-        <translation>提示</translation>
-    </message>
-    <message>
-        <source>Warning</source>
-        <translation>警告</translation>
-    </message>
-</context>
-<context>
-    <name>VideoWidget</name>
-    <message>
-        <source>Nnumber</source>
-        <translation>序号</translation>
-    </message>
-    <message>
-        <source>Name</source>
-        <translation>名称</translation>
-    </message>
-    <message>
-        <source>Length</source>
-        <translation>长度</translation>
-    </message>
-    <message>
-        <source>Distance</source>
-        <translation>距离</translation>
-    </message>
-    <message>
-        <source>Perimeter</source>
-        <translation>周长</translation>
-    </message>
-    <message>
-        <source>Area</source>
-        <translation>面积</translation>
-    </message>
-    <message>
-        <source>Angle</source>
-        <translation>角度</translation>
-    </message>
-    <message>
-        <source>Radian</source>
-        <translation>弧度</translation>
-    </message>
-    <message>
-        <source>Width</source>
-        <translation>宽度</translation>
-    </message>
-    <message>
-        <source>Height</source>
-        <translation>高度</translation>
-    </message>
-    <message>
-        <source>Radius</source>
-        <translation>半径</translation>
-    </message>
-    <message>
-        <source>delete</source>
-        <translation>删除</translation>
-    </message>
-    <message>
-        <source>Delete all</source>
-        <translation>全部删除</translation>
-    </message>
-    <message>
-        <source>delete all</source>
-        <translation>全部删除</translation>
-    </message>
-    <message>
-        <source>Cannot open %1: %2</source>
-        <translation>无法打开 %1：%2</translation>
-    </message>
-    <message>
-        <source>%1 is no picture that can be shown.</source>
-        <translation>%1 不是可显示的图片。</translation>
-    </message>
-    <message>
-        <source>The picture %1 is too large (%2 x %3 pixels).</source>
-        <translation>图片 %1 太大（%2 x %3 像素）。</translation>
-    </message>
-    <message>
-        <source>Cannot read the picture %1: %2</source>
-        <translation>无法读取图片 %1：%2</translation>
-    </message>
-    <message>
-        <source>There is no picture to save.</source>
-        <translation>没有可保存的图片。</translation>
-    </message>
-    <message>
-        <source>Cannot create the folder %1.</source>
-        <translation>无法创建文件夹 %1。</translation>
-    </message>
-    <message>
-        <source>Unknown picture format &quot;%1&quot;.</source>
-        <translation>未知的图片格式“%1”。</translation>
-    </message>
-    <message>
-        <source>Cannot write %1: %2</source>
-        <translation>无法写入 %1：%2</translation>
-    </message>
-    <message>
-        <source>No free picture name is left in %1.</source>
-        <translation>%1 中已没有可用的图片文件名。</translation>
     </message>
 </context>
 <context>
@@ -303,6 +182,165 @@
     <message>
         <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
         <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+    </message>
+</context>
+<context>
+    <name>TitleBar</name>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Mouse Wheel Func</source>
+        <translation>鼠标滚轮功能</translation>
+    </message>
+    <message>
+        <source>Zoom video window</source>
+        <translation>缩放视频窗口</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
+    </message>
+</context>
+<context>
+    <name>VideoRecorder</name>
+    <message>
+        <source>Recording failed: no H.264 encoder could be started.</source>
+        <translation>录像失败：无法启动 H.264 编码器。</translation>
+    </message>
+    <message>
+        <source>Recording failed: the video file could not be created.</source>
+        <translation>录像失败：无法创建视频文件。</translation>
+    </message>
+    <message>
+        <source>Recording failed: the video file could not be written. The part recorded so far is kept.</source>
+        <translation>录像失败：无法写入视频文件。已录制的部分已保留。</translation>
+    </message>
+    <message>
+        <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
+        <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
+    </message>
+</context>
+<context>
+    <name>VideoWidget</name>
+    <message>
+        <source>Nnumber</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>长度</translation>
+    </message>
+    <message>
+        <source>Distance</source>
+        <translation>距离</translation>
+    </message>
+    <message>
+        <source>Perimeter</source>
+        <translation>周长</translation>
+    </message>
+    <message>
+        <source>Area</source>
+        <translation>面积</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>角度</translation>
+    </message>
+    <message>
+        <source>Radian</source>
+        <translation>弧度</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>宽度</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>高度</translation>
+    </message>
+    <message>
+        <source>Radius</source>
+        <translation>半径</translation>
+    </message>
+    <message>
+        <source>delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Delete all</source>
+        <translation>全部删除</translation>
+    </message>
+    <message>
+        <source>delete all</source>
+        <translation>全部删除</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: %2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 is no picture that can be shown.</source>
+        <translation>%1 不是可显示的图片。</translation>
+    </message>
+    <message>
+        <source>The picture %1 is too large (%2 x %3 pixels).</source>
+        <translation>图片 %1 太大（%2 x %3 像素）。</translation>
+    </message>
+    <message>
+        <source>Cannot read the picture %1: %2</source>
+        <translation>无法读取图片 %1：%2</translation>
+    </message>
+    <message>
+        <source>There is no picture to save.</source>
+        <translation>没有可保存的图片。</translation>
+    </message>
+    <message>
+        <source>Cannot create the folder %1.</source>
+        <translation>无法创建文件夹 %1。</translation>
+    </message>
+    <message>
+        <source>Unknown picture format &quot;%1&quot;.</source>
+        <translation>未知的图片格式“%1”。</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>No free picture name is left in %1.</source>
+        <translation>%1 中已没有可用的图片文件名。</translation>
+    </message>
+</context>
+<context>
+    <name>WaitDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>对话框</translation>
+    </message>
+    <message>
+        <source>Loading</source>
+        <translation>加载中</translation>
+    </message>
+    <message>
+        <source>loading_gif_label</source>
+        <translation>加载动画</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Camera</source>
+        <translation>相机</translation>
     </message>
 </context>
 </TS>
