@@ -5,6 +5,7 @@
 // calling thread. Requests and replies as texts are checked on their own.
 #include "net_test_support.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QThread>
 #include <QTimer>
@@ -469,16 +470,36 @@ TEST_F(NetCameraControls, IpConfigurationIsSentOnceAndOnlyWhenUsable)
     EXPECT_TRUE(group("ipv4").value("dhcp").toBool());
 }
 
-TEST_F(NetCameraControls, UpgradeIsALibraryCommandAndItsFailureIsReported)
+TEST_F(NetCameraControls, UpgradeSendsTheFileAndReportsItsProgress)
 {
-    auto camera = ready<NetCamera>("W710_IPC");
+    auto camera = ready<W710NetCamera>("W710_IPC");
+    QTemporaryDir folder;
+    const QString path = folder.path() + "/update_w710_v2.qpk";
+    QByteArray firmware(100 * 1024 + 17, '\0');
+    for (int i = 0; i < firmware.size(); ++i)
+        firmware[i] = char(i * 7 + i / 251);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(firmware);
+    file.close();
+    EXPECT_TRUE(camera->upgradeFirmware(path, nullptr));
+
     QSignalSpy status(camera.get(), &BaseCamera::sendUpgradeStatus);
-    camera->onUpgrade(QStringLiteral("/tmp/update_w710.qpk"));
-    // This library has no upgrade module: the request is refused.
-    ASSERT_EQ(status.count(), 1);
-    EXPECT_EQ(status.at(0).at(1).toDouble(), -1.0);
-    camera->onGetUpgradeStatus();
-    EXPECT_EQ(status.count(), 1);
+    camera->onUpgrade(path);
+    EXPECT_EQ(status.count(), 0);  // accepted: progress comes by asking
+    ASSERT_TRUE(waitFor(
+        [&] {
+            camera->onGetUpgradeStatus();
+            return !status.isEmpty() && status.last().at(0).toString() == "done";
+        },
+        20000));
+    EXPECT_EQ(status.last().at(1).toDouble(), 100.0);
+    EXPECT_EQ(QByteArray::fromStdString(sim.upgradeData()), firmware);
+
+    // A file the library cannot send is reported at once.
+    camera->onUpgrade(folder.path() + "/update_w710_missing.qpk");
+    EXPECT_EQ(status.last().at(0).toString(), "");
+    EXPECT_EQ(status.last().at(1).toDouble(), -1.0);
 }
 
 TEST_F(NetCameraControls, UnsupportedSlotsSendNothing)
