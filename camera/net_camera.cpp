@@ -85,11 +85,12 @@ NetworkOpenSettings NetCamera::networkSettings() const
 
 void NetCamera::limitFrameRates(int maximum)
 {
-    const auto above = [maximum](int rate) { return rate > maximum; };
-    lowResFrameRates_.erase(std::remove_if(lowResFrameRates_.begin(), lowResFrameRates_.end(), above),
-                            lowResFrameRates_.end());
-    highResFrameRates_.erase(std::remove_if(highResFrameRates_.begin(), highResFrameRates_.end(), above),
-                             highResFrameRates_.end());
+    const auto upTo = [maximum](QList<int> rates) {
+        rates.erase(std::remove_if(rates.begin(), rates.end(), [maximum](int rate) { return rate > maximum; }),
+                    rates.end());
+        return rates;
+    };
+    setFrameRateLists(upTo(lowResFrameRates()), upTo(highResFrameRates()));
 }
 
 int NetCamera::defaultFrameRate()

@@ -1,7 +1,7 @@
 #include "net_devices.h"
 
+#include "camera_factory.h"
 #include "net_camera.h"
-#include "net_models.h"
 #include "trovix.h"
 
 #include <QDebug>
@@ -39,37 +39,7 @@ QStringList discoverNetworkCameras()
     return addresses;
 }
 
-QString probeNetworkCameraModel(const CameraOpenSettings &settings)
-{
-    const QByteArray login = netrequest::loginText(settings.network);
-    int id = 0;
-    if (login.isEmpty() || trovix_login(&id, login.constData()) != TROVIX_OK || id == 0)
-        return QString();
-    qDebug().nospace() << "getCameraModel. Login id: " << id;
-    const QString cmd = QStringLiteral("system");
-    const NetReply reply = netrequest::send(id, netrequest::commandText(cmd), cmd);
-    QString model;
-    if (reply.ok())
-        netrequest::readString(reply.body, {"model"}, model);
-    qDebug().nospace().noquote() << "getCameraModel:" << model;
-    // Logged out whatever the answer: the probe's login is not kept.
-    if (trovix_logout(id) == TROVIX_OK)
-        qDebug().nospace() << "getCameraModel. Logout. id: " << id;
-    return model;
-}
-
 namespace {
-
-// Destroys a camera on its own thread: the thread that owns it may still
-// deliver queued calls to it.
-void releaseNetworkCamera(BaseCamera *camera)
-{
-    QThread *home = camera->thread();
-    if (!home || home == QThread::currentThread() || !home->isRunning())
-        delete camera;
-    else
-        camera->deleteLater();
-}
 
 // Carries the result of a bring-up to the caller's thread. The connection to
 // the caller's context ends with the context, so nothing is delivered to a
@@ -94,10 +64,11 @@ void bringUpNetworkCamera(QThread *thread, const CameraOpenSettings &settings, Q
     QMetaObject::invokeMethod(
         relay,
         [relay, settings] {
-            QSharedPointer<BaseCamera> camera;
-            const QString model = probeNetworkCameraModel(settings);
-            if (BaseCamera *made = makeNetworkCamera(model))
-                camera = QSharedPointer<BaseCamera>(made, releaseNetworkCamera);
+            const QString model = getCameraModel(settings);
+            QSharedPointer<BaseCamera> camera = model.isEmpty() ? nullptr : createCamera(model);
+            // A device's model text names a network model, whatever else it holds.
+            if (!qobject_cast<NetCamera *>(camera.data()))
+                camera.reset();
             if (camera) {
                 camera->setOpenSettings(settings);
                 if (!camera->login(settings))

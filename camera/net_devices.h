@@ -1,7 +1,7 @@
 // The program's use of the network device library around the cameras:
 // starting and stopping it with its broadcast discovery, the list of network
-// cameras discovery has found, the model probe before a network camera is
-// created, and the bring-up of a network camera away from the GUI thread.
+// cameras discovery has found, and the bring-up of a network camera away from
+// the GUI thread.
 #pragma once
 
 #include "base_camera.h"
@@ -29,14 +29,10 @@ QList<DiscoveredCamera> discoveredNetworkCameras();
 // (the device polling enters each as a network camera named by its address).
 QStringList discoverNetworkCameras();
 
-// Logs in to the camera with `settings`, asks for its model text and logs out
-// again. Empty when the login fails or the device does not say. Blocks for
-// up to two of the library's waits: never on the GUI thread.
-QString probeNetworkCameraModel(const CameraOpenSettings &settings);
-
 // Brings the network camera of `settings` up on `thread` (which runs an
 // event loop): asks for its model, creates the model's camera there, so that
-// it lives on that thread, hands it the open settings and logs it in. Returns
+// it lives on that thread (getCameraModel and createCamera of the model
+// factory), hands it the open settings and logs it in. Returns
 // at once; `done` runs on `context`'s thread with the camera, or with null
 // when no model fits or the login failed. Nothing runs when `context` is gone.
 void bringUpNetworkCamera(QThread *thread, const CameraOpenSettings &settings, QObject *context,

@@ -484,24 +484,3 @@ void W710NetCamera::onGetDZoomValue()
     if (combined - opticalZoomLimit() > 0)
         emit sendDZoomValue(combined - opticalZoomLimit());
 }
-
-// ---- the network half of the model factory ----
-
-BaseCamera *makeNetworkCamera(const QString &model)
-{
-    // First hit wins, case-sensitive, anywhere in the model text.
-    static const std::pair<const char *, BaseCamera *(*)()> models[] = {
-        {"W710_IPC", [] { return static_cast<BaseCamera *>(new W710NetCamera); }},
-        {"Y260_IPC", [] { return static_cast<BaseCamera *>(new Y260NetCamera); }},
-        {"W620_IPC", [] { return static_cast<BaseCamera *>(new W620NetCamera); }},
-        {"W640_IPC", [] { return static_cast<BaseCamera *>(new W640NetCamera); }},
-        {"E520_IPC", [] { return static_cast<BaseCamera *>(new E520NetCamera); }},
-        {"E530_IPC", [] { return static_cast<BaseCamera *>(new E530NetCamera); }},
-        {"E540_IPC", [] { return static_cast<BaseCamera *>(new E540NetCamera); }},
-    };
-    for (const auto &entry : models) {
-        if (model.contains(QLatin1String(entry.first)))
-            return entry.second();
-    }
-    return nullptr;
-}

@@ -118,8 +118,3 @@ public:
 protected:
     void setSeriesDefaults(CameraParameters &out) const override;
 };
-
-// The camera of the network model `model` names ("W710_IPC" ..., anywhere in
-// the text, case-sensitive), or null for a text no network model matches.
-// The factory's network half.
-BaseCamera *makeNetworkCamera(const QString &model);

@@ -1,39 +1,22 @@
-// Shared pieces of the camera tests: a temporary camera database, a
-// recording settings panel, a log catcher and a wait with the event loop.
+// Shared pieces of the camera tests: a temporary camera database, the
+// virtual camera and a log catcher.
 #pragma once
 
 #include "camera.h"
 #include "control.h"
 #include "virtual_backend.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
 #include <ostream>
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
-}
-
-// Waits with the event loop running until `condition` holds; false after
-// `timeoutMs`.
-inline bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
 }
 
 // Each test gets its own database file.
@@ -72,30 +55,6 @@ protected:
         usbcam::resetVirtualCamera();
         DatabaseTest::TearDown();
     }
-};
-
-class RecordingPanel : public CameraPanel
-{
-public:
-    void showCameraParameters(const CameraParameters &params, const ResolutionMap &offered,
-                              const QList<int> &formats) override
-    {
-        shown = params;
-        resolutions = offered;
-        streamFormats = formats;
-        ++showCount;
-    }
-    void setFrameRates(const QList<int> &rates) override { frameRates = rates; }
-    void showAllControls() override { ++showAllCount; }
-    void hideSeriesControls() override { ++hideCount; }
-
-    CameraParameters shown;
-    ResolutionMap resolutions;
-    QList<int> streamFormats;
-    QList<int> frameRates;
-    int showCount = 0;
-    int showAllCount = 0;
-    int hideCount = 0;
 };
 
 // Collects the debug and warning lines written while it lives.

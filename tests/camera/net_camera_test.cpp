@@ -143,13 +143,13 @@ TEST_F(NetCameraLogin, CameraThatDoesNotTellItsModelIsLoggedOutAgain)
 TEST_F(NetCameraLogin, ModelProbeLogsOutWhateverTheAnswer)
 {
     sim.setModel("W640_IPC");
-    EXPECT_EQ(probeNetworkCameraModel(settings()), "W640_IPC");
+    EXPECT_EQ(getCameraModel(settings()), "W640_IPC");
     EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
     sim.queueReply(simcam::Reply::refuse(4099));
-    EXPECT_EQ(probeNetworkCameraModel(settings()), "");
+    EXPECT_EQ(getCameraModel(settings()), "");
     EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
     sim.setLoginReply(simcam::Reply::refuse(4101));
-    EXPECT_EQ(probeNetworkCameraModel(settings()), "");
+    EXPECT_EQ(getCameraModel(settings()), "");
 }
 
 TEST_F(NetCameraLogin, TwoCamerasOfOneModelKeepTheirOwnRows)
@@ -823,8 +823,8 @@ TEST(NetCameraInNamespace, DiscoveredCameraIsListedAndOpensByItsAddress)
 
     CameraOpenSettings open = networkOpenSettings(addresses.value(0));
     open.network.port = QString::number(port);
-    EXPECT_EQ(probeNetworkCameraModel(open), "W710_IPC");
-    std::unique_ptr<BaseCamera> camera(makeNetworkCamera(probeNetworkCameraModel(open)));
+    EXPECT_EQ(getCameraModel(open), "W710_IPC");
+    QSharedPointer<BaseCamera> camera = createCamera(getCameraModel(open));
     ASSERT_TRUE(camera);
     ASSERT_TRUE(camera->login(open));
     EXPECT_EQ(camera->uniqueName(), "W710_IPC@SIM-5");

@@ -6,6 +6,7 @@
 #include "camera_test_support.h"
 #include "private_network.h"
 #include "sim_camera.h"
+#include "test_support.h"
 #include "trovix.h"
 
 #include <QJsonDocument>
