@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -198,6 +200,46 @@ TEST(MakeVideoFrame, OddSizesCopyTheWholeChromaPlanes)
     const VideoFrame frame = makeVideoFrame(planes.decRecord());
     ASSERT_EQ(frame.width(), 1919);
     expectSamePixels(frame, planes);
+}
+
+TEST(MakeVideoFrame, UAndVPlanesAreReadWithTheirOwnStrides)
+{
+    // Decoders and capture layers may pad U and V rows differently.
+    const int width = 33, height = 17, chromaWidth = 17, chromaHeight = 9;
+    for (const auto strides : {std::make_pair(20, 29), std::make_pair(29, 20)}) {
+        const int strideU = strides.first, strideV = strides.second;
+        SCOPED_TRACE(testing::Message() << "U stride " << strideU << ", V stride " << strideV);
+        // Both chroma buffers as long as the wider one: a plane read with the
+        // other plane's stride gives wrong rows, not a read past the end.
+        const size_t chromaBytes = size_t(std::max(strideU, strideV)) * chromaHeight;
+        std::vector<uint8_t> y(size_t(width) * height), u(chromaBytes, 0xEE), v(chromaBytes, 0xEE);
+        for (size_t i = 0; i < y.size(); ++i)
+            y[i] = uint8_t(i * 7);
+        for (int r = 0; r < chromaHeight; ++r)
+            for (int c = 0; c < chromaWidth; ++c) {
+                u[size_t(r) * strideU + c] = uint8_t(10 + r * chromaWidth + c);
+                v[size_t(r) * strideV + c] = uint8_t(250 - r * chromaWidth - c);
+            }
+        dec_frame record{};
+        record.fmt = DEC_PIX_YUV420P_SEPARATE;
+        record.width = width;
+        record.height = height;
+        record.data[0] = y.data();
+        record.data[1] = u.data();
+        record.data[2] = v.data();
+        record.stride[0] = width;
+        record.stride[1] = strideU;
+        record.stride[2] = strideV;
+        const VideoFrame frame = makeVideoFrame(record);
+        ASSERT_EQ(frame.width(), width);
+        const auto &buffer = i420(frame);
+        for (int r = 0; r < chromaHeight; ++r) {
+            ASSERT_EQ(0, memcmp(buffer.dataU() + size_t(r) * buffer.strideU(), &u[size_t(r) * strideU], chromaWidth))
+                << "U row " << r;
+            ASSERT_EQ(0, memcmp(buffer.dataV() + size_t(r) * buffer.strideV(), &v[size_t(r) * strideV], chromaWidth))
+                << "V row " << r;
+        }
+    }
 }
 
 TEST(MakeVideoFrame, RefusedFormatsGiveAnEmptyFrame)
