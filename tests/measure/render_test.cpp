@@ -12,11 +12,12 @@ bool painted(const QImage &image, int x, int y)
 
 // A scene of 400 by 300 shown for a picture of 800 by 600 (scale 2).
 struct Render : ::testing::Test {
-    Render()
+    Render() : Render(800, 600) {}
+    Render(int pictureWidth, int pictureHeight) : image(pictureWidth, pictureHeight, QImage::Format_ARGB32)
     {
         setDecimals(0);
         scene.setSceneRect(0, 0, 400, 300);
-        scene.setViewScale(400, 800);
+        scene.setViewScale(400, pictureWidth);
         scene.applyScale();
         scene.setDrawProperty(LineWidth, 3);
         scene.setDrawProperty(LineColor, QColor(Qt::red));
@@ -24,7 +25,12 @@ struct Render : ::testing::Test {
         image.fill(Qt::transparent);
     }
     MainScene scene;
-    QImage image{800, 600, QImage::Format_ARGB32};
+    QImage image;
+};
+
+// The same scene for a picture of 200 by 150 (scale 0.5).
+struct RenderHalfSize : Render {
+    RenderHalfSize() : Render(200, 150) {}
 };
 
 }  // namespace
@@ -96,23 +102,15 @@ TEST_F(Render, HiddenLabelsArePaintedToo)
     EXPECT_GT(blue, 20);
 }
 
-TEST(RenderVer, DashRunsFromTheFootToTheNearerEndAtThePictureRule)
+TEST_F(RenderHalfSize, VerDashRunsFromTheFootToTheNearerEnd)
 {
-    // Shown at twice the picture size (scale 0.5): the main line is painted
-    // 3 pixels wide, the dash with the outline's own 6-pixel pen, so the dash
-    // shows beside the main line where the screen draws none.
-    setDecimals(0);
-    MainScene scene;
-    scene.setSceneRect(0, 0, 400, 300);
-    scene.setViewScale(400, 200);
-    scene.applyScale();
+    // Shown at twice the picture size: the main line is painted 3 pixels
+    // wide, the dash with the outline's own 6-pixel pen, so the dash shows
+    // beside the main line where the screen draws none.
     scene.setDrawProperty(LineWidth, 6);
-    scene.setDrawProperty(LineColor, QColor(Qt::red));
     scene.setDrawProperty(TextSize, 1);
     drawShape(scene, DrawType::Ver, {{0, 100}, {200, 100}, {60, 180}});
     ASSERT_EQ(scene.shapes().size(), 1);
-    QImage image(200, 150, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
     scene.renderShapes(&image);
     // Main line along y = 50 from x = 0 to 100, foot at x = 30: the dash runs
     // from the foot towards x = 0 (its first 24 pixels are drawn).

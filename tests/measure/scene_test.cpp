@@ -161,10 +161,7 @@ TEST_F(SceneDrawing, PolygonDoubleClickAlsoReachesTheItems)
 {
     auto *recorder = new ClickRecorder(QRectF(90, 90, 20, 20));
     scene.addItem(recorder);
-    scene.setDrawMode(DrawType::Poly);
-    clickAt(scene, {0, 0});
-    clickAt(scene, {100, 0});
-    clickAt(scene, {100, 100});
+    drawShape(scene, DrawType::Poly, {{0, 0}, {100, 0}, {100, 100}});
     doubleClickAt(scene, {100, 100});
     ASSERT_EQ(scene.shapes().size(), 1);
     EXPECT_EQ(recorder->clicks, 1);
