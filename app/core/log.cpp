@@ -91,8 +91,7 @@ void LogWriter::setFilePath(const QString &path)
     if (!QFileInfo::exists(path) && !QDir().mkpath(folder)) {
         closeLocked();
         file_.setFileName(path);
-        reportOpenFailure(path,
-                                QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder)));
+        reportOpenFailure(path, QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder)));
         return;
     }
     openLocked(path);
