@@ -502,6 +502,89 @@
     </message>
 </context>
 <context>
+    <name>QObject</name>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>AnyLine</source>
+        <translation>任意线</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>Par</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>Ver</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>ThreeAng</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>MarkRect</source>
+        <translation>矩形标记</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>LCir</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>TCir</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>MarkCir</source>
+        <translation>圆形标记</translation>
+    </message>
+    <message>
+        <source>Cir</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Ring</source>
+        <translation>同心圆</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>LText</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>LCali</source>
+        <translation>直线标定</translation>
+    </message>
+    <message>
+        <source>CCali</source>
+        <translation>圆标定</translation>
+    </message>
+</context>
+<context>
     <name>TitleBar</name>
     <message>
         <source>Language</source>
