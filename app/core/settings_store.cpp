@@ -365,6 +365,7 @@ void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
 
 void registerSettingsMetaTypes()
 {
+    qRegisterMetaType<DrawProperty>("DrawProperty");
     qRegisterMetaType<KeyFunction>("KeyFunction");
     qRegisterMetaType<MyLanguage>("MyLanguage");
     qRegisterMetaType<ImgFormat>("ImgFormat");

@@ -93,6 +93,7 @@ struct CrossInfo {
     bool visible = true;
 };
 
+Q_DECLARE_METATYPE(DrawProperty)
 Q_DECLARE_METATYPE(KeyFunction)
 Q_DECLARE_METATYPE(MyLanguage)
 Q_DECLARE_METATYPE(ImgFormat)
@@ -162,6 +163,6 @@ private:
     QMap<int, QString> keyBindKeys_;
 };
 
-// Registers KeyFunction, MyLanguage and ImgFormat with Qt's meta-type system
+// Registers DrawProperty, KeyFunction, MyLanguage and ImgFormat with Qt's meta-type system
 // under their own names.
 void registerSettingsMetaTypes();
