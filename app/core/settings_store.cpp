@@ -97,6 +97,23 @@ void writeCalibration(QSettings &settings, const CalibrationRecord &record)
     settings.setValue(QStringLiteral("id"), record.id);
 }
 
+const char *const kDrawKeyNames[kDrawPropertyCount] = {
+    "PointWidth", "PointColor", "Line_Width", "Line_Style", "Line_Color", "TextSize", "TextFont", "TextColor",
+    "Antialiasing", "QuickSavePath", "DrawCross_Width", "DrawCross_Style", "DrawCross_Color",
+    "DrawGridlines_Width", "DrawGridlines_Style", "DrawGridlines_Color", "DrawGridlines_HLines",
+    "DrawGridlines_VLines", "DrawMark_Width", "DrawMark_Style", "DrawMark_Color", "LText_Width", "LText_Font",
+    "LText_Color", "LLine_Width", "LLine_Style", "LLine_Color", "RingDistance1", "RingDistance2",
+    "LineDistance1", "LineDistance2", "FloatNum", "SaveType", "PrefixData", "QuickSave", "PhotoFormat",
+    "Language", "SnapOpenImage", "SaveGraphics",
+};
+
+const QString kDrawGroup = QStringLiteral("draw");
+const QString kBaseGroup = QStringLiteral("base");
+const QString kSettingsGroup = QStringLiteral("settings");
+const QString kBurstGroup = QStringLiteral("burst_mode");
+const QString kKeyBindGroup = QStringLiteral("key_bind");
+const QString kCalibrateArray = QStringLiteral("calibrate");
+
 // The array "calibrate" with an id on every entry. An entry without one, or
 // with one an earlier entry already has (a hand-edited file), is known by
 // its place: the same file always gives the same ids.
@@ -104,7 +121,7 @@ QList<CalibrationRecord> readCalibrations(QSettings &settings)
 {
     QList<CalibrationRecord> records;
     QSet<QString> seen;
-    const int count = settings.beginReadArray(QStringLiteral("calibrate"));
+    const int count = settings.beginReadArray(kCalibrateArray);
     for (int i = 0; i < count; ++i) {
         settings.setArrayIndex(i);
         CalibrationRecord record = readCalibration(settings);
@@ -126,23 +143,6 @@ bool flush(QSettings &settings)
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
-
-const char *const kDrawKeyNames[kDrawPropertyCount] = {
-    "PointWidth", "PointColor", "Line_Width", "Line_Style", "Line_Color", "TextSize", "TextFont", "TextColor",
-    "Antialiasing", "QuickSavePath", "DrawCross_Width", "DrawCross_Style", "DrawCross_Color",
-    "DrawGridlines_Width", "DrawGridlines_Style", "DrawGridlines_Color", "DrawGridlines_HLines",
-    "DrawGridlines_VLines", "DrawMark_Width", "DrawMark_Style", "DrawMark_Color", "LText_Width", "LText_Font",
-    "LText_Color", "LLine_Width", "LLine_Style", "LLine_Color", "RingDistance1", "RingDistance2",
-    "LineDistance1", "LineDistance2", "FloatNum", "SaveType", "PrefixData", "QuickSave", "PhotoFormat",
-    "Language", "SnapOpenImage", "SaveGraphics",
-};
-
-const QString kDrawGroup = QStringLiteral("draw");
-const QString kBaseGroup = QStringLiteral("base");
-const QString kSettingsGroup = QStringLiteral("settings");
-const QString kBurstGroup = QStringLiteral("burst_mode");
-const QString kKeyBindGroup = QStringLiteral("key_bind");
-const QString kCalibrateArray = QStringLiteral("calibrate");
 
 } // namespace
 
