@@ -1,7 +1,12 @@
 #include "settings_store.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QPair>
 #include <QSettings>
 #include <QSet>
 #include <QStandardPaths>
@@ -13,18 +18,46 @@
 
 namespace {
 
+// Files Qt could not parse, with their size and modification time then. Qt
+// reports a format error only to the settings object that parses a file;
+// later objects share that parse while the file is unchanged and see none.
+struct BrokenFiles
+{
+    QMutex mutex;
+    QHash<QString, QPair<qint64, QDateTime>> stamps;
+};
+
+BrokenFiles &brokenFiles()
+{
+    static BrokenFiles files;
+    return files;
+}
+
 // A settings object on one INI file. A file that Qt cannot read or parse
 // reads as empty: the caller sees no keys rather than half-parsed garbage.
 class Ini
 {
 public:
-    explicit Ini(const QString &path) : settings_(path, QSettings::IniFormat) {}
-    bool readable() const { return settings_.status() == QSettings::NoError; }
+    explicit Ini(const QString &path) : settings_(path, QSettings::IniFormat)
+    {
+        const QFileInfo info(path);
+        const QPair<qint64, QDateTime> stamp(info.size(), info.lastModified());
+        BrokenFiles &broken = brokenFiles();
+        const QMutexLocker lock(&broken.mutex);
+        if (settings_.status() == QSettings::FormatError)
+            broken.stamps.insert(path, stamp);
+        else if (broken.stamps.contains(path))
+            knownBroken_ = broken.stamps.value(path) == stamp;
+        if (!knownBroken_ && settings_.status() != QSettings::FormatError)
+            broken.stamps.remove(path);
+    }
+    bool readable() const { return settings_.status() == QSettings::NoError && !knownBroken_; }
     QSettings &operator*() { return settings_; }
     QSettings *operator->() { return &settings_; }
 
 private:
     QSettings settings_;
+    bool knownBroken_ = false;
 };
 
 bool readKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id, QVariant &out)

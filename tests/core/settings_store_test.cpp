@@ -250,9 +250,11 @@ TEST_F(Settings, CalibrationIsNotAppendedToAFileThatCannotBeParsed)
 {
     const QByteArray broken = "[calibrate\nsize=1\n1\\name=ruler\n";
     writeFile("calibration.ini", broken);
-    ASSERT_EQ(QSettings(ini("calibration.ini"), QSettings::IniFormat).status(), QSettings::FormatError);
+    // Read first, as the measuring panel does at start; Qt reports the
+    // format error only to the reader that parses the file.
     EXPECT_TRUE(store().calibrations().isEmpty());
     EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2)));
+    EXPECT_FALSE(store().removeCalibration("#1"));
     QFile file(ini("calibration.ini"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), broken);
