@@ -36,6 +36,9 @@ int main(int argc, char *argv[])
     const int result = application->exec();
 
     delete window;
+    // Recordings of the cameras closed last are finished before the program
+    // goes; past the bound their files stay fragmented, which still plays.
+    FinishingRecorders::waitForAll(FinishingRecorders::kShutdownWaitMs);
     delete application;
     return result;
 }

@@ -1,9 +1,10 @@
 #include "camera_play_thread.h"
 
+#include "displayed_video_size.h"
+#include "finishing_recorders.h"
 #include "frame_convert.h"
 #include "log.h"
 #include "video_recorder.h"
-#include "video_widget.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -49,16 +50,15 @@ CameraPlayThread::CameraPlayThread(QObject *parent) : QThread(parent)
     captureSettings_.format = StreamMjpeg;
     captureSettings_.qualityBitrates = {{0, 51200}, {1, 86000}, {2, 100000}};
 
+    recorderThread_ = new QThread;
     recorder_ = new VideoRecorder;
-    recorder_->moveToThread(&recorderThread_);
+    recorder_->moveToThread(recorderThread_);
     connect(recorder_, &VideoRecorder::lackOfFreeSpace, this, &CameraPlayThread::onRecorderlackOfFreeSpace,
-            Qt::QueuedConnection);
-    connect(recorder_, &VideoRecorder::recordingFailed, this, &CameraPlayThread::recordingFailed,
             Qt::QueuedConnection);
     connect(this, &CameraPlayThread::startRecording, recorder_, &VideoRecorder::start, Qt::QueuedConnection);
     connect(this, &CameraPlayThread::stopRecording, recorder_, &VideoRecorder::stop, Qt::QueuedConnection);
-    recorderThread_.setObjectName(QStringLiteral("recorder"));
-    recorderThread_.start(QThread::InheritPriority);
+    recorderThread_->setObjectName(QStringLiteral("recorder"));
+    recorderThread_->start(QThread::InheritPriority);
 }
 
 CameraPlayThread::~CameraPlayThread()
@@ -73,23 +73,11 @@ CameraPlayThread::~CameraPlayThread()
     emit formatChanged(QString());
 
     recording_.store(false);
-    // Stopping finishes the file; the recorder is destroyed on its own thread,
-    // where its queued start and stop calls run.
-    VideoRecorder *recorder = recorder_;
+    // Finishing a file (draining the encoder, rewriting the MP4) can take
+    // seconds: it happens on the recorder thread, never here.
+    FinishingRecorders::adopt(recorder_, recorderThread_);
     recorder_ = nullptr;
-    if (recorderThread_.isRunning()) {
-        QMetaObject::invokeMethod(
-            recorder,
-            [recorder] {
-                recorder->stop();
-                delete recorder;
-            },
-            Qt::BlockingQueuedConnection);
-    } else {
-        delete recorder;
-    }
-    recorderThread_.quit();
-    recorderThread_.wait();
+    recorderThread_ = nullptr;
 }
 
 void CameraPlayThread::setCaptureCamera(const QSharedPointer<BaseCamera> &camera)
@@ -393,6 +381,8 @@ void CameraPlayThread::run()
         return;
     }
 
+    // A reopen that fails leaves the stream closed: it is not closed again.
+    bool streamOpen = true;
     QElapsedTimer reportTimer;  // monotonic: wall-clock changes don't upset the rate
     reportTimer.start();
     int framesSinceReport = 0;
@@ -404,6 +394,7 @@ void CameraPlayThread::run()
             emit captureSettingsChanged(true);
             streamOn_.store(false);
             if (!camera->reopen(openSettings())) {
+                streamOpen = false;
                 qDebug() << "Camera change capture settings failed!";
                 emit captureSettingsChanged(false);
                 runFlag_.store(false);
@@ -457,7 +448,8 @@ void CameraPlayThread::run()
         QThread::msleep(kPassPauseMs);
         frame = VideoFrame();
     }
-    camera->close();
+    if (streamOpen)
+        camera->close();
 }
 
 void StillCaptureState::arm()

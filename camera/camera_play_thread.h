@@ -41,8 +41,9 @@ public:
     static constexpr int kPassPauseMs = 10;
 
     explicit CameraPlayThread(QObject *parent = nullptr);
-    // Stops the loop if it still runs, then the recorder (finishing its file)
-    // and the recorder thread.
+    // Stops the loop if it still runs and hands the recorder over to
+    // FinishingRecorders: a recording still running is finished on the
+    // recorder's own thread, and this returns without waiting for it.
     ~CameraPlayThread() override;
 
     // Keeps the camera and takes its open settings; the size and frame rate
@@ -87,7 +88,10 @@ public:
 
     QPointF lastEdgePoint() const;
     bool isRecording() const { return recording_.load(); }
-    // Lives on the recorder thread; valid for this object's lifetime.
+    // Lives on the recorder thread. Its reports (recordingFinished,
+    // recordingFailed) come from the recorder itself, so that a recording
+    // finished after this object is gone still reaches whoever listens; the
+    // recorder lives until its file is finished.
     VideoRecorder *recorder() const { return recorder_; }
 
     // Frames read since the loop started.
@@ -106,8 +110,6 @@ signals:
     void resolutionChange(QString resolution);
     void formatChanged(QString format);
     void recorderLackOfFreeSpace();
-    // A recording that could not start or could not be written (text for the user).
-    void recordingFailed(const QString &message);
     void startRecording();
     void stopRecording();
     // True before a reopen for new settings, false after it.
@@ -165,7 +167,8 @@ private:
     QPointF lastEdgePoint_;
     ImageProcess imageProcess_;
 
-    QThread recorderThread_;
+    // Both outlive this object while a recording finishes (FinishingRecorders).
+    QThread *recorderThread_ = nullptr;
     VideoRecorder *recorder_ = nullptr;
 };
 

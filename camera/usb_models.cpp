@@ -12,39 +12,81 @@ QDebug logLine()
     return qDebug().nospace().noquote();
 }
 
-// A default row with the values every USB model shares: automatic exposure
-// without gain, no flip or mirror, defog and flicker off, hue 50 and the
-// picture size equal to the preview size.
-CameraRow usbRow(int isnv12, int decodeWay, int exposureTime, int zoom, int whiteBalanceMode, int red, int green,
-                 int blue, int saturation, int contrast, int sharpness, int focusMode, int focusValue, int hdrValue,
-                 const char *resolution, int fps, int bitrate, int exposureCompensation = 56)
+// The columns of a USB model's default row that differ between models, in
+// the order of the table below, whose headings are the camera table's own
+// column names. The other columns are the same in every USB row: automatic
+// exposure (mode 1) without gain, hue 50, no flip or mirror, defog and
+// flicker off, and the picture size equal to the preview size.
+struct UsbDefaults {
+    int isnv12;
+    int decodeWay;
+    int exposureTime;
+    int zoom;
+    int whiteBalanceMode;
+    int whiteBalanceR;
+    int whiteBalanceG;
+    int whiteBalanceB;
+    int saturation;
+    int contrast;
+    int sharpness;
+    int focusMode;
+    int focusValue;
+    int hdrValue;
+    const char *resolution;
+    int fps;
+    int bitrate;  // quality index 0..2
+    int exposureCompensation;
+};
+
+namespace usbDefaults {
+// clang-format off
+//                                                       white
+//                         is  decode  exposure        Balance                                                  focus  focus    HDR                             exposure
+//                       nv12     Way      Time  Zoom     Mode    R    G    B  saturation  contrast  sharpness   Mode  Value  Value  resolution   fps  bitrate  Compensation
+const UsbDefaults R480{     0,      2,       -5,    0,       0,   1,   1,   1,        128,       50,       128,     1,     0,    31, "3072x2048",  10,       2, 50};
+const UsbDefaults E150{     1,      0,        7,   -1,       1,   1,   1,   1,         50,       50,         8,     2,   200,     6, "2592x1944",  30,       2, 56};
+const UsbDefaults E170{     1,      0,        7,    0,       1,   1,   1,   1,         50,       50,         8,     2,   200,     6, "4000x3000",  30,       2, 56};
+const UsbDefaults V330{     1,      1,      150,    0,       0, 515, 256, 400,        128,       50,         8,     2,     0,     6, "3072x2048",  30,       1, 56};
+const UsbDefaults V350{     1,      1,      150,    0,       0, 538, 256, 408,        128,       50,         8,     2,     0,     6, "3840x2160",  30,       1, 56};
+const UsbDefaults V370{     1,      1,      150,    0,       0, 551, 256, 403,        128,       50,         8,     2,     0,     6, "4000x3000",  30,       1, 56};
+const UsbDefaults V390{     1,      1,      150,    0,       0, 532, 256, 411,        128,       50,         8,     2,     0,     6, "5440x3648",  20,       1, 56};
+const UsbDefaults E530U{    0,      0,      150,    0,       0, 628, 256, 421,        128,       50,         8,     2,     0,     6, "3840x2160",  30,       1, 56};
+const UsbDefaults E520U{    0,      0,      150,    0,       0, 628, 256, 421,        128,       50,         8,     2,     0,     6, "2592x1944",  30,       1, 56};
+const UsbDefaults E540U{    0,      0,      150,    0,       0, 661, 256, 372,        128,       50,         8,     2,     0,     6, "4000x3000",  30,       1, 56};
+const UsbDefaults W610U{    1,      0,        7,    0,       1,   1,   1,   1,         50,       50,         8,     2,     1,     6, "1920x1080",  30,       2, 56};
+const UsbDefaults W710U{    1,      0,      150,    0,       0, 560, 256, 470,        128,       50,         8,     2,     1,     6, "3840x2160",  30,       2, 56};
+const UsbDefaults W620U{    1,      0,      150,    0,       0, 490, 256, 369,        128,       50,         8,     2,     1,     1, "1920x1080",  60,       2, 56};
+// clang-format on
+} // namespace usbDefaults
+
+CameraRow usbRow(const UsbDefaults &defaults)
 {
     CameraRow row;
-    row.isnv12 = isnv12;
-    row.decodeWay = decodeWay;
+    row.isnv12 = defaults.isnv12;
+    row.decodeWay = defaults.decodeWay;
     row.exposureMode = 1;
     row.exposureGain = 0;
-    row.exposureCompensation = exposureCompensation;
-    row.exposureTime = exposureTime;
-    row.zoom = zoom;
-    row.whiteBalanceMode = whiteBalanceMode;
-    row.whiteBalanceR = red;
-    row.whiteBalanceG = green;
-    row.whiteBalanceB = blue;
+    row.exposureCompensation = defaults.exposureCompensation;
+    row.exposureTime = defaults.exposureTime;
+    row.zoom = defaults.zoom;
+    row.whiteBalanceMode = defaults.whiteBalanceMode;
+    row.whiteBalanceR = defaults.whiteBalanceR;
+    row.whiteBalanceG = defaults.whiteBalanceG;
+    row.whiteBalanceB = defaults.whiteBalanceB;
     row.hueValue = 50;
-    row.saturationValue = saturation;
-    row.contrastValue = contrast;
-    row.sharpnessValue = sharpness;
+    row.saturationValue = defaults.saturation;
+    row.contrastValue = defaults.contrast;
+    row.sharpnessValue = defaults.sharpness;
     row.flip = 0;
     row.mirror = 0;
-    row.focusMode = focusMode;
-    row.focusValue = focusValue;
-    row.hdrValue = hdrValue;
+    row.focusMode = defaults.focusMode;
+    row.focusValue = defaults.focusValue;
+    row.hdrValue = defaults.hdrValue;
     row.defogMode = 0;
     row.frameMode = 0;
-    row.resolution = QString::fromLatin1(resolution);
-    row.fps = fps;
-    row.bitrate = bitrate;
+    row.resolution = QString::fromLatin1(defaults.resolution);
+    row.fps = defaults.fps;
+    row.bitrate = defaults.bitrate;
     row.pictureResolution = row.resolution;
     return row;
 }
@@ -206,7 +248,7 @@ struct Pusher {
 
 R480Camera::R480Camera(QObject *parent) : UvcCamera(parent)
 {
-    setDefaultRow(usbRow(0, 2, -5, 0, 0, 1, 1, 1, 128, 50, 128, 1, 0, 31, "3072x2048", 10, 2, 50));
+    setDefaultRow(usbRow(usbDefaults::R480));
     resolutions_ = {{StreamYuy2, sizes({{1536, 1024}, {3072, 2048}})}};
     streamFormats_ = {StreamYuy2};
 }
@@ -328,7 +370,7 @@ void R480Camera::onResetAdvancedSettings()
 
 E150Camera::E150Camera(QObject *parent) : UvcCamera(parent)
 {
-    setDefaultRow(usbRow(1, 0, 7, -1, 1, 1, 1, 1, 50, 50, 8, 2, 200, 6, "2592x1944", 30, 2));
+    setDefaultRow(usbRow(usbDefaults::E150));
     resolutions_ = {{StreamMjpeg, sizes({{1920, 1080}, {2592, 1944}})}};
     streamFormats_ = {StreamMjpeg};
 }
@@ -378,8 +420,6 @@ void E150Camera::initSettingsPanel(const CameraParameters &params, int value, bo
             push.whiteBalance();
         push.flipMirrorAndColour();
     }
-    if (settingsPanel_)
-        settingsPanel_->hideSeriesControls();
     BaseCamera::initSettingsPanel(params, value, skipApply);
 }
 
@@ -402,7 +442,7 @@ void E150Camera::onResetAdvancedSettings()
 
 E170Camera::E170Camera(QObject *parent) : E150Camera(parent)
 {
-    setDefaultRow(usbRow(1, 0, 7, 0, 1, 1, 1, 1, 50, 50, 8, 2, 200, 6, "4000x3000", 30, 2));
+    setDefaultRow(usbRow(usbDefaults::E170));
     resolutions_ = {{StreamMjpeg, sizes({{1920, 1080}, {2592, 1944}, {3840, 2160}, {4000, 3000}})}};
     streamFormats_ = {StreamMjpeg};
 }
@@ -419,7 +459,7 @@ void E170Camera::fillParameters(CameraParameters &out)
 
 V330Camera::V330Camera(QObject *parent) : UvcCamera(parent)
 {
-    setDefaultRow(usbRow(1, 1, 150, 0, 0, 515, 256, 400, 128, 50, 8, 2, 0, 6, "3072x2048", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::V330));
     resolutions_ = {{StreamMjpeg, sizes({{3072, 2048}})}, {StreamNv12, sizes({{1536, 1024}, {3072, 2048}})}};
     streamFormats_ = {StreamMjpeg, StreamNv12};
 }
@@ -452,7 +492,7 @@ void V330Camera::fillParameters(CameraParameters &out)
 
 V350Camera::V350Camera(QObject *parent) : V330Camera(parent)
 {
-    setDefaultRow(usbRow(1, 1, 150, 0, 0, 538, 256, 408, 128, 50, 8, 2, 0, 6, "3840x2160", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::V350));
     resolutions_ = {{StreamMjpeg, sizes({{3840, 2160}})}, {StreamNv12, sizes({{1920, 1080}, {3840, 2160}})}};
 }
 
@@ -465,7 +505,7 @@ void V350Camera::fillParameters(CameraParameters &out)
 
 V370Camera::V370Camera(QObject *parent) : V350Camera(parent)
 {
-    setDefaultRow(usbRow(1, 1, 150, 0, 0, 551, 256, 403, 128, 50, 8, 2, 0, 6, "4000x3000", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::V370));
     resolutions_ = {{StreamMjpeg, sizes({{4000, 3000}})}, {StreamNv12, sizes({{2048, 1080}, {4000, 3000}})}};
 }
 
@@ -478,7 +518,7 @@ void V370Camera::fillParameters(CameraParameters &out)
 
 V390Camera::V390Camera(QObject *parent) : V370Camera(parent)
 {
-    setDefaultRow(usbRow(1, 1, 150, 0, 0, 532, 256, 411, 128, 50, 8, 2, 0, 6, "5440x3648", 20, 1));
+    setDefaultRow(usbRow(usbDefaults::V390));
     resolutions_ = {{StreamMjpeg, sizes({{5440, 3648}})},
                     {StreamNv12, sizes({{1824, 1216}, {2720, 1824}, {5440, 3648}})}};
 }
@@ -494,7 +534,7 @@ void V390Camera::fillParameters(CameraParameters &out)
 
 E530UCamera::E530UCamera(QObject *parent) : V330Camera(parent)
 {
-    setDefaultRow(usbRow(0, 0, 150, 0, 0, 628, 256, 421, 128, 50, 8, 2, 0, 6, "3840x2160", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::E530U));
     const QList<Resolution> offered = sizes({{1920, 1080}, {3840, 2160}});
     resolutions_ = {{StreamMjpeg, offered}, {StreamNv12, offered}};
 }
@@ -529,8 +569,6 @@ void E530UCamera::initSettingsPanel(const CameraParameters &params, int value, b
     BaseCamera::initSettingsPanel(params, value, skipApply);
     if (params.focusMode == FocusAuto)
         emit sendFocusRegion(params.focusRegionX, params.focusRegionY);
-    if (settingsPanel_)
-        settingsPanel_->hideSeriesControls();
 }
 
 void E530UCamera::onSetFocusMode(FocusMode mode) { deviceSetFocusMode(mode); }
@@ -544,7 +582,7 @@ void E530UCamera::onGetFocusRegion() { deviceGetFocusRegion(true); }
 
 E520UCamera::E520UCamera(QObject *parent) : E530UCamera(parent)
 {
-    setDefaultRow(usbRow(0, 0, 150, 0, 0, 628, 256, 421, 128, 50, 8, 2, 0, 6, "2592x1944", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::E520U));
     const QList<Resolution> offered = sizes({{1920, 1080}, {2592, 1944}});
     resolutions_ = {{StreamMjpeg, offered}, {StreamNv12, offered}};
 }
@@ -557,7 +595,7 @@ void E520UCamera::fillParameters(CameraParameters &out)
 
 E540UCamera::E540UCamera(QObject *parent) : E530UCamera(parent)
 {
-    setDefaultRow(usbRow(0, 0, 150, 0, 0, 661, 256, 372, 128, 50, 8, 2, 0, 6, "4000x3000", 30, 1));
+    setDefaultRow(usbRow(usbDefaults::E540U));
     const QList<Resolution> offered = sizes({{1920, 1080}, {3840, 2160}, {4000, 3000}});
     resolutions_ = {{StreamMjpeg, offered}, {StreamNv12, offered}};
 }
@@ -573,7 +611,7 @@ void E540UCamera::fillParameters(CameraParameters &out)
 
 W610UCamera::W610UCamera(QObject *parent) : UvcCamera(parent)
 {
-    setDefaultRow(usbRow(1, 0, 7, 0, 1, 1, 1, 1, 50, 50, 8, 2, 1, 6, "1920x1080", 30, 2));
+    setDefaultRow(usbRow(usbDefaults::W610U));
     resolutions_ = {{StreamMjpeg, sizes({{1280, 720}, {1920, 1080}})}};
     streamFormats_ = {StreamMjpeg};
 }
@@ -725,7 +763,7 @@ void W610UCamera::onResetAdvancedSettings()
 
 W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)
 {
-    setDefaultRow(usbRow(1, 0, 150, 0, 0, 560, 256, 470, 128, 50, 8, 2, 1, 6, "3840x2160", 30, 2));
+    setDefaultRow(usbRow(usbDefaults::W710U));
     const QList<Resolution> offered = sizes({{1920, 1080}, {3840, 2160}});
     resolutions_ = {{StreamMjpeg, offered}, {StreamNv12, offered}};
     streamFormats_ = {StreamMjpeg};
@@ -783,7 +821,7 @@ void W710UCamera::onCalibrateCurve()
 
 W620UCamera::W620UCamera(QObject *parent) : W710UCamera(parent)
 {
-    setDefaultRow(usbRow(1, 0, 150, 0, 0, 490, 256, 369, 128, 50, 8, 2, 1, 1, "1920x1080", 60, 2));
+    setDefaultRow(usbRow(usbDefaults::W620U));
     const QList<Resolution> offered = sizes({{1280, 720}, {1920, 1080}});
     resolutions_ = {{StreamMjpeg, offered}, {StreamNv12, offered}};
     streamFormats_ = {StreamMjpeg};

@@ -4,3 +4,5 @@
 #include "edge_search.h"
 #include "image_convert.h"
 #include "image_process.h"
+#include "pic_analyse.h"
+#include "picture_stitch.h"

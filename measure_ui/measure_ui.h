@@ -11,6 +11,6 @@
 #include "label_widget.h"
 #include "measure_flow_panel.h"
 #include "measure_widget.h"
-#include "pen_style_picker.h"
+#include "line_width_combobox.h"
 #include "property_dialogs.h"
 #include "scroll_safe_inputs.h"

@@ -3,7 +3,7 @@
 #include "calibration_combo_box.h"
 #include "calibration_widget.h"
 #include "common_tool_set_dialog.h"
-#include "pen_style_picker.h"
+#include "line_width_combobox.h"
 #include "swatch.h"
 #include "ui_measurewidget.h"
 

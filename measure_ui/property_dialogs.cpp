@@ -1,6 +1,6 @@
 #include "property_dialogs.h"
 
-#include "pen_style_picker.h"
+#include "line_width_combobox.h"
 #include "settings_store.h"
 #include "swatch.h"
 #include "ui_gridlinessetdialog.h"

@@ -12,7 +12,7 @@ void SliderIgnoreScroll::wheelEvent(QWheelEvent *event)
     if (hasFocus())
         QSlider::wheelEvent(event);
     else
-        event->ignore();  // goes on to the parent, which may scroll
+        event->ignore();  // handed on to the parent, which scrolls
 }
 
 SpinBoxIgnoreScroll::SpinBoxIgnoreScroll(QWidget *parent) : QSpinBox(parent)
@@ -25,5 +25,5 @@ void SpinBoxIgnoreScroll::wheelEvent(QWheelEvent *event)
     if (hasFocus())
         QSpinBox::wheelEvent(event);
     else
-        event->ignore();  // goes on to the parent, which may scroll
+        event->ignore();
 }

@@ -1,10 +1,13 @@
-// A slider and a spin box that ignore the mouse wheel unless they have
-// keyboard focus (from a click or the Tab key), so that wheeling over a long
-// scrolling settings page scrolls the page instead of changing values.
+// A slider and a spin box that leave the mouse wheel to their scroll area
+// unless they have keyboard focus, so that wheeling down a long settings page
+// scrolls the page instead of changing every value the pointer passes over.
+// Focus comes only from a click or the Tab key.
 #pragma once
 
 #include <QSlider>
 #include <QSpinBox>
+
+class QWheelEvent;
 
 class SliderIgnoreScroll : public QSlider
 {

@@ -1,7 +1,5 @@
-// Public face of the video subsystem.
+// Public face of the video subsystem: frames, recording, and the views above them.
 #pragma once
 
-#include "frame_convert.h"
-#include "h264_encoder.h"
-#include "video_frame.h"
-#include "video_recorder.h"
+#include "frame.h"
+#include "recording.h"

@@ -27,9 +27,6 @@
 #include <algorithm>
 #include <functional>
 
-std::atomic<int> displayedVideoWidth{0};
-std::atomic<int> displayedVideoHeight{0};
-
 namespace {
 
 // Header texts of the table; "Nnumber" is the program's own source text.

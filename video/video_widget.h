@@ -4,6 +4,7 @@
 // table and shape i of the scene's list are always the same shape.
 #pragma once
 
+#include "displayed_video_size.h"
 #include "draw_type.h"
 #include "settings_store.h"
 #include "video_frame.h"
@@ -31,12 +32,6 @@ class flashitem;
 namespace Ui {
 class VideoWidget;
 }
-
-// Size in pixels of the live picture as last laid out; written on the GUI
-// thread, read by the edge search on the capture thread (a search may see
-// the pair of the previous layout).
-extern std::atomic<int> displayedVideoWidth;
-extern std::atomic<int> displayedVideoHeight;
 
 class VideoWidget : public QWidget
 {

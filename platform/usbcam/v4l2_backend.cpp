@@ -1,66 +1,60 @@
 #include "v4l2_backend.h"
 
 #include "convert.h"
+#include "mjpeg_pool.h"
+#include "v4l2_system.h"
 
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
+#include <mutex>
 #include <sys/mman.h>
-#include <unistd.h>
 
 namespace usbcam {
 namespace {
 
-int xioctl(int fd, unsigned long request, void *argument)
+std::atomic<int> mjpegDecodeThreads{-1};
+
+std::string nodePath(int node) { return "/dev/video" + std::to_string(node); }
+
+bool readHexAttribute(const V4l2System &system, const std::string &path, unsigned &value)
 {
-    int result;
-    do {
-        result = ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
+    std::string line;
+    if (!system.readLine(path, line) || line.empty())
+        return false;
+    char *end = nullptr;
+    const unsigned long parsed = std::strtoul(line.c_str(), &end, 16);
+    if (end == line.c_str() || parsed > 0xffff)
+        return false;
+    value = unsigned(parsed);
+    return true;
 }
 
-unsigned readHexFile(const std::string &path)
+// The USB device directory above a video node's interface in sysfs; empty
+// when the node has none.
+std::string usbDeviceDirectory(const V4l2System &system, int node)
 {
-    FILE *file = std::fopen(path.c_str(), "r");
-    if (!file)
-        return 0;
-    unsigned value = 0;
-    if (std::fscanf(file, "%x", &value) != 1)
-        value = 0;
-    std::fclose(file);
-    return value;
-}
-
-// The USB device directory above a video node's interface in sysfs.
-std::string usbDeviceDirectory(int node)
-{
-    char link[PATH_MAX];
-    std::snprintf(link, sizeof link, "/sys/class/video4linux/video%d/device", node);
-    char resolved[PATH_MAX];
-    if (!realpath(link, resolved))
+    std::string directory;
+    if (!system.resolveLink("/sys/class/video4linux/video" + std::to_string(node) + "/device", directory))
         return {};
-    std::string directory = resolved;
     // The link points at the interface ("1-1:1.0"); idProduct lives one up.
     const size_t slash = directory.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos || slash == 0)
         return {};
     return directory.substr(0, slash);
 }
 
-bool queryCapture(int fd, v4l2_capability &capability)
+bool queryCapture(const V4l2System &system, int fd, v4l2_capability &capability)
 {
     std::memset(&capability, 0, sizeof capability);
-    if (xioctl(fd, VIDIOC_QUERYCAP, &capability) != 0)
+    if (system.ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0)
         return false;
     const uint32_t caps = (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps
                                                                             : capability.capabilities;
@@ -100,14 +94,22 @@ std::vector<uint32_t> controlIds(Control control)
     return {};
 }
 
+// Calls may come from any thread; they take turns on the one file. The file
+// is closed as soon as the driver says the camera has gone (ENODEV), so that
+// the node is freed for the camera when it is plugged in again.
 class V4l2Control final : public ControlDevice
 {
 public:
-    V4l2Control(int fd, int version) : fd_(fd), version_(version) {}
-    ~V4l2Control() override { ::close(fd_); }
+    V4l2Control(const V4l2System &system, int fd, int version) : system_(system), fd_(fd), version_(version) {}
+    ~V4l2Control() override
+    {
+        if (fd_ >= 0)
+            system_.close(fd_);
+    }
 
     int get(Control control) override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         v4l2_queryctrl query;
         if (!find(control, query))
             return -1;
@@ -118,12 +120,16 @@ public:
         case Control::ExposureMode: return value == V4L2_EXPOSURE_MANUAL ? 0 : 1;
         case Control::Flicker: return value == V4L2_CID_POWER_LINE_FREQUENCY_DISABLED ? 0 : 1;
         case Control::FocusMode: return value ? 1 : 0;
+        case Control::WhiteBalanceRed:
+        case Control::WhiteBalanceGreen:
+        case Control::WhiteBalanceBlue: return whiteBalanceFromDevice(value, query.minimum, query.maximum);
         default: return value;
         }
     }
 
     int set(Control control, int value) override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         v4l2_queryctrl query;
         if (!find(control, query))
             return -1;
@@ -152,10 +158,15 @@ public:
                 if (!write(query.id, 0))
                     return -1;
                 // Cameras without a one-shot trigger simply stay in manual focus.
-                triggerFocusOnce();
+                focusOnce();
                 return 0;
             }
             deviceValue = value;
+            break;
+        case Control::WhiteBalanceRed:
+        case Control::WhiteBalanceGreen:
+        case Control::WhiteBalanceBlue:
+            deviceValue = whiteBalanceToDevice(value, query.minimum, query.maximum, query.step);
             break;
         default:
             if (value < query.minimum || value > query.maximum)
@@ -167,6 +178,7 @@ public:
 
     int range(Control control, ControlRange &out) override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         v4l2_queryctrl query;
         if (!find(control, query))
             return -1;
@@ -181,31 +193,52 @@ public:
     int setFocusRegion(int, int) override { return -1; }
     int triggerFocusOnce() override
     {
-        v4l2_queryctrl query;
-        std::memset(&query, 0, sizeof query);
-        query.id = V4L2_CID_AUTO_FOCUS_START;
-        if (xioctl(fd_, VIDIOC_QUERYCTRL, &query) != 0 || (query.flags & V4L2_CTRL_FLAG_DISABLED))
-            return -1;
-        return write(query.id, 1) ? 0 : -1;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return focusOnce();
     }
     // UVC has no "store the settings" request.
     int saveConfig() override { return -1; }
     int focusCurveTest() override { return -1; }
     int focusCurveCheck() override { return -1; }
-    // The uvcvideo driver answers ENODEV on the file of an unplugged camera.
+    // The driver answers ENODEV on the file of an unplugged camera.
     bool alive() override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         v4l2_capability capability;
-        return xioctl(fd_, VIDIOC_QUERYCAP, &capability) == 0 || errno != ENODEV;
+        return request(VIDIOC_QUERYCAP, &capability) || (fd_ >= 0 && errno != ENODEV);
     }
 
 private:
+    bool request(unsigned long code, void *argument)
+    {
+        if (fd_ < 0) {
+            errno = ENODEV;
+            return false;
+        }
+        if (system_.ioctl(fd_, code, argument) == 0)
+            return true;
+        if (errno == ENODEV) {
+            system_.close(fd_);
+            fd_ = -1;
+            errno = ENODEV;
+        }
+        return false;
+    }
+    int focusOnce()
+    {
+        v4l2_queryctrl query;
+        std::memset(&query, 0, sizeof query);
+        query.id = V4L2_CID_AUTO_FOCUS_START;
+        if (!request(VIDIOC_QUERYCTRL, &query) || (query.flags & V4L2_CTRL_FLAG_DISABLED))
+            return -1;
+        return write(query.id, 1) ? 0 : -1;
+    }
     bool find(Control control, v4l2_queryctrl &query)
     {
         for (uint32_t id : controlIds(control)) {
             std::memset(&query, 0, sizeof query);
             query.id = id;
-            if (xioctl(fd_, VIDIOC_QUERYCTRL, &query) == 0 && !(query.flags & V4L2_CTRL_FLAG_DISABLED))
+            if (request(VIDIOC_QUERYCTRL, &query) && !(query.flags & V4L2_CTRL_FLAG_DISABLED))
                 return true;
         }
         return false;
@@ -216,13 +249,13 @@ private:
         std::memset(&menu, 0, sizeof menu);
         menu.id = query.id;
         menu.index = uint32_t(index);
-        return xioctl(fd_, VIDIOC_QUERYMENU, &menu) == 0;
+        return request(VIDIOC_QUERYMENU, &menu);
     }
     bool read(uint32_t id, int &value)
     {
         v4l2_control control{};
         control.id = id;
-        if (xioctl(fd_, VIDIOC_G_CTRL, &control) != 0)
+        if (!request(VIDIOC_G_CTRL, &control))
             return false;
         value = control.value;
         return true;
@@ -232,11 +265,13 @@ private:
         v4l2_control control{};
         control.id = id;
         control.value = value;
-        return xioctl(fd_, VIDIOC_S_CTRL, &control) == 0;
+        return request(VIDIOC_S_CTRL, &control);
     }
 
+    const V4l2System &system_;
+    std::mutex mutex_;
     int fd_;
-    int version_;
+    const int version_;
 };
 
 uint32_t fourccFor(StreamFormat format)
@@ -252,15 +287,20 @@ uint32_t fourccFor(StreamFormat format)
 class V4l2Stream final : public CaptureStream
 {
 public:
-    ~V4l2Stream() override { stop(); }
+    explicit V4l2Stream(const V4l2System &system) : system_(system) {}
+    ~V4l2Stream() override
+    {
+        pool_.reset();
+        release();
+    }
 
     bool start(const std::string &node, const StreamRequest &request)
     {
-        fd_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        fd_ = system_.open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0)
             return false;
         v4l2_capability capability;
-        if (!queryCapture(fd_, capability))
+        if (!queryCapture(system_, fd_, capability))
             return false;
         if (!negotiate(request))
             return false;
@@ -270,14 +310,21 @@ public:
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         parm.parm.capture.timeperframe.numerator = 1;
         parm.parm.capture.timeperframe.denominator = uint32_t(request.fps > 0 ? request.fps : 30);
-        xioctl(fd_, VIDIOC_S_PARM, &parm);  // a camera without rate choice keeps its own
+        int fps = int(parm.parm.capture.timeperframe.denominator);
+        // A camera without rate choice keeps its own; the driver writes back
+        // the rate it picked.
+        if (system_.ioctl(fd_, VIDIOC_S_PARM, &parm) == 0) {
+            const v4l2_fract granted = parm.parm.capture.timeperframe;
+            if (granted.numerator > 0 && granted.denominator > 0)
+                fps = std::max(1, int((granted.denominator + granted.numerator / 2) / granted.numerator));
+        }
 
         v4l2_requestbuffers buffers;
         std::memset(&buffers, 0, sizeof buffers);
         buffers.count = 4;
         buffers.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffers.memory = V4L2_MEMORY_MMAP;
-        if (xioctl(fd_, VIDIOC_REQBUFS, &buffers) != 0 || buffers.count < 2)
+        if (system_.ioctl(fd_, VIDIOC_REQBUFS, &buffers) != 0 || buffers.count < 2)
             return false;
         for (uint32_t i = 0; i < buffers.count; ++i) {
             v4l2_buffer buffer;
@@ -285,19 +332,45 @@ public:
             buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buffer.memory = V4L2_MEMORY_MMAP;
             buffer.index = i;
-            if (xioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0)
+            if (system_.ioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0)
                 return false;
-            void *start = mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, buffer.m.offset);
+            void *start = system_.mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                                       off_t(buffer.m.offset));
             if (start == MAP_FAILED)
                 return false;
             maps_.push_back({start, buffer.length});
-            if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0)
+            if (system_.ioctl(fd_, VIDIOC_QBUF, &buffer) != 0)
                 return false;
         }
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(fd_, VIDIOC_STREAMON, &type) != 0)
+        if (system_.ioctl(fd_, VIDIOC_STREAMON, &type) != 0)
             return false;
         streaming_ = true;
+
+        if (fourcc_ == V4L2_PIX_FMT_MJPEG) {
+            int threads = mjpegDecodeThreads.load();
+            if (threads < 0) {
+                const double pixelsPerSecond = double(width_) * height_ * fps;
+                threads = pixelsPerSecond > 1920.0 * 1080.0 * 30.0 ? kMjpegDecodeThreads : 0;
+            }
+            if (threads > 0) {
+                // The pool's threads take turns at the device; the reading
+                // thread leaves it to them.
+                pool_ = std::make_unique<MjpegDecodePool>(
+                    std::min(threads, kMjpegDecodeThreads), width_, height_,
+                    [this](std::vector<uint8_t> &jpeg, int timeoutMs) {
+                        const ReadResult result = dequeue(timeoutMs, [&](const uint8_t *data, size_t used) {
+                            if (used == 0)
+                                return false;
+                            jpeg.assign(data, data + used);
+                            return true;
+                        });
+                        return result == ReadResult::Frame  ? MjpegDecodePool::Fetch::Frame
+                               : result == ReadResult::Gone ? MjpegDecodePool::Fetch::Gone
+                                                            : MjpegDecodePool::Fetch::NoFrame;
+                    });
+            }
+        }
         return true;
     }
 
@@ -307,10 +380,41 @@ public:
 
     ReadResult read(I420Frame &out, int timeoutMs) override
     {
+        ReadResult result;
+        if (pool_) {
+            switch (pool_->takeOldest(out, timeoutMs)) {
+            case MjpegDecodePool::Result::Frame: result = ReadResult::Frame; break;
+            case MjpegDecodePool::Result::Gone: result = ReadResult::Gone; break;
+            default: result = ReadResult::NoFrame; break;
+            }
+        } else {
+            result = dequeue(timeoutMs, [&](const uint8_t *data, size_t used) { return convert(data, used, out); });
+        }
+        if (result == ReadResult::Gone) {
+            // The camera has gone: its buffers and file are released at once,
+            // so that the driver can free the node for the camera's return.
+            pool_.reset();
+            release();
+        }
+        return result;
+    }
+
+private:
+    struct Mapping {
+        void *start;
+        size_t length;
+    };
+
+    // Waits at most `timeoutMs` for a filled buffer, hands its bytes to `use`
+    // and gives the buffer back to the driver. Frame when `use` took them.
+    // On the reading thread, or on the pool's threads one at a time.
+    template <typename Use>
+    ReadResult dequeue(int timeoutMs, Use &&use)
+    {
         if (gone_ || fd_ < 0)
             return ReadResult::Gone;
         pollfd waiter{fd_, POLLIN, 0};
-        const int ready = poll(&waiter, 1, timeoutMs);
+        const int ready = system_.poll(&waiter, 1, timeoutMs);
         if (ready == 0)
             return ReadResult::NoFrame;
         if (ready < 0)
@@ -322,25 +426,19 @@ public:
         std::memset(&buffer, 0, sizeof buffer);
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (xioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
+        if (system_.ioctl(fd_, VIDIOC_DQBUF, &buffer) != 0) {
             // EIO: a transfer error on this frame; the stream goes on.
             return errno == EAGAIN || errno == EIO ? ReadResult::NoFrame : markGone();
         }
-        bool converted = false;
+        bool taken = false;
         if (buffer.index < maps_.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
             const size_t used = std::min<size_t>(buffer.bytesused, maps_[buffer.index].length);
-            converted = convert(static_cast<const uint8_t *>(maps_[buffer.index].start), used, out);
+            taken = use(static_cast<const uint8_t *>(maps_[buffer.index].start), used);
         }
-        if (xioctl(fd_, VIDIOC_QBUF, &buffer) != 0 && errno == ENODEV)
+        if (system_.ioctl(fd_, VIDIOC_QBUF, &buffer) != 0 && errno == ENODEV)
             markGone();
-        return converted ? ReadResult::Frame : ReadResult::NoFrame;
+        return taken ? ReadResult::Frame : ReadResult::NoFrame;
     }
-
-private:
-    struct Mapping {
-        void *start;
-        size_t length;
-    };
 
     ReadResult markGone()
     {
@@ -351,11 +449,12 @@ private:
     bool offers(uint32_t fourcc, int width, int height)
     {
         v4l2_frmsizeenum size;
-        for (uint32_t index = 0;; ++index) {
+        // Bounded: a driver that ignored the index would never end the list.
+        for (uint32_t index = 0; index < 1024; ++index) {
             std::memset(&size, 0, sizeof size);
             size.index = index;
             size.pixel_format = fourcc;
-            if (xioctl(fd_, VIDIOC_ENUM_FRAMESIZES, &size) != 0)
+            if (system_.ioctl(fd_, VIDIOC_ENUM_FRAMESIZES, &size) != 0)
                 return false;
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 if (int(size.discrete.width) == width && int(size.discrete.height) == height)
@@ -366,6 +465,7 @@ private:
                        && uint32_t(height) >= s.min_height && uint32_t(height) <= s.max_height;
             }
         }
+        return false;
     }
 
     // The preferred format when the device offers it at the asked size, else
@@ -393,7 +493,7 @@ private:
             format.fmt.pix.height = uint32_t(request.height);
             format.fmt.pix.pixelformat = f;
             format.fmt.pix.field = V4L2_FIELD_NONE;
-            if (xioctl(fd_, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != f)
+            if (system_.ioctl(fd_, VIDIOC_S_FMT, &format) != 0 || format.fmt.pix.pixelformat != f)
                 continue;
             if (format.fmt.pix.width == 0 || format.fmt.pix.height == 0 || format.fmt.pix.width > 16384
                 || format.fmt.pix.height > 16384)
@@ -439,32 +539,59 @@ private:
         }
     }
 
-    void stop()
+    void release()
     {
         if (fd_ < 0)
             return;
-        if (streaming_) {
+        if (streaming_ && !gone_) {
             v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            xioctl(fd_, VIDIOC_STREAMOFF, &type);
+            system_.ioctl(fd_, VIDIOC_STREAMOFF, &type);
         }
+        streaming_ = false;
         for (const Mapping &m : maps_)
-            munmap(m.start, m.length);
+            system_.munmap(m.start, m.length);
         maps_.clear();
-        ::close(fd_);
+        system_.close(fd_);
         fd_ = -1;
     }
 
+    const V4l2System &system_;
     int fd_ = -1;
     bool streaming_ = false;
-    bool gone_ = false;
+    std::atomic<bool> gone_{false};
     uint32_t fourcc_ = 0;
     int width_ = 0, height_ = 0, stride_ = 0;
     size_t frameBytes_ = 0;
     std::vector<Mapping> maps_;
     MjpegDecoder decoder_;
+    std::unique_ptr<MjpegDecodePool> pool_;
 };
 
 } // namespace
+
+int whiteBalanceToDevice(int component, int deviceMinimum, int deviceMaximum, int deviceStep)
+{
+    if (deviceMaximum <= deviceMinimum)
+        return deviceMinimum;
+    const long long span = kWhiteBalanceComponentMaximum - kWhiteBalanceComponentMinimum;
+    const long long offset = std::clamp(component, kWhiteBalanceComponentMinimum, kWhiteBalanceComponentMaximum)
+                             - kWhiteBalanceComponentMinimum;
+    const long long range = (long long)deviceMaximum - deviceMinimum;
+    long long steps = (offset * range + span / 2) / span;
+    if (deviceStep > 1)
+        steps = std::min((steps + deviceStep / 2) / deviceStep * deviceStep, range / deviceStep * deviceStep);
+    return int(deviceMinimum + steps);
+}
+
+int whiteBalanceFromDevice(int deviceValue, int deviceMinimum, int deviceMaximum)
+{
+    if (deviceMaximum <= deviceMinimum)
+        return kWhiteBalanceComponentMinimum;
+    const long long span = kWhiteBalanceComponentMaximum - kWhiteBalanceComponentMinimum;
+    const long long range = (long long)deviceMaximum - deviceMinimum;
+    const long long offset = std::clamp(deviceValue, deviceMinimum, deviceMaximum) - (long long)deviceMinimum;
+    return int(kWhiteBalanceComponentMinimum + (offset * span + range / 2) / range);
+}
 
 std::string v4l2PathFor(const std::string &busInfo, unsigned vendor, unsigned product, int node)
 {
@@ -486,43 +613,37 @@ std::string v4l2NodeOfPath(const std::string &path)
     return "/dev/video" + std::to_string(node);
 }
 
+void setMjpegDecodeThreads(int threads) { mjpegDecodeThreads.store(threads < 0 ? -1 : threads); }
+
 std::vector<DeviceInfo> V4l2Backend::probe()
 {
-    std::vector<std::pair<int, DeviceInfo>> found;
-    DIR *directory = opendir("/dev");
-    if (!directory)
-        return {};
-    while (dirent *entry = readdir(directory)) {
-        if (std::strncmp(entry->d_name, "video", 5) != 0)
-            continue;
-        char *end = nullptr;
-        const long node = std::strtol(entry->d_name + 5, &end, 10);
-        if (end == entry->d_name + 5 || *end != '\0' || node < 0 || node > 999999)
-            continue;
-        const std::string nodePath = std::string("/dev/") + entry->d_name;
-        const int fd = ::open(nodePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const V4l2System &system = v4l2System();
+    std::vector<int> nodes = system.videoNodes();
+    std::sort(nodes.begin(), nodes.end());
+    std::vector<DeviceInfo> devices;
+    for (int node : nodes) {
+        const int fd = system.open(nodePath(node).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         v4l2_capability capability;
-        const bool capture = queryCapture(fd, capability);
-        ::close(fd);
+        const bool capture = queryCapture(system, fd, capability);
+        system.close(fd);
         if (!capture)
             continue;
-        const std::string usbDirectory = usbDeviceDirectory(int(node));
-        const unsigned vendor = usbDirectory.empty() ? 0 : readHexFile(usbDirectory + "/idVendor");
-        const unsigned product = usbDirectory.empty() ? 0 : readHexFile(usbDirectory + "/idProduct");
+        const std::string usbDirectory = usbDeviceDirectory(system, node);
+        unsigned vendor = 0, product = 0;
+        if (!usbDirectory.empty()) {
+            readHexAttribute(system, usbDirectory + "/idVendor", vendor);
+            readHexAttribute(system, usbDirectory + "/idProduct", product);
+        }
         std::string name = cString(capability.card, sizeof capability.card);
         // The program lists cameras whose name says UVC; the uvcvideo driver
         // is what makes a camera one.
         if (cString(capability.driver, sizeof capability.driver) == "uvcvideo" && name.find("UVC") == std::string::npos)
             name += " (UVC)";
-        found.push_back({int(node), DeviceInfo{name, v4l2PathFor(cString(capability.bus_info, sizeof capability.bus_info), vendor, product, int(node))}});
+        devices.push_back(
+            DeviceInfo{name, v4l2PathFor(cString(capability.bus_info, sizeof capability.bus_info), vendor, product, node)});
     }
-    closedir(directory);
-    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<DeviceInfo> devices;
-    for (auto &entry : found)
-        devices.push_back(std::move(entry.second));
     return devices;
 }
 
@@ -533,22 +654,22 @@ std::unique_ptr<ControlDevice> V4l2Backend::openControl(const std::string &path)
     const std::string node = v4l2NodeOfPath(path);
     if (node.empty())
         return nullptr;
-    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const V4l2System &system = v4l2System();
+    const int fd = system.open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     v4l2_capability capability;
-    if (!queryCapture(fd, capability)) {
-        ::close(fd);
+    if (!queryCapture(system, fd, capability)) {
+        system.close(fd);
         return nullptr;
     }
     // The USB device release (bcdDevice, BCD "0123" = 1.23) as version x 100.
     int version = -1;
-    const std::string usbDirectory = usbDeviceDirectory(std::atoi(node.c_str() + 10));
-    if (!usbDirectory.empty()) {
-        const unsigned bcd = readHexFile(usbDirectory + "/bcdDevice");
+    const std::string usbDirectory = usbDeviceDirectory(system, std::atoi(node.c_str() + 10));
+    unsigned bcd = 0;
+    if (!usbDirectory.empty() && readHexAttribute(system, usbDirectory + "/bcdDevice", bcd))
         version = int(((bcd >> 12) & 0xf) * 1000 + ((bcd >> 8) & 0xf) * 100 + ((bcd >> 4) & 0xf) * 10 + (bcd & 0xf));
-    }
-    return std::make_unique<V4l2Control>(fd, version);
+    return std::make_unique<V4l2Control>(system, fd, version);
 }
 
 std::unique_ptr<CaptureStream> V4l2Backend::openStream(const std::string &path, const StreamRequest &request)
@@ -556,7 +677,7 @@ std::unique_ptr<CaptureStream> V4l2Backend::openStream(const std::string &path, 
     const std::string node = v4l2NodeOfPath(path);
     if (node.empty() || request.width <= 0 || request.height <= 0)
         return nullptr;
-    auto stream = std::make_unique<V4l2Stream>();
+    auto stream = std::make_unique<V4l2Stream>(v4l2System());
     if (!stream->start(node, request))
         return nullptr;
     return stream;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +19,9 @@ constexpr int kTextureMask = kTextureSize - 1;
 constexpr int kChromaSize = kTextureSize / 2;
 constexpr int kChromaMask = kChromaSize - 1;
 constexpr int kControlCount = int(Control::Count);
+constexpr int kSharpFocus = 200;    // focus value of the flat sample, and the relief's middle height
+constexpr int kMaxBlurRadius = 6;   // pixels
+constexpr int kReliefFocusStep = 20;  // focus units per pixel of blur radius on the relief
 
 struct ControlSpec {
     bool present;
@@ -48,6 +52,26 @@ const ControlSpec kSpecs[kControlCount] = {
     {true, {0, 1, 0}},       // Flicker
 };
 
+// The stage the environment asks for: VORENTA_VIRTUAL_PAN="dx,dy" (pixels per
+// frame, each within +-kMaxPan) and VORENTA_VIRTUAL_RELIEF=1. Anything else
+// leaves the default: the slow drift and a flat sample.
+VirtualStage stageFromEnvironment()
+{
+    VirtualStage stage;
+    if (const char *pan = std::getenv("VORENTA_VIRTUAL_PAN")) {
+        int dx = 0, dy = 0;
+        char end = 0;
+        if (std::sscanf(pan, " %d , %d %c", &dx, &dy, &end) == 2 && std::abs(dx) <= kMaxPan
+            && std::abs(dy) <= kMaxPan) {
+            stage.panX = dx;
+            stage.panY = dy;
+        }
+    }
+    const char *relief = std::getenv("VORENTA_VIRTUAL_RELIEF");
+    stage.relief = relief && std::strcmp(relief, "1") == 0;
+    return stage;
+}
+
 struct VirtualState {
     std::atomic<int> values[kControlCount];
     std::atomic<int> regionX{8};
@@ -56,6 +80,9 @@ struct VirtualState {
     // Raised on every unplug, so that handles and streams of the old device
     // stay dead after it comes back.
     std::atomic<int> generation{0};
+    std::atomic<int> panX{0};
+    std::atomic<int> panY{0};
+    std::atomic<bool> relief{false};
 
     VirtualState() { reset(); }
     void reset()
@@ -64,7 +91,15 @@ struct VirtualState {
             values[i] = kSpecs[i].present ? kSpecs[i].range.defaultValue : -1;
         regionX = 8;
         regionY = 7;
+        setStage(stageFromEnvironment());
     }
+    void setStage(const VirtualStage &stage)
+    {
+        panX = std::clamp(stage.panX, -kMaxPan, kMaxPan);
+        panY = std::clamp(stage.panY, -kMaxPan, kMaxPan);
+        relief = stage.relief;
+    }
+    VirtualStage stage() const { return VirtualStage{panX, panY, relief}; }
 };
 
 VirtualState &state()
@@ -182,6 +217,9 @@ struct PictureControls {
     int offsetU = 0, offsetV = 0;
     bool flip = false, mirror = false;
     int blurRadius = 0;  // luma box blur, pixels: manual focus away from the sharp plane
+    // The height in focus units that is sharp: the manual focus value, or
+    // the middle of the relief where automatic focus settles.
+    int focusPlane = kSharpFocus;
 
     explicit PictureControls(const VirtualState &s)
     {
@@ -207,9 +245,11 @@ struct PictureControls {
             offsetV = std::clamp((value(Control::WhiteBalanceRed) - kSpecs[int(Control::WhiteBalanceRed)].range.defaultValue) / 24, -60, 60);
             offsetU = std::clamp((value(Control::WhiteBalanceBlue) - kSpecs[int(Control::WhiteBalanceBlue)].range.defaultValue) / 24, -60, 60);
         }
-        // The sample is sharp at focus 200; automatic focus finds it.
-        if (value(Control::FocusMode) == 0)
-            blurRadius = std::min(6, std::abs(value(Control::Focus) - 200) / 30);
+        // The flat sample is sharp at focus 200; automatic focus finds it.
+        if (value(Control::FocusMode) == 0) {
+            blurRadius = std::min(kMaxBlurRadius, std::abs(value(Control::Focus) - kSharpFocus) / 30);
+            focusPlane = value(Control::Focus);
+        }
         flip = value(Control::Flip) == 1;
         mirror = value(Control::Mirror) == 1;
     }
@@ -237,23 +277,159 @@ void boxBlur(uint8_t *plane, int width, int height, int radius)
         blurLine(plane + x, height, width);
 }
 
-void render(I420Frame &out, int width, int height, double seconds, const PictureControls &controls)
+// Heights of the sample for the relief, in focus units halved (so that a
+// byte covers the focus range): smooth hills and valleys that tile with the
+// texture, from about 40 to 360.
+const std::vector<uint8_t> &reliefHeights()
+{
+    static const std::vector<uint8_t> heights = [] {
+        std::vector<uint8_t> table(size_t(kTextureSize) * kTextureSize);
+        const double twoPi = 6.283185307179586;
+        for (int row = 0; row < kTextureSize; ++row) {
+            const double v = double(row) / kTextureSize;
+            for (int x = 0; x < kTextureSize; ++x) {
+                const double u = double(x) / kTextureSize;
+                const double height = kSharpFocus + 110.0 * std::sin(twoPi * u) * std::cos(twoPi * v)
+                                      + 70.0 * std::sin(twoPi * (2 * u + v) + 1.0);
+                table[size_t(row) * kTextureSize + x] = uint8_t(std::clamp(std::lround(height / 2), 20L, 180L));
+            }
+        }
+        return table;
+    }();
+    return heights;
+}
+
+// Where a frame starts on the sample, in texture pixels (0 ... size - 1).
+struct StagePosition {
+    int x = 0, y = 0;
+};
+
+StagePosition stagePosition(const VirtualStage &stage, double seconds, long frameNumber)
+{
+    if (stage.panX == 0 && stage.panY == 0) {
+        // A slow drift with a gentle sway; even so that luma and chroma stay
+        // aligned.
+        return {int(seconds * 24.0 + 120.0 * std::sin(seconds * 0.13)) & ~1 & kTextureMask,
+                int(seconds * 9.0 + 90.0 * std::sin(seconds * 0.21)) & ~1 & kTextureMask};
+    }
+    // Exactly (panX, panY) per frame, whatever the timing.
+    const long period = kTextureSize;
+    const long x = (frameNumber % period) * stage.panX % period;
+    const long y = (frameNumber % period) * stage.panY % period;
+    return {int((x + period) % period), int((y + period) % period)};
+}
+
+// One plane of a relief: each pixel is blurred by how far its height lies
+// from the focus plane (`radius(x, row)`, 0 ... kMaxBlurRadius). The plane is
+// read through `sample(x, row)` with a margin of kMaxBlurRadius around the
+// frame, so that a point of the sample looks the same wherever it lies in
+// the frame, and blurred through a summed-area table: constant time per
+// pixel whatever its radius.
+template <typename Sample, typename Radius>
+void renderReliefPlane(uint8_t *plane, int width, int height, Sample sample, Radius radius)
+{
+    constexpr int margin = kMaxBlurRadius;
+    constexpr int maxArea = (2 * kMaxBlurRadius + 1) * (2 * kMaxBlurRadius + 1);
+    static_assert(maxArea * 255ull * 65536 < (1ull << 32), "box sums fit the fixed-point product");
+    uint32_t reciprocal[kMaxBlurRadius + 1];  // 16.16 fixed point
+    for (int r = 0; r <= kMaxBlurRadius; ++r) {
+        const int area = (2 * r + 1) * (2 * r + 1);
+        reciprocal[r] = uint32_t((65536 + area / 2) / area);
+    }
+    const int paddedWidth = width + 2 * margin, paddedHeight = height + 2 * margin;
+    // sums[r][c]: the sum of the padded rows < r and columns < c.
+    const int sumsWidth = paddedWidth + 1;
+    std::vector<uint32_t> sums(size_t(sumsWidth) * (paddedHeight + 1), 0);
+    std::vector<uint8_t> padded(size_t(paddedWidth) * paddedHeight);
+    for (int row = 0; row < paddedHeight; ++row) {
+        uint8_t *out = padded.data() + size_t(row) * paddedWidth;
+        uint32_t *sumRow = sums.data() + size_t(row + 1) * sumsWidth;
+        const uint32_t *sumAbove = sumRow - sumsWidth;
+        uint32_t running = 0;
+        for (int x = 0; x < paddedWidth; ++x) {
+            out[x] = sample(x - margin, row - margin);
+            running += out[x];
+            sumRow[x + 1] = sumAbove[x + 1] + running;
+        }
+    }
+    for (int row = 0; row < height; ++row) {
+        const uint8_t *sharp = padded.data() + size_t(row + margin) * paddedWidth + margin;
+        uint8_t *o = plane + size_t(width) * row;
+        for (int x = 0; x < width; ++x) {
+            const int r = radius(x, row);
+            if (r == 0) {
+                o[x] = sharp[x];
+                continue;
+            }
+            const size_t top = size_t(row + margin - r) * sumsWidth, bottom = size_t(row + margin + r + 1) * sumsWidth;
+            const size_t left = size_t(x + margin - r), right = size_t(x + margin + r + 1);
+            const uint32_t sum = sums[bottom + right] - sums[top + right] - sums[bottom + left] + sums[top + left];
+            o[x] = uint8_t((sum * reciprocal[r] + 32768) >> 16);
+        }
+    }
+}
+
+void render(I420Frame &out, int width, int height, double seconds, long frameNumber, const PictureControls &controls,
+            const VirtualStage &stage)
 {
     out.resize(width, height);
     const Texture &tex = texture();
-    // A slow drift with a gentle sway, in texture pixels; even so that luma
-    // and chroma stay aligned.
-    const int panX = int(seconds * 24.0 + 120.0 * std::sin(seconds * 0.13)) & ~1;
-    const int panY = int(seconds * 9.0 + 90.0 * std::sin(seconds * 0.21)) & ~1;
-
+    const StagePosition at = stagePosition(stage, seconds, frameNumber);
+    const int panX = at.x, panY = at.y;
+    const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+    // An odd pan puts chroma half a chroma pixel off; too little to see.
+    const int chromaPanX = panX / 2, chromaPanY = panY / 2;
+    // Texture positions of a frame position (any integer, also beyond the
+    // frame), after flip and mirror.
+    const auto lumaX = [&](int x) { return (panX + (controls.mirror ? width - 1 - x : x)) & kTextureMask; };
+    const auto lumaY = [&](int row) { return (panY + (controls.flip ? height - 1 - row : row)) & kTextureMask; };
+    const auto chromaX = [&](int x) {
+        return (chromaPanX + (controls.mirror ? chromaWidth - 1 - x : x)) & kChromaMask;
+    };
+    const auto chromaY = [&](int row) {
+        return (chromaPanY + (controls.flip ? chromaHeight - 1 - row : row)) & kChromaMask;
+    };
+    const int a = controls.chromaA, b = controls.chromaB;
+    const auto chromaU = [&](int du, int dv) { return clampByte(128 + ((a * du - b * dv) >> 8) + controls.offsetU); };
+    const auto chromaV = [&](int du, int dv) { return clampByte(128 + ((b * du + a * dv) >> 8) + controls.offsetV); };
     uint8_t *y = out.y();
+    uint8_t *u = out.u();
+    uint8_t *v = out.v();
+
+    if (stage.relief) {
+        const std::vector<uint8_t> &heights = reliefHeights();
+        uint8_t radiusOfHeight[256];
+        for (int level = 0; level < 256; ++level)
+            radiusOfHeight[level] =
+                uint8_t(std::min(kMaxBlurRadius, std::abs(controls.focusPlane - 2 * level) / kReliefFocusStep));
+        const auto lumaRadius = [&](int x, int row) {
+            return radiusOfHeight[heights[size_t(lumaY(row)) * kTextureSize + size_t(lumaX(x))]];
+        };
+        renderReliefPlane(y, width, height,
+                          [&](int x, int row) { return controls.luma[tex.y[size_t(lumaY(row)) * kTextureSize + size_t(lumaX(x))]]; },
+                          lumaRadius);
+        // Chroma blurs over the same ground, half as many of its pixels.
+        const auto chromaRadius = [&](int x, int row) {
+            return (lumaRadius(std::min(2 * x, width - 1), std::min(2 * row, height - 1)) + 1) / 2;
+        };
+        const auto chromaAt = [&](int x, int row, bool isU) {
+            const size_t i = size_t(chromaY(row)) * kChromaSize + size_t(chromaX(x));
+            const int du = tex.u[i] - 128, dv = tex.v[i] - 128;
+            return isU ? chromaU(du, dv) : chromaV(du, dv);
+        };
+        renderReliefPlane(u, chromaWidth, chromaHeight, [&](int x, int row) { return chromaAt(x, row, true); },
+                          chromaRadius);
+        renderReliefPlane(v, chromaWidth, chromaHeight, [&](int x, int row) { return chromaAt(x, row, false); },
+                          chromaRadius);
+        return;
+    }
+
     for (int row = 0; row < height; ++row) {
-        const int sourceRow = controls.flip ? height - 1 - row : row;
-        const uint8_t *texRow = tex.y.data() + size_t((panY + sourceRow) & kTextureMask) * kTextureSize;
+        const uint8_t *texRow = tex.y.data() + size_t(lumaY(row)) * kTextureSize;
         uint8_t *o = y + size_t(width) * row;
         if (controls.mirror) {
             for (int x = 0; x < width; ++x)
-                o[x] = controls.luma[texRow[(panX + width - 1 - x) & kTextureMask]];
+                o[x] = controls.luma[texRow[lumaX(x)]];
         } else {
             // Runs without wrap-around keep the inner loop simple.
             int x = 0;
@@ -267,27 +443,20 @@ void render(I420Frame &out, int width, int height, double seconds, const Picture
             }
         }
     }
-
     if (controls.blurRadius > 0)
         boxBlur(y, width, height, controls.blurRadius);
 
-    const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
-    const int chromaPanX = panX / 2, chromaPanY = panY / 2;
-    uint8_t *u = out.u();
-    uint8_t *v = out.v();
-    const int a = controls.chromaA, b = controls.chromaB;
     for (int row = 0; row < chromaHeight; ++row) {
-        const int sourceRow = controls.flip ? chromaHeight - 1 - row : row;
-        const size_t texOffset = size_t((chromaPanY + sourceRow) & kChromaMask) * kChromaSize;
+        const size_t texOffset = size_t(chromaY(row)) * kChromaSize;
         const uint8_t *uIn = tex.u.data() + texOffset;
         const uint8_t *vIn = tex.v.data() + texOffset;
         uint8_t *uOut = u + size_t(chromaWidth) * row;
         uint8_t *vOut = v + size_t(chromaWidth) * row;
         for (int x = 0; x < chromaWidth; ++x) {
-            const int sourceX = (chromaPanX + (controls.mirror ? chromaWidth - 1 - x : x)) & kChromaMask;
+            const int sourceX = chromaX(x);
             const int du = uIn[sourceX] - 128, dv = vIn[sourceX] - 128;
-            uOut[x] = clampByte(128 + ((a * du - b * dv) >> 8) + controls.offsetU);
-            vOut[x] = clampByte(128 + ((b * du + a * dv) >> 8) + controls.offsetV);
+            uOut[x] = chromaU(du, dv);
+            vOut[x] = chromaV(du, dv);
         }
     }
 }
@@ -389,7 +558,7 @@ public:
             return ReadResult::Gone;
         const double seconds = std::chrono::duration<double>(nextDue_ - start_).count();
         nextDue_ += period_;
-        render(out, width_, height_, seconds, PictureControls(state()));
+        render(out, width_, height_, seconds, frameNumber_++, PictureControls(state()), state().stage());
         return ReadResult::Frame;
     }
 
@@ -398,6 +567,7 @@ private:
     int width_, height_;
     std::chrono::steady_clock::duration period_;
     std::chrono::steady_clock::time_point start_, nextDue_;
+    long frameNumber_ = 0;  // frames delivered: the pan's step count
 };
 
 } // namespace
@@ -440,9 +610,19 @@ void setVirtualCameraPresent(bool present)
     s.present = present;
 }
 
-void renderVirtualFrame(I420Frame &out, int width, int height, double seconds)
+void setVirtualStage(const VirtualStage &stage)
 {
-    render(out, width, height, seconds, PictureControls(state()));
+    state().setStage(stage);
+}
+
+VirtualStage virtualStage()
+{
+    return state().stage();
+}
+
+void renderVirtualFrame(I420Frame &out, int width, int height, double seconds, long frameNumber)
+{
+    render(out, width, height, seconds, frameNumber, PictureControls(state()), state().stage());
 }
 
 } // namespace usbcam

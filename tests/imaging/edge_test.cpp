@@ -3,6 +3,7 @@
 // against the whole-picture search.
 #include "frame_convert.h"
 #include "imaging.h"
+#include "synthetic_frames.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -73,20 +74,29 @@ cv::Mat busyPicture(int width, int height, uint32_t seed)
     return picture;
 }
 
-VideoFrame frameFrom(const cv::Mat &bgr)
+// Weak edges that end where a region's bottom rows fall: plateaus a little
+// brighter than the background, each with a dark bar just below its lower
+// right corner. Whether an edge pixel near a region's bottom is a strong
+// one depends on rows below the region, so the search must not decide there.
+struct Plateau {
+    int x, bottom, contrast, gap;
+};
+
+std::vector<Plateau> plateaus()
 {
-    cv::Mat even;
-    cv::copyMakeBorder(bgr, even, 0, bgr.rows % 2, 0, bgr.cols % 2, cv::BORDER_REPLICATE);
-    cv::Mat i420;
-    cv::cvtColor(even, i420, cv::COLOR_BGR2YUV_I420);
-    const int width = bgr.cols, height = bgr.rows;
-    const int chromaWidth = even.cols / 2, chromaHeight = even.rows / 2;
-    std::vector<uint8_t> y(size_t(width) * height);
-    for (int row = 0; row < height; ++row)
-        std::memcpy(&y[size_t(row) * width], i420.ptr(row), size_t(width));
-    const uint8_t *u = i420.ptr(even.rows);
-    const uint8_t *v = u + size_t(chromaWidth) * chromaHeight;
-    return makeVideoFrameFromPlanes(width, height, y.data(), width, u, chromaWidth, v, chromaWidth);
+    return {{20, 70, 13, 1}, {80, 85, 14, 1}, {140, 100, 15, 0}, {200, 115, 16, 1}};
+}
+
+cv::Mat plateauPicture()
+{
+    cv::Mat picture(150, 260, CV_8UC1, cv::Scalar(100));
+    for (const Plateau &p : plateaus()) {
+        cv::rectangle(picture, cv::Point(p.x, 0), cv::Point(p.x + 25, p.bottom), cv::Scalar(100 + p.contrast),
+                      cv::FILLED);
+        cv::rectangle(picture, cv::Point(p.x + 19, p.bottom + p.gap), cv::Point(p.x + 31, p.bottom + p.gap + 4),
+                      cv::Scalar(0), cv::FILLED);
+    }
+    return picture;
 }
 
 }  // namespace
@@ -266,6 +276,33 @@ TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearch)
         }
     }
     EXPECT_EQ(compared, 3 * 4 * 150);
+}
+
+TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearchWhereWeakEdgesEndAtTheRegionsBottom)
+{
+    const MatSource source(plateauPicture());
+    const QSize view(source.width(), source.height());
+    cv::Mat blurred, edges;
+    cv::medianBlur(scaleRegion(source, view, cv::Rect(0, 0, view.width(), view.height())), blurred, kMedianAperture);
+    cv::Canny(blurred, edges, kCannyLow, kCannyHigh, kCannyAperture, false);
+    int compared = 0;
+    for (const Plateau &p : plateaus()) {
+        // Clicks whose first region ends up to 6 rows either side of the
+        // plateau's bottom: square and column windows reach 41 rows below
+        // the click (window and margins), row windows 17.
+        for (const DrawType type : {Line, VLine, HLine}) {
+            const int reach = type == HLine ? 17 : 41;
+            for (int y = p.bottom - reach - 6; y <= p.bottom - reach + 6; ++y) {
+                for (int x = p.x - 3; x <= p.x + 40; x += 4) {
+                    const EdgeRequest r = request(x, y, view.width(), view.height(), type);
+                    ASSERT_EQ(findNearestEdge(source, r), nearestEdgeInMap(edges, r))
+                        << x << "," << y << " type " << type << ", plateau at " << p.x;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 4 * 3 * 13 * 11);
 }
 
 TEST(EdgeSnapping, FrameRegionsConvertLikeTheWholeFrame)

@@ -2,7 +2,7 @@
 // crosshair/gridline overlay, styles that act only on acceptance.
 #include "label_widget.h"
 #include "panel_test_support.h"
-#include "pen_style_picker.h"
+#include "line_width_combobox.h"
 #include "property_dialogs.h"
 
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 #include "common_tool_set_dialog.h"
 #include "measure_widget.h"
 #include "panel_test_support.h"
-#include "pen_style_picker.h"
+#include "line_width_combobox.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

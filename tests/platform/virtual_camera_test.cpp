@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -340,6 +341,132 @@ TEST_F(VirtualCamera, ControlsActOnThePicture)
     renderVirtualFrame(changed, width, height, 3.0);
     for (int row = 0; row < height; row += 17)
         ASSERT_EQ(std::memcmp(changed.y() + row * width, plain.y() + (height - 1 - row) * width, width), 0);
+}
+
+// Frame n + 1 of a panning stage is frame n moved by (-panX, -panY):
+// compares the pixels both frames show.
+static bool movedByPan(const I420Frame &before, const I420Frame &after, int panX, int panY)
+{
+    const int width = before.width, height = before.height;
+    for (int row = std::max(0, -panY); row < std::min(height, height - panY); ++row)
+        for (int x = std::max(0, -panX); x < std::min(width, width - panX); ++x)
+            if (after.data[size_t(row) * width + x] != before.data[size_t(row + panY) * width + x + panX])
+                return false;
+    return true;
+}
+
+TEST_F(VirtualCamera, PanningStageMovesByItsStepEveryFrame)
+{
+    const int width = 320, height = 240;
+    setVirtualStage(VirtualStage{7, -5, false});
+    I420Frame first, second, later;
+    // Time plays no part: only the frame number moves the stage.
+    renderVirtualFrame(first, width, height, 1.0, 40);
+    renderVirtualFrame(second, width, height, 9.0, 41);
+    EXPECT_TRUE(movedByPan(first, second, 7, -5));
+    renderVirtualFrame(later, width, height, 1.0, 43);
+    EXPECT_TRUE(movedByPan(first, later, 21, -15));
+    EXPECT_FALSE(movedByPan(first, later, 14, -10));
+
+    // Across the texture's wrap-around too.
+    renderVirtualFrame(first, width, height, 0.0, 2047);
+    renderVirtualFrame(second, width, height, 0.0, 2048);
+    EXPECT_TRUE(movedByPan(first, second, 7, -5));
+}
+
+TEST_F(VirtualCamera, PanComesFromTheEnvironmentAndStepsPerDeliveredFrame)
+{
+    struct PanVariable {
+        PanVariable(const char *value) { setenv("VORENTA_VIRTUAL_PAN", value, 1); }
+        ~PanVariable() { unsetenv("VORENTA_VIRTUAL_PAN"); }
+    };
+    {
+        const PanVariable pan("6,4");
+        resetVirtualCamera();
+        EXPECT_EQ(virtualStage().panX, 6);
+        EXPECT_EQ(virtualStage().panY, 4);
+        EXPECT_FALSE(virtualStage().relief);
+
+        cap_record r = record(320, 240, 60);
+        ASSERT_EQ(cap_open(&r), CAP_OK);
+        cap_frame frame;
+        I420Frame frames[2];
+        for (I420Frame &copy : frames) {
+            ASSERT_EQ(readFrame(r, frame), CAP_OK);
+            copy.resize(320, 240);
+            std::memcpy(copy.data.data(), frame.y, copy.data.size());
+            free_frame(&frame);
+        }
+        cap_close(&r);
+        EXPECT_TRUE(movedByPan(frames[0], frames[1], 6, 4));
+    }
+    for (const char *bad : {"6", "6,4,1", "600,0", "x,y", ""}) {
+        const PanVariable pan(bad);
+        resetVirtualCamera();
+        EXPECT_EQ(virtualStage().panX, 0) << bad;
+        EXPECT_EQ(virtualStage().panY, 0) << bad;
+    }
+}
+
+TEST_F(VirtualCamera, ReliefShowsEachRegionSharpAtItsOwnFocus)
+{
+    const int width = 512, height = 384, block = 32;
+    const int blocksX = width / block, blocksY = height / block;
+    setVirtualStage(VirtualStage{0, 0, true});
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(cam_set_focus_mode(handle, 0), 0);
+
+    // Per block: the sharpest focus value, and the sharpness there and at
+    // the worst one.
+    std::vector<double> best(size_t(blocksX * blocksY), -1), worst(best.size(), 1e18);
+    std::vector<int> bestFocus(best.size(), 0);
+    I420Frame frame;
+    for (int focus = 40; focus <= 360; focus += 20) {
+        ASSERT_EQ(cam_set_focus(handle, focus), 0);
+        renderVirtualFrame(frame, width, height, 5.0);
+        for (int by = 0; by < blocksY; ++by) {
+            for (int bx = 0; bx < blocksX; ++bx) {
+                double sum = 0;
+                for (int row = by * block; row < (by + 1) * block; ++row)
+                    for (int x = bx * block + 1; x < (bx + 1) * block; ++x)
+                        sum += std::abs(frame.data[size_t(row) * width + x] - frame.data[size_t(row) * width + x - 1]);
+                const size_t i = size_t(by * blocksX + bx);
+                if (sum > best[i]) {
+                    best[i] = sum;
+                    bestFocus[i] = focus;
+                }
+                worst[i] = std::min(worst[i], sum);
+            }
+        }
+    }
+    std::set<int> focusValues(bestFocus.begin(), bestFocus.end());
+    EXPECT_GE(focusValues.size(), 4u);
+    for (size_t i = 0; i < best.size(); ++i)
+        EXPECT_GT(best[i], worst[i] * 2) << "block " << i;
+
+    // The flat sample comes back with the relief off: sharp everywhere at 200.
+    setVirtualStage(VirtualStage{});
+    ASSERT_EQ(cam_set_focus(handle, 200), 0);
+    I420Frame flat, automatic;
+    renderVirtualFrame(flat, width, height, 5.0);
+    cam_set_focus_mode(handle, 1);
+    renderVirtualFrame(automatic, width, height, 5.0);
+    EXPECT_EQ(flat.data, automatic.data);
+}
+
+TEST_F(VirtualCamera, ReliefMovesWithThePanUnchanged)
+{
+    // A point of the relief looks the same wherever it lies in the frame,
+    // also near the frame's edges, so stitching sees a rigid shift.
+    setVirtualStage(VirtualStage{-9, 11, true});
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    cam_set_focus_mode(handle, 0);
+    cam_set_focus(handle, 150);
+    I420Frame first, second;
+    renderVirtualFrame(first, 300, 200, 0.0, 3);
+    renderVirtualFrame(second, 300, 200, 0.0, 4);
+    EXPECT_TRUE(movedByPan(first, second, -9, 11));
 }
 
 TEST_F(VirtualCamera, PulledOutMidStreamGivesFailedReads)

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cjson/cJSON.h>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 
 #include "sdk.h"
 #include "sim_camera.h"
+#include "test_util.h"
 #include "trovix.h"
 
 using simcam::Reply;
@@ -27,32 +27,8 @@ std::string loginText(uint16_t port, const char *passwd = "\"pw\"")
            ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":" + passwd + "}}";
 }
 
-// A member of a reply, as text ("" when missing).
-std::string member(const char *json, const std::vector<std::string> &path)
-{
-    cJSON *root = json ? cJSON_Parse(json) : nullptr;
-    const cJSON *node = root;
-    for (const auto &key : path)
-        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
-    std::string out;
-    if (cJSON_IsString(node))
-        out = node->valuestring;
-    else if (cJSON_IsNumber(node))
-        out = std::to_string(node->valueint);
-    cJSON_Delete(root);
-    return out;
-}
-
-int threadCount()
-{
-    int n = 0;
-    DIR *d = opendir("/proc/self/task");
-    while (d && readdir(d))
-        n++;
-    if (d)
-        closedir(d);
-    return n;
-}
+using trovixtest::member;
+using trovixtest::threadCount;
 
 class Library : public ::testing::Test {
 protected:
@@ -158,7 +134,9 @@ TEST(Lifecycle, OnlyTheInterfaceIsExported)
                               "trovix_free", "trovix_discover_open", "trovix_discover_close", "trovix_discover_run",
                               "trovix_discover_get_devs", "trovix_discover_request", "trovix_md_add_listener",
                               "trovix_md_remove_listener", "trovix_md_get", "trovix_md_clear", "trovix_md_buf_add",
-                              "trovix_md_buf_sub", "luaopen_trovix" })
+                              "trovix_md_buf_sub", "luaopen_trovix", "trovix_dec_open", "trovix_dec_close",
+                              "trovix_dec_bind", "trovix_dec_unbind", "trovix_dec_get_md_data",
+                              "trovix_dec_free_md_data" })
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
     for (const char *name : { "qv_h1", "sdk_start", "ncm_connect", "clua_env_create", "pf_tick_ms" })
         EXPECT_EQ(dlsym(lib, name), nullptr) << name;
@@ -294,14 +272,6 @@ TEST_F(Library, StatusConnectFollowsLoginAndLogout)
             return !c.empty() && c.back() == "logout";
         },
         2000));
-}
-
-TEST_F(Library, UpgradeCommandsAreUnsupportedForNow)
-{
-    char *text = nullptr;
-    EXPECT_EQ(trovix_request(0, "{\"cmd\":\"status_upgrade\"}", &text), 4097);
-    trovix_free(text);
-    EXPECT_EQ(trovix_discover_open(""), 1); // no discovery client script yet
 }
 
 TEST_F(Library, ManyConcurrentCallersEachGetTheirOwnAnswer)

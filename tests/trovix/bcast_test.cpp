@@ -14,6 +14,7 @@
 
 #include "bcast.h"
 #include "sim_camera.h"
+#include "test_util.h"
 
 static bool parseOne(const std::string &bytes, bcast_frame_info *f, uint32_t *drop)
 {
@@ -202,39 +203,19 @@ TEST(DiscoveryStore, KeepsTheNewestMessagesUpToItsBytes)
 
 // ---- inside a private network namespace ----
 
-static bool inNamespace() { return getenv("TROVIX_IN_NETNS") != nullptr; }
+static bool inNamespace() { return trovixtest::inPrivateNetwork(); }
 
 TEST(Discovery, RunsInsideItsOwnNetworkNamespace)
 {
     if (inNamespace())
         GTEST_SKIP() << "already inside the namespace";
-    if (system("unshare -n true > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "no private network namespace can be made here (unshare -n refused)";
-    // The test binary runs again inside a fresh namespace with loopback and a
-    // private dummy (or veth) interface, so its broadcasts never leave it.
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = 0;
-    std::string cmd =
-        "unshare -n sh -c 'ip link set lo up && { ip link add d0 type dummy 2>/dev/null || "
-        "{ ip link add d0 type veth peer name d1 && ip link set d1 up; }; } && "
-        "ip addr add 10.253.0.1/24 dev d0 && ip link set d0 up && ip route add default dev d0 || exit 77; "
-        "TROVIX_IN_NETNS=1 exec \"$0\" --gtest_filter=DiscoveryInNamespace.*' '";
-    cmd += self;
-    cmd += "' 2>&1 < /dev/null";
-    std::string output;
-    FILE *child = popen(cmd.c_str(), "r");
-    ASSERT_NE(child, nullptr);
-    char line[512];
-    while (fgets(line, sizeof line, child))
-        output += line;
-    int rc = pclose(child);
-    int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    if (status == 77 || status == 127)
-        GTEST_SKIP() << "no private network namespace with a dummy or veth interface can be made here";
-    EXPECT_NE(output.find("[  PASSED  ] 2 tests"), std::string::npos) << output;
-    EXPECT_EQ(status, 0);
+    // The test binary runs again inside a fresh namespace, so its broadcasts
+    // never leave it.
+    auto run = trovixtest::runInPrivateNetwork("DiscoveryInNamespace.*");
+    if (!run.ran)
+        GTEST_SKIP() << run.why;
+    EXPECT_NE(run.output.find("[  PASSED  ] 2 tests"), std::string::npos) << run.output;
+    EXPECT_EQ(run.status, 0);
 }
 
 struct DiscoveryRig {

@@ -9,6 +9,7 @@
 
 #include "clua.h"
 #include "sdk.h"
+#include "test_util.h"
 
 namespace {
 
@@ -43,17 +44,7 @@ protected:
     void TearDown() override { clua_env_close(env); }
 
     // Runs a chunk and returns its first result as text ("error: ..." on failure).
-    std::string run(const std::string &code)
-    {
-        if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
-            std::string err = std::string("error: ") + lua_tostring(L, -1);
-            lua_pop(L, 1);
-            return err;
-        }
-        std::string out = luaL_tolstring(L, -1, nullptr);
-        lua_pop(L, 2);
-        return out;
-    }
+    std::string run(const std::string &code) { return trovixtest::luaRun(L, code); }
 
     clua_env *env = nullptr;
     lua_State *L = nullptr;

@@ -3,12 +3,18 @@
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
 #include <fcntl.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -17,6 +23,12 @@ namespace simcam {
 static long long nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+static long long nowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -123,20 +135,179 @@ std::string bcastFrame(int type, const std::string &body, uint8_t randomByte)
     return f + tr;
 }
 
-// ---- SimCamera ----
-SimCamera::SimCamera() = default;
-SimCamera::~SimCamera() { stop(); }
+std::string discoveryAnswer(const std::string &sn, const std::string &model, uint16_t port)
+{
+    cJSON *root = cJSON_CreateObject();
+    cJSON_AddStringToObject(root, "sn", sn.c_str());
+    cJSON *discover = cJSON_AddObjectToObject(root, "discover");
+    cJSON_AddStringToObject(discover, "model", model.c_str());
+    cJSON_AddNumberToObject(discover, "port", port);
+    cJSON_AddStringToObject(discover, "protocol", "nspp");
+    char *printed = cJSON_PrintUnformatted(root);
+    std::string text = printed;
+    cJSON_free(printed);
+    cJSON_Delete(root);
+    return text;
+}
 
-uint16_t SimCamera::start(uint16_t port)
+// ---- the network the camera would answer on ----
+bool networkIsPrivate(std::string *why)
+{
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        *why = "the network interfaces can't be listed";
+        return false;
+    }
+    struct {
+        nlmsghdr header;
+        ifinfomsg info;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETLINK;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = 1;
+    request.info.ifi_family = AF_UNSPEC;
+    bool ok = send(fd, &request, sizeof request, 0) == ssize_t(sizeof request), done = false;
+    if (!ok)
+        *why = "the network interfaces can't be listed";
+    std::vector<char> buffer(65536);
+    while (ok && !done) {
+        ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0) {
+            *why = "the network interfaces can't be listed";
+            ok = false;
+            break;
+        }
+        int left = int(n);
+        for (nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buffer.data()); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_DONE) {
+                done = true;
+                break;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR) {
+                *why = "the network interfaces can't be listed";
+                ok = done = false;
+                break;
+            }
+            if (h->nlmsg_type != RTM_NEWLINK)
+                continue;
+            auto *info = static_cast<ifinfomsg *>(NLMSG_DATA(h));
+            int length = int(h->nlmsg_len) - int(NLMSG_LENGTH(sizeof *info));
+            std::string name, kind;
+            bool peerElsewhere = false;
+            for (rtattr *a = IFLA_RTA(info); RTA_OK(a, length); a = RTA_NEXT(a, length)) {
+                if (a->rta_type == IFLA_IFNAME) {
+                    name = static_cast<const char *>(RTA_DATA(a));
+                } else if (a->rta_type == IFLA_LINK_NETNSID) {
+                    peerElsewhere = true;
+                } else if (a->rta_type == IFLA_LINKINFO) {
+                    int nestedLength = int(RTA_PAYLOAD(a));
+                    for (rtattr *b = static_cast<rtattr *>(RTA_DATA(a)); RTA_OK(b, nestedLength);
+                         b = RTA_NEXT(b, nestedLength)) {
+                        if (b->rta_type == IFLA_INFO_KIND)
+                            kind = static_cast<const char *>(RTA_DATA(b));
+                    }
+                }
+            }
+            if ((info->ifi_flags & IFF_LOOPBACK) || kind == "dummy" || (kind == "veth" && !peerElsewhere))
+                continue;
+            if (ok)
+                *why = "interface " + name + (kind.empty() ? "" : " (" + kind + ")") +
+                       " may reach beyond this network namespace";
+            ok = false;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+// ---- SimCamera ----
+// The device state: one group of settings per getter. Setters change the
+// members of their groups that the request names with the same JSON type.
+static const char *const kInitialState = R"({
+ "system": {"model": "E530_IPC", "sw_ver": "V5.1.0 sim", "hw_ver": "SIM-1"},
+ "image": {"focus_mode": 1, "focus_value": 175, "ezoom_value": 0, "bright": 56, "contrast": 50,
+           "saturation": 128, "hue": 50, "sharpness": 8, "range": {"ezoom_value": {"min": 0, "max": 174}}},
+ "exposure": {"compensation": 56},
+ "meexposure": {"expo_type": 0, "shuttertime": 150, "a_gain": 0,
+                "range": {"shuttertime": {"min": 1, "max": 1000}, "a_gain": {"min": 0, "max": 100}}},
+ "awb": {"awb": "auto"},
+ "awb_gains": {"r": 628, "gb": 256, "b": 421},
+ "mirror_flip": {"mirror": false, "flip": false},
+ "flick": {"flick": false},
+ "gamma": {"level": 1},
+ "gamma_range": {"range": {"level": {"min": 0, "max": 10}}},
+ "demist": {"demist": false},
+ "roi": {"roi": false, "roi_x": 0, "roi_y": 0, "code": 0},
+ "mode": {"mode": 0},
+ "ipv4": {"dhcp": false, "ip": "10.253.0.1", "gateway": "10.253.0.254", "netmask": "255.255.255.0",
+          "dns1": "", "dns2": ""},
+ "stream": {"fmt": "mjpeg", "rc_mode": "vbr", "wh": "1920*1080", "quality": "high", "frame_rate": 30,
+            "bitrate": 4096, "i_interval": 30}
+})";
+
+// The requests the camera knows. A new request is one more entry here (and
+// its group in the state above).
+const std::vector<SimCamera::Command> &SimCamera::commandTable()
+{
+    using C = SimCamera::Command;
+    static const std::vector<C> table = {
+        { "system", C::Get, { "system" }, nullptr },
+        { "get_image", C::Get, { "image" }, nullptr },
+        { "set_image", C::Set, { "image" }, nullptr },
+        { "img_exposure", C::Get, { "exposure" }, nullptr },
+        { "img_meexposure", C::Get, { "meexposure" }, nullptr },
+        { "set_img_meexposure", C::Set, { "meexposure" }, nullptr },
+        { "img_awb", C::Get, { "awb" }, nullptr },
+        { "info_img_awb", C::Get, { "awb_gains" }, nullptr },
+        { "set_img_awb", C::Set, { "awb", "awb_gains" }, nullptr },
+        { "img_mirror_flip", C::Get, { "mirror_flip" }, nullptr },
+        { "set_img_mirror_flip", C::Set, { "mirror_flip" }, nullptr },
+        { "img_flick_hz", C::Get, { "flick" }, nullptr },
+        { "set_img_flick_hz", C::Set, { "flick" }, nullptr },
+        { "img_hdr_gamma", C::Get, { "gamma" }, nullptr },
+        { "default_img_hdr_gamma", C::Get, { "gamma_range" }, nullptr },
+        { "set_img_hdr_gamma", C::Set, { "gamma" }, nullptr },
+        { "motor_demist", C::Get, { "demist" }, nullptr },
+        { "set_motor_demist", C::Set, { "demist" }, nullptr },
+        { "img_roi", C::Get, { "roi" }, nullptr },
+        { "set_img_roi", C::Set, { "roi" }, nullptr },
+        { "img_mode", C::Get, { "mode" }, nullptr },
+        { "set_img_mode", C::Set, { "mode" }, nullptr },
+        { "ipv4", C::Get, { "ipv4" }, nullptr },
+        { "set_ipv4", C::Set, { "ipv4" }, nullptr },
+        { "set_stream", C::Set, { "stream" }, &SimCamera::streamSettingsChanged },
+        { "open_stream", C::Set, {}, &SimCamera::openStream },
+    };
+    return table;
+}
+
+const SimCamera::Command *SimCamera::findCommand(const std::string &name)
+{
+    for (const auto &c : commandTable()) {
+        if (name == c.name)
+            return &c;
+    }
+    return nullptr;
+}
+
+SimCamera::SimCamera() : state_(cJSON_Parse(kInitialState)) {}
+SimCamera::~SimCamera()
+{
+    stop();
+    cJSON_Delete(state_);
+}
+
+uint16_t SimCamera::start(uint16_t port, const std::string &address)
 {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
-    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listenFd_, 64) != 0) {
+    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
+        bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listenFd_, 64) != 0) {
         close(listenFd_);
         listenFd_ = -1;
         return 0;
@@ -148,6 +319,7 @@ uint16_t SimCamera::start(uint16_t port)
         return 0;
     running_ = true;
     thread_ = std::thread([this] { run(); });
+    streamThread_ = std::thread([this] { stream(); });
     return port_;
 }
 
@@ -155,7 +327,12 @@ void SimCamera::stop()
 {
     if (running_.exchange(false)) {
         wake();
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            streamWake_.notify_all();
+        }
         thread_.join();
+        streamThread_.join();
     }
     for (auto &kv : clients_)
         close(kv.first);
@@ -235,9 +412,11 @@ void SimCamera::sendRawSplit(const std::string &bytes, size_t chunk, int gapMs)
     }
 }
 
-void SimCamera::sendMedia(const std::string &payload, uint16_t key1, uint16_t key2, uint8_t frameKind, uint8_t mediaType)
+void SimCamera::sendMedia(const std::string &payload, uint16_t key1, uint16_t key2, uint8_t frameKind,
+                          uint8_t mediaType, int64_t ptsUs)
 {
-    sendRaw(nsppFrame(1, mediaBody(payload, key1, key2, frameKind, mediaType, static_cast<uint64_t>(nowMs()) * 1000)));
+    uint64_t pts = static_cast<uint64_t>(ptsUs < 0 ? nowUs() : ptsUs);
+    sendRaw(nsppFrame(1, mediaBody(payload, key1, key2, frameKind, mediaType, pts)));
 }
 
 void SimCamera::closeClients()
@@ -247,6 +426,24 @@ void SimCamera::closeClients()
         closeAll_ = true;
     }
     wake();
+}
+
+std::string SimCamera::upgradeData()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return upgradeData_;
+}
+
+int SimCamera::upgradeBlocks()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return upgradeBlocks_;
+}
+
+void SimCamera::setUpgradeCountSkew(int skew)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    upgradeSkew_ = skew;
 }
 
 std::vector<std::string> SimCamera::received()
@@ -273,6 +470,67 @@ int SimCamera::openConnections()
     return static_cast<int>(clients_.size());
 }
 
+int SimCamera::streamingClients()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return static_cast<int>(std::count_if(clients_.begin(), clients_.end(),
+                                          [](const auto &kv) { return kv.second.streaming; }));
+}
+
+std::string SimCamera::group(const std::string &name)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    const cJSON *g = cJSON_GetObjectItemCaseSensitive(state_, name.c_str());
+    if (!g)
+        return {};
+    char *printed = cJSON_PrintUnformatted(g);
+    std::string text = printed;
+    cJSON_free(printed);
+    return text;
+}
+
+void SimCamera::setGroup(const std::string &name, const std::string &json)
+{
+    cJSON *values = cJSON_Parse(json.c_str());
+    std::lock_guard<std::mutex> lock(mu_);
+    cJSON *g = cJSON_GetObjectItemCaseSensitive(state_, name.c_str());
+    if (!g)
+        g = cJSON_AddObjectToObject(state_, name.c_str());
+    for (const cJSON *item = values ? values->child : nullptr; item; item = item->next) {
+        cJSON *copy = cJSON_Duplicate(item, 1);
+        if (cJSON_GetObjectItemCaseSensitive(g, item->string))
+            cJSON_ReplaceItemInObjectCaseSensitive(g, item->string, copy);
+        else
+            cJSON_AddItemToObject(g, item->string, copy);
+    }
+    cJSON_Delete(values);
+    if (name == "stream")
+        streamGeneration_++;
+}
+
+void SimCamera::setModel(const std::string &model)
+{
+    cJSON *values = cJSON_CreateObject();
+    cJSON_AddStringToObject(values, "model", model.c_str());
+    char *printed = cJSON_PrintUnformatted(values);
+    setGroup("system", printed);
+    cJSON_free(printed);
+    cJSON_Delete(values);
+}
+
+void SimCamera::setJpegChroma422(bool on)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    jpeg422_ = on;
+    streamGeneration_++;
+}
+
+void SimCamera::setJpegMediaType(uint8_t type)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    jpegMediaType_ = type;
+}
+
 bool SimCamera::waitFor(const std::function<bool()> &cond, int ms)
 {
     long long until = nowMs() + ms;
@@ -291,6 +549,59 @@ void SimCamera::schedule(int fd, const std::string &bytes, int delayMs)
     long long due = std::max(nowMs() + delayMs, lastDue_);
     lastDue_ = due;
     pending_.push_back(Pending{ due, fd, bytes });
+}
+
+static std::string print(cJSON *json)
+{
+    char *printed = cJSON_PrintUnformatted(json);
+    std::string text = printed ? printed : "";
+    cJSON_free(printed);
+    return text;
+}
+
+// Copies the members of args into group where the group has a member of that
+// name and JSON type.
+static void mergeInto(cJSON *group, const cJSON *args)
+{
+    for (const cJSON *item = args ? args->child : nullptr; item; item = item->next) {
+        const cJSON *held = cJSON_GetObjectItemCaseSensitive(group, item->string);
+        const bool sameType = held && ((cJSON_IsNumber(held) && cJSON_IsNumber(item)) ||
+                                       (cJSON_IsString(held) && cJSON_IsString(item)) ||
+                                       (cJSON_IsBool(held) && cJSON_IsBool(item)));
+        if (sameType)
+            cJSON_ReplaceItemInObjectCaseSensitive(group, item->string, cJSON_Duplicate(item, 1));
+    }
+}
+
+// The answer names the command and carries its object under the command's
+// name, with "code" 0 there and at the top; the request comes back under
+// "echo".
+std::string SimCamera::answerCommand(const Command &command, Client &c, const cJSON *req)
+{
+    cJSON *out = cJSON_CreateObject();
+    cJSON_AddStringToObject(out, "cmd", command.name);
+    cJSON *body = nullptr;
+    const cJSON *args = cJSON_GetObjectItemCaseSensitive(req, command.name);
+    if (command.kind == Command::Get) {
+        const cJSON *g = cJSON_GetObjectItemCaseSensitive(state_, command.groups[0]);
+        body = g ? cJSON_Duplicate(g, 1) : cJSON_CreateObject();
+    } else {
+        for (const char *name : command.groups) {
+            cJSON *g = cJSON_GetObjectItemCaseSensitive(state_, name);
+            if (g && cJSON_IsObject(args))
+                mergeInto(g, args);
+        }
+        body = cJSON_CreateObject();
+    }
+    cJSON_AddNumberToObject(body, "code", 0);
+    cJSON_AddItemToObject(out, command.name, body);
+    cJSON_AddNumberToObject(out, "code", 0);
+    cJSON_AddItemToObject(out, "echo", cJSON_Duplicate(req, 1));
+    if (command.after)
+        (this->*command.after)(c, args);
+    std::string text = print(out);
+    cJSON_Delete(out);
+    return text;
 }
 
 void SimCamera::handleText(Client &c, const std::string &text)
@@ -313,26 +624,156 @@ void SimCamera::handleText(Client &c, const std::string &text)
         cJSON_Delete(req);
         return;
     }
+    const std::string name = cmd.empty() ? "answer" : cmd;
     if (r.kind == Reply::Refuse) {
-        answer = "{\"cmd\":\"" + cmd + "\",\"code\":" + std::to_string(r.code) + "}";
+        cJSON *out = cJSON_CreateObject();
+        cJSON_AddStringToObject(out, "cmd", cmd.c_str());
+        cJSON_AddNumberToObject(out, "code", r.code);
+        cJSON_AddNumberToObject(cJSON_AddObjectToObject(out, name.c_str()), "code", r.code);
+        answer = print(out);
+        cJSON_Delete(out);
     } else if (!r.json.empty()) {
         answer = r.json;
+    } else if (cmd == "upgrade_packs") {
+        answer = "{\"cmd\":\"upgrade_packs\",\"upgrade_packs\":{\"code\":0,\"packs\":" +
+                 std::to_string(upgradeBlocks_ + upgradeSkew_) + ",\"bits\":" +
+                 std::to_string(upgradeData_.size() + static_cast<size_t>(upgradeSkew_)) + "}}";
     } else if (cmd == "login") {
         answer = "{\"cmd\":\"login\",\"code\":0,\"login\":{\"qqssid\":\"S1\",\"qqauth\":\"A1\"}}";
+    } else if (const Command *command = findCommand(cmd)) {
+        answer = answerCommand(*command, c, req);
     } else {
         cJSON *out = cJSON_CreateObject();
         cJSON_AddStringToObject(out, "cmd", cmd.c_str());
-        cJSON *inner = cJSON_AddObjectToObject(out, cmd.empty() ? "answer" : cmd.c_str());
-        cJSON_AddNumberToObject(inner, "code", 0);
+        cJSON_AddNumberToObject(cJSON_AddObjectToObject(out, name.c_str()), "code", 0);
         if (req)
             cJSON_AddItemToObject(out, "echo", cJSON_Duplicate(req, 1));
-        char *printed = cJSON_PrintUnformatted(out);
-        answer = printed;
-        cJSON_free(printed);
+        answer = print(out);
         cJSON_Delete(out);
     }
     cJSON_Delete(req);
     schedule(c.fd, textFrame(answer), r.delayMs);
+}
+
+// ---- streaming ----
+static int memberInt(const cJSON *object, const char *name, int fallback)
+{
+    const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, name);
+    return cJSON_IsNumber(item) ? item->valueint : fallback;
+}
+
+void SimCamera::openStream(Client &c, const cJSON *args)
+{
+    c.streaming = true;
+    c.needKey = true;
+    c.channel = uint16_t(memberInt(args, "chnn", 0));
+    c.index = uint16_t(memberInt(args, "idx", 0));
+    keyRequested_ = true;
+    streamWake_.notify_all();
+}
+
+void SimCamera::streamSettingsChanged(Client &, const cJSON *) { streamGeneration_++; }
+
+namespace {
+
+struct StreamSettings {
+    bool h264 = false;
+    int width = 1920, height = 1080, fps = 30, gop = 30;
+};
+
+StreamSettings streamSettings(const cJSON *group)
+{
+    StreamSettings s;
+    const cJSON *fmt = cJSON_GetObjectItemCaseSensitive(group, "fmt");
+    s.h264 = cJSON_IsString(fmt) && (strcasecmp(fmt->valuestring, "h264") == 0 || strcasecmp(fmt->valuestring, "h.264") == 0);
+    const cJSON *wh = cJSON_GetObjectItemCaseSensitive(group, "wh");
+    int w = 0, h = 0;
+    if (cJSON_IsString(wh) && sscanf(wh->valuestring, "%d*%d", &w, &h) == 2) {
+        s.width = std::clamp(w, 16, 8192);
+        s.height = std::clamp(h, 16, 8192);
+    }
+    s.fps = std::clamp(memberInt(group, "frame_rate", 30), 1, 120);
+    s.gop = std::clamp(memberInt(group, "i_interval", 30), 1, 600);
+    if (s.h264) {
+        // 4:2:0 H.264 has even sizes.
+        s.width &= ~1;
+        s.height &= ~1;
+    }
+    return s;
+}
+
+} // namespace
+
+// Sends the test picture to every client that opened the stream, at the
+// frame rate of the stream settings. A client that can't keep up loses
+// pictures and, for H.264, waits for the next key frame.
+void SimCamera::stream()
+{
+    constexpr size_t kMaxBacklog = 16u << 20;
+    std::unique_ptr<PictureEncoder> encoder;
+    StreamSettings settings;
+    bool jpeg422 = true;
+    uint8_t jpegType = kMediaMjpeg;
+    int generation = -1, index = 0;
+    Picture picture;
+    auto next = std::chrono::steady_clock::now();
+    while (running_) {
+        bool forceKey;
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            auto anyStreaming = [this] {
+                return std::any_of(clients_.begin(), clients_.end(), [](const auto &kv) { return kv.second.streaming; });
+            };
+            if (!anyStreaming()) {
+                streamWake_.wait_for(lock, std::chrono::milliseconds(50));
+                next = std::chrono::steady_clock::now();
+                continue;
+            }
+            if (generation != streamGeneration_ || !encoder) {
+                generation = streamGeneration_;
+                settings = streamSettings(cJSON_GetObjectItemCaseSensitive(state_, "stream"));
+                jpeg422 = jpeg422_;
+                encoder.reset();
+                keyRequested_ = true;
+                for (auto &kv : clients_)
+                    kv.second.needKey = true;
+            }
+            jpegType = jpegMediaType_;
+            forceKey = keyRequested_;
+            keyRequested_ = false;
+        }
+        if (!encoder)
+            encoder = settings.h264 ? makeH264Encoder(settings.width, settings.height, settings.fps, settings.gop)
+                                    : makeJpegEncoder();
+        drawTestPicture(picture, settings.width, settings.height, !settings.h264 && jpeg422, index++);
+        bool key = false;
+        const long long pts = nowUs();
+        const std::string data = encoder ? encoder->encode(picture, forceKey, &key) : std::string();
+        if (!data.empty()) {
+            std::lock_guard<std::mutex> lock(mu_);
+            for (auto &kv : clients_) {
+                Client &c = kv.second;
+                if (!c.streaming || (c.needKey && !key))
+                    continue;
+                if (c.out.size() > kMaxBacklog) {
+                    c.needKey = true;
+                    keyRequested_ = true;
+                    continue;
+                }
+                c.needKey = false;
+                c.out += nsppFrame(1, mediaBody(data, c.channel, c.index, key ? 1 : 2,
+                                                settings.h264 ? kMediaH264 : jpegType, uint64_t(pts)));
+                picturesSent_++;
+            }
+        }
+        wake();
+        next += std::chrono::microseconds(1000000 / settings.fps);
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now - std::chrono::milliseconds(100))
+            next = now; // fell far behind: don't try to catch up
+        std::unique_lock<std::mutex> lock(mu_);
+        streamWake_.wait_until(lock, next, [this] { return !running_; });
+    }
 }
 
 void SimCamera::handleInput(Client &c)
@@ -347,12 +788,17 @@ void SimCamera::handleInput(Client &c)
         }
         if (c.in.size() < 12 + len)
             return;
+        uint32_t sub = get32(c.in, 8) >> 16;
         std::string body = c.in.substr(12, len);
         c.in.erase(0, 12 + len);
-        if (kind == 0xE)
+        if (kind == 0xE) {
             heartbeats_++;
-        else if (kind == 2)
+        } else if (kind == 2) {
             handleText(c, body);
+        } else if (kind == 1 && sub == 1) {
+            upgradeData_ += body;
+            upgradeBlocks_++;
+        }
     }
 }
 

@@ -1,6 +1,17 @@
 #include "test_util.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cjson/cJSON.h>
+#include <lauxlib.h>
+#include <lua.h>
+
+#include "trovix.h"
 
 namespace trovixtest {
 
@@ -97,6 +108,105 @@ Posted DriverHarness::drain()
         qv_obj_release(m.obj);
     }
     return p;
+}
+
+std::string luaRun(lua_State *L, const std::string &code)
+{
+    if (luaL_loadstring(L, code.c_str()) != LUA_OK || lua_pcall(L, 0, 1, 0) != LUA_OK) {
+        std::string err = std::string("error: ") + lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return err;
+    }
+    std::string out = luaL_tolstring(L, -1, nullptr);
+    lua_pop(L, 2);
+    return out;
+}
+
+int threadCount()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    while (d && readdir(d))
+        n++;
+    if (d)
+        closedir(d);
+    return n;
+}
+
+std::string loginText(const std::string &ip, uint16_t port)
+{
+    return "{\"ip\":\"" + ip + "\",\"port\":" + std::to_string(port) +
+           ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":\"730418\"}}";
+}
+
+void CameraSession::SetUp()
+{
+    port = camera.start();
+    ASSERT_NE(port, 0);
+    ASSERT_EQ(trovix_init(""), 0);
+    ASSERT_EQ(trovix_login(&id, loginText("127.0.0.1", port).c_str()), 0);
+}
+
+void CameraSession::TearDown()
+{
+    trovix_quit();
+    camera.stop();
+}
+
+bool inPrivateNetwork() { return getenv("TROVIX_IN_NETNS") != nullptr; }
+
+NamespaceRun runInPrivateNetwork(const std::string &filter)
+{
+    NamespaceRun run;
+    if (system("unshare -n true > /dev/null 2>&1") != 0) {
+        run.why = "no private network namespace can be made here (unshare -n refused)";
+        return run;
+    }
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        run.why = "this program can't find itself";
+        return run;
+    }
+    self[n] = 0;
+    std::string cmd =
+        "unshare -n sh -c 'ip link set lo up && { ip link add d0 type dummy 2>/dev/null || "
+        "{ ip link add d0 type veth peer name d1 && ip link set d1 up; }; } && "
+        "ip addr add 10.253.0.1/24 dev d0 && ip link set d0 up && ip route add default dev d0 || exit 77; "
+        "TROVIX_IN_NETNS=1 exec \"$0\" \"--gtest_filter=$1\"' '";
+    cmd += self;
+    cmd += "' '" + filter + "' 2>&1 < /dev/null";
+    FILE *child = popen(cmd.c_str(), "r");
+    if (!child) {
+        run.why = "the namespace's shell can't be started";
+        return run;
+    }
+    char line[512];
+    while (fgets(line, sizeof line, child))
+        run.output += line;
+    int rc = pclose(child);
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    if (run.status == 77 || run.status == 127) {
+        run.why = "no private network namespace with a dummy or veth interface can be made here";
+        return run;
+    }
+    run.ran = true;
+    return run;
+}
+
+std::string member(const char *json, const std::vector<std::string> &path)
+{
+    cJSON *root = json ? cJSON_Parse(json) : nullptr;
+    const cJSON *node = root;
+    for (const auto &key : path)
+        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
+    std::string out;
+    if (cJSON_IsString(node))
+        out = node->valuestring;
+    else if (cJSON_IsNumber(node))
+        out = std::to_string(node->valueint);
+    cJSON_Delete(root);
+    return out;
 }
 
 } // namespace trovixtest

@@ -2,10 +2,15 @@
 // drives one protocol driver's reader and writer by hand.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "qv_net.h"
+#include "sim_camera.h"
+
+struct lua_State;
 
 namespace trovixtest {
 
@@ -47,5 +52,42 @@ public:
     qv_ncm *manager;
     ncm_conn conn{};
 };
+
+// Runs a Lua chunk and returns its first result as text ("error: ..." on
+// failure).
+std::string luaRun(lua_State *L, const std::string &code);
+// A member of a JSON reply along path, as text ("" when missing).
+std::string member(const char *json, const std::vector<std::string> &path);
+// Threads of this process.
+int threadCount();
+// A login text for the simulated camera.
+std::string loginText(const std::string &ip, uint16_t port);
+
+// The simulated camera on 127.0.0.1, the library started and logged in to it.
+class CameraSession : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    simcam::SimCamera camera;
+    uint16_t port = 0;
+    int id = 0;
+};
+
+// Runs this test program again, with a gtest filter, inside a fresh network
+// namespace with loopback and one private interface d0 (10.253.0.1/24: a
+// dummy, or a veth pair where dummy interfaces are missing) carrying the
+// default route, so its broadcasts never leave it. ran is false when no such
+// namespace can be made here (the caller skips).
+struct NamespaceRun {
+    bool ran = false;
+    std::string why;
+    int status = -1;
+    std::string output;
+};
+NamespaceRun runInPrivateNetwork(const std::string &filter);
+// True inside such a run.
+bool inPrivateNetwork();
+// The address of d0 inside it.
+constexpr const char *kPrivateAddress = "10.253.0.1";
 
 } // namespace trovixtest

@@ -39,11 +39,9 @@ VideoFrame syntheticFrame(int width, int height, int index, bool noise)
                                     (width + 1) / 2);
 }
 
-namespace {
-
-QStringList topLevelBoxes(const QString &path)
+QList<Mp4Box> mp4Boxes(const QString &path)
 {
-    QStringList boxes;
+    QList<Mp4Box> boxes;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return boxes;
@@ -55,17 +53,31 @@ QStringList topLevelBoxes(const QString &path)
             break;
         quint64 size = (quint64(uint8_t(header[0])) << 24) | (quint64(uint8_t(header[1])) << 16)
                        | (quint64(uint8_t(header[2])) << 8) | quint64(uint8_t(header[3]));
-        boxes << QString::fromLatin1(header.mid(4, 4));
         if (size == 1 && header.size() >= 16) {
             size = 0;
             for (int i = 8; i < 16; ++i)
                 size = (size << 8) | uint8_t(header[i]);
         }
+        Mp4Box box;
+        box.type = QString::fromLatin1(header.mid(4, 4));
+        box.offset = position;
+        box.size = qint64(size);
+        boxes << box;
         if (size < 8)
             break;
         position += qint64(size);
     }
     return boxes;
+}
+
+namespace {
+
+QStringList topLevelBoxes(const QString &path)
+{
+    QStringList names;
+    for (const Mp4Box &box : mp4Boxes(path))
+        names << box.type;
+    return names;
 }
 
 }  // namespace
@@ -100,7 +112,7 @@ RecordingInfo readRecording(const QString &path)
         avcodec_free_context(&decoder);
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE;
+    int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE;
     auto drain = [&] {
         while (decoder && avcodec_receive_frame(decoder, frame) >= 0) {
             ++info.decodedFrames;
@@ -116,6 +128,8 @@ RecordingInfo readRecording(const QString &path)
                 const int64_t stop = packet->pts + std::max<int64_t>(packet->duration, 0);
                 if (end == AV_NOPTS_VALUE || stop > end)
                     end = stop;
+                if (last == AV_NOPTS_VALUE || packet->pts > last)
+                    last = packet->pts;
             }
             if (decoder && avcodec_send_packet(decoder, packet) >= 0)
                 drain();
@@ -124,8 +138,12 @@ RecordingInfo readRecording(const QString &path)
     }
     if (decoder && avcodec_send_packet(decoder, nullptr) >= 0)
         drain();
-    if (first != AV_NOPTS_VALUE)
+    if (first != AV_NOPTS_VALUE) {
         info.durationSeconds = double(end - first) * av_q2d(stream->time_base);
+        info.lastPacketSeconds = double(last - first) * av_q2d(stream->time_base);
+    }
+    if (input->duration != AV_NOPTS_VALUE)
+        info.containerDurationSeconds = double(input->duration) / AV_TIME_BASE;
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&decoder);

@@ -23,8 +23,18 @@ struct RecordingInfo {
     int packets = 0;
     int decodedFrames = 0;
     double durationSeconds = 0.0;  // of the video stream, from its packets
+    double lastPacketSeconds = 0.0;  // where the last packet starts, from the first
+    double containerDurationSeconds = 0.0;  // as the file states it (what players show)
     QStringList topLevelBoxes;     // "ftyp", "moov", "mdat", "moof" ... in file order
 };
+
+struct Mp4Box {
+    QString type;
+    qint64 offset = 0;
+    qint64 size = 0;  // may reach past the end of a cut file
+};
+// The top-level boxes of an MP4 file in file order.
+QList<Mp4Box> mp4Boxes(const QString &path);
 
 // Reads every packet and decodes every frame it can.
 RecordingInfo readRecording(const QString &path);

@@ -8,6 +8,8 @@
  */
 #include "sdk.h"
 
+#include "gl_wnd.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -572,6 +574,7 @@ static void stop_thread(qv_thread **t, pf_mutex *lock, pf_cond *cond)
 static void ctx_free(sdk_ctx *ctx)
 {
     qv_hmap_entry *e;
+    sdk_decoders_free(ctx);
     host_close(ctx->host);
     pf_mutex_lock(&ctx->cmd_lock);
     while (ctx->cmds.head)
@@ -595,6 +598,7 @@ static void ctx_free(sdk_ctx *ctx)
     pf_mutex_destroy(&ctx->cmd_lock);
     pf_mutex_destroy(&ctx->reply_lock);
     pf_mutex_destroy(&ctx->counter_lock);
+    pf_mutex_destroy(&ctx->dec_lock);
     pf_cond_destroy(&ctx->stream_cond);
     pf_cond_destroy(&ctx->cmd_cond);
     pf_cond_destroy(&ctx->reply_cond);
@@ -635,8 +639,8 @@ int sdk_start(clua_lookup_fn lookup)
         pthread_mutex_unlock(&g_start_lock);
         return TROVIX_FAILED;
     }
-    /* The video window's one-time OpenGL probe belongs here, before the
-     * context is made, once the window exists. */
+    /* Once per process (again after a failure): can video windows be shown? */
+    gl_wnd_probe();
     ctx = (sdk_ctx *)calloc(1, sizeof *ctx);
     if (!ctx) {
         pthread_mutex_unlock(&g_start_lock);
@@ -647,6 +651,7 @@ int sdk_start(clua_lookup_fn lookup)
     pf_mutex_init(&ctx->cmd_lock);
     pf_mutex_init(&ctx->reply_lock);
     pf_mutex_init(&ctx->counter_lock);
+    pf_mutex_init(&ctx->dec_lock);
     pf_cond_init(&ctx->stream_cond);
     pf_cond_init(&ctx->cmd_cond);
     pf_cond_init(&ctx->reply_cond);
@@ -654,6 +659,7 @@ int sdk_start(clua_lookup_fn lookup)
     qv_list_init(&ctx->requests);
     qv_list_init(&ctx->cmds);
     qv_list_init(&ctx->replies);
+    qv_list_init(&ctx->decoders);
     ctx->seq_counter = 1000;
     ctx->id_counter = 1000;
 

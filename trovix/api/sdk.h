@@ -98,8 +98,9 @@ struct sdk_ctx {
     pf_mutex reply_lock;
     pf_cond reply_cond;
 
-    /* The decoder list (one record per trovix_dec_open id, with its lock)
-     * joins here together with the decoder exports. */
+    /* Open decoders (dec_record, exports_dec.c), one per trovix_dec_open id. */
+    qv_list decoders;
+    pf_mutex dec_lock;
 
     int32_t seq_counter;
     int32_t id_counter;
@@ -128,6 +129,8 @@ ncm_cmd *sdk_submit(sdk_ctx *ctx, int type, int32_t seq, int32_t id, const char 
  * command when it is still queued (*was_queued = 1) and returns 2. */
 int sdk_wait(sdk_ctx *ctx, int32_t seq, int32_t id, char **text, int *was_queued);
 void sdk_command_connection_close(sdk_ctx *ctx, uint32_t id);
+/* Frees the decoders a caller left open; the stream thread must be stopped. */
+void sdk_decoders_free(sdk_ctx *ctx);
 uint32_t sdk_cmd_tick(sdk_ctx *ctx);
 
 /* Embedded scripts. */

@@ -102,7 +102,9 @@ TROVIX_API int trovix_md_buf_sub(qv_buf_md *md);
 struct lua_State;
 TROVIX_API int luaopen_trovix(struct lua_State *L);
 
-/* Output pixel formats of a decoder. 6: separate Y, U and V planes of 4:2:0. */
+/* Output pixel formats of a decoder. 6: separate Y, U and V planes of 4:2:0
+ * (I420, BT.601 video range; chroma planes (width + 1) / 2 by
+ * (height + 1) / 2; strides rounded up to a multiple of 4). */
 enum dec_pix_fmt {
     DEC_PIX_ARGB8888 = 1,
     DEC_PIX_RGB888 = 3,
@@ -123,6 +125,23 @@ typedef struct dec_frame {
     int32_t stride[3];    /* bytes per row */
     void *buf;            /* holds every plane; freed with the frame */
 } dec_frame;
+
+/* Decoders, one per caller-chosen id, each with its own thread. */
+/* Opens decoder id with JSON options ({"pix_fmt":"RGB888"} and the like;
+ * null or no "pix_fmt": DEC_PIX_YUV420P_SEPARATE); 4 when id is open. */
+TROVIX_API int trovix_dec_open(int id, const char *json);
+/* Unbinds, stops and frees decoder id; 0 also when it was not open. */
+TROVIX_API int trovix_dec_close(int id);
+/* Feeds decoder id the media of one connection (a login id), key parts and
+ * stream value, from the next key frame on; binding again replaces the
+ * earlier binding. 4 when id is not open. */
+TROVIX_API int trovix_dec_bind(int id, int conn_id, int key1, int key2, int stream);
+TROVIX_API int trovix_dec_unbind(int id);
+/* The oldest decoded picture whose time has come: 0 with *out set (free it
+ * with trovix_dec_free_md_data), 5 when none is ready, 4 no such decoder. */
+TROVIX_API int trovix_dec_get_md_data(int id, dec_frame **out);
+/* 3 for null, else frees the picture and 0. */
+TROVIX_API int trovix_dec_free_md_data(dec_frame *frame);
 
 #ifdef __cplusplus
 }

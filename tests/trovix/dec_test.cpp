@@ -1,0 +1,576 @@
+// The decoder: MJPEG and H.264 streams made by the ffmpeg command line go
+// from the simulated camera through the library into trovix_dec_* and come
+// out as I420 (or packed RGB) that matches ffmpeg's own decoding; queues,
+// trimming and pacing are driven directly.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "dec.h"
+#include "sim_camera.h"
+#include "test_util.h"
+#include "trovix.h"
+
+using simcam::SimCamera;
+
+namespace {
+
+// ---- streams from the ffmpeg command line ----
+struct Streams {
+    std::string dir;
+    bool ok = false;
+};
+
+bool ffmpeg(const std::string &args)
+{
+    return std::system(("ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+const Streams &streams()
+{
+    static Streams s = [] {
+        Streams out;
+        char dir[] = "/tmp/trovix_dec_XXXXXX";
+        if (!mkdtemp(dir))
+            return out;
+        out.dir = dir;
+        const std::string d = out.dir + "/";
+        const std::string src = "-f lavfi -i testsrc=size=";
+        out.ok =
+            ffmpeg(src + "641x481:rate=25 -frames:v 4 -pix_fmt yuvj422p -c:v mjpeg -q:v 3 -f mjpeg " + d + "j422.mjpeg") &&
+            ffmpeg(src + "641x481:rate=25 -frames:v 4 -pix_fmt yuvj420p -c:v mjpeg -q:v 3 -f mjpeg " + d + "j420.mjpeg") &&
+            ffmpeg(src + "640x480:rate=25 -frames:v 12 -pix_fmt yuv420p -c:v libx264 -g 6 -bf 0 -f h264 " + d + "h420.h264") &&
+            // 4:2:2 H.264 can have an odd height (cropping in whole rows).
+            ffmpeg(src + "642x482:rate=25 -frames:v 6 -pix_fmt yuv422p -c:v libx264 -g 6 -bf 0 "
+                         "-bsf:v h264_metadata=crop_bottom=15 -f h264 " + d + "h422.h264") &&
+            ffmpeg(src + "641x481:rate=25 -frames:v 6 -pix_fmt yuv444p -c:v libx264 -g 6 -bf 0 -f h264 " + d + "h444.h264");
+        for (const char *name : { "j422.mjpeg", "j420.mjpeg", "h420.h264", "h422.h264", "h444.h264" }) {
+            out.ok = out.ok && ffmpeg("-i " + d + name + " -f rawvideo -pix_fmt yuv420p " + d + name + ".yuv");
+        }
+        out.ok = out.ok && ffmpeg("-i " + d + "j420.mjpeg -f rawvideo -pix_fmt rgb24 " + d + "j420.rgb");
+        return out;
+    }();
+    return s;
+}
+
+std::string streamFile(const std::string &name) { return simcam::readFile(streams().dir + "/" + name); }
+
+// ---- pictures that came out ----
+struct Planes {
+    int fmt = 0, width = 0, height = 0;
+    int stride[3] = { 0, 0, 0 };
+    std::vector<uint8_t> y, u, v; // tight, chroma (w + 1) / 2 x (h + 1) / 2; y holds packed RGB rows
+};
+
+Planes copyOut(const dec_frame *f)
+{
+    Planes p;
+    p.fmt = f->fmt;
+    p.width = f->width;
+    p.height = f->height;
+    for (int i = 0; i < 3; i++)
+        p.stride[i] = f->stride[i];
+    if (f->fmt != DEC_PIX_YUV420P_SEPARATE) {
+        const int bytes = f->fmt == DEC_PIX_RGB888 || f->fmt == DEC_PIX_BGR888 ? 3 : 4;
+        for (int r = 0; r < f->height; r++)
+            p.y.insert(p.y.end(), f->data[0] + size_t(r) * f->stride[0],
+                       f->data[0] + size_t(r) * f->stride[0] + size_t(f->width) * bytes);
+        return p;
+    }
+    const int cw = (f->width + 1) / 2, ch = (f->height + 1) / 2;
+    for (int r = 0; r < f->height; r++)
+        p.y.insert(p.y.end(), f->data[0] + size_t(r) * f->stride[0], f->data[0] + size_t(r) * f->stride[0] + f->width);
+    for (int r = 0; r < ch; r++) {
+        p.u.insert(p.u.end(), f->data[1] + size_t(r) * f->stride[1], f->data[1] + size_t(r) * f->stride[1] + cw);
+        p.v.insert(p.v.end(), f->data[2] + size_t(r) * f->stride[2], f->data[2] + size_t(r) * f->stride[2] + cw);
+    }
+    return p;
+}
+
+// Frame i of a raw yuv420p file of w x h.
+Planes reference(const std::string &raw, int w, int h, int i)
+{
+    const size_t cw = size_t(w + 1) / 2, ch = size_t(h + 1) / 2, ys = size_t(w) * h, cs = cw * ch;
+    const size_t at = (ys + 2 * cs) * size_t(i);
+    Planes p;
+    p.width = w;
+    p.height = h;
+    if (raw.size() < at + ys + 2 * cs)
+        return p;
+    p.y.assign(raw.begin() + long(at), raw.begin() + long(at + ys));
+    p.u.assign(raw.begin() + long(at + ys), raw.begin() + long(at + ys + cs));
+    p.v.assign(raw.begin() + long(at + ys + cs), raw.begin() + long(at + ys + 2 * cs));
+    return p;
+}
+
+double psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
+{
+    if (a.size() != b.size() || a.empty())
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); i++)
+        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
+}
+
+// Mean absolute difference of column `col` (or row `row`) of two planes of width w.
+double columnError(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int w, int col)
+{
+    double sum = 0;
+    size_t rows = a.size() / size_t(w);
+    for (size_t r = 0; r < rows; r++)
+        sum += std::fabs(double(a[r * w + col]) - b[r * w + col]);
+    return rows ? sum / double(rows) : 255;
+}
+
+double rowError(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int w, int row)
+{
+    double sum = 0;
+    for (int x = 0; x < w; x++)
+        sum += std::fabs(double(a[size_t(row) * w + x]) - b[size_t(row) * w + x]);
+    return sum / w;
+}
+
+// ---- FFmpeg's log lines, as the program's log would get them ----
+std::mutex g_logLock;
+std::string g_log;
+
+void captureLog(void *, int level, const char *format, va_list args)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    vsnprintf(line, sizeof line, format, args);
+    std::lock_guard<std::mutex> lock(g_logLock);
+    g_log += line;
+}
+
+std::string takeLog()
+{
+    std::lock_guard<std::mutex> lock(g_logLock);
+    std::string out;
+    out.swap(g_log);
+    return out;
+}
+
+void expectOddLayout(const Planes &p, int w, int h)
+{
+    EXPECT_EQ(p.width, w);
+    EXPECT_EQ(p.height, h);
+    EXPECT_EQ(p.fmt, DEC_PIX_YUV420P_SEPARATE);
+    EXPECT_EQ(p.stride[0], (w + 3) & ~3);
+    EXPECT_EQ(p.stride[1], ((w + 1) / 2 + 3) & ~3);
+    EXPECT_EQ(p.stride[2], p.stride[1]);
+}
+
+// Close to ffmpeg's own conversion to yuv420p, including the last chroma
+// row and column of an odd size.
+void expectLikeReference(const Planes &got, const Planes &ref, double lumaDb, double chromaDb)
+{
+    ASSERT_EQ(got.y.size(), ref.y.size());
+    ASSERT_EQ(got.u.size(), ref.u.size());
+    EXPECT_GE(psnr(got.y, ref.y), lumaDb);
+    EXPECT_GE(psnr(got.u, ref.u), chromaDb);
+    EXPECT_GE(psnr(got.v, ref.v), chromaDb);
+    const int cw = (got.width + 1) / 2, ch = (got.height + 1) / 2;
+    EXPECT_LT(columnError(got.u, ref.u, cw, cw - 1), 6.0);
+    EXPECT_LT(columnError(got.v, ref.v, cw, cw - 1), 6.0);
+    EXPECT_LT(rowError(got.u, ref.u, cw, ch - 1), 6.0);
+    EXPECT_LT(rowError(got.v, ref.v, cw, ch - 1), 6.0);
+}
+
+// The simulated camera, the library, a login and decoder 100 bound to it.
+class Decoder : public trovixtest::CameraSession {
+protected:
+    void SetUp() override
+    {
+        if (!streams().ok)
+            GTEST_SKIP() << "the ffmpeg command line (with libx264) is needed to make the test streams";
+        av_log_set_callback(captureLog);
+        takeLog();
+        CameraSession::SetUp();
+    }
+    void TearDown() override
+    {
+        trovix_dec_close(100);
+        CameraSession::TearDown();
+        av_log_set_callback(av_log_default_callback);
+    }
+    void open(const char *options = nullptr)
+    {
+        ASSERT_EQ(trovix_dec_open(100, options), 0);
+        ASSERT_EQ(trovix_dec_bind(100, id, 0, 0, 0), 0);
+    }
+    // Time stamps 0: every picture is due at once.
+    void send(const std::string &picture, uint8_t kind, uint8_t type)
+    {
+        camera.sendMedia(picture, 0, 0, kind, type, 0);
+    }
+    void sendJpegs(const std::vector<std::string> &jpegs)
+    {
+        for (const auto &j : jpegs)
+            send(j, 1, simcam::kMediaMjpeg);
+    }
+    void sendAccessUnits(const std::vector<std::string> &aus)
+    {
+        for (const auto &au : aus)
+            send(au, simcam::accessUnitIsKey(au) ? 1 : 2, simcam::kMediaH264);
+    }
+    // Takes pictures until count came or nothing more came for 1.5 s.
+    std::vector<Planes> take(size_t count)
+    {
+        std::vector<Planes> out;
+        uint64_t quietSince = pf_clock_ms();
+        while (out.size() < count && pf_clock_ms() - quietSince < 1500) {
+            dec_frame *f = nullptr;
+            int code = trovix_dec_get_md_data(100, &f);
+            if (code == 0) {
+                out.push_back(copyOut(f));
+                EXPECT_EQ(trovix_dec_free_md_data(f), 0);
+                quietSince = pf_clock_ms();
+            } else {
+                EXPECT_EQ(code, 5);
+                pf_sleep_ms(2);
+            }
+        }
+        return out;
+    }
+    // Sends every picture of a stream file and expects each one back, of
+    // size w x h, close to ffmpeg's own decoding of that file to yuv420p.
+    void expectStreamLikeFfmpeg(const std::string &name, int w, int h, size_t count, double lumaDb, double chromaDb)
+    {
+        const std::string bytes = streamFile(name);
+        const bool h264 = name.find(".h264") != std::string::npos;
+        auto pictures = h264 ? simcam::splitAccessUnits(bytes) : simcam::splitJpegStream(bytes);
+        ASSERT_EQ(pictures.size(), count);
+        if (h264)
+            sendAccessUnits(pictures);
+        else
+            sendJpegs(pictures);
+        auto got = take(count);
+        ASSERT_EQ(got.size(), count);
+        const std::string raw = streamFile(name + ".yuv");
+        for (size_t i = 0; i < count; i++) {
+            expectOddLayout(got[i], w, h);
+            expectLikeReference(got[i], reference(raw, w, h, int(i)), lumaDb, chromaDb);
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(Decoder, Mjpeg422OddSizeBecomesVideoRangeI420)
+{
+    open();
+    expectStreamLikeFfmpeg("j422.mjpeg", 641, 481, 4, 45, 30);
+}
+
+TEST_F(Decoder, Mjpeg420OddSizeKeepsLastChromaRowAndColumn)
+{
+    open();
+    // Only the range changes: within rounding of ffmpeg's conversion.
+    expectStreamLikeFfmpeg("j420.mjpeg", 641, 481, 4, 45, 45);
+}
+
+TEST_F(Decoder, H264IsDecodedByTheH264DecoderBitExact)
+{
+    open();
+    auto aus = simcam::splitAccessUnits(streamFile("h420.h264"));
+    ASSERT_EQ(aus.size(), 12u);
+    sendAccessUnits(aus);
+    auto got = take(12);
+    ASSERT_EQ(got.size(), 12u);
+    const std::string raw = streamFile("h420.h264.yuv");
+    for (int i = 0; i < 12; i++) {
+        Planes ref = reference(raw, 640, 480, i);
+        EXPECT_EQ(got[i].y, ref.y) << "picture " << i;
+        EXPECT_EQ(got[i].u, ref.u) << "picture " << i;
+        EXPECT_EQ(got[i].v, ref.v) << "picture " << i;
+    }
+}
+
+TEST_F(Decoder, H264With422ChromaAndOddHeight)
+{
+    open();
+    expectStreamLikeFfmpeg("h422.h264", 642, 481, 6, 99, 30);
+}
+
+TEST_F(Decoder, OtherLayoutsGoThroughTheScaler)
+{
+    open();
+    expectStreamLikeFfmpeg("h444.h264", 641, 481, 6, 99, 30);
+}
+
+TEST_F(Decoder, PackedRgbTakesJpegsFullRange)
+{
+    open("  {\"other\":1,\"PIX_FMT\":\"rgb888\"}");
+    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
+    sendJpegs(jpegs);
+    auto got = take(jpegs.size());
+    ASSERT_EQ(got.size(), jpegs.size());
+    const std::string raw = streamFile("j420.rgb");
+    const size_t bytes = size_t(641) * 481 * 3;
+    for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(got[i].fmt, DEC_PIX_RGB888);
+        EXPECT_EQ(got[i].stride[0], 641 * 3);
+        std::vector<uint8_t> ref(raw.begin() + long(i * bytes), raw.begin() + long((i + 1) * bytes));
+        // Taken as video range, every colour would be off by a tenth.
+        EXPECT_GE(psnr(got[i].y, ref), 30);
+    }
+}
+
+TEST_F(Decoder, TruncatedOrCorruptPicturesAreDroppedWithALogLine)
+{
+    open();
+    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
+    std::string garbled = jpegs[2];
+    for (size_t i = garbled.size() / 3; i < garbled.size() / 3 + 200; i++)
+        garbled[i] = char(garbled[i] ^ 0x5A);
+    sendJpegs({ jpegs[0], jpegs[1].substr(0, jpegs[1].size() / 2), garbled, jpegs[3] });
+    auto got = take(4);
+    ASSERT_EQ(got.size(), 2u);
+    const std::string raw = streamFile("j420.mjpeg.yuv");
+    expectLikeReference(got[0], reference(raw, 641, 481, 0), 45, 45);
+    expectLikeReference(got[1], reference(raw, 641, 481, 3), 45, 45);
+    EXPECT_NE(takeLog().find("ffdec h26x: dropped a corrupt or truncated MJPEG picture"), std::string::npos);
+
+    // An H.264 access unit cut short: that picture is dropped, the next
+    // ones decode.
+    auto aus = simcam::splitAccessUnits(streamFile("h420.h264"));
+    aus[3] = aus[3].substr(0, aus[3].size() / 2);
+    sendAccessUnits(aus);
+    got = take(12);
+    EXPECT_EQ(got.size(), 11u);
+    for (const auto &p : got)
+        EXPECT_EQ(p.width, 640);
+    EXPECT_NE(takeLog().find("ffdec h26x: dropped a corrupt or truncated H.264 picture"), std::string::npos);
+}
+
+TEST_F(Decoder, SwitchesDecoderWhenTheStreamChangesCodec)
+{
+    open();
+    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
+    auto aus = simcam::splitAccessUnits(streamFile("h420.h264"));
+    sendJpegs({ jpegs[0], jpegs[1] });
+    // After a change of codec decoding starts again at a key frame: the
+    // P-frames before the second IDR of the H.264 stream are skipped.
+    sendAccessUnits({ aus[3], aus[4], aus[5], aus[6], aus[7] });
+    // A JPEG labelled with H.264's media type is still a JPEG.
+    send(jpegs[2], 1, simcam::kMediaH264);
+    auto got = take(5);
+    ASSERT_EQ(got.size(), 5u);
+    const int widths[] = { 641, 641, 640, 640, 641 };
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(got[i].width, widths[i]) << "picture " << i;
+    const std::string raw = streamFile("h420.h264.yuv");
+    EXPECT_EQ(got[2].y, reference(raw, 640, 480, 6).y);
+}
+
+TEST_F(Decoder, WaitsForTheFirstKeyFrame)
+{
+    open();
+    auto aus = simcam::splitAccessUnits(streamFile("h420.h264"));
+    sendAccessUnits({ aus[1], aus[2], aus[6], aus[7] });
+    auto got = take(4);
+    ASSERT_EQ(got.size(), 2u);
+    const std::string raw = streamFile("h420.h264.yuv");
+    EXPECT_EQ(got[0].y, reference(raw, 640, 480, 6).y);
+    EXPECT_EQ(got[1].y, reference(raw, 640, 480, 7).y);
+}
+
+TEST_F(Decoder, ExportResults)
+{
+    dec_frame *f = reinterpret_cast<dec_frame *>(1);
+    EXPECT_EQ(trovix_dec_get_md_data(100, &f), 4);
+    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(trovix_dec_bind(100, id, 0, 0, 0), 4);
+    EXPECT_EQ(trovix_dec_unbind(100), 4);
+    EXPECT_EQ(trovix_dec_close(100), 0);
+    EXPECT_EQ(trovix_dec_open(100, "{\"pix_fmt\":\"NV12\"}"), 0);
+    EXPECT_EQ(trovix_dec_open(100, nullptr), 4);
+    EXPECT_EQ(trovix_dec_get_md_data(100, &f), 5);
+    EXPECT_EQ(trovix_dec_free_md_data(nullptr), 3);
+    // Bound twice: the second binding replaces the first.
+    EXPECT_EQ(trovix_dec_bind(100, id, 7, 0, 0), 0);
+    EXPECT_EQ(trovix_dec_bind(100, id, 0, 0, 0), 0);
+    // The first binding's listener is gone: its key is free again.
+    const std::string firstKey = "_trovix_" + std::to_string(id) + "_7_0_0";
+    EXPECT_EQ(trovix_md_add_listener(firstKey.c_str(), [](void *, int, int, int, int, int, qv_buf_md *) { return 0; },
+                                     nullptr),
+              0);
+    EXPECT_EQ(trovix_md_remove_listener(firstKey.c_str()), 0);
+    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
+    send(jpegs[0], 1, simcam::kMediaMjpeg);
+    camera.sendMedia(jpegs[1], 7, 0, 1, simcam::kMediaMjpeg, 0); // another channel: not this decoder's
+    auto got = take(2);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].fmt, DEC_PIX_YUV420P_SEPARATE); // an unknown format gives separate planes
+    EXPECT_EQ(trovix_dec_unbind(100), 0);
+    send(jpegs[2], 1, simcam::kMediaMjpeg);
+    EXPECT_TRUE(take(1).empty());
+    EXPECT_EQ(trovix_dec_close(100), 0);
+    EXPECT_EQ(trovix_dec_get_md_data(100, &f), 4);
+}
+
+TEST(DecoderOptions, PixelFormatFromOptions)
+{
+    EXPECT_EQ(dec_pix_fmt_from_options(nullptr), DEC_PIX_YUV420P_SEPARATE);
+    EXPECT_EQ(dec_pix_fmt_from_options("\n\t {\"pix_fmt\":\"rgb888\"}"), DEC_PIX_RGB888);
+    EXPECT_EQ(dec_pix_fmt_from_options("{\"Pix_Fmt\":\"bgra8888\"}"), DEC_PIX_BGRA8888);
+    EXPECT_EQ(dec_pix_fmt_from_options("{\"PIX_FMT\":3}"), DEC_PIX_YUV420P_SEPARATE);
+    EXPECT_EQ(dec_pix_fmt_from_options("{\"pix_fmt\":\"ARGB8888\",\"pix_fmt\":\"RGB888\"}"), DEC_PIX_ARGB8888);
+    EXPECT_EQ(dec_pix_fmt_from_options("not json"), DEC_PIX_YUV420P_SEPARATE);
+}
+
+TEST(DecoderQuit, DecodersLeftOpenAreClosedByQuit)
+{
+    auto threads = trovixtest::threadCount;
+    ASSERT_EQ(trovix_init(nullptr), 0);
+    trovix_quit();
+    int before = threads();
+    ASSERT_EQ(trovix_init(nullptr), 0);
+    ASSERT_EQ(trovix_dec_open(1, nullptr), 0);
+    ASSERT_EQ(trovix_dec_open(2, "{\"pix_fmt\":\"RGBA8888\"}"), 0);
+    ASSERT_EQ(trovix_dec_bind(2, 1000, 0, 0, 0), 0);
+    EXPECT_EQ(trovix_quit(), 0);
+    EXPECT_EQ(threads(), before);
+}
+
+// ---- the decoder's queues, fed directly ----
+namespace {
+
+// A media record as the framed protocol makes one.
+qv_buf_md *record(const std::string &payload, uint8_t kind, uint8_t type, int64_t pts)
+{
+    std::string body = simcam::mediaBody(payload, 0, 0, kind, type, uint64_t(pts));
+    qv_buf *buf = qv_buf_new(uint32_t(body.size()) + 4);
+    memcpy(buf->data, body.data(), body.size());
+    buf->end = uint32_t(body.size());
+    qv_obj *obj = qv_md_obj_new(buf);
+    auto *md = static_cast<qv_buf_md *>(obj->payload);
+    qv_md_ref(md);
+    qv_obj_release(obj);
+    return md;
+}
+
+void feed(qv_dec *dec, const std::string &payload, uint8_t kind, uint8_t type, int64_t pts = 0)
+{
+    qv_buf_md *md = record(payload, kind, type, pts);
+    qv_dec_feed(dec, md);
+    qv_md_unref(md);
+}
+
+} // namespace
+
+TEST(DecoderQueues, StopsDecodingWhileFourPicturesWait)
+{
+    if (!streams().ok)
+        GTEST_SKIP() << "the ffmpeg command line is needed";
+    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
+    qv_dec *dec = qv_dec_create(DEC_PIX_YUV420P_SEPARATE);
+    ASSERT_NE(dec, nullptr);
+    for (int i = 0; i < 10; i++)
+        feed(dec, jpegs[size_t(i) % jpegs.size()], 1, simcam::kMediaMjpeg);
+    uint32_t decoded = 0, inputs = 0;
+    EXPECT_TRUE(SimCamera::waitFor([&] {
+        qv_dec_counts(dec, &decoded, &inputs);
+        return decoded == 4;
+    }, 3000));
+    pf_sleep_ms(100);
+    qv_dec_counts(dec, &decoded, &inputs);
+    EXPECT_EQ(decoded, 4u);
+    EXPECT_EQ(inputs, 6u);
+    dec_frame *f = qv_dec_take(dec, pf_tick_ms());
+    ASSERT_NE(f, nullptr);
+    dec_frame_free(f);
+    EXPECT_TRUE(SimCamera::waitFor([&] {
+        qv_dec_counts(dec, &decoded, &inputs);
+        return decoded == 4 && inputs == 5;
+    }, 3000));
+    qv_dec_free(dec);
+}
+
+TEST(DecoderQueues, TrimKeepsQueuesBoundedWhenNobodyTakes)
+{
+    if (!streams().ok)
+        GTEST_SKIP() << "the ffmpeg command line is needed";
+    auto aus = simcam::splitAccessUnits(streamFile("h420.h264"));
+    qv_dec *dec = qv_dec_create(DEC_PIX_YUV420P_SEPARATE);
+    ASSERT_NE(dec, nullptr);
+    for (int round = 0; round < 20; round++) {
+        for (const auto &au : aus)
+            feed(dec, au, simcam::accessUnitIsKey(au) ? 1 : 2, simcam::kMediaH264);
+        uint32_t decoded = 0, inputs = 0;
+        qv_dec_counts(dec, &decoded, &inputs);
+        EXPECT_LE(inputs, 60u);
+        EXPECT_LE(decoded, 4u);
+    }
+    // A reset empties both queues.
+    qv_dec_reset(dec);
+    uint32_t decoded = 1, inputs = 1;
+    EXPECT_TRUE(SimCamera::waitFor([&] {
+        qv_dec_counts(dec, &decoded, &inputs);
+        return decoded == 0 && inputs == 0;
+    }, 3000));
+    // ... and decoding waits for the next key frame.
+    feed(dec, aus[1], 2, simcam::kMediaH264);
+    pf_sleep_ms(50);
+    qv_dec_counts(dec, &decoded, &inputs);
+    EXPECT_EQ(decoded + inputs, 0u);
+    qv_dec_free(dec);
+}
+
+TEST(DecoderQueues, KeyFramesAreToldByKindCodecOrContent)
+{
+    auto key = [](const std::string &payload, uint8_t kind, uint8_t type) {
+        qv_buf_md *md = record(payload, kind, type, 0);
+        int k = dec_is_key(md), codec = dec_codec_of(md);
+        qv_md_unref(md);
+        return std::make_pair(k, codec);
+    };
+    const std::string jpeg = simcam::tinyJpeg();
+    EXPECT_EQ(key(jpeg, 0, 0), std::make_pair(1, int(DEC_CODEC_MJPEG)));
+    EXPECT_EQ(key(jpeg, 2, simcam::kMediaH264), std::make_pair(1, int(DEC_CODEC_MJPEG)));
+    const std::string idr("\0\0\0\1\x67\x42\0\0\0\1\x65\x88", 12), p("\0\0\1\x41\x9a", 5);
+    EXPECT_EQ(key(idr, 0, simcam::kMediaH264), std::make_pair(1, int(DEC_CODEC_H264)));
+    EXPECT_EQ(key(p, 0, simcam::kMediaH264), std::make_pair(0, int(DEC_CODEC_H264)));
+    EXPECT_EQ(key(p, 1, simcam::kMediaH264), std::make_pair(1, int(DEC_CODEC_H264)));
+    EXPECT_EQ(key(p, 0, 99), std::make_pair(0, int(DEC_CODEC_H264)));  // told by its start code
+    EXPECT_EQ(key("xyz", 2, simcam::kMediaMjpeg), std::make_pair(1, int(DEC_CODEC_MJPEG)));
+}
+
+// ---- pacing ----
+TEST(DecoderPacing, FirstPictureAtOnceThenInStepWithTimeStamps)
+{
+    dec_pacing p{};
+    EXPECT_EQ(dec_pace(&p, 5000000, 3, 1000), 1);        // the first at once
+    EXPECT_EQ(dec_pace(&p, 5040000, 2, 1010), 0);        // 40 ms later by its stamp, 10 ms by the clock
+    EXPECT_EQ(dec_pace(&p, 5040000, 2, 1039), 0);
+    EXPECT_EQ(dec_pace(&p, 5040000, 2, 1040), 1);
+    EXPECT_EQ(dec_pace(&p, 6500000, 2, 1041), 1);        // 1 s or more ahead: jump at once
+    EXPECT_EQ(dec_pace(&p, 6400000, 2, 1042), 1);        // behind the clock: at once
+    EXPECT_EQ(dec_pace(&p, 6900000, 15, 1043), 1);       // 15 pending: jump
+}
+
+TEST(DecoderPacing, HurriesWhenPicturesPileUpEvenWhenAskedEveryMillisecond)
+{
+    dec_pacing p{};
+    ASSERT_EQ(dec_pace(&p, 0 + 1, 9, 0), 1);
+    // 9 pending: the clock runs 1.5 times as fast. 100 ms of stamps are due
+    // after 67 ms, asked once a millisecond.
+    uint32_t now = 0;
+    while (!dec_pace(&p, 100001, 9, ++now) && now < 1000) {
+    }
+    EXPECT_GE(now, 66u);
+    EXPECT_LE(now, 68u);
+}

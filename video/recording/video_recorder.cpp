@@ -1,0 +1,468 @@
+#include "video_recorder.h"
+
+#include "mp4_finalise.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+
+int64_t captureClockMicroseconds()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QString VideoRecorder::failureText(Failure failure)
+{
+    switch (failure) {
+    case Failure::NoEncoder:
+        return tr("Recording failed: no H.264 encoder could be started.");
+    case Failure::CannotCreateFile:
+        return tr("Recording failed: the video file could not be created.");
+    case Failure::CannotWrite:
+        return tr("Recording failed: the video file could not be written. The part recorded so far is kept.");
+    case Failure::CannotFinalise:
+        return tr("The recording was saved, but it could not be finalised; some players may not show its length "
+                  "or seek in it.");
+    }
+    return QString();
+}
+
+VideoRecorder::VideoRecorder(QObject *parent) : QObject(parent), probe_(probeH264Encoder) {}
+
+VideoRecorder::~VideoRecorder()
+{
+    stop();
+}
+
+void VideoRecorder::setSavePath(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(configMutex_);
+    savePath_ = path;
+}
+
+void VideoRecorder::initEncoder(const VideoCodecSettings &settings)
+{
+    if (settings.type != 1) {
+        qWarning() << "Now only support h264 internal encoder";
+        return;
+    }
+    std::lock_guard<std::mutex> lock(configMutex_);
+    settings_ = settings;
+    haveSettings_ = true;
+}
+
+void VideoRecorder::setEncoderProbe(EncoderProbe probe)
+{
+    std::lock_guard<std::mutex> lock(configMutex_);
+    probe_ = std::move(probe);
+}
+
+void VideoRecorder::abandonFinalising()
+{
+    abandonFinalising_.store(true);
+}
+
+QString VideoRecorder::currentPath() const
+{
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    return outputPath_;
+}
+
+void VideoRecorder::encodeFrame(const VideoFrame &frame)
+{
+    encodeFrame(frame, captureClockMicroseconds());
+}
+
+void VideoRecorder::encodeFrame(const VideoFrame &frame, int64_t captureTimeUs)
+{
+    if (!started_.load())
+        return;
+    std::lock_guard<std::mutex> lock(encoderMutex_);
+    if (!started_.load() || !encoder_ || frame.width() != codecWidth_ || frame.height() != codecHeight_)
+        return;
+    encoder_->Encode(frame, captureTimeUs);
+}
+
+std::unique_ptr<H264Encoder> VideoRecorder::createEncoder(const VideoCodecSettings &settings)
+{
+    EncoderProbe probe;
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        probe = probe_;
+    }
+    auto encoder = std::make_unique<H264Encoder>(probe);
+    if (encoder->InitEncoder(settings))
+        return encoder;
+    qWarning() << "Internal encoder init failed, try to use compatibility mode";
+    if (encoder->EnableCompatibilityMode() && encoder->InitEncoder(settings))
+        return encoder;
+    qWarning() << "Encoder can not use compatibility mode!";
+    return nullptr;
+}
+
+void VideoRecorder::start()
+{
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        if (started_.load() || output_) {
+            qWarning() << "Video recorder is already started";
+            // The refused request's settings must not start a recording later.
+            std::lock_guard<std::mutex> configLock(configMutex_);
+            haveSettings_ = false;
+            return;
+        }
+    }
+    QString path;
+    VideoCodecSettings settings;
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        if (!haveSettings_)
+            return;
+        // One set of settings makes one recording: a second start never
+        // reopens (and truncates) the file of the first.
+        haveSettings_ = false;
+        path = savePath_;
+        settings = settings_;
+    }
+    if (path.isEmpty()) {
+        qWarning() << "Start failed, invalid save file path!";
+        return;
+    }
+    std::unique_ptr<H264Encoder> encoder = createEncoder(settings);
+    if (!encoder) {
+        emit recordingFailed(failureText(Failure::NoEncoder));
+        return;
+    }
+    encoderKind_.store(encoder->kind());
+
+    bool lacking = false;
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        outputFolder_ = QFileInfo(path).absolutePath();
+        haveChecked_ = false;
+        bool announce = false;
+        if (!enoughSpaceLocked(0, &announce)) {
+            qWarning() << "Start failed, have no enough free disk space!";
+            lacking = true;
+        }
+    }
+    if (lacking) {
+        emit lackOfFreeSpace();
+        return;
+    }
+    if (!openOutput(path, encoder->CodecContext())) {
+        emit recordingFailed(failureText(Failure::CannotCreateFile));
+        return;
+    }
+    encoder->RegisterCallback(this);
+    encoder->Start();
+    std::lock_guard<std::mutex> lock(encoderMutex_);
+    codecWidth_ = encoder->CodecContext()->width;
+    codecHeight_ = encoder->CodecContext()->height;
+    encoder_ = std::move(encoder);
+    started_.store(true);
+}
+
+bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
+{
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    const QByteArray pathUtf8 = path.toUtf8();
+    writeFailed_ = false;
+    packetsLost_ = false;
+    acceptPackets_ = false;
+    outputPath_ = path;
+    // Always MP4: the fragment and faststart handling below is MP4's, whatever
+    // the name ends with.
+    if (avformat_alloc_output_context2(&output_, av_guess_format("mp4", nullptr, nullptr), nullptr,
+                                       pathUtf8.constData())
+            < 0
+        || !output_) {
+        qWarning() << "Alloc output context failed!";
+        output_ = nullptr;
+        return false;
+    }
+    stream_ = avformat_new_stream(output_, nullptr);
+    if (!stream_) {
+        qWarning() << "Output stream create failed!";
+        closeOutputLocked(false);
+        return false;
+    }
+    encoderTimeBaseNum_ = codec->time_base.num;
+    encoderTimeBaseDen_ = codec->time_base.den;
+    stream_->time_base = codec->time_base;
+    stream_->avg_frame_rate = codec->framerate;
+    lastWrittenDts_ = AV_NOPTS_VALUE;
+    nominalFrameDuration_ = codec->framerate.num > 0
+                                ? av_rescale_q(1, av_inv_q(codec->framerate), codec->time_base)
+                                : 0;
+    if (avcodec_parameters_from_context(stream_->codecpar, codec) < 0) {
+        qWarning() << "Get codec params from encode context failed!";
+        closeOutputLocked(false);
+        return false;
+    }
+    if (avio_open(&output_->pb, pathUtf8.constData(), AVIO_FLAG_WRITE) < 0) {
+        qWarning() << "Open output video file failed" << path;
+        closeOutputLocked(false);
+        return false;
+    }
+    // Every packet goes to the file as soon as the muxer hands it out, so a
+    // killed process loses no finished fragment.
+    output_->flush_packets = 1;
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "movflags", "empty_moov+default_base_moof", 0);
+    av_dict_set_int(&options, "frag_duration", kFragmentDurationUs, 0);
+    int result = avformat_write_header(output_, &options);
+    av_dict_free(&options);
+    if (result >= 0) {
+        avio_flush(output_->pb);
+        result = output_->pb->error;
+    }
+    if (result < 0) {
+        qWarning() << "Write output video file header failed!" << path;
+        closeOutputLocked(true);
+        return false;
+    }
+    packet_ = av_packet_alloc();
+    if (!packet_) {
+        qWarning() << "Output Packet alloc failed";
+        closeOutputLocked(true);
+        return false;
+    }
+    acceptPackets_ = true;
+    return true;
+}
+
+void VideoRecorder::closeOutputLocked(bool removeFile)
+{
+    if (!output_)
+        return;
+    if (output_->pb)
+        avio_closep(&output_->pb);
+    avformat_free_context(output_);
+    output_ = nullptr;
+    stream_ = nullptr;
+    av_packet_free(&packet_);
+    // Only a file that holds nothing but our own unfinished header is
+    // removed, and never anything but a regular file.
+    std::error_code error;
+    if (removeFile && std::filesystem::is_regular_file(std::filesystem::u8path(outputPath_.toStdString()), error))
+        QFile::remove(outputPath_);
+}
+
+void VideoRecorder::stop()
+{
+    std::unique_ptr<H264Encoder> encoder;
+    {
+        std::lock_guard<std::mutex> lock(encoderMutex_);
+        started_.store(false);
+        encoder = std::move(encoder_);
+    }
+    // Encodes what is still queued; its last packets are written meanwhile.
+    if (encoder) {
+        encoder->Stop();
+        encoder.reset();
+    }
+
+    QString path;
+    bool newFailure = false;
+    bool finalise = false;
+    bool complete = false;
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        if (!output_)
+            return;
+        path = outputPath_;
+        bool finished = av_write_trailer(output_) >= 0 && output_->pb->error >= 0;
+        if (!finished)
+            qWarning() << "Write output video file trailer failed!" << path;
+        if (avio_closep(&output_->pb) < 0) {
+            qWarning() << "Close output video file failed!" << path;
+            finished = false;
+        }
+        closeOutputLocked(false);
+        acceptPackets_ = false;
+        // A failed write was reported when it happened. Such a file is kept
+        // as it is: rewriting it would need space the volume doesn't have.
+        newFailure = !finished && !writeFailed_;
+        finalise = finished && !writeFailed_;
+        complete = finalise && !packetsLost_;
+    }
+    // A write that failed part-way may have left the last fragment cut
+    // short, which would make the whole file unreadable.
+    if (!finalise) {
+        const qint64 kept = cutToCompleteFragments(path);
+        if (kept < 0)
+            qWarning() << "Could not cut the recording back to its last complete fragment:" << path;
+    }
+    if (newFailure)
+        emit recordingFailed(failureText(Failure::CannotWrite));
+    bool finalised = false;
+    if (finalise) {
+        QString error;
+        if (abandonFinalising_.load())
+            error = QStringLiteral("given up at shut-down");
+        else
+            finalised = finaliseRecording(path, &error, &abandonFinalising_);
+        if (!finalised) {
+            qWarning().noquote() << "Finalising the recording failed, the fragmented file is kept:" << error;
+            emit recordingFailed(failureText(Failure::CannotFinalise));
+        }
+    }
+    emit recordingFinished(path, complete && finalised);
+}
+
+void VideoRecorder::pause()
+{
+    {
+        std::lock_guard<std::mutex> lock(encoderMutex_);
+        started_.store(false);
+    }
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    acceptPackets_ = false;
+}
+
+bool VideoRecorder::enoughSpaceLocked(qint64 bytes, bool *announce)
+{
+    *announce = false;
+    const int64_t now = captureClockMicroseconds();
+    if (!haveChecked_ || now - lastCheckUs_ >= int64_t(kFreeSpaceCheckIntervalMs) * 1000) {
+        haveChecked_ = true;
+        lastCheckUs_ = now;
+        writtenSinceCheck_ = 0;
+        lackAnnounced_ = false;
+        QStorageInfo storage(outputFolder_);
+        const qint64 available = storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
+        spaceKnown_ = available >= 0;
+        freeAtCheck_ = available;
+        if (!spaceKnown_)
+            qDebug() << "Free space query failed for" << outputFolder_;
+    }
+    if (!spaceKnown_)
+        return true;
+    // Between two queries the space is estimated from what was written since.
+    const qint64 free = freeAtCheck_ - writtenSinceCheck_;
+    const qint64 needed = bytes + kSpareBytes;
+    if (free >= needed)
+        return true;
+    // Announced once per query, not for every refused packet.
+    if (!lackAnnounced_) {
+        lackAnnounced_ = true;
+        *announce = true;
+        qWarning().nospace() << "Lack of free disk space! Folder: " << outputFolder_ << " Free space: " << free
+                             << ", needed space: " << needed;
+    }
+    return false;
+}
+
+VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qint64 bytes)
+{
+    if (writeFailed_)
+        return WriteResult::Refused;
+    bool announce = false;
+    if (!enoughSpaceLocked(bytes, &announce)) {
+        packetsLost_ = true;
+        return announce ? WriteResult::LackOfSpace : WriteResult::Refused;
+    }
+    if (av_packet_ref(packet_, source) < 0)
+        return WriteResult::Refused;
+    packet_->stream_index = stream_->index;
+    // The muxer takes a packet's length from the next packet's time, except
+    // for the last one of each fragment and of the recording, which has no
+    // successor: it lasts as long as the frame before it, which follows the
+    // camera's real pace (one nominal frame when it is the first).
+    if (packet_->duration <= 0) {
+        packet_->duration = lastWrittenDts_ != AV_NOPTS_VALUE && packet_->dts > lastWrittenDts_
+                                ? packet_->dts - lastWrittenDts_
+                                : nominalFrameDuration_;
+    }
+    const int64_t dts = packet_->dts;
+    av_packet_rescale_ts(packet_, AVRational{encoderTimeBaseNum_, encoderTimeBaseDen_}, stream_->time_base);
+    int result = av_write_frame(output_, packet_);
+    av_packet_unref(packet_);
+    if (result >= 0)
+        result = output_->pb->error;
+    if (result < 0) {
+        qWarning() << "Write frame to file failed!" << outputPath_;
+        writeFailed_ = true;
+        return WriteResult::Failed;
+    }
+    lastWrittenDts_ = dts;
+    writtenSinceCheck_ += bytes;
+    return WriteResult::Written;
+}
+
+bool VideoRecorder::OnEncodedPacket(AVPacket *packet, int width, int height)
+{
+    WriteResult result;
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        if (!output_ || !acceptPackets_) {
+            qWarning() << "Could not save encoded image, recorder have not started!";
+            return false;
+        }
+        if (width != stream_->codecpar->width || height != stream_->codecpar->height)
+            return false;
+        result = writePacketLocked(packet, packet->size);
+    }
+    return announce(result);
+}
+
+bool VideoRecorder::OnEncodedImage(const EncodedImage &image)
+{
+    if (!image.buffer)
+        return false;
+    WriteResult result;
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        if (!output_ || !acceptPackets_) {
+            qWarning() << "Could not save encoded image, recorder have not started!";
+            return false;
+        }
+        if (image.width != stream_->codecpar->width || image.height != stream_->codecpar->height)
+            return false;
+        AVPacket *packet = av_packet_alloc();
+        if (!packet || av_new_packet(packet, image.buffer->size()) < 0) {
+            av_packet_free(&packet);
+            return false;
+        }
+        memcpy(packet->data, image.buffer->data(), size_t(image.buffer->size()));
+        packet->pts = image.timestamp;
+        packet->dts = image.timestamp;
+        if (image.keyFrame)
+            packet->flags |= AV_PKT_FLAG_KEY;
+        result = writePacketLocked(packet, image.size);
+        av_packet_free(&packet);
+    }
+    return announce(result);
+}
+
+// Signals go out after the output lock is released: a receiver connected
+// directly may call back into the recorder.
+bool VideoRecorder::announce(WriteResult result)
+{
+    switch (result) {
+    case WriteResult::Written:
+        return true;
+    case WriteResult::LackOfSpace:
+        emit lackOfFreeSpace();
+        break;
+    case WriteResult::Failed:
+        emit recordingFailed(failureText(Failure::CannotWrite));
+        break;
+    case WriteResult::Refused:
+        break;
+    }
+    return false;
+}

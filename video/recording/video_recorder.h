@@ -1,0 +1,139 @@
+// One MP4 recording: the H.264 encoder, the output file and the free-space
+// watch. Lives on the recorder thread; frames come from the capture thread,
+// packets from the encoder's worker thread.
+//
+// While recording the file is a fragmented MP4 with a fragment about every
+// second, so a crash, a kill or a full disk leaves a file that plays up to
+// about the last second. A recording that stops normally is rewritten into an
+// ordinary MP4 with its index at the front (no re-encoding); that rewrite runs
+// in `stop`, on the recorder thread, and its outcome is `recordingFinished`.
+#pragma once
+
+#include "h264_encoder.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+struct AVFormatContext;
+struct AVPacket;
+struct AVStream;
+
+// Microseconds of the monotonic clock frames are stamped with.
+int64_t captureClockMicroseconds();
+
+class VideoRecorder : public QObject, public EncodedImageCallback
+{
+    Q_OBJECT
+
+public:
+    // Bytes that must stay free on the volume beside every write.
+    static constexpr qint64 kSpareBytes = 1048576;
+    // How often the free space of the volume is asked for, in milliseconds.
+    static constexpr int kFreeSpaceCheckIntervalMs = 1000;
+    // Length of one MP4 fragment while recording, in microseconds.
+    static constexpr int kFragmentDurationUs = 1000000;
+
+    enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise };
+    static QString failureText(Failure failure);
+
+    explicit VideoRecorder(QObject *parent = nullptr);
+    ~VideoRecorder() override;
+
+    // Both may be called from any thread; they take effect at the next `start`.
+    void setSavePath(const QString &path);
+    void initEncoder(const VideoCodecSettings &settings);
+
+    // From the capture thread. Ignored unless recording and the frame has the
+    // codec size. `captureTimeUs` is the captureClockMicroseconds() reading
+    // taken when the frame was read; the first form reads the clock itself.
+    void encodeFrame(const VideoFrame &frame);
+    void encodeFrame(const VideoFrame &frame, int64_t captureTimeUs);
+
+    bool isRecording() const { return started_.load(); }
+    // From any thread, for shut-down: a finalising in progress or still to
+    // come is given up and the file stays the fragmented recording, which
+    // plays. Holds for the rest of this recorder's life.
+    void abandonFinalising();
+    // Path of the file being written or last written.
+    QString currentPath() const;
+
+    // Which encoders are tried; by default each is opened once for real.
+    void setEncoderProbe(EncoderProbe probe);
+    // Kind of the encoder of the running or last recording.
+    H264EncoderKind encoderKind() const { return encoderKind_.load(); }
+
+    bool OnEncodedPacket(AVPacket *packet, int width, int height) override;
+    bool OnEncodedImage(const EncodedImage &image) override;
+
+signals:
+    void lackOfFreeSpace();
+    // A recording that could not start or could not be written. `message` is
+    // for the user; the file keeps what was written before the failure.
+    void recordingFailed(const QString &message);
+    // Ends every recording that created its file, once `stop` has closed it
+    // for good: `ok` when everything the encoder delivered before the stop (or
+    // the pause) is in the file and the file was finalised.
+    void recordingFinished(const QString &path, bool ok);
+
+public slots:
+    void start();
+    void stop();
+    // Takes no more frames, and no more packets: those still inside the
+    // encoder are dropped. `stop` still finishes the file.
+    void pause();
+
+private:
+    std::unique_ptr<H264Encoder> createEncoder(const VideoCodecSettings &settings);
+    bool openOutput(const QString &path, AVCodecContext *codec);
+    void closeOutputLocked(bool removeFile);
+    enum class WriteResult { Written, Refused, LackOfSpace, Failed };
+    WriteResult writePacketLocked(AVPacket *source, qint64 bytes);
+    bool announce(WriteResult result);
+    // False when the volume is known to lack `bytes` plus the spare; a
+    // volume that can't be asked does not stop a recording.
+    bool enoughSpaceLocked(qint64 bytes, bool *announce);
+
+    // Settings for the next start (any thread).
+    mutable std::mutex configMutex_;
+    QString savePath_;
+    VideoCodecSettings settings_;
+    bool haveSettings_ = false;
+    EncoderProbe probe_;
+
+    // The running encoder; held while a frame is handed to it, so that `stop`
+    // can't destroy it under the capture thread.
+    std::mutex encoderMutex_;
+    std::unique_ptr<H264Encoder> encoder_;
+    std::atomic<bool> started_{false};
+    std::atomic<H264EncoderKind> encoderKind_{H264EncoderKind::None};
+    int codecWidth_ = 0;
+    int codecHeight_ = 0;
+
+    // The output file (recorder thread and encoder worker).
+    mutable std::mutex outputMutex_;
+    AVFormatContext *output_ = nullptr;
+    AVStream *stream_ = nullptr;
+    AVPacket *packet_ = nullptr;
+    int encoderTimeBaseNum_ = 1;
+    int encoderTimeBaseDen_ = 1;
+    int64_t nominalFrameDuration_ = 0;  // in the encoder's time base
+    int64_t lastWrittenDts_ = INT64_MIN;  // in the encoder's time base; INT64_MIN (no time) before the first
+    QString outputPath_;
+    QString outputFolder_;
+    bool acceptPackets_ = false;  // from start until pause or the end of stop
+    bool writeFailed_ = false;
+    bool packetsLost_ = false;  // refused for lack of space
+    bool spaceKnown_ = false;
+    qint64 freeAtCheck_ = 0;
+    qint64 writtenSinceCheck_ = 0;
+    int64_t lastCheckUs_ = 0;
+    bool haveChecked_ = false;
+    bool lackAnnounced_ = false;
+
+    std::atomic<bool> abandonFinalising_{false};
+};
