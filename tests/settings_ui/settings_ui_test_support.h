@@ -1,11 +1,12 @@
 // Shared pieces of the settings-panel tests: a camera that records every slot
 // call, a record with every control supported, a counter of writes into the
-// camera database, the main window's part of a camera bring-up, and helpers
-// to wait and to answer modal message boxes.
+// camera database, the main window's part of a camera bring-up, and a helper
+// to answer modal message boxes.
 #pragma once
 
 #include "cam_settings.h"
 #include "camera_test_support.h"
+#include "test_support.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -220,18 +221,6 @@ inline CameraParameters everythingSupported()
     p.flipMirrorSupported = p.defogSupported = p.flickerSupported = p.monochromeSupported = true;
     p.fps = 30;
     return p;
-}
-
-inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
 }
 
 // Answers the next modal message box with the button of `role`, or with
