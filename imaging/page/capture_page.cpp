@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 CapturePage::CapturePage(QWidget *parent) : QTabWidget(parent), ui(new Ui::CapturePage)
 {
@@ -123,10 +124,14 @@ void CapturePage::connectToPlayThread(CameraPlayThread *thread)
     playThreadConnections_ << connect(thread, &CameraPlayThread::sendVideoFrame, &analyse_,
                                       &PicAnalyse::onRecvVideoFrame);
     // After the workers: when the page learns that a frame was sent, the
-    // frame is already queued for them.
-    playThreadConnections_ << connect(thread, &CameraPlayThread::sendVideoFrame, this, [this] { onFrameSent(); });
-    playThreadConnections_ << connect(thread, &QThread::finished, this, [this] {
-        if (run_ != Run::None)
+    // frame is already queued for them. Signals of a capture thread queued
+    // before it was replaced count for nothing.
+    playThreadConnections_ << connect(thread, &CameraPlayThread::sendVideoFrame, this, [this, thread] {
+        if (thread == playThread_)
+            onFrameSent();
+    });
+    playThreadConnections_ << connect(thread, &QThread::finished, this, [this, thread] {
+        if (thread == playThread_ && run_ != Run::None)
             endRun(Ending::CameraLost);
     });
     if (thread != playThread_) {
@@ -234,11 +239,8 @@ void CapturePage::onShowStitchDstPix(QImage pix)
 {
     if (pix.isNull())
         return;
-    const QPixmap pixmap = QPixmap::fromImage(pix);
-    pix = QImage();
-    const bool newWindow = stitchNewWindow_;
-    stitchNewWindow_ = false;
-    emit showStitchDstPix(pixmap, newWindow);
+    const bool newWindow = std::exchange(stitchNewWindow_, false);
+    emit showStitchDstPix(QPixmap::fromImage(pix), newWindow);
 }
 
 // ---------------------------------------------------------------- focus series
@@ -255,18 +257,19 @@ void CapturePage::updateCaptureCount()
 
 void CapturePage::on_fusionStartPos_horizontalSlider_valueChanged(int value)
 {
-    endMovedLast_ = false;
-    updateCaptureCount();
-    // The picture at the new end of the range is shown.
-    takeFocusMode();
-    emit changeFocusMode(FocusManual);
-    emit changeFocusValue(value);
+    rangeEndMoved(false, value);
 }
 
 void CapturePage::on_fusionEndPos_horizontalSlider_valueChanged(int value)
 {
-    endMovedLast_ = true;
+    rangeEndMoved(true, value);
+}
+
+void CapturePage::rangeEndMoved(bool end, int value)
+{
+    endMovedLast_ = end;
     updateCaptureCount();
+    // The picture at the new end of the range is shown.
     takeFocusMode();
     emit changeFocusMode(FocusManual);
     emit changeFocusValue(value);
@@ -345,11 +348,8 @@ void CapturePage::onShowFusionDstPix(QImage pix)
 {
     if (pix.isNull())
         return;
-    const QPixmap pixmap = QPixmap::fromImage(pix);
-    pix = QImage();
-    const bool newWindow = fusionNewWindow_;
-    fusionNewWindow_ = false;
-    emit showFusionDstPix(pixmap, newWindow);
+    const bool newWindow = std::exchange(fusionNewWindow_, false);
+    emit showFusionDstPix(QPixmap::fromImage(pix), newWindow);
 }
 
 void CapturePage::setFusionRunning(bool on)

@@ -155,6 +155,8 @@ private:
 
     void moveWorkersTo(QThread *thread);
     void setFusionRunning(bool on);
+    // An end of the focus range moved: the camera shows the picture there.
+    void rangeEndMoved(bool end, int value);
     void updateRunControls();
     void endRun(Ending ending, const QString &message = QString());
     void showMessage(bool warning, const QString &text);

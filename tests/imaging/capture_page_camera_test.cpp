@@ -13,7 +13,6 @@
 #include "virtual_backend.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -28,23 +27,7 @@ using Devices = QMap<QString, QPair<CameraType, QString>>;
 
 Devices poll()
 {
-    cam_probe_buffer probe;
-    probeUsbCameras(&probe);
-    Devices devices;
-    int number = 0;
-    for (int i = 0; i < probe.count; ++i) {
-        const QString name = QString::fromLatin1(probe.devices[i].name);
-        if (name.contains("UVC") || name.contains("FX3"))
-            devices.insert(QString::fromLatin1(probe.devices[i].path), {CameraUsb, QStringLiteral("VoCam_%1").arg(++number)});
-    }
-    return devices;
-}
-
-void applyStyleSheet(QWidget &widget)
-{
-    QFile sheet(QStringLiteral(":/qss/black.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        widget.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    return pollLikeTheMainWindow();
 }
 
 QString shotFolder()
@@ -239,26 +222,6 @@ protected:
     QTranslator translator;
     QPoint lastOffset;
 };
-
-// Texts a window shows that need more room than they get.
-QStringList clippedTexts(QWidget &window)
-{
-    QStringList clipped;
-    for (QWidget *widget : window.findChildren<QWidget *>()) {
-        if (!widget->isVisible())
-            continue;
-        QString text;
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            text = label->text();
-        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
-            text = button->text();
-        else
-            continue;
-        if (widget->width() < widget->minimumSizeHint().width() || widget->height() < widget->minimumSizeHint().height())
-            clipped << widget->objectName() + " \"" + text + "\"";
-    }
-    return clipped;
-}
 
 }  // namespace
 
