@@ -74,8 +74,11 @@ CapturePage::~CapturePage()
     frameTimer_.stop();
     for (const QMetaObject::Connection &connection : playThreadConnections_)
         disconnect(connection);
-    // The workers are members: they are destroyed here, on this thread.
-    moveWorkersTo(thread());
+    // The workers are members, destroyed here on this thread: taken back
+    // from a work thread that still runs (one that has ended handles none of
+    // their events any more).
+    if (workThread_ && workThread_->isRunning())
+        moveWorkersTo(thread());
     delete ui;
 }
 

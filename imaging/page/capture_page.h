@@ -77,7 +77,8 @@ public:
     static constexpr int kFrameTimeoutMs = 8000;
 
     explicit CapturePage(QWidget *parent = nullptr);
-    // Takes the workers off the work thread first when it still runs.
+    // Takes the workers off the work thread first when it still runs; a
+    // work thread that has been told to quit must have been waited for.
     ~CapturePage() override;
 
     // ---- called by the main window ----

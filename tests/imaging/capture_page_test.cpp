@@ -613,6 +613,13 @@ TEST(CapturePage, WorkersComeBackFromTheWorkThreadWhenThePageGoes)
         other->quit();
         other->wait();
     }
-    work->quit();
-    EXPECT_TRUE(work->wait(5000));
+    // The main window's shut-down order: the work thread ends first.
+    {
+        CapturePage page;
+        page.setWorkThread(work);
+        page.on_startStitching_btn_clicked();
+        page.onStopStitch();
+        work->quit();
+        EXPECT_TRUE(work->wait(5000));
+    }
 }
