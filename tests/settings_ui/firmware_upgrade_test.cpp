@@ -3,10 +3,12 @@
 // board's transfer with its progress dialog.
 #include "fake_board.h"
 #include "firmware_upgrade.h"
+#include "upgrade_dialog.h"
 #include "upgrade_test_support.h"
 
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -301,4 +303,27 @@ TEST_F(UpgradeTest, UsbPackageWithAWrongNameIsRefused)
     bus.addBoard(kUsbUpgradeVendorId, kUsbUpgradeProductId, std::make_shared<usbboard::FakeBoard>());
     upgrade->doUpgrade(writePackage(folder, QStringLiteral("firmware.bin"), 4096));
     EXPECT_EQ(boxes.texts, (QStringList{kInvalid, kNoCamera}));
+}
+
+TEST(UpgradeTranslations, MessagesAndDialogsSpeakChinese)
+{
+    QTranslator translator;
+    ASSERT_TRUE(translator.load(QStringLiteral(":/Language/language_cn.qm")));
+    QCoreApplication::installTranslator(&translator);
+    {
+        QWidget panel;
+        usbboard::FakeBus bus;
+        FirmwareUpgrade upgrade(&panel, [] { return networkCamera(); });
+        upgrade.usbUpgrade().setBus(&bus);
+        MessageBoxes boxes;
+        upgrade.doUpgrade(QStringLiteral("/firmware/update_w620.qpk"));
+        EXPECT_EQ(boxes.texts, (QStringList{QStringLiteral("该升级文件不适用于当前相机！"),
+                                            QStringLiteral("当前相机不支持升级！")}));
+        EXPECT_EQ(boxes.titles.value(0), QStringLiteral("警告"));
+        EXPECT_EQ(QCoreApplication::translate("UsbTransfer", "Writing an upgrade file !"),
+                  QStringLiteral("正在写入升级文件！"));
+        upgrade.retranslate();
+        EXPECT_EQ(upgrade.dialog()->windowTitle(), QStringLiteral("升级"));
+    }
+    QCoreApplication::removeTranslator(&translator);
 }
