@@ -2,75 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
-    <name>main</name>
-    <message>
-        <source>Camera</source>
-        <translation>相机</translation>
-    </message>
-</context>
-<context>
-    <name>GraphicsText</name>
-    <message>
-        <source>CLen</source>
-        <translation>周长</translation>
-    </message>
-    <message>
-        <source>Len</source>
-        <translation>长度</translation>
-    </message>
-    <message>
-        <source>Wid</source>
-        <translation>宽</translation>
-    </message>
-    <message>
-        <source>Hei</source>
-        <translation>高</translation>
-    </message>
-    <message>
-        <source>Dis</source>
-        <translation>距离</translation>
-    </message>
-    <message>
-        <source>Area</source>
-        <translation>面积</translation>
-    </message>
-    <message>
-        <source>Radian</source>
-        <translation>弧度</translation>
-    </message>
-    <message>
-        <source>R</source>
-        <translation>半径</translation>
-    </message>
-    <message>
-        <source>Angle</source>
-        <translation>角度</translation>
-    </message>
-    <message>
-        <source>Collinear points</source>
-        <translation>三点共线</translation>
-    </message>
-</context>
-<context>
-    <name>VideoRecorder</name>
-    <message>
-        <source>Recording failed: no H.264 encoder could be started.</source>
-        <translation>录像失败：无法启动 H.264 编码器。</translation>
-    </message>
-    <message>
-        <source>Recording failed: the video file could not be created.</source>
-        <translation>录像失败：无法创建视频文件。</translation>
-    </message>
-    <message>
-        <source>Recording failed: the video file could not be written. The part recorded so far is kept.</source>
-        <translation>录像失败：无法写入视频文件。已录制的部分已保留。</translation>
-    </message>
-    <message>
-        <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
-        <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
-    </message>
-</context>
-<context>
     <name>CameraTypes</name>
     <message>
         <source>Default</source>
@@ -165,6 +96,134 @@
     </message>
 </context>
 <context>
+    <name>GraphicsText</name>
+    <message>
+        <source>CLen</source>
+        <translation>周长</translation>
+    </message>
+    <message>
+        <source>Len</source>
+        <translation>长度</translation>
+    </message>
+    <message>
+        <source>Wid</source>
+        <translation>宽</translation>
+    </message>
+    <message>
+        <source>Hei</source>
+        <translation>高</translation>
+    </message>
+    <message>
+        <source>Dis</source>
+        <translation>距离</translation>
+    </message>
+    <message>
+        <source>Area</source>
+        <translation>面积</translation>
+    </message>
+    <message>
+        <source>Radian</source>
+        <translation>弧度</translation>
+    </message>
+    <message>
+        <source>R</source>
+        <translation>半径</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>角度</translation>
+    </message>
+    <message>
+        <source>Collinear points</source>
+        <translation>三点共线</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Camera</source>
+        <translation>相机</translation>
+    </message>
+</context>
+<context>
+    <name>MeasureFlowPanel</name>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>ParLine</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>VerLine</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>Cricle</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Concentric circles</source>
+        <translation>同心圆</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>LineCircle</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>TwoCircle</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>位置</translation>
+    </message>
+</context>
+<context>
+    <name>PictureStitch</name>
+    <message>
+        <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
+        <translation>在此相机分辨率下拼接图像会过大。拼接已停止。</translation>
+    </message>
+    <message>
+        <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
+        <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+    </message>
+</context>
+<context>
     <name>ProduceTestDialog</name>
     <message>
         <source>Dialog</source>
@@ -213,6 +272,29 @@
     <message>
         <source>请输入显示器尺寸:</source>
         <translation>请输入显示器尺寸:</translation>
+    </message>
+</context>
+<context>
+    <name>TitleBar</name>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Mouse Wheel Func</source>
+        <translation>鼠标滚轮功能</translation>
+    </message>
+    <message>
+        <source>Zoom video window</source>
+        <translation>缩放视频窗口</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
     </message>
 </context>
 <context>
@@ -306,6 +388,25 @@
     <message>
         <source>Writing an upgrade file !</source>
         <translation>正在写入升级文件！</translation>
+    </message>
+</context>
+<context>
+    <name>VideoRecorder</name>
+    <message>
+        <source>Recording failed: no H.264 encoder could be started.</source>
+        <translation>录像失败：无法启动 H.264 编码器。</translation>
+    </message>
+    <message>
+        <source>Recording failed: the video file could not be created.</source>
+        <translation>录像失败：无法创建视频文件。</translation>
+    </message>
+    <message>
+        <source>Recording failed: the video file could not be written. The part recorded so far is kept.</source>
+        <translation>录像失败：无法写入视频文件。已录制的部分已保留。</translation>
+    </message>
+    <message>
+        <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
+        <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
     </message>
 </context>
 <context>
@@ -404,81 +505,18 @@
     </message>
 </context>
 <context>
-    <name>MeasureFlowPanel</name>
+    <name>WaitDialog</name>
     <message>
-        <source>Line</source>
-        <translation>直线</translation>
+        <source>Dialog</source>
+        <translation>对话框</translation>
     </message>
     <message>
-        <source>HLine</source>
-        <translation>水平线</translation>
+        <source>Loading</source>
+        <translation>加载中</translation>
     </message>
     <message>
-        <source>VLine</source>
-        <translation>垂直线</translation>
-    </message>
-    <message>
-        <source>ParLine</source>
-        <translation>平行线</translation>
-    </message>
-    <message>
-        <source>VerLine</source>
-        <translation>垂线</translation>
-    </message>
-    <message>
-        <source>Ang</source>
-        <translation>两线夹角</translation>
-    </message>
-    <message>
-        <source>Angle</source>
-        <translation>三点角度</translation>
-    </message>
-    <message>
-        <source>Rect</source>
-        <translation>矩形</translation>
-    </message>
-    <message>
-        <source>Arc</source>
-        <translation>圆弧</translation>
-    </message>
-    <message>
-        <source>Cricle</source>
-        <translation>圆</translation>
-    </message>
-    <message>
-        <source>Concentric circles</source>
-        <translation>同心圆</translation>
-    </message>
-    <message>
-        <source>Poly</source>
-        <translation>多边形</translation>
-    </message>
-    <message>
-        <source>LineCircle</source>
-        <translation>点圆距离</translation>
-    </message>
-    <message>
-        <source>TwoCircle</source>
-        <translation>两圆距离</translation>
-    </message>
-    <message>
-        <source>Text</source>
-        <translation>文本</translation>
-    </message>
-    <message>
-        <source>Position</source>
-        <translation>位置</translation>
-    </message>
-</context>
-<context>
-    <name>PictureStitch</name>
-    <message>
-        <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
-        <translation>在此相机分辨率下拼接图像会过大。拼接已停止。</translation>
-    </message>
-    <message>
-        <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
-        <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+        <source>loading_gif_label</source>
+        <translation>加载动画</translation>
     </message>
 </context>
 </TS>

@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,6 +21,18 @@ QTemporaryDir *gHome = nullptr;
 QString testHomeFolder()
 {
     return gHome ? gHome->path() : QString();
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
 }
 
 int main(int argc, char **argv)

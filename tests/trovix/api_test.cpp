@@ -27,22 +27,7 @@ std::string loginText(uint16_t port, const char *passwd = "\"pw\"")
            ",\"cmd\":\"login\",\"login\":{\"username\":\"admin\",\"passwd\":" + passwd + "}}";
 }
 
-// A member of a reply, as text ("" when missing).
-std::string member(const char *json, const std::vector<std::string> &path)
-{
-    cJSON *root = json ? cJSON_Parse(json) : nullptr;
-    const cJSON *node = root;
-    for (const auto &key : path)
-        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
-    std::string out;
-    if (cJSON_IsString(node))
-        out = node->valuestring;
-    else if (cJSON_IsNumber(node))
-        out = std::to_string(node->valueint);
-    cJSON_Delete(root);
-    return out;
-}
-
+using trovixtest::member;
 using trovixtest::threadCount;
 
 class Library : public ::testing::Test {
@@ -287,13 +272,6 @@ TEST_F(Library, StatusConnectFollowsLoginAndLogout)
             return !c.empty() && c.back() == "logout";
         },
         2000));
-}
-
-TEST_F(Library, UpgradeCommandsAreUnsupportedForNow)
-{
-    char *text = nullptr;
-    EXPECT_EQ(trovix_request(0, "{\"cmd\":\"status_upgrade\"}", &text), 4097);
-    trovix_free(text);
 }
 
 TEST_F(Library, ManyConcurrentCallersEachGetTheirOwnAnswer)

@@ -386,7 +386,7 @@ TEST(ConnectionManager, DuplicateIdsUnknownClosesAndDriverSlots)
     qv_ncm *m = ncm_create(d);
     EXPECT_EQ(ncm_connect(m, 7, NP_NSPP, "127.0.0.1", 9), 0);
     EXPECT_EQ(ncm_connect(m, 7, NP_NSPP, "127.0.0.1", 9), 7);
-    EXPECT_EQ(ncm_connect(m, 8, NP_RTSP, "127.0.0.1", 9), 256);
+    EXPECT_EQ(ncm_connect(m, 8, NP_WS, "127.0.0.1", 9), 256);
     EXPECT_EQ(ncm_connect(m, 9, NP_NSPP, "not an address", 9), 2);
     EXPECT_EQ(ncm_connection_count(m), 1u);
     ncm_close(m, 12345);
@@ -394,7 +394,7 @@ TEST(ConnectionManager, DuplicateIdsUnknownClosesAndDriverSlots)
     EXPECT_EQ(ncm_connection_count(m), 1u);
     // Re-registering a key replaces it; an eighth slot is the last.
     EXPECT_EQ(ncm_register_driver(m, NP_NSPP, nspp_driver()), 0);
-    for (uint32_t k = 100; k < 105; k++)
+    for (uint32_t k = 100; k < 103; k++) // after NSPP, UPGRADE, RTSP, HTTP-FLV and NSPP_HTTP
         EXPECT_EQ(ncm_register_driver(m, k, nspp_driver()), 0);
     EXPECT_EQ(ncm_register_driver(m, 200, nspp_driver()), 1);
     ncm_text t;

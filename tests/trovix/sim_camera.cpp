@@ -428,6 +428,24 @@ void SimCamera::closeClients()
     wake();
 }
 
+std::string SimCamera::upgradeData()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return upgradeData_;
+}
+
+int SimCamera::upgradeBlocks()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return upgradeBlocks_;
+}
+
+void SimCamera::setUpgradeCountSkew(int skew)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    upgradeSkew_ = skew;
+}
+
 std::vector<std::string> SimCamera::received()
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -616,6 +634,10 @@ void SimCamera::handleText(Client &c, const std::string &text)
         cJSON_Delete(out);
     } else if (!r.json.empty()) {
         answer = r.json;
+    } else if (cmd == "upgrade_packs") {
+        answer = "{\"cmd\":\"upgrade_packs\",\"upgrade_packs\":{\"code\":0,\"packs\":" +
+                 std::to_string(upgradeBlocks_ + upgradeSkew_) + ",\"bits\":" +
+                 std::to_string(upgradeData_.size() + static_cast<size_t>(upgradeSkew_)) + "}}";
     } else if (cmd == "login") {
         answer = "{\"cmd\":\"login\",\"code\":0,\"login\":{\"qqssid\":\"S1\",\"qqauth\":\"A1\"}}";
     } else if (const Command *command = findCommand(cmd)) {
@@ -766,12 +788,17 @@ void SimCamera::handleInput(Client &c)
         }
         if (c.in.size() < 12 + len)
             return;
+        uint32_t sub = get32(c.in, 8) >> 16;
         std::string body = c.in.substr(12, len);
         c.in.erase(0, 12 + len);
-        if (kind == 0xE)
+        if (kind == 0xE) {
             heartbeats_++;
-        else if (kind == 2)
+        } else if (kind == 2) {
             handleText(c, body);
+        } else if (kind == 1 && sub == 1) {
+            upgradeData_ += body;
+            upgradeBlocks_++;
+        }
     }
 }
 

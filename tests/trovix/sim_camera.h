@@ -133,6 +133,12 @@ public:
                    uint8_t mediaType = kMediaH264, int64_t ptsUs = -1);
     void closeClients();
 
+    // Firmware upgrade: the bytes of every upgrade media frame received, and
+    // a difference added to the counts the camera reports back.
+    std::string upgradeData();
+    int upgradeBlocks();
+    void setUpgradeCountSkew(int skew);
+
     std::vector<std::string> received();   // every JSON text received, in order
     std::vector<std::string> commands();   // their "cmd" members
     int heartbeatsReceived() const { return heartbeats_; }
@@ -200,6 +206,9 @@ private:
     std::atomic<int> badFrames_{0};
     std::atomic<int> picturesSent_{0};
     bool closeAll_ = false;
+    std::string upgradeData_;
+    int upgradeBlocks_ = 0;
+    int upgradeSkew_ = 0;
     cJSON *state_ = nullptr;
     int streamGeneration_ = 0;   // changes with the stream settings
     bool keyRequested_ = true;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cjson/cJSON.h>
 #include <lauxlib.h>
 #include <lua.h>
 
@@ -191,6 +192,21 @@ NamespaceRun runInPrivateNetwork(const std::string &filter)
     }
     run.ran = true;
     return run;
+}
+
+std::string member(const char *json, const std::vector<std::string> &path)
+{
+    cJSON *root = json ? cJSON_Parse(json) : nullptr;
+    const cJSON *node = root;
+    for (const auto &key : path)
+        node = node ? cJSON_GetObjectItemCaseSensitive(node, key.c_str()) : nullptr;
+    std::string out;
+    if (cJSON_IsString(node))
+        out = node->valuestring;
+    else if (cJSON_IsNumber(node))
+        out = std::to_string(node->valueint);
+    cJSON_Delete(root);
+    return out;
 }
 
 } // namespace trovixtest

@@ -56,6 +56,8 @@ public:
 // Runs a Lua chunk and returns its first result as text ("error: ..." on
 // failure).
 std::string luaRun(lua_State *L, const std::string &code);
+// A member of a JSON reply along path, as text ("" when missing).
+std::string member(const char *json, const std::vector<std::string> &path);
 // Threads of this process.
 int threadCount();
 // A login text for the simulated camera.

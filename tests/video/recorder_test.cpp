@@ -818,9 +818,13 @@ struct HandedOverRecording {
     QObject receiver;
     QList<QPair<QString, bool>> finished;
     bool handedOver = false;
+    // Frames the encoder kept: a busy worker (a loaded machine) drops the
+    // oldest queued frames while they are fed.
+    int keptFrames = 0;
 
     HandedOverRecording(const QString &path, int frames)
     {
+        const int64_t droppedBefore = H264Encoder::droppedFrameCount();
         recorder->moveToThread(thread);
         QObject::connect(recorder, &VideoRecorder::recordingFinished, &receiver,
                          [this](const QString &file, bool ok) { finished << qMakePair(file, ok); });
@@ -829,6 +833,7 @@ struct HandedOverRecording {
         recorder->initEncoder(smallSettings());
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
         feedFrames(*recorder, frames, 33333);
+        keptFrames = frames - int(H264Encoder::droppedFrameCount() - droppedBefore);
     }
     ~HandedOverRecording()
     {
@@ -871,7 +876,7 @@ TEST(FinishingRecorders, HandedOverRecordingIsFinishedOnItsOwnThread)
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened);
     EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
-    EXPECT_NEAR(info.packets, 60, 2);
+    EXPECT_NEAR(info.packets, recording.keptFrames, 2);
 }
 
 TEST(FinishingRecorders, PastTheBoundTheFragmentedFileStaysAndNothingIsLeftBehind)
@@ -892,5 +897,5 @@ TEST(FinishingRecorders, PastTheBoundTheFragmentedFileStaysAndNothingIsLeftBehin
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened) << info.error.toStdString();
     EXPECT_TRUE(info.topLevelBoxes.contains("moof"));
-    EXPECT_NEAR(info.decodedFrames, 60, 2);
+    EXPECT_NEAR(info.decodedFrames, recording.keptFrames, 2);
 }

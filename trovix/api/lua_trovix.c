@@ -3,6 +3,8 @@
  */
 #include "sdk.h"
 
+#include "gl_wnd.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <stdio.h>
@@ -140,14 +142,14 @@ static int l_gethostbyname(lua_State *L)
 
 TROVIX_API int luaopen_trovix(lua_State *L)
 {
-    /* open_wnd joins this table with the video window. */
     static const luaL_Reg fns[] = {
         { "init", l_init }, { "quit", l_quit }, { "login", l_login }, { "logout", l_logout },
         { "request", l_request }, { "discover_open", l_discover_open }, { "discover_close", l_discover_close },
         { "discover_run", l_discover_run }, { "discover_get_devs", l_discover_get_devs },
         { "discover_request", l_discover_request }, { "save", l_save }, { "save_yuv", l_save_yuv },
-        { "gethostbyname", l_gethostbyname }, { NULL, NULL }
+        { "open_wnd", qv_gl_wnd_open }, { "gethostbyname", l_gethostbyname }, { NULL, NULL }
     };
+    qv_gl_wnd_register(L);
     luaL_newlib(L, fns);
     return 1;
 }

@@ -8,6 +8,8 @@
  */
 #include "sdk.h"
 
+#include "gl_wnd.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -637,8 +639,8 @@ int sdk_start(clua_lookup_fn lookup)
         pthread_mutex_unlock(&g_start_lock);
         return TROVIX_FAILED;
     }
-    /* The video window's one-time OpenGL probe belongs here, before the
-     * context is made, once the window exists. */
+    /* Once per process (again after a failure): can video windows be shown? */
+    gl_wnd_probe();
     ctx = (sdk_ctx *)calloc(1, sizeof *ctx);
     if (!ctx) {
         pthread_mutex_unlock(&g_start_lock);

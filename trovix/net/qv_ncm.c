@@ -59,7 +59,8 @@ qv_ncm *ncm_create(qv_skdr *d)
     qv_list_init(&m->media);
     ncm_register_driver(m, NP_NSPP, nspp_driver());
     ncm_register_driver(m, NP_NSPP_UPGRADE_KEY, nspp_upgrade_driver());
-    /* RTSP (3) and HTTP-FLV (5) register here once their drivers exist. */
+    ncm_register_driver(m, NP_RTSP, rtsp_driver());
+    ncm_register_driver(m, NP_HTTP_FLV, flv_driver());
     ncm_register_driver(m, NP_NSPP_HTTP, nspp_http_driver());
     if (d && skdr_add_ticker(d, ncm_ticker, m) != 0) {
         ncm_free(m);

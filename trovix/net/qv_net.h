@@ -222,6 +222,80 @@ const np_driver *nspp_driver(void);
 const np_driver *nspp_upgrade_driver(void);
 const np_driver *nspp_http_driver(void);
 
+/* ---- plain texts beside a stream (RTSP, HTTP-FLV) ---- */
+/* Length of the HTTP-style message (header, then Content-Length bytes) at
+ * the front of data: 0 with *total when all n bytes needed are there, -1
+ * when more are needed, NCM_EV_TOO_LARGE when it can't fit in max bytes,
+ * NCM_EV_BAD_FRAME for a Content-Length that isn't a plain number. */
+int np_message_length(const uint8_t *data, uint32_t n, uint32_t max, uint32_t *total);
+
+/* Queue of unframed texts and the writer that sends them in order. */
+typedef struct np_txq {
+    qv_list queue;
+    qv_buf *cur;
+    pf_mutex lock;
+} np_txq;
+
+void np_txq_init(np_txq *q);
+void np_txq_free(np_txq *q);
+/* Queues a copy of text's content and frees text on 0; sets output pending. */
+int np_txq_push(np_txq *q, qv_socket_x *s, qv_buf *text);
+/* Sends what is queued; *failed gets an event code when the first send
+ * failed. Returns the bytes sent. */
+int np_txq_write(np_txq *q, qv_socket_x *s, int *failed);
+
+/* One connection of such a driver: its receive buffer and its send queue. */
+typedef struct np_stream {
+    qv_ncm *m;
+    qv_socket_x *sock;
+    uint32_t id;
+    uint32_t protocol; /* posted with every record */
+    uint8_t *rbuf;
+    uint32_t cap;
+    uint32_t fill;
+    np_txq tx;
+} np_stream;
+
+/* Consumes complete units at the front of data: bytes used, or -(event). */
+typedef long (*np_parse_fn)(void *user, const uint8_t *data, uint32_t n);
+
+int np_stream_init(np_stream *io, qv_ncm *m, uint32_t id, qv_socket_x *s, uint32_t protocol, uint32_t cap);
+void np_stream_free(np_stream *io);
+/* Ends the connection with an event (the first event only). */
+void np_stream_fail(np_stream *io, int code);
+/* A readable event: receives (at most 4 MiB) and parses after each receive;
+ * a message that can't fit in the buffer is event 5. Bytes read. */
+int np_stream_read(np_stream *io, np_parse_fn parse, void *user);
+/* A writable event: sends the queued texts. Bytes sent. */
+int np_stream_write(np_stream *io);
+
+/* ---- RTSP with interleaved RTP (RFC 2326 10.12, RFC 6184) ---- */
+#define RTSP_BUF_SIZE 69632u
+/* The interleaved channel that carries the H.264 video: the login script
+ * sets that medium up on channels 0-1 and every other medium elsewhere. */
+#define RTSP_VIDEO_CHANNEL 0
+/* Largest access unit assembled; a larger one is dropped. */
+#define RTSP_AU_MAX MEDIA_MAX_PAYLOAD
+#define H264_PARAM_MAX 256u
+
+typedef struct h264_params {
+    int payload_type;            /* -1: not named by the SDP */
+    uint8_t sps[H264_PARAM_MAX];
+    uint32_t sps_len;
+    uint8_t pps[H264_PARAM_MAX];
+    uint32_t pps_len;
+} h264_params;
+
+/* Finds the first video medium whose rtpmap names H264 in an SDP text and
+ * takes its payload type and sprop-parameter-sets (RFC 6184 8.1); 0 when
+ * such a medium exists. */
+int rtsp_sdp_h264(const char *text, size_t len, h264_params *out);
+const np_driver *rtsp_driver(void);
+
+/* ---- HTTP-FLV (FLV file format 10, ISO/IEC 14496-15 AVC records) ---- */
+#define FLV_BUF_SIZE 65536u
+const np_driver *flv_driver(void);
+
 #ifdef __cplusplus
 }
 #endif

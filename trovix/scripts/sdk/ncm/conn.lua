@@ -98,6 +98,15 @@ function M.auth(id, qqssid, qqauth)
     return true
 end
 
+-- A stream login (RTSP, HTTP) is set up: it is authorised with the default
+-- keys and the login answered as a device's login answer would be.
+function M.stream_login_ok(seq, id)
+    M.auth(id, DEFAULT_KEY, DEFAULT_KEY)
+    local cjson = require("cjson")
+    qv_ncm.response_sdk(seq, id, 0, cjson.encode({
+        cmd = "login", login = { code = 0, qqssid = DEFAULT_KEY, qqauth = DEFAULT_KEY } }))
+end
+
 function M.set_status(id, status)
     local r = rec(id)
     if not r or r.status == M.CONN_LOGOUT then return end

@@ -78,7 +78,12 @@ local function login(seq, id, text)
         conn.push_seq(id, seq, "login")
         return 0
     end
-    return module.login(seq, id, req)
+    if protocol == np_id.RTSP then
+        local path = type(req.path) == "string" and req.path or ""
+        local url = string.format("rtsp://%s:%d%s", req.ip, math.floor(req.port), path)
+        return module.req_options(url, seq, id, req.login.username, req.login.passwd) and 0 or 1
+    end
+    return module.req_first(seq, id, req) and 0 or 1
 end
 
 local function request(seq, id, text)
@@ -160,12 +165,16 @@ local function recv(id, protocol, body)
     end
     local module = stream_module(protocol)
     if module then
-        return module.recv(id, protocol, body) or 0
+        module.parser_recv(id, body)
+        return 0
     end
     return 1
 end
 
 local function disconnect(id, code)
+    local r = conn.get(id)
+    local module = is_stream_login(r) and stream_module(r.protocol)
+    if module then module.disconnect(id) end
     conn.set_status(id, conn.CONN_DISCONNECT)
     return 0
 end

@@ -1,0 +1,154 @@
+// The RTSP receive path (socket -> access units -> a media listener, the
+// decoder's input) at 1080p and 4K: CPU time per frame of the library beside
+// the ffmpeg command line reading the same stream from the same server
+// (-rtsp_transport tcp ... -c copy -f null -), in the same run.
+//
+// The server (the simulated camera, sending as fast as the connection takes
+// it) runs in a child process, so only the receiver's CPU is counted.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "sim_stream.h"
+#include "trovix.h"
+
+namespace {
+
+double cpuSeconds(const rusage &r)
+{
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+double selfCpu()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return cpuSeconds(r);
+}
+
+// A server child that serves `loops` passes over the stream to one client,
+// then closes. Returns its pid; the port through *port.
+pid_t serve(const std::vector<simcam::AccessUnit> &stream, int loops, uint16_t *port)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        simcam::SimRtspServer server;
+        simcam::SimRtspServer::Options o;
+        o.frameIntervalMs = 0;
+        o.loops = loops;
+        o.closeAfterFrames = static_cast<int>(stream.size()) * loops;
+        o.maxPayload = 1400;
+        uint16_t p = server.start(stream, o);
+        ssize_t n = write(fds[1], &p, sizeof p);
+        close(fds[1]);
+        if (n != sizeof p)
+            _exit(1);
+        // Until the client has had everything (or a minute has passed).
+        for (int i = 0; i < 6000; i++) {
+            if (server.framesSent() >= o.closeAfterFrames && server.openConnections() == 0)
+                break;
+            usleep(10000);
+        }
+        server.stop();
+        _exit(0);
+    }
+    close(fds[1]);
+    ssize_t n = read(fds[0], port, sizeof *port);
+    close(fds[0]);
+    return n == sizeof *port ? pid : -1;
+}
+
+std::atomic<int> g_units{ 0 };
+std::atomic<long long> g_bytes{ 0 };
+
+int countUnit(void *, int, int, int, int, int, qv_buf_md *md)
+{
+    g_bytes += md->buf.end - md->buf.start;
+    g_units++;
+    return 0;
+}
+
+void receivePath(benchmark::State &state, int width, int height, int kbps, int frames, int loops)
+{
+    const auto stream = simcam::accessUnits(simcam::ffmpegH264(width, height, frames, 30, kbps));
+    if (static_cast<int>(stream.size()) != frames) {
+        state.SkipWithError("the ffmpeg command line made no stream");
+        return;
+    }
+    const int total = frames * loops;
+    double oursPerFrame = 0, ffmpegPerFrame = 0;
+    for (auto _ : state) {
+        // The library: every unit but the last (which no later time stamp
+        // pushes out) reaches the listener.
+        uint16_t port = 0;
+        pid_t server = serve(stream, loops, &port);
+        if (server < 0 || trovix_init("") != 0 || trovix_md_add_listener("bench", countUnit, nullptr) != 0) {
+            state.SkipWithError("could not start");
+            return;
+        }
+        g_units = 0;
+        g_bytes = 0;
+        std::string login = "{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
+                            ",\"protocol\":\"rtsp\",\"path\":\"/live\",\"login\":{\"username\":\"admin\","
+                            "\"passwd\":\"x\"}}";
+        double before = selfCpu();
+        int id = 0;
+        trovix_login(&id, login.c_str());
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (g_units < total - 1 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        double used = selfCpu() - before;
+        int got = g_units;
+        trovix_logout(id);
+        trovix_quit();
+        int status = 0;
+        waitpid(server, &status, 0);
+        if (got < total - 1) {
+            state.SkipWithError("not every access unit arrived");
+            return;
+        }
+        oursPerFrame = used / got;
+
+        // The ffmpeg command line on the same stream.
+        server = serve(stream, loops, &port);
+        std::string cmd = "exec ffmpeg -nostdin -v error -rtsp_transport tcp -i rtsp://127.0.0.1:" +
+                          std::to_string(port) + "/live -c copy -f null -";
+        pid_t ff = fork();
+        if (ff == 0) {
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        rusage ru{};
+        wait4(ff, &status, 0, &ru);
+        waitpid(server, &status, 0);
+        ffmpegPerFrame = cpuSeconds(ru) / total;
+    }
+    state.counters["library_cpu_us_per_frame"] = oursPerFrame * 1e6;
+    state.counters["ffmpeg_cpu_us_per_frame"] = ffmpegPerFrame * 1e6;
+    state.counters["ratio_to_ffmpeg"] = ffmpegPerFrame > 0 ? oursPerFrame / ffmpegPerFrame : 0;
+    state.counters["MB_per_frame"] = static_cast<double>(g_bytes) / 1e6 / std::max(1, g_units.load());
+}
+
+// Bit rates of such cameras: 8 Mbit/s at 1080p30, 24 Mbit/s at 4K30.
+void BM_RtspReceive1080p(benchmark::State &state) { receivePath(state, 1920, 1080, 8000, 60, 15); }
+void BM_RtspReceive4K(benchmark::State &state) { receivePath(state, 3840, 2160, 24000, 30, 10); }
+
+} // namespace
+
+BENCHMARK(BM_RtspReceive1080p)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RtspReceive4K)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
