@@ -139,13 +139,6 @@
     </message>
 </context>
 <context>
-    <name>main</name>
-    <message>
-        <source>Camera</source>
-        <translation>相机</translation>
-    </message>
-</context>
-<context>
     <name>MeasureFlowPanel</name>
     <message>
         <source>Line</source>
@@ -517,6 +510,13 @@
     <message>
         <source>loading_gif_label</source>
         <translation>加载动画</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Camera</source>
+        <translation>相机</translation>
     </message>
 </context>
 </TS>
