@@ -1,7 +1,6 @@
 // The production-test window: the flag file of the automatic zoom run, the
 // curve buttons per camera model, and the zoom test bench's slider logic.
 #include "produce_test_dialog.h"
-#include "test_support.h"
 #include "upgrade_test_support.h"
 
 #include <QComboBox>

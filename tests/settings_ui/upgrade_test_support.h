@@ -1,30 +1,16 @@
-// Helpers of the upgrade and lock tests: waiting with the event loop
-// running, answering the modal message boxes the dialogs show, and package
-// files of a given size.
+// Helpers of the upgrade and lock tests: answering the modal message boxes
+// the dialogs show, and package files of a given size.
 #pragma once
+
+#include "test_support.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <functional>
-
-inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
 
 // Answers every modal message box while it lives: the button whose text is
 // `answer`, or the first button. Records the boxes' titles and texts.
