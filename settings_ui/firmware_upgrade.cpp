@@ -122,17 +122,16 @@ bool FirmwareUpgrade::hasUsbUpgradeDevice(const QStringList &listedDevices) cons
 
 bool FirmwareUpgrade::checkNetUpgradeFileName(const QString &fileName, const QString &cameraName)
 {
-    const char *problem = netUpgradeFileProblem(fileName, cameraName);
-    if (!problem)
-        return true;
-    logLine() << problem;
-    warn(tr(problem));
-    return false;
+    return accepted(netUpgradeFileProblem(fileName, cameraName));
 }
 
 bool FirmwareUpgrade::checkUsbUpgradeFileName(const QString &fileName)
 {
-    const char *problem = usbUpgradeFileProblem(fileName);
+    return accepted(usbUpgradeFileProblem(fileName));
+}
+
+bool FirmwareUpgrade::accepted(const char *problem)
+{
     if (!problem)
         return true;
     logLine() << problem;

@@ -95,6 +95,8 @@ private:
     // Ends the upgrade under way and says how it went.
     void finish(bool ok);
     static void warn(const QString &text);
+    // True without a problem; else logs it and shows it as a warning.
+    static bool accepted(const char *problem);
 
     std::function<UpgradeTarget()> target_;
     UpgradeDialog *dialog_;

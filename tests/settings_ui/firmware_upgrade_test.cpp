@@ -47,11 +47,7 @@ protected:
         ASSERT_TRUE(folder.isValid());
         upgrade = std::make_unique<FirmwareUpgrade>(&panel, [this] { return target; });
         upgrade->usbUpgrade().setBus(&bus);
-        UsbTransferTiming timing;
-        timing.startPauseMs = timing.blockPauseMs = timing.finishPauseMs = 0;
-        timing.pollIntervalMs = 5;
-        timing.polls = 20;
-        upgrade->usbUpgrade().setTiming(timing);
+        upgrade->usbUpgrade().setTiming(quickTiming(20));
         QObject::connect(upgrade.get(), &FirmwareUpgrade::upgradeCamera, [this](QString path) { upgrades << path; });
         QObject::connect(upgrade.get(), &FirmwareUpgrade::getCameraUpgradeStatus, [this] { ++polls; });
     }

@@ -1,8 +1,9 @@
 // Helpers of the upgrade and lock tests: answering the modal message boxes
-// the dialogs show, and package files of a given size.
+// the dialogs show, package files of a given size, quick USB transfers.
 #pragma once
 
 #include "test_support.h"
+#include "usb_upgrade.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -79,4 +80,16 @@ inline QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// USB transfer pauses short enough for tests, and few polls.
+inline UsbTransferTiming quickTiming(int polls = 5)
+{
+    UsbTransferTiming timing;
+    timing.startPauseMs = 0;
+    timing.blockPauseMs = 0;
+    timing.finishPauseMs = 0;
+    timing.pollIntervalMs = 5;
+    timing.polls = polls;
+    return timing;
 }

@@ -28,18 +28,6 @@ Packet packetOf(const QByteArray &data)
     return Packet(data.begin(), data.end());
 }
 
-// Pauses short enough for tests, polls few.
-UsbTransferTiming quickTiming(int polls = 5)
-{
-    UsbTransferTiming timing;
-    timing.startPauseMs = 0;
-    timing.blockPauseMs = 0;
-    timing.finishPauseMs = 0;
-    timing.pollIntervalMs = 5;
-    timing.polls = polls;
-    return timing;
-}
-
 class UsbUpgradeTest : public ::testing::Test
 {
 protected:
@@ -65,6 +53,16 @@ protected:
     bool finished(int timeoutMs = 30000)
     {
         return waitFor([this] { return !status->isEmpty(); }, timeoutMs) && status->first().first().toBool();
+    }
+    // A one-block package sent to a board that is polled once a second, as a
+    // real one, for five minutes: returns once the first poll has been made.
+    void startPollingForMinutes()
+    {
+        UsbTransferTiming timing = quickTiming(300);
+        timing.pollIntervalMs = 1000;
+        upgrade->setTiming(timing);
+        ASSERT_TRUE(upgrade->startUpgrade(writePackage(folder, QStringLiteral("update.bin"), 1024)));
+        ASSERT_TRUE(waitFor([&] { return board->readCount() >= 1; }));
     }
     // The board confirms at its `n`-th read after the finish packet.
     void confirmAtRead(int n)
@@ -258,12 +256,7 @@ TEST_F(UsbUpgradeTest, CancelStopsMidTransferWithoutTheFinishPacket)
 
 TEST_F(UsbUpgradeTest, CancelDuringThePollsEndsThemAtOnce)
 {
-    UsbTransferTiming timing = quickTiming(300);
-    timing.pollIntervalMs = 1000;
-    upgrade->setTiming(timing);
-    const QString path = writePackage(folder, QStringLiteral("update.bin"), 1024);
-    ASSERT_TRUE(upgrade->startUpgrade(path));
-    ASSERT_TRUE(waitFor([&] { return board->readCount() >= 1; }));
+    startPollingForMinutes();
     QElapsedTimer elapsed;
     elapsed.start();
     upgrade->cancel();
@@ -287,12 +280,7 @@ TEST_F(UsbUpgradeTest, SecondStartWhileOneRunsIsRefused)
 
 TEST_F(UsbUpgradeTest, EndOfTheProgramDoesNotWaitForTheBoard)
 {
-    UsbTransferTiming timing = quickTiming(300);
-    timing.pollIntervalMs = 1000;  // five minutes of polls, as on a real board
-    upgrade->setTiming(timing);
-    const QString path = writePackage(folder, QStringLiteral("update.bin"), 1024);
-    ASSERT_TRUE(upgrade->startUpgrade(path));
-    ASSERT_TRUE(waitFor([&] { return board->readCount() >= 1; }));
+    startPollingForMinutes();
     QElapsedTimer elapsed;
     elapsed.start();
     status.reset();
