@@ -10,7 +10,7 @@ BaseCamera::BaseCamera(QObject *parent) : QObject(parent)
 
 BaseCamera::~BaseCamera() = default;
 
-void BaseCamera::setSettingsPanel(CameraPanel *panel)
+void BaseCamera::setSettingsPanel(QObject *panel)
 {
     settingsPanel_ = panel;
 }
@@ -20,15 +20,7 @@ void BaseCamera::initSettingsPanel(const CameraParameters &params, int value, bo
     Q_UNUSED(skipApply)
     params_ = params;
     panelValue_ = value;
-    if (settingsPanel_)
-        settingsPanel_->showCameraParameters(params_, resolutions_, streamFormats_);
     resetFrameRateLists();
-}
-
-void BaseCamera::updateControlVisibility()
-{
-    if (settingsPanel_)
-        settingsPanel_->showAllControls();
 }
 
 QString BaseCamera::uniqueName()
@@ -50,26 +42,26 @@ ResolutionMap BaseCamera::resolutions() const
 
 QList<int> BaseCamera::lowResFrameRates() const
 {
+    QMutexLocker lock(&frameRatesMutex_);
     return lowResFrameRates_;
 }
 
 QList<int> BaseCamera::highResFrameRates() const
 {
+    QMutexLocker lock(&frameRatesMutex_);
     return highResFrameRates_;
 }
 
 void BaseCamera::resetFrameRateLists()
 {
-    lowResFrameRates_ = {25, 30, 50, 60};
-    highResFrameRates_ = {10, 15, 20, 25, 30};
+    setFrameRateLists({25, 30, 50, 60}, {10, 15, 20, 25, 30});
 }
 
-bool BaseCamera::fillFrameRateCombo(bool high)
+void BaseCamera::setFrameRateLists(const QList<int> &low, const QList<int> &high)
 {
-    if (!settingsPanel_)
-        return false;
-    settingsPanel_->setFrameRates(high ? highResFrameRates_ : lowResFrameRates_);
-    return true;
+    QMutexLocker lock(&frameRatesMutex_);
+    lowResFrameRates_ = low;
+    highResFrameRates_ = high;
 }
 
 CameraParameters BaseCamera::parameters() const

@@ -1,14 +1,17 @@
 // The abstract camera every other part talks to. It lives on the control
 // thread: the capture thread calls open, read and close; the settings panel
-// reaches it only through its onSet/onGet slots and send signals.
+// reaches it only through its onSet/onGet slots and send signals. The panel
+// fills its own controls from the camera's parameter record; a camera never
+// touches the panel's widgets and changes them only through its send signals.
 #pragma once
 
 #include "camera_database.h"
-#include "camera_panel.h"
 #include "camera_types.h"
 #include "video_frame.h"
 
+#include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QWidget>
 
 class BaseCamera : public QObject
@@ -19,15 +22,16 @@ public:
     explicit BaseCamera(QObject *parent = nullptr);
     ~BaseCamera() override;
 
-    // Binds the settings panel (not owned; null unbinds).
-    virtual void setSettingsPanel(CameraPanel *panel);
-    // Takes `params` as the camera's own record and keeps `value`; with a
-    // panel bound, fills its basic page. Models first push the record to the
-    // device unless `skipApply` is set.
+    // Keeps the settings panel the camera is bound to (not owned; null unbinds).
+    virtual void setSettingsPanel(QObject *panel);
+    // Takes `params` as the camera's own record, keeps `value` and resets the
+    // frame-rate lists. Models first push the record to the device unless
+    // `skipApply` is set, telling the panel each value by its send signal.
+    // Runs on the camera's own thread (the panel queues it there once it has
+    // filled its controls from the same record).
     virtual void initSettingsPanel(const CameraParameters &params, int value, bool skipApply);
     // Fills `out` with what the device can do and is set to.
     virtual bool queryParameters(CameraParameters &out) = 0;
-    virtual void updateControlVisibility();
     virtual CameraOpenSettings getOpenSettings() = 0;
     virtual void setOpenSettings(const CameraOpenSettings &settings) = 0;
     virtual int defaultFrameRate() = 0;
@@ -52,17 +56,18 @@ public:
 
     QString displayName() const;
     ResolutionMap resolutions() const;
+    // The frame rates offered up to 1920x1080 and above it. Safe from any
+    // thread: the panel reads them while the camera's thread may reset them.
     QList<int> lowResFrameRates() const;
     QList<int> highResFrameRates() const;
     void resetFrameRateLists();
-    bool fillFrameRateCombo(bool high);
 
     // The camera's own record, which doubles as the cache of the values last
     // sent to the device.
     CameraParameters parameters() const;
     void setParameters(const CameraParameters &params);
     int panelValue() const { return panelValue_; }
-    CameraPanel *settingsPanel() const { return settingsPanel_; }
+    QObject *settingsPanel() const { return settingsPanel_; }
     const CameraRow &defaultRow() const { return defaultRow_; }
     QList<int> streamFormats() const { return streamFormats_; }
 
@@ -164,7 +169,7 @@ signals:
     void signalSetPicScale(int);
 
 protected:
-    CameraPanel *settingsPanel_ = nullptr;
+    QPointer<QObject> settingsPanel_;
     int panelValue_ = 0;
     CameraParameters params_;
     QString displayText_;
@@ -173,8 +178,6 @@ protected:
     bool hasDefaultRow_ = false;
     ResolutionMap resolutions_;
     QList<int> streamFormats_;
-    QList<int> lowResFrameRates_;
-    QList<int> highResFrameRates_;
     int savedSaturation_ = 0;
     bool saturationSaved_ = false;  // savedSaturation_ holds a value to restore
 
@@ -184,4 +187,10 @@ protected:
     // "USB Camera", three spaces, the firmware version (x 100) with two
     // decimals, a space and the application version.
     static QString usbDisplayText(int firmwareVersion);
+    void setFrameRateLists(const QList<int> &low, const QList<int> &high);
+
+private:
+    mutable QMutex frameRatesMutex_;
+    QList<int> lowResFrameRates_;
+    QList<int> highResFrameRates_;
 };

@@ -420,8 +420,6 @@ void E150Camera::initSettingsPanel(const CameraParameters &params, int value, bo
             push.whiteBalance();
         push.flipMirrorAndColour();
     }
-    if (settingsPanel_)
-        settingsPanel_->hideSeriesControls();
     BaseCamera::initSettingsPanel(params, value, skipApply);
 }
 
@@ -571,8 +569,6 @@ void E530UCamera::initSettingsPanel(const CameraParameters &params, int value, b
     BaseCamera::initSettingsPanel(params, value, skipApply);
     if (params.focusMode == FocusAuto)
         emit sendFocusRegion(params.focusRegionX, params.focusRegionY);
-    if (settingsPanel_)
-        settingsPanel_->hideSeriesControls();
 }
 
 void E530UCamera::onSetFocusMode(FocusMode mode) { deviceSetFocusMode(mode); }

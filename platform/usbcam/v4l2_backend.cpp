@@ -120,6 +120,9 @@ public:
         case Control::ExposureMode: return value == V4L2_EXPOSURE_MANUAL ? 0 : 1;
         case Control::Flicker: return value == V4L2_CID_POWER_LINE_FREQUENCY_DISABLED ? 0 : 1;
         case Control::FocusMode: return value ? 1 : 0;
+        case Control::WhiteBalanceRed:
+        case Control::WhiteBalanceGreen:
+        case Control::WhiteBalanceBlue: return whiteBalanceFromDevice(value, query.minimum, query.maximum);
         default: return value;
         }
     }
@@ -159,6 +162,11 @@ public:
                 return 0;
             }
             deviceValue = value;
+            break;
+        case Control::WhiteBalanceRed:
+        case Control::WhiteBalanceGreen:
+        case Control::WhiteBalanceBlue:
+            deviceValue = whiteBalanceToDevice(value, query.minimum, query.maximum, query.step);
             break;
         default:
             if (value < query.minimum || value > query.maximum)
@@ -560,6 +568,30 @@ private:
 };
 
 } // namespace
+
+int whiteBalanceToDevice(int component, int deviceMinimum, int deviceMaximum, int deviceStep)
+{
+    if (deviceMaximum <= deviceMinimum)
+        return deviceMinimum;
+    const long long span = kWhiteBalanceComponentMaximum - kWhiteBalanceComponentMinimum;
+    const long long offset = std::clamp(component, kWhiteBalanceComponentMinimum, kWhiteBalanceComponentMaximum)
+                             - kWhiteBalanceComponentMinimum;
+    const long long range = (long long)deviceMaximum - deviceMinimum;
+    long long steps = (offset * range + span / 2) / span;
+    if (deviceStep > 1)
+        steps = std::min((steps + deviceStep / 2) / deviceStep * deviceStep, range / deviceStep * deviceStep);
+    return int(deviceMinimum + steps);
+}
+
+int whiteBalanceFromDevice(int deviceValue, int deviceMinimum, int deviceMaximum)
+{
+    if (deviceMaximum <= deviceMinimum)
+        return kWhiteBalanceComponentMinimum;
+    const long long span = kWhiteBalanceComponentMaximum - kWhiteBalanceComponentMinimum;
+    const long long range = (long long)deviceMaximum - deviceMinimum;
+    const long long offset = std::clamp(deviceValue, deviceMinimum, deviceMaximum) - (long long)deviceMinimum;
+    return int(kWhiteBalanceComponentMinimum + (offset * span + range / 2) / range);
+}
 
 std::string v4l2PathFor(const std::string &busInfo, unsigned vendor, unsigned product, int node)
 {

@@ -30,5 +30,14 @@ constexpr int kMjpegDecodeThreads = 2;
 // For tests and benchmarks: 0 decodes every stream opened from now on on the
 // reading thread, 1 or 2 on a pool of that many threads, -1 restores the rule.
 void setMjpegDecodeThreads(int threads);
+// The white-balance components of the control calls run from 1 to 4095 (the
+// range the camera classes give their sliders); a V4L2 camera has its own
+// range for each (red and blue balance, or the colour temperature that UVC
+// cameras offer in place of red). The two map linearly onto each other; a
+// device value is always inside the device's range and on its step.
+constexpr int kWhiteBalanceComponentMinimum = 1;
+constexpr int kWhiteBalanceComponentMaximum = 4095;
+int whiteBalanceToDevice(int component, int deviceMinimum, int deviceMaximum, int deviceStep);
+int whiteBalanceFromDevice(int deviceValue, int deviceMinimum, int deviceMaximum);
 
 } // namespace usbcam

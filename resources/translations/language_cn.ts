@@ -2,6 +2,244 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>BurstModeSettings</name>
+    <message>
+        <source>Time Lapse Settings</source>
+        <translation>延时拍摄设置</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>张数</translation>
+    </message>
+    <message>
+        <source>Interval</source>
+        <translation>间隔</translation>
+    </message>
+    <message>
+        <source>Seconeds</source>
+        <translation>秒</translation>
+    </message>
+</context>
+<context>
+    <name>CamSettings</name>
+    <message>
+        <source>General Settings</source>
+        <translation>常规设置</translation>
+    </message>
+    <message>
+        <source>Advanced Settings</source>
+        <translation>高级设置</translation>
+    </message>
+    <message>
+        <source>Camera</source>
+        <translation>相机</translation>
+    </message>
+    <message>
+        <source>Live</source>
+        <translation>预览</translation>
+    </message>
+    <message>
+        <source>Snap</source>
+        <translation>拍照</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>格式</translation>
+    </message>
+    <message>
+        <source>FPS</source>
+        <translation>帧率</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>数值</translation>
+    </message>
+    <message>
+        <source>Center</source>
+        <translation>居中</translation>
+    </message>
+    <message>
+        <source>+</source>
+        <translation>+</translation>
+    </message>
+    <message>
+        <source>-</source>
+        <translation>-</translation>
+    </message>
+    <message>
+        <source>Horizontal</source>
+        <translation>水平</translation>
+    </message>
+    <message>
+        <source>Vertical</source>
+        <translation>垂直</translation>
+    </message>
+    <message>
+        <source>Region</source>
+        <translation>区域</translation>
+    </message>
+    <message>
+        <source>Focus Frame</source>
+        <translation>对焦框</translation>
+    </message>
+    <message>
+        <source>Click Focus</source>
+        <translation>点击对焦</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>手动</translation>
+    </message>
+    <message>
+        <source>Once</source>
+        <translation>单次</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Exposure</source>
+        <translation>曝光</translation>
+    </message>
+    <message>
+        <source>Brightness</source>
+        <translation>亮度</translation>
+    </message>
+    <message>
+        <source>Shutter</source>
+        <translation>快门</translation>
+    </message>
+    <message>
+        <source>Gain</source>
+        <translation>增益</translation>
+    </message>
+    <message>
+        <source>Once WhiteBalance</source>
+        <translation>一键白平衡</translation>
+    </message>
+    <message>
+        <source>Configuration</source>
+        <translation>配置</translation>
+    </message>
+    <message>
+        <source>All Reset</source>
+        <translation>全部重置</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>WhiteBalance</source>
+        <translation>白平衡</translation>
+    </message>
+    <message>
+        <source>Red</source>
+        <translation>红</translation>
+    </message>
+    <message>
+        <source>Green</source>
+        <translation>绿</translation>
+    </message>
+    <message>
+        <source>Blue</source>
+        <translation>蓝</translation>
+    </message>
+    <message>
+        <source>Function</source>
+        <translation>功能</translation>
+    </message>
+    <message>
+        <source>Hue</source>
+        <translation>色调</translation>
+    </message>
+    <message>
+        <source>Saturation</source>
+        <translation>饱和度</translation>
+    </message>
+    <message>
+        <source>Contrast</source>
+        <translation>对比度</translation>
+    </message>
+    <message>
+        <source>Sharpness</source>
+        <translation>锐度</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
+    </message>
+    <message>
+        <source>Digital Zoom</source>
+        <translation>数字变焦</translation>
+    </message>
+    <message>
+        <source>Gamma</source>
+        <translation>伽马</translation>
+    </message>
+    <message>
+        <source>Anti-reflective</source>
+        <translation>防反光</translation>
+    </message>
+    <message>
+        <source>Color Mode</source>
+        <translation>色彩模式</translation>
+    </message>
+    <message>
+        <source>RGB</source>
+        <translation>彩色</translation>
+    </message>
+    <message>
+        <source>Monochrome</source>
+        <translation>黑白</translation>
+    </message>
+    <message>
+        <source>Power Line Frequency</source>
+        <translation>电源频率</translation>
+    </message>
+    <message>
+        <source>50Hz</source>
+        <translation>50Hz</translation>
+    </message>
+    <message>
+        <source>60Hz</source>
+        <translation>60Hz</translation>
+    </message>
+    <message>
+        <source>Flip</source>
+        <translation>翻转</translation>
+    </message>
+    <message>
+        <source>Defog</source>
+        <translation>除雾</translation>
+    </message>
+    <message>
+        <source>Active</source>
+        <translation>开启</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>The number of cameras is greater than 1</source>
+        <translation>相机数量大于 1，一次只能打开一台相机</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
     <name>CameraTypes</name>
     <message>
         <source>Default</source>
@@ -139,6 +377,85 @@
     </message>
 </context>
 <context>
+    <name>IpSetting</name>
+    <message>
+        <source>Camera&apos;s IP Settings</source>
+        <translation>相机 IP 设置</translation>
+    </message>
+    <message>
+        <source>DHCP</source>
+        <translation>DHCP</translation>
+    </message>
+    <message>
+        <source>true</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>false</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>IP address</source>
+        <translation>IP 地址</translation>
+    </message>
+    <message>
+        <source>Subnet mask</source>
+        <translation>子网掩码</translation>
+    </message>
+    <message>
+        <source>Default gateway</source>
+        <translation>默认网关</translation>
+    </message>
+    <message>
+        <source>Preferred DNS</source>
+        <translation>首选 DNS</translation>
+    </message>
+    <message>
+        <source>Alternate DNS</source>
+        <translation>备用 DNS</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please enter a valid IPv4 address, such as 192.168.1.100.</source>
+        <translation>请输入有效的 IPv4 地址，例如 192.168.1.100。</translation>
+    </message>
+    <message>
+        <source>Please enter a valid subnet mask, such as 255.255.255.0.</source>
+        <translation>请输入有效的子网掩码，例如 255.255.255.0。</translation>
+    </message>
+    <message>
+        <source>The IP address cannot be given to a camera in this subnet.</source>
+        <translation>该 IP 地址不能分配给此子网中的相机。</translation>
+    </message>
+    <message>
+        <source>Please enter a valid default gateway, such as 192.168.1.1.</source>
+        <translation>请输入有效的默认网关，例如 192.168.1.1。</translation>
+    </message>
+    <message>
+        <source>The default gateway must be another address in the camera&apos;s subnet.</source>
+        <translation>默认网关必须是相机所在子网中的另一个地址。</translation>
+    </message>
+    <message>
+        <source>After this change the camera may no longer be reachable at its current address. Apply the new IP settings?</source>
+        <translation>更改后可能无法再通过当前地址访问相机。是否应用新的 IP 设置？</translation>
+    </message>
+</context>
+<context>
     <name>MeasureFlowPanel</name>
     <message>
         <source>Line</source>
@@ -265,6 +582,89 @@
     <message>
         <source>请输入显示器尺寸:</source>
         <translation>请输入显示器尺寸:</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>AnyLine</source>
+        <translation>任意线</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>Par</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>Ver</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>ThreeAng</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>MarkRect</source>
+        <translation>矩形标记</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>LCir</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>TCir</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>MarkCir</source>
+        <translation>圆形标记</translation>
+    </message>
+    <message>
+        <source>Cir</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Ring</source>
+        <translation>同心圆</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>LText</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>LCali</source>
+        <translation>直线标定</translation>
+    </message>
+    <message>
+        <source>CCali</source>
+        <translation>圆标定</translation>
     </message>
 </context>
 <context>

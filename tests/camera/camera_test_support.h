@@ -1,5 +1,5 @@
-// Shared pieces of the camera tests: a temporary camera database, a
-// recording settings panel and a log catcher.
+// Shared pieces of the camera tests: a temporary camera database, the
+// virtual camera and a log catcher.
 #pragma once
 
 #include "camera.h"
@@ -55,30 +55,6 @@ protected:
         usbcam::resetVirtualCamera();
         DatabaseTest::TearDown();
     }
-};
-
-class RecordingPanel : public CameraPanel
-{
-public:
-    void showCameraParameters(const CameraParameters &params, const ResolutionMap &offered,
-                              const QList<int> &formats) override
-    {
-        shown = params;
-        resolutions = offered;
-        streamFormats = formats;
-        ++showCount;
-    }
-    void setFrameRates(const QList<int> &rates) override { frameRates = rates; }
-    void showAllControls() override { ++showAllCount; }
-    void hideSeriesControls() override { ++hideCount; }
-
-    CameraParameters shown;
-    ResolutionMap resolutions;
-    QList<int> streamFormats;
-    QList<int> frameRates;
-    int showCount = 0;
-    int showAllCount = 0;
-    int hideCount = 0;
 };
 
 // Collects the debug and warning lines written while it lives.

@@ -417,15 +417,12 @@ TEST_F(ModelTest, E150IgnoresFocusValuesInAutoFocus)
     EXPECT_EQ(cam_get_focus(handle()), 300);
 }
 
-TEST_F(ModelTest, E150PanelSetUpHidesTheSeriesControls)
+TEST_F(ModelTest, E150PanelSetUpNamesTheCamera)
 {
     auto camera = onVirtualBoard<E150Camera>();
     CameraParameters params;
     camera->queryParameters(params);
-    RecordingPanel panel;
-    camera->setSettingsPanel(&panel);
     camera->initSettingsPanel(params, 0, true);
-    EXPECT_EQ(panel.hideCount, 1);
-    EXPECT_EQ(panel.showCount, 1);
     EXPECT_EQ(camera->displayName(), "USB Camera   1.23 5.1.0");
+    EXPECT_EQ(camera->parameters().modelId, 0xE150u);
 }

@@ -89,6 +89,54 @@ TEST_F(Settings, EveryDrawIdHasItsKey)
     }
 }
 
+TEST_F(Settings, EveryKeyNameReadsFromAStoredFile)
+{
+    // Files as the program stores them, every key of every table present.
+    for (const char *name : {"config.ini", "calibration.ini"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CORE_TEST_DATA "/") + name, ini(name))) << name;
+    const QMap<int, QVariant> draw = store().loadDraw();
+    for (int id = 0; id < kDrawPropertyCount; ++id) {
+        EXPECT_EQ(draw.value(id).toInt(), 100 + id) << SettingsStore::drawKey(id).toStdString();
+        QVariant out;
+        EXPECT_TRUE(store().drawValue(id, out)) << id;
+        EXPECT_EQ(out.toInt(), 100 + id) << id;
+    }
+    QVariant out;
+    ASSERT_TRUE(store().baseValue(0, out));
+    EXPECT_EQ(out.toString(), "/data/upgrade/firmware.qpk");
+    EXPECT_EQ(store().openedImagePath(), "/data/pictures");
+    ASSERT_TRUE(store().keyBindValue(0, out));
+    EXPECT_EQ(out.toInt(), 2);
+    const QMap<int, QVariant> burst = store().loadBurstMode();
+    EXPECT_EQ(burst.value(0).toInt(), 12);
+    EXPECT_EQ(burst.value(1).toInt(), 30);
+    const QMap<int, QVariant> calibrationSettings = store().loadCalibrationSettings();
+    EXPECT_EQ(calibrationSettings.value(0).toInt(), 1);
+    EXPECT_EQ(calibrationSettings.value(1).toInt(), 2);
+    EXPECT_EQ(calibrationSettings.value(2).toInt(), 3);
+}
+
+TEST_F(Settings, WrittenFilesUseTheStoredKeyNames)
+{
+    for (int id = 0; id < kDrawPropertyCount; ++id)
+        store().setDrawValue(id, 100 + id);
+    for (int id = 0; id < 2; ++id) {
+        store().setBaseValue(id, "x");
+        store().setBurstModeValue(id, 1);
+    }
+    store().setKeyBindValue(0, 1);
+    for (int id = 0; id < 3; ++id)
+        store().setCalibrationSetting(id, 1);
+    store().saveCrossLines({CrossInfo()});
+    for (const char *name : {"config.ini", "calibration.ini", "cross.ini"}) {
+        QStringList stored = QSettings(QStringLiteral(CORE_TEST_DATA "/") + name, QSettings::IniFormat).allKeys();
+        QStringList written = QSettings(ini(name), QSettings::IniFormat).allKeys();
+        stored.sort();
+        written.sort();
+        EXPECT_EQ(written, stored) << name;
+    }
+}
+
 TEST_F(Settings, MissingKeyLeavesOutUntouched)
 {
     QVariant out(42);

@@ -71,7 +71,7 @@ protected:
     std::unique_ptr<FirmwareUpgrade> upgrade;
     QStringList upgrades;
     int polls = 0;
-    MessageBoxes boxes;
+    MessageBoxAnswer boxes{QMessageBox::NoButton, 60000};
 };
 
 } // namespace
@@ -311,7 +311,7 @@ TEST(UpgradeTranslations, MessagesAndDialogsSpeakChinese)
         usbboard::FakeBus bus;
         FirmwareUpgrade upgrade(&panel, [] { return networkCamera(); });
         upgrade.usbUpgrade().setBus(&bus);
-        MessageBoxes boxes;
+        MessageBoxAnswer boxes{QMessageBox::NoButton, 60000};
         upgrade.doUpgrade(QStringLiteral("/firmware/update_w620.qpk"));
         EXPECT_EQ(boxes.texts, (QStringList{QStringLiteral("该升级文件不适用于当前相机！"),
                                             QStringLiteral("当前相机不支持升级！")}));

@@ -108,7 +108,7 @@ protected:
     LibraryCamera *camera = nullptr;
     QWidget panel;
     std::unique_ptr<FirmwareUpgrade> upgrade;
-    MessageBoxes boxes;
+    MessageBoxAnswer boxes{QMessageBox::NoButton, 60000};
 };
 
 } // namespace

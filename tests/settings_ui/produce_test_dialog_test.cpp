@@ -13,14 +13,6 @@
 
 namespace {
 
-template <typename Widget>
-Widget *child(QWidget &dialog, const char *name)
-{
-    auto *widget = dialog.findChild<Widget *>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
 QPushButton *button(QWidget &dialog, const char *name)
 {
     return child<QPushButton>(dialog, name);

@@ -37,7 +37,7 @@ protected:
     }
 
     UnlockAdvancedSettings dialog;
-    MessageBoxes boxes;
+    MessageBoxAnswer boxes{QMessageBox::NoButton, 60000};
     QString typedAtClose;
 };
 

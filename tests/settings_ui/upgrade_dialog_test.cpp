@@ -92,7 +92,7 @@ TEST_F(UpgradeDialogTest, EmptyPathIsRefused)
 {
     UpgradeDialog dialog;
     QSignalSpy upgrade(&dialog, &UpgradeDialog::upgrade);
-    MessageBoxes boxes;
+    MessageBoxAnswer boxes{QMessageBox::NoButton, 60000};
     QTimer::singleShot(0, &dialog, [&] { click(dialog, "upgrade_btn"); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Please select upgrade file first!")});
@@ -105,12 +105,12 @@ TEST_F(UpgradeDialogTest, UpgradeOnlyAfterConfirmation)
     SettingsStore::instance().setBaseValue(kUpgradeFilePath, QStringLiteral("/firmware/update.bin"));
     UpgradeDialog dialog;
     QSignalSpy upgrade(&dialog, &UpgradeDialog::upgrade);
-    MessageBoxes boxes(QStringLiteral("Cancel"));
+    MessageBoxAnswer boxes(QStringLiteral("Cancel"));
     int result = -1;
     QTimer::singleShot(0, &dialog, [&] {
         click(dialog, "upgrade_btn");  // answered with Cancel: the dialog stays
         EXPECT_TRUE(dialog.isVisible());
-        boxes.setAnswer(QStringLiteral("OK"));
+        boxes.setButtonText(QStringLiteral("OK"));
         click(dialog, "upgrade_btn");
     });
     result = dialog.exec();

@@ -1,56 +1,12 @@
-// Helpers of the upgrade and lock tests: answering the modal message boxes
-// the dialogs show, package files of a given size, quick USB transfers.
+// Helpers of the upgrade tests: package files of a given size and quick USB
+// transfers.
 #pragma once
 
-#include "test_support.h"
+#include "settings_ui_test_support.h"
 #include "usb_upgrade.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QFile>
-#include <QMessageBox>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-// Answers every modal message box while it lives: the button whose text is
-// `answer`, or the first button. Records the boxes' titles and texts.
-class MessageBoxes : public QObject
-{
-public:
-    explicit MessageBoxes(QString answer = QString()) : answer_(std::move(answer))
-    {
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
-        timer_.start();
-    }
-    QStringList texts;
-    QStringList titles;
-
-    void setAnswer(const QString &answer) { answer_ = answer; }
-
-private:
-    void poll()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        texts << box->text();
-        titles << box->windowTitle();
-        QAbstractButton *chosen = box->buttons().isEmpty() ? nullptr : box->buttons().first();
-        for (QAbstractButton *button : box->buttons()) {
-            if (button->text() == answer_)
-                chosen = button;
-        }
-        if (chosen)
-            chosen->click();
-        else
-            box->close();
-    }
-
-    QString answer_;
-    QTimer timer_;
-};
 
 // A file of `size` bytes in `folder`, its bytes a fixed pseudo-random series.
 inline QString writePackage(const QTemporaryDir &folder, const QString &name, qint64 size)

@@ -123,7 +123,9 @@ public:
     }
     ~RecorderOnThread()
     {
-        QMetaObject::invokeMethod(recorder, "deleteLater");
+        // Blocking, so that the deletion is queued before the thread is asked
+        // to quit: a call still queued when the loop ends is never delivered.
+        QMetaObject::invokeMethod(recorder, "deleteLater", Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
     }

@@ -1,0 +1,66 @@
+#include "burst_mode_settings.h"
+
+#include "settings_store.h"
+#include "ui_burstmodesettings.h"
+
+#include <QDebug>
+#include <QIntValidator>
+
+BurstModeSettings::BurstModeSettings(QWidget *parent)
+    : QDialog(parent), ui(new Ui::BurstModeSettings), validator_(new QIntValidator(1, kMaximum, this))
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
+    map_ = SettingsStore::instance().loadBurstMode();
+    const int number = map_.value(NumberKey).toInt();
+    const int interval = map_.value(IntervalKey).toInt();
+    // Plain digits only: a group separator would make an acceptable text
+    // that does not read back as a number.
+    QLocale plain = QLocale::c();
+    plain.setNumberOptions(QLocale::RejectGroupSeparator);
+    validator_->setLocale(plain);
+    ui->burstModeNumber_lineEdit->setValidator(validator_);
+    ui->burstModeInterval_s_lineEdit->setValidator(validator_);
+    ui->burstModeNumber_lineEdit->setText(QString::number(number));
+    ui->burstModeInterval_s_lineEdit->setText(QString::number(interval));
+}
+
+BurstModeSettings::~BurstModeSettings()
+{
+    delete ui;
+}
+
+QMap<int, QVariant> BurstModeSettings::getBurstModeMap() const
+{
+    return map_;
+}
+
+void BurstModeSettings::retranslate()
+{
+    ui->retranslateUi(this);
+}
+
+void BurstModeSettings::storeField(int key, const QString &text, const char *slotName)
+{
+    QString candidate = text;
+    int position = 0;
+    if (validator_->validate(candidate, position) != QValidator::Acceptable)
+        return;
+    bool ok = false;
+    const int value = candidate.toInt(&ok);
+    if (!ok || value == map_.value(key).toInt())
+        return;
+    qDebug().nospace().noquote() << slotName << value;
+    map_[key] = value;
+    SettingsStore::instance().setBurstModeValue(key, value);
+}
+
+void BurstModeSettings::on_burstModeNumber_lineEdit_textChanged(const QString &text)
+{
+    storeField(NumberKey, text, "on_burstModeNumber_lineEdit_textChanged: ");
+}
+
+void BurstModeSettings::on_burstModeInterval_s_lineEdit_textChanged(const QString &text)
+{
+    storeField(IntervalKey, text, "on_burstModeInterval_s_lineEdit_textChanged: ");
+}
