@@ -7,6 +7,7 @@
 #include "cam_settings.h"
 #include "camera_test_support.h"
 #include "test_support.h"
+#include "unlock_advanced_settings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
@@ -285,6 +287,20 @@ private:
     QTimer timer_;
     QElapsedTimer elapsed_;
 };
+
+// Unlocks the panel's advanced tab as a user does: a click on the tab, the
+// administrator password in the dialog, the confirmation box answered.
+inline bool unlockAdvancedTab(CamSettings &panel)
+{
+    MessageBoxAnswer answer;
+    QTimer::singleShot(0, &panel, [&panel] {
+        auto *field = panel.unlockDialog()->findChild<QLineEdit *>(QStringLiteral("password_lineEdit"));
+        field->setText(QStringLiteral("quintar"));
+        QTest::keyClick(field, Qt::Key_Return);
+    });
+    panel.onTabWidgetClicked(panel.indexOf(panel.findChild<QWidget *>(QStringLiteral("advancedSettings_tab"))));
+    return panel.isAdvancedUnlocked();
+}
 
 // A camera database whose row updates are counted by the database itself
 // (a trigger), on top of a fixture that opens a temporary database: the plain
