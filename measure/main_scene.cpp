@@ -431,6 +431,7 @@ void MainScene::setCalibration(double umPerPixel)
         qWarning() << "Calibration refused:" << umPerPixel;
         return;
     }
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setCalibration(umPerPixel);
         if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
@@ -447,6 +448,7 @@ void MainScene::setUnit(int unit)
         return;
     }
     unit_ = unit;
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setUnit(unit);
         if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
@@ -510,6 +512,7 @@ void MainScene::rescaleShape(Base *shape)
 
 void MainScene::applyScale()
 {
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_))
         rescaleShape(shape);
     if (current_)
@@ -802,7 +805,7 @@ void MainScene::renderShapes(QPaintDevice *device)
         painter.setFont(font);
         painter.setPen(label->defaultTextColor());
         const QRectF box = label->sceneBoundingRect().translated(4, 4);
-        painter.drawText(QRectF(box.topLeft() * s, box.bottomRight() * s), Qt::TextWrapAnywhere, label->toPlainText());
+        painter.drawText(QRectF(box.topLeft() * s, box.bottomRight() * s), Qt::TextWrapAnywhere, label->text());
     }
     painter.end();
 }

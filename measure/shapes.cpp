@@ -357,7 +357,7 @@ void Base::setPointPos(const QPointF &pos, int index)
 
 QString Base::labelText() const
 {
-    return label_ ? label_->toPlainText() : QString();
+    return label_ ? label_->text() : QString();
 }
 
 void Base::setText(const QString &text)

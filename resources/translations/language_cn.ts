@@ -21,6 +21,49 @@
     </message>
 </context>
 <context>
+    <name>CalibrationWidget</name>
+    <message>
+        <source>Calibrate</source>
+        <translation>标定</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>长度</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>单位</translation>
+    </message>
+    <message>
+        <source>Real Pixel：</source>
+        <translation>实际像素：</translation>
+    </message>
+    <message>
+        <source>Real Ruler：</source>
+        <translation>实际标尺：</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Calibration parameters cannot be empty</source>
+        <translation>标定参数不能为空</translation>
+    </message>
+    <message>
+        <source>The calibration shape has no length, please draw it again</source>
+        <translation>标定图形没有长度，请重新绘制</translation>
+    </message>
+    <message>
+        <source>Calibration exist</source>
+        <translation>标定已存在</translation>
+    </message>
+</context>
+<context>
     <name>CamSettings</name>
     <message>
         <source>General Settings</source>
@@ -279,6 +322,44 @@
     </message>
 </context>
 <context>
+    <name>CommonToolSetDialog</name>
+    <message>
+        <source>Common Tool Set</source>
+        <translation>常用工具设置</translation>
+    </message>
+</context>
+<context>
+    <name>DrawChangeDialog</name>
+    <message>
+        <source>Properties</source>
+        <translation>属性</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>数据</translation>
+    </message>
+    <message>
+        <source>Lock</source>
+        <translation>锁定</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>delete ?</source>
+        <translation>确定删除？</translation>
+    </message>
+</context>
+<context>
     <name>FirmwareUpgrade</name>
     <message>
         <source>Upgrading, please not disconnect!</source>
@@ -377,6 +458,41 @@
     </message>
 </context>
 <context>
+    <name>GridlinesSetDialog</name>
+    <message>
+        <source>Grid Lines Set</source>
+        <translation>网格线设置</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
     <name>IpSetting</name>
     <message>
         <source>Camera&apos;s IP Settings</source>
@@ -456,6 +572,96 @@
     </message>
 </context>
 <context>
+    <name>LabelWidget</name>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Marking Tool</source>
+        <translation>标记工具</translation>
+    </message>
+    <message>
+        <source>Mark Settings</source>
+        <translation>标记设置</translation>
+    </message>
+    <message>
+        <source>Rectangle Mark</source>
+        <translation>矩形标记</translation>
+    </message>
+    <message>
+        <source>Circle Mark</source>
+        <translation>圆形标记</translation>
+    </message>
+    <message>
+        <source>Text Tool</source>
+        <translation>文本工具</translation>
+    </message>
+    <message>
+        <source>Text Settings</source>
+        <translation>文本设置</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Auxiliary Tool</source>
+        <translation>辅助工具</translation>
+    </message>
+    <message>
+        <source>Cross</source>
+        <translation>十字线</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>显示</translation>
+    </message>
+    <message>
+        <source>Hide</source>
+        <translation>隐藏</translation>
+    </message>
+    <message>
+        <source>Cross Settings</source>
+        <translation>十字线设置</translation>
+    </message>
+    <message>
+        <source>Grid Lines</source>
+        <translation>网格线</translation>
+    </message>
+    <message>
+        <source>Grid Lines Settings</source>
+        <translation>网格线设置</translation>
+    </message>
+</context>
+<context>
+    <name>LinePropertySetDialog</name>
+    <message>
+        <source>Line Property Set</source>
+        <translation>线条属性设置</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
     <name>MeasureFlowPanel</name>
     <message>
         <source>Line</source>
@@ -520,6 +726,208 @@
     <message>
         <source>Position</source>
         <translation>位置</translation>
+    </message>
+</context>
+<context>
+    <name>MeasureWidget</name>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Object Pattern</source>
+        <translation>对象模式</translation>
+    </message>
+    <message>
+        <source>Edge</source>
+        <translation>边缘吸附</translation>
+    </message>
+    <message>
+        <source>Common Tool</source>
+        <translation>常用工具</translation>
+    </message>
+    <message>
+        <source>Calibration Tool</source>
+        <translation>标定工具</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>Circle</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Measuring Tool</source>
+        <translation>测量工具</translation>
+    </message>
+    <message>
+        <source>Distance:</source>
+        <translation>距离：</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>ParLine</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>VerLine</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>TwoCircle</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>LineCircle</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>Area：</source>
+        <translation>面积：</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>Diameter:</source>
+        <translation>直径：</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>Angle:</source>
+        <translation>角度：</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Export Data</source>
+        <translation>导出数据</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>属性</translation>
+    </message>
+    <message>
+        <source>Accuracy</source>
+        <translation>精度</translation>
+    </message>
+    <message>
+        <source>Antialiasing</source>
+        <translation>抗锯齿</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Font</source>
+        <translation>字体</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>The calibration could not be saved to %1; it is kept until the program closes.</source>
+        <translation>无法将标定保存到 %1；它将保留到程序关闭为止。</translation>
+    </message>
+    <message>
+        <source>The calibration &quot;%1&quot; could not be removed from %2; it will be listed again at the next start.</source>
+        <translation>无法从 %2 中删除标定“%1”；下次启动时它会再次出现。</translation>
+    </message>
+</context>
+<context>
+    <name>PhotoSettings</name>
+    <message>
+        <source>Snap</source>
+        <translation>拍照</translation>
+    </message>
+    <message>
+        <source>Save Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>Open The Picture</source>
+        <translation>打开图片</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Save Graphics</source>
+        <translation>保存图形</translation>
+    </message>
+    <message>
+        <source>Naming</source>
+        <translation>命名</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>手动</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>Auto Index</source>
+        <translation>自动编号</translation>
+    </message>
+    <message>
+        <source>Scan Code</source>
+        <translation>扫码</translation>
+    </message>
+    <message>
+        <source>Photo Format</source>
+        <translation>图片格式</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
     </message>
 </context>
 <context>
@@ -665,6 +1073,53 @@
     <message>
         <source>CCali</source>
         <translation>圆标定</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+</context>
+<context>
+    <name>TextPropertySetDialog</name>
+    <message>
+        <source>Text Property Set</source>
+        <translation>文本属性设置</translation>
+    </message>
+    <message>
+        <source>Line Color</source>
+        <translation>线条颜色</translation>
+    </message>
+    <message>
+        <source>Line Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Line Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>Font Color</source>
+        <translation>字体颜色</translation>
+    </message>
+    <message>
+        <source>Font</source>
+        <translation>字体</translation>
+    </message>
+    <message>
+        <source>Font Size</source>
+        <translation>字号</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 <context>

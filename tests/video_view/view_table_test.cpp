@@ -193,6 +193,26 @@ TEST(ViewTable, DeleteOneAndDeleteAllKeepRowsAndShapesAligned)
     EXPECT_FALSE(setup.view->hasMeasurements());
 }
 
+TEST(ViewTable, DeleteRemovesEverySelectedRow)
+{
+    LiveSetup setup;
+    setup.drawFour();
+    MainScene *scene = setup.view->measureScene();
+    Base *kept = scene->shapes()[1];
+    Base *keptToo = scene->shapes()[3];
+    QItemSelectionModel *selection = setup.table()->selectionModel();
+    selection->select(setup.table()->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(setup.table()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    setup.table()->selectionModel()->setCurrentIndex(setup.table()->model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    setup.view->delItem();
+    ASSERT_EQ(scene->shapes().size(), 2);
+    EXPECT_EQ(scene->shapes()[0], kept);
+    EXPECT_EQ(scene->shapes()[1], keptToo);
+    ASSERT_EQ(setup.table()->rowCount(), 2);
+    for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(setup.cell(row, 1), scene->shapes()[row]->name()) << row;
+}
+
 TEST(ViewTable, MenuOnlyWithSelection)
 {
     LiveSetup setup;
