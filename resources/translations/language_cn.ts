@@ -872,6 +872,29 @@
     </message>
 </context>
 <context>
+    <name>NetCamera</name>
+    <message>
+        <source>Invalid upgrade file name!</source>
+        <translation>升级文件名无效！</translation>
+    </message>
+    <message>
+        <source>Current camera is not support upgrading by net!</source>
+        <translation>当前相机不支持网络升级！</translation>
+    </message>
+    <message>
+        <source>The upgrade file is not for current camera!</source>
+        <translation>该升级文件不适用于当前相机！</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
     <name>PhotoSettings</name>
     <message>
         <source>Snap</source>
