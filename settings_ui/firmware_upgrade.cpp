@@ -1,7 +1,9 @@
 #include "firmware_upgrade.h"
 
+#include "net_camera.h"
 #include "upgrade_dialog.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
 #include <QFileInfo>
@@ -20,51 +22,17 @@ QDebug logLine()
     return qDebug().nospace().noquote();
 }
 
-const char *const kInvalidName = QT_TRANSLATE_NOOP("FirmwareUpgrade", "Invalid upgrade file name!");
-
-// Network models that take a package over the network, with the token their
-// package names carry. Searched in this order.
-const std::pair<const char *, const char *> kNetModelTokens[] = {
-    {"W710_IPC", "w710"}, {"Y260_IPC", "y260"}, {"W620_IPC", "w620"}, {"W640_IPC", "w640"},
-    {"E520_IPC", "e520"}, {"E530_IPC", "e530"}, {"E540_IPC", "e540"},
-};
-
 // The device library waits at most 6 s for a reply; a poll unanswered for
 // longer is taken as lost and the next one goes out.
 constexpr int kPollAnswerWaitMs = 7000;
-
-bool hasParts(const QString &fileName, const char *extension)
-{
-    return fileName.contains(QLatin1String("update"), Qt::CaseInsensitive)
-           && fileName.contains(QLatin1String(extension), Qt::CaseInsensitive);
-}
 
 } // namespace
 
 const char *usbUpgradeFileProblem(const QString &fileName)
 {
-    return hasParts(fileName, ".bin") ? nullptr : kInvalidName;
-}
-
-QString netUpgradeModelToken(const QString &cameraName)
-{
-    for (const auto &model : kNetModelTokens) {
-        if (cameraName.contains(QLatin1String(model.first)))
-            return QLatin1String(model.second);
-    }
-    return QString();
-}
-
-const char *netUpgradeFileProblem(const QString &fileName, const QString &cameraName)
-{
-    if (!hasParts(fileName, ".qpk"))
-        return kInvalidName;
-    const QString token = netUpgradeModelToken(cameraName);
-    if (token.isEmpty())
-        return QT_TRANSLATE_NOOP("FirmwareUpgrade", "Current camera is not support upgrading by net!");
-    if (!fileName.contains(token, Qt::CaseInsensitive))
-        return QT_TRANSLATE_NOOP("FirmwareUpgrade", "The upgrade file is not for current camera!");
-    return nullptr;
+    const bool fits = fileName.contains(QLatin1String("update"), Qt::CaseInsensitive)
+                      && fileName.contains(QLatin1String(".bin"), Qt::CaseInsensitive);
+    return fits ? nullptr : QT_TRANSLATE_NOOP("FirmwareUpgrade", "Invalid upgrade file name!");
 }
 
 FirmwareUpgrade::FirmwareUpgrade(QWidget *panel, std::function<UpgradeTarget()> target)
@@ -122,20 +90,20 @@ bool FirmwareUpgrade::hasUsbUpgradeDevice(const QStringList &listedDevices) cons
 
 bool FirmwareUpgrade::checkNetUpgradeFileName(const QString &fileName, const QString &cameraName)
 {
-    return accepted(netUpgradeFileProblem(fileName, cameraName));
+    return accepted("NetCamera", NetCamera::upgradeFileProblem(fileName, cameraName));
 }
 
 bool FirmwareUpgrade::checkUsbUpgradeFileName(const QString &fileName)
 {
-    return accepted(usbUpgradeFileProblem(fileName));
+    return accepted("FirmwareUpgrade", usbUpgradeFileProblem(fileName));
 }
 
-bool FirmwareUpgrade::accepted(const char *problem)
+bool FirmwareUpgrade::accepted(const char *context, const char *problem)
 {
     if (!problem)
         return true;
     logLine() << problem;
-    warn(tr(problem));
+    warn(QCoreApplication::translate(context, problem));
     return false;
 }
 

@@ -18,15 +18,11 @@ class QTimer;
 class QWidget;
 class UpgradeDialog;
 
-// The package name rules, on the file name without folder. Each gives the
-// message that refuses the name, or null when the name passes.
-// USB board: "update" and ".bin" anywhere in the name, in any case.
+// The USB board's package name rule, on the file name without folder:
+// "update" and ".bin" anywhere in it, in any case. The message that refuses
+// the name, or null when it passes. (A network camera's rule is the camera
+// layer's NetCamera::upgradeFileProblem.)
 const char *usbUpgradeFileProblem(const QString &fileName);
-// Network camera: "update", ".qpk" and the camera's model token.
-const char *netUpgradeFileProblem(const QString &fileName, const QString &cameraName);
-// "w710" for a camera name holding "W710_IPC", and so on; empty for a camera
-// that can't be upgraded over the network.
-QString netUpgradeModelToken(const QString &cameraName);
 
 // What the panel holds when an upgrade is asked for.
 struct UpgradeTarget {
@@ -95,8 +91,9 @@ private:
     // Ends the upgrade under way and says how it went.
     void finish(bool ok);
     static void warn(const QString &text);
-    // True without a problem; else logs it and shows it as a warning.
-    static bool accepted(const char *problem);
+    // True without a problem; else logs it and shows it, translated in
+    // `context`, as a warning.
+    static bool accepted(const char *context, const char *problem);
 
     std::function<UpgradeTarget()> target_;
     UpgradeDialog *dialog_;

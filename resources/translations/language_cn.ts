@@ -378,14 +378,6 @@
         <translation>升级文件名无效！</translation>
     </message>
     <message>
-        <source>Current camera is not support upgrading by net!</source>
-        <translation>当前相机不支持网络升级！</translation>
-    </message>
-    <message>
-        <source>The upgrade file is not for current camera!</source>
-        <translation>该升级文件不适用于当前相机！</translation>
-    </message>
-    <message>
         <source>Current camera is not support upgrade!</source>
         <translation>当前相机不支持升级！</translation>
     </message>

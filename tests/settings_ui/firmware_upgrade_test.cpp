@@ -3,6 +3,7 @@
 // board's transfer with its progress dialog.
 #include "fake_board.h"
 #include "firmware_upgrade.h"
+#include "net_camera.h"
 #include "upgrade_dialog.h"
 #include "upgrade_test_support.h"
 
@@ -76,35 +77,14 @@ protected:
 
 } // namespace
 
-TEST(UpgradeFileNames, NetworkPackageNeedsUpdateQpkAndTheModelToken)
-{
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710.qpk"), QStringLiteral("W710_IPC"))), QString());
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("UPDATE_W710.QPK"), QStringLiteral("W710_IPC"))), QString());
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w620.qpk"), QStringLiteral("W710_IPC"))),
-              kNotThisCamera);
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("firmware_w710.qpk"), QStringLiteral("W710_IPC"))),
-              kInvalid);
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710.bin"), QStringLiteral("W710_IPC"))), kInvalid);
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710.qpk"), QStringLiteral("X100_IPC"))), kNotNet);
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710.qpk"), QString())), kNotNet);
-}
-
 TEST(UpgradeFileNames, ExtensionsMatchLiterally)
 {
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710xqpk"), QStringLiteral("W710_IPC"))), kInvalid);
-    EXPECT_EQ(problem(netUpgradeFileProblem(QStringLiteral("update_w710_qpk"), QStringLiteral("W710_IPC"))), kInvalid);
     EXPECT_EQ(problem(usbUpgradeFileProblem(QStringLiteral("update-board.bin"))), QString());
     EXPECT_EQ(problem(usbUpgradeFileProblem(QStringLiteral("Board_UPDATE.BIN"))), QString());
     EXPECT_EQ(problem(usbUpgradeFileProblem(QStringLiteral("update_xbin"))), kInvalid);
     EXPECT_EQ(problem(usbUpgradeFileProblem(QStringLiteral("board.bin"))), kInvalid);
-}
-
-TEST(UpgradeFileNames, ModelTokensInTheirOrder)
-{
-    EXPECT_EQ(netUpgradeModelToken(QStringLiteral("W710_IPC")), QStringLiteral("w710"));
-    EXPECT_EQ(netUpgradeModelToken(QStringLiteral("cam-E540_IPC-2")), QStringLiteral("e540"));
-    EXPECT_EQ(netUpgradeModelToken(QStringLiteral("Y260_IPC W710_IPC")), QStringLiteral("w710"));
-    EXPECT_EQ(netUpgradeModelToken(QStringLiteral("w710_ipc")), QString());  // the camera's name is case-sensitive
+    EXPECT_EQ(problem(NetCamera::upgradeFileProblem(QStringLiteral("update_w710xqpk"), QStringLiteral("W710_IPC"))),
+              kInvalid);
 }
 
 TEST_F(UpgradeTest, PackageOfAnotherModelIsRefusedTwice)
