@@ -997,6 +997,29 @@ void CamSettings::setWbModeUI(int mode)
         ui->wBManual_rBtn->setChecked(true);
 }
 
+int CamSettings::focusModeUI() const
+{
+    if (ui->focusAuto_rBtn->isChecked())
+        return FocusAuto;
+    if (ui->focusManual_rBtn->isChecked())
+        return FocusManual;
+    return ui->focusOnce_rBtn->isChecked() ? FocusOnce : 0;
+}
+
+int CamSettings::expModeUI() const
+{
+    if (ui->expAuto_rBtn->isChecked())
+        return ExposureAuto;
+    return ui->expManual_rBtn->isChecked() ? ExposureManual : 0;
+}
+
+int CamSettings::wbModeUI() const
+{
+    if (ui->wBAuto_rBtn->isChecked())
+        return WbAuto;
+    return ui->wBManual_rBtn->isChecked() ? WbManual : 0;
+}
+
 void CamSettings::setFocusValueUI(int value)
 {
     if (ui->focusManual_rBtn->isChecked())

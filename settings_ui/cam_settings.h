@@ -86,6 +86,12 @@ public:
     // Selects `fps` in the frame-rate list when it is offered and enabled,
     // else the largest enabled rate not above it, else the first enabled one.
     void setCurFps(int fps, bool blockSignals);
+    // The modes the panel shows: FocusMode, ExposureMode and WbMode values,
+    // 0 when none of a group's buttons is checked. The capture page reads
+    // them before a run switches them to manual, to put them back after it.
+    int focusModeUI() const;
+    int expModeUI() const;
+    int wbModeUI() const;
 
     // A board in firmware-upgrade mode is listed or on the USB bus.
     bool hasUsbUpgradeDevice() const;

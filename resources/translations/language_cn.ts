@@ -322,6 +322,81 @@
     </message>
 </context>
 <context>
+    <name>CapturePage</name>
+    <message>
+        <source>Stitching</source>
+        <translation>拼接</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>速度</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>EDF</source>
+        <translation>景深合成</translation>
+    </message>
+    <message>
+        <source>Start Position</source>
+        <translation>起始位置</translation>
+    </message>
+    <message>
+        <source>End Position</source>
+        <translation>结束位置</translation>
+    </message>
+    <message>
+        <source>Capture Interval</source>
+        <translation>采集间隔</translation>
+    </message>
+    <message>
+        <source>Wait Interval(ms)</source>
+        <translation>等待间隔(ms)</translation>
+    </message>
+    <message>
+        <source>Capture Num</source>
+        <translation>采集数量</translation>
+    </message>
+    <message>
+        <source>Current Progress</source>
+        <translation>当前进度</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>结束</translation>
+    </message>
+    <message>
+        <source>Compound complete</source>
+        <translation>合成完成</translation>
+    </message>
+    <message>
+        <source>The camera stopped delivering pictures. Stitching has stopped.</source>
+        <translation>相机已停止传送图像。拼接已停止。</translation>
+    </message>
+    <message>
+        <source>The camera stopped delivering pictures. The focus series has stopped.</source>
+        <translation>相机已停止传送图像。景深合成已停止。</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+</context>
+<context>
     <name>CommonToolSetDialog</name>
     <message>
         <source>Common Tool Set</source>

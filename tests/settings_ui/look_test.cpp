@@ -11,46 +11,11 @@
 #include "upgrade_dialog.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QScrollArea>
 #include <QTranslator>
 
 namespace {
-
-void applyStyleSheet(QWidget &widget)
-{
-    QFile sheet(QStringLiteral(":/qss/black.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        widget.setStyleSheet(QString::fromUtf8(sheet.readAll()));
-}
-
-// Texts a window shows that need more room than they get.
-QStringList clippedTexts(QWidget &window)
-{
-    QStringList clipped;
-    for (QWidget *widget : window.findChildren<QWidget *>()) {
-        if (!widget->isVisible())
-            continue;
-        QString text;
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            text = label->text();
-        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
-            text = button->text();
-        else
-            continue;
-        if (text.isEmpty())
-            continue;
-        if (widget->width() < widget->minimumSizeHint().width() || widget->height() < widget->minimumSizeHint().height())
-            clipped << QStringLiteral("%1 \"%2\" %3x%4 < %5x%6")
-                           .arg(widget->objectName(), text)
-                           .arg(widget->width())
-                           .arg(widget->height())
-                           .arg(widget->minimumSizeHint().width())
-                           .arg(widget->minimumSizeHint().height());
-    }
-    return clipped;
-}
 
 void save(QWidget &window, const QString &name)
 {

@@ -1,7 +1,8 @@
 // Shared pieces of the settings-panel tests: a camera that records every slot
 // call, a record with every control supported, a counter of writes into the
-// camera database, the main window's part of a camera bring-up, and helpers
-// to wait and to answer modal message boxes.
+// camera database, the main window's part of a camera bring-up and of a
+// device poll, a helper to answer modal message boxes, and the look of a
+// window (the style sheet, texts cut off).
 #pragma once
 
 #include "cam_settings.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -460,3 +462,55 @@ private:
 
     CamSettings &panel_;
 };
+
+// One device poll as the main window makes it: the USB cameras whose name
+// holds "UVC" or "FX3", named "VoCam_" and a running number.
+inline QMap<QString, QPair<CameraType, QString>> pollLikeTheMainWindow()
+{
+    cam_probe_buffer probe;
+    probeUsbCameras(&probe);
+    QMap<QString, QPair<CameraType, QString>> devices;
+    int number = 0;
+    for (int i = 0; i < probe.count; ++i) {
+        const QString name = QString::fromLatin1(probe.devices[i].name);
+        if (name.contains("UVC") || name.contains("FX3"))
+            devices.insert(QString::fromLatin1(probe.devices[i].path),
+                           {CameraUsb, QStringLiteral("VoCam_%1").arg(++number)});
+    }
+    return devices;
+}
+
+// The main window's style sheet.
+inline void applyStyleSheet(QWidget &widget)
+{
+    QFile sheet(QStringLiteral(":/qss/black.qss"));
+    if (sheet.open(QIODevice::ReadOnly))
+        widget.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+}
+
+// Texts a window shows that need more room than they get.
+inline QStringList clippedTexts(QWidget &window)
+{
+    QStringList clipped;
+    for (QWidget *widget : window.findChildren<QWidget *>()) {
+        if (!widget->isVisible())
+            continue;
+        QString text;
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            text = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            text = button->text();
+        else
+            continue;
+        if (text.isEmpty())
+            continue;
+        if (widget->width() < widget->minimumSizeHint().width() || widget->height() < widget->minimumSizeHint().height())
+            clipped << QStringLiteral("%1 \"%2\" %3x%4 < %5x%6")
+                           .arg(widget->objectName(), text)
+                           .arg(widget->width())
+                           .arg(widget->height())
+                           .arg(widget->minimumSizeHint().width())
+                           .arg(widget->minimumSizeHint().height());
+    }
+    return clipped;
+}
