@@ -513,9 +513,9 @@ bool NetCamera::refreshFromDevice(CameraParameters &out)
 
 const char *NetCamera::upgradeFileProblem(const QString &filePath, const QString &modelText)
 {
-    static const QRegularExpression update(QStringLiteral("update"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression package(QStringLiteral(".qpk"), QRegularExpression::CaseInsensitiveOption);
-    if (!update.match(filePath).hasMatch() || !package.match(filePath).hasMatch())
+    // Plain text, not patterns: ".qpk" is the extension, not "any character, then qpk".
+    if (!filePath.contains(QLatin1String("update"), Qt::CaseInsensitive)
+        || !filePath.contains(QLatin1String(".qpk"), Qt::CaseInsensitive))
         return QT_TR_NOOP("Invalid upgrade file name!");
     const char *token = nullptr;
     for (const auto &model : kUpgradeModels) {

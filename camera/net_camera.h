@@ -86,8 +86,9 @@ public:
     // Device focus-mode code of a FocusMode: auto 0, manual 1, once 2, else -1.
     static int toDeviceFocusMode(int mode);
     // What is wrong with an upgrade file for a camera of this model text (the
-    // untranslated message), or null when it fits: the name must hold
-    // "update" and ".qpk" and the model's token ("w710" for "W710_IPC" ...).
+    // untranslated message of context "NetCamera"), or null when it fits: the
+    // name must hold "update" and ".qpk" and the model's token ("w710" for
+    // "W710_IPC" ...), each in any case.
     static const char *upgradeFileProblem(const QString &filePath, const QString &modelText);
 
 public slots:

@@ -435,6 +435,53 @@
     </message>
 </context>
 <context>
+    <name>FirmwareUpgrade</name>
+    <message>
+        <source>Upgrading, please not disconnect!</source>
+        <translation>正在升级，请勿断开连接！</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Invalid upgrade file name!</source>
+        <translation>升级文件名无效！</translation>
+    </message>
+    <message>
+        <source>Current camera is not support upgrade!</source>
+        <translation>当前相机不支持升级！</translation>
+    </message>
+    <message>
+        <source>There is no camera to upgrade!</source>
+        <translation>没有可升级的相机！</translation>
+    </message>
+    <message>
+        <source>Upgrade failed!</source>
+        <translation>升级失败！</translation>
+    </message>
+    <message>
+        <source>Upgrade successful!</source>
+        <translation>升级成功！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
     <name>GraphicsText</name>
     <message>
         <source>CLen</source>
@@ -985,6 +1032,57 @@
     </message>
 </context>
 <context>
+    <name>ProduceTestDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>生产测试</translation>
+    </message>
+    <message>
+        <source>生产测试窗口</source>
+        <translation>生产测试窗口</translation>
+    </message>
+    <message>
+        <source>校准曲线</source>
+        <translation>校准曲线</translation>
+    </message>
+    <message>
+        <source>验证曲线</source>
+        <translation>验证曲线</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>老化测试</source>
+        <translation>老化测试</translation>
+    </message>
+    <message>
+        <source>背隙补偿</source>
+        <translation>背隙补偿</translation>
+    </message>
+    <message>
+        <source>单张检测图像效果</source>
+        <translation>单张检测图像效果</translation>
+    </message>
+    <message>
+        <source>单张检测</source>
+        <translation>单张检测</translation>
+    </message>
+    <message>
+        <source>自动Zoom</source>
+        <translation>自动Zoom</translation>
+    </message>
+    <message>
+        <source>设置Zoom</source>
+        <translation>设置Zoom</translation>
+    </message>
+    <message>
+        <source>请输入显示器尺寸:</source>
+        <translation>请输入显示器尺寸:</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>HLine</source>
@@ -1135,6 +1233,99 @@
     <message>
         <source>Zoom</source>
         <translation>变焦</translation>
+    </message>
+</context>
+<context>
+    <name>UnlockAdvancedSettings</name>
+    <message>
+        <source>AdvancedSettings</source>
+        <translation>高级设置</translation>
+    </message>
+    <message>
+        <source>Please Input Administrator Password</source>
+        <translation>请输入管理员密码</translation>
+    </message>
+    <message>
+        <source>Unlock</source>
+        <translation>解锁</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Failed to unlock, password is empty!</source>
+        <translation>解锁失败，密码为空！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Unlock successfully!</source>
+        <translation>解锁成功！</translation>
+    </message>
+    <message>
+        <source>Failed to unlock, wrong password!</source>
+        <translation>解锁失败，密码错误！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeDialog</name>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Upgrade File Path</source>
+        <translation>升级文件路径</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>打开文件</translation>
+    </message>
+    <message>
+        <source>Upgrade File (*.qpk *.bin)</source>
+        <translation>升级文件 (*.qpk *.bin)</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select upgrade file first!</source>
+        <translation>请先选择升级文件！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Are you sure to upgrade?</source>
+        <translation>确定要升级吗？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>UsbTransfer</name>
+    <message>
+        <source>Writing an upgrade file !</source>
+        <translation>正在写入升级文件！</translation>
     </message>
 </context>
 <context>

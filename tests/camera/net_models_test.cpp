@@ -375,6 +375,8 @@ TEST(NetCameraUpgrade, FileMustFitTheModel)
                  "The upgrade file is not for current camera!");
     EXPECT_STREQ(NetCamera::upgradeFileProblem("/fw/w710.qpk", "W710_IPC"), "Invalid upgrade file name!");
     EXPECT_STREQ(NetCamera::upgradeFileProblem("/fw/update_w710.zip", "W710_IPC"), "Invalid upgrade file name!");
+    // The extension is plain text: no other character stands in for its dot.
+    EXPECT_STREQ(NetCamera::upgradeFileProblem("/fw/update_w710_qpk", "W710_IPC"), "Invalid upgrade file name!");
     EXPECT_STREQ(NetCamera::upgradeFileProblem("/fw/update_x.qpk", "Z100_IPC"),
                  "Current camera is not support upgrading by net!");
 }

@@ -2,6 +2,7 @@
 // built from what is stored, and the snapshot file names built from it.
 #include "photo_naming.h"
 #include "photo_settings.h"
+#include "test_support.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -157,9 +158,11 @@ TEST_F(Photo, ChosenFolderIsStoredAndACancelledChoiceKeepsTheOld)
     const QString folder = dir.path() + "/shots";
     ASSERT_TRUE(QDir().mkpath(folder));
     auto answer = [&](bool accept) {
-        QTimer::singleShot(50, [&, accept] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
+        // The file dialog may take a while to come up on a loaded machine.
+        QTimer::singleShot(0, [&, accept] {
+            QFileDialog *dialog = nullptr;
+            ASSERT_TRUE(waitFor([&] { return (dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())); },
+                                10000));
             if (accept) {
                 dialog->selectFile(folder);
                 static_cast<QDialog *>(dialog)->accept();
