@@ -176,3 +176,67 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
     out.bitrate = row.bitrate;
     return true;
 }
+
+bool BaseCamera::monochromeTarget(bool enable, int &saturation) const
+{
+    if (enable) {
+        if (params_.saturation.value == 0)
+            return false;
+        saturation = 0;
+        return true;
+    }
+    // Already in colour: nothing to restore.
+    if (params_.saturation.value != 0 && !params_.monochromeOn)
+        return false;
+    // A saturation saved by switching on; else (monochrome stored in the
+    // camera's row) the control's default.
+    saturation = saturationSaved_ && savedSaturation_ > 0 ? savedSaturation_ : params_.saturation.defaultValue;
+    return true;
+}
+
+void BaseCamera::commitMonochrome(bool enable, int saturation)
+{
+    if (enable) {
+        savedSaturation_ = params_.saturation.value;
+        saturationSaved_ = true;
+    } else {
+        saturationSaved_ = false;
+    }
+    params_.monochromeOn = enable;
+    params_.saturation.value = saturation;
+}
+
+void BaseCamera::resetBasicToDefaults()
+{
+    emit sendExpMode(ExposureAuto);
+    emit sendExpCompValue(params_.exposureCompensation.defaultValue);
+    emit sendFocusMode(FocusAuto);
+    emit sendFocusRegionStatus(true);
+    emit sendFocusRegion(8, 7);
+}
+
+void BaseCamera::resetAdvancedValues()
+{
+    emit sendHueValue(params_.hue.defaultValue);
+    emit sendSaturationValue(params_.saturation.defaultValue);
+    emit sendContrastValue(params_.contrast.defaultValue);
+    emit sendSharpnessValue(params_.sharpness.defaultValue);
+    emit sendDZoomValue(params_.digitalZoom.defaultValue);
+    emit sendZoomValue(params_.zoom.defaultValue);
+    emit sendGammaValue(params_.gamma.defaultValue);
+    emit sendFlipStatus(false);
+    emit sendMirrorStatus(false);
+    emit sendFlickStatus(false);
+    emit sendMonoChromeStatus(false);
+    emit sendDefogStatus(false);
+}
+
+void BaseCamera::resetAdvancedToDefaults()
+{
+    resetAdvancedValues();
+    onSetWbMode(WbManual);
+    emit sendWbMode(WbManual);
+    emit sendWbRedValue(params_.whiteBalanceRed.defaultValue);
+    emit sendWbGreenValue(params_.whiteBalanceGreen.defaultValue);
+    emit sendWbBlueValue(params_.whiteBalanceBlue.defaultValue);
+}

@@ -181,6 +181,21 @@ protected:
     int savedSaturation_ = 0;
     bool saturationSaved_ = false;  // savedSaturation_ holds a value to restore
 
+    // The saturation that switching monochrome on or off asks for: 0 on; off,
+    // the saturation saved when it was switched on, else the control's
+    // default. False when nothing is to change.
+    bool monochromeTarget(bool enable, int &saturation) const;
+    // Records a monochrome switch that took effect.
+    void commitMonochrome(bool enable, int saturation);
+
+    // The resets of the settings panel, told to it by the send signals: the
+    // basic page (automatic exposure and focus, the focus region in the
+    // middle) and the advanced page (colour, zoom and switch defaults; then
+    // white balance in manual mode at its default gains).
+    void resetBasicToDefaults();
+    void resetAdvancedValues();  // the twelve colour, zoom and switch defaults
+    void resetAdvancedToDefaults();
+
     // A model's default row, stored under the camera's key the first time it
     // is seen.
     void setDefaultRow(const CameraRow &row);

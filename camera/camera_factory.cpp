@@ -1,6 +1,11 @@
 #include "camera_factory.h"
 
+#include "net_models.h"
+#include "net_request.h"
+#include "trovix.h"
 #include "usb_models.h"
+
+#include <QDebug>
 
 #include <QRegularExpression>
 #include <QThread>
@@ -35,6 +40,10 @@ struct ModelEntry {
 // First hit wins. Network models go before the USB ones and are matched
 // anywhere in the model text (case-sensitive).
 const ModelEntry kModels[] = {
+    {"W710_IPC", false, make<W710NetCamera>}, {"Y260_IPC", false, make<Y260NetCamera>},
+    {"W620_IPC", false, make<W620NetCamera>}, {"W640_IPC", false, make<W640NetCamera>},
+    {"E520_IPC", false, make<E520NetCamera>}, {"E530_IPC", false, make<E530NetCamera>},
+    {"E540_IPC", false, make<E540NetCamera>},
     {"0610", true, make<W610UCamera>},  {"e170", true, make<E170Camera>},  {"0620", true, make<W620UCamera>},
     {"0710", true, make<W710UCamera>},  {"e150", true, make<E150Camera>},  {"0480", true, make<R480Camera>},
     {"e520", true, make<E520UCamera>},  {"e530", true, make<E530UCamera>}, {"e540", true, make<E540UCamera>},
@@ -71,7 +80,21 @@ QSharedPointer<BaseCamera> createCamera(const QString &name)
 
 QString getCameraModel(const CameraOpenSettings &settings)
 {
-    // No network camera class exists yet to log in with, so no model is known.
-    Q_UNUSED(settings)
-    return QString();
+    if (!settings.isNetwork)
+        return QString();
+    const QByteArray login = netrequest::loginText(settings.network);
+    int id = 0;
+    if (login.isEmpty() || trovix_login(&id, login.constData()) != TROVIX_OK || id == 0)
+        return QString();
+    qDebug().nospace() << "getCameraModel. Login id: " << id;
+    const QString cmd = QStringLiteral("system");
+    const NetReply reply = netrequest::send(id, netrequest::commandText(cmd), cmd);
+    QString model;
+    if (reply.ok())
+        netrequest::readString(reply.body, {"model"}, model);
+    qDebug().nospace().noquote() << "getCameraModel:" << model;
+    // Logged out whatever the answer: the probe's login is not kept.
+    if (trovix_logout(id) == TROVIX_OK)
+        qDebug().nospace() << "getCameraModel. Logout. id: " << id;
+    return model;
 }

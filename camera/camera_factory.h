@@ -25,6 +25,8 @@ bool isUpgradeModeDevice(const QString &uniqueName);
 QSharedPointer<BaseCamera> createCamera(const QString &name);
 
 // The model text of a network camera: logs in with the open settings, asks
-// the device for its model and logs out. Empty when the login fails or the
-// settings are not a network camera's.
+// the device for its model and logs out (also when it gave none). Empty when
+// the login fails, the device does not say or the settings are not a network
+// camera's. Blocks for up to two of the device library's waits (6000 ms
+// each): never on the GUI thread (bringUpNetworkCamera runs it elsewhere).
 QString getCameraModel(const CameraOpenSettings &settings);

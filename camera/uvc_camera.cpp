@@ -420,26 +420,10 @@ void UvcCamera::onSetFilckStatus(bool enable)
 
 void UvcCamera::onSetMonoChromeStatus(bool enable)
 {
-    if (!hasControl())
+    int saturation = 0;
+    if (!hasControl() || !monochromeTarget(enable, saturation))
         return;
-    int saturation;
-    if (enable) {
-        if (params_.saturation.value == 0)
-            return;
-        savedSaturation_ = params_.saturation.value;
-        saturationSaved_ = true;
-        saturation = 0;
-    } else {
-        // Already in colour: nothing to restore.
-        if (params_.saturation.value != 0 && params_.monochromeOn == false)
-            return;
-        // A saturation saved by switching on; else (monochrome stored in the
-        // camera's row) the control's default.
-        saturation = saturationSaved_ && savedSaturation_ > 0 ? savedSaturation_ : params_.saturation.defaultValue;
-        saturationSaved_ = false;
-    }
-    params_.monochromeOn = enable;
-    params_.saturation.value = saturation;
+    commitMonochrome(enable, saturation);
     logLine() << "onSetMonoChromeStatus:" << enable << ", saturation=" << saturation;
     cam_set_saturation(usb_.controlContext, saturation);
     emit sendSaturationValue(saturation);
@@ -578,37 +562,12 @@ void UvcCamera::onReset()
 
 void UvcCamera::onResetBasicSettings()
 {
-    emit sendExpMode(ExposureAuto);
-    emit sendExpCompValue(params_.exposureCompensation.defaultValue);
-    emit sendFocusMode(FocusAuto);
-    emit sendFocusRegionStatus(true);
-    emit sendFocusRegion(8, 7);
-}
-
-void UvcCamera::resetAdvancedValues()
-{
-    emit sendHueValue(params_.hue.defaultValue);
-    emit sendSaturationValue(params_.saturation.defaultValue);
-    emit sendContrastValue(params_.contrast.defaultValue);
-    emit sendSharpnessValue(params_.sharpness.defaultValue);
-    emit sendDZoomValue(params_.digitalZoom.defaultValue);
-    emit sendZoomValue(params_.zoom.defaultValue);
-    emit sendGammaValue(params_.gamma.defaultValue);
-    emit sendFlipStatus(false);
-    emit sendMirrorStatus(false);
-    emit sendFlickStatus(false);
-    emit sendMonoChromeStatus(false);
-    emit sendDefogStatus(false);
+    resetBasicToDefaults();
 }
 
 void UvcCamera::onResetAdvancedSettings()
 {
-    resetAdvancedValues();
-    onSetWbMode(WbManual);
-    emit sendWbMode(WbManual);
-    emit sendWbRedValue(params_.whiteBalanceRed.defaultValue);
-    emit sendWbGreenValue(params_.whiteBalanceGreen.defaultValue);
-    emit sendWbBlueValue(params_.whiteBalanceBlue.defaultValue);
+    resetAdvancedToDefaults();
 }
 
 void UvcCamera::onCalibrateCurve() {}

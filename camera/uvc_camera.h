@@ -128,7 +128,6 @@ protected:
     // One plain setter: skips a value equal to the cache, logs, caches, sends.
     void setPlainValue(const char *slotName, ControlRange &cache, int value, int (*setter)(int32_t, int32_t),
                        bool log = true);
-    void resetAdvancedValues();  // emits the twelve colour, zoom and switch defaults
     // The firmware version from the device (0 when it gives none).
     int readFirmwareVersion();
 

@@ -263,6 +263,29 @@ std::optional<QLineF> perpendicularExtension(const QLineF &main, const QPointF &
     return QLineF(end, foot);
 }
 
+QLineF pictureVerDash(const QLineF &main, const QLineF &second)
+{
+    const QPointF foot = second.p2();
+    const bool firstNearer = std::fabs(main.p1().x() - foot.x()) < std::fabs(main.p2().x() - foot.x());
+    return QLineF(foot, firstNearer ? main.p1() : main.p2());
+}
+
+QPointF pictureExtensionEnd(const QLineF &line, double ix)
+{
+    const double x1 = line.p1().x();
+    const double x2 = line.p2().x();
+    return (ix < x1 && x1 < x2) || (x2 <= x1 && x1 <= ix) ? line.p1() : line.p2();
+}
+
+std::optional<QPair<QLineF, QLineF>> pictureAngleExtensions(const QLineF &main, const QLineF &second)
+{
+    QPointF crossing;
+    if (main.intersects(second, &crossing) != QLineF::UnboundedIntersection || !finitePoint(crossing))
+        return std::nullopt;
+    return qMakePair(QLineF(crossing, pictureExtensionEnd(main, crossing.x())),
+                     QLineF(crossing, pictureExtensionEnd(second, crossing.x())));
+}
+
 int pointsNeeded(int type)
 {
     switch (type) {

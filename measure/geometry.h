@@ -93,6 +93,18 @@ std::optional<QPair<QLineF, QLineF>> angleExtensions(const QLineF &main, const Q
 // lies beyond the main line's ends in x.
 std::optional<QLineF> perpendicularExtension(const QLineF &main, const QPointF &foot);
 
+// Saved pictures have rules of their own for these two dashed lines:
+// - Ver: always a line from the foot (the second line's end) to the main
+//   line's end nearer to it along x (the first end only when strictly nearer),
+//   wherever the foot lies.
+QLineF pictureVerDash(const QLineF &main, const QLineF &second);
+// - Ang: when the lines cross outside at least one segment, for each line a
+//   line from the crossing to its first end p1 when ix < p1.x < p2.x or
+//   p2.x <= p1.x <= ix (ix the crossing's x), else to its second end.
+std::optional<QPair<QLineF, QLineF>> pictureAngleExtensions(const QLineF &main, const QLineF &second);
+// The end of `line` that the Ang rule above picks for a crossing at x = `ix`.
+QPointF pictureExtensionEnd(const QLineF &line, double ix);
+
 // Distances the line and ring shapes use, already converted to pixels.
 struct GeometryInput {
     double lineDistance1 = 0.0;

@@ -6,9 +6,11 @@
 
 #include <QCursor>
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 #include <QPainterPathStroker>
+#include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
 #include <QTimerEvent>
 
@@ -125,10 +127,99 @@ bool GraphicsText::setEntries(const QList<LabelEntry> &entries)
     }
     const QString text = formatEntries(entries);
     entries_ = entries;
-    if (text == toPlainText())
+    if (text == lines_)
         return false;
-    setPlainText(text);
+    showLines(text);
     return true;
+}
+
+namespace {
+// The margin a text document leaves around its text: labels of both kinds
+// sit the same way next to their shapes.
+constexpr qreal kLabelMargin = 4.0;
+}  // namespace
+
+void GraphicsText::showLines(const QString &text)
+{
+    lines_ = text;
+    // Label lines need no shaping (no ligatures or joined scripts), and
+    // shaping is most of the cost of measuring them.
+    linesFont_ = font();
+    linesFont_.setStyleStrategy(QFont::StyleStrategy(linesFont_.styleStrategy() | QFont::PreferNoShaping));
+    // As a text document lays it out: every line as high as the font, a
+    // trailing line break starting one more (empty) line.
+    const QFontMetricsF metrics(linesFont_);
+    qreal width = 0.0;
+    int count = 0;
+    for (const QStringRef &line : text.splitRef(QLatin1Char('\n'))) {
+        width = qMax(width, metrics.horizontalAdvance(line.toString()));
+        ++count;
+    }
+    prepareGeometryChange();
+    linesRect_ = QRectF(0, 0, std::ceil(width) + 2 * kLabelMargin, count * metrics.height() + 2 * kLabelMargin);
+    update();
+}
+
+QString GraphicsText::text() const
+{
+    return paintsOwnLines() ? lines_ : toPlainText();
+}
+
+void GraphicsText::setPlainText(const QString &text)
+{
+    if (paintsOwnLines())
+        showLines(text);
+    else
+        QGraphicsTextItem::setPlainText(text);
+}
+
+void GraphicsText::setFont(const QFont &font)
+{
+    QGraphicsTextItem::setFont(font);
+    if (paintsOwnLines())
+        showLines(lines_);
+}
+
+QRectF GraphicsText::boundingRect() const
+{
+    return paintsOwnLines() ? linesRect_ : QGraphicsTextItem::boundingRect();
+}
+
+QPainterPath GraphicsText::shape() const
+{
+    if (!paintsOwnLines())
+        return QGraphicsTextItem::shape();
+    QPainterPath path;
+    path.addRect(linesRect_);
+    return path;
+}
+
+bool GraphicsText::contains(const QPointF &point) const
+{
+    return paintsOwnLines() ? linesRect_.contains(point) : QGraphicsTextItem::contains(point);
+}
+
+void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget)
+{
+    if (!paintsOwnLines()) {
+        QGraphicsTextItem::paint(painter, option, widget);
+        return;
+    }
+    painter->save();
+    painter->setFont(linesFont_);
+    painter->setPen(defaultTextColor());
+    const QFontMetricsF metrics(linesFont_);
+    QPointF baseline(kLabelMargin, kLabelMargin + metrics.ascent());
+    for (const QStringRef &line : lines_.splitRef(QLatin1Char('\n'))) {
+        painter->drawText(baseline, line.toString());
+        baseline.ry() += metrics.height();
+    }
+    if (option->state & QStyle::State_Selected) {
+        painter->setPen(QPen(defaultTextColor(), 0, Qt::DashLine));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(linesRect_.adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+    painter->restore();
 }
 
 bool GraphicsText::setEntry(const LabelEntry &entry)

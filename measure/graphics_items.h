@@ -9,6 +9,7 @@
 #include "geometry.h"
 #include "label_format.h"
 
+#include <QFont>
 #include <QGraphicsLineItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsTextItem>
@@ -61,6 +62,10 @@ private:
     MainScene *scene_;
 };
 
+// A shape's label. A measurement label paints its own lines: laying out a
+// text document for every label made a unit change over many shapes take
+// several frames. A text label (unit UnitNone) keeps the document, which the
+// user edits.
 class GraphicsText : public QGraphicsTextItem
 {
     Q_OBJECT
@@ -69,6 +74,19 @@ public:
 
     GraphicsText(double calibration, int unit, QGraphicsItem *parent = nullptr);
     int type() const override { return Type; }
+
+    // The text shown. Use this rather than toPlainText, which is empty for
+    // a measurement label.
+    QString text() const;
+    // These hide QGraphicsTextItem's own so that a measurement label keeps
+    // its lines and their size in step.
+    void setPlainText(const QString &text);
+    void setFont(const QFont &font);
+
+    QRectF boundingRect() const override;
+    QPainterPath shape() const override;
+    bool contains(const QPointF &point) const override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
 
     // Formats the entries into the label. The entries are always kept, so a
     // later unit or calibration change formats the current values; the result
@@ -107,7 +125,13 @@ protected:
 
 private:
     QString formatEntries(const QList<LabelEntry> &entries);
+    bool paintsOwnLines() const { return format_.unit != UnitNone; }
+    // Shows `text` as the label's own lines.
+    void showLines(const QString &text);
 
+    QString lines_;
+    QFont linesFont_;
+    QRectF linesRect_;
     QPointF dragOrigin_;
     QPointF labelOffset_;
     LabelFormatState format_;

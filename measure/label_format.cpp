@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QPair>
+#include <QVector>
 
 #include <cmath>
 
@@ -71,16 +73,56 @@ double lengthToPixels(double length, int unit, double calibration, double scale)
     return std::isfinite(pixels) ? pixels : 0.0;
 }
 
-QString translateLabelWords(const QString &text)
+namespace {
+
+// State of the running LabelFormatBatch, if any.
+int gBatchDepth = 0;
+bool gBatchDecimalsRead = false;
+int gBatchDecimals = 0;
+bool gBatchWordsRead = false;
+QVector<QPair<QString, QString>> gBatchWords;
+
+// The label words whose translation differs from the word, in replacement order.
+QVector<QPair<QString, QString>> translatedWords()
 {
+    if (gBatchDepth > 0 && gBatchWordsRead)
+        return gBatchWords;
     static const char *const kWords[] = {"CLen", "Len", "Wid", "Hei", "Dis", "Area", "Radian", "R", "Angle"};
-    QString result = text;
+    QVector<QPair<QString, QString>> words;
     for (const char *word : kWords) {
         const QString source = QString::fromLatin1(word);
         const QString translated = QCoreApplication::translate(kTranslationContext, word);
         if (translated != source)
-            result.replace(source, translated, Qt::CaseSensitive);
+            words.append({source, translated});
     }
+    if (gBatchDepth > 0) {
+        gBatchWords = words;
+        gBatchWordsRead = true;
+    }
+    return words;
+}
+
+}  // namespace
+
+LabelFormatBatch::LabelFormatBatch()
+{
+    ++gBatchDepth;
+}
+
+LabelFormatBatch::~LabelFormatBatch()
+{
+    if (--gBatchDepth == 0) {
+        gBatchDecimalsRead = false;
+        gBatchWordsRead = false;
+        gBatchWords.clear();
+    }
+}
+
+QString translateLabelWords(const QString &text)
+{
+    QString result = text;
+    for (const auto &word : translatedWords())
+        result.replace(word.first, word.second, Qt::CaseSensitive);
     return result;
 }
 
@@ -201,6 +243,8 @@ QString gPath;
 
 int current()
 {
+    if (gBatchDepth > 0 && gBatchDecimalsRead)
+        return gBatchDecimals;
     const QString path = SettingsStore::instance().configPath();
     const FileStamp stamp = stampOf(path);
     if (gStampValid && stamp == gStamp && path == gPath)
@@ -215,12 +259,17 @@ int current()
     gStamp = stamp;
     gPath = path;
     gStampValid = true;
+    if (gBatchDepth > 0) {
+        gBatchDecimals = gDecimals;
+        gBatchDecimalsRead = true;
+    }
     return gDecimals;
 }
 
 void invalidate()
 {
     gStampValid = false;
+    gBatchDecimalsRead = false;
 }
 
 }  // namespace DecimalPlaces

@@ -69,6 +69,19 @@ QString unitText(int unit);
 // not a positive finite number.
 double lengthToPixels(double length, int unit, double calibration, double scale);
 
+// While one exists, label lines read the number of decimals and the
+// translated label words once rather than for every line, so a unit or
+// calibration change reformats all labels of a scene in one go. Neither can
+// change in the middle of such a synchronous run. Nestable; GUI thread only.
+class LabelFormatBatch
+{
+public:
+    LabelFormatBatch();
+    ~LabelFormatBatch();
+    LabelFormatBatch(const LabelFormatBatch &) = delete;
+    LabelFormatBatch &operator=(const LabelFormatBatch &) = delete;
+};
+
 // The process-wide number of decimals, read from the "FloatNum" draw setting.
 // The settings file is read again only when it has changed on disk (its
 // identity, size or modification time differs) or after `invalidate`, so a

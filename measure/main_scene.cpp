@@ -65,6 +65,8 @@ MainScene::~MainScene()
 
 void MainScene::setDrawMode(int mode)
 {
+    // Choosing a tool, even the one in use, starts the edge search afresh.
+    edgeIndex_ = 0;
     if (mode == mode_)
         return;
     mode_ = mode;
@@ -175,8 +177,8 @@ void MainScene::finishCurrent()
             emit caliOver(length);
         return;
     }
-    shapes_.append(shape);
     emit itemInsert(shape);
+    shapes_.append(shape);
     shape->finish();
     if (!shape->isMark()) {
         int marks = 0;
@@ -296,14 +298,14 @@ void MainScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
     if (current_ && current_->type() == DrawType::Poly) {
         // The press of the double click has added the last corner; the
         // point that follows the cursor goes. Fewer than three corners make
-        // no polygon. The second press starts no new polygon.
+        // no polygon. The second press then goes to the items only (the base
+        // handler does not come back here), so it starts no new polygon.
         if (current_->pointCount() < 4) {
             abandonCurrent();
-        } else {
-            current_->removeLastPoint();
-            finishCurrent();
+            return;
         }
-        return;
+        current_->removeLastPoint();
+        finishCurrent();
     }
     QGraphicsScene::mouseDoubleClickEvent(event);
     if (mode_ != DrawType::Hand)
@@ -332,7 +334,10 @@ void MainScene::recvEdgepos(const QPointF &pos)
     edgePending_ = false;
     Base *shape = current_;
     if (shape->isComplete()) {
-        shape->setPointPos(pos, edgeIndex_);
+        // The request of a complete line was made for its last point; that
+        // point takes the answer even when choosing the tool again has reset
+        // the edge index meanwhile.
+        shape->setPointPos(pos, shape->pointCount() - 1);
         edgeIndex_ = 0;
         finishCurrent();
         return;
@@ -426,6 +431,7 @@ void MainScene::setCalibration(double umPerPixel)
         qWarning() << "Calibration refused:" << umPerPixel;
         return;
     }
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setCalibration(umPerPixel);
         if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
@@ -442,6 +448,7 @@ void MainScene::setUnit(int unit)
         return;
     }
     unit_ = unit;
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setUnit(unit);
         if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
@@ -505,6 +512,7 @@ void MainScene::rescaleShape(Base *shape)
 
 void MainScene::applyScale()
 {
+    const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_))
         rescaleShape(shape);
     if (current_)
@@ -699,12 +707,10 @@ void MainScene::renderShapes(QPaintDevice *device)
                 break;
             painter.setPen(ownPen);
             painter.drawLine(mapLine(line->secondLine()));
-            if (const auto extension = geometry::perpendicularExtension(line->mainLine(), line->secondLine().p2())) {
-                QPen dashed = ownPen;
-                dashed.setStyle(Qt::DashLine);
-                painter.setPen(dashed);
-                painter.drawLine(mapLine(*extension));
-            }
+            QPen dashed = ownPen;
+            dashed.setStyle(Qt::DashLine);
+            painter.setPen(dashed);
+            painter.drawLine(mapLine(geometry::pictureVerDash(line->mainLine(), line->secondLine())));
             break;
         }
         case DrawType::Ang:
@@ -713,7 +719,7 @@ void MainScene::renderShapes(QPaintDevice *device)
             painter.drawLine(mapLine(line->mainLine()));
             painter.drawLine(mapLine(line->secondLine()));
             if (type == DrawType::Ang) {
-                if (const auto ext = geometry::angleExtensions(line->mainLine(), line->secondLine())) {
+                if (const auto ext = geometry::pictureAngleExtensions(line->mainLine(), line->secondLine())) {
                     QPen dashed = pen;
                     dashed.setStyle(Qt::DashLine);
                     painter.setPen(dashed);
@@ -787,8 +793,9 @@ void MainScene::renderShapes(QPaintDevice *device)
         default:
             break;
         }
+        // Every label is painted, also one the user has hidden on screen.
         GraphicsText *label = shape->label();
-        if (!label || !label->isVisible())
+        if (!label)
             continue;
         QFont font = label->font();
         if (font.pixelSize() > 0)
@@ -798,7 +805,7 @@ void MainScene::renderShapes(QPaintDevice *device)
         painter.setFont(font);
         painter.setPen(label->defaultTextColor());
         const QRectF box = label->sceneBoundingRect().translated(4, 4);
-        painter.drawText(QRectF(box.topLeft() * s, box.bottomRight() * s), Qt::TextWrapAnywhere, label->toPlainText());
+        painter.drawText(QRectF(box.topLeft() * s, box.bottomRight() * s), Qt::TextWrapAnywhere, label->text());
     }
     painter.end();
 }
@@ -827,8 +834,8 @@ void MainScene::loadShapes(const QByteArray &json)
             } else {
                 shape->addPoint(p, calibration_);
                 if (i == 0) {
-                    shapes_.append(shape);
                     emit itemInsert(shape);
+                    shapes_.append(shape);
                 }
             }
             if (shape->isComplete())

@@ -33,6 +33,8 @@ public:
     int drawMode() const { return mode_; }
     void setEdgeSnap(bool on) { edgeSnap_ = on; }
     bool edgeSnap() const { return edgeSnap_; }
+    // Point of the shape in progress that the next edge-search answer sets.
+    int edgeIndex() const { return edgeIndex_; }
     // Replaces the property map; existing shapes are not restyled.
     void setPropertyMap(const QMap<int, QVariant> &properties) { properties_ = properties; }
     QMap<int, QVariant> propertyMap() const { return properties_; }

@@ -235,6 +235,7 @@ void Base::addPoint(const QPointF &pos, double calibration)
         createHandle(pos);
         if (!isMark()) {
             label_ = new GraphicsText(calibration, unit_);
+            label_->setScale(scale_);
             if (scene_)
                 scene_->addItem(label_);
         }
@@ -356,7 +357,7 @@ void Base::setPointPos(const QPointF &pos, int index)
 
 QString Base::labelText() const
 {
-    return label_ ? label_->toPlainText() : QString();
+    return label_ ? label_->text() : QString();
 }
 
 void Base::setText(const QString &text)
@@ -380,6 +381,9 @@ int Base::number() const
 
 void Base::setScale(double scale)
 {
+    // Kept for the label made by the first point: a shape rebuilt from a
+    // picture gets the view's scale before it has any point.
+    scale_ = scale;
     if (label_)
         label_->setScale(scale);
 }

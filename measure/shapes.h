@@ -135,6 +135,7 @@ private:
     GraphicsConnect *item_ = nullptr;
     int unit_;
     int orientation_;
+    double scale_ = 1.0;  // view scale handed to the label
     QVariant properties_[SlotCount];
     QFont labelFont_;
     int drawType_;

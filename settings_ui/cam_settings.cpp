@@ -1,8 +1,11 @@
 #include "cam_settings.h"
 
+#include "firmware_upgrade.h"
 #include "ip_setting.h"
 #include "log.h"
+#include "produce_test_dialog.h"
 #include "ui_camsettings.h"
+#include "unlock_advanced_settings.h"
 
 #include <QCheckBox>
 #include <QDebug>
@@ -132,7 +135,9 @@ void fillResolutionBox(QComboBox *combo, const QList<Resolution> &sizes, const Q
 } // namespace
 
 CamSettings::CamSettings(QWidget *parent)
-    : QTabWidget(parent), ui(new Ui::CamSettings), ipDialog_(new IpSetting), factory_(::createCamera)
+    : QTabWidget(parent), ui(new Ui::CamSettings), ipDialog_(new IpSetting),
+      unlockDialog_(new UnlockAdvancedSettings),
+      upgrade_(new FirmwareUpgrade(this, [this] { return upgradeTarget(); })), factory_(::createCamera)
 {
     registerCameraMetaTypes();
     ui->setupUi(this);
@@ -149,8 +154,14 @@ CamSettings::CamSettings(QWidget *parent)
         button->setProperty("flag", QStringLiteral("LinearGradient"));
 
     setCurrentIndex(0);
+    unlockDialog_->hide();
     ipDialog_->hide();
+    connect(upgrade_, &FirmwareUpgrade::upgradeCamera, this, &CamSettings::upgradeCamera);
+    connect(upgrade_, &FirmwareUpgrade::getCameraUpgradeStatus, this, &CamSettings::getCameraUpgradeStatus);
+    connect(unlockDialog_, &UnlockAdvancedSettings::showProduceTestDialog, this,
+            &CamSettings::onShowProduceTestDialog);
     connect(ipDialog_, &IpSetting::ipChanged, this, &CamSettings::setCameraIp);
+    connect(tabBar(), &QTabBar::tabBarClicked, this, &CamSettings::onTabWidgetClicked);
     linkSlidersToSpinBoxes();
 
     resetControlsToDefaults();
@@ -160,6 +171,9 @@ CamSettings::CamSettings(QWidget *parent)
 CamSettings::~CamSettings()
 {
     disconnectToCamera();
+    delete produceTestDialog_;
+    delete upgrade_;
+    delete unlockDialog_;
     delete ui;
     delete ipDialog_;
 }
@@ -301,6 +315,7 @@ void CamSettings::connectToCamera()
     list << connect(camera, &BaseCamera::sendExpGainValue, this, &CamSettings::onRecvCameraExpGainValue);
     list << connect(camera, &BaseCamera::sendExpTime, this, &CamSettings::onRecvCameraExpTime);
     list << connect(camera, &BaseCamera::sendIpInfo, this, &CamSettings::onRecvCameraIpInfo);
+    list << connect(camera, &BaseCamera::sendUpgradeStatus, this, &CamSettings::onRecvCameraUpgradeStatus);
     list << connect(camera, &BaseCamera::sendFocusRegionStatus, this, &CamSettings::onRecvCameraFocusRegionStatus);
     list << connect(camera, &BaseCamera::sendFocusRegion, this, &CamSettings::onRecvCameraFocusRegion);
     list << connect(camera, &BaseCamera::sendWbRedValue, this, &CamSettings::onRecvCameraWbRedValue);
@@ -320,6 +335,19 @@ void CamSettings::connectToCamera()
     list << connect(camera, &BaseCamera::sendFlickStatus, this, &CamSettings::onRecvCameraFlickStatus);
     list << connect(camera, &BaseCamera::sendWbMode, this, &CamSettings::onRecvCameraWbMode);
     list << connect(camera, &BaseCamera::sendDisplayModeValue, this, &CamSettings::onRecvCameraDisplayMode);
+
+    connectProduceTestDialog();
+}
+
+void CamSettings::connectProduceTestDialog()
+{
+    if (!camera_ || !produceTestDialog_)
+        return;
+    BaseCamera *camera = camera_.data();
+    connections_ << connect(produceTestDialog_, &ProduceTestDialog::signalCalibrationCurve, camera,
+                            &BaseCamera::onCalibrateCurve);
+    connections_ << connect(produceTestDialog_, &ProduceTestDialog::signalValidationCurve, camera,
+                            &BaseCamera::onValidateCurve);
 }
 
 void CamSettings::disconnectToCamera()
@@ -502,6 +530,10 @@ void CamSettings::closeCameraForReason(QString cameraName, CameraCloseReason rea
     }
     resetControlsToDefaults();
     emit closeCam(cameraName, reason);
+    // After the close has gone out: a network upgrade that can no longer be
+    // followed says so in a box of its own.
+    if (bound)
+        upgrade_->cameraClosed();
 }
 
 // ---------------------------------------------------------------- panel state
@@ -965,6 +997,29 @@ void CamSettings::setWbModeUI(int mode)
         ui->wBManual_rBtn->setChecked(true);
 }
 
+int CamSettings::focusModeUI() const
+{
+    if (ui->focusAuto_rBtn->isChecked())
+        return FocusAuto;
+    if (ui->focusManual_rBtn->isChecked())
+        return FocusManual;
+    return ui->focusOnce_rBtn->isChecked() ? FocusOnce : 0;
+}
+
+int CamSettings::expModeUI() const
+{
+    if (ui->expAuto_rBtn->isChecked())
+        return ExposureAuto;
+    return ui->expManual_rBtn->isChecked() ? ExposureManual : 0;
+}
+
+int CamSettings::wbModeUI() const
+{
+    if (ui->wBAuto_rBtn->isChecked())
+        return WbAuto;
+    return ui->wBManual_rBtn->isChecked() ? WbManual : 0;
+}
+
 void CamSettings::setFocusValueUI(int value)
 {
     if (ui->focusManual_rBtn->isChecked())
@@ -974,6 +1029,8 @@ void CamSettings::setFocusValueUI(int value)
 void CamSettings::retranslate()
 {
     ui->retranslateUi(this);
+    unlockDialog_->retranslate();
+    upgrade_->retranslate();
     ipDialog_->retranslate();
 }
 
@@ -995,6 +1052,69 @@ void CamSettings::on_wB_tBtn_clicked()
 void CamSettings::on_func_tBtn_clicked()
 {
     ui->func_widget->setVisible(ui->func_widget->isHidden());
+}
+
+// ---------------------------------------------------------------- advanced tab lock
+
+void CamSettings::onTabWidgetClicked(int index)
+{
+    if (widget(index) == ui->advancedSettings_tab && !advancedUnlocked_)
+        advancedUnlocked_ = unlockDialog_->exec() == QDialog::Accepted;
+}
+
+void CamSettings::on_CamSettings_currentChanged(int index)
+{
+    // The tab bar reports a click before it changes the tab: after a refused
+    // or cancelled unlock, the advanced tab it then shows is taken back.
+    if (widget(index) == ui->advancedSettings_tab && !advancedUnlocked_)
+        setCurrentWidget(ui->basicSettings_tab);
+}
+
+void CamSettings::onShowProduceTestDialog()
+{
+    if (!camera_)
+        return;
+    if (!produceTestDialog_) {
+        produceTestDialog_ = new ProduceTestDialog;
+        connectProduceTestDialog();
+    }
+    produceTestDialog_->prepareFor(cameraKey_);
+    produceTestDialog_->show();
+    produceTestDialog_->raise();
+}
+
+// ---------------------------------------------------------------- firmware upgrade
+
+void CamSettings::on_cameraUpgrade_btn_clicked()
+{
+    upgrade_->runDialog();
+}
+
+void CamSettings::doUpgrade(QString filePath)
+{
+    upgrade_->doUpgrade(filePath);
+}
+
+UpgradeTarget CamSettings::upgradeTarget() const
+{
+    UpgradeTarget target;
+    target.cameraOpen = !openCameras_.isEmpty();
+    for (const CameraTypeAndName &open : openCameras_)
+        target.networkCamera = target.networkCamera || open.first == CameraNetwork;
+    target.cameraName = camera_ ? cameraKey_ : QString();
+    for (int i = 0; i < ui->camera_comboBox->count(); ++i)
+        target.listedDevices << itemDevice(i).second;
+    return target;
+}
+
+bool CamSettings::hasUsbUpgradeDevice() const
+{
+    return upgrade_->hasUsbUpgradeDevice(upgradeTarget().listedDevices);
+}
+
+void CamSettings::onRecvCameraUpgradeStatus(QString status, double percentage)
+{
+    upgrade_->onRecvCameraUpgradeStatus(status, percentage);
 }
 
 // ---------------------------------------------------------------- storing

@@ -27,10 +27,14 @@
 
 #include <functional>
 
+class FirmwareUpgrade;
 class IpSetting;
+class ProduceTestDialog;
 class QAbstractSlider;
 class QAbstractSpinBox;
 class QSize;
+class UnlockAdvancedSettings;
+struct UpgradeTarget;
 
 namespace Ui {
 class CamSettings;
@@ -82,6 +86,20 @@ public:
     // Selects `fps` in the frame-rate list when it is offered and enabled,
     // else the largest enabled rate not above it, else the first enabled one.
     void setCurFps(int fps, bool blockSignals);
+    // The modes the panel shows: FocusMode, ExposureMode and WbMode values,
+    // 0 when none of a group's buttons is checked. The capture page reads
+    // them before a run switches them to manual, to put them back after it.
+    int focusModeUI() const;
+    int expModeUI() const;
+    int wbModeUI() const;
+
+    // A board in firmware-upgrade mode is listed or on the USB bus.
+    bool hasUsbUpgradeDevice() const;
+    FirmwareUpgrade &firmwareUpgrade() { return *upgrade_; }
+    UnlockAdvancedSettings *unlockDialog() const { return unlockDialog_; }
+    bool isAdvancedUnlocked() const { return advancedUnlocked_; }
+    // Null until the factory access code first asked for it.
+    ProduceTestDialog *produceTestDialog() const { return produceTestDialog_; }
 
     void setCameraFactory(CameraFactory factory);
     QSharedPointer<BaseCamera> camera() const { return camera_; }
@@ -170,6 +188,16 @@ public slots:
     // switch): releases it, resets the controls and emits closeCam.
     void closeCameraForReason(QString cameraName, CameraCloseReason reason);
 
+    // Firmware upgrade of the package at `filePath`: the open network camera
+    // upgrades itself, a USB board in upgrade mode gets it over USB.
+    void doUpgrade(QString filePath);
+    // The factory access code was entered: the production-test window for
+    // the bound camera.
+    void onShowProduceTestDialog();
+    // A click on a tab, before the tab changes: the advanced tab asks for the
+    // administrator password until it has been given once.
+    void onTabWidgetClicked(int index);
+
     // Stitching and the capture page: check a mode's radio button as a user would.
     void setExpModeUI(int mode);
     void setFocusModeUI(int mode);
@@ -190,6 +218,7 @@ public slots:
     void onRecvCameraExpGainValue(int value);
     void onRecvCameraExpTime(int time);
     void onRecvCameraIpInfo(IpInfo info);
+    void onRecvCameraUpgradeStatus(QString status, double percentage);
     void onRecvCameraFocusRegionStatus(bool enable);
     void onRecvCameraFocusRegion(int x, int y);
     void onRecvCameraWbMode(WbMode mode);
@@ -220,6 +249,8 @@ private slots:
     void on_exp_tBtn_clicked();
     void on_wB_tBtn_clicked();
     void on_func_tBtn_clicked();
+    void on_cameraUpgrade_btn_clicked();
+    void on_CamSettings_currentChanged(int index);
 
     void on_focusAuto_rBtn_toggled(bool checked);
     void on_focusManual_rBtn_toggled(bool checked);
@@ -276,6 +307,9 @@ private:
     void connectToCamera();
     void disconnectToCamera();
     void linkSlidersToSpinBoxes();
+    // The production-test window's curve buttons to the bound camera.
+    void connectProduceTestDialog();
+    UpgradeTarget upgradeTarget() const;
 
     // ---- panel state ----
     void showAllControls();
@@ -324,6 +358,10 @@ private:
 
     Ui::CamSettings *ui;
     IpSetting *ipDialog_;
+    UnlockAdvancedSettings *unlockDialog_;
+    bool advancedUnlocked_ = false;  // for the rest of the run once the password was given
+    FirmwareUpgrade *upgrade_;
+    ProduceTestDialog *produceTestDialog_ = nullptr;
     CameraFactory factory_;
 
     QSharedPointer<BaseCamera> camera_;

@@ -7,9 +7,18 @@
 QString translateShapeNames(QString text)
 {
     // Order matters: "HLine" must be replaced whole before "Line" is looked for.
-    static const char *const names[] = {"HLine", "VLine", "AnyLine", "Line", "Par", "Ver", "ThreeAng",
-                                        "Ang", "MarkRect", "Rect", "Arc", "LCir", "TCir", "MarkCir",
-                                        "Cir", "Ring", "Poly", "LText", "LCali", "CCali"};
+    static const char *const names[] = {
+        QT_TRANSLATE_NOOP("QObject", "HLine"),    QT_TRANSLATE_NOOP("QObject", "VLine"),
+        QT_TRANSLATE_NOOP("QObject", "AnyLine"),  QT_TRANSLATE_NOOP("QObject", "Line"),
+        QT_TRANSLATE_NOOP("QObject", "Par"),      QT_TRANSLATE_NOOP("QObject", "Ver"),
+        QT_TRANSLATE_NOOP("QObject", "ThreeAng"), QT_TRANSLATE_NOOP("QObject", "Ang"),
+        QT_TRANSLATE_NOOP("QObject", "MarkRect"), QT_TRANSLATE_NOOP("QObject", "Rect"),
+        QT_TRANSLATE_NOOP("QObject", "Arc"),      QT_TRANSLATE_NOOP("QObject", "LCir"),
+        QT_TRANSLATE_NOOP("QObject", "TCir"),     QT_TRANSLATE_NOOP("QObject", "MarkCir"),
+        QT_TRANSLATE_NOOP("QObject", "Cir"),      QT_TRANSLATE_NOOP("QObject", "Ring"),
+        QT_TRANSLATE_NOOP("QObject", "Poly"),     QT_TRANSLATE_NOOP("QObject", "LText"),
+        QT_TRANSLATE_NOOP("QObject", "LCali"),    QT_TRANSLATE_NOOP("QObject", "CCali"),
+    };
     for (const char *name : names) {
         const QString translated = QCoreApplication::translate("QObject", name);
         if (translated == QLatin1String(name))

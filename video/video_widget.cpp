@@ -24,6 +24,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <functional>
+
 namespace {
 
 // Header texts of the table; "Nnumber" is the program's own source text.
@@ -603,12 +606,20 @@ void VideoWidget::menuRequest(const QPoint &pos)
 void VideoWidget::delItem()
 {
     QTableWidget *table = ui->TableWidget_tWid;
-    const int row = table->currentRow();
-    if (row < 0)
+    QList<int> rows;
+    for (const QModelIndex &index : table->selectionModel()->selectedRows())
+        rows << index.row();
+    if (rows.isEmpty() && table->currentRow() >= 0)
+        rows << table->currentRow();
+    if (rows.isEmpty())
         return;
-    table->removeRow(row);
-    if (row < scene->shapes().size())
-        scene->removeShape(row);
+    // From the bottom up, so the rows still to go keep their numbers.
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    for (int row : qAsConst(rows)) {
+        table->removeRow(row);
+        if (row < scene->shapes().size())
+            scene->removeShape(row);
+    }
     setModified(true);
 }
 

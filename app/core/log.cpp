@@ -16,6 +16,21 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+namespace {
+
+void reportOpenFailure(const QString &path, const QString &reason)
+{
+    // Standard error, as there is no log file to say it in. Lines still
+    // reach standard output (see `write`).
+    const QByteArray line = QStringLiteral("Cannot open the log file %1: %2; logging to standard output only.\n")
+                                .arg(QDir::toNativeSeparators(path), reason)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
 LogWriter &LogWriter::instance()
 {
     static LogWriter writer;
@@ -45,17 +60,24 @@ QString LogWriter::filePath() const
     return file_.fileName();
 }
 
+void LogWriter::closeLocked()
+{
+    if (!fileOpen_)
+        return;
+    fileStream_.flush();
+    fileStream_.setDevice(nullptr);
+    file_.close();
+    fileOpen_ = false;
+}
+
 void LogWriter::openLocked(const QString &path)
 {
-    if (fileOpen_) {
-        fileStream_.flush();
-        fileStream_.setDevice(nullptr);
-        file_.close();
-        fileOpen_ = false;
-    }
+    closeLocked();
     file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        reportOpenFailure(path, file_.errorString());
         return;
+    }
     fileStream_.setDevice(&file_);
     fileStream_.setCodec("UTF-8");
     fileOpen_ = true;
@@ -65,8 +87,13 @@ void LogWriter::openLocked(const QString &path)
 void LogWriter::setFilePath(const QString &path)
 {
     QMutexLocker lock(&mutex_);
-    if (!QFileInfo::exists(path))
-        QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(path) && !QDir().mkpath(folder)) {
+        closeLocked();
+        file_.setFileName(path);
+        reportOpenFailure(path, QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
     openLocked(path);
 }
 
@@ -87,9 +114,7 @@ void LogWriter::write(QtMsgType type, const QString &text)
     QMutexLocker lock(&mutex_);
     if (fileOpen_ && writtenSize_ > kRestartSize) {
         const QString name = file_.fileName();
-        fileStream_.setDevice(nullptr);
-        file_.close();
-        fileOpen_ = false;
+        closeLocked();
         QFile::remove(name);
         openLocked(name);
     }

@@ -16,7 +16,8 @@ public:
     static LogWriter &instance();
 
     // Opens `path` for appending (its folder is created when missing). When
-    // the open fails, lines keep going to standard output only.
+    // the open fails, one line on standard error says so, with the path and
+    // the reason, and lines keep going to standard output only.
     void setFilePath(const QString &path);
     void write(QtMsgType type, const QString &text);
 
@@ -31,6 +32,7 @@ public:
 private:
     LogWriter();
     ~LogWriter();
+    void closeLocked();
     void openLocked(const QString &path);
 
     mutable QMutex mutex_;

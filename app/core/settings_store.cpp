@@ -1,16 +1,39 @@
 #include "settings_store.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QPair>
 #include <QSettings>
+#include <QSet>
 #include <QStandardPaths>
+#include <QUuid>
+
+#include <algorithm>
 
 #include <memory>
 
 namespace {
+
+// Files Qt could not parse, with their size and modification time then. Qt
+// reports a format error only to the settings object that parses a file;
+// later objects share that parse while the file is unchanged and see none.
+struct BrokenFiles
+{
+    QMutex mutex;
+    QHash<QString, QPair<qint64, QDateTime>> stamps;
+};
+
+BrokenFiles &brokenFiles()
+{
+    static BrokenFiles files;
+    return files;
+}
 
 // Settings files are a few kilobytes; anything this large is not one of ours,
 // and parsing it on every read would stall the program.
@@ -49,10 +72,22 @@ public:
         : usable_(unusableReason(path).isEmpty()),
           settings_(usable_ ? path : QString(), QSettings::IniFormat)
     {
-        if (!usable_)
+        if (!usable_) {
             qWarning().noquote() << "Settings file not used:" << path;
+            return;
+        }
+        const QFileInfo info(path);
+        const QPair<qint64, QDateTime> stamp(info.size(), info.lastModified());
+        BrokenFiles &broken = brokenFiles();
+        const QMutexLocker lock(&broken.mutex);
+        if (settings_.status() == QSettings::FormatError)
+            broken.stamps.insert(path, stamp);
+        else if (broken.stamps.contains(path))
+            knownBroken_ = broken.stamps.value(path) == stamp;
+        if (!knownBroken_ && settings_.status() != QSettings::FormatError)
+            broken.stamps.remove(path);
     }
-    bool readable() const { return usable_ && settings_.status() == QSettings::NoError; }
+    bool readable() const { return usable_ && settings_.status() == QSettings::NoError && !knownBroken_; }
     // Writes only go to a file that was read whole (or that does not exist yet).
     bool writable() const { return readable(); }
     QSettings &operator*() { return settings_; }
@@ -61,6 +96,7 @@ public:
 private:
     bool usable_;
     QSettings settings_;
+    bool knownBroken_ = false;
 };
 
 bool readKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id, QVariant &out)
@@ -122,6 +158,7 @@ CalibrationRecord readCalibration(QSettings &settings)
     record.length = toNumber(settings.value(QStringLiteral("length")));
     record.unit = settings.value(QStringLiteral("unit")).toString();
     record.real = toNumber(settings.value(QStringLiteral("real")));
+    record.id = settings.value(QStringLiteral("id")).toString();
     return record;
 }
 
@@ -131,6 +168,7 @@ void writeCalibration(QSettings &settings, const CalibrationRecord &record)
     settings.setValue(QStringLiteral("length"), record.length);
     settings.setValue(QStringLiteral("unit"), record.unit);
     settings.setValue(QStringLiteral("real"), record.real);
+    settings.setValue(QStringLiteral("id"), record.id);
 }
 
 const char *const kDrawKeyNames[kDrawPropertyCount] = {
@@ -150,6 +188,36 @@ const QString kBurstGroup = QStringLiteral("burst_mode");
 const QString kKeyBindGroup = QStringLiteral("key_bind");
 const QString kCalibrateArray = QStringLiteral("calibrate");
 
+// The array "calibrate" with an id on every entry. An entry without one, or
+// with one an earlier entry already has (a hand-edited file), is known by
+// its place: the same file always gives the same ids.
+QList<CalibrationRecord> readCalibrations(QSettings &settings)
+{
+    QList<CalibrationRecord> records;
+    QSet<QString> seen;
+    const int count = settings.beginReadArray(kCalibrateArray);
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        CalibrationRecord record = readCalibration(settings);
+        if (record.id.isEmpty() || seen.contains(record.id)) {
+            record.id = QStringLiteral("#") + QString::number(i + 1);
+            while (seen.contains(record.id))
+                record.id += QStringLiteral("#");
+        }
+        seen.insert(record.id);
+        records.append(record);
+    }
+    settings.endArray();
+    return records;
+}
+
+// Writes the pending changes out; false when the file could not be written.
+bool flush(QSettings &settings)
+{
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
 } // namespace
 
 QString imgFormatExtension(ImgFormat format)
@@ -165,6 +233,11 @@ QString imgFormatExtension(ImgFormat format)
 QString CalibrationRecord::displayText() const
 {
     return name + QStringLiteral(", ") + QString::number(length, 'g', 6) + unit;
+}
+
+QString CalibrationRecord::newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
 SettingsStore &SettingsStore::instance()
@@ -306,47 +379,39 @@ void SettingsStore::saveCommonTools(const QVariantMap &tools) const
 bool SettingsStore::addCalibration(const CalibrationRecord &record) const
 {
     Ini ini(calibrationPath_);
-    // Appending to a file that could not be read would write over what it holds.
-    if (!ini.writable())
+    // Appending to a file Qt cannot parse would write over what it holds.
+    if (!ini.readable())
         return false;
     const int count = qMax(0, ini->beginReadArray(kCalibrateArray));
     ini->endArray();
+    CalibrationRecord stored = record;
+    if (stored.id.isEmpty())
+        stored.id = CalibrationRecord::newId();
     ini->beginWriteArray(kCalibrateArray);
     ini->setArrayIndex(count);
-    writeCalibration(*ini, record);
+    writeCalibration(*ini, stored);
     ini->endArray();
-    return true;
+    return flush(*ini);
 }
 
 QList<CalibrationRecord> SettingsStore::calibrations() const
 {
-    QList<CalibrationRecord> result;
     Ini ini(calibrationPath_);
     if (!ini.readable())
-        return result;
-    const int count = ini->beginReadArray(kCalibrateArray);
-    for (int i = 0; i < count; ++i) {
-        ini->setArrayIndex(i);
-        result.append(readCalibration(*ini));
-    }
-    ini->endArray();
-    return result;
+        return {};
+    return readCalibrations(*ini);
 }
 
-bool SettingsStore::removeCalibration(const QString &text) const
+bool SettingsStore::removeCalibration(const QString &id) const
 {
     Ini ini(calibrationPath_);
     if (!ini.readable())
-        return true;
-    QList<CalibrationRecord> kept;
-    const int count = ini->beginReadArray(kCalibrateArray);
-    for (int i = 0; i < count; ++i) {
-        ini->setArrayIndex(i);
-        const CalibrationRecord record = readCalibration(*ini);
-        if (record.displayText() != text)
-            kept.append(record);
-    }
-    ini->endArray();
+        return false;
+    QList<CalibrationRecord> kept = readCalibrations(*ini);
+    const auto found = std::find_if(kept.begin(), kept.end(), [&id](const CalibrationRecord &r) { return r.id == id; });
+    if (found == kept.end())
+        return false;
+    kept.erase(found);
     ini->remove(kCalibrateArray);
     ini->beginWriteArray(kCalibrateArray, kept.size());
     for (int i = 0; i < kept.size(); ++i) {
@@ -354,7 +419,7 @@ bool SettingsStore::removeCalibration(const QString &text) const
         writeCalibration(*ini, kept.at(i));
     }
     ini->endArray();
-    return true;
+    return flush(*ini);
 }
 
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
@@ -381,8 +446,7 @@ QList<SettingsFileProblem> SettingsStore::unusableFiles() const
     QList<SettingsFileProblem> problems;
     for (const QString &path : {configPath_, calibrationPath_, crossPath_}) {
         QString reason = unusableReason(path);
-        if (reason.isEmpty() && QFileInfo::exists(path)
-            && QSettings(path, QSettings::IniFormat).status() != QSettings::NoError)
+        if (reason.isEmpty() && QFileInfo::exists(path) && !Ini(path).readable())
             reason = QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
         if (!reason.isEmpty())
             problems.append({path, reason});
@@ -392,6 +456,7 @@ QList<SettingsFileProblem> SettingsStore::unusableFiles() const
 
 void registerSettingsMetaTypes()
 {
+    qRegisterMetaType<DrawProperty>("DrawProperty");
     qRegisterMetaType<KeyFunction>("KeyFunction");
     qRegisterMetaType<MyLanguage>("MyLanguage");
     qRegisterMetaType<ImgFormat>("ImgFormat");

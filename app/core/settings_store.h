@@ -71,10 +71,16 @@ struct CalibrationRecord {
     double length = 0.0;  // the real length the user entered
     QString unit;         // "um", "mm" or "mil"
     double real = 0.0;    // micrometres per pixel
+    // Tells calibrations with the same text apart. Entries stored without
+    // one (by older versions) are known by their place in the file as
+    // "#<n>" until the list is next rewritten, which stores it.
+    QString id;
 
     // "name, <length>unit" as the measuring panel lists it (length in Qt's
     // general notation with 6 significant digits).
     QString displayText() const;
+    // A new identity for a calibration about to be stored.
+    static QString newId();
 };
 
 // One overlay line of the live view (crosshair or grid line).
@@ -87,6 +93,7 @@ struct CrossInfo {
     bool visible = true;
 };
 
+Q_DECLARE_METATYPE(DrawProperty)
 Q_DECLARE_METATYPE(KeyFunction)
 Q_DECLARE_METATYPE(MyLanguage)
 Q_DECLARE_METATYPE(ImgFormat)
@@ -124,9 +131,15 @@ public:
     QVariantMap loadCommonTools() const;
     void saveCommonTools(const QVariantMap &tools) const;
 
+    // Appends the record (given a new id when it has none). False when the
+    // file could not be written, or could not be read and would have lost
+    // the calibrations already in it.
     bool addCalibration(const CalibrationRecord &record) const;
+    // Every stored calibration in stored order, each with its id.
     QList<CalibrationRecord> calibrations() const;
-    bool removeCalibration(const QString &text) const;
+    // Removes the one calibration with this id; the others keep their order.
+    // False when none has it or the file could not be written.
+    bool removeCalibration(const QString &id) const;
 
     void saveCrossLines(const QList<CrossInfo> &lines) const;
 
@@ -161,6 +174,6 @@ private:
     QMap<int, QString> keyBindKeys_;
 };
 
-// Registers KeyFunction, MyLanguage and ImgFormat with Qt's meta-type system
+// Registers DrawProperty, KeyFunction, MyLanguage and ImgFormat with Qt's meta-type system
 // under their own names.
 void registerSettingsMetaTypes();

@@ -307,6 +307,9 @@ struct StagePosition {
 StagePosition stagePosition(const VirtualStage &stage, double seconds, long frameNumber)
 {
     if (stage.panX == 0 && stage.panY == 0) {
+        // A focus series needs a still sample: the relief without a pan stands still.
+        if (stage.relief)
+            return {0, 0};
         // A slow drift with a gentle sway; even so that luma and chroma stay
         // aligned.
         return {int(seconds * 24.0 + 120.0 * std::sin(seconds * 0.13)) & ~1 & kTextureMask,

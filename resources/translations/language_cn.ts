@@ -21,6 +21,49 @@
     </message>
 </context>
 <context>
+    <name>CalibrationWidget</name>
+    <message>
+        <source>Calibrate</source>
+        <translation>标定</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>长度</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>单位</translation>
+    </message>
+    <message>
+        <source>Real Pixel：</source>
+        <translation>实际像素：</translation>
+    </message>
+    <message>
+        <source>Real Ruler：</source>
+        <translation>实际标尺：</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Calibration parameters cannot be empty</source>
+        <translation>标定参数不能为空</translation>
+    </message>
+    <message>
+        <source>The calibration shape has no length, please draw it again</source>
+        <translation>标定图形没有长度，请重新绘制</translation>
+    </message>
+    <message>
+        <source>Calibration exist</source>
+        <translation>标定已存在</translation>
+    </message>
+</context>
+<context>
     <name>CamSettings</name>
     <message>
         <source>General Settings</source>
@@ -279,6 +322,166 @@
     </message>
 </context>
 <context>
+    <name>CapturePage</name>
+    <message>
+        <source>Stitching</source>
+        <translation>拼接</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>速度</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>EDF</source>
+        <translation>景深合成</translation>
+    </message>
+    <message>
+        <source>Start Position</source>
+        <translation>起始位置</translation>
+    </message>
+    <message>
+        <source>End Position</source>
+        <translation>结束位置</translation>
+    </message>
+    <message>
+        <source>Capture Interval</source>
+        <translation>采集间隔</translation>
+    </message>
+    <message>
+        <source>Wait Interval(ms)</source>
+        <translation>等待间隔(ms)</translation>
+    </message>
+    <message>
+        <source>Capture Num</source>
+        <translation>采集数量</translation>
+    </message>
+    <message>
+        <source>Current Progress</source>
+        <translation>当前进度</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>结束</translation>
+    </message>
+    <message>
+        <source>Compound complete</source>
+        <translation>合成完成</translation>
+    </message>
+    <message>
+        <source>The camera stopped delivering pictures. Stitching has stopped.</source>
+        <translation>相机已停止传送图像。拼接已停止。</translation>
+    </message>
+    <message>
+        <source>The camera stopped delivering pictures. The focus series has stopped.</source>
+        <translation>相机已停止传送图像。景深合成已停止。</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+</context>
+<context>
+    <name>CommonToolSetDialog</name>
+    <message>
+        <source>Common Tool Set</source>
+        <translation>常用工具设置</translation>
+    </message>
+</context>
+<context>
+    <name>DrawChangeDialog</name>
+    <message>
+        <source>Properties</source>
+        <translation>属性</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>数据</translation>
+    </message>
+    <message>
+        <source>Lock</source>
+        <translation>锁定</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>delete ?</source>
+        <translation>确定删除？</translation>
+    </message>
+</context>
+<context>
+    <name>FirmwareUpgrade</name>
+    <message>
+        <source>Upgrading, please not disconnect!</source>
+        <translation>正在升级，请勿断开连接！</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Invalid upgrade file name!</source>
+        <translation>升级文件名无效！</translation>
+    </message>
+    <message>
+        <source>Current camera is not support upgrade!</source>
+        <translation>当前相机不支持升级！</translation>
+    </message>
+    <message>
+        <source>There is no camera to upgrade!</source>
+        <translation>没有可升级的相机！</translation>
+    </message>
+    <message>
+        <source>Upgrade failed!</source>
+        <translation>升级失败！</translation>
+    </message>
+    <message>
+        <source>Upgrade successful!</source>
+        <translation>升级成功！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
     <name>GraphicsText</name>
     <message>
         <source>CLen</source>
@@ -319,6 +522,41 @@
     <message>
         <source>Collinear points</source>
         <translation>三点共线</translation>
+    </message>
+</context>
+<context>
+    <name>GridlinesSetDialog</name>
+    <message>
+        <source>Grid Lines Set</source>
+        <translation>网格线设置</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 <context>
@@ -401,6 +639,96 @@
     </message>
 </context>
 <context>
+    <name>LabelWidget</name>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Marking Tool</source>
+        <translation>标记工具</translation>
+    </message>
+    <message>
+        <source>Mark Settings</source>
+        <translation>标记设置</translation>
+    </message>
+    <message>
+        <source>Rectangle Mark</source>
+        <translation>矩形标记</translation>
+    </message>
+    <message>
+        <source>Circle Mark</source>
+        <translation>圆形标记</translation>
+    </message>
+    <message>
+        <source>Text Tool</source>
+        <translation>文本工具</translation>
+    </message>
+    <message>
+        <source>Text Settings</source>
+        <translation>文本设置</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Auxiliary Tool</source>
+        <translation>辅助工具</translation>
+    </message>
+    <message>
+        <source>Cross</source>
+        <translation>十字线</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>显示</translation>
+    </message>
+    <message>
+        <source>Hide</source>
+        <translation>隐藏</translation>
+    </message>
+    <message>
+        <source>Cross Settings</source>
+        <translation>十字线设置</translation>
+    </message>
+    <message>
+        <source>Grid Lines</source>
+        <translation>网格线</translation>
+    </message>
+    <message>
+        <source>Grid Lines Settings</source>
+        <translation>网格线设置</translation>
+    </message>
+</context>
+<context>
+    <name>LinePropertySetDialog</name>
+    <message>
+        <source>Line Property Set</source>
+        <translation>线条属性设置</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
     <name>MeasureFlowPanel</name>
     <message>
         <source>Line</source>
@@ -468,6 +796,231 @@
     </message>
 </context>
 <context>
+    <name>MeasureWidget</name>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Object Pattern</source>
+        <translation>对象模式</translation>
+    </message>
+    <message>
+        <source>Edge</source>
+        <translation>边缘吸附</translation>
+    </message>
+    <message>
+        <source>Common Tool</source>
+        <translation>常用工具</translation>
+    </message>
+    <message>
+        <source>Calibration Tool</source>
+        <translation>标定工具</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>Circle</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Measuring Tool</source>
+        <translation>测量工具</translation>
+    </message>
+    <message>
+        <source>Distance:</source>
+        <translation>距离：</translation>
+    </message>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>ParLine</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>VerLine</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>TwoCircle</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>LineCircle</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>Area：</source>
+        <translation>面积：</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>Diameter:</source>
+        <translation>直径：</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>Angle:</source>
+        <translation>角度：</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Export Data</source>
+        <translation>导出数据</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>属性</translation>
+    </message>
+    <message>
+        <source>Accuracy</source>
+        <translation>精度</translation>
+    </message>
+    <message>
+        <source>Antialiasing</source>
+        <translation>抗锯齿</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>颜色</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Font</source>
+        <translation>字体</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>The calibration could not be saved to %1; it is kept until the program closes.</source>
+        <translation>无法将标定保存到 %1；它将保留到程序关闭为止。</translation>
+    </message>
+    <message>
+        <source>The calibration &quot;%1&quot; could not be removed from %2; it will be listed again at the next start.</source>
+        <translation>无法从 %2 中删除标定“%1”；下次启动时它会再次出现。</translation>
+    </message>
+</context>
+<context>
+    <name>NetCamera</name>
+    <message>
+        <source>Invalid upgrade file name!</source>
+        <translation>升级文件名无效！</translation>
+    </message>
+    <message>
+        <source>Current camera is not support upgrading by net!</source>
+        <translation>当前相机不支持网络升级！</translation>
+    </message>
+    <message>
+        <source>The upgrade file is not for current camera!</source>
+        <translation>该升级文件不适用于当前相机！</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>PhotoSettings</name>
+    <message>
+        <source>Snap</source>
+        <translation>拍照</translation>
+    </message>
+    <message>
+        <source>Save Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>Open The Picture</source>
+        <translation>打开图片</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Save Graphics</source>
+        <translation>保存图形</translation>
+    </message>
+    <message>
+        <source>Naming</source>
+        <translation>命名</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>手动</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>Auto Index</source>
+        <translation>自动编号</translation>
+    </message>
+    <message>
+        <source>Scan Code</source>
+        <translation>扫码</translation>
+    </message>
+    <message>
+        <source>Photo Format</source>
+        <translation>图片格式</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+</context>
+<context>
     <name>PictureStitch</name>
     <message>
         <source>The stitched picture would be too large for this camera resolution. Stitching has stopped.</source>
@@ -476,6 +1029,187 @@
     <message>
         <source>The stitched picture has reached its largest size. Stitching has stopped.</source>
         <translation>拼接图像已达到最大尺寸。拼接已停止。</translation>
+    </message>
+</context>
+<context>
+    <name>ProduceTestDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>生产测试</translation>
+    </message>
+    <message>
+        <source>生产测试窗口</source>
+        <translation>生产测试窗口</translation>
+    </message>
+    <message>
+        <source>校准曲线</source>
+        <translation>校准曲线</translation>
+    </message>
+    <message>
+        <source>验证曲线</source>
+        <translation>验证曲线</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>老化测试</source>
+        <translation>老化测试</translation>
+    </message>
+    <message>
+        <source>背隙补偿</source>
+        <translation>背隙补偿</translation>
+    </message>
+    <message>
+        <source>单张检测图像效果</source>
+        <translation>单张检测图像效果</translation>
+    </message>
+    <message>
+        <source>单张检测</source>
+        <translation>单张检测</translation>
+    </message>
+    <message>
+        <source>自动Zoom</source>
+        <translation>自动Zoom</translation>
+    </message>
+    <message>
+        <source>设置Zoom</source>
+        <translation>设置Zoom</translation>
+    </message>
+    <message>
+        <source>请输入显示器尺寸:</source>
+        <translation>请输入显示器尺寸:</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HLine</source>
+        <translation>水平线</translation>
+    </message>
+    <message>
+        <source>VLine</source>
+        <translation>垂直线</translation>
+    </message>
+    <message>
+        <source>AnyLine</source>
+        <translation>任意线</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>直线</translation>
+    </message>
+    <message>
+        <source>Par</source>
+        <translation>平行线</translation>
+    </message>
+    <message>
+        <source>Ver</source>
+        <translation>垂线</translation>
+    </message>
+    <message>
+        <source>ThreeAng</source>
+        <translation>三点角度</translation>
+    </message>
+    <message>
+        <source>Ang</source>
+        <translation>两线夹角</translation>
+    </message>
+    <message>
+        <source>MarkRect</source>
+        <translation>矩形标记</translation>
+    </message>
+    <message>
+        <source>Rect</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Arc</source>
+        <translation>圆弧</translation>
+    </message>
+    <message>
+        <source>LCir</source>
+        <translation>点圆距离</translation>
+    </message>
+    <message>
+        <source>TCir</source>
+        <translation>两圆距离</translation>
+    </message>
+    <message>
+        <source>MarkCir</source>
+        <translation>圆形标记</translation>
+    </message>
+    <message>
+        <source>Cir</source>
+        <translation>圆</translation>
+    </message>
+    <message>
+        <source>Ring</source>
+        <translation>同心圆</translation>
+    </message>
+    <message>
+        <source>Poly</source>
+        <translation>多边形</translation>
+    </message>
+    <message>
+        <source>LText</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>LCali</source>
+        <translation>直线标定</translation>
+    </message>
+    <message>
+        <source>CCali</source>
+        <translation>圆标定</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+</context>
+<context>
+    <name>TextPropertySetDialog</name>
+    <message>
+        <source>Text Property Set</source>
+        <translation>文本属性设置</translation>
+    </message>
+    <message>
+        <source>Line Color</source>
+        <translation>线条颜色</translation>
+    </message>
+    <message>
+        <source>Line Style</source>
+        <translation>线型</translation>
+    </message>
+    <message>
+        <source>Line Size</source>
+        <translation>线宽</translation>
+    </message>
+    <message>
+        <source>Font Color</source>
+        <translation>字体颜色</translation>
+    </message>
+    <message>
+        <source>Font</source>
+        <translation>字体</translation>
+    </message>
+    <message>
+        <source>Font Size</source>
+        <translation>字号</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 <context>
@@ -499,6 +1233,99 @@
     <message>
         <source>Zoom</source>
         <translation>变焦</translation>
+    </message>
+</context>
+<context>
+    <name>UnlockAdvancedSettings</name>
+    <message>
+        <source>AdvancedSettings</source>
+        <translation>高级设置</translation>
+    </message>
+    <message>
+        <source>Please Input Administrator Password</source>
+        <translation>请输入管理员密码</translation>
+    </message>
+    <message>
+        <source>Unlock</source>
+        <translation>解锁</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Failed to unlock, password is empty!</source>
+        <translation>解锁失败，密码为空！</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Unlock successfully!</source>
+        <translation>解锁成功！</translation>
+    </message>
+    <message>
+        <source>Failed to unlock, wrong password!</source>
+        <translation>解锁失败，密码错误！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeDialog</name>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Upgrade File Path</source>
+        <translation>升级文件路径</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>打开文件</translation>
+    </message>
+    <message>
+        <source>Upgrade File (*.qpk *.bin)</source>
+        <translation>升级文件 (*.qpk *.bin)</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select upgrade file first!</source>
+        <translation>请先选择升级文件！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Are you sure to upgrade?</source>
+        <translation>确定要升级吗？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>UsbTransfer</name>
+    <message>
+        <source>Writing an upgrade file !</source>
+        <translation>正在写入升级文件！</translation>
     </message>
 </context>
 <context>

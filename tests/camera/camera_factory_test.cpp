@@ -33,6 +33,21 @@ TEST(CameraFactory, EveryUsbModelByItsProductId)
     }
 }
 
+TEST(CameraFactory, EveryNetworkModelByItsModelText)
+{
+    const std::pair<const char *, const char *> models[] = {
+        {"W710_IPC", "W710NetCamera"}, {"Y260_IPC", "Y260NetCamera"}, {"W620_IPC", "W620NetCamera"},
+        {"W640_IPC", "W640NetCamera"}, {"E520_IPC", "E520NetCamera"}, {"E530_IPC", "E530NetCamera"},
+        {"E540_IPC", "E540NetCamera"}};
+    for (const auto &model : models)
+        EXPECT_EQ(className(createCamera(QLatin1String(model.first))), model.second) << model.first;
+    // Anywhere in the text, case-sensitive, the first model of the list first.
+    EXPECT_EQ(className(createCamera(QStringLiteral("SN7 W710_IPC_V2"))), "W710NetCamera");
+    EXPECT_EQ(className(createCamera(QStringLiteral("E530_IPC W710_IPC"))), "W710NetCamera");
+    for (const char *other : {"w710_ipc", "W710", "E530IPC", "0710"})
+        EXPECT_TRUE(createCamera(QLatin1String(other)).isNull()) << other;
+}
+
 TEST(CameraFactory, ProductIdInEitherCase)
 {
     EXPECT_EQ(className(createCamera(QStringLiteral("\\\\?\\usb#vid_32E4&PID_E170&MI_00#7&1b2&0&0000"))),

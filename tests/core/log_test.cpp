@@ -19,6 +19,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList readLines(const QString &path)
@@ -146,6 +149,42 @@ TEST_F(LogFile, UnopenableFileLeavesLoggingOnStandardOutput)
     setLogFilePath("/proc/vorenta-cannot-exist/log.txt");
     qDebug("still fine");  // must not crash
     EXPECT_FALSE(QFile::exists("/proc/vorenta-cannot-exist/log.txt"));
+}
+
+TEST_F(LogFile, UnopenableFileIsReportedOnceOnStandardErrorWithPathAndReason)
+{
+    // The log file's name is taken by a folder; the log folder is a file.
+    // (Tests run as root, so read-only folders would not stop them.)
+    const QString folderInTheWay = dir.path() + "/taken/vorenta.log";
+    ASSERT_TRUE(QDir().mkpath(folderInTheWay));
+    QFile(dir.path() + "/plain").open(QIODevice::WriteOnly);
+    const QString fileInTheWay = dir.path() + "/plain/log/vorenta.log";
+    for (const QString &target : {folderInTheWay, fileInTheWay}) {
+        SCOPED_TRACE(target.toStdString());
+        const QString capture = dir.path() + "/stderr.txt";
+        std::fflush(stderr);
+        const int saved = dup(STDERR_FILENO);
+        ASSERT_GE(saved, 0);
+        const int out = ::open(QFile::encodeName(capture).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(out, 0);
+        dup2(out, STDERR_FILENO);
+        ::close(out);
+        setLogFilePath(target);
+        qDebug("after the failed open");
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        const QStringList lines = readLines(capture);
+        ASSERT_EQ(lines.size(), 1) << lines.join('|').toStdString();
+        EXPECT_TRUE(lines[0].startsWith("Cannot open the log file " + target + ": ")) << lines[0].toStdString();
+        const QString reason = lines[0].mid(QString("Cannot open the log file " + target + ": ").size());
+        EXPECT_TRUE(reason.endsWith("; logging to standard output only.")) << reason.toStdString();
+        EXPECT_GT(reason.size(), QString("; logging to standard output only.").size() + 3) << reason.toStdString();
+    }
+    // A later good path logs to its file again.
+    setLogFilePath(path);
+    qDebug("back");
+    EXPECT_EQ(readLines(path).size(), 1);
 }
 
 TEST_F(LogFile, FfmpegLinesArePrefixedAndFilteredByLevel)

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -86,6 +87,54 @@ TEST_F(Settings, EveryDrawIdHasItsKey)
         QVariant out;
         ASSERT_TRUE(store().drawValue(id, out)) << id;
         EXPECT_EQ(out.toInt(), id * 10) << id;
+    }
+}
+
+TEST_F(Settings, EveryKeyNameReadsFromAStoredFile)
+{
+    // Files as the program stores them, every key of every table present.
+    for (const char *name : {"config.ini", "calibration.ini"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CORE_TEST_DATA "/") + name, ini(name))) << name;
+    const QMap<int, QVariant> draw = store().loadDraw();
+    for (int id = 0; id < kDrawPropertyCount; ++id) {
+        EXPECT_EQ(draw.value(id).toInt(), 100 + id) << SettingsStore::drawKey(id).toStdString();
+        QVariant out;
+        EXPECT_TRUE(store().drawValue(id, out)) << id;
+        EXPECT_EQ(out.toInt(), 100 + id) << id;
+    }
+    QVariant out;
+    ASSERT_TRUE(store().baseValue(0, out));
+    EXPECT_EQ(out.toString(), "/data/upgrade/firmware.qpk");
+    EXPECT_EQ(store().openedImagePath(), "/data/pictures");
+    ASSERT_TRUE(store().keyBindValue(0, out));
+    EXPECT_EQ(out.toInt(), 2);
+    const QMap<int, QVariant> burst = store().loadBurstMode();
+    EXPECT_EQ(burst.value(0).toInt(), 12);
+    EXPECT_EQ(burst.value(1).toInt(), 30);
+    const QMap<int, QVariant> calibrationSettings = store().loadCalibrationSettings();
+    EXPECT_EQ(calibrationSettings.value(0).toInt(), 1);
+    EXPECT_EQ(calibrationSettings.value(1).toInt(), 2);
+    EXPECT_EQ(calibrationSettings.value(2).toInt(), 3);
+}
+
+TEST_F(Settings, WrittenFilesUseTheStoredKeyNames)
+{
+    for (int id = 0; id < kDrawPropertyCount; ++id)
+        store().setDrawValue(id, 100 + id);
+    for (int id = 0; id < 2; ++id) {
+        store().setBaseValue(id, "x");
+        store().setBurstModeValue(id, 1);
+    }
+    store().setKeyBindValue(0, 1);
+    for (int id = 0; id < 3; ++id)
+        store().setCalibrationSetting(id, 1);
+    store().saveCrossLines({CrossInfo()});
+    for (const char *name : {"config.ini", "calibration.ini", "cross.ini"}) {
+        QStringList stored = QSettings(QStringLiteral(CORE_TEST_DATA "/") + name, QSettings::IniFormat).allKeys();
+        QStringList written = QSettings(ini(name), QSettings::IniFormat).allKeys();
+        stored.sort();
+        written.sort();
+        EXPECT_EQ(written, stored) << name;
     }
 }
 
@@ -179,23 +228,84 @@ TEST_F(Settings, DisplayTextUsesSixSignificantDigits)
     EXPECT_EQ(calibration("b", 2345678, "mil", 1).displayText(), "b, 2.34568e+06mil");
 }
 
-TEST_F(Settings, RemoveDropsEveryMatchAndRenumbers)
+TEST_F(Settings, CalibrationsWithTheSameTextStayApartAndGoOneByOne)
 {
     store().addCalibration(calibration("ruler", 100, "um", 1));
     store().addCalibration(calibration("keep", 3, "mm", 2));
     store().addCalibration(calibration("ruler", 100, "um", 3));
     store().addCalibration(calibration("ruler", 100.5, "um", 4));
-    EXPECT_TRUE(store().removeCalibration("ruler, 100um"));
-    const auto list = store().calibrations();
-    ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list[0].name, "keep");
-    EXPECT_DOUBLE_EQ(list[1].length, 100.5);
-    QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
-    EXPECT_EQ(raw.value("calibrate/size").toInt(), 2);
-    EXPECT_FALSE(raw.contains("calibrate/3/name"));
+    auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 4);
+    EXPECT_EQ(list[0].displayText(), list[2].displayText());
+    EXPECT_NE(list[0].id, list[2].id);
+    EXPECT_FALSE(list[0].id.isEmpty());
 
-    EXPECT_TRUE(store().removeCalibration("nothing, 1um"));
-    EXPECT_EQ(store().calibrations().size(), 2);
+    EXPECT_TRUE(store().removeCalibration(list[2].id));
+    list = store().calibrations();
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0].name, "ruler");
+    EXPECT_DOUBLE_EQ(list[0].real, 1.0);
+    EXPECT_EQ(list[1].name, "keep");
+    EXPECT_DOUBLE_EQ(list[2].length, 100.5);
+    QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("calibrate/size").toInt(), 3);
+    EXPECT_FALSE(raw.contains("calibrate/4/name"));
+
+    // An id nobody has removes nothing and says so.
+    EXPECT_FALSE(store().removeCalibration("ruler, 100um"));
+    EXPECT_EQ(store().calibrations().size(), 3);
+}
+
+TEST_F(Settings, CalibrationsOfTheOldFormLoadAndDeleteOneByOne)
+{
+    // Written by a version without ids: two entries with the same text.
+    writeFile("calibration.ini",
+              "[calibrate]\nsize=3\n1\\name=ruler\n1\\length=100\n1\\unit=um\n1\\real=1\n"
+              "2\\name=ruler\n2\\length=100\n2\\unit=um\n2\\real=2\n"
+              "3\\name=grid\n3\\length=0.5\n3\\unit=mm\n3\\real=2.5\n3\\id=#1\n");
+    auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 3);
+    QSet<QString> ids;
+    for (const CalibrationRecord &record : list)
+        ids.insert(record.id);
+    EXPECT_EQ(ids.size(), 3);
+    EXPECT_EQ(store().calibrations()[1].id, list[1].id);  // the same file gives the same ids
+
+    EXPECT_TRUE(store().removeCalibration(list[0].id));
+    const auto after = store().calibrations();
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_DOUBLE_EQ(after[0].real, 2.0);
+    EXPECT_EQ(after[0].id, list[1].id);  // stored now, no longer a place
+    EXPECT_EQ(after[1].name, "grid");
+    EXPECT_EQ(after[1].id, list[2].id);
+    EXPECT_TRUE(store().removeCalibration(after[1].id));
+    ASSERT_EQ(store().calibrations().size(), 1);
+    EXPECT_EQ(store().calibrations()[0].name, "ruler");
+}
+
+TEST_F(Settings, CalibrationThatCannotBeWrittenIsReported)
+{
+    store().addCalibration(calibration("ruler", 100, "um", 1));
+    const QString id = store().calibrations()[0].id;
+    // A folder in place of the file: nothing can be written there.
+    ASSERT_TRUE(QFile::remove(ini("calibration.ini")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("calibration.ini"));
+    EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2)));
+    EXPECT_FALSE(store().removeCalibration(id));
+}
+
+TEST_F(Settings, CalibrationIsNotAppendedToAFileThatCannotBeParsed)
+{
+    const QByteArray broken = "[calibrate\nsize=1\n1\\name=ruler\n";
+    writeFile("calibration.ini", broken);
+    // Read first, as the measuring panel does at start; Qt reports the
+    // format error only to the reader that parses the file.
+    EXPECT_TRUE(store().calibrations().isEmpty());
+    EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2)));
+    EXPECT_FALSE(store().removeCalibration("#1"));
+    QFile file(ini("calibration.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), broken);
 }
 
 TEST_F(Settings, CalibrationNumbersThatAreNotNumbersReadAsZero)

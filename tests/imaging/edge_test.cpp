@@ -74,6 +74,31 @@ cv::Mat busyPicture(int width, int height, uint32_t seed)
     return picture;
 }
 
+// Weak edges that end where a region's bottom rows fall: plateaus a little
+// brighter than the background, each with a dark bar just below its lower
+// right corner. Whether an edge pixel near a region's bottom is a strong
+// one depends on rows below the region, so the search must not decide there.
+struct Plateau {
+    int x, bottom, contrast, gap;
+};
+
+std::vector<Plateau> plateaus()
+{
+    return {{20, 70, 13, 1}, {80, 85, 14, 1}, {140, 100, 15, 0}, {200, 115, 16, 1}};
+}
+
+cv::Mat plateauPicture()
+{
+    cv::Mat picture(150, 260, CV_8UC1, cv::Scalar(100));
+    for (const Plateau &p : plateaus()) {
+        cv::rectangle(picture, cv::Point(p.x, 0), cv::Point(p.x + 25, p.bottom), cv::Scalar(100 + p.contrast),
+                      cv::FILLED);
+        cv::rectangle(picture, cv::Point(p.x + 19, p.bottom + p.gap), cv::Point(p.x + 31, p.bottom + p.gap + 4),
+                      cv::Scalar(0), cv::FILLED);
+    }
+    return picture;
+}
+
 }  // namespace
 
 TEST(ImageConversion, ThirtyTwoBitFormatsAreReadAsBlueGreenRed)
@@ -251,6 +276,33 @@ TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearch)
         }
     }
     EXPECT_EQ(compared, 3 * 4 * 150);
+}
+
+TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearchWhereWeakEdgesEndAtTheRegionsBottom)
+{
+    const MatSource source(plateauPicture());
+    const QSize view(source.width(), source.height());
+    cv::Mat blurred, edges;
+    cv::medianBlur(scaleRegion(source, view, cv::Rect(0, 0, view.width(), view.height())), blurred, kMedianAperture);
+    cv::Canny(blurred, edges, kCannyLow, kCannyHigh, kCannyAperture, false);
+    int compared = 0;
+    for (const Plateau &p : plateaus()) {
+        // Clicks whose first region ends up to 6 rows either side of the
+        // plateau's bottom: square and column windows reach 41 rows below
+        // the click (window and margins), row windows 17.
+        for (const DrawType type : {Line, VLine, HLine}) {
+            const int reach = type == HLine ? 17 : 41;
+            for (int y = p.bottom - reach - 6; y <= p.bottom - reach + 6; ++y) {
+                for (int x = p.x - 3; x <= p.x + 40; x += 4) {
+                    const EdgeRequest r = request(x, y, view.width(), view.height(), type);
+                    ASSERT_EQ(findNearestEdge(source, r), nearestEdgeInMap(edges, r))
+                        << x << "," << y << " type " << type << ", plateau at " << p.x;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 4 * 3 * 13 * 11);
 }
 
 TEST(EdgeSnapping, FrameRegionsConvertLikeTheWholeFrame)

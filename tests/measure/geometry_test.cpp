@@ -141,6 +141,57 @@ TEST(Geometry, PolygonAreaAndPerimeter)
     EXPECT_NEAR(entryValue(open, "CLen"), 11.0, 1e-9);
 }
 
+TEST(Geometry, PolygonAreaIsTheSameClickedEitherWay)
+{
+    // Clockwise on screen (y grows downwards) and counter-clockwise, a
+    // concave outline included: the shoelace sum changes sign, the area not.
+    const QVector<QPointF> square{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    const QVector<QPointF> notch{{0, 0}, {30, 0}, {30, 20}, {15, 8}, {0, 20}};
+    for (const QVector<QPointF> &outline : {square, notch}) {
+        QVector<QPointF> reversed(outline.rbegin(), outline.rend());
+        const double area = polygonArea(outline);
+        EXPECT_GT(area, 0.0);
+        EXPECT_DOUBLE_EQ(polygonArea(reversed), area);
+        EXPECT_DOUBLE_EQ(entryValue(computeShapeGeometry(DrawType::Poly, reversed), "Area"), area);
+    }
+    EXPECT_DOUBLE_EQ(polygonArea(square), 100.0);
+    EXPECT_DOUBLE_EQ(polygonArea(notch), 30.0 * 20.0 - 30.0 * 12.0 / 2.0);
+}
+
+TEST(Geometry, SavedPicturesDrawTheVerDashFromTheFootWhereverItLies)
+{
+    // Foot between the ends: the screen draws no dash, the picture one from
+    // the foot to the end nearer along x.
+    const QLineF main(0, 100, 200, 100);
+    EXPECT_EQ(pictureVerDash(main, QLineF(60, 180, 60, 100)), QLineF(60, 100, 0, 100));
+    EXPECT_EQ(pictureVerDash(main, QLineF(150, 180, 150, 100)), QLineF(150, 100, 200, 100));
+    // Beyond an end: the same line as on screen, drawn from the foot.
+    EXPECT_EQ(pictureVerDash(main, QLineF(260, 40, 260, 100)), QLineF(260, 100, 200, 100));
+    // Equal distances along x (a vertical main line): the second end.
+    EXPECT_EQ(pictureVerDash(QLineF(50, 0, 50, 100), QLineF(80, 150, 50, 150)), QLineF(50, 150, 50, 100));
+}
+
+TEST(Geometry, SavedPicturesPickTheAngExtensionEndByTheirOwnRule)
+{
+    // ix < p1.x < p2.x, or p2.x <= p1.x <= ix: the first end; else the second.
+    EXPECT_EQ(pictureExtensionEnd(QLineF(10, 0, 20, 5), 0), QPointF(10, 0));
+    EXPECT_EQ(pictureExtensionEnd(QLineF(20, 5, 10, 0), 0), QPointF(10, 0));
+    EXPECT_EQ(pictureExtensionEnd(QLineF(-10, 0, -20, 5), 0), QPointF(-10, 0));
+    EXPECT_EQ(pictureExtensionEnd(QLineF(-20, 5, -10, 0), 0), QPointF(-10, 0));
+    // A vertical line right of the crossing: the screen takes its first end,
+    // the picture its second.
+    EXPECT_EQ(pictureExtensionEnd(QLineF(10, 0, 10, 50), 0), QPointF(10, 50));
+    EXPECT_EQ(pictureExtensionEnd(QLineF(-10, 0, -10, 50), 0), QPointF(-10, 0));
+
+    // Lines crossing inside both segments have no extensions.
+    EXPECT_FALSE(pictureAngleExtensions(QLineF(0, 0, 100, 100), QLineF(0, 100, 100, 0)));
+    // Crossing at (0, 0) outside both segments.
+    const auto ext = pictureAngleExtensions(QLineF(10, 0, 100, 0), QLineF(0, 100, 0, 10));
+    ASSERT_TRUE(ext);
+    EXPECT_EQ(ext->first, QLineF(0, 0, 10, 0));
+    EXPECT_EQ(ext->second.p1(), QPointF(0, 0));
+}
+
 TEST(Geometry, RectangleIsTheSameDrawnEitherWay)
 {
     const ShapeGeometry forward = computeShapeGeometry(DrawType::Rect, {{0, 0}, {30, 20}});

@@ -1,5 +1,9 @@
 #include "measure_test_support.h"
 
+#include <QFontMetricsF>
+#include <QGraphicsScene>
+#include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,7 +107,7 @@ TEST(LabelText, SettingTheSameEntriesTwiceReportsOneChange)
     const QList<LabelEntry> entries{{"Len = %1%2", 10.0}};
     EXPECT_TRUE(label.setEntries(entries));
     EXPECT_FALSE(label.setEntries(entries));
-    EXPECT_EQ(label.toPlainText(), "Len = 10.00pix");
+    EXPECT_EQ(label.text(), "Len = 10.00pix");
 }
 
 TEST(LabelText, KeepsTheCurrentValueEvenWhenTheShownTextIsUnchanged)
@@ -114,7 +118,7 @@ TEST(LabelText, KeepsTheCurrentValueEvenWhenTheShownTextIsUnchanged)
     EXPECT_FALSE(label.setEntry({"Len = %1%2", 10.4}));  // still shows 10um
     setDecimals(1);
     label.setCalibration(1.0);
-    EXPECT_EQ(label.toPlainText(), "Len = 10.4um");
+    EXPECT_EQ(label.text(), "Len = 10.4um");
 }
 
 TEST(LabelText, DecimalsWrittenByAnotherCallerAreSeenAtTheNextChange)
@@ -122,12 +126,12 @@ TEST(LabelText, DecimalsWrittenByAnotherCallerAreSeenAtTheNextChange)
     setDecimals(1);
     GraphicsText label(1.0, UnitPixels);
     label.setEntry({"Len = %1%2", 3.14159});
-    EXPECT_EQ(label.toPlainText(), "Len = 3.1pix");
+    EXPECT_EQ(label.text(), "Len = 3.1pix");
     // Written straight to the store, as the settings panel does, without
     // telling the measurement code.
     SettingsStore::instance().setDrawValue(FloatNum, 3);
     label.setEntry({"Len = %1%2", 3.14159});
-    EXPECT_EQ(label.toPlainText(), "Len = 3.142pix");
+    EXPECT_EQ(label.text(), "Len = 3.142pix");
 }
 
 TEST(LabelText, AbsentOrInvalidDecimalsKeepTheLastValueAndAreClamped)
@@ -146,10 +150,10 @@ TEST(LabelText, AbsentOrInvalidDecimalsKeepTheLastValueAndAreClamped)
 TEST(LabelText, TextLabelsKeepTheirWords)
 {
     GraphicsText label(1.0, UnitNone);
-    EXPECT_EQ(label.toPlainText(), "...");
+    EXPECT_EQ(label.text(), "...");
     label.setPlainText("note");
     EXPECT_FALSE(label.setCalibration(3.0));
-    EXPECT_EQ(label.toPlainText(), "note");
+    EXPECT_EQ(label.text(), "note");
 }
 
 TEST(LabelText, RefusesCalibrationsThatAreNotPositiveNumbers)
@@ -161,4 +165,58 @@ TEST(LabelText, RefusesCalibrationsThatAreNotPositiveNumbers)
     label.setCalibration(0.0);
     EXPECT_EQ(label.calibration(), 1.0);
     EXPECT_EQ(label.toPixels(1.0), 1.0);
+}
+
+TEST(LabelText, MeasurementLabelsPaintTheirOwnLines)
+{
+    setDecimals(0);
+    QGraphicsScene scene;
+    auto *label = new GraphicsText(1.0, UnitPixels);
+    scene.addItem(label);
+    QFont font;
+    font.setPixelSize(20);
+    label->setFont(font);
+    label->setDefaultTextColor(Qt::white);
+    label->setEntries({{"Len = %1%2\n", 10.0}, {"R = %1%2", 5.0}});
+    EXPECT_EQ(label->text(), "Len = 10pix\nR = 5pix");
+    const QRectF twoLines = label->boundingRect();
+    EXPECT_GT(twoLines.width(), QFontMetricsF(font).horizontalAdvance("Len = 10pix"));
+    EXPECT_GE(twoLines.height(), 2 * QFontMetricsF(font).height());
+    EXPECT_TRUE(label->contains(twoLines.center()));
+    EXPECT_FALSE(label->contains(twoLines.bottomRight() + QPointF(5, 5)));
+
+    // A larger font grows the label at once.
+    font.setPixelSize(40);
+    label->setFont(font);
+    EXPECT_GT(label->boundingRect().height(), twoLines.height() * 1.5);
+
+    // The lines are painted in the label's colour.
+    QImage image(label->boundingRect().size().toSize(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(QPointF(), image.size()), label->sceneBoundingRect());
+    painter.end();
+    int lit = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            lit += qGray(image.pixel(x, y)) > 128 ? 1 : 0;
+    EXPECT_GT(lit, 100);
+}
+
+TEST(LabelText, ABatchReadsTheDecimalsOnce)
+{
+    setDecimals(1);
+    GraphicsText label(1.0, UnitPixels);
+    {
+        const LabelFormatBatch batch;
+        label.setEntry({"Len = %1%2", 3.14159});
+        EXPECT_EQ(label.text(), "Len = 3.1pix");
+        // Written meanwhile: not seen inside the batch ...
+        SettingsStore::instance().setDrawValue(FloatNum, 3);
+        label.setEntry({"Len = %1%2", 2.71828});
+        EXPECT_EQ(label.text(), "Len = 2.7pix");
+    }
+    // ... but at the next line after it.
+    label.setEntry({"Len = %1%2", 2.71828});
+    EXPECT_EQ(label.text(), "Len = 2.718pix");
 }

@@ -12,11 +12,12 @@ bool painted(const QImage &image, int x, int y)
 
 // A scene of 400 by 300 shown for a picture of 800 by 600 (scale 2).
 struct Render : ::testing::Test {
-    Render()
+    Render() : Render(800, 600) {}
+    Render(int pictureWidth, int pictureHeight) : image(pictureWidth, pictureHeight, QImage::Format_ARGB32)
     {
         setDecimals(0);
         scene.setSceneRect(0, 0, 400, 300);
-        scene.setViewScale(400, 800);
+        scene.setViewScale(400, pictureWidth);
         scene.applyScale();
         scene.setDrawProperty(LineWidth, 3);
         scene.setDrawProperty(LineColor, QColor(Qt::red));
@@ -24,7 +25,12 @@ struct Render : ::testing::Test {
         image.fill(Qt::transparent);
     }
     MainScene scene;
-    QImage image{800, 600, QImage::Format_ARGB32};
+    QImage image;
+};
+
+// The same scene for a picture of 200 by 150 (scale 0.5).
+struct RenderHalfSize : Render {
+    RenderHalfSize() : Render(200, 150) {}
 };
 
 }  // namespace
@@ -74,4 +80,43 @@ TEST_F(Render, ArcIsPaintedAlongTheScreenArc)
     EXPECT_TRUE(painted(image, 470, 229));   // on the arc, scaled
     EXPECT_FALSE(painted(image, 450, 250));  // no chord between the ends
     EXPECT_FALSE(painted(image, 330, 300));  // the other side of the circle
+}
+
+TEST_F(Render, HiddenLabelsArePaintedToo)
+{
+    scene.setDrawProperty(TextColor, QColor(Qt::blue));
+    scene.setDrawProperty(TextSize, 20);
+    drawShape(scene, DrawType::Line, {{20, 100}, {200, 100}});
+    GraphicsText *label = scene.shapes()[0]->label();
+    scene.shapes()[0]->item()->setLabelVisible(false);
+    ASSERT_FALSE(label->isVisible());
+    scene.renderShapes(&image);
+    // The label's box, moved by (4, 4) and scaled to the picture.
+    const QRectF box = label->sceneBoundingRect().translated(4, 4);
+    const QRect area(QPointF(box.topLeft() * 2).toPoint(), QPointF(box.bottomRight() * 2).toPoint());
+    int blue = 0;
+    for (int y = qMax(0, area.top()); y <= qMin(599, area.bottom()); ++y)
+        for (int x = qMax(0, area.left()); x <= qMin(799, area.right()); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0 && qBlue(image.pixel(x, y)) > 0 && qRed(image.pixel(x, y)) == 0)
+                ++blue;
+    EXPECT_GT(blue, 20);
+}
+
+TEST_F(RenderHalfSize, VerDashRunsFromTheFootToTheNearerEnd)
+{
+    // Shown at twice the picture size: the main line is painted 3 pixels
+    // wide, the dash with the outline's own 6-pixel pen, so the dash shows
+    // beside the main line where the screen draws none.
+    scene.setDrawProperty(LineWidth, 6);
+    scene.setDrawProperty(TextSize, 1);
+    drawShape(scene, DrawType::Ver, {{0, 100}, {200, 100}, {60, 180}});
+    ASSERT_EQ(scene.shapes().size(), 1);
+    scene.renderShapes(&image);
+    // Main line along y = 50 from x = 0 to 100, foot at x = 30: the dash runs
+    // from the foot towards x = 0 (its first 24 pixels are drawn).
+    EXPECT_TRUE(painted(image, 20, 47));
+    EXPECT_TRUE(painted(image, 20, 52));
+    EXPECT_TRUE(painted(image, 20, 50));
+    EXPECT_FALSE(painted(image, 70, 47));  // past the foot: the main line alone
+    EXPECT_TRUE(painted(image, 70, 50));
 }

@@ -133,6 +133,71 @@ TEST_F(SceneDrawing, PolygonEndsByDoubleClickOrItsTenthClick)
     EXPECT_EQ(scene.shapes()[1]->pointCount(), 10);
 }
 
+namespace {
+
+// Counts the mouse presses and double clicks the scene passes on to it.
+class ClickRecorder : public QGraphicsRectItem
+{
+public:
+    explicit ClickRecorder(const QRectF &rect) : QGraphicsRectItem(rect) { setZValue(1000); }
+    int clicks = 0;
+
+protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent *event) override
+    {
+        ++clicks;
+        event->accept();
+    }
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override
+    {
+        ++clicks;
+        event->accept();
+    }
+};
+
+}  // namespace
+
+TEST_F(SceneDrawing, PolygonDoubleClickAlsoReachesTheItems)
+{
+    auto *recorder = new ClickRecorder(QRectF(90, 90, 20, 20));
+    scene.addItem(recorder);
+    drawShape(scene, DrawType::Poly, {{0, 0}, {100, 0}, {100, 100}});
+    doubleClickAt(scene, {100, 100});
+    ASSERT_EQ(scene.shapes().size(), 1);
+    EXPECT_EQ(recorder->clicks, 1);
+    // Too few corners: the polygon goes and nothing else happens.
+    clickAt(scene, {100, 100});
+    doubleClickAt(scene, {100, 100});
+    EXPECT_EQ(scene.shapes().size(), 1);
+    EXPECT_EQ(recorder->clicks, 1);
+}
+
+TEST_F(SceneDrawing, PolygonShowsAPositiveAreaClickedEitherWay)
+{
+    // Down, right, back: counter-clockwise on screen, the other way round
+    // from the polygon of the test above.
+    drawShape(scene, DrawType::Poly, {{0, 0}, {0, 100}, {100, 100}});
+    doubleClickAt(scene, {100, 100});
+    ASSERT_EQ(scene.shapes().size(), 1);
+    EXPECT_TRUE(scene.shapes()[0]->labelText().endsWith("[1] Area = 5000pix²")) << scene.shapes()[0]->labelText().toStdString();
+}
+
+TEST_F(SceneDrawing, InsertIsAnnouncedBeforeTheShapeJoinsTheList)
+{
+    QList<int> indexAtInsert;
+    QList<int> countAtInsert;
+    QObject::connect(&scene, &MainScene::itemInsert, [&](Base *shape) {
+        indexAtInsert << scene.indexOfShape(shape);
+        countAtInsert << scene.shapes().size();
+    });
+    drawShape(scene, DrawType::Line, {{10, 10}, {110, 10}});
+    drawShape(scene, DrawType::Cir, {{210, 200}, {200, 210}, {190, 200}});
+    scene.loadShapes(R"([{"type":4,"point":[{"x":10,"y":50},{"x":60,"y":50}]}])");
+    EXPECT_EQ(indexAtInsert, QList<int>({-1, -1, -1}));
+    EXPECT_EQ(countAtInsert, QList<int>({0, 1, 2}));
+    EXPECT_EQ(scene.shapes().size(), 3);
+}
+
 TEST_F(SceneDrawing, TextAnnotationAsksForItsText)
 {
     QSignalSpy edit(&scene, &MainScene::ltextEdit);
@@ -397,6 +462,26 @@ TEST_F(EdgeSnap, PointsComeFromTheAnswers)
     // An answer nobody waits for changes nothing.
     scene.recvEdgepos({5, 5});
     EXPECT_EQ(scene.currentShape(), nullptr);
+}
+
+TEST_F(EdgeSnap, ChoosingTheSameToolAgainResetsTheEdgeIndex)
+{
+    scene.setEdgeSnap(true);
+    scene.setDrawMode(DrawType::Line);
+    clickAt(scene, {10, 20});
+    scene.recvEdgepos({12, 20});
+    ASSERT_NE(scene.currentShape(), nullptr);
+    EXPECT_EQ(scene.edgeIndex(), 1);
+    scene.setDrawMode(DrawType::Line);
+    EXPECT_EQ(scene.edgeIndex(), 0);
+    ASSERT_NE(scene.currentShape(), nullptr);  // the same tool keeps the line
+    // The line is still finished at its own second point: its first point
+    // stays where the first answer put it.
+    clickAt(scene, {100, 22});
+    scene.recvEdgepos({112, 20});
+    ASSERT_EQ(scene.shapes().size(), 1);
+    EXPECT_EQ(scene.shapes()[0]->pointPositions(), QVector<QPointF>({{12, 20}, {112, 20}}));
+    EXPECT_EQ(scene.shapes()[0]->labelText(), "[1] Len = 100pix");
 }
 
 TEST_F(EdgeSnap, LateAnswersAfterMovingOnAreIgnored)

@@ -104,6 +104,30 @@ TEST(LoadShapes, RebuildsShapesAndKeepsTheMode)
     EXPECT_TRUE(scene.shapes()[2]->labelText().startsWith("R = 10pix"));
 }
 
+TEST(LoadShapes, NumbersAreRightAtAnyViewScale)
+{
+    // The view shows the picture at half and at twice its size: a line 100
+    // scene units long covers 50 and 200 picture pixels.
+    setDecimals(0);
+    for (const double scale : {0.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        MainScene scene;
+        scene.setSceneRect(0, 0, 400, 300);
+        scene.setViewScale(400, 400 * scale);
+        scene.applyScale();
+        ASSERT_EQ(scene.scale(), scale);
+        scene.loadShapes(R"([{"type":4,"point":[{"x":10,"y":20},{"x":110,"y":20}]},
+            {"type":14,"point":[{"x":110,"y":100},{"x":100,"y":110},{"x":90,"y":100}]},
+            {"type":12,"point":[{"x":10,"y":200},{"x":50,"y":220}]}])");
+        ASSERT_EQ(scene.shapes().size(), 3);
+        EXPECT_EQ(scene.shapes()[0]->labelText(), QString("Len = %1pix").arg(100 * scale));
+        EXPECT_TRUE(scene.shapes()[1]->labelText().startsWith(QString("R = %1pix\n").arg(10 * scale)))
+            << scene.shapes()[1]->labelText().toStdString();
+        EXPECT_TRUE(scene.shapes()[2]->labelText().startsWith(QString("Wid = %1pix\n").arg(40 * scale)))
+            << scene.shapes()[2]->labelText().toStdString();
+    }
+}
+
 TEST(LoadShapes, LongFreehandLineKeepsEveryPoint)
 {
     // A freehand line never completes, so every stored point becomes a

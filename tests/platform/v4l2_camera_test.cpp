@@ -412,13 +412,21 @@ TEST_F(V4l2Camera, EveryMappedControlRoundTrips)
     // White balance: a colour temperature stands for the red component; the
     // camera has no green or blue gain.
     EXPECT_EQ(cam_get_white_balance_mode(h), 1);
-    EXPECT_EQ(cam_set_white_balance_component_red(h, 5000), -1);
+    // The component's range 1..4095 maps onto the camera's own 2800..6500 K.
+    EXPECT_EQ(cam_set_white_balance_component_red(h, 2048), -1);
     EXPECT_EQ(cam_set_white_balance_mode(h, 0), 0);
     EXPECT_EQ(device("White Balance, Automatic"), 0);
-    EXPECT_EQ(cam_set_white_balance_component_red(h, 5000), 0);
-    EXPECT_EQ(cam_get_white_balance_component_red(h), 5000);
-    EXPECT_EQ(cam_set_white_balance_component_red(h, 5004), 0);  // the camera rounds to its step of 10
-    EXPECT_EQ(cam_get_white_balance_component_red(h), 5000);
+    EXPECT_EQ(cam_set_white_balance_component_red(h, 4095), 0);
+    EXPECT_EQ(device("White Balance Temperature"), 6500);
+    EXPECT_EQ(cam_get_white_balance_component_red(h), 4095);
+    EXPECT_EQ(cam_set_white_balance_component_red(h, 1), 0);
+    EXPECT_EQ(device("White Balance Temperature"), 2800);
+    EXPECT_EQ(cam_get_white_balance_component_red(h), 1);
+    EXPECT_EQ(cam_set_white_balance_component_red(h, 2048), 0);
+    const int kelvin = device("White Balance Temperature");
+    EXPECT_EQ((kelvin - 2800) % 10, 0);  // on the camera's step of 10
+    EXPECT_NEAR(kelvin, 4650, 10);
+    EXPECT_NEAR(cam_get_white_balance_component_red(h), 2048, 12);
     EXPECT_EQ(cam_get_white_balance_component_green(h), -1);
     EXPECT_EQ(cam_set_white_balance_component_green(h, 256), -1);
     EXPECT_EQ(cam_get_white_balance_component_blue(h), -1);

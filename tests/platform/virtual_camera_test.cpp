@@ -455,6 +455,24 @@ TEST_F(VirtualCamera, ReliefShowsEachRegionSharpAtItsOwnFocus)
     EXPECT_EQ(flat.data, automatic.data);
 }
 
+TEST_F(VirtualCamera, ReliefWithoutPanStandsStill)
+{
+    // A focus series takes seconds; its frames must show the same sample.
+    setVirtualStage(VirtualStage{0, 0, true});
+    const int32_t handle = cam_find_context(kVirtualCameraPath);
+    cam_set_focus_mode(handle, 0);
+    cam_set_focus(handle, 120);
+    I420Frame early, late;
+    renderVirtualFrame(early, 320, 240, 1.0, 10);
+    renderVirtualFrame(late, 320, 240, 9.5, 290);
+    EXPECT_EQ(early.data, late.data);
+    // The flat sample still drifts.
+    setVirtualStage(VirtualStage{});
+    renderVirtualFrame(early, 320, 240, 1.0, 10);
+    renderVirtualFrame(late, 320, 240, 9.5, 290);
+    EXPECT_NE(early.data, late.data);
+}
+
 TEST_F(VirtualCamera, ReliefMovesWithThePanUnchanged)
 {
     // A point of the relief looks the same wherever it lies in the frame,

@@ -314,6 +314,24 @@ TEST_F(Controls, ModeButtonsForStitchingActLikeAUser)
     EXPECT_EQ(slider("focusValue_horizontalSlider")->value(), 42);
 }
 
+TEST_F(Controls, ModesShownAreReadBack)
+{
+    // What the capture page reads before a run, to put back after it.
+    panel.setExpModeUI(ExposureAuto);
+    panel.setWbModeUI(WbManual);
+    panel.setFocusModeUI(FocusOnce);
+    EXPECT_EQ(panel.expModeUI(), ExposureAuto);
+    EXPECT_EQ(panel.wbModeUI(), WbManual);
+    EXPECT_EQ(panel.focusModeUI(), FocusOnce);
+    panel.setExpModeUI(ExposureManual);
+    panel.setFocusModeUI(FocusAuto);
+    EXPECT_EQ(panel.expModeUI(), ExposureManual);
+    EXPECT_EQ(panel.focusModeUI(), FocusAuto);
+    // A camera report moves them as well.
+    panel.onRecvCameraWbMode(WbAuto);
+    EXPECT_EQ(panel.wbModeUI(), WbAuto);
+}
+
 TEST_F(Controls, CloseResetsEveryControlAndStoresNothing)
 {
     slider("hue_horizontalSlider")->setValue(90);

@@ -5,49 +5,17 @@
 // a screenshot of the real window can be taken.
 #include "burst_mode_settings.h"
 #include "ip_setting.h"
+#include "produce_test_dialog.h"
 #include "settings_ui_test_support.h"
+#include "unlock_advanced_settings.h"
+#include "upgrade_dialog.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QScrollArea>
 #include <QTranslator>
 
 namespace {
-
-void applyStyleSheet(QWidget &widget)
-{
-    QFile sheet(QStringLiteral(":/qss/black.qss"));
-    if (sheet.open(QIODevice::ReadOnly))
-        widget.setStyleSheet(QString::fromUtf8(sheet.readAll()));
-}
-
-// Texts a window shows that need more room than they get.
-QStringList clippedTexts(QWidget &window)
-{
-    QStringList clipped;
-    for (QWidget *widget : window.findChildren<QWidget *>()) {
-        if (!widget->isVisible())
-            continue;
-        QString text;
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            text = label->text();
-        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
-            text = button->text();
-        else
-            continue;
-        if (text.isEmpty())
-            continue;
-        if (widget->width() < widget->minimumSizeHint().width() || widget->height() < widget->minimumSizeHint().height())
-            clipped << QStringLiteral("%1 \"%2\" %3x%4 < %5x%6")
-                           .arg(widget->objectName(), text)
-                           .arg(widget->width())
-                           .arg(widget->height())
-                           .arg(widget->minimumSizeHint().width())
-                           .arg(widget->minimumSizeHint().height());
-    }
-    return clipped;
-}
 
 void save(QWidget &window, const QString &name)
 {
@@ -56,7 +24,17 @@ void save(QWidget &window, const QString &name)
         window.grab().save(QStringLiteral("%1/%2.png").arg(folder, name));
 }
 
-// The two small dialogs, as they open: no text cut off either.
+// One dialog as it opens: the texts cut off in it, and its picture.
+QStringList clippedInDialog(QWidget &dialog, const QString &name)
+{
+    applyStyleSheet(dialog);
+    dialog.show();
+    QApplication::processEvents();
+    save(dialog, name);
+    return clippedTexts(dialog);
+}
+
+// The small dialogs, as they open: no text cut off either.
 QStringList clippedInDialogs(const QString &language)
 {
     QStringList clipped;
@@ -77,6 +55,15 @@ QStringList clippedInDialogs(const QString &language)
     QApplication::processEvents();
     clipped += clippedTexts(ip);
     save(ip, "ip-" + language);
+    UpgradeDialog upgrade;
+    upgrade.retranslate();
+    clipped += clippedInDialog(upgrade, "upgrade-" + language);
+    UnlockAdvancedSettings unlock;
+    unlock.retranslate();
+    clipped += clippedInDialog(unlock, "unlock-" + language);
+    ProduceTestDialog productionTest;
+    productionTest.prepareFor(QStringLiteral("usb-1-1&vid_0edc&pid_5830#000001"));
+    clipped += clippedInDialog(productionTest, "productiontest-" + language);
     return clipped;
 }
 
@@ -103,6 +90,7 @@ protected:
         applyStyleSheet(panel);
         panel.resize(378, 911);
         panel.show();
+        ASSERT_TRUE(unlockAdvancedTab(panel));
     }
     void TearDown() override
     {

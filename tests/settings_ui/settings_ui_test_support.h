@@ -1,19 +1,23 @@
 // Shared pieces of the settings-panel tests: a camera that records every slot
 // call, a record with every control supported, a counter of writes into the
-// camera database, the main window's part of a camera bring-up, and helpers
-// to wait and to answer modal message boxes.
+// camera database, the main window's part of a camera bring-up and of a
+// device poll, a helper to answer modal message boxes, and the look of a
+// window (the style sheet, texts cut off).
 #pragma once
 
 #include "cam_settings.h"
 #include "camera_test_support.h"
 #include "test_support.h"
+#include "unlock_advanced_settings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
@@ -223,36 +227,54 @@ inline CameraParameters everythingSupported()
     return p;
 }
 
-
-// Answers the next modal message box with the button of `role`, or with
-// its first button; `text` receives its text. Stops looking after 5 s.
+// Answers the modal message boxes that come while it lives: with the button
+// of `button` (or the button whose text is `buttonText`), else with the
+// first button. `text` and `title` are the last box's, `texts` and `titles`
+// every box's in order. Stops looking after `patienceMs` without a box.
 class MessageBoxAnswer : public QObject
 {
 public:
-    explicit MessageBoxAnswer(QMessageBox::StandardButton button = QMessageBox::NoButton) : button_(button)
+    explicit MessageBoxAnswer(QMessageBox::StandardButton button = QMessageBox::NoButton, int patienceMs = 5000)
+        : button_(button), patienceMs_(patienceMs)
     {
         timer_.setInterval(5);
         QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
         timer_.start();
         elapsed_.start();
     }
+    explicit MessageBoxAnswer(QString buttonText, int patienceMs = 5000)
+        : MessageBoxAnswer(QMessageBox::NoButton, patienceMs)
+    {
+        buttonText_ = std::move(buttonText);
+    }
+    void setButtonText(const QString &buttonText) { buttonText_ = buttonText; }
+
     QString text;
     QString title;
     int shown = 0;
+    QStringList texts;
+    QStringList titles;
 
 private:
     void poll()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box) {
-            if (elapsed_.elapsed() > 5000)
+        if (!box || !box->isVisible()) {
+            if (elapsed_.elapsed() > patienceMs_)
                 timer_.stop();
             return;
         }
+        elapsed_.restart();
         text = box->text();
         title = box->windowTitle();
+        texts << text;
+        titles << title;
         ++shown;
         QAbstractButton *answer = button_ != QMessageBox::NoButton ? box->button(button_) : nullptr;
+        for (QAbstractButton *button : box->buttons()) {
+            if (!answer && !buttonText_.isEmpty() && button->text() == buttonText_)
+                answer = button;
+        }
         if (!answer && !box->buttons().isEmpty())
             answer = box->buttons().first();
         if (answer)
@@ -262,9 +284,25 @@ private:
     }
 
     QMessageBox::StandardButton button_;
+    QString buttonText_;
+    int patienceMs_;
     QTimer timer_;
     QElapsedTimer elapsed_;
 };
+
+// Unlocks the panel's advanced tab as a user does: a click on the tab, the
+// administrator password in the dialog, the confirmation box answered.
+inline bool unlockAdvancedTab(CamSettings &panel)
+{
+    MessageBoxAnswer answer;
+    QTimer::singleShot(0, &panel, [&panel] {
+        auto *field = panel.unlockDialog()->findChild<QLineEdit *>(QStringLiteral("password_lineEdit"));
+        field->setText(QStringLiteral("quintar"));
+        QTest::keyClick(field, Qt::Key_Return);
+    });
+    panel.onTabWidgetClicked(panel.indexOf(panel.findChild<QWidget *>(QStringLiteral("advancedSettings_tab"))));
+    return panel.isAdvancedUnlocked();
+}
 
 // A camera database whose row updates are counted by the database itself
 // (a trigger), on top of a fixture that opens a temporary database: the plain
@@ -424,3 +462,55 @@ private:
 
     CamSettings &panel_;
 };
+
+// One device poll as the main window makes it: the USB cameras whose name
+// holds "UVC" or "FX3", named "VoCam_" and a running number.
+inline QMap<QString, QPair<CameraType, QString>> pollLikeTheMainWindow()
+{
+    cam_probe_buffer probe;
+    probeUsbCameras(&probe);
+    QMap<QString, QPair<CameraType, QString>> devices;
+    int number = 0;
+    for (int i = 0; i < probe.count; ++i) {
+        const QString name = QString::fromLatin1(probe.devices[i].name);
+        if (name.contains("UVC") || name.contains("FX3"))
+            devices.insert(QString::fromLatin1(probe.devices[i].path),
+                           {CameraUsb, QStringLiteral("VoCam_%1").arg(++number)});
+    }
+    return devices;
+}
+
+// The main window's style sheet.
+inline void applyStyleSheet(QWidget &widget)
+{
+    QFile sheet(QStringLiteral(":/qss/black.qss"));
+    if (sheet.open(QIODevice::ReadOnly))
+        widget.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+}
+
+// Texts a window shows that need more room than they get.
+inline QStringList clippedTexts(QWidget &window)
+{
+    QStringList clipped;
+    for (QWidget *widget : window.findChildren<QWidget *>()) {
+        if (!widget->isVisible())
+            continue;
+        QString text;
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            text = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            text = button->text();
+        else
+            continue;
+        if (text.isEmpty())
+            continue;
+        if (widget->width() < widget->minimumSizeHint().width() || widget->height() < widget->minimumSizeHint().height())
+            clipped << QStringLiteral("%1 \"%2\" %3x%4 < %5x%6")
+                           .arg(widget->objectName(), text)
+                           .arg(widget->width())
+                           .arg(widget->height())
+                           .arg(widget->minimumSizeHint().width())
+                           .arg(widget->minimumSizeHint().height());
+    }
+    return clipped;
+}

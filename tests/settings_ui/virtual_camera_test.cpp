@@ -12,21 +12,7 @@ using Devices = QMap<QString, QPair<CameraType, QString>>;
 class VirtualPanel : public CountedVirtualCamera
 {
 protected:
-    // One device poll as the main window makes it.
-    static Devices poll()
-    {
-        cam_probe_buffer probe;
-        probeUsbCameras(&probe);
-        Devices devices;
-        int number = 0;
-        for (int i = 0; i < probe.count; ++i) {
-            const QString name = QString::fromLatin1(probe.devices[i].name);
-            if (name.contains("UVC") || name.contains("FX3"))
-                devices.insert(QString::fromLatin1(probe.devices[i].path),
-                               {CameraUsb, QStringLiteral("VoCam_%1").arg(++number)});
-        }
-        return devices;
-    }
+    static Devices poll() { return pollLikeTheMainWindow(); }
     static int32_t handle() { return cam_find_context(usbcam::kVirtualCameraPath); }
     static QVariant storedColumn(const char *name)
     {

@@ -14,6 +14,10 @@
 
 #include <cstdlib>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 QTemporaryDir *gHome = nullptr;
 }
@@ -49,7 +53,16 @@ int main(int argc, char **argv)
     QDir().mkpath(home.path() + "/runtime");
     QFile::setPermissions(home.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ::testing::InitGoogleTest(&argc, argv);
+    // Qt's one-time platform set-up is left out of the leak check: the
+    // offscreen platform's screen and cursor are never freed by Qt 5.15.
+    // Only Qt code runs here; from the next line on every leak is reported.
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_disable();
+#endif
     QApplication application(argc, argv);
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_enable();
+#endif
     const int result = RUN_ALL_TESTS();
     gHome = nullptr;
     return result;

@@ -273,7 +273,7 @@ const std::vector<SimCamera::Command> &SimCamera::commandTable()
         { "img_roi", C::Get, { "roi" }, nullptr },
         { "set_img_roi", C::Set, { "roi" }, nullptr },
         { "img_mode", C::Get, { "mode" }, nullptr },
-        { "set_img_mode", C::Set, { "mode" }, nullptr },
+        { "set_img_mode", C::Set, { "mode" }, &SimCamera::displayModeChanged },
         { "ipv4", C::Get, { "ipv4" }, nullptr },
         { "set_ipv4", C::Set, { "ipv4" }, nullptr },
         { "set_stream", C::Set, { "stream" }, &SimCamera::streamSettingsChanged },
@@ -673,6 +673,21 @@ void SimCamera::openStream(Client &c, const cJSON *args)
 }
 
 void SimCamera::streamSettingsChanged(Client &, const cJSON *) { streamGeneration_++; }
+
+// Like the cameras with display modes, it picks its own contrast and gamma
+// for the new mode: 60 and 1 for Default, 55 and 3 for Metallography.
+void SimCamera::displayModeChanged(Client &, const cJSON *args)
+{
+    const int mode = memberInt(args, "mode", -1);
+    if (mode != 0 && mode != 1)
+        return;
+    cJSON *image = cJSON_GetObjectItemCaseSensitive(state_, "image");
+    cJSON *gamma = cJSON_GetObjectItemCaseSensitive(state_, "gamma");
+    if (image)
+        cJSON_ReplaceItemInObjectCaseSensitive(image, "contrast", cJSON_CreateNumber(mode == 0 ? 60 : 55));
+    if (gamma)
+        cJSON_ReplaceItemInObjectCaseSensitive(gamma, "level", cJSON_CreateNumber(mode == 0 ? 1 : 3));
+}
 
 namespace {
 

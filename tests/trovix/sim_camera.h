@@ -181,6 +181,7 @@ private:
     std::string answerCommand(const Command &command, Client &c, const cJSON *req);
     void openStream(Client &c, const cJSON *args);
     void streamSettingsChanged(Client &c, const cJSON *args);
+    void displayModeChanged(Client &c, const cJSON *args);
     void schedule(int fd, const std::string &bytes, int delayMs);
     void broadcast(const std::string &bytes);
     void wake();

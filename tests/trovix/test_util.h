@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qv_net.h"
+#include "private_network.h"
 #include "sim_camera.h"
 
 struct lua_State;
@@ -73,21 +74,10 @@ protected:
     int id = 0;
 };
 
-// Runs this test program again, with a gtest filter, inside a fresh network
-// namespace with loopback and one private interface d0 (10.253.0.1/24: a
-// dummy, or a veth pair where dummy interfaces are missing) carrying the
-// default route, so its broadcasts never leave it. ran is false when no such
-// namespace can be made here (the caller skips).
-struct NamespaceRun {
-    bool ran = false;
-    std::string why;
-    int status = -1;
-    std::string output;
-};
-NamespaceRun runInPrivateNetwork(const std::string &filter);
-// True inside such a run.
-bool inPrivateNetwork();
-// The address of d0 inside it.
-constexpr const char *kPrivateAddress = "10.253.0.1";
+// The private network runner of every test program (private_network.h).
+using ::inPrivateNetwork;
+using ::kPrivateAddress;
+using ::NamespaceRun;
+using ::runInPrivateNetwork;
 
 } // namespace trovixtest

@@ -6,29 +6,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
 
 // A planar 4:2:0 picture with chosen strides and a recognisable pattern.
+// U rows are `strideC` apart, V rows `strideV` (the same unless given).
 struct Planes {
-    int width, height, strideY, strideC;
+    int width, height, strideY, strideC, strideV;
     std::vector<uint8_t> y, u, v;
 
-    Planes(int w, int h, int sy, int sc) : width(w), height(h), strideY(sy), strideC(sc)
+    Planes(int w, int h, int sy, int sc, int sv = 0)
+        : width(w), height(h), strideY(sy), strideC(sc), strideV(sv > 0 ? sv : sc)
     {
         const int ch = (h + 1) / 2;
+        // Both chroma buffers as long as the wider plane needs: a plane read
+        // with the other plane's stride gives wrong rows, not a read past the end.
+        const size_t chromaBytes = size_t(std::max(strideC, strideV)) * ch;
         y.assign(size_t(sy) * h, 0xEE);
-        u.assign(size_t(sc) * ch, 0xEE);
-        v.assign(size_t(sc) * ch, 0xEE);
+        u.assign(chromaBytes, 0xEE);
+        v.assign(chromaBytes, 0xEE);
         for (int r = 0; r < h; ++r)
             for (int c = 0; c < w; ++c)
                 y[size_t(r) * sy + c] = uint8_t(16 + (r * 3 + c * 5) % 220);
         for (int r = 0; r < ch; ++r)
             for (int c = 0; c < (w + 1) / 2; ++c) {
                 u[size_t(r) * sc + c] = uint8_t(64 + (r + 2 * c) % 128);
-                v[size_t(r) * sc + c] = uint8_t(200 - (2 * r + c) % 128);
+                v[size_t(r) * strideV + c] = uint8_t(200 - (2 * r + c) % 128);
             }
     }
     cap_frame capRecord(int format = CAP_FORMAT_I420)
@@ -42,7 +49,7 @@ struct Planes {
         record.height = height;
         record.stride_y = strideY;
         record.stride_u = strideC;
-        record.stride_v = strideC;
+        record.stride_v = strideV;
         return record;
     }
     dec_frame decRecord(int format = DEC_PIX_YUV420P_SEPARATE)
@@ -56,7 +63,7 @@ struct Planes {
         record.data[2] = v.data();
         record.stride[0] = strideY;
         record.stride[1] = strideC;
-        record.stride[2] = strideC;
+        record.stride[2] = strideV;
         return record;
     }
 };
@@ -77,7 +84,7 @@ void expectSamePixels(const VideoFrame &frame, const Planes &planes)
     for (int r = 0; r < (planes.height + 1) / 2; ++r) {
         ASSERT_EQ(0, memcmp(buffer.dataU() + size_t(r) * buffer.strideU(), planes.u.data() + size_t(r) * planes.strideC,
                             size_t(cw)));
-        ASSERT_EQ(0, memcmp(buffer.dataV() + size_t(r) * buffer.strideV(), planes.v.data() + size_t(r) * planes.strideC,
+        ASSERT_EQ(0, memcmp(buffer.dataV() + size_t(r) * buffer.strideV(), planes.v.data() + size_t(r) * planes.strideV,
                             size_t(cw)));
     }
 }
@@ -99,7 +106,7 @@ void expectMatchesReference(const QImage &image, const Planes &planes)
         for (int c = 0; c < planes.width; c += std::max(1, planes.width / 19)) {
             int rgb[3];
             referenceRgb(planes.y[size_t(r) * planes.strideY + c], planes.u[size_t(r / 2) * planes.strideC + c / 2],
-                         planes.v[size_t(r / 2) * planes.strideC + c / 2], rgb);
+                         planes.v[size_t(r / 2) * planes.strideV + c / 2], rgb);
             const QRgb pixel = image.pixel(c, r);
             ASSERT_NEAR(qRed(pixel), rgb[0], 3) << r << "," << c;
             ASSERT_NEAR(qGreen(pixel), rgb[1], 3) << r << "," << c;
@@ -198,6 +205,15 @@ TEST(MakeVideoFrame, OddSizesCopyTheWholeChromaPlanes)
     const VideoFrame frame = makeVideoFrame(planes.decRecord());
     ASSERT_EQ(frame.width(), 1919);
     expectSamePixels(frame, planes);
+}
+
+TEST(MakeVideoFrame, UAndVPlanesAreReadWithTheirOwnStrides)
+{
+    // Decoders and capture layers may pad U and V rows differently.
+    Planes wideV(33, 17, 40, 20, 29);
+    expectSamePixels(makeVideoFrame(wideV.decRecord()), wideV);
+    Planes wideU(33, 17, 33, 29, 20);
+    expectSamePixels(makeVideoFrame(wideU.capRecord()), wideU);
 }
 
 TEST(MakeVideoFrame, RefusedFormatsGiveAnEmptyFrame)

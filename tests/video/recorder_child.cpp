@@ -49,7 +49,9 @@ struct Recording {
     ~Recording()
     {
         QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection);
-        QMetaObject::invokeMethod(recorder, "deleteLater");
+        // Deleted on its thread before that thread quits (a queued deleteLater
+        // could arrive after the quit and the recorder would leak).
+        QMetaObject::invokeMethod(recorder, [this] { delete recorder; }, Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
     }

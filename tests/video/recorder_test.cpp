@@ -123,7 +123,9 @@ public:
     }
     ~RecorderOnThread()
     {
-        QMetaObject::invokeMethod(recorder, "deleteLater");
+        // Blocking, so that the deletion is queued before the thread is asked
+        // to quit: a call still queued when the loop ends is never delivered.
+        QMetaObject::invokeMethod(recorder, "deleteLater", Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
     }
@@ -517,13 +519,16 @@ TEST(Recorder, FramesOfAnotherSizeAreIgnored)
     const QString path = recordingPath(folder);
     RecorderOnThread fixture;
     fixture.start(path, smallSettings());
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
     for (int i = 0; i < 20; ++i) {
         const bool other = i % 2 == 1;
         fixture.recorder->encodeFrame(syntheticFrame(other ? 640 : kWidth, other ? 480 : kHeight, i), i * 33333);
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
+    // A busy worker (a loaded machine) drops the oldest queued frames.
+    const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
     fixture.stop();
-    EXPECT_NEAR(readRecording(path).packets, 10, 1);
+    EXPECT_NEAR(readRecording(path).packets, kept, 1);
 }
 
 TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
@@ -601,9 +606,11 @@ TEST(RecorderFailure, HardwareEncoderFailureFallsBackAndRecords)
     if (fixture.recorder->encoderKind() == H264EncoderKind::Nvenc)
         GTEST_SKIP() << "NVENC works on this machine";
     EXPECT_EQ(fixture.recorder->encoderKind(), H264EncoderKind::X264);
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
     feedFrames(*fixture.recorder, 10, 33333);
+    const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
     fixture.stop();
-    EXPECT_NEAR(readRecording(recordingPath(folder)).packets, 10, 1);
+    EXPECT_NEAR(readRecording(recordingPath(folder)).packets, kept, 1);
 }
 
 TEST(RecorderFailure, UnwritablePlacesAreReported)

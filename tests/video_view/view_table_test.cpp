@@ -1,6 +1,7 @@
 // The per-camera view with its real scene: the table kept in step with the
 // scene, pictures saved and reopened, CSV export, scale guards.
 #include "measure.h"
+#include "measure_export.h"
 #include "measure_flow_panel.h"
 #include "picture_file.h"
 #include "test_support.h"
@@ -18,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
+#include <QTranslator>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -191,6 +193,26 @@ TEST(ViewTable, DeleteOneAndDeleteAllKeepRowsAndShapesAligned)
     EXPECT_FALSE(setup.view->hasMeasurements());
 }
 
+TEST(ViewTable, DeleteRemovesEverySelectedRow)
+{
+    LiveSetup setup;
+    setup.drawFour();
+    MainScene *scene = setup.view->measureScene();
+    Base *kept = scene->shapes()[1];
+    Base *keptToo = scene->shapes()[3];
+    QItemSelectionModel *selection = setup.table()->selectionModel();
+    selection->select(setup.table()->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(setup.table()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    setup.table()->selectionModel()->setCurrentIndex(setup.table()->model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    setup.view->delItem();
+    ASSERT_EQ(scene->shapes().size(), 2);
+    EXPECT_EQ(scene->shapes()[0], kept);
+    EXPECT_EQ(scene->shapes()[1], keptToo);
+    ASSERT_EQ(setup.table()->rowCount(), 2);
+    for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(setup.cell(row, 1), scene->shapes()[row]->name()) << row;
+}
+
 TEST(ViewTable, MenuOnlyWithSelection)
 {
     LiveSetup setup;
@@ -222,6 +244,54 @@ TEST(ViewExport, CsvListsMeasuringShapesWithTheirNumbers)
     EXPECT_FALSE(csv.contains("MarkRect"));
     EXPECT_FALSE(setup.view->exportTable(testHomeFolder() + "/missing/dir/x.csv"));
     EXPECT_FALSE(setup.view->errorString().isEmpty());
+}
+
+namespace {
+
+// The program's Chinese translation, installed for the life of the object.
+struct ChineseInterface
+{
+    QTranslator translator;
+    bool loaded = false;
+    ChineseInterface()
+    {
+        loaded = translator.load(":/Language/language_cn.qm");
+        QCoreApplication::installTranslator(&translator);
+    }
+    ~ChineseInterface() { QCoreApplication::removeTranslator(&translator); }
+};
+
+}  // namespace
+
+TEST(ViewTable, ShapeNamesAreChineseInTableAndCsv)
+{
+    ChineseInterface chinese;
+    ASSERT_TRUE(chinese.loaded);
+    // Every shape name has its own translation and is replaced whole.
+    int names = 0;
+    for (int type = 0; type <= 30; ++type) {
+        const QString name = Base::nameFor(type);
+        if (name.isEmpty())
+            continue;
+        ++names;
+        const QString translated = QCoreApplication::translate("QObject", name.toUtf8().constData());
+        EXPECT_NE(translated, name) << name.toStdString();
+        EXPECT_EQ(translateShapeNames(name), translated) << name.toStdString();
+    }
+    EXPECT_EQ(names, 20);
+
+    LiveSetup setup;
+    draw(*setup.view, DrawType::Line, {{10, 10}, {110, 10}});
+    draw(*setup.view, DrawType::Cir, {{500, 100}, {600, 200}, {500, 300}});
+    EXPECT_EQ(setup.cell(0, 1), QString::fromUtf8("直线"));
+    EXPECT_EQ(setup.cell(1, 1), QString::fromUtf8("圆"));
+    const QString path = testHomeFolder() + "/measure_cn.csv";
+    ASSERT_TRUE(setup.view->exportTable(path)) << setup.view->errorString().toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    EXPECT_TRUE(csv.contains("1,\"" + QString::fromUtf8("直线").toUtf8() + "\",")) << csv.toStdString();
+    EXPECT_TRUE(csv.contains("2,\"" + QString::fromUtf8("圆").toUtf8() + "\",")) << csv.toStdString();
 }
 
 // A picture file with a stored list of every kind of shape that can be stored.

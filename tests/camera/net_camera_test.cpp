@@ -1,0 +1,834 @@
+// The network camera against the simulated camera on loopback: login, the
+// stored row of each device, the refresh from the device, every control
+// request with its reply, refused and unanswered requests, the stream and its
+// decoder, a camera that goes away mid-stream, and the bring-up away from the
+// calling thread. Requests and replies as texts are checked on their own.
+#include "net_test_support.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+class NetCameraLogin : public NetCameraFixture {};
+class NetCameraRefresh : public NetCameraFixture {};
+class NetCameraControls : public NetCameraFixture {};
+class NetCameraFailures : public NetCameraFixture {};
+class NetCameraStream : public NetCameraFixture {};
+
+} // namespace
+
+// ---- request texts and replies ----
+
+TEST(NetCameraRequests, TextsAreJsonWhateverTheyHold)
+{
+    NetworkOpenSettings network;
+    network.address = QStringLiteral("10.0.0.7");
+    network.user = QStringLiteral("ad\"min\\");
+    network.password = QString(300, QLatin1Char('p'));  // longer than any fixed buffer
+    network.port = QStringLiteral("8080");
+    const QJsonObject login = QJsonDocument::fromJson(netrequest::loginText(network)).object();
+    EXPECT_EQ(login.value("cmd").toString(), "login");
+    EXPECT_EQ(login.value("ip").toString(), "10.0.0.7");
+    EXPECT_EQ(login.value("port").toInt(), 8080);
+    EXPECT_EQ(login.value("login").toObject().value("username").toString(), network.user);
+    EXPECT_EQ(login.value("login").toObject().value("passwd").toString(), network.password);
+
+    for (const char *port : {"", "0", "65536", "80x", "-1"}) {
+        network.port = QLatin1String(port);
+        EXPECT_TRUE(netrequest::loginText(network).isEmpty()) << port;
+    }
+
+    EXPECT_EQ(netrequest::commandText("system"), QByteArray("{\"cmd\":\"system\"}"));
+    const QJsonObject image =
+        QJsonDocument::fromJson(netrequest::commandText("set_img_awb", {{"awb", "man\"ual"}, {"r", 600}})).object();
+    EXPECT_EQ(image.value("set_img_awb").toObject().value("awb").toString(), "man\"ual");
+    EXPECT_EQ(image.value("set_img_awb").toObject().value("r").toInt(), 600);
+}
+
+TEST(NetCameraRequests, RepliesAreJudgedBeforeTheyAreRead)
+{
+    const char *good = "{\"cmd\":\"img_awb\",\"code\":0,\"img_awb\":{\"code\":0,\"awb\":\"auto\"}}";
+    NetReply reply = netrequest::evaluate(0, good, "img_awb");
+    EXPECT_TRUE(reply.ok());
+    EXPECT_EQ(reply.body.value("awb").toString(), "auto");
+
+    EXPECT_EQ(netrequest::evaluate(0, "{\"cmd\":\"x\",\"code\":4099,\"x\":{}}", "x").status, NetReply::Refused);
+    reply = netrequest::evaluate(0, "{\"cmd\":\"x\",\"x\":{\"code\":4100}}", "x");
+    EXPECT_EQ(reply.status, NetReply::Refused);
+    EXPECT_EQ(reply.code, 4100);
+    EXPECT_EQ(netrequest::evaluate(0, "{\"x\":{\"code\":\"4101\"}}", "x").status, NetReply::Refused);
+    EXPECT_EQ(netrequest::evaluate(0, "not json", "x").status, NetReply::Failed);
+    EXPECT_FALSE(netrequest::evaluate(0, "not json", "x").unreachable());
+    EXPECT_EQ(netrequest::evaluate(0, "[1,2]", "x").status, NetReply::Failed);
+    EXPECT_EQ(netrequest::evaluate(0, nullptr, "x").status, NetReply::Failed);
+    EXPECT_EQ(netrequest::evaluate(2, nullptr, "x").status, NetReply::TimedOut);
+    EXPECT_TRUE(netrequest::evaluate(2, nullptr, "x").unreachable());
+    EXPECT_TRUE(netrequest::evaluate(1, nullptr, "x").unreachable());
+    EXPECT_EQ(netrequest::evaluate(4102, good, "img_awb").status, NetReply::Refused);
+
+    const QJsonObject values =
+        QJsonDocument::fromJson("{\"a\":7,\"b\":1.5,\"c\":\"7\",\"d\":1e20,\"e\":true,\"r\":{\"m\":{\"max\":9}}}")
+            .object();
+    int number = -1;
+    EXPECT_TRUE(netrequest::readInt(values, {"a"}, number));
+    EXPECT_EQ(number, 7);
+    EXPECT_TRUE(netrequest::readInt(values, {"r", "m", "max"}, number));
+    EXPECT_EQ(number, 9);
+    number = -1;
+    for (const char *name : {"b", "c", "d", "e", "missing"})
+        EXPECT_FALSE(netrequest::readInt(values, {name}, number)) << name;
+    EXPECT_EQ(number, -1);
+    bool flag = false;
+    EXPECT_FALSE(netrequest::readBool(values, {"a"}, flag));
+    EXPECT_TRUE(netrequest::readBool(values, {"e"}, flag));
+}
+
+TEST(NetCameraRequests, OneSetOfCredentials)
+{
+    const CameraOpenSettings open = networkOpenSettings("10.253.0.1");
+    EXPECT_TRUE(open.isNetwork);
+    EXPECT_EQ(open.network.address, "10.253.0.1");
+    EXPECT_EQ(open.network.user, NetCameraCredentials::user);
+    EXPECT_EQ(open.network.password, NetCameraCredentials::password);
+    EXPECT_EQ(open.network.port, "80");
+}
+
+// ---- login ----
+
+TEST_F(NetCameraLogin, TakesTheModelAndKeysTheCameraByDevice)
+{
+    auto camera = loggedIn<E530NetCamera>("E530_IPC");
+    EXPECT_NE(camera->loginId(), 0);
+    EXPECT_EQ(camera->modelText(), "E530_IPC");
+    EXPECT_EQ(camera->cameraName(), "127.0.0.1");
+    // Without a serial number the address tells cameras of one model apart.
+    EXPECT_EQ(camera->uniqueName(), "E530_IPC@127.0.0.1");
+    const QJsonObject login = QJsonDocument::fromJson(QByteArray::fromStdString(sim.received().at(0))).object();
+    EXPECT_EQ(login.value("cmd").toString(), "login");
+    EXPECT_EQ(login.value("login").toObject().value("username").toString(), "admin");
+    EXPECT_EQ(login.value("login").toObject().value("passwd").toString(), "730418");
+    EXPECT_EQ(sim.commands().at(1), "system");
+
+    sim.setGroup("system", R"({"sn": "SN-0042", "hw_ver": "HW-2", "sw_ver": "SW-3"})");
+    auto second = loggedIn<E530NetCamera>("E530_IPC");
+    EXPECT_EQ(second->uniqueName(), "E530_IPC@SN-0042");
+    EXPECT_EQ(second->serialNumber(), "SN-0042");
+    EXPECT_NE(second->loginId(), camera->loginId());
+}
+
+TEST_F(NetCameraLogin, RefusedLoginLeavesNoLogin)
+{
+    sim.setLoginReply(simcam::Reply::refuse(4101));
+    E530NetCamera camera;
+    EXPECT_FALSE(camera.login(settings()));
+    EXPECT_EQ(camera.loginId(), 0);
+    EXPECT_TRUE(camera.uniqueName().isEmpty());
+    CameraOpenSettings badPort = settings();
+    badPort.network.port = QStringLiteral("http");
+    EXPECT_FALSE(camera.login(badPort));
+}
+
+TEST_F(NetCameraLogin, CameraThatDoesNotTellItsModelIsLoggedOutAgain)
+{
+    sim.queueReply(simcam::Reply::answer(R"({"cmd":"system","system":{"sw_ver":"1"}})"));
+    E530NetCamera camera;
+    EXPECT_FALSE(camera.login(settings()));
+    EXPECT_EQ(camera.loginId(), 0);
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
+}
+
+TEST_F(NetCameraLogin, ModelProbeLogsOutWhateverTheAnswer)
+{
+    sim.setModel("W640_IPC");
+    EXPECT_EQ(getCameraModel(settings()), "W640_IPC");
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
+    sim.queueReply(simcam::Reply::refuse(4099));
+    EXPECT_EQ(getCameraModel(settings()), "");
+    EXPECT_TRUE(waitFor([&] { return sim.commands().back() == "logout"; }, 3000));
+    sim.setLoginReply(simcam::Reply::refuse(4101));
+    EXPECT_EQ(getCameraModel(settings()), "");
+}
+
+TEST_F(NetCameraLogin, TwoCamerasOfOneModelKeepTheirOwnRows)
+{
+    // A row kept under the bare model text by an earlier version becomes the
+    // starting row of each camera of that model.
+    CameraRow old;
+    old.contrastValue = 77;
+    old.resolution = old.pictureResolution = "1920x1080";
+    ASSERT_TRUE(CameraDatabase::instance().insertRow("E530_IPC", old));
+
+    sim.setGroup("system", R"({"sn": "SN-A"})");
+    auto first = loggedIn<E530NetCamera>("E530_IPC");
+    CameraParameters record;
+    first->queryParameters(record);
+    sim.setGroup("system", R"({"sn": "SN-B"})");
+    auto second = loggedIn<E530NetCamera>("E530_IPC");
+    second->queryParameters(record);
+
+    ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(first->uniqueName(), "contrastValue", 12));
+    CameraRow rowA, rowB;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("E530_IPC@SN-A", rowA));
+    ASSERT_TRUE(CameraDatabase::instance().findRow("E530_IPC@SN-B", rowB));
+    EXPECT_EQ(rowA.contrastValue, 12);
+    EXPECT_EQ(rowB.contrastValue, 77);
+}
+
+TEST_F(NetCameraLogin, FirstSeenCameraGetsItsModelsDefaultRow)
+{
+    auto camera = loggedIn<W620NetCamera>("W620_IPC");
+    CameraParameters record;
+    EXPECT_TRUE(camera->queryParameters(record));
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow("W620_IPC@127.0.0.1", row));
+    EXPECT_EQ(row.fps, 60);
+    EXPECT_EQ(row.whiteBalanceR, 490);
+    EXPECT_EQ(record.fps, 60);
+    EXPECT_EQ(record.resolution.text, "1920x1080");
+}
+
+// ---- refresh ----
+
+TEST_F(NetCameraRefresh, ReadsEveryValueTheDeviceHolds)
+{
+    sim.setGroup("system", R"({"hw_ver": "HW-9", "sw_ver": "SW-8"})");
+    sim.setGroup("meexposure", R"({"expo_type": 1, "shuttertime": 333, "a_gain": 12,
+                                   "range": {"shuttertime": {"min": 2, "max": 900}, "a_gain": {"min": 0, "max": 64}}})");
+    sim.setGroup("image", R"({"focus_mode": 0, "focus_value": 100, "bright": 40, "contrast": 61, "saturation": 0,
+                              "hue": 44, "sharpness": 9, "ezoom_value": 3})");
+    sim.setGroup("roi", R"({"roi": true, "roi_x": 3, "roi_y": 4})");
+    sim.setGroup("awb", R"({"awb": "manual"})");
+    sim.setGroup("awb_gains", R"({"r": 600, "gb": 250, "b": 400})");
+    sim.setGroup("mirror_flip", R"({"mirror": true, "flip": false})");
+    sim.setGroup("gamma", R"({"level": 4})");
+    sim.setGroup("gamma_range", R"({"range": {"level": {"min": 1, "max": 9}}})");
+    sim.setGroup("demist", R"({"demist": true})");
+    sim.setGroup("flick", R"({"flick": true})");
+    sim.setGroup("mode", R"({"mode": 1})");
+    auto camera = loggedIn<NetCamera>("E530_IPC");
+    CameraParameters out;
+    out.exposureCompensation.value = 56;
+    const size_t from = mark();
+    ASSERT_TRUE(camera->queryParameters(out));
+
+    EXPECT_EQ(camera->displayName(), "HW-9 SW-8 5.1.0");
+    EXPECT_EQ(out.exposureMode, ExposureManual);
+    EXPECT_EQ(out.exposureTime.value, 333);
+    EXPECT_EQ(out.exposureTime.minimum, 2);
+    EXPECT_EQ(out.exposureTime.maximum, 900);
+    EXPECT_EQ(out.exposureGain.value, 12);
+    EXPECT_EQ(out.exposureGain.maximum, 64);
+    EXPECT_EQ(out.focusMode, FocusAuto);
+    EXPECT_EQ(out.focus.value, 125);  // the device's 100 in the user's scale
+    EXPECT_EQ(out.focus.maximum, 400);
+    EXPECT_TRUE(out.focusRegionEnabled);
+    EXPECT_EQ(out.focusRegionX, 3);
+    EXPECT_EQ(out.focusRegionY, 4);
+    EXPECT_EQ(out.zoom.value, 3);
+    EXPECT_EQ(out.exposureCompensation.value, 56);  // manual exposure: the stored value stays
+    EXPECT_EQ(out.exposureCompensation.maximum, 255);
+    EXPECT_EQ(out.contrast.value, 61);
+    EXPECT_EQ(out.saturation.value, 0);
+    EXPECT_TRUE(out.monochromeOn);
+    EXPECT_EQ(out.hue.value, 44);
+    EXPECT_EQ(out.sharpness.value, 9);
+    EXPECT_EQ(out.whiteBalanceMode, WbManual);
+    EXPECT_EQ(out.whiteBalanceRed.value, 600);
+    EXPECT_EQ(out.whiteBalanceGreen.value, 250);
+    EXPECT_EQ(out.whiteBalanceBlue.value, 400);
+    EXPECT_EQ(out.whiteBalanceBlue.maximum, 4095);
+    EXPECT_TRUE(out.mirror);
+    EXPECT_FALSE(out.flip);
+    EXPECT_EQ(out.gamma.value, 4);
+    EXPECT_EQ(out.gamma.maximum, 9);
+    EXPECT_TRUE(out.defogOn);
+    EXPECT_TRUE(out.flickerOn);
+    EXPECT_EQ(out.displayMode, DisplayMetallography);
+
+    // What a plain network camera offers.
+    EXPECT_TRUE(out.focus.supported && out.focusSlider && out.exposureSupported && out.whiteBalanceSupported);
+    EXPECT_TRUE(out.resolutionSelectable && out.frameRateSelectable && out.extraControlB);
+    EXPECT_FALSE(out.zoom.supported || out.gamma.supported || out.defogSupported || out.streamFormatSelectable);
+    EXPECT_EQ(out.streamFormats, QList<int>{StreamMjpeg});
+
+    // get_image names the login as "idx"; the others the stream index 0.
+    EXPECT_EQ(intAt(lastArgs("get_image"), "idx"), camera->loginId());
+    EXPECT_EQ(intAt(lastArgs("img_roi"), "idx"), 0);
+    EXPECT_EQ(intAt(lastArgs("img_mode"), "idx"), 0);
+    EXPECT_EQ(commandsSince(from).size(), 12u);
+}
+
+TEST_F(NetCameraRefresh, MissingOrRefusedValuesLeaveTheStoredOnes)
+{
+    auto camera = loggedIn<NetCamera>("E530_IPC");
+    sim.queueReply(simcam::Reply::answer());                                         // system
+    sim.queueReply(simcam::Reply::answer(R"({"cmd":"img_meexposure","code":0})"));  // nothing in it
+    sim.queueReply(simcam::Reply::refuse(4099));                                     // get_image
+    CameraParameters out;
+    out.contrast.value = 33;
+    out.focus.value = 210;
+    out.exposureMode = ExposureManual;
+    EXPECT_FALSE(camera->refreshFromDevice(out));
+    EXPECT_EQ(out.contrast.value, 33);
+    EXPECT_EQ(out.focus.value, 210);
+    EXPECT_EQ(out.exposureMode, ExposureManual);
+    EXPECT_EQ(out.whiteBalanceRed.value, 628);  // later requests were still answered
+}
+
+// ---- controls ----
+
+TEST_F(NetCameraControls, ExposureRequestsAndTheirRules)
+{
+    auto camera = ready<E530NetCamera>("E530_IPC");
+    LogCatcher log;
+    camera->onSetExpGainValue(20);
+    EXPECT_TRUE(log.contains("Exposure gain can only be modified in manual mode!"));
+    camera->onSetExpMode(ExposureManual);
+    EXPECT_EQ(intAt(group("meexposure"), "expo_type"), 1);
+    camera->onSetExpGainValue(20);
+    EXPECT_EQ(intAt(lastArgs("set_img_meexposure"), "a_gain"), 20);
+    camera->onSetExpTime(200);
+    EXPECT_EQ(intAt(group("meexposure"), "shuttertime"), 200);
+    EXPECT_EQ(intAt(group("meexposure"), "a_gain"), 20);
+    camera->onSetExpCompValue(70);
+    EXPECT_TRUE(log.contains("Bright can only be modified in auto mode!"));
+
+    camera->onSetExpMode(ExposureAuto);
+    camera->onSetExpCompValue(70);
+    EXPECT_EQ(intAt(group("image"), "bright"), 70);
+    const size_t from = mark();
+    camera->onSetExpCompValue(70);                 // unchanged
+    camera->onSetExpMode(ExposureMode(3));         // no such mode
+    EXPECT_TRUE(commandsSince(from).empty());
+
+    QSignalSpy mode(camera.get(), &BaseCamera::sendExpMode);
+    QSignalSpy compensation(camera.get(), &BaseCamera::sendExpCompValue);
+    QSignalSpy gain(camera.get(), &BaseCamera::sendExpGainValue);
+    QSignalSpy time(camera.get(), &BaseCamera::sendExpTime);
+    sim.setGroup("exposure", R"({"compensation": 66})");
+    camera->onGetExpMode();
+    camera->onGetExpCompValue();
+    camera->onGetExpGainValue();
+    camera->onGetExpTime();
+    ASSERT_EQ(mode.count(), 1);
+    EXPECT_EQ(mode.at(0).at(0).value<ExposureMode>(), ExposureAuto);
+    EXPECT_EQ(compensation.at(0).at(0).toInt(), 66);
+    EXPECT_EQ(gain.at(0).at(0).toInt(), 20);
+    EXPECT_EQ(time.at(0).at(0).toInt(), 200);
+}
+
+TEST_F(NetCameraControls, WhiteBalanceStartsManualFromTheCamerasGains)
+{
+    sim.setGroup("awb_gains", R"({"r": 611, "gb": 244, "b": 433})");
+    auto camera = ready<NetCamera>("E530_IPC");
+    LogCatcher log;
+    camera->onSetWbRedValue(300);
+    EXPECT_TRUE(log.contains("Red can only be modified in manual mode!"));
+    QSignalSpy red(camera.get(), &BaseCamera::sendWbRedValue);
+    camera->onSetWbMode(WbManual);
+    ASSERT_EQ(red.count(), 1);
+    EXPECT_EQ(red.at(0).at(0).toInt(), 611);
+    const QJsonObject awb = lastArgs("set_img_awb");
+    EXPECT_EQ(awb.value("awb").toString(), "manual");
+    EXPECT_EQ(intAt(awb, "r"), 611);
+    EXPECT_EQ(intAt(awb, "gb"), 244);
+    EXPECT_EQ(intAt(awb, "gr"), 244);
+    EXPECT_EQ(intAt(awb, "b"), 433);
+
+    camera->onSetWbRedValue(700);
+    camera->onSetWbGreenValue(260);
+    camera->onSetWbBlueValue(500);
+    EXPECT_EQ(intAt(group("awb_gains"), "r"), 700);
+    EXPECT_EQ(intAt(group("awb_gains"), "gb"), 260);
+    EXPECT_EQ(intAt(group("awb_gains"), "b"), 500);
+
+    QSignalSpy mode(camera.get(), &BaseCamera::sendWbMode);
+    QSignalSpy blue(camera.get(), &BaseCamera::sendWbBlueValue);
+    camera->onGetWbMode();
+    camera->onGetWbBlueValue();
+    EXPECT_EQ(mode.at(0).at(0).value<WbMode>(), WbManual);
+    EXPECT_EQ(blue.at(0).at(0).toInt(), 500);
+
+    camera->onSetWbMode(WbAuto);
+    EXPECT_EQ(group("awb").value("awb").toString(), "auto");
+    sim.setGroup("awb", R"({"awb": "Auto"})");
+    camera->onGetWbMode();
+    EXPECT_EQ(mode.count(), 1);  // only "auto" and "manual" mean a mode
+}
+
+TEST_F(NetCameraControls, PictureRequestsCarryTheWholeImageRecord)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    camera->onSetContrastValue(61);
+    camera->onSetHueValue(45);
+    camera->onSetSaturationValue(90);
+    camera->onSetSharpnessValue(11);
+    const QJsonObject image = lastArgs("set_image");
+    EXPECT_EQ(intAt(image, "contrast"), 61);
+    EXPECT_EQ(intAt(image, "hue"), 45);
+    EXPECT_EQ(intAt(image, "saturation"), 90);
+    EXPECT_EQ(intAt(image, "sharpness"), 11);
+    EXPECT_EQ(intAt(image, "bright"), 56);
+    // The focus position goes back as the device holds it.
+    EXPECT_EQ(intAt(image, "focus_mode"), 1);
+    EXPECT_EQ(intAt(image, "focus_value"), 175);
+    EXPECT_EQ(intAt(group("image"), "focus_value"), 175);
+
+    camera->onSetMirrorStatus(true);
+    camera->onSetFlipStatus(true);
+    EXPECT_EQ(group("mirror_flip"), QJsonDocument::fromJson(R"({"mirror": true, "flip": true})").object());
+    camera->onSetFilckStatus(true);
+    EXPECT_TRUE(group("flick").value("flick").toBool());
+    camera->onSetGammaValue(7);
+    EXPECT_EQ(intAt(group("gamma"), "level"), 7);
+
+    // Monochrome keeps the saturation it replaced.
+    camera->onSetMonoChromeStatus(true);
+    EXPECT_EQ(intAt(group("image"), "saturation"), 0);
+    size_t from = mark();
+    camera->onSetMonoChromeStatus(true);
+    EXPECT_TRUE(commandsSince(from).empty());
+    QSignalSpy saturation(camera.get(), &BaseCamera::sendSaturationValue);
+    camera->onSetMonoChromeStatus(false);
+    EXPECT_EQ(intAt(group("image"), "saturation"), 90);
+    EXPECT_EQ(saturation.at(0).at(0).toInt(), 90);
+
+    QSignalSpy contrast(camera.get(), &BaseCamera::sendContrastValue);
+    QSignalSpy mirror(camera.get(), &BaseCamera::sendMirrorStatus);
+    QSignalSpy gamma(camera.get(), &BaseCamera::sendGammaValue);
+    QSignalSpy mono(camera.get(), &BaseCamera::sendMonoChromeStatus);
+    QSignalSpy flick(camera.get(), &BaseCamera::sendFlickStatus);
+    sim.setGroup("image", R"({"contrast": 48})");
+    camera->onGetContrastValue();
+    camera->onGetMirrorStatus();
+    camera->onGetGammaValue();
+    camera->onGetMonoChromeStatus();
+    camera->onGetFlickStatus();
+    EXPECT_EQ(contrast.at(0).at(0).toInt(), 48);
+    EXPECT_EQ(camera->parameters().contrast.value, 48);
+    EXPECT_TRUE(mirror.at(0).at(0).toBool());
+    EXPECT_EQ(gamma.at(0).at(0).toInt(), 7);
+    EXPECT_FALSE(mono.at(0).at(0).toBool());
+    EXPECT_TRUE(flick.at(0).at(0).toBool());
+
+    // Unchanged values send nothing; the plain camera has no zoom or defog.
+    from = mark();
+    camera->onSetContrastValue(48);
+    camera->onSetMirrorStatus(true);
+    camera->onSetZoomValue(3);
+    camera->onSetDefogStatus(true);
+    EXPECT_TRUE(commandsSince(from).empty());
+}
+
+TEST_F(NetCameraControls, OnceFocusBecomesManualWhereTheCameraFocused)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    CameraParameters record = camera->parameters();
+    record.focusMode = FocusOnce;
+    camera->setParameters(record);
+    sim.setGroup("image", R"({"focus_value": 140})");
+    const size_t from = mark();
+    camera->onSetContrastValue(70);
+    EXPECT_EQ(commandsSince(from), (std::vector<std::string>{"get_image", "set_image"}));
+    EXPECT_EQ(intAt(lastArgs("set_image"), "focus_mode"), 1);
+    EXPECT_EQ(intAt(lastArgs("set_image"), "focus_value"), 140);
+    EXPECT_EQ(camera->parameters().focusMode, FocusManual);
+    EXPECT_EQ(camera->parameters().focus.value, 165);
+}
+
+TEST_F(NetCameraControls, IpConfigurationIsSentOnceAndOnlyWhenUsable)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    QSignalSpy info(camera.get(), &BaseCamera::sendIpInfo);
+    camera->onGetIpInfo();
+    ASSERT_EQ(info.count(), 1);
+    EXPECT_EQ(info.at(0).at(0).value<IpInfo>().ip, "10.253.0.1");
+
+    IpInfo fixed;
+    fixed.ip = "10.253.0.9";
+    fixed.netmask = "255.255.255.0";
+    fixed.gateway = "10.253.0.254";
+    camera->onSetIp(fixed);
+    EXPECT_EQ(group("ipv4").value("ip").toString(), "10.253.0.9");
+    size_t from = mark();
+    camera->onSetIp(fixed);
+    EXPECT_TRUE(commandsSince(from).empty());
+
+    IpInfo broken = fixed;
+    broken.ip = "10.253.0.300";
+    camera->onSetIp(broken);
+    broken.ip = "10.253.0.10\",\"dhcp\":true";
+    camera->onSetIp(broken);
+    EXPECT_TRUE(commandsSince(from).empty());
+
+    IpInfo dhcp;
+    dhcp.dhcp = true;
+    camera->onSetIp(dhcp);
+    EXPECT_TRUE(group("ipv4").value("dhcp").toBool());
+}
+
+TEST_F(NetCameraControls, UpgradeSendsTheFileAndReportsItsProgress)
+{
+    auto camera = ready<W710NetCamera>("W710_IPC");
+    QTemporaryDir folder;
+    const QString path = folder.path() + "/update_w710_v2.qpk";
+    QByteArray firmware(100 * 1024 + 17, '\0');
+    for (int i = 0; i < firmware.size(); ++i)
+        firmware[i] = char(i * 7 + i / 251);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(firmware);
+    file.close();
+    EXPECT_TRUE(camera->upgradeFirmware(path, nullptr));
+
+    QSignalSpy status(camera.get(), &BaseCamera::sendUpgradeStatus);
+    camera->onUpgrade(path);
+    EXPECT_EQ(status.count(), 0);  // accepted: progress comes by asking
+    ASSERT_TRUE(waitFor(
+        [&] {
+            camera->onGetUpgradeStatus();
+            return !status.isEmpty() && status.last().at(0).toString() == "done";
+        },
+        20000));
+    EXPECT_EQ(status.last().at(1).toDouble(), 100.0);
+    EXPECT_EQ(QByteArray::fromStdString(sim.upgradeData()), firmware);
+
+    // A file the library cannot send is reported at once.
+    camera->onUpgrade(folder.path() + "/update_w710_missing.qpk");
+    EXPECT_EQ(status.last().at(0).toString(), "");
+    EXPECT_EQ(status.last().at(1).toDouble(), -1.0);
+}
+
+TEST_F(NetCameraControls, UnsupportedSlotsSendNothing)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    LogCatcher log;
+    const size_t from = mark();
+    camera->onSetFocusMode(FocusManual);
+    camera->onSetFocusValue(100);
+    camera->onGetFocusValue();
+    camera->onSetFocusRegion(1, 1);
+    camera->onSetMotorCenter();
+    camera->onSetCameraDisplayMode(DisplayMetallography);
+    camera->onSaveCameraConfig();
+    EXPECT_TRUE(commandsSince(from).empty());
+    EXPECT_TRUE(log.contains("Current camera does not support to set focus mode!"));
+    EXPECT_TRUE(log.contains("NetCamera does not support save camera config!"));
+}
+
+TEST_F(NetCameraControls, ResetsTellThePanelTheDefaults)
+{
+    auto camera = ready<E530NetCamera>("E530_IPC");
+    QSignalSpy exposure(camera.get(), &BaseCamera::sendExpMode);
+    QSignalSpy red(camera.get(), &BaseCamera::sendWbRedValue);
+    QSignalSpy contrast(camera.get(), &BaseCamera::sendContrastValue);
+    camera->onReset();
+    EXPECT_EQ(exposure.at(0).at(0).value<ExposureMode>(), ExposureAuto);
+    EXPECT_EQ(contrast.at(0).at(0).toInt(), 50);
+    // Manual white balance (the camera's gains), then the model's defaults.
+    ASSERT_EQ(red.count(), 2);
+    EXPECT_EQ(red.at(1).at(0).toInt(), 628);
+    EXPECT_EQ(lastArgs("set_img_awb").value("awb").toString(), "manual");
+}
+
+// ---- refused and unanswered requests ----
+
+TEST_F(NetCameraFailures, RefusedSetterKeepsTheOldValueAndTriesAgain)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    sim.queueReply(simcam::Reply::refuse(4099));
+    camera->onSetContrastValue(70);
+    EXPECT_EQ(camera->parameters().contrast.value, 50);
+    EXPECT_EQ(intAt(group("image"), "contrast"), 50);
+    camera->onSetContrastValue(70);
+    EXPECT_EQ(camera->parameters().contrast.value, 70);
+    EXPECT_EQ(intAt(group("image"), "contrast"), 70);
+
+    sim.queueReply(simcam::Reply::refuse(4099));
+    camera->onSetMirrorStatus(true);
+    EXPECT_FALSE(camera->parameters().mirror);
+    sim.queueReply(simcam::Reply::refuse(4099));
+    camera->onSetExpMode(ExposureManual);
+    EXPECT_EQ(camera->parameters().exposureMode, ExposureAuto);
+}
+
+TEST_F(NetCameraFailures, RefusedGetterEmitsNothing)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    QSignalSpy contrast(camera.get(), &BaseCamera::sendContrastValue);
+    QSignalSpy mode(camera.get(), &BaseCamera::sendExpMode);
+    QSignalSpy info(camera.get(), &BaseCamera::sendIpInfo);
+    sim.queueReply(simcam::Reply::refuse(4099));
+    sim.queueReply(simcam::Reply::refuse(4099));
+    sim.queueReply(simcam::Reply::answer(R"({"cmd":"ipv4","ipv4":{"ip":"1.2.3.4"}})"));
+    camera->onGetContrastValue();
+    camera->onGetExpMode();
+    camera->onGetIpInfo();
+    EXPECT_EQ(contrast.count(), 0);
+    EXPECT_EQ(mode.count(), 0);
+    EXPECT_EQ(info.count(), 0);
+    EXPECT_EQ(camera->parameters().contrast.value, 50);
+}
+
+TEST_F(NetCameraFailures, SilentDeviceTimesOutAndNothingIsCached)
+{
+    auto camera = ready<NetCamera>("E530_IPC");
+    QSignalSpy hue(camera.get(), &BaseCamera::sendHueValue);
+    sim.queueReply(simcam::Reply::silent());
+    sim.queueReply(simcam::Reply::silent());
+    camera->onSetHueValue(80);
+    camera->onGetHueValue();
+    EXPECT_EQ(camera->parameters().hue.value, 50);
+    EXPECT_EQ(hue.count(), 0);
+
+    // A refresh stops asking once the device has stopped answering.
+    sim.queueReply(simcam::Reply::silent());
+    CameraParameters out;
+    out.contrast.value = 33;
+    const size_t from = mark();
+    EXPECT_FALSE(camera->refreshFromDevice(out));
+    EXPECT_EQ(commandsSince(from), std::vector<std::string>{"system"});
+    EXPECT_EQ(out.contrast.value, 33);
+}
+
+// ---- stream ----
+
+TEST_F(NetCameraStream, PicturesOfTheStreamSizeComeThrough)
+{
+    auto camera = ready<E530NetCamera>("E530_IPC");
+    CameraOpenSettings open = settings();
+    open.network.width = 320;
+    open.network.height = 240;
+    open.network.fps = 25;
+    ASSERT_TRUE(camera->open(open));
+    const QJsonObject stream = lastArgs("set_stream");
+    EXPECT_EQ(stream.value("fmt").toString(), "mjpeg");
+    EXPECT_EQ(stream.value("wh").toString(), "320*240");
+    EXPECT_EQ(stream.value("quality").toString(), "high");
+    EXPECT_EQ(intAt(stream, "i_interval"), 90);
+    EXPECT_EQ(intAt(stream, "frame_rate"), 25);
+
+    auto pictures = [&](int width, int height, int count) {
+        int seen = 0, other = 0;
+        waitFor(
+            [&] {
+                const VideoFrame frame = camera->getVideoFrameData();
+                if (frame.size() != 0)
+                    ++(frame.width() == width && frame.height() == height ? seen : other);
+                return seen >= count;
+            },
+            10000);
+        EXPECT_EQ(other, 0);
+        return seen;
+    };
+    EXPECT_EQ(pictures(320, 240, 5), 5);
+
+    // After a new size only pictures of that size are handed out.
+    open.network.width = 160;
+    open.network.height = 120;
+    ASSERT_TRUE(camera->reopen(open));
+    EXPECT_EQ(pictures(160, 120, 5), 5);
+
+    EXPECT_TRUE(camera->close());
+    EXPECT_EQ(camera->loginId(), 0);
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);  // the decoder was closed
+    trovix_dec_close(NetCamera::kDecoderId);
+}
+
+TEST_F(NetCameraStream, RefusedStreamSettingsFailOpenAndCloseTheDecoder)
+{
+    auto camera = ready<E530NetCamera>("E530_IPC");
+    sim.queueReply(simcam::Reply::refuse(4099));
+    EXPECT_FALSE(camera->open(settings()));
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);
+    trovix_dec_close(NetCamera::kDecoderId);
+
+    sim.queueReply(simcam::Reply::answer());
+    sim.queueReply(simcam::Reply::refuse(4099));
+    EXPECT_FALSE(camera->open(settings()));
+    EXPECT_EQ(sim.streamingClients(), 0);
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);
+    trovix_dec_close(NetCamera::kDecoderId);
+
+    // A refused reopen ends the stream: the decoder is closed.
+    ASSERT_TRUE(camera->open(settings()));
+    sim.queueReply(simcam::Reply::refuse(4099));
+    EXPECT_FALSE(camera->reopen(settings()));
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);
+    trovix_dec_close(NetCamera::kDecoderId);
+}
+
+TEST_F(NetCameraStream, FailedBindClosesTheDecoderItOpened)
+{
+    auto camera = ready<E530NetCamera>("E530_IPC");
+    // Another decoder already listens to this login's stream.
+    ASSERT_EQ(trovix_dec_open(101, nullptr), 0);
+    ASSERT_EQ(trovix_dec_bind(101, camera->loginId(), 0, 0, 0), 0);
+    LogCatcher log;
+    EXPECT_FALSE(camera->open(settings()));
+    EXPECT_TRUE(log.contains("Bind decoder failed!"));
+    EXPECT_EQ(camera->loginId(), 0);
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);
+    trovix_dec_close(NetCamera::kDecoderId);
+    trovix_dec_close(101);
+}
+
+TEST_F(NetCameraStream, SecondCameraCannotTakeTheDecoderAndDroppingOneFreesIt)
+{
+    auto first = ready<E530NetCamera>("E530_IPC");
+    auto second = ready<E530NetCamera>("E530_IPC");
+    ASSERT_TRUE(first->open(settings()));
+    LogCatcher log;
+    EXPECT_FALSE(second->open(settings()));
+    EXPECT_TRUE(log.contains("Create decoder failed!"));
+    second.reset();  // its failed open must not close the first one's decoder
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 4);
+    first.reset();   // dropped without close: decoder and login end with it
+    EXPECT_EQ(trovix_dec_open(NetCamera::kDecoderId, nullptr), 0);
+    trovix_dec_close(NetCamera::kDecoderId);
+}
+
+TEST_F(NetCameraStream, CameraClosingMidStreamEndsTheCaptureAsDisconnected)
+{
+    auto made = ready<E530NetCamera>("E530_IPC");
+    QSharedPointer<BaseCamera> camera(made.release());
+    CameraOpenSettings open = settings();
+    open.network.width = 320;
+    open.network.height = 240;
+    camera->setOpenSettings(open);
+    CameraPlayThread thread;
+    thread.setCaptureCamera(camera);
+    QSignalSpy closed(&thread, &CameraPlayThread::CameraCloseForReason);
+    thread.setRunFlag(true);
+    thread.start();
+    ASSERT_TRUE(waitFor([&] { return thread.receivedFrameCount() >= 3; }, 10000));
+    sim.closeClients();
+    ASSERT_TRUE(thread.wait(15000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(closed.count(), 1);
+    EXPECT_EQ(closed.at(0).at(0).toString(), "127.0.0.1");
+    EXPECT_EQ(closed.at(0).at(1).value<CameraCloseReason>(), CloseDisconnected);
+
+    // The connection is gone: requests fail at once and nothing is cached.
+    auto *net = static_cast<NetCamera *>(camera.data());
+    QSignalSpy hue(net, &BaseCamera::sendHueValue);
+    net->onGetHueValue();
+    net->onSetHueValue(90);
+    EXPECT_EQ(hue.count(), 0);
+    EXPECT_EQ(net->parameters().hue.value, 50);
+}
+
+// ---- bring-up ----
+
+TEST_F(NetCameraLogin, BringUpRunsOnTheControlThreadAndAnswersOnTheCallers)
+{
+    QThread control;
+    control.start();
+    sim.setModel("Y260_IPC");
+    QSharedPointer<BaseCamera> camera;
+    bool done = false;
+    QThread *answeredOn = nullptr;
+    QObject context;
+    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made) {
+        camera = made;
+        answeredOn = QThread::currentThread();
+        done = true;
+    });
+    EXPECT_FALSE(done);
+    ASSERT_TRUE(waitFor([&] { return done; }, 10000));
+    ASSERT_TRUE(camera);
+    EXPECT_NE(qobject_cast<Y260NetCamera *>(camera.data()), nullptr);
+    EXPECT_EQ(camera->thread(), &control);
+    EXPECT_EQ(answeredOn, QThread::currentThread());
+    EXPECT_EQ(camera->uniqueName(), "Y260_IPC@127.0.0.1");
+    EXPECT_EQ(camera->getOpenSettings().network.port, settings().network.port);
+    camera.reset();
+
+    // A camera that does not answer keeps the caller's thread free meanwhile.
+    sim.setLoginReply(simcam::Reply::silent());
+    done = false;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made) {
+        camera = made;
+        done = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return done; }, 15000));
+    EXPECT_FALSE(camera);
+    EXPECT_GT(ticks, 20);
+    control.quit();
+    control.wait();
+}
+
+// ---- discovery ----
+
+TEST(NetCameraDiscovery, ListsOnlyUsableAddressesOnce)
+{
+    const QByteArray list = R"([
+        {"ip": "10.253.0.7", "sn": "SN-1", "discover": {"model": "W710_IPC", "port": 8080}},
+        {"ip": "10.253.0.8", "sn": "SN-2", "discover": {"port": 70000}},
+        {"ip": "10.253.0.7", "sn": "SN-3"},
+        {"ip": "1.2.3"}, {"ip": "01.2.3.4"}, {"ip": "0.1.2.3"}, {"ip": "224.0.0.1"},
+        {"ip": "255.255.255.255"}, {"ip": "10.0.0.1;rm"}, {"ip": 7}, {"sn": "no address"}, 5, "x"
+    ])";
+    const QList<DiscoveredCamera> cameras = parseDiscoveredCameras(list);
+    ASSERT_EQ(cameras.size(), 2);
+    EXPECT_EQ(cameras[0].address, "10.253.0.7");
+    EXPECT_EQ(cameras[0].serial, "SN-1");
+    EXPECT_EQ(cameras[0].model, "W710_IPC");
+    EXPECT_EQ(cameras[0].port, 8080);
+    EXPECT_EQ(cameras[1].address, "10.253.0.8");
+    EXPECT_EQ(cameras[1].port, 0);
+    EXPECT_TRUE(parseDiscoveredCameras("not json").isEmpty());
+    EXPECT_TRUE(parseDiscoveredCameras("{\"ip\":\"10.0.0.1\"}").isEmpty());
+    EXPECT_TRUE(parseDiscoveredCameras(QByteArray()).isEmpty());
+}
+
+TEST(NetCameraDiscovery, RunsInsideItsOwnNetworkNamespace)
+{
+    if (inPrivateNetwork())
+        GTEST_SKIP() << "already inside the namespace";
+    const NamespaceRun run = runInPrivateNetwork("NetCameraInNamespace.*");
+    if (!run.ran)
+        GTEST_SKIP() << run.why;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+    EXPECT_EQ(run.status, 0);
+}
+
+// Inside the namespace: the simulated camera is found by discovery, listed by
+// its address, and opened as the device list would open it; the serial
+// number discovery reported keys its row.
+TEST(NetCameraInNamespace, DiscoveredCameraIsListedAndOpensByItsAddress)
+{
+    if (!inPrivateNetwork())
+        GTEST_SKIP() << "runs only inside its own network namespace";
+    registerCameraMetaTypes();
+    QTemporaryDir folder;
+    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(folder.path() + "/setting.db"));
+    simcam::SimCamera sim;
+    sim.setModel("W710_IPC");
+    const uint16_t port = sim.start(0, kPrivateAddress);
+    ASSERT_NE(port, 0);
+    simcam::SimDiscovery discovery;
+    ASSERT_TRUE(discovery.start(57975, simcam::discoveryAnswer("SIM-5", "W710_IPC", port)));
+    startDeviceSdk();
+    QStringList addresses;
+    EXPECT_TRUE(waitFor([&] { return !(addresses = discoverNetworkCameras()).isEmpty(); }, 8000));
+    EXPECT_EQ(addresses, QStringList{kPrivateAddress});
+
+    CameraOpenSettings open = networkOpenSettings(addresses.value(0));
+    open.network.port = QString::number(port);
+    EXPECT_EQ(getCameraModel(open), "W710_IPC");
+    QSharedPointer<BaseCamera> camera = createCamera(getCameraModel(open));
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->login(open));
+    EXPECT_EQ(camera->uniqueName(), "W710_IPC@SIM-5");
+    camera.reset();
+    shutdownDeviceSdk();
+    CameraDatabase::instance().close();
+}
