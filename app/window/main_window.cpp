@@ -4,6 +4,11 @@
 
 #include "burst_mode_settings.h"
 #include "cam_settings.h"
+#include "capture_page.h"
+#include "label_widget.h"
+#include "measure_widget.h"
+#include "net_devices.h"
+#include "photo_settings.h"
 #include "setting_database.h"
 #include "title_bar.h"
 #include "ui_mainwindow2.h"
@@ -55,11 +60,11 @@ MainWindow2::MainWindow2(QWidget *parent)
 
     // The pages, in the order of their buttons.
     camSettings = new CamSettings;
-    capturePage = new QWidget;
-    measurePage = new QWidget;
-    labelPage = new QWidget;
-    photoSettings = new QWidget;
-    for (QWidget *page : {static_cast<QWidget *>(camSettings), capturePage, measurePage, labelPage})
+    capturePage = new CapturePage;
+    measurePage = new MeasureWidget;
+    labelPage = new LabelWidget;
+    photoSettings = new PhotoSettings;
+    for (QWidget *page : std::initializer_list<QWidget *>{camSettings, capturePage, measurePage, labelPage})
         ui->stackedWidget->addWidget(page);
     pageButtons = new QButtonGroup(this);
     for (QAbstractButton *button : {ui->device_tBtn, ui->capture_tBtn, ui->mesure_tBtn, ui->label_tBtn})
@@ -97,11 +102,14 @@ MainWindow2::MainWindow2(QWidget *parent)
         for (QAbstractButton *button : pageButtons->buttons())
             button->setMask(mask);
 
+    startDeviceSdk();
+
     workThread_ = QSharedPointer<QThread>::create();
     workThread_->setObjectName(QStringLiteral("work"));
     workThread_->start(QThread::InheritPriority);
     controlThread_ = new QThread;
     controlThread_->setObjectName(QStringLiteral("control"));
+    capturePage->setWorkThread(workThread_);
 
     drawProperties = SettingsStore::instance().loadDraw();
     openedImageFolder = SettingsStore::instance().openedImagePath();
@@ -109,6 +117,20 @@ MainWindow2::MainWindow2(QWidget *parent)
     auto *crossTimer = new QTimer(this);
     connect(crossTimer, &QTimer::timeout, this, &MainWindow2::onCrossChangedTimeOut);
     crossTimer->start(1000);
+
+    connect(capturePage, &CapturePage::showStitchDstPix, this, &MainWindow2::onShowStitchDstPix);
+    connect(capturePage, &CapturePage::showFusionDstPix, this, &MainWindow2::onShowFusionDstPix);
+    connect(capturePage, &CapturePage::setModeForStitch, this, &MainWindow2::onSetModeForStitch);
+    connect(this, &MainWindow2::stopFusion, capturePage, &CapturePage::onStopFusion);
+    connect(this, &MainWindow2::stopStitch, capturePage, &CapturePage::onStopStitch);
+    connect(capturePage, &CapturePage::changeFocusValue, camSettings, &CamSettings::setFocusValueUI);
+    connect(capturePage, &CapturePage::changeFocusMode, camSettings, &CamSettings::setFocusModeUI);
+    // The modes a run switched to manual are put back through the panel.
+    connect(capturePage, &CapturePage::changeExposureMode, camSettings, &CamSettings::setExpModeUI);
+    connect(capturePage, &CapturePage::changeWbMode, camSettings, &CamSettings::setWbModeUI);
+    capturePage->setCameraModesSource([this] {
+        return CapturePage::CameraModes{camSettings->focusModeUI(), camSettings->expModeUI(), camSettings->wbModeUI()};
+    });
 
     {
         const QSignalBlocker blocker(ui->video_tabWidget);
@@ -125,7 +147,7 @@ MainWindow2::MainWindow2(QWidget *parent)
     // camera that is there at start shows without waiting for the timer.
     pollThread_ = new QThread;
     pollThread_->setObjectName(QStringLiteral("device poll"));
-    poller = new DevicePoller;
+    poller = new DevicePoller(discoverNetworkCameras);
     poller->moveToThread(pollThread_);
     connect(pollThread_, &QThread::finished, poller, &QObject::deleteLater);
     connect(poller, &DevicePoller::polled, this, &MainWindow2::onDevicesPolled);
@@ -153,7 +175,10 @@ MainWindow2::MainWindow2(QWidget *parent)
     connect(this, &MainWindow2::increaseOrDecreaseZoom, camSettings, &CamSettings::onIncreaseOrDecreaseZoom);
     connect(liveView_, &VideoWidget::increaseOrDecreaseZoom, camSettings, &CamSettings::onIncreaseOrDecreaseZoom);
 
+    connect(photoSettings, &PhotoSettings::changeDrawProp, this, &MainWindow2::DrawChange);
+
     drawProperties = SettingsStore::instance().loadDraw();
+    measurePage->loadSettings();
     for (int id : kSizePropertyIds)
         sizePropertyIds.append(id);
     reapplySizeProperties();
@@ -241,8 +266,10 @@ void MainWindow2::stopThreadsForShutdown()
     pollThread_ = nullptr;
 
     // Libraries go only when no thread of ours can still be inside them.
-    if (allStopped)
+    if (allStopped) {
         releaseUsbCameraContext();
+        shutdownDeviceSdk();
+    }
 }
 
 void MainWindow2::registerMainMetaTypes()
@@ -256,6 +283,17 @@ void MainWindow2::registerMainMetaTypes()
 
 void MainWindow2::connectPanelSignals()
 {
+    connect(measurePage, &MeasureWidget::signalEdgeEnable, this, &MainWindow2::slotEdgeEnable);
+    connect(measurePage, &MeasureWidget::signalSetDrawMode, this, &MainWindow2::slotSetDrawMode);
+    connect(measurePage, &MeasureWidget::signalExportData, this, &MainWindow2::slotExportData);
+    connect(measurePage, &MeasureWidget::drawChange, this, &MainWindow2::DrawChange);
+    connect(this, &MainWindow2::signalClearDrawType, measurePage, &MeasureWidget::slotClearDrawType);
+    connect(labelPage, &LabelWidget::signalSetDrawMode, this, &MainWindow2::slotSetDrawMode);
+    connect(labelPage, &LabelWidget::drawChange, this, &MainWindow2::DrawChange);
+    connect(labelPage, &LabelWidget::signalEnableGridlines, this, &MainWindow2::slotEnableGridlines);
+    connect(this, &MainWindow2::signalClearDrawType, labelPage, &LabelWidget::slotClearDrawType);
+    connect(measurePage, &MeasureWidget::signalUnitChange, this, &MainWindow2::slotUnitChange);
+    connect(measurePage, &MeasureWidget::calibrateChange, this, &MainWindow2::calibrateChange);
 }
 
 void MainWindow2::reportStoredFiles()
@@ -468,8 +506,21 @@ void MainWindow2::on_fullScreen_btn_toggled(bool on)
 void MainWindow2::slotLanguageChange(MyLanguage language)
 {
     Q_UNUSED(language)
+    // The form's texts are set anew; what the window shows of the camera stays.
+    const QString title = windowTitle();
+    const QString fps = ui->fps_label->text();
+    const QString resolution = ui->resolution_label->text();
+    const QString format = ui->format_label->text();
     ui->retranslateUi(this);
+    setWindowTitle(title);
+    ui->fps_label->setText(fps);
+    ui->resolution_label->setText(resolution);
+    ui->format_label->setText(format);
     camSettings->retranslate();
+    capturePage->retranslate();
+    measurePage->retranslate();
+    labelPage->retranslate();
+    photoSettings->retranslate();
     burstModeSettings->retranslate();
     for (VideoWidget *view : views())
         view->retranslateTable();

@@ -38,6 +38,10 @@
 
 class BurstModeSettings;
 class CamSettings;
+class CapturePage;
+class LabelWidget;
+class MeasureWidget;
+class PhotoSettings;
 class QButtonGroup;
 class QThread;
 class VideoWidget;
@@ -68,6 +72,10 @@ public:
     // Parts, for tests and benchmarks.
     VideoWidget *liveView() const { return liveView_; }
     CamSettings *cameraSettings() const { return camSettings; }
+    CapturePage *capturePanel() const { return capturePage; }
+    MeasureWidget *measurePanel() const { return measurePage; }
+    LabelWidget *labelPanel() const { return labelPage; }
+    PhotoSettings *photoSettingsDialog() const { return photoSettings; }
     QSharedPointer<CameraPlayThread> playThread() const { return playThread_; }
     QSharedPointer<BaseCamera> camera() const { return camera_; }
     QThread *controlThread() const { return controlThread_; }
@@ -160,7 +168,13 @@ private:
     // ---- devices and cameras
     void onDevicesPolled(const DeviceMap &devices);
     void openUvcCamera(const QString &friendlyName, const QString &uniqueName);
+    void openNetCamera(const QString &friendlyName, const QString &uniqueName);
+    // Makes a new capture thread for the camera `uniqueName` and wires it.
+    void prepareCaptureThread(const QString &uniqueName);
+    // Puts the camera on the control thread, reads its parameters there and,
+    // once they are back, fills the panels and starts the capture thread.
     void startCapture(const QString &uniqueName, const QString &tabText);
+    void onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText);
     void wireCaptureThread();
     void retireCaptureThread();
     void onRetiredThreadFinished();
@@ -198,13 +212,13 @@ private:
     QPointer<VideoWidget> fusionView;
     WaitDialog *waitDialog = nullptr;
     BurstModeSettings *burstModeSettings = nullptr;
-    QWidget *photoSettings = nullptr;
+    PhotoSettings *photoSettings = nullptr;
 
     // The pages of the stacked widget.
     CamSettings *camSettings = nullptr;
-    QWidget *capturePage = nullptr;
-    QWidget *measurePage = nullptr;
-    QWidget *labelPage = nullptr;
+    CapturePage *capturePage = nullptr;
+    MeasureWidget *measurePage = nullptr;
+    LabelWidget *labelPage = nullptr;
     QButtonGroup *pageButtons = nullptr;
     QButtonGroup *modeButtons = nullptr;
 
@@ -238,6 +252,10 @@ private:
         QString uniqueName;
     };
     std::optional<PendingOpen> pendingOpen;
+    // Counts bring-ups: an answer from the control thread (a network login,
+    // the camera's parameters) that arrives after the camera was closed or
+    // replaced belongs to an older one and is dropped.
+    quint64 bringUp = 0;
     QTimer pendingOpenTimer;
     QList<QMetaObject::Connection> focusRegionConnections;
     QList<QMetaObject::Connection> edgeConnections;

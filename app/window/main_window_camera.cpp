@@ -3,11 +3,15 @@
 #include "main_window.h"
 
 #include "cam_settings.h"
+#include "capture_page.h"
+#include "net_devices.h"
 #include "ui_mainwindow2.h"
 #include "video_recorder.h"
 #include "video_widget.h"
+#include "wait_dialog.h"
 
 #include <QDebug>
+#include <QPointer>
 #include <QThread>
 
 #include <cstring>
@@ -55,22 +59,15 @@ void MainWindow2::openPendingCamera()
     pendingOpen.reset();
     if (!retiringThreads.isEmpty())
         qWarning() << "A previous capture thread is still running; opening" << open.uniqueName << "anyway";
-    if (open.friendlyName == QLatin1String("NetCamera")) {
-        // Network cameras come with the network camera classes; until then
-        // there is no camera object to make for one.
-        emit changeDeviceStateForClose(open.uniqueName);
-        showCloseMessage(CloseOpenFailed);
-        return;
-    }
-    openUvcCamera(open.friendlyName, open.uniqueName);
+    if (open.friendlyName == QLatin1String("NetCamera"))
+        openNetCamera(open.friendlyName, open.uniqueName);
+    else
+        openUvcCamera(open.friendlyName, open.uniqueName);
 }
 
-void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniqueName)
+void MainWindow2::prepareCaptureThread(const QString &uniqueName)
 {
-    Q_UNUSED(friendlyName)
-    cam_probe_buffer probe;
-    refreshUsbCameraContext(&probe);
-
+    ++bringUp;
     playThread_ = QSharedPointer<CameraPlayThread>::create();
     playThread_->setObjectName(QStringLiteral("capture"));
     attachVideoWidget(liveView_, uniqueName, true);
@@ -80,6 +77,52 @@ void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniq
     playThread_->setRunFlag(true);
     playThread_->setReportFlag(true);
     playThread_->setUniqueName(uniqueName);
+}
+
+void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniqueName)
+{
+    Q_UNUSED(friendlyName)
+    prepareCaptureThread(uniqueName);
+
+    CameraOpenSettings settings;
+    settings.isNetwork = true;
+    settings.network.address = uniqueName;
+    settings.network.user = NetCameraCredentials::user;
+    settings.network.password = NetCameraCredentials::password;
+    settings.network.port = QStringLiteral("80");
+
+    // Asking a network camera for its model and logging in take up to the
+    // library's time-out: both run on the control thread, the wait dialog
+    // shows meanwhile.
+    if (!controlThread_->isRunning())
+        controlThread_->start(QThread::InheritPriority);
+    waitDialog->setText(tr("Opening the camera, please wait..."));
+    waitDialog->show();
+    const quint64 mine = bringUp;
+    bringUpNetworkCamera(controlThread_, settings, this,
+                         [this, mine, uniqueName, settings](QSharedPointer<BaseCamera> camera, CameraCloseReason why) {
+                             if (mine != bringUp) {
+                                 // Closed or replaced meanwhile: this camera is not wanted any more.
+                                 return;
+                             }
+                             waitDialog->hide();
+                             camSettings->bindCamera(camera, settings);
+                             camera_ = camera;
+                             if (!camera_) {
+                                 emit changeDeviceStateForClose(uniqueName);
+                                 cameraClose(uniqueName, why);
+                                 return;
+                             }
+                             startCapture(uniqueName, uniqueName);
+                         });
+}
+
+void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniqueName)
+{
+    Q_UNUSED(friendlyName)
+    cam_probe_buffer probe;
+    refreshUsbCameraContext(&probe);
+    prepareCaptureThread(uniqueName);
 
     CameraOpenSettings settings;
     settings.usb.devicePath = uniqueName;
@@ -111,15 +154,37 @@ void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText
         controlThread_->start(QThread::InheritPriority);
     camSettings->setPlayThread(playThread_);
 
-    QSharedPointer<CameraParameters> params;
-    playThread_->loadCameraParameters(params, true);
+    // The parameters are read from the device on the control thread (a
+    // network camera answers each request in up to the library's time-out).
+    const quint64 mine = bringUp;
+    const QSharedPointer<CameraPlayThread> thread = playThread_;
+    QPointer<MainWindow2> self(this);
+    QMetaObject::invokeMethod(camera_.data(), [self, mine, thread, tabText] {
+        QSharedPointer<CameraParameters> params;
+        thread->loadCameraParameters(params, true);
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(self.data(), [self, mine, params, tabText] {
+            if (self && mine == self->bringUp)
+                self->onCameraParametersLoaded(params, tabText);
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText)
+{
+    if (!playThread_ || !camera_)
+        return;
     camSettings->refreshFromCameraInfo(params);
     ui->video_tabWidget->setTabText(0, tabText);
     if (params) {
         liveView_->setZoomButtonsVisible(params->zoom.supported);
+        capturePage->setFocusRange(params->focus.minimum, params->focus.maximum);
         ui->capture_tBtn->setVisible(params->mainToolsFlag || params->panelPageFlag);
+        capturePage->setTabsEnabled(params->panelPageFlag, params->mainToolsFlag);
     }
     setWindowTitle(camera_->displayName());
+    capturePage->connectToPlayThread(playThread_.data());
     liveView_->onStart();
     playThread_->start(QThread::InheritPriority);
 }
@@ -160,6 +225,9 @@ void MainWindow2::wireCaptureThread()
 
 void MainWindow2::retireCaptureThread()
 {
+    // Whatever a bring-up still has under way for this thread is dropped.
+    ++bringUp;
+    waitDialog->hide();
     if (!playThread_)
         return;
     const QSharedPointer<CameraPlayThread> thread = playThread_;
@@ -168,8 +236,12 @@ void MainWindow2::retireCaptureThread()
     thread->setRunFlag(false);
     thread->setStreamOn(false);
     thread->quit();
-    // Frames still queued from it must not reach the view any more.
-    disconnect(thread.data(), &CameraPlayThread::putVideoFrame, this, &MainWindow2::getVideoFrame);
+    // Frames and reports still queued from it, and the zeros it reports when
+    // it goes, must not reach the window any more.
+    disconnect(thread.data(), nullptr, this, nullptr);
+    for (QObject *label : {ui->fps_label, ui->resolution_label, ui->format_label})
+        disconnect(thread.data(), nullptr, label, nullptr);
+    disconnect(thread.data(), nullptr, camSettings, nullptr);
     if (thread->wait(kPromptStopWaitMs))
         return;
     // Still inside a read or a library call: it finishes in the background

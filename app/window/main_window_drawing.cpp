@@ -4,6 +4,8 @@
 #include "main_window.h"
 
 #include "cam_settings.h"
+#include "draw_change_dialog.h"
+#include "measure_widget.h"
 #include "graphics_items.h"
 #include "main_scene.h"
 #include "ui_mainwindow2.h"
@@ -54,7 +56,7 @@ void MainWindow2::caliOver(double pixels)
             qWarning() << "Calibration length left in view pixels: frame width" << frameWidth << "area width"
                        << areaWidth;
     }
-    Q_UNUSED(pixels)
+    measurePage->onCaliOver(pixels);
 }
 
 void MainWindow2::slotUnitChange(QString text)
@@ -158,12 +160,23 @@ void MainWindow2::slotExportData()
 
 void MainWindow2::drawPropertyChanged(void *item)
 {
-    Q_UNUSED(item)
+    if (!item)
+        return;
+    DrawChangeDialog dialog(item, DrawChangeDialog::MeasurementItem, this);
+    dialog.exec();
 }
 
 void MainWindow2::crossStatusChanged(void *item)
 {
-    Q_UNUSED(item)
+    // No item: a line is being moved; its new place is stored with the
+    // next save of the lines.
+    if (!item) {
+        crossChanged = true;
+        return;
+    }
+    DrawChangeDialog dialog(item, DrawChangeDialog::OverlayLine, this);
+    if (dialog.exec() == QDialog::Accepted)
+        crossChanged = true;
 }
 
 void MainWindow2::onCrossChangedTimeOut()

@@ -5,6 +5,7 @@
 #include "burst_mode_settings.h"
 #include "cam_settings.h"
 #include "log.h"
+#include "photo_naming.h"
 #include "picture_file.h"
 #include "snapshot_naming.h"
 #include "ui_mainwindow2.h"
@@ -18,30 +19,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScopeGuard>
-
-namespace {
-
-// A snapshot named automatically: prefix and "_" (any naming flags but 0),
-// the time stamp (flag bit 0), the extension; the time stamp alone when that
-// leaves no name.
-QString automaticName(const QMap<int, QVariant> &properties, const QDateTime &now, const QString &extension)
-{
-    const int flags = properties.value(SaveType).toInt();
-    QString name;
-    if (flags != 0) {
-        QString prefix = properties.value(PrefixData).toString();
-        prefix.replace(QLatin1Char('/'), QLatin1Char('_'));
-        if (!prefix.isEmpty())
-            name = prefix + QLatin1Char('_');
-        if (flags & 1)
-            name += snapshotTimeStamp(now);
-    }
-    if (name.isEmpty())
-        name += snapshotTimeStamp(now);
-    return properties.value(QuickSavePath).toString() + QLatin1Char('/') + name + extension;
-}
-
-} // namespace
 
 // ---------------------------------------------------------------- Snap
 
@@ -157,7 +134,7 @@ QString MainWindow2::buildSnapshotPath()
     const QString folder = drawProperties.value(QuickSavePath).toString();
     QString path;
     if (drawProperties.value(QuickSave).toBool()) {
-        path = automaticName(drawProperties, QDateTime::currentDateTime(), extension);
+        path = automaticSnapshotPath(drawProperties, QDateTime::currentDateTime());
     } else if (burstTimer.isActive()) {
         path = timeStampedPath(folder, QDateTime::currentDateTime(), extension);
     } else {

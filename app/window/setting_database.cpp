@@ -6,23 +6,14 @@
 #include <QDebug>
 #include <QFileInfo>
 
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MainWindow2", text);
-}
-
-} // namespace
-
 SettingDatabaseStatus openSettingDatabase(const QString &path)
 {
     CameraDatabase &database = CameraDatabase::instance();
     const bool existed = QFileInfo::exists(path);
     SettingDatabaseStatus status;
     if (!database.openOrCreate(path)) {
-        status.detail = existed ? tr("%1 is not a settings database or cannot be read.").arg(path)
-                                : tr("%1 cannot be created.").arg(path);
+        status.detail = existed ? QCoreApplication::translate("MainWindow2", "%1 is not a settings database or cannot be read.").arg(path)
+                                : QCoreApplication::translate("MainWindow2", "%1 cannot be created.").arg(path);
         qWarning().noquote() << "Setting database unusable:" << status.detail;
         return status;
     }
@@ -32,7 +23,7 @@ SettingDatabaseStatus openSettingDatabase(const QString &path)
         QStringLiteral("SELECT %1 FROM camera LIMIT 0").arg(CameraDatabase::columns().join(QLatin1Char(','))));
     if (!probe.ok) {
         database.close();
-        status.detail = tr("The camera table of %1 has other columns than this program uses.").arg(path);
+        status.detail = QCoreApplication::translate("MainWindow2", "The camera table of %1 has other columns than this program uses.").arg(path);
         qWarning().noquote() << "Setting database unusable:" << status.detail << probe.error.text();
         return status;
     }
@@ -41,7 +32,7 @@ SettingDatabaseStatus openSettingDatabase(const QString &path)
     // SQLite writes a journal beside the file, so the folder must be writable too.
     if (!file.isWritable() || !folder.isWritable()) {
         status.state = SettingDatabaseStatus::ReadOnly;
-        status.detail = tr("%1 is read-only: camera settings will not be kept.").arg(path);
+        status.detail = QCoreApplication::translate("MainWindow2", "%1 is read-only: camera settings will not be kept.").arg(path);
         qWarning().noquote() << "Setting database:" << status.detail;
         return status;
     }

@@ -3,6 +3,7 @@
 // time lapse, measuring and export, the language switch, camera close and
 // zoom work as a user drives them.
 #include "window_test_support.h"
+#include "zoom_steps.h"
 
 #include "burst_mode_settings.h"
 #include "graphics_view.h"
@@ -314,7 +315,10 @@ TEST_F(WindowTest, LineIsMeasuredAndExportedAsCsv)
     window->slotExportData();
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << dialogs.all();
-    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    QByteArray text = file.readAll();
+    // The file starts with a UTF-8 byte-order mark, for spreadsheets.
+    ASSERT_TRUE(text.startsWith("\xEF\xBB\xBF")) << text.left(8).toHex().constData();
+    const QList<QByteArray> lines = text.mid(3).trimmed().split('\n');
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].startsWith("1,")) << lines[0].constData();
     EXPECT_TRUE(lines[0].contains("\"")) << lines[0].constData();
@@ -340,6 +344,8 @@ TEST_F(WindowTest, LanguageSwitchTranslatesEveryOpenForm)
             english = action;
     }
     ASSERT_TRUE(chinese && english);
+    // The capture thread reports its resolution once a second.
+    ASSERT_TRUE(waitFor([&] { return statusLabel("resolution_label")->text() == "1920x1080"; }));
     chinese->trigger();
     EXPECT_EQ(button("photo_btn")->text(), QStringLiteral("拍照"));
     EXPECT_EQ(button("record_btn")->text(), QStringLiteral("录像"));
@@ -418,9 +424,19 @@ TEST_F(WindowTest, ZoomTextIsValidatedAndStepsFollowTheList)
         zoom->setCurrentText(bad);
         EXPECT_DOUBLE_EQ(window->liveView()->liveScaleValue(), 0.5) << bad;
     }
+    // The steps go through the box's items, which hold the fitted scale of
+    // the live picture besides 1, 10 ... 100.
+    QList<double> levels;
+    for (int i = 0; i < zoom->count(); ++i)
+        levels << zoom->itemData(i).toDouble();
+    ASSERT_TRUE(levels.contains(40.0) && levels.contains(50.0)) << zoom->count();
+    double above = 0;
+    for (double level : levels)
+        if (level > 50.0 && (above == 0 || level < above))
+            above = level;
     zoom->setCurrentText("50%");
     button("zoomAdd_btn")->click();
-    EXPECT_EQ(zoom->currentText(), "60%");
+    EXPECT_EQ(zoom->currentText(), zoomText(above));
     button("zoomSub_btn")->click();
     button("zoomSub_btn")->click();
     EXPECT_EQ(zoom->currentText(), "40%");
@@ -454,8 +470,10 @@ TEST_F(WindowTest, UnitsAndCalibrationReachEveryView)
     window->calibrateChange(2.5);
     EXPECT_EQ(window->liveView()->measureScene()->unit(), 5);
     EXPECT_DOUBLE_EQ(window->liveView()->measureScene()->calibration(), 2.5);
-    // A calibration drawn before any frame (no frame width) is passed on unscaled.
+    // A calibration drawn before any frame (no frame width) is passed on
+    // unscaled to the measuring page, which asks for its real length.
     window->caliOver(120.0);
+    EXPECT_TRUE(dialogs.saw("CalibrationWidget") || dialogs.all().contains("CalibrationWidget")) << dialogs.all();
 }
 
 TEST_F(WindowTest, UntitledTabsAreNumberedAndAModifiedOneAsksBeforeClosing)

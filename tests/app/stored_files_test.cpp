@@ -192,6 +192,7 @@ int runChild(const QString &caseName, const SharedHome &home, QString *output)
     ChildAsUser child(geteuid() == 0);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(kChildCase, caseName);
+    environment.insert("VORENTA_TEST_HOME_GIVEN", "1");
     environment.insert("HOME", home.dir.path());
     environment.insert("XDG_DATA_HOME", home.data());
     environment.insert("XDG_RUNTIME_DIR", home.dir.path() + "/runtime");

@@ -96,7 +96,19 @@ private:
                 answer(dialog);
             else if (auto *input = qobject_cast<QInputDialog *>(widget))
                 answer(input);
+            else if (auto *other = qobject_cast<QDialog *>(widget))
+                answer(other);
         }
+    }
+    // Any other modal dialog (the calibration dialog, a property dialog) is
+    // noted by its class and closed without a change.
+    void answer(QDialog *dialog)
+    {
+        if (dialog != QApplication::activeModalWidget() || dialog->inherits("WaitDialog"))
+            return;
+        dialog->setProperty("answered", true);
+        messages.append({QString::fromLatin1(dialog->metaObject()->className()), dialog->windowTitle(), QString()});
+        QTimer::singleShot(0, dialog, &QDialog::reject);
     }
     void answer(QMessageBox *box)
     {
