@@ -9,11 +9,13 @@
 #include "graphics_view.h"
 #include "main_scene.h"
 #include "recording_support.h"
+#include "sim_camera.h"
 #include "title_bar.h"
 #include "video_recorder.h"
 #include "virtual_backend.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QGraphicsView>
 #include <QImage>
 #include <QLineEdit>
@@ -594,4 +596,70 @@ TEST(Shutdown, StopsEveryThreadInOrderAndFinishesARunningRecording)
     EXPECT_GT(probeDuration(recorded), 0.5);
     for (const Mp4Box &box : mp4Boxes(recorded))
         EXPECT_NE(box.type, "moof");
+}
+
+// ---- network cameras ----
+
+namespace {
+
+// A simulated network camera on a loopback address of its own, at the port
+// the window opens network cameras on.
+constexpr char kSimAddress[] = "127.0.0.57";
+
+// Counts GUI-thread timer ticks: a GUI thread blocked on a device shows as
+// missing ticks.
+struct TickCounter {
+    TickCounter()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(20);
+    }
+    QTimer timer;
+    int ticks = 0;
+};
+
+} // namespace
+
+TEST_F(WindowTest, OpensANetworkCameraOffTheGuiThread)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    TickCounter ticks;
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    ASSERT_TRUE(window->camera());
+    EXPECT_EQ(window->camera()->thread(), window->controlThread());
+    EXPECT_EQ(childOf<QTabWidget>(window, "video_tabWidget")->tabText(0), kSimAddress);
+    EXPECT_EQ(window->windowTitle(), window->camera()->displayName());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+    EXPECT_GT(ticks.ticks, 10);
+
+    window->cameraClose(kSimAddress, CloseDone);
+    EXPECT_FALSE(window->playThread());
+    EXPECT_TRUE(dialogs.saw("The camera is successfully closed!")) << dialogs.all();
+}
+
+TEST_F(WindowTest, NetworkCameraThatDoesNotAnswerFailsToOpenWithoutFreezingTheWindow)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    sim.setLoginReply(simcam::Reply::silent());
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    TickCounter ticks;
+    QElapsedTimer clock;
+    clock.start();
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Failed to open camera!"); }, 30000)) << dialogs.all();
+    // Not the message of an unknown model: the camera could not be opened.
+    EXPECT_FALSE(dialogs.saw("Unsupported camera model")) << dialogs.all();
+    EXPECT_FALSE(window->playThread());
+    EXPECT_FALSE(window->camera());
+    // The window kept handling its events the whole time (a tick every 20 ms).
+    EXPECT_GT(ticks.ticks, clock.elapsed() / 20 / 4) << clock.elapsed() << " ms";
 }
