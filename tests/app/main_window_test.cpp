@@ -558,6 +558,7 @@ TEST(Shutdown, StopsEveryThreadInOrderAndFinishesARunningRecording)
 {
     QTemporaryDir videos;
     SettingsStore::instance().setBaseFolderForTesting(appDataFolder());
+    usbcam::setVirtualCameraPresent(true);
     DialogWatcher dialogs;
     auto *window = new MainWindow2;
     window->show();
