@@ -1,10 +1,10 @@
 #include "core.h"
+#include "main_window.h"
 #include "video.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QStandardPaths>
-#include <QWidget>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -28,10 +28,7 @@ int main(int argc, char *argv[])
     registerVideoFrameMetaType();
     registerSettingsMetaTypes();
 
-    // Until the main window exists, an empty window shows that start-up worked.
-    auto *window = new QWidget;
-    window->setWindowTitle(QStringLiteral("5.1.0"));
-    window->resize(1280, 800);
+    auto *window = new MainWindow2;
     window->show();
     const int result = application->exec();
 

@@ -200,11 +200,14 @@ bool CameraDatabase::openOrCreate(const QString &path)
 CameraDatabase::Result CameraDatabase::exec(const QString &sql, const QVariantList &bound)
 {
     QMutexLocker lock(&mutex_);
-    Result result;
+    // The query is made on this connection from the start: a query without
+    // one would look up the default connection, which belongs to the thread
+    // that opened it (the cameras read and write from the control thread;
+    // the mutex keeps the uses apart).
+    Result result{QSqlQuery(database_), QSqlError(), false};
     if (!database_.isOpen())
         return result;
     database_.transaction();
-    result.query = QSqlQuery(database_);
     bool prepared = result.query.prepare(sql);
     if (prepared) {
         for (const QVariant &value : bound)

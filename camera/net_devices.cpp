@@ -48,33 +48,40 @@ class BringUpRelay : public QObject
 {
     Q_OBJECT
 signals:
-    void finished(QSharedPointer<BaseCamera> camera);
+    void finished(QSharedPointer<BaseCamera> camera, int reason);
 };
 
 } // namespace
 
 void bringUpNetworkCamera(QThread *thread, const CameraOpenSettings &settings, QObject *context,
-                          std::function<void(QSharedPointer<BaseCamera>)> done)
+                          std::function<void(QSharedPointer<BaseCamera>, CameraCloseReason)> done)
 {
     qRegisterMetaType<QSharedPointer<BaseCamera>>("QSharedPointer<BaseCamera>");
     auto *relay = new BringUpRelay;
-    QObject::connect(relay, &BringUpRelay::finished, context,
-                     [done](QSharedPointer<BaseCamera> camera) { done(camera); }, Qt::QueuedConnection);
+    QObject::connect(
+        relay, &BringUpRelay::finished, context,
+        [done](QSharedPointer<BaseCamera> camera, int reason) { done(camera, CameraCloseReason(reason)); },
+        Qt::QueuedConnection);
     relay->moveToThread(thread);
     QMetaObject::invokeMethod(
         relay,
         [relay, settings] {
+            // No model text means the device did not answer: the camera could
+            // not be opened. A model no network class knows is unsupported.
             const QString model = getCameraModel(settings);
             QSharedPointer<BaseCamera> camera = model.isEmpty() ? nullptr : createCamera(model);
             // A device's model text names a network model, whatever else it holds.
             if (!qobject_cast<NetCamera *>(camera.data()))
                 camera.reset();
+            CameraCloseReason reason = model.isEmpty() ? CloseOpenFailed : CloseUnsupportedModel;
             if (camera) {
                 camera->setOpenSettings(settings);
-                if (!camera->login(settings))
+                if (!camera->login(settings)) {
                     camera.reset();
+                    reason = CloseOpenFailed;
+                }
             }
-            emit relay->finished(camera);
+            emit relay->finished(camera, reason);
             relay->deleteLater();
         },
         Qt::QueuedConnection);

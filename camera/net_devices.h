@@ -34,6 +34,8 @@ QStringList discoverNetworkCameras();
 // it lives on that thread (getCameraModel and createCamera of the model
 // factory), hands it the open settings and logs it in. Returns
 // at once; `done` runs on `context`'s thread with the camera, or with null
-// when no model fits or the login failed. Nothing runs when `context` is gone.
+// and why: CloseOpenFailed when the device did not answer or refused the
+// login, CloseUnsupportedModel when no network model fits its model text.
+// Nothing runs when `context` is gone.
 void bringUpNetworkCamera(QThread *thread, const CameraOpenSettings &settings, QObject *context,
-                          std::function<void(QSharedPointer<BaseCamera>)> done);
+                          std::function<void(QSharedPointer<BaseCamera>, CameraCloseReason)> done);

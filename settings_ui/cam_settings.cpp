@@ -218,21 +218,29 @@ void CamSettings::linkSlidersToSpinBoxes()
 
 QSharedPointer<BaseCamera> CamSettings::createCamera(const CameraOpenSettings &settings)
 {
-    openSettings_ = settings;
     const QString name = settings.isNetwork ? getCameraModel(settings) : settings.usb.devicePath;
+    const QSharedPointer<BaseCamera> camera = factory_ ? factory_(name) : QSharedPointer<BaseCamera>();
+    if (camera) {
+        camera->setOpenSettings(settings);
+        camera->login(settings);
+    }
+    bindCamera(camera, settings);
+    return camera_;
+}
+
+void CamSettings::bindCamera(const QSharedPointer<BaseCamera> &camera, const CameraOpenSettings &settings)
+{
+    openSettings_ = settings;
     disconnectToCamera();
-    camera_ = factory_ ? factory_(name) : QSharedPointer<BaseCamera>();
+    camera_ = camera;
     cameraKey_.clear();
     boundDeviceName_.clear();
     connectToCamera();
     if (camera_) {
-        camera_->setOpenSettings(settings);
-        camera_->login(settings);
         camera_->setSettingsPanel(this);
         cameraKey_ = camera_->uniqueName();
         boundDeviceName_ = settings.isNetwork ? settings.network.address : settings.usb.devicePath;
     }
-    return camera_;
 }
 
 void CamSettings::connectToCamera()

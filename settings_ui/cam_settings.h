@@ -59,6 +59,9 @@ public:
     // hands it its open settings and the panel. Null for a model the factory
     // does not know; nothing is bound then.
     QSharedPointer<BaseCamera> createCamera(const CameraOpenSettings &settings);
+    // Binds the panel to a camera made and logged in elsewhere (a network
+    // camera brought up on the control thread); null unbinds.
+    void bindCamera(const QSharedPointer<BaseCamera> &camera, const CameraOpenSettings &settings);
     // Keeps the capture thread (releasing the previous one) and gives it the
     // bound camera. Null is accepted.
     void setPlayThread(const QSharedPointer<CameraPlayThread> &thread);

@@ -72,6 +72,9 @@ public:
     void setFlowEnable(bool enable) { flowEnable = enable; }
     // Both scales; values that are not finite and above zero are refused.
     void setScale(double scale);
+    // Fits a picture of this size into the view (unless the user chose the
+    // scale) and reports the fitted scale by videoWidgetScaleChanged.
+    void fitScale(int width, int height);
     void refitScale();
     double liveScaleValue() const { return liveScale; }
     double stillScaleValue() const { return stillScale; }
@@ -165,7 +168,6 @@ protected:
 
 private:
     void setupTable();
-    void fitScale(int width, int height);
     void relayout();
     void relayoutLive();
     void relayoutStill();

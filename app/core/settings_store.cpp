@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
@@ -33,13 +35,47 @@ BrokenFiles &brokenFiles()
     return files;
 }
 
-// A settings object on one INI file. A file that Qt cannot read or parse
-// reads as empty: the caller sees no keys rather than half-parsed garbage.
+// Settings files are a few kilobytes; anything this large is not one of ours,
+// and parsing it on every read would stall the program.
+constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
+
+// Why the file at `path` can't be used as a settings file; empty when it can
+// (a missing file can: it reads as empty and is created by the first write).
+QString unusableReason(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QString();
+    if (file.size() > kMaxSettingsFileSize)
+        return QCoreApplication::translate("SettingsStore", "The file is larger than %1 bytes.").arg(kMaxSettingsFileSize);
+    if (!file.open(QIODevice::ReadOnly))
+        return QCoreApplication::translate("SettingsStore", "The file cannot be read.");
+    // Qt writes INI files as text; control characters other than tabs and
+    // line ends never occur in one.
+    const QByteArray bytes = file.read(kMaxSettingsFileSize + 1);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7f)
+            return QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+    }
+    return QString();
+}
+
+// A settings object on one INI file. A file that is not a settings file, or
+// one that Qt cannot parse, reads as empty: the caller sees no keys rather
+// than half-parsed garbage. Such a file is never written either, so what it
+// holds stays as it is.
 class Ini
 {
 public:
-    explicit Ini(const QString &path) : settings_(path, QSettings::IniFormat)
+    explicit Ini(const QString &path)
+        : usable_(unusableReason(path).isEmpty()),
+          settings_(usable_ ? path : QString(), QSettings::IniFormat)
     {
+        if (!usable_) {
+            qWarning().noquote() << "Settings file not used:" << path;
+            return;
+        }
         const QFileInfo info(path);
         const QPair<qint64, QDateTime> stamp(info.size(), info.lastModified());
         BrokenFiles &broken = brokenFiles();
@@ -51,11 +87,14 @@ public:
         if (!knownBroken_ && settings_.status() != QSettings::FormatError)
             broken.stamps.remove(path);
     }
-    bool readable() const { return settings_.status() == QSettings::NoError && !knownBroken_; }
+    bool readable() const { return usable_ && settings_.status() == QSettings::NoError && !knownBroken_; }
+    // Writes only go to a file that was read whole (or that does not exist yet).
+    bool writable() const { return readable(); }
     QSettings &operator*() { return settings_; }
     QSettings *operator->() { return &settings_; }
 
 private:
+    bool usable_;
     QSettings settings_;
     bool knownBroken_ = false;
 };
@@ -83,6 +122,8 @@ void writeKey(const QString &path, const QString &group, const QMap<int, QString
     if (key == keys.end())
         return;
     Ini ini(path);
+    if (!ini.writable())
+        return;
     ini->beginGroup(group);
     ini->setValue(*key, value);
     ini->endGroup();
@@ -328,6 +369,8 @@ QVariantMap SettingsStore::loadCommonTools() const
 void SettingsStore::saveCommonTools(const QVariantMap &tools) const
 {
     Ini ini(configPath_);
+    if (!ini.writable())
+        return;
     ini->beginGroup(QStringLiteral("CommonTool"));
     ini->setValue(QStringLiteral("commontool"), tools);
     ini->endGroup();
@@ -382,6 +425,8 @@ bool SettingsStore::removeCalibration(const QString &id) const
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
 {
     Ini ini(crossPath_);
+    if (!ini.writable())
+        return;
     ini->beginWriteArray(QStringLiteral("cross"), lines.size());
     for (int i = 0; i < lines.size(); ++i) {
         const CrossInfo &line = lines.at(i);
@@ -394,6 +439,19 @@ void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
         ini->setValue(QStringLiteral("visible"), line.visible);
     }
     ini->endArray();
+}
+
+QList<SettingsFileProblem> SettingsStore::unusableFiles() const
+{
+    QList<SettingsFileProblem> problems;
+    for (const QString &path : {configPath_, calibrationPath_, crossPath_}) {
+        QString reason = unusableReason(path);
+        if (reason.isEmpty() && QFileInfo::exists(path) && !Ini(path).readable())
+            reason = QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+        if (!reason.isEmpty())
+            problems.append({path, reason});
+    }
+    return problems;
 }
 
 void registerSettingsMetaTypes()

@@ -98,6 +98,13 @@ Q_DECLARE_METATYPE(KeyFunction)
 Q_DECLARE_METATYPE(MyLanguage)
 Q_DECLARE_METATYPE(ImgFormat)
 
+// A settings file the store does not use: it reads as empty and is never
+// written, so what it holds stays as it is.
+struct SettingsFileProblem {
+    QString path;
+    QString reason;  // for the user
+};
+
 class SettingsStore
 {
 public:
@@ -135,6 +142,10 @@ public:
     bool removeCalibration(const QString &id) const;
 
     void saveCrossLines(const QList<CrossInfo> &lines) const;
+
+    // The three files that are there but can't be used (not a settings file,
+    // larger than any settings file, unreadable), with the reason.
+    QList<SettingsFileProblem> unusableFiles() const;
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

@@ -729,6 +729,233 @@
     </message>
 </context>
 <context>
+    <name>MainWindow2</name>
+    <message>
+        <source>Device</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Acquire</source>
+        <translation>采集</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Annotate</source>
+        <translation>标注</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Time Lapse</source>
+        <translation>延时拍摄</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>录像</translation>
+    </message>
+    <message>
+        <source>Open Picture</source>
+        <translation>打开图片</translation>
+    </message>
+    <message>
+        <source>Save Picture</source>
+        <translation>保存图片</translation>
+    </message>
+    <message>
+        <source>Minify</source>
+        <translation>缩小</translation>
+    </message>
+    <message>
+        <source>Magnify</source>
+        <translation>放大</translation>
+    </message>
+    <message>
+        <source>Hand</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Select Measuring Object</source>
+        <translation>选择测量对象</translation>
+    </message>
+    <message>
+        <source>FPS:</source>
+        <translation>帧率:</translation>
+    </message>
+    <message>
+        <source>Resolution:</source>
+        <translation>分辨率:</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>格式:</translation>
+    </message>
+    <message>
+        <source>Open Fail ?</source>
+        <translation>打开失败？</translation>
+    </message>
+    <message>
+        <source>Camera settings are not kept in this session.</source>
+        <translation>本次运行不会保存相机设置。</translation>
+    </message>
+    <message>
+        <source>The folder %1 cannot be written: settings changes are not kept.</source>
+        <translation>文件夹 %1 无法写入：设置更改不会被保存。</translation>
+    </message>
+    <message>
+        <source>%1 is not used and stays as it is: %2</source>
+        <translation>%1 未被使用，保持原样：%2</translation>
+    </message>
+    <message>
+        <source>Do you want to exit without saving?</source>
+        <translation>是否不保存直接关闭？</translation>
+    </message>
+    <message>
+        <source>Opening the camera, please wait...</source>
+        <translation>正在打开相机，请稍候...</translation>
+    </message>
+    <message>
+        <source>Uvc Camera</source>
+        <translation>USB相机</translation>
+    </message>
+    <message>
+        <source>current no primitive</source>
+        <translation>当前没有测量图元</translation>
+    </message>
+    <message>
+        <source>The measurements could not be saved to %1: %2</source>
+        <translation>测量数据无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>Input data</source>
+        <translation>输入内容</translation>
+    </message>
+    <message>
+        <source>Taking a photo...</source>
+        <translation>正在拍照...</translation>
+    </message>
+    <message>
+        <source>The camera delivered no picture at %1x%2; no photo was taken.</source>
+        <translation>相机未输出 %1x%2 的画面，未拍摄照片。</translation>
+    </message>
+    <message>
+        <source>The camera has delivered no picture yet.</source>
+        <translation>相机尚未输出画面。</translation>
+    </message>
+    <message>
+        <source>The photo could not be saved to %1: %2</source>
+        <translation>照片无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>The file already exists, do you want to overwrite it?</source>
+        <translation>文件已存在，是否覆盖？</translation>
+    </message>
+    <message>
+        <source>The folder %1 cannot be created.</source>
+        <translation>无法创建文件夹 %1。</translation>
+    </message>
+    <message>
+        <source>The picture %1 cannot be shown: %2</source>
+        <translation>无法显示图片 %1：%2</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %1: %2</source>
+        <translation>图片无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>Stop Recording</source>
+        <translation>停止录像</translation>
+    </message>
+    <message>
+        <source>Recording stopped: there is not enough free space on the disk.</source>
+        <translation>录像已停止：磁盘空间不足。</translation>
+    </message>
+    <message>
+        <source>The recording %1 is incomplete; what was recorded can still be played.</source>
+        <translation>录像 %1 不完整；已录制的部分仍可播放。</translation>
+    </message>
+    <message>
+        <source>Interval or number should more than zero</source>
+        <translation>间隔和张数必须大于零</translation>
+    </message>
+    <message>
+        <source>Stop continuous shooting!</source>
+        <translation>已停止连续拍摄！</translation>
+    </message>
+    <message>
+        <source>Continuous shooting done, the number of photos: %1</source>
+        <translation>连续拍摄完成，照片张数：%1</translation>
+    </message>
+    <message>
+        <source>Continuous Shooting... Countdown: %1 s, progress: %2/%3</source>
+        <translation>连续拍摄中... 倒计时：%1 秒，进度：%2/%3</translation>
+    </message>
+    <message>
+        <source>%1 is not a settings database or cannot be read.</source>
+        <translation>%1 不是设置数据库或无法读取。</translation>
+    </message>
+    <message>
+        <source>%1 cannot be created.</source>
+        <translation>无法创建 %1。</translation>
+    </message>
+    <message>
+        <source>The camera table of %1 has other columns than this program uses.</source>
+        <translation>%1 中的 camera 表的列与本程序不一致。</translation>
+    </message>
+    <message>
+        <source>%1 is read-only: camera settings will not be kept.</source>
+        <translation>%1 为只读：相机设置不会被保存。</translation>
+    </message>
+    <message>
+        <source>Snap</source>
+        <translation>拍照</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>对焦</translation>
+    </message>
+    <message>
+        <source>Camera</source>
+        <translation>相机</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Notice</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>信息</translation>
+    </message>
+</context>
+<context>
     <name>MeasureFlowPanel</name>
     <message>
         <source>Line</source>
@@ -1171,6 +1398,21 @@
     <message>
         <source>No</source>
         <translation>否</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsStore</name>
+    <message>
+        <source>The file is larger than %1 bytes.</source>
+        <translation>文件大于 %1 字节。</translation>
+    </message>
+    <message>
+        <source>The file cannot be read.</source>
+        <translation>文件无法读取。</translation>
+    </message>
+    <message>
+        <source>The file is not a settings file.</source>
+        <translation>该文件不是设置文件。</translation>
     </message>
 </context>
 <context>

@@ -732,7 +732,7 @@ TEST_F(NetCameraLogin, BringUpRunsOnTheControlThreadAndAnswersOnTheCallers)
     bool done = false;
     QThread *answeredOn = nullptr;
     QObject context;
-    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made) {
+    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made, CameraCloseReason) {
         camera = made;
         answeredOn = QThread::currentThread();
         done = true;
@@ -754,12 +754,16 @@ TEST_F(NetCameraLogin, BringUpRunsOnTheControlThreadAndAnswersOnTheCallers)
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(50);
-    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made) {
+    CameraCloseReason reason = CloseDone;
+    bringUpNetworkCamera(&control, settings(), &context, [&](QSharedPointer<BaseCamera> made, CameraCloseReason why) {
         camera = made;
+        reason = why;
         done = true;
     });
     ASSERT_TRUE(waitFor([&] { return done; }, 15000));
     EXPECT_FALSE(camera);
+    // Not an unsupported model: the camera could not be opened.
+    EXPECT_EQ(reason, CloseOpenFailed);
     EXPECT_GT(ticks, 20);
     control.quit();
     control.wait();

@@ -338,24 +338,58 @@ TEST_F(Settings, CrossLinesAreRewrittenWithTheirSize)
     EXPECT_EQ(again.value("cross/size").toInt(), 0);
 }
 
-TEST_F(Settings, GarbageFilesReadAsDefaults)
+TEST_F(Settings, GarbageFilesReadAsDefaultsAndStayUntouched)
 {
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 7919) & 0xff));
-    writeFile("config.ini", garbage);
-    writeFile("calibration.ini", garbage);
+    for (const char *name : {"config.ini", "calibration.ini", "cross.ini"})
+        writeFile(name, garbage);
     const auto draw = store().loadDraw();
     EXPECT_EQ(draw.value(TextSize).toInt(), 13);
     EXPECT_EQ(draw.value(LineWidth).toInt(), 1);
-    (void)store().calibrations();
-    (void)store().loadCommonTools();
-    (void)store().loadBurstMode();
-    // Writing over garbage works and the value is read back.
+    EXPECT_TRUE(store().calibrations().isEmpty());
+    EXPECT_TRUE(store().loadCommonTools().isEmpty());
+    EXPECT_TRUE(store().loadBurstMode().isEmpty());
+
+    // Nothing is written over a file the store could not read.
     store().setDrawValue(FloatNum, 4);
+    store().saveCommonTools({{"a", 1}});
+    EXPECT_FALSE(store().addCalibration(calibration("ruler", 100, "um", 2)));
+    store().saveCrossLines({CrossInfo()});
     QVariant out;
-    ASSERT_TRUE(store().drawValue(FloatNum, out));
-    EXPECT_EQ(out.toInt(), 4);
+    EXPECT_FALSE(store().drawValue(FloatNum, out));
+    for (const char *name : {"config.ini", "calibration.ini", "cross.ini"}) {
+        QFile file(ini(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), garbage) << name;
+    }
+    const QList<SettingsFileProblem> problems = store().unusableFiles();
+    ASSERT_EQ(problems.size(), 3);
+    EXPECT_EQ(problems[0].path, ini("config.ini"));
+    EXPECT_FALSE(problems[0].reason.isEmpty());
+}
+
+TEST_F(Settings, OversizedFileIsNeitherParsedNorWritten)
+{
+    // Two megabytes of a valid INI file: far more than any settings file.
+    QByteArray big = "[draw]\nTextSize=40\n";
+    while (big.size() < 2 * 1024 * 1024)
+        big += "[filler]\nkey=" + QByteArray(1000, 'x') + "\n";
+    writeFile("config.ini", big);
+    EXPECT_EQ(store().loadDraw().value(TextSize).toInt(), 13);
+    store().setDrawValue(TextSize, 20);
+    QFile file(ini("config.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), big);
+    ASSERT_EQ(store().unusableFiles().size(), 1);
+}
+
+TEST_F(Settings, UsableFilesAreNoProblem)
+{
+    store().setDrawValue(TextSize, 20);
+    writeFile("calibration.ini", "[settings]\nUnit=2\n");
+    EXPECT_TRUE(store().unusableFiles().isEmpty());
 }
 
 TEST_F(Settings, EmptyAndUnreadableFilesReadAsDefaults)

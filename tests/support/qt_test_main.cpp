@@ -45,13 +45,17 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     gHome = &home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
-    QDir().mkpath(home.path() + "/runtime");
-    QFile::setPermissions(home.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // A test that starts this program again (as another user, say) may hand
+    // it the home and folders it prepared.
+    if (!qEnvironmentVariableIsSet("VORENTA_TEST_HOME_GIVEN")) {
+        qputenv("HOME", home.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
+        QDir().mkpath(home.path() + "/runtime");
+        QFile::setPermissions(home.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     ::testing::InitGoogleTest(&argc, argv);
     // Qt's one-time platform set-up is left out of the leak check: the
     // offscreen platform's screen and cursor are never freed by Qt 5.15.

@@ -1,0 +1,342 @@
+// Device polling, camera bring-up and close, and the way frames take to the
+// live view.
+#include "main_window.h"
+
+#include "cam_settings.h"
+#include "capture_page.h"
+#include "net_devices.h"
+#include "ui_mainwindow2.h"
+#include "video_recorder.h"
+#include "video_widget.h"
+#include "wait_dialog.h"
+
+#include <QDebug>
+#include <QPointer>
+#include <QThread>
+
+#include <cstring>
+
+// ---------------------------------------------------------------- polling
+
+void MainWindow2::slotDetectTimeout()
+{
+    // A poll that takes longer than the interval is not piled up behind.
+    if (pollBusy || !poller)
+        return;
+    pollBusy = true;
+    QMetaObject::invokeMethod(poller, &DevicePoller::poll, Qt::QueuedConnection);
+}
+
+void MainWindow2::onDevicesPolled(const DeviceMap &devices)
+{
+    pollBusy = false;
+    emit detect(devices);
+}
+
+// ---------------------------------------------------------------- bring-up
+
+void MainWindow2::cameraChange(QString friendlyName, QString uniqueName)
+{
+    // The previous camera's capture thread goes first; the new camera opens
+    // once it has let go of its device (the same device, or the one decoder
+    // every network camera shares).
+    retireCaptureThread();
+    pendingOpen = PendingOpen{friendlyName, uniqueName};
+    if (retiringThreads.isEmpty()) {
+        openPendingCamera();
+        return;
+    }
+    qDebug() << "Camera" << uniqueName << "opens once the previous capture thread has stopped";
+    pendingOpenTimer.start(kThreadStopWaitMs);
+}
+
+void MainWindow2::openPendingCamera()
+{
+    pendingOpenTimer.stop();
+    if (!pendingOpen)
+        return;
+    const PendingOpen open = *pendingOpen;
+    pendingOpen.reset();
+    if (!retiringThreads.isEmpty())
+        qWarning() << "A previous capture thread is still running; opening" << open.uniqueName << "anyway";
+    if (open.friendlyName == QLatin1String("NetCamera"))
+        openNetCamera(open.friendlyName, open.uniqueName);
+    else
+        openUvcCamera(open.friendlyName, open.uniqueName);
+}
+
+void MainWindow2::prepareCaptureThread(const QString &uniqueName)
+{
+    ++bringUp;
+    playThread_ = QSharedPointer<CameraPlayThread>::create();
+    playThread_->setObjectName(QStringLiteral("capture"));
+    attachVideoWidget(liveView_, uniqueName, true);
+    wireCaptureThread();
+    liveView_->connectToPlayThread(playThread_.data());
+    liveView_->setFlowEnable(false);
+    playThread_->setRunFlag(true);
+    playThread_->setReportFlag(true);
+    playThread_->setUniqueName(uniqueName);
+}
+
+void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniqueName)
+{
+    Q_UNUSED(friendlyName)
+    prepareCaptureThread(uniqueName);
+
+    CameraOpenSettings settings;
+    settings.isNetwork = true;
+    settings.network.address = uniqueName;
+    settings.network.user = NetCameraCredentials::user;
+    settings.network.password = NetCameraCredentials::password;
+    settings.network.port = QStringLiteral("80");
+
+    // Asking a network camera for its model and logging in take up to the
+    // library's time-out: both run on the control thread, the wait dialog
+    // shows meanwhile.
+    if (!controlThread_->isRunning())
+        controlThread_->start(QThread::InheritPriority);
+    waitDialog->setText(tr("Opening the camera, please wait..."));
+    waitDialog->show();
+    const quint64 mine = bringUp;
+    bringUpNetworkCamera(controlThread_, settings, this,
+                         [this, mine, uniqueName, settings](QSharedPointer<BaseCamera> camera, CameraCloseReason why) {
+                             if (mine != bringUp) {
+                                 // Closed or replaced meanwhile: this camera is not wanted any more.
+                                 return;
+                             }
+                             waitDialog->hide();
+                             camSettings->bindCamera(camera, settings);
+                             camera_ = camera;
+                             if (!camera_) {
+                                 emit changeDeviceStateForClose(uniqueName);
+                                 cameraClose(uniqueName, why);
+                                 return;
+                             }
+                             startCapture(uniqueName, uniqueName);
+                         });
+}
+
+void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniqueName)
+{
+    Q_UNUSED(friendlyName)
+    cam_probe_buffer probe;
+    refreshUsbCameraContext(&probe);
+    prepareCaptureThread(uniqueName);
+
+    CameraOpenSettings settings;
+    settings.usb.devicePath = uniqueName;
+    const int count = qBound(0, int(probe.count), int(CAM_MAX_DEVICES));
+    const QByteArray path = uniqueName.toLocal8Bit();
+    for (int i = 0; i < count; ++i) {
+        const cam_device_record &record = probe.devices[i];
+        if (strnlen(record.path, sizeof record.path) == size_t(path.size())
+            && std::memcmp(record.path, path.constData(), size_t(path.size())) == 0) {
+            qDebug() << "cameraChangeUVC: fd=" << record.handle;
+            playThread_->setCameraIndex(record.handle);
+        }
+    }
+
+    camera_ = camSettings->createCamera(settings);
+    if (!camera_) {
+        emit changeDeviceStateForClose(uniqueName);
+        cameraClose(uniqueName, CloseUnsupportedModel);
+        return;
+    }
+    startCapture(uniqueName, tr("Uvc Camera"));
+}
+
+void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText)
+{
+    Q_UNUSED(uniqueName)
+    camera_->moveToThread(controlThread_);
+    if (!controlThread_->isRunning())
+        controlThread_->start(QThread::InheritPriority);
+    camSettings->setPlayThread(playThread_);
+
+    // The parameters are read from the device on the control thread (a
+    // network camera answers each request in up to the library's time-out).
+    const quint64 mine = bringUp;
+    const QSharedPointer<CameraPlayThread> thread = playThread_;
+    QPointer<MainWindow2> self(this);
+    QMetaObject::invokeMethod(camera_.data(), [self, mine, thread, tabText] {
+        QSharedPointer<CameraParameters> params;
+        thread->loadCameraParameters(params, true);
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(self.data(), [self, mine, params, tabText] {
+            if (self && mine == self->bringUp)
+                self->onCameraParametersLoaded(params, tabText);
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText)
+{
+    if (!playThread_ || !camera_)
+        return;
+    camSettings->refreshFromCameraInfo(params);
+    ui->video_tabWidget->setTabText(0, tabText);
+    if (params) {
+        liveView_->setZoomButtonsVisible(params->zoom.supported);
+        capturePage->setFocusRange(params->focus.minimum, params->focus.maximum);
+        ui->capture_tBtn->setVisible(params->mainToolsFlag || params->panelPageFlag);
+        capturePage->setTabsEnabled(params->panelPageFlag, params->mainToolsFlag);
+    }
+    setWindowTitle(camera_->displayName());
+    capturePage->connectToPlayThread(playThread_.data());
+    liveView_->onStart();
+    playThread_->start(QThread::InheritPriority);
+}
+
+void MainWindow2::wireCaptureThread()
+{
+    CameraPlayThread *thread = playThread_.data();
+    connect(thread, &CameraPlayThread::putVideoFrame, this, &MainWindow2::getVideoFrame);
+    for (const QMetaObject::Connection &connection : qAsConst(focusRegionConnections))
+        disconnect(connection);
+    focusRegionConnections = {
+        connect(camSettings, &CamSettings::setFocusRegionUI, liveView_, &VideoWidget::onSetFocusRegionUI),
+        connect(camSettings, &CamSettings::focusRegionChanged, liveView_, &VideoWidget::blinkChange),
+        connect(liveView_, &VideoWidget::blinkArea, camSettings, &CamSettings::onSetFocusRegion),
+    };
+    edgeConnections = {
+        connect(liveView_, &VideoWidget::mousePressPoint, thread, &CameraPlayThread::onMouseClik),
+        connect(thread, &CameraPlayThread::sendEdgepos, liveView_, &VideoWidget::sendEdgepos),
+    };
+    connect(thread, &CameraPlayThread::captureSettingsChanged, this, [this](bool busy) {
+        for (QWidget *button : {ui->photo_btn, ui->cPhotos_btn, ui->record_btn})
+            button->setEnabled(!busy);
+    });
+    connect(thread, &CameraPlayThread::sendFps, ui->fps_label, &QLabel::setText);
+    connect(thread, &CameraPlayThread::resolutionChange, ui->resolution_label, &QLabel::setText);
+    connect(thread, &CameraPlayThread::formatChanged, ui->format_label, &QLabel::setText);
+    connect(thread, &CameraPlayThread::CameraCloseForReason, camSettings, &CamSettings::closeCameraForReason);
+    connect(thread, &CameraPlayThread::recorderLackOfFreeSpace, this, &MainWindow2::stopRecording);
+    // The recorder reports from its own thread, also after its capture
+    // thread is gone (a recording finishing after a close).
+    VideoRecorder *recorder = thread->recorder();
+    connect(recorder, &VideoRecorder::recordingFailed, this, &MainWindow2::onRecordingFailed, Qt::QueuedConnection);
+    connect(recorder, &VideoRecorder::recordingFinished, this, &MainWindow2::onRecordingFinished,
+            Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------- close
+
+void MainWindow2::retireCaptureThread()
+{
+    // Whatever a bring-up still has under way for this thread is dropped.
+    ++bringUp;
+    waitDialog->hide();
+    if (!playThread_)
+        return;
+    const QSharedPointer<CameraPlayThread> thread = playThread_;
+    playThread_.reset();
+    camSettings->setPlayThread({});
+    thread->setRunFlag(false);
+    thread->setStreamOn(false);
+    thread->quit();
+    // Frames and reports still queued from it, and the zeros it reports when
+    // it goes, must not reach the window any more.
+    disconnect(thread.data(), nullptr, this, nullptr);
+    for (QObject *label : {ui->fps_label, ui->resolution_label, ui->format_label})
+        disconnect(thread.data(), nullptr, label, nullptr);
+    disconnect(thread.data(), nullptr, camSettings, nullptr);
+    if (thread->wait(kPromptStopWaitMs))
+        return;
+    // Still inside a read or a library call: it finishes in the background
+    // and is released on this thread once it has.
+    retiringThreads.append(thread);
+    connect(thread.data(), &QThread::finished, this, &MainWindow2::onRetiredThreadFinished, Qt::QueuedConnection);
+}
+
+void MainWindow2::onRetiredThreadFinished()
+{
+    for (int i = retiringThreads.size() - 1; i >= 0; --i)
+        if (retiringThreads[i]->isFinished())
+            retiringThreads.removeAt(i);
+    if (retiringThreads.isEmpty() && pendingOpen)
+        openPendingCamera();
+}
+
+void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
+{
+    if (pendingOpen && pendingOpen->uniqueName == cameraName) {
+        // Closed before it could open: nothing was brought up.
+        pendingOpen.reset();
+        pendingOpenTimer.stop();
+        camSettings->resetControlsForNoCamera();
+        showCloseMessage(reason);
+        return;
+    }
+    // Only the camera that is open here is closed: a late report about
+    // another one (an earlier camera, a failed bring-up) changes nothing.
+    if (cameraName.isEmpty() || !playThread_ || playThread_->uniqueName() != cameraName)
+        return;
+    qDebug() << "CameraClose, cameraName=" << cameraName;
+
+    liveView_->setFlowEnable(false);
+    liveView_->setLive(false);
+    liveView_->onStop();
+    liveView_->setZoomButtonsVisible(false);
+    ui->record_btn->setChecked(false);
+    emit stopFusion();
+    emit stopStitch();
+    for (const QMetaObject::Connection &connection : qAsConst(edgeConnections))
+        disconnect(connection);
+    edgeConnections.clear();
+
+    playThread_->setCameraName(QStringLiteral("null"));
+    retireCaptureThread();
+    camera_.reset();
+
+    camSettings->resetControlsForNoCamera();
+    ui->stackedWidget->setCurrentWidget(camSettings);
+    ui->device_tBtn->setChecked(true);
+    ui->capture_tBtn->hide();
+    for (const QMetaObject::Connection &connection : qAsConst(focusRegionConnections))
+        disconnect(connection);
+    focusRegionConnections.clear();
+    setWindowTitle(QStringLiteral("5.1.0"));
+    ui->video_tabWidget->setTabText(0, tr("Camera"));
+    ui->fps_label->setText(QStringLiteral("0"));
+    ui->resolution_label->setText(QStringLiteral("0x0"));
+    ui->format_label->clear();
+    showCloseMessage(reason);
+}
+
+void MainWindow2::showCloseMessage(int reason)
+{
+    const QString text = cameraCloseReasonText(reason);
+    if (text.isEmpty())
+        return;
+    showMessage(reason == CloseDone ? QMessageBox::Information : QMessageBox::Warning,
+                cameraCloseReasonTitle(reason), text);
+}
+
+// ---------------------------------------------------------------- frames
+
+void MainWindow2::getVideoFrame(VideoFrame frame, int camIndex)
+{
+    Q_UNUSED(camIndex)
+    if (!stillCapture.isPending()) {
+        liveView_->showFrame(frame);
+        return;
+    }
+    if (stillCapture.isSwitched())
+        return;
+    const QSize size(frame.width(), frame.height());
+    if (size == stillCapture.expectedSize && !stillCapture.isFrameTaken()) {
+        stillCapture.setSwitched(true);
+        if (drawProperties.value(SnapOpenImage).toBool() && !burstTimer.isActive()) {
+            snapshotToNewTab();
+            restorePreviewResolution();
+        } else {
+            savePicture();
+        }
+    }
+    if (size == QSize(stillCapture.settings.width, stillCapture.settings.height) && stillCapture.isFrameTaken()) {
+        stillCapture.setPending(false);
+        stillCapture.setSwitched(false);
+    }
+}

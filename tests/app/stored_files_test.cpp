@@ -1,0 +1,298 @@
+// The program's start with bad stored files: each leaves a program that
+// starts and works with the camera, says what is wrong, and leaves the file
+// as it was. Read-only files and folders are tried as a user without root
+// rights (root ignores permissions): the test runs itself again as "nobody".
+#include "window_test_support.h"
+
+#include "camera_database.h"
+#include "title_bar.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSlider>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kChildCase[] = "VORENTA_STORED_FILES_CASE";
+
+// Every test gets an application-data folder of its own.
+class StoredFiles : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        previousDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        WindowTest::SetUp();
+        folder = appDataFolder();
+    }
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        qputenv("XDG_DATA_HOME", previousDataHome);
+        SettingsStore::instance().setBaseFolderForTesting(appDataFolder());
+    }
+    QString file(const char *name) const { return folder + "/" + name; }
+
+    QTemporaryDir home;
+    QByteArray previousDataHome;
+    QString folder;
+};
+
+void makeSqlite(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "stored-files");
+        database.setDatabaseName(path);
+        ASSERT_TRUE(database.open());
+        QSqlQuery query(database);
+        for (const QString &statement : statements)
+            ASSERT_TRUE(query.exec(statement)) << statement;
+        database.close();
+    }
+    QSqlDatabase::removeDatabase("stored-files");
+}
+
+} // namespace
+
+TEST_F(StoredFiles, ConfigOfRandomBytes)
+{
+    writeBytes(file("config.ini"), randomBytes(64 * 1024, 1));
+    const QByteArray before = fileHash(file("config.ini"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("config.ini"))) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("not a settings file")) << dialogs.all();
+    // Choices that are stored go nowhere rather than over the file.
+    window->titleBar()->slotMouseWheelFunc(nullptr);
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("config.ini")), before);
+}
+
+TEST_F(StoredFiles, ConfigOfFiftyMegabytes)
+{
+    QByteArray big = "[draw]\nTextSize=40\n";
+    const QByteArray filler = "[filler]\nkey=" + QByteArray(4000, 'x') + "\n";
+    big.reserve(50 * 1024 * 1024 + filler.size());
+    while (big.size() < 50 * 1024 * 1024)
+        big += filler;
+    writeBytes(file("config.ini"), big);
+    big.clear();
+    const QByteArray before = fileHash(file("config.ini"));
+    QElapsedTimer started;
+    started.start();
+    startWindow();
+    EXPECT_LT(started.elapsed(), 5000);
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("larger than")) << dialogs.all();
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("config.ini")), before);
+}
+
+TEST_F(StoredFiles, CalibrationAndCrossOfRandomBytes)
+{
+    writeBytes(file("calibration.ini"), randomBytes(8192, 2));
+    writeBytes(file("cross.ini"), randomBytes(8192, 3));
+    const QByteArray calibration = fileHash(file("calibration.ini"));
+    const QByteArray cross = fileHash(file("cross.ini"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("calibration.ini"))) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("cross.ini"))) << dialogs.all();
+    // The cross lines are saved once a second after a line's dialog was used.
+    window->slotSetDrawMode(DrawType::Cross);
+    SettingsStore::instance().saveCrossLines({CrossInfo()});
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("calibration.ini")), calibration);
+    EXPECT_EQ(fileHash(file("cross.ini")), cross);
+}
+
+TEST_F(StoredFiles, SettingDatabaseOfRandomBytes)
+{
+    writeBytes(file("setting.db"), randomBytes(16 * 1024, 4));
+    const QByteArray before = fileHash(file("setting.db"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("Open Fail ?")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("not a settings database")) << dialogs.all();
+    EXPECT_FALSE(CameraDatabase::instance().isOpen());
+    // Controls still work; nothing reaches the file.
+    childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider")->setValue(70);
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("setting.db")), before);
+}
+
+TEST_F(StoredFiles, SettingDatabaseWhoseCameraTableHasOtherColumns)
+{
+    makeSqlite(file("setting.db"), {"CREATE TABLE camera (id INTEGER PRIMARY KEY, pid TEXT, exposure REAL)",
+                                    "INSERT INTO camera (pid, exposure) VALUES ('a camera', 1.5)"});
+    const QByteArray before = fileHash(file("setting.db"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("Open Fail ?")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("other columns")) << dialogs.all();
+    childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider")->setValue(70);
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("setting.db")), before);
+}
+
+// ---------------------------------------------------------------- as a user without root rights
+
+namespace {
+
+// Runs this test program again with one case of StoredFilesChild, as
+// "nobody" when this process is root, in the given application-data home.
+class ChildAsUser : public QProcess
+{
+public:
+    explicit ChildAsUser(bool dropRoot) : dropRoot_(dropRoot) {}
+
+protected:
+    void setupChildProcess() override
+    {
+        if (!dropRoot_)
+            return;
+        const passwd *nobody = getpwnam("nobody");
+        if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            _exit(97);
+    }
+
+private:
+    bool dropRoot_;
+};
+
+// A folder the user the child runs as may own: outside this process's
+// private temporary folder.
+struct SharedHome {
+    QTemporaryDir dir{QDir::tempPath() + "/vorenta-stored-files-XXXXXX"};
+    QString data() const { return dir.path() + "/data"; }
+    QString appData() const { return data() + "/" + QCoreApplication::applicationName(); }
+};
+
+void giveToChildUser(const QString &path)
+{
+    if (geteuid() != 0)
+        return;
+    const passwd *nobody = getpwnam("nobody");
+    ASSERT_TRUE(nobody);
+    ASSERT_EQ(chown(path.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0) << path;
+}
+
+int runChild(const QString &caseName, const SharedHome &home, QString *output)
+{
+    ChildAsUser child(geteuid() == 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(kChildCase, caseName);
+    environment.insert("VORENTA_TEST_HOME_GIVEN", "1");
+    environment.insert("HOME", home.dir.path());
+    environment.insert("XDG_DATA_HOME", home.data());
+    environment.insert("XDG_RUNTIME_DIR", home.dir.path() + "/runtime");
+    environment.insert("XDG_CONFIG_HOME", home.dir.path() + "/config");
+    environment.insert("XDG_CACHE_HOME", home.dir.path() + "/cache");
+    // No X display for the other user: the window starts offscreen.
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QT_QPA_OFFSCREEN_NO_GLX", "1");
+    environment.insert("TMPDIR", home.dir.path() + "/tmp");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=StoredFilesChild." + caseName});
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+        return -1;
+    }
+    *output = QString::fromLocal8Bit(child.readAll());
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+void prepareHome(const SharedHome &home)
+{
+    ASSERT_TRUE(home.dir.isValid());
+    for (const QString &sub : {QString("/runtime"), QString("/config"), QString("/cache"), QString("/tmp"),
+                               QString("/data")}) {
+        ASSERT_TRUE(QDir().mkpath(home.dir.path() + sub));
+        giveToChildUser(home.dir.path() + sub);
+    }
+    QFile::setPermissions(home.dir.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QDir().mkpath(home.appData()));
+    giveToChildUser(home.appData());
+    // The child user must reach its folders.
+    QFile::setPermissions(home.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+}
+
+} // namespace
+
+TEST(StoredFilesAsUser, ReadOnlySettingDatabase)
+{
+    SharedHome home;
+    prepareHome(home);
+    const QString database = home.appData() + "/setting.db";
+    CameraDatabase::instance().close();
+    makeSqlite(database, {CameraDatabase::createTableSql()});
+    giveToChildUser(database);
+    QFile::setPermissions(database, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const QByteArray before = fileHash(database);
+    QString output;
+    EXPECT_EQ(runChild("ReadOnlySettingDatabase", home, &output), 0) << output;
+    EXPECT_EQ(fileHash(database), before);
+}
+
+TEST(StoredFilesAsUser, ReadOnlyApplicationDataFolder)
+{
+    SharedHome home;
+    prepareHome(home);
+    writeBytes(home.appData() + "/config.ini", "[draw]\nTextSize=20\n");
+    const QByteArray before = fileHash(home.appData() + "/config.ini");
+    QFile::setPermissions(home.appData(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+                                              | QFile::ReadGroup | QFile::ExeGroup);
+    QString output;
+    EXPECT_EQ(runChild("ReadOnlyApplicationDataFolder", home, &output), 0) << output;
+    EXPECT_EQ(fileHash(home.appData() + "/config.ini"), before);
+    EXPECT_EQ(QDir(home.appData()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({"config.ini"}));
+    QFile::setPermissions(home.appData(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The child's side: run only when the parent asks for it.
+class StoredFilesChild : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        if (qgetenv(kChildCase).isEmpty())
+            GTEST_SKIP() << "run by StoredFilesAsUser";
+        ASSERT_NE(geteuid(), 0u) << "the child must not run as root";
+        WindowTest::SetUp();
+    }
+};
+
+TEST_F(StoredFilesChild, ReadOnlySettingDatabase)
+{
+    startWindow();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("read-only"); }, 10000)) << dialogs.all();
+    EXPECT_TRUE(CameraDatabase::instance().isOpen());
+    EXPECT_FALSE(dialogs.saw("Open Fail ?")) << dialogs.all();
+    // The program goes on with the camera; its row can't be stored.
+    EXPECT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 0; },
+                        20000));
+}
+
+TEST_F(StoredFilesChild, ReadOnlyApplicationDataFolder)
+{
+    startWindow();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Open Fail ?") && dialogs.saw("cannot be written"); }, 10000))
+        << dialogs.all();
+    EXPECT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 0; },
+                        20000));
+    // A stored value has nowhere to go, and the program goes on.
+    SettingsStore::instance().setDrawValue(TextSize, 30);
+}
