@@ -1,0 +1,614 @@
+// The whole program's start-up time, memory and GUI-thread stalls: the real
+// main window on an X server with the virtual camera at 1920x1080, 30 fps,
+// each number printed beside its target in the same run.
+//
+//  - process start to the first camera frame painted in the live view
+//    (target under 1.5 s, release build);
+//  - resident memory (VmRSS) 60 s after the first frame and at the end of the
+//    long live phase, 10 minutes (target under 300 MB, growth at most 5 %);
+//  - GUI-thread stalls over 50 ms while the camera is switched, closed and
+//    reopened, a Snap is taken and a recording is stopped (target: none),
+//    beside the stalls of the plain live view during the long phase.
+//
+// A stall is a gap between two beats of a 5 ms timer on the GUI thread.
+// Message boxes are answered as a user would. The program runs twice over
+// one temporary home folder (settings, log, snapshots, recordings; never the
+// user's own): a first start with fresh settings, which leaves 1920x1080
+// stored for the camera as a user of that resolution has it, then the
+// measured start. Each is a process of its own, started by this one, so
+// that its start-up time begins at its own start. The program's log lines
+// (its standard output) go to a file; the measurements come on this
+// process's standard output.
+//
+// bench/app/main_window.sh runs it under xvfb-run in a private network
+// namespace (the program announces itself on the network when it starts).
+//
+//   bench_main_window [--live-minutes N]   (10 by default; at least 2)
+#include "cam_settings.h"
+#include "core.h"
+#include "finishing_recorders.h"
+#include "main_window.h"
+#include "opengl_video_widget.h"
+#include "video.h"
+#include "video_recorder.h"
+#include "video_widget.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kHeartbeatMs = 5;
+constexpr int kStallMs = 50;
+constexpr double kStartTargetSeconds = 1.5;
+constexpr double kMemoryTargetMb = 300.0;
+constexpr double kGrowthTargetPercent = 5.0;
+
+// Seconds since this process was started by the kernel, so that loading the
+// shared libraries counts too: the start time in /proc/self/stat is in clock
+// ticks since boot (10 ms on Linux), the same clock as CLOCK_BOOTTIME.
+double secondsSinceProcessStart()
+{
+    FILE *file = std::fopen("/proc/self/stat", "r");
+    if (!file)
+        return -1;
+    char text[2048] = {};
+    const size_t length = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[length] = 0;
+    // The command name in parentheses may hold spaces: fields count from its end.
+    const char *field = std::strrchr(text, ')');
+    if (!field)
+        return -1;
+    unsigned long long startTicks = 0;
+    // Fields 3 to 21 are skipped, field 22 is the start time.
+    if (std::sscanf(field + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                    &startTicks) != 1)
+        return -1;
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - double(startTicks) / double(sysconf(_SC_CLK_TCK));
+}
+
+// VmRSS of this process in MB (2^20 bytes); -1 when it can't be read.
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Beats every 5 ms on the GUI thread and keeps, per phase, the gaps between
+// beats longer than 50 ms: the time the event loop could not run.
+class Heartbeat : public QObject
+{
+public:
+    struct Phase {
+        int stalls = 0;
+        qint64 longestGapMs = 0;
+        std::vector<qint64> stallMs;
+    };
+
+    Heartbeat()
+    {
+        timer_.setTimerType(Qt::PreciseTimer);
+        connect(&timer_, &QTimer::timeout, this, &Heartbeat::beat);
+        clock_.start();
+        lastBeatMs_ = 0;
+        timer_.start(kHeartbeatMs);
+    }
+
+    // Gaps that end from now on count for `name`.
+    void setPhase(const std::string &name)
+    {
+        beat();
+        phase_ = name;
+    }
+    const Phase &phase(const std::string &name) { return phases_[name]; }
+
+private:
+    void beat()
+    {
+        const qint64 now = clock_.elapsed();
+        const qint64 gap = now - lastBeatMs_;
+        lastBeatMs_ = now;
+        Phase &phase = phases_[phase_];
+        phase.longestGapMs = std::max(phase.longestGapMs, gap);
+        if (gap > kStallMs) {
+            ++phase.stalls;
+            phase.stallMs.push_back(gap);
+        }
+    }
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 lastBeatMs_ = 0;
+    std::string phase_ = "start-up";
+    std::map<std::string, Phase> phases_;
+};
+
+// Answers every message box with its accepting button (Yes where there is
+// one) and cancels file and text dialogs, remembering the messages.
+class DialogAnswerer : public QObject
+{
+public:
+    DialogAnswerer()
+    {
+        connect(&timer_, &QTimer::timeout, this, &DialogAnswerer::scan);
+        timer_.start(20);
+    }
+    QStringList messages;
+
+private:
+    void scan()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (!widget->isVisible() || widget->property("benchAnswered").toBool())
+                continue;
+            if (auto *box = qobject_cast<QMessageBox *>(widget)) {
+                box->setProperty("benchAnswered", true);
+                messages << box->text();
+                QAbstractButton *chosen = nullptr;
+                for (QAbstractButton *button : box->buttons())
+                    if (!chosen || box->buttonRole(button) == QMessageBox::YesRole)
+                        chosen = button;
+                if (chosen)
+                    QTimer::singleShot(0, chosen, &QAbstractButton::click);
+            } else if (qobject_cast<QFileDialog *>(widget) || qobject_cast<QInputDialog *>(widget)) {
+                widget->setProperty("benchAnswered", true);
+                QTimer::singleShot(0, static_cast<QDialog *>(widget), &QDialog::reject);
+            }
+        }
+    }
+    QTimer timer_;
+};
+
+// Runs the GUI thread's event loop until `condition` holds (checked every
+// 5 ms) or `timeoutMs` has passed; true when it held.
+bool runUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start(5);
+    loop.exec();
+    return condition();
+}
+
+void runFor(int milliseconds)
+{
+    runUntil([] { return false; }, milliseconds);
+}
+
+// Paints of the live view: the time of the first one that showed a camera
+// frame, and the number of paints since.
+struct PaintCounter {
+    double firstFrameSeconds = -1;  // after process start
+    qint64 paints = 0;
+};
+
+FILE *results = stdout;
+
+void print(const QString &line)
+{
+    std::fprintf(results, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(results);
+}
+
+QString row(const QString &what, const QString &measured, const QString &target)
+{
+    return QStringLiteral("%1  %2  %3").arg(what, -56).arg(measured, -34).arg(target);
+}
+
+void note(const QString &line)
+{
+    print(QStringLiteral("  note: ") + line);
+}
+
+QString stallText(const Heartbeat::Phase &phase)
+{
+    QString text = QStringLiteral("%1 (longest gap %2 ms)").arg(phase.stalls).arg(phase.longestGapMs);
+    if (!phase.stallMs.empty()) {
+        QStringList gaps;
+        for (qint64 gap : phase.stallMs)
+            gaps << QString::number(gap);
+        text += QStringLiteral(" [%1 ms]").arg(gaps.join(QStringLiteral(", ")));
+    }
+    return text;
+}
+
+// One run of the program: its start as in app/main.cpp, the window shown,
+// the live view's paints counted and the listed devices kept.
+class ProgramRun
+{
+public:
+    ProgramRun()
+    {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        setLogFilePath(base + QStringLiteral("/log/vorenta.log"));
+        av_log_set_level(AV_LOG_INFO);
+        av_log_set_callback(ffmpegLogCallback);
+        CrashDumpHolder::instance().installCrashHandler(base + QStringLiteral("/dump"));
+        registerVideoFrameMetaType();
+        registerSettingsMetaTypes();
+
+        window = new MainWindow2;
+        glView = window->liveView()->liveView();
+        QObject::connect(glView, &QOpenGLWidget::frameSwapped, glView, [this] {
+            ++painted.paints;
+            if (painted.firstFrameSeconds < 0 && glView->textureWidth(0) > 0)
+                painted.firstFrameSeconds = secondsSinceProcessStart();
+        });
+        QObject::connect(window, &MainWindow2::detect, window, [this](const DeviceMap &listed) { devices = listed; });
+        window->show();
+    }
+    ~ProgramRun()
+    {
+        delete window;
+        FinishingRecorders::waitForAll(FinishingRecorders::kShutdownWaitMs);
+        if (!answerer.messages.isEmpty())
+            note(QStringLiteral("messages shown: %1").arg(answerer.messages.join(QStringLiteral(" | "))));
+    }
+
+    QStringList usbDevices() const
+    {
+        QStringList names;
+        for (auto device = devices.cbegin(); device != devices.cend(); ++device)
+            if (device->first == CameraUsb)
+                names << device.key();
+        return names;
+    }
+    void open(const QString &uniqueName) { window->cameraChange(devices.value(uniqueName).second, uniqueName); }
+    qint64 receivedFrames() const { return window->playThread() ? window->playThread()->receivedFrameCount() : 0; }
+    QSize shownSize() const { return QSize(glView->textureWidth(0), glView->textureHeight(0)); }
+
+    // The window opens a single listed camera by itself. Of several (a real
+    // camera beside the virtual one) the first is opened through the
+    // window's slot, as the settings page does when the user picks it; the
+    // same happens, late and noted, if a single camera did not open itself.
+    bool waitForFirstFrame()
+    {
+        bool openedHere = false;
+        const bool shown = runUntil([&] {
+            const QStringList names = usbDevices();
+            if (!openedHere && !window->camera()
+                && (names.size() > 1 || (names.size() == 1 && secondsSinceProcessStart() > 8))) {
+                openedHere = true;
+                if (names.size() == 1)
+                    note(QStringLiteral("the window did not open the one camera listed by itself"));
+                open(names.first());
+            }
+            return painted.firstFrameSeconds >= 0;
+        }, 30000);
+        if (!shown)
+            note(QStringLiteral("no camera frame was painted within 30 s; devices listed: %1; messages: %2")
+                     .arg(usbDevices().join(QStringLiteral(", ")), answerer.messages.join(QStringLiteral(" | "))));
+        return shown;
+    }
+
+    // 1920x1080 for the preview and the pictures (stored for the camera).
+    bool selectFullHd()
+    {
+        auto *preview = window->cameraSettings()->findChild<QComboBox *>(QStringLiteral("previewRes_comboBox"));
+        auto *photo = window->cameraSettings()->findChild<QComboBox *>(QStringLiteral("photoRes_comboBox"));
+        if (photo)
+            photo->setCurrentText(QStringLiteral("1920x1080"));
+        if (preview && preview->currentText() != QStringLiteral("1920x1080"))
+            preview->setCurrentText(QStringLiteral("1920x1080"));
+        return runUntil([&] { return shownSize() == QSize(1920, 1080); }, 20000);
+    }
+
+    DialogAnswerer answerer;
+    MainWindow2 *window = nullptr;
+    OpenGLVideoWidget *glView = nullptr;
+    PaintCounter painted;
+    DeviceMap devices;
+};
+
+// The first start over fresh settings: the camera's own default picture
+// size, then 1920x1080 chosen and stored.
+int firstStart()
+{
+    ProgramRun run;
+    if (!run.waitForFirstFrame())
+        return 1;
+    const QSize first = run.shownSize();
+    print(row(QStringLiteral("first frame painted, fresh settings (%1x%2)").arg(first.width()).arg(first.height()),
+              QStringLiteral("%1 s").arg(run.painted.firstFrameSeconds, 0, 'f', 2), QStringLiteral("-")));
+    if (!run.selectFullHd()) {
+        note(QStringLiteral("1920x1080 could not be chosen: the live view shows %1x%2")
+                 .arg(run.shownSize().width()).arg(run.shownSize().height()));
+        return 1;
+    }
+    runFor(1000);
+    return 0;
+}
+
+int measuredStart(int liveMinutes)
+{
+    Heartbeat heartbeat;
+    ProgramRun run;
+    if (!run.waitForFirstFrame())
+        return 1;
+    const QSize first = run.shownSize();
+    print(row(QStringLiteral("first camera frame painted, from process start"),
+              QStringLiteral("%1 s").arg(run.painted.firstFrameSeconds, 0, 'f', 2),
+              QStringLiteral("< %1 s").arg(kStartTargetSeconds)));
+    if (first != QSize(1920, 1080)) {
+        note(QStringLiteral("the first frame was %1x%2, not the stored 1920x1080").arg(first.width()).arg(first.height()));
+        if (!run.selectFullHd())
+            return 1;
+    }
+
+    // ---- Memory: the plain live view.
+    QElapsedTimer live;
+    live.start();
+    heartbeat.setPhase("live");
+    const qint64 framesAtStart = run.receivedFrames(), paintsAtStart = run.painted.paints;
+    runFor(60000);
+    const double residentAfterMinute = residentMegabytes();
+    print(row(QStringLiteral("resident memory after 60 s live"), QStringLiteral("%1 MB").arg(residentAfterMinute, 0, 'f', 1),
+              QStringLiteral("< %1 MB").arg(kMemoryTargetMb)));
+    QStringList perMinute;
+    for (int minute = 2; minute <= liveMinutes; ++minute) {
+        runFor(int(qint64(minute) * 60000 - live.elapsed()));
+        perMinute << QString::number(residentMegabytes(), 'f', 1);
+    }
+    const double residentAtEnd = residentMegabytes();
+    const double liveSeconds = live.elapsed() / 1000.0;
+    const double growth = 100.0 * (residentAtEnd - residentAfterMinute) / residentAfterMinute;
+    print(row(QStringLiteral("resident memory after %1 min live").arg(liveMinutes),
+              QStringLiteral("%1 MB").arg(residentAtEnd, 0, 'f', 1), QStringLiteral("< %1 MB").arg(kMemoryTargetMb)));
+    print(row(QStringLiteral("growth from 60 s to %1 min").arg(liveMinutes),
+              QStringLiteral("%1%2 %").arg(growth >= 0 ? "+" : "").arg(growth, 0, 'f', 2),
+              QStringLiteral("<= %1 %").arg(kGrowthTargetPercent)));
+    note(QStringLiteral("resident each minute from minute 2: %1 MB").arg(perMinute.join(QStringLiteral(", "))));
+    print(row(QStringLiteral("frames received / painted per second, live"),
+              QStringLiteral("%1 / %2").arg((run.receivedFrames() - framesAtStart) / liveSeconds, 0, 'f', 1)
+                  .arg((run.painted.paints - paintsAtStart) / liveSeconds, 0, 'f', 1),
+              QStringLiteral("30 (the camera's rate)")));
+    print(row(QStringLiteral("GUI stalls > %1 ms, %2 min of live view (anchor)").arg(kStallMs).arg(liveMinutes),
+              stallText(heartbeat.phase("live")), QStringLiteral("-")));
+
+    // ---- Stalls: the commands, each a few times.
+    MainWindow2 *window = run.window;
+    QTemporaryDir pictures(qEnvironmentVariable("HOME") + QStringLiteral("/pictures_XXXXXX"));
+    window->DrawChange(QuickSavePath, pictures.path());
+    window->DrawChange(QuickSave, true);
+    window->DrawChange(SaveType, 1);
+    window->DrawChange(PrefixData, QStringLiteral("bench"));
+    window->DrawChange(PhotoFormat, 0);
+    window->DrawChange(SnapOpenImage, false);
+    const auto filesIn = [&](const QString &filter) {
+        return QDir(pictures.path()).entryInfoList({filter}, QDir::Files).size();
+    };
+    // A fresh capture thread that has painted frames of its own.
+    const auto waitForLive = [&](int timeoutMs) {
+        const qint64 paintsBefore = run.painted.paints;
+        return runUntil([&] { return run.receivedFrames() > 3 && run.painted.paints > paintsBefore + 3; }, timeoutMs);
+    };
+    QStringList faults;
+
+    constexpr int kSwitches = 3;
+    const QStringList listed = run.usbDevices();
+    for (int i = 0; i < kSwitches && !listed.isEmpty(); ++i) {
+        // Between two listed cameras when there are two, else the same one again.
+        const QString next = listed.value((i + 1) % int(listed.size()));
+        heartbeat.setPhase("switch");
+        run.open(next);
+        if (!waitForLive(20000))
+            faults << QStringLiteral("no frames after camera switch %1").arg(i + 1);
+        runFor(1000);
+        heartbeat.setPhase("idle");
+    }
+
+    constexpr int kReopens = 3;
+    auto *switchButton = window->cameraSettings()->findChild<QPushButton *>(QStringLiteral("cameraSwitch_btn"));
+    for (int i = 0; i < kReopens && switchButton; ++i) {
+        heartbeat.setPhase("close");
+        switchButton->click();  // the settings page closes through cameraClose
+        if (!runUntil([&] { return !window->playThread(); }, 10000))
+            faults << QStringLiteral("camera close %1 did not close").arg(i + 1);
+        runFor(1000);
+        heartbeat.setPhase("reopen");
+        switchButton->click();  // and opens through cameraChange
+        if (!waitForLive(20000))
+            faults << QStringLiteral("no frames after reopening %1").arg(i + 1);
+        runFor(1000);
+        heartbeat.setPhase("idle");
+    }
+    if (run.shownSize() != QSize(1920, 1080))
+        faults << QStringLiteral("after the switches the live view shows %1x%2")
+                      .arg(run.shownSize().width()).arg(run.shownSize().height());
+
+    constexpr int kSnaps = 5;
+    for (int i = 0; i < kSnaps; ++i) {
+        heartbeat.setPhase("snap");
+        window->on_photo_btn_clicked();
+        runFor(1000);
+        heartbeat.setPhase("idle");
+    }
+    if (filesIn(QStringLiteral("bench_*.jpg")) != kSnaps)
+        faults << QStringLiteral("%1 of %2 snapshots written").arg(filesIn(QStringLiteral("bench_*.jpg"))).arg(kSnaps);
+
+    constexpr int kRecordings = 3;
+    constexpr int kRecordingMs = 5000;
+    auto *recordButton = window->findChild<QPushButton *>(QStringLiteral("record_btn"));
+    int completeRecordings = 0;
+    for (int i = 0; i < kRecordings && recordButton && window->playThread(); ++i) {
+        bool finished = false;
+        const QMetaObject::Connection connection = QObject::connect(
+            window->playThread()->recorder(), &VideoRecorder::recordingFinished, window,
+            [&](const QString &, bool ok) {
+                finished = true;
+                completeRecordings += ok ? 1 : 0;
+            },
+            Qt::QueuedConnection);
+        heartbeat.setPhase("record start");
+        recordButton->setChecked(true);  // on_record_btn_toggled(true)
+        runFor(kRecordingMs);
+        heartbeat.setPhase("record stop");
+        recordButton->setChecked(false);  // on_record_btn_toggled(false)
+        if (!runUntil([&] { return finished; }, 20000))
+            faults << QStringLiteral("recording %1 did not finish").arg(i + 1);
+        runFor(1000);
+        heartbeat.setPhase("idle");
+        QObject::disconnect(connection);
+    }
+    if (completeRecordings != kRecordings || filesIn(QStringLiteral("*.mp4")) != kRecordings)
+        faults << QStringLiteral("%1 of %2 recordings finished complete, %3 files")
+                      .arg(completeRecordings).arg(kRecordings).arg(filesIn(QStringLiteral("*.mp4")));
+
+    const QString none = QStringLiteral("none");
+    print(row(QStringLiteral("GUI stalls > %1 ms, camera switch x%2").arg(kStallMs).arg(kSwitches),
+              stallText(heartbeat.phase("switch")), none));
+    print(row(QStringLiteral("GUI stalls > %1 ms, camera close x%2").arg(kStallMs).arg(kReopens),
+              stallText(heartbeat.phase("close")), none));
+    print(row(QStringLiteral("GUI stalls > %1 ms, camera reopen x%2").arg(kStallMs).arg(kReopens),
+              stallText(heartbeat.phase("reopen")), none));
+    print(row(QStringLiteral("GUI stalls > %1 ms, Snap x%2").arg(kStallMs).arg(kSnaps),
+              stallText(heartbeat.phase("snap")), none));
+    print(row(QStringLiteral("GUI stalls > %1 ms, recording start x%2").arg(kStallMs).arg(kRecordings),
+              stallText(heartbeat.phase("record start")), QStringLiteral("-")));
+    print(row(QStringLiteral("GUI stalls > %1 ms, recording stop x%2").arg(kStallMs).arg(kRecordings),
+              stallText(heartbeat.phase("record stop")), none));
+    // Informative: the heap the encoder used stays with the allocator.
+    print(row(QStringLiteral("resident memory after the commands"),
+              QStringLiteral("%1 MB").arg(residentMegabytes(), 0, 'f', 1), QStringLiteral("-")));
+    for (const QString &fault : faults)
+        note(fault);
+    return faults.isEmpty() ? 0 : 1;
+}
+
+// Runs this program again with `arguments`; its exit status, or 1.
+int runAgain(const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    std::string self = "/proc/self/exe";
+    argv.push_back(self.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string &argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return 1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return 1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+int usage(const char *program)
+{
+    std::fprintf(stderr, "usage: %s [--live-minutes N]   (10 by default, at least 2)\n", program);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    int liveMinutes = 10;
+    std::string role, programLog;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--live-minutes" && i + 1 < argc) {
+            liveMinutes = std::max(2, std::atoi(argv[++i]));
+        } else if ((argument == "--first-start" || argument == "--measured-start") && i + 1 < argc) {
+            // The two runs of the program, with the file for its log.
+            role = argument;
+            programLog = argv[++i];
+        } else {
+            return usage(argv[0]);
+        }
+    }
+
+    if (role.empty()) {
+        // The two starts over one fresh home folder.
+        char homeTemplate[] = "/tmp/vorenta_bench_home_XXXXXX";
+        char logTemplate[] = "/tmp/bench_main_window_XXXXXX.log";
+        const int logFile = mkstemps(logTemplate, 4);
+        if (!mkdtemp(homeTemplate) || logFile < 0) {
+            std::perror("bench_main_window: temporary folder");
+            return 1;
+        }
+        close(logFile);
+        const std::string home = homeTemplate;
+        setenv("HOME", home.c_str(), 1);
+        setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+        mkdir((home + "/runtime").c_str(), 0700);
+        setenv("VORENTA_VIRTUAL_CAMERA", "1", 1);
+        if (!getenv("QT_QPA_PLATFORM"))
+            setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+        print(QStringLiteral("Main window with the virtual camera at 1920x1080, 30 fps; live phase %1 min").arg(liveMinutes));
+        print(row(QStringLiteral("what"), QStringLiteral("measured"), QStringLiteral("target")));
+        int status = runAgain({"--first-start", logTemplate});
+        if (status == 0)
+            status = runAgain({"--measured-start", logTemplate, "--live-minutes", std::to_string(liveMinutes)});
+        print(QStringLiteral("program log: %1").arg(QString::fromLocal8Bit(logTemplate)));
+        QDir(QString::fromStdString(home)).removeRecursively();
+        return status;
+    }
+
+    // The program's log lines go to the log file, the measurements to this
+    // process's standard output as it came.
+    results = fdopen(dup(STDOUT_FILENO), "w");
+    const int logFile = open(programLog.c_str(), O_WRONLY | O_APPEND);
+    if (!results || logFile < 0) {
+        std::perror("bench_main_window: output");
+        return 1;
+    }
+    dup2(logFile, STDOUT_FILENO);
+    close(logFile);
+
+    QApplication application(argc, argv);
+    return role == "--first-start" ? firstStart() : measuredStart(liveMinutes);
+}
