@@ -4,6 +4,7 @@
 
 #include "burst_mode_settings.h"
 #include "cam_settings.h"
+#include "frame_convert.h"
 #include "log.h"
 #include "photo_naming.h"
 #include "picture_file.h"
@@ -13,12 +14,44 @@
 #include "video_widget.h"
 #include "wait_dialog.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QThread>
+
+namespace {
+
+// Converts `frame` (unless `painted` already holds the picture) and encodes
+// it into `path` on a thread of its own: encoding a 4K JPEG takes longer
+// than a frame's time. The GUI thread keeps handling its events meanwhile
+// and the call returns the outcome.
+bool writePictureAside(const VideoFrame &frame, const QImage &painted, const QString &path, QString *error)
+{
+    bool ok = false;
+    QString message;
+    QEventLoop loop;
+    QThread *writer = QThread::create([&] {
+        const QImage image = painted.isNull() ? videoFrameToImage(frame) : painted;
+        ok = !image.isNull() && writePictureFile(image, path, &message);
+        if (image.isNull())
+            message = QCoreApplication::translate("MainWindow2", "The frame could not be converted.");
+    });
+    QObject::connect(writer, &QThread::finished, &loop, &QEventLoop::quit);
+    writer->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    writer->wait();
+    delete writer;
+    if (error)
+        *error = message;
+    return ok;
+}
+
+} // namespace
 
 // ---------------------------------------------------------------- Snap
 
@@ -108,18 +141,24 @@ bool MainWindow2::savePicture()
     if (!playThread_ || !camera_ || !view)
         return false;
     view->setDrawProperties(drawProperties);
-    QPixmap picture = playThread_->latestPixmap();
-    if (!picture.isNull() && drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending())
+    // The shapes are painted here, on the GUI thread; a picture without them
+    // is converted from the frame on the writing thread.
+    const VideoFrame frame = playThread_->latestFrame();
+    QImage painted;
+    if (frame.size() != 0 && drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending()) {
+        QPixmap picture = QPixmap::fromImage(videoFrameToImage(frame));
         view->paintGraphics(&picture);
+        painted = picture.toImage();
+    }
     restorePreviewResolution();
     const QString path = buildSnapshotPath();
     if (path.isEmpty())
         return false;
     QString error;
-    const bool ok = !picture.isNull() && writePictureFile(picture.toImage(), path, &error);
+    const bool ok = frame.size() != 0 && writePictureAside(frame, painted, path, &error);
     qDebug() << "Save pic, ret=" << ok << ", path=" << path;
     if (!ok) {
-        if (picture.isNull())
+        if (frame.size() == 0)
             error = tr("The camera has delivered no picture yet.");
         showMessage(QMessageBox::Warning, tr("Warning"), tr("The photo could not be saved to %1: %2").arg(path, error));
         return false;

@@ -954,6 +954,10 @@
         <source>Info</source>
         <translation>信息</translation>
     </message>
+    <message>
+        <source>The frame could not be converted.</source>
+        <translation>无法转换该帧画面。</translation>
+    </message>
 </context>
 <context>
     <name>MeasureFlowPanel</name>
