@@ -55,6 +55,19 @@ MainWindow2::MainWindow2(QWidget *parent)
     : FramelessMainWindow(parent), ui(new Ui::MainWindow2), burstModeSettings(new BurstModeSettings)
 {
     registerMainMetaTypes();
+    // The device library and the first device poll start before anything
+    // else: the poll runs on its own thread while the window is built, and
+    // its answer is handled as soon as the window's events are.
+    startDeviceSdk();
+    pollThread_ = new QThread;
+    pollThread_->setObjectName(QStringLiteral("device poll"));
+    poller = new DevicePoller(discoverNetworkCameras);
+    poller->moveToThread(pollThread_);
+    connect(pollThread_, &QThread::finished, poller, &QObject::deleteLater);
+    connect(poller, &DevicePoller::polled, this, &MainWindow2::onDevicesPolled);
+    pollThread_->start();
+    slotDetectTimeout();
+
     ui->setupUi(this);
     ui->capture_tBtn->hide();
 
@@ -102,8 +115,6 @@ MainWindow2::MainWindow2(QWidget *parent)
         for (QAbstractButton *button : pageButtons->buttons())
             button->setMask(mask);
 
-    startDeviceSdk();
-
     workThread_ = QSharedPointer<QThread>::create();
     workThread_->setObjectName(QStringLiteral("work"));
     workThread_->start(QThread::InheritPriority);
@@ -143,19 +154,9 @@ MainWindow2::MainWindow2(QWidget *parent)
     connect(liveView_, &VideoWidget::signalSetDrawMode, this, &MainWindow2::slotSetDrawMode);
     attachVideoWidget(liveView_, tr("Camera"), true);
 
-    // Device polling on its own thread; the first poll right away, so a
-    // camera that is there at start shows without waiting for the timer.
-    pollThread_ = new QThread;
-    pollThread_->setObjectName(QStringLiteral("device poll"));
-    poller = new DevicePoller(discoverNetworkCameras);
-    poller->moveToThread(pollThread_);
-    connect(pollThread_, &QThread::finished, poller, &QObject::deleteLater);
-    connect(poller, &DevicePoller::polled, this, &MainWindow2::onDevicesPolled);
-    pollThread_->start();
     detectTimer = new QTimer(this);
     connect(detectTimer, &QTimer::timeout, this, &MainWindow2::slotDetectTimeout);
     detectTimer->start(kDevicePollIntervalMs);
-    QTimer::singleShot(0, this, &MainWindow2::slotDetectTimeout);
 
     connect(this, &MainWindow2::detect, camSettings, &CamSettings::detectDevices);
     connect(this, &MainWindow2::changeDeviceStateForClose, camSettings, &CamSettings::deviceClosed);

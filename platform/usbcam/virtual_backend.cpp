@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -208,6 +209,14 @@ const Texture &texture()
 {
     static const Texture instance;
     return instance;
+}
+
+// The sample is drawn once a process and takes a good part of a second: a
+// probe that lists the camera starts drawing it on a thread of its own, so
+// the first picture after an open hardly waits for it.
+void prepareTexture()
+{
+    static const std::future<void> drawn = std::async(std::launch::async, [] { texture(); });
 }
 
 // The picture controls as lookup tables for one frame.
@@ -579,6 +588,7 @@ std::vector<DeviceInfo> VirtualBackend::probe()
 {
     if (!virtualCameraEnabled() || !state().present)
         return {};
+    prepareTexture();
     return {DeviceInfo{kVirtualCameraName, kVirtualCameraPath}};
 }
 
