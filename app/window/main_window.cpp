@@ -151,7 +151,6 @@ MainWindow2::MainWindow2(QWidget *parent)
     // The live tab is never closed: it has no close button.
     if (QWidget *close = ui->video_tabWidget->tabBar()->tabButton(0, QTabBar::RightSide))
         close->hide();
-    connect(liveView_, &VideoWidget::signalSetDrawMode, this, &MainWindow2::slotSetDrawMode);
     attachVideoWidget(liveView_, tr("Camera"), true);
 
     detectTimer = new QTimer(this);
