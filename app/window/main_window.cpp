@@ -321,6 +321,32 @@ void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, cons
     box.exec();
 }
 
+void MainWindow2::warmMessageBoxes(int step)
+{
+    // A run's first message box loads its icons and lays out its style, some
+    // 40 ms on the GUI thread; paid here in small steps while the live view
+    // runs, no close or failure message has to wait for it.
+    switch (step) {
+    case 0:
+        QMessageBox::standardIcon(QMessageBox::Information);
+        QMessageBox::standardIcon(QMessageBox::Warning);
+        break;
+    case 1:
+    case 2: {
+        const int reason = step == 1 ? CloseDone : CloseDisconnected;
+        QMessageBox box(step == 1 ? QMessageBox::Information : QMessageBox::Warning, cameraCloseReasonTitle(reason),
+                        cameraCloseReasonText(reason));
+        box.addButton(tr("OK"), QMessageBox::AcceptRole);
+        box.ensurePolished();
+        box.adjustSize();
+        break;
+    }
+    default:
+        return;
+    }
+    QTimer::singleShot(0, this, [this, step] { warmMessageBoxes(step + 1); });
+}
+
 bool MainWindow2::askYesNo(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, title, text);

@@ -60,11 +60,10 @@ public:
     // waiting for it: above the device library's 6000 ms reply time-out, so
     // a thread inside a library call still gets its answer or time-out.
     static constexpr int kThreadStopWaitMs = 10000;
-    // How long the GUI thread waits on the spot for a capture thread it
-    // stopped; a thread that takes longer finishes in the background.
-    static constexpr int kPromptStopWaitMs = 50;
     // How often the device list is polled.
     static constexpr int kDevicePollIntervalMs = 2000;
+    // How long after the first frame shown the message boxes are built ahead.
+    static constexpr int kWarmMessagesDelayMs = 500;
 
     explicit MainWindow2(QWidget *parent = nullptr);
     ~MainWindow2() override;
@@ -200,6 +199,7 @@ private:
 
     // ---- messages (no parent, as every message of the window)
     static void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
+    void warmMessageBoxes(int step = 0);
     static bool askYesNo(const QString &title, const QString &text);
 
     Ui::MainWindow2 *ui;
@@ -259,6 +259,9 @@ private:
     QTimer pendingOpenTimer;
     QList<QMetaObject::Connection> focusRegionConnections;
     QList<QMetaObject::Connection> edgeConnections;
+
+    // The message boxes are built once ahead, after the first frame shown.
+    bool messageBoxesWarmed = false;
 
     // Snap.
     bool snapshotInProgress = false;

@@ -242,10 +242,11 @@ void MainWindow2::retireCaptureThread()
     for (QObject *label : {ui->fps_label, ui->resolution_label, ui->format_label})
         disconnect(thread.data(), nullptr, label, nullptr);
     disconnect(thread.data(), nullptr, camSettings, nullptr);
-    if (thread->wait(kPromptStopWaitMs))
+    if (thread->isFinished())
         return;
-    // Still inside a read or a library call: it finishes in the background
-    // and is released on this thread once it has.
+    // The window never waits for it: still inside a read or a library call,
+    // or just leaving its loop, it finishes in the background and is
+    // released on this thread once it has.
     retiringThreads.append(thread);
     connect(thread.data(), &QThread::finished, this, &MainWindow2::onRetiredThreadFinished, Qt::QueuedConnection);
 }
@@ -321,6 +322,10 @@ void MainWindow2::getVideoFrame(VideoFrame frame, int camIndex)
     Q_UNUSED(camIndex)
     if (!stillCapture.isPending()) {
         liveView_->showFrame(frame);
+        if (!messageBoxesWarmed) {
+            messageBoxesWarmed = true;
+            QTimer::singleShot(kWarmMessagesDelayMs, this, [this] { warmMessageBoxes(); });
+        }
         return;
     }
     if (stillCapture.isSwitched())
