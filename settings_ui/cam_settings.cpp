@@ -11,7 +11,6 @@
 #include <QDebug>
 #include <QGroupBox>
 #include <QMessageBox>
-#include <QPointer>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -333,13 +332,9 @@ void CamSettings::detectDevices(QMap<QString, QPair<CameraType, QString>> camera
     if (deviceMap_.isEmpty())
         return;
 
-    // Give a camera that has just appeared time to settle; other polls and
-    // closes may run meanwhile, so everything is read again afterwards.
-    const QPointer<CamSettings> self(this);
-    blockingWait(500);
-    if (!self)
-        return;
-
+    // Every list handed in here is a whole poll, the USB probe and the
+    // network cameras both answered: the camera to open is known now, and
+    // waiting longer only delays the first picture.
     QString toOpen;
     if (!pendingReopen_.isEmpty() && deviceMap_.contains(pendingReopen_)) {
         toOpen = pendingReopen_;
