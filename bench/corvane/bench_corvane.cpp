@@ -1,14 +1,17 @@
 // corvane: messages per second from one worker to another beside a plain
-// mutex + condition-variable queue in C (target: at least 0.5x of it), and
+// mutex + condition-variable queue in C whose consumer, like a worker, takes
+// every job queued in one hold of the lock (target: at least 0.8x of it), and
 // cache get/set per second from 1 and 8 workers.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <lauxlib.h>
@@ -140,10 +143,12 @@ void BM_WorkerMessages(benchmark::State &state)
     Host host;
     host.run("corvane.create('sink', 1, 'bench.sink', '', LOADER) corvane.create('source', 1, 'bench.source', '', LOADER)");
     double total = 0, plain = 0;
+    std::vector<double> ratios;
     for (auto _ : state) {
         // The anchor runs right before, so both see the same machine load.
         state.PauseTiming();
-        plain += plain_queue_run(kMessages, kS1, kS2, kS3);
+        const double anchor = plain_queue_run(kMessages, kS1, kS2, kS3);
+        plain += anchor;
         state.ResumeTiming();
         host.run("mc.set('sink.count', nil)");
         auto t0 = Clock::now();
@@ -154,11 +159,16 @@ void BM_WorkerMessages(benchmark::State &state)
         }
         double s = std::chrono::duration<double>(Clock::now() - t0).count();
         total += s;
+        ratios.push_back(anchor / s);
         state.SetIterationTime(s);
     }
     state.SetItemsProcessed(state.iterations() * kMessages);
-    if (total > 0)
-        state.counters["vs_plain_queue"] = plain / total;
+    if (total > 0) {
+        state.counters["plain_queue_per_second"] = double(state.iterations()) * kMessages / plain;
+        // The median of the pairs: one disturbed pair does not decide it.
+        std::sort(ratios.begin(), ratios.end());
+        state.counters["vs_plain_queue"] = ratios[ratios.size() / 2];
+    }
 }
 BENCHMARK(BM_WorkerMessages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
