@@ -19,6 +19,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim_stream.h"
 #include "trovix.h"
@@ -137,6 +138,12 @@ double commandLineCpu(const std::vector<simcam::AccessUnit> &stream, int loops)
     return ok ? cpuSeconds(ru) : -1;
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
 // Both are measured on a short and a long run of the same stream: start-up,
 // login or probing cost the same in both, so the CPU per frame is the
 // difference over the difference of frames.
@@ -147,24 +154,30 @@ void receivePath(benchmark::State &state, int width, int height, int kbps, int f
         state.SkipWithError("the ffmpeg command line made no stream");
         return;
     }
-    const int shortLoops = std::max(1, loops / 3);
+    const int shortLoops = std::max(1, loops / 10);
     const double extraFrames = static_cast<double>(frames) * (loops - shortLoops);
-    double oursPerFrame = 0, ffmpegPerFrame = 0, ffmpegStartup = 0;
+    // Three pairs of runs each; the median of each length, so that one
+    // disturbed run does not decide the difference.
+    std::vector<double> oursShort, oursLong, theirsShort, theirsLong;
     for (auto _ : state) {
-        const double oursShort = libraryCpu(stream, shortLoops), oursLong = libraryCpu(stream, loops);
-        if (oursShort < 0 || oursLong < 0) {
-            state.SkipWithError("not every access unit arrived");
-            return;
+        for (int pair = 0; pair < 3; ++pair) {
+            oursShort.push_back(libraryCpu(stream, shortLoops));
+            oursLong.push_back(libraryCpu(stream, loops));
+            theirsShort.push_back(commandLineCpu(stream, shortLoops));
+            theirsLong.push_back(commandLineCpu(stream, loops));
+            if (oursShort.back() < 0 || oursLong.back() < 0) {
+                state.SkipWithError("not every access unit arrived");
+                return;
+            }
+            if (theirsShort.back() < 0 || theirsLong.back() < 0) {
+                state.SkipWithError("the ffmpeg command line failed");
+                return;
+            }
         }
-        const double theirsShort = commandLineCpu(stream, shortLoops), theirsLong = commandLineCpu(stream, loops);
-        if (theirsShort < 0 || theirsLong < 0) {
-            state.SkipWithError("the ffmpeg command line failed");
-            return;
-        }
-        oursPerFrame = (oursLong - oursShort) / extraFrames;
-        ffmpegPerFrame = (theirsLong - theirsShort) / extraFrames;
-        ffmpegStartup = theirsShort - ffmpegPerFrame * frames * shortLoops;
     }
+    const double oursPerFrame = (median(oursLong) - median(oursShort)) / extraFrames;
+    const double ffmpegPerFrame = (median(theirsLong) - median(theirsShort)) / extraFrames;
+    const double ffmpegStartup = median(theirsShort) - ffmpegPerFrame * frames * shortLoops;
     state.counters["library_cpu_us_per_frame"] = oursPerFrame * 1e6;
     state.counters["ffmpeg_cpu_us_per_frame"] = ffmpegPerFrame * 1e6;
     state.counters["ffmpeg_startup_cpu_ms"] = ffmpegStartup * 1e3;
@@ -173,8 +186,8 @@ void receivePath(benchmark::State &state, int width, int height, int kbps, int f
 }
 
 // Bit rates of such cameras: 8 Mbit/s at 1080p30, 24 Mbit/s at 4K30.
-void BM_RtspReceive1080p(benchmark::State &state) { receivePath(state, 1920, 1080, 8000, 60, 15); }
-void BM_RtspReceive4K(benchmark::State &state) { receivePath(state, 3840, 2160, 24000, 30, 10); }
+void BM_RtspReceive1080p(benchmark::State &state) { receivePath(state, 1920, 1080, 8000, 60, 20); }
+void BM_RtspReceive4K(benchmark::State &state) { receivePath(state, 3840, 2160, 24000, 30, 30); }
 
 } // namespace
 
