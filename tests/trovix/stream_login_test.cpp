@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 
@@ -151,6 +152,28 @@ const std::vector<AccessUnit> &clip()
     return aus;
 }
 
+// Starts cam and logs in to it over RTSP; the login's result.
+int rtspLogin(SimRtspServer &cam, const SimRtspServer::Options &o, int *id,
+              const std::vector<AccessUnit> &stream = clip())
+{
+    uint16_t port = cam.start(stream, o);
+    return trovix_login(id, streamLogin(port, "rtsp", "/live").c_str());
+}
+
+// The queues of the library's device connections once done() says so, or
+// after 20 s.
+ncm_queue_usage queuesWhen(const std::function<bool(const ncm_queue_usage &)> &done)
+{
+    ncm_queue_usage q{};
+    SimCamera::waitFor(
+        [&] {
+            ncm_queue_stats(sdk_current()->ncm_a, &q);
+            return done(q);
+        },
+        20000);
+    return q;
+}
+
 } // namespace
 
 // ---- RTSP against the simulated camera ----
@@ -277,9 +300,8 @@ TEST_F(Streams, RtspLoginFailsAtOnceWhenTheCameraBreaksTheExchange)
         SimRtspServer::Options o;
         o.raw["OPTIONS"] = answer;
         SimRtspServer cam;
-        uint16_t port = cam.start(clip(), o);
         int id = 7;
-        EXPECT_EQ(trovix_login(&id, streamLogin(port, "rtsp", "/live").c_str()), 1) << answer.bytes.substr(0, 60);
+        EXPECT_EQ(rtspLogin(cam, o, &id), 1) << answer.bytes.substr(0, 60);
         EXPECT_EQ(id, 0);
     }
 }
@@ -289,17 +311,11 @@ TEST_F(Streams, RtspCameraFloodingUnaskedAnswersIsCutOff)
     SimRtspServer::Options o;
     o.floodTexts = true;
     SimRtspServer cam;
-    uint16_t port = cam.start(clip(), o);
     int id = 0;
-    ASSERT_EQ(trovix_login(&id, streamLogin(port, "rtsp", "/live").c_str()), 0);
-    ncm_queue_usage q{};
-    // The wait is bounded by the queue too, should it grow without end.
-    SimCamera::waitFor(
-        [&] {
-            ncm_queue_stats(sdk_current()->ncm_a, &q);
-            return cam.openConnections() == 0 || q.text_peak > 2 * NCM_TEXT_QUEUE_MAX;
-        },
-        20000);
+    ASSERT_EQ(rtspLogin(cam, o, &id), 0);
+    // The wait ends on the queue too, should it grow without end.
+    const ncm_queue_usage q = queuesWhen(
+        [&](const ncm_queue_usage &u) { return cam.openConnections() == 0 || u.text_peak > 2 * NCM_TEXT_QUEUE_MAX; });
     EXPECT_EQ(cam.openConnections(), 0) << "the flooding camera is disconnected";
     EXPECT_LE(q.text_peak, NCM_TEXT_QUEUE_MAX + 2 * NCM_RECORD_COST);
     EXPECT_GE(q.texts_dropped, NCM_TEXT_FLOOD_DROPS);
@@ -331,16 +347,10 @@ TEST_F(Streams, RtspFloodOfTinyAccessUnitsPastASlowListenerStaysBounded)
     o.loops = -1;
     const std::vector<AccessUnit> tiny(30, AccessUnit{ Nal("\x41\x9a\x01\x02\x03\x04\x05\x06", 8) });
     SimRtspServer cam;
-    uint16_t port = cam.start(tiny, o);
     int id = 0;
-    ASSERT_EQ(trovix_login(&id, streamLogin(port, "rtsp", "/live").c_str()), 0);
-    ncm_queue_usage q{};
-    SimCamera::waitFor(
-        [&] {
-            ncm_queue_stats(sdk_current()->ncm_a, &q);
-            return q.media_dropped > 0 || q.media_peak > 2 * NCM_MEDIA_QUEUE_MAX;
-        },
-        20000);
+    ASSERT_EQ(rtspLogin(cam, o, &id, tiny), 0);
+    const ncm_queue_usage q = queuesWhen(
+        [](const ncm_queue_usage &u) { return u.media_dropped > 0 || u.media_peak > 2 * NCM_MEDIA_QUEUE_MAX; });
     EXPECT_GT(q.media_dropped, 0u);
     EXPECT_LE(q.media_peak, NCM_MEDIA_QUEUE_MAX);
     EXPECT_GT(slow.calls, 0);
