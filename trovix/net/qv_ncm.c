@@ -138,6 +138,16 @@ static void conn_close_locked(qv_ncm *m, qv_hmap_entry *he)
         qv_list_unlink(&m->muted, n);
     }
     pf_mutex_unlock(&m->media_lock);
+    /* A drop count with nothing queued would otherwise stay for good. */
+    pf_mutex_lock(&m->text_lock);
+    {
+        qv_hmap_entry *e = qv_hmap_find(m->text_use, &c->id, sizeof c->id);
+        if (e && ((ncm_text_use *)e->value)->bytes == 0) {
+            free(e->value);
+            qv_hmap_remove(m->text_use, e);
+        }
+    }
+    pf_mutex_unlock(&m->text_lock);
     qv_sock_fail(c->sock, NCM_EV_CLOSED);
     if (m->skdr)
         skdr_close(m->skdr, c->id, 0);
