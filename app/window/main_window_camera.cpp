@@ -242,7 +242,9 @@ void MainWindow2::retireCaptureThread()
     for (QObject *label : {ui->fps_label, ui->resolution_label, ui->format_label})
         disconnect(thread.data(), nullptr, label, nullptr);
     disconnect(thread.data(), nullptr, camSettings, nullptr);
-    if (thread->isFinished())
+    // Not started yet (its camera was still being brought up), or already
+    // done: nothing holds the device.
+    if (!thread->isRunning())
         return;
     // The window never waits for it: still inside a read or a library call,
     // or just leaving its loop, it finishes in the background and is

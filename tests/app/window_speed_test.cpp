@@ -44,3 +44,15 @@ TEST_F(WindowTest, CameraClosedAndReopenedAtOnceComesBackOnAFreshCaptureThread)
     EXPECT_TRUE(dialogs.saw("The camera is successfully closed!")) << dialogs.all();
     EXPECT_EQ(dialogs.messages.size(), 1) << dialogs.all();
 }
+
+TEST_F(WindowTest, CameraChosenAgainBeforeItsCaptureStartedOpensAtOnce)
+{
+    startWindow();
+    // The first bring-up still reads the camera's parameters: its capture
+    // thread has not started, holds no device and is not waited for.
+    window->cameraChange("VoCam_1", usbcam::kVirtualCameraPath);
+    window->cameraChange("VoCam_1", usbcam::kVirtualCameraPath);
+    EXPECT_TRUE(window->playThread());
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+}
