@@ -43,10 +43,10 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QMetaEnum>
 #include <QThread>
 #include <QTimer>
 
@@ -57,12 +57,11 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <deque>
-#include <tuple>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -70,6 +69,7 @@ extern "C" {
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
