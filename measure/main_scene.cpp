@@ -410,18 +410,30 @@ void MainScene::setDrawProperty(DrawProperty id, const QVariant &value)
         default: break;
         }
     }
-    if (id == CrossWidth || id == CrossStyle || id == CrossColor) {
-        const QPen pen = overlayPen(CrossWidth, CrossStyle, CrossColor);
-        for (GraphicsCross *line : qAsConst(lines_))
-            line->setPen(pen);
-    } else if (id == GridlinesWidth || id == GridlinesStyle || id == GridlinesColor) {
-        const QPen pen = overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor);
+    // The overlay's lines take the style of what they are: the crosshair's
+    // values (re-sent with every zoom change) leave grid lines alone, and
+    // the other way round.
+    const bool crossStyle = id == CrossWidth || id == CrossStyle || id == CrossColor;
+    const bool gridStyle = id == GridlinesWidth || id == GridlinesStyle || id == GridlinesColor;
+    if ((crossStyle && !gridMode_) || (gridStyle && gridMode_)) {
+        const QPen pen = gridMode_ ? overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor)
+                                   : overlayPen(CrossWidth, CrossStyle, CrossColor);
         for (GraphicsCross *line : qAsConst(lines_))
             line->setPen(pen);
     } else if (id == FloatNum) {
-        // The number of decimals is read from the settings store; make sure
-        // the next label line reads it again.
+        // The number of decimals is read from the settings store.
         DecimalPlaces::invalidate();
+        refreshLabels();
+    }
+}
+
+void MainScene::refreshLabels()
+{
+    const LabelFormatBatch batch;
+    for (Base *shape : qAsConst(shapes_)) {
+        GraphicsText *label = shape->label();
+        if (label && label->setEntries(label->entries()))
+            emit itemUpdate(shape);
     }
 }
 
