@@ -10,11 +10,13 @@
 #include "label_format.h"
 
 #include <QFont>
+#include <QGlyphRun>
 #include <QGraphicsLineItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsTextItem>
 #include <QObject>
 #include <QPen>
+#include <QRawFont>
 
 class Base;
 class GraphicsConnect;
@@ -128,9 +130,15 @@ private:
     bool paintsOwnLines() const { return format_.unit != UnitNone; }
     // Shows `text` as the label's own lines.
     void showLines(const QString &text);
+    void takeLinesFont();
 
     QString lines_;
     QFont linesFont_;
+    QRawFont linesRawFont_;
+    qreal linesAscent_ = 0.0;
+    qreal linesHeight_ = 0.0;
+    // The glyphs of all lines at their places; empty: the lines are drawn as text.
+    QGlyphRun linesRun_;
     QRectF linesRect_;
     QPointF dragOrigin_;
     QPointF labelOffset_;

@@ -25,6 +25,24 @@ bool isPlainLineType(int type)
     return type == DrawType::Line || type == DrawType::HLine || type == DrawType::VLine;
 }
 
+// Whether a shape's geometry depends on the length unit and calibration:
+// its offset or ring distances are given in length units.
+bool hasLengthDistances(const Base *shape)
+{
+    const GraphicsConnect *item = shape->item();
+    if (!item)
+        return false;
+    if (isPlainLineType(shape->type())) {
+        const auto *line = static_cast<const GraphicsLine *>(item);
+        return line->lineDistance1() != 0.0 || line->lineDistance2() != 0.0;
+    }
+    if (shape->type() == DrawType::Ring) {
+        const auto *ring = static_cast<const GraphicsRing *>(item);
+        return ring->ringDistance1() != 0.0 || ring->ringDistance2() != 0.0;
+    }
+    return false;
+}
+
 bool isLengthUnit(int unit)
 {
     return unit == UnitPixels || unit == UnitMillimetres || unit == UnitMicrometres || unit == UnitMils;
@@ -446,7 +464,7 @@ void MainScene::setCalibration(double umPerPixel)
     const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setCalibration(umPerPixel);
-        if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
+        if (hasLengthDistances(shape))
             shape->item()->remeasure();
         emit itemUpdate(shape);
     }
@@ -463,7 +481,7 @@ void MainScene::setUnit(int unit)
     const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setUnit(unit);
-        if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
+        if (hasLengthDistances(shape))
             shape->item()->remeasure();
         emit itemUpdate(shape);
     }
