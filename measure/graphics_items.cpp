@@ -106,6 +106,7 @@ GraphicsText::GraphicsText(double calibration, int unit, QGraphicsItem *parent) 
     if (std::isfinite(calibration) && calibration > 0.0)
         format_.calibration = calibration;
     setFlags(ItemIsMovable | ItemIsSelectable | ItemSendsGeometryChanges);
+    shownColor_ = QGraphicsTextItem::defaultTextColor();
     takeLinesFont();
     if (unit == UnitNone)
         setPlainText(QStringLiteral("..."));
@@ -266,7 +267,7 @@ void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *opti
         return;
     }
     painter->save();
-    painter->setPen(defaultTextColor());
+    painter->setPen(shownColor_);
     if (!linesRun_.isEmpty()) {
         painter->drawGlyphRun(QPointF(), linesRun_);
     } else {
@@ -278,7 +279,7 @@ void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *opti
         }
     }
     if (option->state & QStyle::State_Selected) {
-        painter->setPen(QPen(defaultTextColor(), 0, Qt::DashLine));
+        painter->setPen(QPen(shownColor_, 0, Qt::DashLine));
         painter->setBrush(Qt::NoBrush);
         painter->drawRect(linesRect_.adjusted(0.5, 0.5, -0.5, -0.5));
     }
@@ -313,6 +314,12 @@ bool GraphicsText::setUnit(int unit)
 {
     format_.unit = unit;
     return setEntries(entries_);
+}
+
+void GraphicsText::setDefaultTextColor(const QColor &color)
+{
+    shownColor_ = color;
+    QGraphicsTextItem::setDefaultTextColor(color);
 }
 
 void GraphicsText::setTextColor(const QColor &color)

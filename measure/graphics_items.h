@@ -110,6 +110,9 @@ public:
     bool setUnit(int unit);
 
     void setTextColor(const QColor &color);
+    // Hides QGraphicsTextItem's own: the colour is kept for painting, where
+    // asking the text document for it costs more than drawing the line.
+    void setDefaultTextColor(const QColor &color);
     QColor textColor() const { return textPen_.color(); }
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool on);
@@ -146,6 +149,7 @@ private:
     QList<LabelEntry> entries_;
     bool highlighted_ = false;
     QPen textPen_;
+    QColor shownColor_;
 };
 
 class GraphicsConnect : public QGraphicsItem
