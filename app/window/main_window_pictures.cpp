@@ -26,6 +26,10 @@
 
 namespace {
 
+// Dynamic property of a picture view: the name of the file it shows, for a
+// picture opened from a file or saved once.
+const char kPictureFileName[] = "PictureFileName";
+
 // Converts `frame` (unless `painted` already holds the picture) and encodes
 // it into `path` on a thread of its own: encoding a 4K JPEG takes longer
 // than a frame's time. The GUI thread keeps handling its events meanwhile
@@ -196,7 +200,7 @@ bool MainWindow2::askSnapshotPath(QString &path, QString &name)
     const QString extension = imgFormatExtension(static_cast<ImgFormat>(drawProperties.value(PhotoFormat).toInt()));
     // Whether to replace an existing file is asked once the extension is
     // on the name, not by the dialog.
-    const QString chosen = QFileDialog::getSaveFileName(nullptr, tr("Save"), openedImageFolder,
+    const QString chosen = QFileDialog::getSaveFileName(nullptr, tr("Save"), pictureDialogFolder(),
                                                         QLatin1Char('*') + extension, nullptr,
                                                         QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
@@ -211,9 +215,16 @@ bool MainWindow2::askSnapshotPath(QString &path, QString &name)
 
 // ---------------------------------------------------------------- pictures
 
+QString MainWindow2::pictureDialogFolder() const
+{
+    // Until a picture was saved or opened through a dialog, the dialogs
+    // start in the snapshot folder, not wherever the program was started.
+    return openedImageFolder.isEmpty() ? drawProperties.value(QuickSavePath).toString() : openedImageFolder;
+}
+
 void MainWindow2::on_openPic_btn_clicked()
 {
-    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Open"), openedImageFolder,
+    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Open"), pictureDialogFolder(),
                                                       QStringLiteral("*.bmp; *.jpg; *.png; *.tiff"));
     if (path.isEmpty())
         return;
@@ -221,6 +232,7 @@ void MainWindow2::on_openPic_btn_clicked()
     openedImageFolder = split.folder;
     SettingsStore::instance().setOpenedImagePath(openedImageFolder);
     auto *view = new VideoWidget(ui->video_tabWidget, false);
+    view->setProperty(kPictureFileName, split.name);
     attachVideoWidget(view, split.name, false);
     view->openPicture(path);
     if (!view->errorString().isEmpty() && view->picture().isNull())
@@ -242,9 +254,12 @@ void MainWindow2::on_savePic_btn_clicked()
         return;
     const int index = ui->video_tabWidget->indexOf(view);
     const QString tabText = ui->video_tabWidget->tabText(index);
+    // A picture that came from a file (or was saved once) keeps its file
+    // name; a snapshot or a result gets a new one.
+    const QString fileName = view->property(kPictureFileName).toString();
     QString path;
-    if (!tabText.contains(QLatin1String("Tab"))) {
-        path = openedPictureSavePath(drawProperties.value(QuickSavePath).toString(), tabText);
+    if (!fileName.isEmpty()) {
+        path = openedPictureSavePath(drawProperties.value(QuickSavePath).toString(), fileName);
         // The snapshot folder may hold another picture of the same name.
         if (path.isEmpty()
             || (QFileInfo::exists(path)
@@ -264,6 +279,8 @@ void MainWindow2::on_savePic_btn_clicked()
     }
     const QString name = path.section(QLatin1Char('/'), -1);
     ui->video_tabWidget->setTabText(index, name.isEmpty() ? tabText.left(tabText.size() - 1) : name);
+    if (!name.isEmpty())
+        view->setProperty(kPictureFileName, name);
     view->setModified(false);
 }
 
@@ -291,6 +308,7 @@ void MainWindow2::on_record_btn_toggled(bool on)
             return;
         }
         const QString path = timeStampedPath(folder, QDateTime::currentDateTime(), QStringLiteral(".mp4"));
+        recordingPath = path;
         camSettings->setCaptureFormatEnabled(false);
         liveView_->setRecordingBlink(true);
         recordingFailureShown = false;
@@ -303,6 +321,7 @@ void MainWindow2::on_record_btn_toggled(bool on)
     if (quietRecordStop)
         return;
     auto *box = new QMessageBox(QMessageBox::Information, tr("Info"), tr("Stop Recording"));
+    box->setInformativeText(QDir::toNativeSeparators(recordingPath));
     box->addButton(tr("OK"), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
@@ -341,7 +360,8 @@ void MainWindow2::onRecordingFinished(const QString &path, bool ok)
 {
     qDebug() << "Recording finished:" << path << "complete:" << ok;
     const bool current = playThread_ && sender() == playThread_->recorder();
-    if (ok || (current && recordingFailureShown))
+    // A recording that left no file has said so already.
+    if (ok || (current && recordingFailureShown) || !QFileInfo::exists(path))
         return;
     showMessage(QMessageBox::Warning, tr("Warning"),
                 tr("The recording %1 is incomplete; what was recorded can still be played.").arg(path));
