@@ -24,32 +24,59 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <functional>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Dynamic property of a picture view: the name of the file it shows, for a
 // picture opened from a file or saved once.
 const char kPictureFileName[] = "PictureFileName";
 
-// Converts `frame` (unless `painted` already holds the picture) and encodes
-// it into `path` on a thread of its own: encoding a 4K JPEG takes longer
-// than a frame's time. The GUI thread keeps handling its events meanwhile
-// and the call returns the outcome.
+// Runs `job` on a thread of its own while the GUI thread goes on with its
+// events (user input aside), and returns when it is done. Converting a 4K
+// frame or encoding it as a JPEG takes longer than a frame's time.
+void runAside(const std::function<void()> &job)
+{
+    QEventLoop loop;
+    QThread *worker = QThread::create([&] {
+        job();
+#if defined(__GLIBC__)
+        // The pictures the job made and freed (tens of megabytes at 4K) go
+        // back to the system instead of staying in the C library's heap.
+        malloc_trim(0);
+#endif
+    });
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    delete worker;
+}
+
+QImage convertAside(const VideoFrame &frame)
+{
+    QImage image;
+    if (frame.size() != 0)
+        runAside([&] { image = videoFrameToImage(frame); });
+    return image;
+}
+
+// Converts `frame` (unless `painted` already holds the picture) and writes
+// it into `path`, aside.
 bool writePictureAside(const VideoFrame &frame, const QImage &painted, const QString &path, QString *error)
 {
     bool ok = false;
     QString message;
-    QEventLoop loop;
-    QThread *writer = QThread::create([&] {
+    runAside([&] {
         const QImage image = painted.isNull() ? videoFrameToImage(frame) : painted;
         ok = !image.isNull() && writePictureFile(image, path, &message);
         if (image.isNull())
             message = QCoreApplication::translate("MainWindow2", "The frame could not be converted.");
     });
-    QObject::connect(writer, &QThread::finished, &loop, &QEventLoop::quit);
-    writer->start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    writer->wait();
-    delete writer;
     if (error)
         *error = message;
     return ok;
@@ -126,8 +153,8 @@ void MainWindow2::snapshotToNewTab()
 {
     if (!camera_ || !playThread_ || isPictureTab(ui->video_tabWidget->currentWidget()))
         return;
-    QPixmap picture = playThread_->latestPixmap();
-    if (picture.isNull())
+    QPixmap picture = QPixmap::fromImage(convertAside(playThread_->latestFrame()));
+    if (picture.isNull() || !playThread_)
         return;
     if (drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending())
         if (VideoWidget *view = currentView())
@@ -150,7 +177,7 @@ bool MainWindow2::savePicture()
     const VideoFrame frame = playThread_->latestFrame();
     QImage painted;
     if (frame.size() != 0 && drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending()) {
-        QPixmap picture = QPixmap::fromImage(videoFrameToImage(frame));
+        QPixmap picture = QPixmap::fromImage(convertAside(frame));
         view->paintGraphics(&picture);
         painted = picture.toImage();
     }

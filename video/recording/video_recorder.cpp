@@ -17,6 +17,10 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 int64_t captureClockMicroseconds()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -397,6 +401,12 @@ void VideoRecorder::stop()
         }
     }
     emit recordingFinished(path, complete && finalised);
+#if defined(__GLIBC__)
+    // The encoder's pictures and lookahead (tens of megabytes) were freed
+    // into the C library's heaps, which keep freed memory for the process:
+    // it goes back to the system now.
+    malloc_trim(0);
+#endif
 }
 
 void VideoRecorder::pause()
