@@ -348,7 +348,10 @@ void MainWindow2::on_record_btn_toggled(bool on)
     if (quietRecordStop)
         return;
     auto *box = new QMessageBox(QMessageBox::Information, tr("Info"), tr("Stop Recording"));
-    box->setInformativeText(QDir::toNativeSeparators(recordingPath));
+    // The name on a line of its own: a long path would be wrapped inside it.
+    const QFileInfo file(recordingPath);
+    box->setInformativeText(
+        tr("%1\nin %2").arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())));
     box->addButton(tr("OK"), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
