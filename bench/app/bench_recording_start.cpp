@@ -47,6 +47,8 @@ extern "C" {
 #include <functional>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kRecordings = 5;
@@ -73,15 +75,15 @@ void runFor(int milliseconds)
     runUntil([] { return false; }, milliseconds);
 }
 
+// Resident memory in MB (2^20 bytes), from the second field of
+// /proc/self/statm (pages); -1 when it can't be read.
 double residentMegabytes()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / 1048576.0 : -1;
 }
 
 void print(const QString &what, const QString &measured, const QString &target)
