@@ -68,6 +68,7 @@ TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
 
 TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
 {
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
     startWindow();
     setPhotoSettings(true, 1, "snap", 0);
     const QString snapshots = pictures.filePath("snaps");
@@ -105,6 +106,7 @@ TEST_F(WindowTest, FirstSnapSaveDialogOpensInThePicturesFolder)
 
 TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
 {
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
     startWindow();
     QPixmap picture(64, 48);
     picture.fill(Qt::gray);
