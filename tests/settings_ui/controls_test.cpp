@@ -287,16 +287,32 @@ TEST_F(Controls, DrawingModesSuspendAndRestoreTheFocusChoice)
     panel.restoreFocusRegionState();  // nothing saved: nothing happens
     EXPECT_TRUE(radio("focusAuto_rBtn")->isChecked());
 
+    clearWrites();
+    camera->clearCalls();
     panel.saveFocusRegionState();
     panel.saveFocusRegionState();  // a second mode change keeps the first choice
     EXPECT_TRUE(radio("focusManual_rBtn")->isChecked());
     EXPECT_FALSE(radio("clickFocus_rBtn")->isChecked());
     EXPECT_FALSE(radio("focusAuto_rBtn")->isEnabled());
+    EXPECT_EQ(camera->calls(), QStringList({"onSetFocusMode 2", "onSetFocusRegionStatus false"}));
+    // Where autofocus left the lens is shown, not stored.
+    emit camera->sendFocusValue(321);
+    EXPECT_EQ(slider("focusValue_horizontalSlider")->value(), 321);
     panel.restoreFocusRegionState();
     EXPECT_TRUE(radio("focusAuto_rBtn")->isChecked());
     EXPECT_TRUE(radio("clickFocus_rBtn")->isChecked());
     EXPECT_TRUE(radio("showFocusFrame_rBtn")->isChecked());
     EXPECT_TRUE(radio("focusAuto_rBtn")->isEnabled());
+    EXPECT_EQ(writes(), 0);
+    EXPECT_EQ(stored("focusMode").toInt(), 1);
+
+    // Manual and one-shot focus come back as they were.
+    for (const char *mode : {"focusManual_rBtn", "focusOnce_rBtn"}) {
+        radio(mode)->click();
+        panel.saveFocusRegionState();
+        panel.restoreFocusRegionState();
+        EXPECT_TRUE(radio(mode)->isChecked()) << mode;
+    }
 }
 
 TEST_F(Controls, ModeButtonsForStitchingActLikeAUser)
@@ -449,6 +465,21 @@ TEST_F(StreamControls, UsbCameraKeepsItsFrameRatesWithTheMains)
         EXPECT_EQ(combo("fps_comboBox")->itemText(i), before.value(i));
         auto *model = qobject_cast<QStandardItemModel *>(combo("fps_comboBox")->model());
         EXPECT_TRUE(model->item(i)->isEnabled());
+    }
+}
+
+TEST_F(StreamControls, SlowNetworkModelsAlsoAvoidThirtyAtFiftyHertz)
+{
+    for (const char *model : {"W640_IPC", "E540_IPC"}) {
+        CameraParameters params = everythingSupported();
+        params.modelId = 0;
+        params.fps = 30;
+        bindCamera(QString::fromLatin1(model), params);
+        panel.setPlayThread(thread);
+        ASSERT_EQ(combo("fps_comboBox")->currentText(), "30") << model;
+        radio("pLF50Hz_rBtn")->click();
+        EXPECT_EQ(combo("fps_comboBox")->currentText(), "25") << model;
+        EXPECT_EQ(stored("fps").toInt(), 25) << model;
     }
 }
 
