@@ -550,10 +550,11 @@ TEST_F(CapturePageRun, ModesSwitchedByARunArePutBack)
     button("stopStitching_btn")->click();
     EXPECT_EQ(focusMode.count() + exposureMode.count() + wbMode.count(), 0);
 
-    // A focus series takes the focus only, and gives it back when complete.
-    shown = {FocusOnce, ExposureAuto, WbAuto};
+    // A focus series takes the focus only, as it finds it at its start, and
+    // gives it back when complete.
     QObject::connect(page.get(), &CapturePage::changeFocusMode, [&](FocusMode mode) { shown.focus = mode; });
     prepareSeries(20, 24, 2, false);
+    shown = {FocusOnce, ExposureAuto, WbAuto};
     QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
     button("startFusion_btn")->click();
     ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 20000));
