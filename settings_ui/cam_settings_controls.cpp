@@ -89,7 +89,8 @@ void CamSettings::focusModeChosen(FocusMode mode)
     if (sendsToCamera())
         emit setCameraFocusMode(mode);
     applyFocusRule(mode);
-    // Around a drawing mode the stored mode stays the user's own.
+    // While a drawing mode holds manual focus, the stored mode stays the one
+    // chosen before it.
     if (focusRegionSuspension_ <= 0)
         store("focusMode", int(mode));
 }

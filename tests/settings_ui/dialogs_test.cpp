@@ -194,49 +194,42 @@ TEST(IpSettingDialog, CancelSendsNothing)
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-TEST(IpSettingDialog, DhcpStaysChosenOverALanguageSwitch)
-{
-    registerCameraMetaTypes();
-    CamSettings panel;
-    auto camera = QSharedPointer<RecordingCamera>::create(QStringLiteral("W710_IPC"));
-    ASSERT_TRUE(bindThroughFactory(panel, camera, QStringLiteral("192.168.1.100"), true));
-    camera->clearCalls();
-    IpInfo dhcp = staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1");
-    dhcp.dhcp = true;
-    QTranslator chinese;
-    ASSERT_TRUE(chinese.load(QStringLiteral(":/Language/language_cn.qm")));
-    QString shown;
-    // The language changes while the dialog is open; Ok is pressed after.
-    QTimer::singleShot(0, [&] {
-        waitFor([] { return qobject_cast<IpSetting *>(QApplication::activeModalWidget()) != nullptr; });
-        auto *dialog = qobject_cast<IpSetting *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        QApplication::installTranslator(&chinese);
-        panel.retranslate();
-        shown = dialog->findChild<QComboBox *>("dhcp_combobox")->currentText();
-        dialog->findChild<QPushButton *>("ipv4_accept")->click();
-    });
-    emit camera->sendIpInfo(dhcp);
-    QApplication::removeTranslator(&chinese);
-    panel.retranslate();
-    EXPECT_EQ(shown, QString::fromUtf8("是"));
-    EXPECT_EQ(camera->calls(), QStringList({"onSetIp DHCP 192.168.1.100"}));
-}
-
 TEST(IpSettingDialog, PanelSendsTheAcceptedConfigurationToTheCamera)
 {
     registerCameraMetaTypes();
     CamSettings panel;
     auto camera = QSharedPointer<RecordingCamera>::create(QStringLiteral("W710_IPC"));
     ASSERT_TRUE(bindThroughFactory(panel, camera, QStringLiteral("192.168.1.100"), true));
-    camera->clearCalls();
-    // The camera answers the request; the dialog opens modally and is accepted unchanged.
-    QTimer::singleShot(0, [] {
-        waitFor([] { return qobject_cast<IpSetting *>(QApplication::activeModalWidget()) != nullptr; });
-        if (auto *dialog = qobject_cast<IpSetting *>(QApplication::activeModalWidget()))
+    QTranslator chinese;
+    ASSERT_TRUE(chinese.load(QStringLiteral(":/Language/language_cn.qm")));
+    QString shown;
+    // The camera answers the request; the dialog opens modally, the language
+    // may change while it is open, and it is accepted unchanged.
+    const auto accept = [&](const IpInfo &info, bool switchLanguage) {
+        camera->clearCalls();
+        QTimer::singleShot(0, [&] {
+            waitFor([] { return qobject_cast<IpSetting *>(QApplication::activeModalWidget()) != nullptr; });
+            auto *dialog = qobject_cast<IpSetting *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (switchLanguage) {
+                QApplication::installTranslator(&chinese);
+                panel.retranslate();
+            }
+            shown = dialog->findChild<QComboBox *>("dhcp_combobox")->currentText();
             dialog->findChild<QPushButton *>("ipv4_accept")->click();
-    });
-    emit camera->sendIpInfo(staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1"));
+        });
+        emit camera->sendIpInfo(info);
+    };
+    accept(staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1"), false);
     EXPECT_EQ(camera->calls(), QStringList({"onSetIp 192.168.1.100"}));
+
+    // DHCP stays chosen over a language switch.
+    IpInfo dhcp = staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1");
+    dhcp.dhcp = true;
+    accept(dhcp, true);
+    QApplication::removeTranslator(&chinese);
+    panel.retranslate();
+    EXPECT_EQ(shown, QString::fromUtf8("是"));
+    EXPECT_EQ(camera->calls(), QStringList({"onSetIp DHCP 192.168.1.100"}));
 }
