@@ -210,6 +210,8 @@ protected:
         find<QSpinBox>("fusionStartPos_spinBox")->setValue(40);
         find<QSpinBox>("capInterval_spinBox")->setValue(40);
         find<QSpinBox>("waitInterval_spinBox")->setValue(150);
+        // The range ends were shown in manual focus; the series starts from autofocus.
+        panel.setFocusModeUI(FocusAuto);
         QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
         find<QPushButton>("startFusion_btn")->click();
         ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 180000));

@@ -1,8 +1,8 @@
 // The capture page's runs against a stand-in for the capture thread that
 // answers every frame request from a thread of its own with a frame of a
 // synthetic pan: start, start pause, one frame in flight, stop, the focus
-// series' positions, completion, a camera that stops delivering, the camera's
-// modes put back, and one run at a time.
+// series' positions and pace, completion, a camera that stops delivering,
+// another camera, and one run at a time.
 #include "capture_page.h"
 #include "camera_play_thread.h"
 #include "synthetic_frames.h"
@@ -519,48 +519,6 @@ TEST_F(CapturePageRun, LateRequestsOfWorkersAreIgnored)
     ASSERT_TRUE(waitFor([&] { return source->sent.load() >= 6; }, 10000));
     EXPECT_EQ(source->backlog.load(), 0);
     page->onStopStitch();
-}
-
-TEST_F(CapturePageRun, ModesSwitchedByARunArePutBack)
-{
-    CapturePage::CameraModes shown{FocusAuto, ExposureAuto, WbAuto};
-    page->setCameraModesSource([&] { return shown; });
-    QSignalSpy focusMode(page.get(), &CapturePage::changeFocusMode);
-    QSignalSpy exposureMode(page.get(), &CapturePage::changeExposureMode);
-    QSignalSpy wbMode(page.get(), &CapturePage::changeWbMode);
-    // The main window's onSetModeForStitch shows manual modes on the panel.
-    QObject::connect(page.get(), &CapturePage::setModeForStitch, [&](bool start) {
-        if (start)
-            shown = {FocusManual, ExposureManual, WbManual};
-    });
-
-    button("startStitching_btn")->click();
-    EXPECT_EQ(focusMode.count(), 0);
-    ASSERT_TRUE(waitFor([&] { return source->sent.load() >= 2; }, 10000));
-    button("stopStitching_btn")->click();
-    EXPECT_EQ(intsOf(focusMode), std::vector<int>({FocusAuto}));
-    EXPECT_EQ(intsOf(exposureMode), std::vector<int>({ExposureAuto}));
-    EXPECT_EQ(intsOf(wbMode), std::vector<int>({WbAuto}));
-
-    // Modes the user had on manual stay so.
-    focusMode.clear();
-    exposureMode.clear();
-    wbMode.clear();
-    button("startStitching_btn")->click();
-    button("stopStitching_btn")->click();
-    EXPECT_EQ(focusMode.count() + exposureMode.count() + wbMode.count(), 0);
-
-    // A focus series takes the focus only, as it finds it at its start, and
-    // gives it back when complete.
-    QObject::connect(page.get(), &CapturePage::changeFocusMode, [&](FocusMode mode) { shown.focus = mode; });
-    prepareSeries(20, 24, 2, false);
-    shown = {FocusOnce, ExposureAuto, WbAuto};
-    QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
-    button("startFusion_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 20000));
-    EXPECT_EQ(intsOf(focusMode).back(), FocusOnce);
-    EXPECT_EQ(exposureMode.count() + wbMode.count(), 0);
-    EXPECT_EQ(shown.focus, FocusOnce);
 }
 
 TEST_F(CapturePageRun, CountResetAndTiedInputs)
