@@ -153,6 +153,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Asks before pictures with unsaved changes go with the window.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // ---- construction and pages
@@ -186,7 +188,8 @@ private:
     void retireCaptureThread();
     void onRetiredThreadFinished();
     void openPendingCamera();
-    void showCloseMessage(int reason);
+    // `detail` is added below the reason's text.
+    void showCloseMessage(int reason, const QString &detail = QString());
 
     // ---- pictures, recording, time lapse
     bool takeSnapshot();
@@ -195,11 +198,16 @@ private:
     void restorePreviewResolution();
     QString buildSnapshotPath();
     bool askSnapshotPath(QString &path, QString &name);
+    QString pictureDialogFolder() const;
     void onRecordingFailed(const QString &message);
     void onRecordingFinished(const QString &path, bool ok);
     void setRecordButton(bool on);
     void continuousShootingTick();
     void stopTimeLapse();
+    // Ends a running series whose camera has gone or whose shot failed,
+    // without a message of its own: the cause's message carries the returned
+    // line (empty when no series ran).
+    QString endTimeLapseForFailure();
 
     // ---- drawing and zoom
     void reapplySizeProperties();
@@ -212,7 +220,9 @@ private:
     void setZoomItems(const QList<double> &levels, double current);
 
     // ---- messages (no parent, as every message of the window)
-    static void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
+    // A warning about a shot of a time-lapse series ends the series.
+    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+                     const QString &detail = QString());
     static bool askYesNo(const QString &title, const QString &text);
 
     Ui::MainWindow2 *ui;
@@ -282,7 +292,9 @@ private:
     bool snapshotInProgress = false;
     QString lastSnapshot;
 
-    // Recording: the stop that un-checks the record button says why itself.
+    // Recording: its file, and whether the stop that un-checks the record
+    // button says why itself.
+    QString recordingPath;
     bool quietRecordStop = false;
     bool recordingFailureShown = false;
 };
