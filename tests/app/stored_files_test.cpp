@@ -5,11 +5,13 @@
 #include "window_test_support.h"
 
 #include "camera_database.h"
+#include "measure_widget.h"
 #include "title_bar.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSlider>
+#include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -114,6 +116,41 @@ TEST_F(StoredFiles, CalibrationAndCrossOfRandomBytes)
     window = nullptr;
     EXPECT_EQ(fileHash(file("calibration.ini")), calibration);
     EXPECT_EQ(fileHash(file("cross.ini")), cross);
+}
+
+TEST_F(StoredFiles, CalibrationListOfTwoBillionEntries)
+{
+    writeBytes(file("calibration.ini"), "[calibrate]\n1\\name=ruler\n1\\length=1\n1\\unit=mm\n1\\real=2\n"
+                                        "size=2147483647\n");
+    const QByteArray before = fileHash(file("calibration.ini"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("calibration.ini"))) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("2147483647")) << dialogs.all();
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("calibration.ini")), before);
+}
+
+// Values out of range use their defaults; the user is told once which, and
+// the file stays as it is until a setting is changed.
+TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
+{
+    writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=nan\nDrawCross_Width=1e308\nFloatNum=2\n"
+                                   "PrefixData=" + QByteArray(100 * 1024, 'p') + "\nLText_Width=20\n");
+    const QByteArray before = fileHash(file("config.ini"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("out of range"); })) << dialogs.all();
+    EXPECT_EQ(dialogs.count("out of range"), 1) << dialogs.all();
+    for (const char *key : {"Line_Width", "TextSize", "DrawCross_Width", "PrefixData"})
+        EXPECT_TRUE(dialogs.saw(key)) << key;
+    EXPECT_FALSE(dialogs.saw("LText_Width")) << dialogs.all();
+    EXPECT_EQ(childOf<QComboBox>(window->measurePanel(), "fontSize_comboBox")->currentText(), "13");
+    EXPECT_EQ(fileHash(file("config.ini")), before);
+
+    childOf<QSpinBox>(window->measurePanel(), "floatNum_spbox")->setValue(3);
+    QVariant decimals;
+    EXPECT_TRUE(SettingsStore::instance().drawValue(FloatNum, decimals));
+    EXPECT_EQ(decimals.toInt(), 3);
 }
 
 TEST_F(StoredFiles, SettingDatabaseOfRandomBytes)
