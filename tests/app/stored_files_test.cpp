@@ -6,6 +6,7 @@
 
 #include "camera_database.h"
 #include "measure_widget.h"
+#include "private_network.h"
 #include "title_bar.h"
 
 #include <QElapsedTimer>
@@ -239,6 +240,10 @@ int runChild(const QString &caseName, const SharedHome &home, QString *output)
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("QT_QPA_OFFSCREEN_NO_GLX", "1");
     environment.insert("TMPDIR", home.dir.path() + "/tmp");
+    // The child's report is written where its user may write, then joins this run's.
+    const QString report = QString::fromStdString(innerRunReport("StoredFilesChild." + caseName.toStdString())).mid(4);
+    const QString childReport = home.dir.path() + "/tmp/report.xml";
+    environment.insert("GTEST_OUTPUT", report.isEmpty() ? QString() : "xml:" + childReport);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=StoredFilesChild." + caseName});
@@ -248,6 +253,10 @@ int runChild(const QString &caseName, const SharedHome &home, QString *output)
         return -1;
     }
     *output = QString::fromLocal8Bit(child.readAll());
+    if (!report.isEmpty()) {
+        QFile::remove(report);
+        QFile::copy(childReport, report);
+    }
     return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
 }
 
