@@ -156,16 +156,6 @@ protected:
         page->retranslate();
         panel.retranslate();
     }
-    void showOnScreen()
-    {
-        applyStyleSheet(panel);
-        applyStyleSheet(*page);
-        panel.setGeometry(0, 0, 378, 911);
-        panel.show();
-        page->setGeometry(0, 0, 338, 447);
-        page->move(390, 500);
-        page->show();
-    }
     template <typename Widget>
     Widget *find(const char *name)
     {
@@ -378,27 +368,4 @@ TEST_F(PageOnVirtualCamera, EveryTextFitsInEnglishAndChinese)
     }
     EXPECT_EQ(page->tabText(0), QString::fromUtf8("拼接"));
     EXPECT_EQ(page->tabText(1), QString::fromUtf8("景深合成"));
-}
-
-TEST_F(PageOnVirtualCamera, ShownWithTheVirtualCamera)
-{
-    const int seconds = showSeconds();
-    if (seconds <= 0)
-        GTEST_SKIP() << "VORENTA_SHOW_SECONDS not set";
-    if (qEnvironmentVariable("VORENTA_SHOW_LANGUAGE") == "cn")
-        useChinese();
-    usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false});
-    showOnScreen();
-    bringUp();
-    page->setCurrentIndex(0);
-    find<QPushButton>("startStitching_btn")->click();
-    QTest::qWait(seconds * 500);
-    find<QPushButton>("stopStitching_btn")->click();
-    usbcam::setVirtualStage(usbcam::VirtualStage{0, 0, true});
-    focusSeriesOnTheRelief();
-    QTest::qWait(seconds * 1000);
-    if (!shotFolder().isEmpty()) {
-        results->stitchPicture.save(shotFolder() + "/shown-stitch-result.png");
-        results->fusionPicture.save(shotFolder() + "/shown-fusion-result.png");
-    }
 }
