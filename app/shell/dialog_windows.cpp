@@ -37,12 +37,18 @@ bool DialogWindows::isDialogWindow(const QWidget *window) const
     return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
 }
 
-void DialogWindows::place(QWidget *window) const
+QWidget *DialogWindows::ownerOf(const QWidget *window) const
 {
     QWidget *owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
     if (!owner || !owner->isVisible())
         owner = mainWindow_;
-    if (!owner || !owner->isVisible() || owner == window)
+    return owner && owner->isVisible() && owner != window ? owner : nullptr;
+}
+
+void DialogWindows::place(QWidget *window) const
+{
+    QWidget *owner = ownerOf(window);
+    if (!owner)
         return;
     QScreen *screen = owner->screen();
     const QRect area = screen ? screen->availableGeometry() : QRect();
@@ -69,6 +75,16 @@ bool DialogWindows::eventFilter(QObject *watched, QEvent *event)
         // get it (nor Esc).
         if (!window->testAttribute(Qt::WA_ShowWithoutActivating))
             window->activateWindow();
+        return false;
+    }
+    if (event->type() == QEvent::Hide) {
+        // The keyboard, which Qt has taken from the window by now, goes back
+        // to the window it belonged to, as a window manager would give it.
+        auto *window = qobject_cast<QWidget *>(watched);
+        const QWidget *active = QApplication::activeWindow();
+        if (isDialogWindow(window) && (!active || active == window))
+            if (QWidget *owner = ownerOf(window))
+                owner->activateWindow();
         return false;
     }
     if (event->type() != QEvent::KeyPress)

@@ -1,6 +1,7 @@
 // Every dialog and tool window of the program opens centred over the window
-// it belongs to (its parent's window, else the main window) and closes with
-// Esc or Alt+F4. A window manager would otherwise place a window without a
+// it belongs to (its parent's window, else the main window), gets the
+// keyboard, hands it back to that window when it closes, and closes with Esc
+// or Alt+F4. A window manager would otherwise place a window without a
 // parent and offer a close button; in a session without one (a kiosk on a
 // bare X server) such a window would open at the screen's corner with no way
 // to close it, and a modal one would block the program.
@@ -27,6 +28,8 @@ protected:
 
 private:
     bool isDialogWindow(const QWidget *window) const;
+    // The visible window `window` belongs to: its parent's, else the main window.
+    QWidget *ownerOf(const QWidget *window) const;
     void place(QWidget *window) const;
 
     QPointer<QWidget> mainWindow_;

@@ -50,6 +50,8 @@ TEST_F(DialogWindowsTest, EachOpensOverTheMainWindowAndClosesWithEscape)
         press(dialog, Qt::Key_Escape);
         EXPECT_TRUE(waitFor([dialog] { return !dialog->isVisible(); }));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        // The keyboard is back with the main window.
+        EXPECT_TRUE(waitFor([this] { return QApplication::activeWindow() == window; }));
     }
     seen.sort();
     EXPECT_TRUE(seen.contains("PhotoSettings") && seen.contains("BurstModeSettings") && seen.contains("WaitDialog"))
