@@ -71,7 +71,7 @@ const ValueRule kDrawRules[kDrawPropertyCount] = {
     kPenWidth, kPenStyle, kColour,                                                       // marks
     kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                      // annotations
     kDistance, kDistance, kDistance, kDistance,                                          // ring and line offsets
-    {Kind::Integer, 0, 10},                                                              // FloatNum: decimal places
+    kAnyInteger,                                                                         // FloatNum: labels clamp it
     {Kind::Integer, 0, 7},                                                               // SaveType: naming bits
     {Kind::Text, 0, 255},                                                                // PrefixData: part of a file name
     kFlag,                                                                               // QuickSave

@@ -9,7 +9,6 @@
 #include "private_network.h"
 #include "title_bar.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSlider>
 #include <QSpinBox>
@@ -90,10 +89,7 @@ TEST_F(StoredFiles, ConfigOfFiftyMegabytes)
     writeBytes(file("config.ini"), big);
     big.clear();
     const QByteArray before = fileHash(file("config.ini"));
-    QElapsedTimer started;
-    started.start();
     startWindow();
-    EXPECT_LT(started.elapsed(), 5000);
     ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
     EXPECT_TRUE(dialogs.saw("larger than")) << dialogs.all();
     delete window;
