@@ -319,9 +319,14 @@ void MainWindow2::reportStoredFiles()
 
 // ---------------------------------------------------------------- messages
 
-void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text)
+void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+                              const QString &detail)
 {
     QMessageBox box(icon, title, text);
+    // A shot that failed would fail again at every interval: the series ends
+    // with this one message.
+    const QString ended = icon == QMessageBox::Warning && snapshotInProgress ? endTimeLapseForFailure() : QString();
+    box.setInformativeText(detail.isEmpty() ? ended : detail);
     box.addButton(tr("OK"), QMessageBox::AcceptRole);
     box.exec();
 }

@@ -179,7 +179,8 @@ private:
     void retireCaptureThread();
     void onRetiredThreadFinished();
     void openPendingCamera();
-    void showCloseMessage(int reason);
+    // `detail` is added below the reason's text.
+    void showCloseMessage(int reason, const QString &detail = QString());
 
     // ---- pictures, recording, time lapse
     bool takeSnapshot();
@@ -193,13 +194,19 @@ private:
     void setRecordButton(bool on);
     void continuousShootingTick();
     void stopTimeLapse();
+    // Ends a running series whose camera has gone or whose shot failed,
+    // without a message of its own: the cause's message carries the returned
+    // line (empty when no series ran).
+    QString endTimeLapseForFailure();
 
     // ---- drawing and zoom
     void reapplySizeProperties();
     void setZoomItems(const QList<double> &levels, double current);
 
     // ---- messages (no parent, as every message of the window)
-    static void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
+    // A warning about a shot of a time-lapse series ends the series.
+    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+                     const QString &detail = QString());
     static bool askYesNo(const QString &title, const QString &text);
 
     Ui::MainWindow2 *ui;

@@ -280,6 +280,7 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
     liveView_->onStop();
     liveView_->setZoomButtonsVisible(false);
     ui->record_btn->setChecked(false);
+    const QString seriesEnded = endTimeLapseForFailure();
     emit stopFusion();
     emit stopStitch();
     for (const QMetaObject::Connection &connection : qAsConst(edgeConnections))
@@ -302,16 +303,16 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
     ui->fps_label->setText(QStringLiteral("0"));
     ui->resolution_label->setText(QStringLiteral("0x0"));
     ui->format_label->clear();
-    showCloseMessage(reason);
+    showCloseMessage(reason, seriesEnded);
 }
 
-void MainWindow2::showCloseMessage(int reason)
+void MainWindow2::showCloseMessage(int reason, const QString &detail)
 {
     const QString text = cameraCloseReasonText(reason);
     if (text.isEmpty())
         return;
     showMessage(reason == CloseDone ? QMessageBox::Information : QMessageBox::Warning,
-                cameraCloseReasonTitle(reason), text);
+                cameraCloseReasonTitle(reason), text, detail);
 }
 
 // ---------------------------------------------------------------- frames

@@ -357,6 +357,19 @@ void MainWindow2::stopTimeLapse()
     ui->burstModeInfo_lab->clear();
 }
 
+QString MainWindow2::endTimeLapseForFailure()
+{
+    if (!timeLapse)
+        return QString();
+    const QString line = tr("The time-lapse series has stopped after %1 of %2 photos.")
+                             .arg(timeLapse->taken())
+                             .arg(timeLapse->number());
+    stopTimeLapse();
+    const QSignalBlocker blocker(ui->cPhotos_btn);
+    ui->cPhotos_btn->setChecked(false);
+    return line;
+}
+
 void MainWindow2::on_cPhotos_btn_toggled(bool on)
 {
     if (on) {

@@ -485,6 +485,9 @@ public:
         VirtualState &s = state();
         if (!valid(s, generation_) || control >= Control::Count)
             return -1;
+        // Automatic focus keeps the lens where the sample is sharp.
+        if (control == Control::Focus && s.values[int(Control::FocusMode)] != 0)
+            return kSharpFocus;
         return s.values[int(control)];
     }
     int set(Control control, int value) override
@@ -495,6 +498,9 @@ public:
         const ControlRange &range = kSpecs[int(control)].range;
         if (value < range.minimum || value > range.maximum)
             return -1;
+        // Manual focus starts where automatic focus left the lens.
+        if (control == Control::FocusMode && value == 0 && s.values[int(Control::FocusMode)] != 0)
+            s.values[int(Control::Focus)] = kSharpFocus;
         s.values[int(control)] = value;
         return 0;
     }

@@ -891,6 +891,10 @@
         <translation>已停止连续拍摄！</translation>
     </message>
     <message>
+        <source>The time-lapse series has stopped after %1 of %2 photos.</source>
+        <translation>延时拍摄已停止，已拍 %1 张，共 %2 张。</translation>
+    </message>
+    <message>
         <source>Continuous shooting done, the number of photos: %1</source>
         <translation>连续拍摄完成，照片张数：%1</translation>
     </message>

@@ -1,7 +1,8 @@
 // The capture page on the virtual camera, wired to the camera settings panel
 // the way the main window wires it: a stitch over the panning stage matches
 // the sample seamlessly, a focus series over the relief fuses a picture that
-// is sharp everywhere, the camera's automatic modes come back after a run,
+// is sharp everywhere, the camera's automatic modes come back after a run
+// (only those the run switched),
 // and a camera pulled out ends the run with a message. The page is also
 // looked at in English and Chinese (every text fits and is translated); with
 // VORENTA_SHOT_DIR set the page and the results are saved there as pictures,
@@ -199,6 +200,8 @@ protected:
         find<QSpinBox>("fusionStartPos_spinBox")->setValue(40);
         find<QSpinBox>("capInterval_spinBox")->setValue(40);
         find<QSpinBox>("waitInterval_spinBox")->setValue(150);
+        // The range ends were shown in manual focus; the series starts from autofocus.
+        panel.setFocusModeUI(FocusAuto);
         QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
         find<QPushButton>("startFusion_btn")->click();
         ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 180000));
@@ -323,6 +326,26 @@ TEST_F(PageOnVirtualCamera, FocusSeriesOverTheReliefFusesSharpEverywhere)
     EXPECT_GT(fusedPsnr, bestFrame + 4.0) << "fused " << fusedPsnr << " dB, best frame " << bestFrame << " dB";
     if (!shotFolder().isEmpty())
         results->fusionPicture.save(shotFolder() + "/fusion-result.png");
+}
+
+TEST_F(PageOnVirtualCamera, RunPutsBackOnlyTheModesItFoundAtItsStart)
+{
+    usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false});
+    bringUp();
+    ASSERT_EQ(panel.focusModeUI(), FocusAuto);
+    // Moving an end of the focus range shows that focus, in manual focus.
+    page->setCurrentIndex(1);
+    find<QSlider>("fusionEndPos_horizontalSlider")->setValue(120);
+    EXPECT_EQ(panel.focusModeUI(), FocusManual);
+    EXPECT_TRUE(waitFor([] { return cam_get_focus_mode(handle()) == 0 && cam_get_focus(handle()) == 120; }));
+    // The stitching run that follows found manual focus and automatic
+    // exposure: only the exposure and white balance come back.
+    stitchOnThePan(2);
+    EXPECT_EQ(panel.focusModeUI(), FocusManual);
+    EXPECT_EQ(panel.expModeUI(), ExposureAuto);
+    EXPECT_EQ(panel.wbModeUI(), WbAuto);
+    EXPECT_TRUE(waitFor([] { return cam_get_exposure_mode(handle()) == 1; }));
+    EXPECT_EQ(cam_get_focus_mode(handle()), 0);
 }
 
 TEST_F(PageOnVirtualCamera, CameraPulledOutEndsTheRunWithAMessage)
