@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -478,6 +479,26 @@ void MainWindow2::resizeEvent(QResizeEvent *event)
 {
     ui->splitter->setSizes({splitterLeft, width() - splitterLeft});
     FramelessMainWindow::resizeEvent(event);
+}
+
+void MainWindow2::closeEvent(QCloseEvent *event)
+{
+    QStringList unsaved;
+    for (VideoWidget *view : views())
+        if (isPictureTab(view) && view->isModified())
+            unsaved << ui->video_tabWidget->tabText(ui->video_tabWidget->indexOf(view));
+    if (!unsaved.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("Notice"), tr("Do you want to exit without saving?"));
+        box.setInformativeText(unsaved.join(QLatin1Char('\n')));
+        QPushButton *yes = box.addButton(tr("Yes"), QMessageBox::YesRole);
+        box.addButton(tr("No"), QMessageBox::NoRole);
+        box.exec();
+        if (box.clickedButton() != yes) {
+            event->ignore();
+            return;
+        }
+    }
+    FramelessMainWindow::closeEvent(event);
 }
 
 void MainWindow2::keyPressEvent(QKeyEvent *event)

@@ -153,6 +153,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Asks before pictures with unsaved changes go with the window.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // ---- construction and pages
@@ -189,6 +191,7 @@ private:
     void restorePreviewResolution();
     QString buildSnapshotPath();
     bool askSnapshotPath(QString &path, QString &name);
+    QString pictureDialogFolder() const;
     void onRecordingFailed(const QString &message);
     void onRecordingFinished(const QString &path, bool ok);
     void setRecordButton(bool on);
@@ -271,7 +274,9 @@ private:
     bool snapshotInProgress = false;
     QString lastSnapshot;
 
-    // Recording: the stop that un-checks the record button says why itself.
+    // Recording: its file, and whether the stop that un-checks the record
+    // button says why itself.
+    QString recordingPath;
     bool quietRecordStop = false;
     bool recordingFailureShown = false;
 };

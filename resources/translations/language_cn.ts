@@ -875,6 +875,12 @@
         <translation>停止录像</translation>
     </message>
     <message>
+        <source>%1
+in %2</source>
+        <translation>%1
+位于 %2</translation>
+    </message>
+    <message>
         <source>Recording stopped: there is not enough free space on the disk.</source>
         <translation>录像已停止：磁盘空间不足。</translation>
     </message>
@@ -1603,6 +1609,14 @@
     <message>
         <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
         <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
+    </message>
+    <message>
+        <source>Nothing was recorded, so no video file was kept.</source>
+        <translation>未录制到任何内容，因此未保留视频文件。</translation>
+    </message>
+    <message>
+        <source>(%1)</source>
+        <translation>（%1）</translation>
     </message>
 </context>
 <context>
