@@ -157,9 +157,14 @@ void MainWindow2::startCapture(const QString &uniqueName, const LiveTabTitle &ti
     // The parameters are read from the device on the control thread (a
     // network camera answers each request in up to the library's time-out).
     const quint64 mine = bringUp;
-    const QSharedPointer<CameraPlayThread> thread = playThread_;
+    // Weak: the camera holds its capture thread, so a strong hold in a request
+    // queued on the camera would keep both alive if the control thread ends first.
+    const QWeakPointer<CameraPlayThread> weakThread = playThread_;
     QPointer<MainWindow2> self(this);
-    QMetaObject::invokeMethod(camera_.data(), [self, mine, thread, title] {
+    QMetaObject::invokeMethod(camera_.data(), [self, mine, weakThread, title] {
+        const QSharedPointer<CameraPlayThread> thread = weakThread.toStrongRef();
+        if (!thread)
+            return;
         QSharedPointer<CameraParameters> params;
         thread->loadCameraParameters(params, true);
         if (!self)

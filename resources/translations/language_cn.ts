@@ -811,6 +811,10 @@
         <translation>%1 未被使用，保持原样：%2</translation>
     </message>
     <message>
+        <source>In %1 these values are out of range, their defaults are used instead: %2.</source>
+        <translation>%1 中以下值超出范围，已改用默认值：%2。</translation>
+    </message>
+    <message>
         <source>Do you want to exit without saving?</source>
         <translation>是否不保存直接关闭？</translation>
     </message>
@@ -1427,6 +1431,10 @@ in %2</source>
     <message>
         <source>The file is not a settings file.</source>
         <translation>该文件不是设置文件。</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; claims %2 entries; more than %3 are taken for damage.</source>
+        <translation>列表“%1”声称有 %2 项；超过 %3 项视为损坏。</translation>
     </message>
 </context>
 <context>
