@@ -68,10 +68,6 @@ MainScene::MainScene(QObject *parent) : QGraphicsScene(parent)
 {
     registerDrawTypeMetaType();
     qRegisterMetaType<Base *>("Base*");
-    // Every label changes its size at a unit or calibration change: keeping
-    // an index of item places up to date costs more than the linear search
-    // of the few hundred items a scene holds.
-    setItemIndexMethod(QGraphicsScene::NoIndex);
 }
 
 MainScene::~MainScene()
