@@ -416,9 +416,9 @@ void MainWindow2::attachVideoWidget(VideoWidget *view, QString title, bool exist
         ui->video_tabWidget->addTab(view, title);
         ui->video_tabWidget->setCurrentWidget(view);
     }
-    view->setDrawProperties(drawProperties);
+    view->setDrawProperties(shownDrawProperties());
     view->setDrawMode(static_cast<DrawType>(drawType));
-    view->setCalibration(calibration);
+    view->setCalibration(viewCalibration(view));
     view->setUnit(unitCode);
 }
 
@@ -555,6 +555,13 @@ void MainWindow2::slotLanguageChange(MyLanguage language)
     burstModeSettings->retranslate();
     for (VideoWidget *view : views())
         view->retranslateTable();
-    if (!playThread_ && ui->video_tabWidget->count() > 0)
-        ui->video_tabWidget->setTabText(0, tr("Camera"));
+    showLiveTabTitle();
+}
+
+void MainWindow2::showLiveTabTitle()
+{
+    if (ui->video_tabWidget->count() == 0)
+        return;
+    const QString text = liveTabTitle.translated ? tr(liveTabTitle.text.toUtf8().constData()) : liveTabTitle.text;
+    ui->video_tabWidget->setTabText(0, text);
 }

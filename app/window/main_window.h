@@ -175,8 +175,15 @@ private:
     void prepareCaptureThread(const QString &uniqueName);
     // Puts the camera on the control thread, reads its parameters there and,
     // once they are back, fills the panels and starts the capture thread.
-    void startCapture(const QString &uniqueName, const QString &tabText);
-    void onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText);
+    // The live tab's title: a text of the program's own, translated anew
+    // after a language switch, or a device's own name, shown as it is.
+    struct LiveTabTitle {
+        QString text;
+        bool translated = true;
+    };
+    void startCapture(const QString &uniqueName, const LiveTabTitle &title);
+    void onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const LiveTabTitle &title);
+    void showLiveTabTitle();
     void wireCaptureThread();
     void retireCaptureThread();
     void onRetiredThreadFinished();
@@ -204,6 +211,12 @@ private:
 
     // ---- drawing and zoom
     void reapplySizeProperties();
+    // A drawing value as the views get it, and all of them.
+    QVariant shownDrawValue(int id, const QVariant &value) const;
+    QMap<int, QVariant> shownDrawProperties() const;
+    // The calibration as it holds for the picture the view shows.
+    double viewCalibration(const VideoWidget *view) const;
+    void setLiveFrameWidth(int width);
     void setZoomItems(const QList<double> &levels, double current);
 
     // ---- messages (no parent, as every message of the window)
@@ -244,9 +257,14 @@ private:
     QString openedImageFolder;
     QVector<int> sizePropertyIds;
     StillCaptureState stillCapture;
+    // Micrometres per pixel of a picture `calibrationWidth` pixels wide (0:
+    // not known yet); the live picture is `liveFrameWidth` wide.
     double calibration = 1.0;
+    int calibrationWidth = 0;
+    int liveFrameWidth = 0;
     int unitCode = 1;
     int splitterLeft = 460;
+    LiveTabTitle liveTabTitle{QStringLiteral("Camera"), true};
 
     // Device polling on its own thread; one poll at a time.
     QThread *pollThread_ = nullptr;

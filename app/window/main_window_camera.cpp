@@ -113,7 +113,7 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
                                  cameraClose(uniqueName, why);
                                  return;
                              }
-                             startCapture(uniqueName, uniqueName);
+                             startCapture(uniqueName, {uniqueName, false});
                          });
 }
 
@@ -143,10 +143,10 @@ void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniq
         cameraClose(uniqueName, CloseUnsupportedModel);
         return;
     }
-    startCapture(uniqueName, tr("Uvc Camera"));
+    startCapture(uniqueName, {QString::fromLatin1(QT_TR_NOOP("Uvc Camera")), true});
 }
 
-void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText)
+void MainWindow2::startCapture(const QString &uniqueName, const LiveTabTitle &title)
 {
     Q_UNUSED(uniqueName)
     camera_->moveToThread(controlThread_);
@@ -161,7 +161,7 @@ void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText
     // queued on the camera would keep both alive if the control thread ends first.
     const QWeakPointer<CameraPlayThread> weakThread = playThread_;
     QPointer<MainWindow2> self(this);
-    QMetaObject::invokeMethod(camera_.data(), [self, mine, weakThread, tabText] {
+    QMetaObject::invokeMethod(camera_.data(), [self, mine, weakThread, title] {
         const QSharedPointer<CameraPlayThread> thread = weakThread.toStrongRef();
         if (!thread)
             return;
@@ -169,19 +169,20 @@ void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText
         thread->loadCameraParameters(params, true);
         if (!self)
             return;
-        QMetaObject::invokeMethod(self.data(), [self, mine, params, tabText] {
+        QMetaObject::invokeMethod(self.data(), [self, mine, params, title] {
             if (self && mine == self->bringUp)
-                self->onCameraParametersLoaded(params, tabText);
+                self->onCameraParametersLoaded(params, title);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
 }
 
-void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText)
+void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const LiveTabTitle &title)
 {
     if (!playThread_ || !camera_)
         return;
     camSettings->refreshFromCameraInfo(params);
-    ui->video_tabWidget->setTabText(0, tabText);
+    liveTabTitle = title;
+    showLiveTabTitle();
     if (params) {
         liveView_->setZoomButtonsVisible(params->zoom.supported);
         capturePage->setFocusRange(params->focus.minimum, params->focus.maximum);
@@ -304,7 +305,8 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
         disconnect(connection);
     focusRegionConnections.clear();
     setWindowTitle(QStringLiteral("5.1.0"));
-    ui->video_tabWidget->setTabText(0, tr("Camera"));
+    liveTabTitle = {QStringLiteral("Camera"), true};
+    showLiveTabTitle();
     ui->fps_label->setText(QStringLiteral("0"));
     ui->resolution_label->setText(QStringLiteral("0x0"));
     ui->format_label->clear();
@@ -326,6 +328,7 @@ void MainWindow2::getVideoFrame(VideoFrame frame, int camIndex)
 {
     Q_UNUSED(camIndex)
     if (!stillCapture.isPending()) {
+        setLiveFrameWidth(frame.width());
         liveView_->showFrame(frame);
         return;
     }
