@@ -385,9 +385,13 @@ void NetCamera::onUpgrade(QString filePath)
                               {QStringLiteral("path"), filePath},
                               {QStringLiteral("upgrade"), credentials}};
     const QString cmd = QStringLiteral("upgrade");
-    const bool valid = netrequest::send(0, QJsonDocument(upgrade).toJson(QJsonDocument::Compact), cmd).ok();
-    log() << "onUpgrade. FilePath=" << filePath << ", valid=" << valid;
-    if (!valid)
+    const NetReply reply = netrequest::send(0, QJsonDocument(upgrade).toJson(QJsonDocument::Compact), cmd);
+    log() << "onUpgrade. FilePath=" << filePath << ", valid=" << reply.ok();
+    // Unanswered within the library's wait, the upgrade may still go on: the
+    // status polls tell how it ends.
+    if (reply.status == NetReply::TimedOut)
+        log() << "onUpgrade: the camera has not answered yet; its upgrade status will tell";
+    else if (!reply.ok())
         emit sendUpgradeStatus(QString(), -1.0);
 }
 

@@ -189,11 +189,13 @@ void FirmwareUpgrade::onRecvCameraUpgradeStatus(QString status, double percentag
         finish(percentage >= 100);
         return;
     }
-    if (status != QLatin1String("doing")) {
+    if (status == QLatin1String("failed")) {
         finish(false);
         return;
     }
-    progress_->setValue(qBound(0, int(percentage), progress_->maximum()));
+    // Any other word is not an outcome: the next poll may bring one.
+    if (status == QLatin1String("doing"))
+        progress_->setValue(qBound(0, int(percentage), progress_->maximum()));
 }
 
 void FirmwareUpgrade::cameraClosed()

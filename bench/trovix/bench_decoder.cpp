@@ -26,9 +26,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Stream {
+    std::string dir;
     std::string path;
     std::vector<std::string> pictures;
     bool h264 = false;
+    // The stream file serves every benchmark of the run; it goes at exit.
+    ~Stream()
+    {
+        if (!path.empty())
+            std::remove(path.c_str());
+        if (!dir.empty())
+            rmdir(dir.c_str());
+    }
 };
 
 // Camera-like 1080p streams made by the ffmpeg command line: H.264 without
@@ -37,13 +46,14 @@ const Stream &stream(bool h264)
 {
     static Stream streams[2];
     Stream &s = streams[h264 ? 1 : 0];
-    if (!s.pictures.empty())
-        return s;
+    if (!s.dir.empty())
+        return s; // made already (or it failed once)
     char dir[] = "/tmp/vorenta_bench_dec_XXXXXX";
     if (!mkdtemp(dir))
         return s;
     s.h264 = h264;
-    s.path = std::string(dir) + (h264 ? "/stream.h264" : "/stream.mjpeg");
+    s.dir = dir;
+    s.path = s.dir + (h264 ? "/stream.h264" : "/stream.mjpeg");
     const std::string source = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=30 ";
     const std::string command =
         h264 ? source + "-frames:v 600 -pix_fmt yuv420p -c:v libx264 -preset veryfast -g 30 -bf 0 -b:v 8M -f h264 " + s.path

@@ -163,6 +163,16 @@ TEST_F(UpgradeTest, DoneShortOfHundredPercentIsAFailure)
     EXPECT_EQ(boxes.texts, QStringList{kFailed});
 }
 
+TEST_F(UpgradeTest, StatusThatIsNoOutcomeWaitsForTheNextPoll)
+{
+    startNetworkUpgrade();
+    answer(QStringLiteral("checking"), 95);
+    EXPECT_TRUE(upgrade->isRunning());
+    EXPECT_TRUE(boxes.texts.isEmpty());
+    answer(QStringLiteral("done"), 100);
+    EXPECT_EQ(boxes.texts, QStringList{kSucceeded});
+}
+
 TEST_F(UpgradeTest, RefusedUpgradeFailsAtOnce)
 {
     startNetworkUpgrade();

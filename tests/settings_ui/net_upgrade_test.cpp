@@ -72,6 +72,15 @@ TEST_F(NetworkUpgrade, CameraReceivesEveryByteOfThePackage)
     EXPECT_FALSE(panel->firmwareUpgrade().isRunning());
 }
 
+TEST_F(NetworkUpgrade, CameraAnsweringAfterTheLibrarysWaitIsFollowedToItsEnd)
+{
+    sim.queueReply(simcam::Reply::answer({}, 6500));  // the library stops waiting after 6 s; the upgrade goes on
+    panel->doUpgrade(writePackage(folder, QStringLiteral("update_w710.qpk"), 70000));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Upgrade successful!")});
+    EXPECT_EQ(sim.upgradeData().size(), 70000u);
+}
+
 TEST_F(NetworkUpgrade, CameraThatRefusesFails)
 {
     sim.queueReply(simcam::Reply::refuse(4097));

@@ -165,6 +165,41 @@ TEST_F(Library, RefusedLoginReturnsTheDevicesCode)
     EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 3000));
 }
 
+TEST_F(Library, DeviceCodesThatCannotPassOnAreAResultOfTheirOwn)
+{
+    // Not an integer in int's range, or one that would read as one of the
+    // library's own results: TROVIX_DEVICE_CODE, never 0. Others pass on.
+    const std::pair<const char *, int> cases[] = {
+        { "4294967296", TROVIX_DEVICE_CODE }, { "2", TROVIX_DEVICE_CODE }, { "1.5", TROVIX_DEVICE_CODE },
+        { "NaN", TROVIX_DEVICE_CODE },        { "1e400", TROVIX_DEVICE_CODE }, { "-7", -7 },
+    };
+    for (const auto &c : cases) {
+        camera.setLoginReply(Reply::answer(std::string("{\"cmd\":\"login\",\"code\":") + c.first + "}"));
+        int id = 55;
+        EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), c.second) << c.first;
+        EXPECT_EQ(id, 0) << c.first;
+    }
+}
+
+TEST_F(Library, ALostConnectionFailsItsWaitingCallersAtOnce)
+{
+    // 1 (failed), not the time-out's 2: the answers break the connection.
+    const std::string deep = "{\"cmd\":\"login\",\"code\":0,\"a\":" + std::string(100000, '[') +
+                             std::string(100000, ']') + "}";
+    camera.setLoginReply(Reply::answer(deep));
+    int id = 55;
+    EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 1);
+    camera.setLoginReply(Reply::hangUp());
+    EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 1);
+    EXPECT_EQ(id, 0);
+    camera.setLoginReply(Reply::answer());
+    id = login();
+    camera.queueReply(Reply::hangUp());
+    char *reply = nullptr;
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\"}", &reply), 1);
+    trovix_free(reply);
+}
+
 TEST_F(Library, LoginTextWithoutPasswordFailsWithoutConnecting)
 {
     int id = 55;
@@ -352,6 +387,48 @@ int onMedia(void *user, int protocol, int conn, int key1, int key2, int stream, 
     return 0;
 }
 } // namespace
+
+TEST_F(Library, MediaCacheIsBoundedAndALoginsRecordsGoAtItsLogout)
+{
+    int id = login();
+    auto cached = [&](int key1) {
+        qv_buf_md *md = nullptr;
+        int rc = trovix_md_get(id, key1, 0, 0, &md);
+        trovix_md_buf_sub(md);
+        return rc == 0;
+    };
+    uint32_t entries = 0;
+    uint64_t bytes = 0;
+    // Records under ever new keys: the newest ones that fit stay.
+    for (int i = 0; i < 300; i++)
+        camera.sendMedia("x", uint16_t(i), 0, 1, 5);
+    ASSERT_TRUE(SimCamera::waitFor([&] { return cached(299); }, 5000));
+    sdk_cache_usage(sdk_current(), &entries, &bytes);
+    EXPECT_LE(entries, SDK_CACHE_MAX_ENTRIES);
+    EXPECT_FALSE(cached(0));
+    const std::string big(1u << 20, 'x');
+    for (int i = 300; i < 380; i++)
+        camera.sendMedia(big, uint16_t(i), 0, 1, 5);
+    ASSERT_TRUE(SimCamera::waitFor([&] { return cached(379); }, 10000));
+    sdk_cache_usage(sdk_current(), &entries, &bytes);
+    EXPECT_LE(bytes, SDK_CACHE_MAX_BYTES);
+    EXPECT_FALSE(cached(300));
+
+    // At logout nothing of the login stays, nor comes in later.
+    EXPECT_EQ(trovix_logout(id), 0);
+    sdk_cache_usage(sdk_current(), &entries, &bytes);
+    EXPECT_EQ(entries, 0u);
+    EXPECT_EQ(bytes, 0u);
+    camera.sendMedia("x", 7, 0, 1, 5);
+    ncm_queue_usage q{};
+    EXPECT_TRUE(SimCamera::waitFor(
+        [&] {
+            ncm_queue_stats(sdk_current()->ncm_a, &q);
+            return q.media_unwanted > 0;
+        },
+        3000));
+    EXPECT_FALSE(cached(7));
+}
 
 TEST_F(Library, MediaReachesListenersAndTheCache)
 {

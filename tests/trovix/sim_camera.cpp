@@ -620,7 +620,8 @@ void SimCamera::handleText(Client &c, const std::string &text)
         replies_.pop_front();
     }
     std::string answer;
-    if (r.kind == Reply::Silent) {
+    if (r.kind == Reply::Silent || r.kind == Reply::HangUp) {
+        c.hangUp = r.kind == Reply::HangUp;
         cJSON_Delete(req);
         return;
     }
@@ -872,6 +873,7 @@ void SimCamera::run()
                 if (n > 0) {
                     c.in.append(buf, static_cast<size_t>(n));
                     handleInput(c);
+                    dead = c.hangUp;
                 } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
                     dead = true;
                 }

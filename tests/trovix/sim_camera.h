@@ -84,7 +84,7 @@ std::string readFile(const std::string &path);
 bool networkIsPrivate(std::string *why);
 
 struct Reply {
-    enum Kind { Answer, Silent, Refuse };
+    enum Kind { Answer, Silent, Refuse, HangUp };
     Kind kind = Answer;
     std::string json;  // empty: the default answer for the command
     int delayMs = 0;
@@ -92,6 +92,8 @@ struct Reply {
     static Reply answer(const std::string &json = {}, int delayMs = 0) { return Reply{Answer, json, delayMs, 0}; }
     static Reply silent() { return Reply{Silent, {}, 0, 0}; }
     static Reply refuse(int code, int delayMs = 0) { return Reply{Refuse, {}, delayMs, code}; }
+    // The camera closes the connection instead of answering.
+    static Reply hangUp() { return Reply{HangUp, {}, 0, 0}; }
 };
 
 class SimCamera {
@@ -155,6 +157,7 @@ public:
         std::string in;
         std::string out;
         bool streaming = false;
+        bool hangUp = false;
         bool needKey = true;
         uint16_t channel = 0, index = 0;
     };

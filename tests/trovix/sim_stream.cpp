@@ -569,6 +569,12 @@ void SimRtspServer::answer(Client &c, const RtspRequest &r, const std::string &b
     auto cseq = r.headers.find("cseq");
     std::string cs = cseq == r.headers.end() ? "0" : cseq->second;
     std::string reply;
+    auto raw = opt_.raw.find(r.method);
+    if (raw != opt_.raw.end()) {
+        c.out += raw->second.bytes;
+        c.closeWhenFlushed = raw->second.hangUp;
+        return;
+    }
     auto refused = opt_.refuse.find(r.method);
     if (refused != opt_.refuse.end()) {
         c.out += "RTSP/1.0 " + std::to_string(refused->second) + " Refused\r\nCSeq: " + cs + "\r\n\r\n";
@@ -662,6 +668,8 @@ void SimRtspServer::handleRequests(Client &c)
 void SimRtspServer::produce(Client &c, long long now)
 {
     const size_t highWater = 1u << 20;
+    while (opt_.floodTexts && c.playing && c.out.size() < highWater)
+        c.out += "RTSP/1.0 200 OK\r\nCSeq: 99\r\n\r\n";
     while (c.playing && !c.closeWhenFlushed && !stream_.empty() &&
            (opt_.frameIntervalMs > 0 ? now >= c.due : c.out.size() < highWater)) {
         const AccessUnit &au = stream_[c.frame];

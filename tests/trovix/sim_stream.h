@@ -96,6 +96,14 @@ public:
         int closeAfterFrames = -1; // the camera goes away mid-stream
         int sessionTimeout = 60;   // seconds, named in the SETUP answer
         std::map<std::string, int> refuse; // method -> status answered instead of 200
+        // Broken cameras: method -> bytes sent instead of its answer, and
+        // whether the camera then goes away.
+        struct Raw {
+            std::string bytes;
+            bool hangUp = false;
+        };
+        std::map<std::string, Raw> raw;
+        bool floodTexts = false;   // after PLAY, unasked answers as fast as they are taken
         size_t captureBytes = 0;   // keep the first bytes sent to a client
     };
 

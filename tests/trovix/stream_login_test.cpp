@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 
@@ -150,6 +152,28 @@ const std::vector<AccessUnit> &clip()
     return aus;
 }
 
+// Starts cam and logs in to it over RTSP; the login's result.
+int rtspLogin(SimRtspServer &cam, const SimRtspServer::Options &o, int *id,
+              const std::vector<AccessUnit> &stream = clip())
+{
+    uint16_t port = cam.start(stream, o);
+    return trovix_login(id, streamLogin(port, "rtsp", "/live").c_str());
+}
+
+// The queues of the library's device connections once done() says so, or
+// after 20 s.
+ncm_queue_usage queuesWhen(const std::function<bool(const ncm_queue_usage &)> &done)
+{
+    ncm_queue_usage q{};
+    SimCamera::waitFor(
+        [&] {
+            ncm_queue_stats(sdk_current()->ncm_a, &q);
+            return done(q);
+        },
+        20000);
+    return q;
+}
+
 } // namespace
 
 // ---- RTSP against the simulated camera ----
@@ -253,6 +277,85 @@ TEST_F(Streams, RtspEveryStepMustBeAnswered200)
         EXPECT_EQ(cam.methods().back(), method);
         EXPECT_TRUE(SimCamera::waitFor([&] { return cam.openConnections() == 0; }, 3000)) << method;
     }
+}
+
+TEST_F(Streams, RtspLoginFailsAtOnceWhenTheCameraBreaksTheExchange)
+{
+    // Each answers OPTIONS; the login gets 1 as soon as the connection is
+    // given up, not the time-out's 2.
+    const std::string ok = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
+    std::string endless = ok;
+    while (endless.size() < 100000)
+        endless += "X-Filler: 0123456789abcdef0123456789abcdef\r\n";
+    const SimRtspServer::Options::Raw answers[] = {
+        { ok + "Content-Length: 100000000000000000000\r\n\r\n" },
+        { ok + "Content-Length: -5\r\n\r\n" },
+        { ok + "Content-Length: 70000\r\n\r\n" },
+        { endless },
+        { "RTSP/1.0 2", true },
+        { "RTSP/1.0 OK\r\nCSeq: 1\r\n\r\n" },
+        { "RTSP/1.0 200 OK\r\nCSeq: 7\r\n\r\n" },
+    };
+    for (const auto &answer : answers) {
+        SimRtspServer::Options o;
+        o.raw["OPTIONS"] = answer;
+        SimRtspServer cam;
+        int id = 7;
+        EXPECT_EQ(rtspLogin(cam, o, &id), 1) << answer.bytes.substr(0, 60);
+        EXPECT_EQ(id, 0);
+    }
+}
+
+TEST_F(Streams, RtspCameraFloodingUnaskedAnswersIsCutOff)
+{
+    SimRtspServer::Options o;
+    o.floodTexts = true;
+    SimRtspServer cam;
+    int id = 0;
+    ASSERT_EQ(rtspLogin(cam, o, &id), 0);
+    // The wait ends on the queue too, should it grow without end.
+    const ncm_queue_usage q = queuesWhen(
+        [&](const ncm_queue_usage &u) { return cam.openConnections() == 0 || u.text_peak > 2 * NCM_TEXT_QUEUE_MAX; });
+    EXPECT_EQ(cam.openConnections(), 0) << "the flooding camera is disconnected";
+    EXPECT_LE(q.text_peak, NCM_TEXT_QUEUE_MAX + 2 * NCM_RECORD_COST);
+    EXPECT_GE(q.texts_dropped, NCM_TEXT_FLOOD_DROPS);
+}
+
+namespace {
+struct SlowListener {
+    std::atomic<int> calls{ 0 };
+    std::atomic<bool> oversized{ false };
+    static int callback(void *user, int, int, int, int, int, qv_buf_md *md)
+    {
+        auto *self = static_cast<SlowListener *>(user);
+        if (md->buf.cap != md->buf.end)
+            self->oversized = true;
+        self->calls++;
+        pf_sleep_ms(1);
+        return 0;
+    }
+};
+} // namespace
+
+TEST_F(Streams, RtspFloodOfTinyAccessUnitsPastASlowListenerStaysBounded)
+{
+    ASSERT_EQ(trovix_md_remove_listener("test"), 0);
+    SlowListener slow;
+    ASSERT_EQ(trovix_md_add_listener("slow", SlowListener::callback, &slow), 0);
+    SimRtspServer::Options o;
+    o.frameIntervalMs = 0;
+    o.loops = -1;
+    const std::vector<AccessUnit> tiny(30, AccessUnit{ Nal("\x41\x9a\x01\x02\x03\x04\x05\x06", 8) });
+    SimRtspServer cam;
+    int id = 0;
+    ASSERT_EQ(rtspLogin(cam, o, &id, tiny), 0);
+    const ncm_queue_usage q = queuesWhen(
+        [](const ncm_queue_usage &u) { return u.media_dropped > 0 || u.media_peak > 2 * NCM_MEDIA_QUEUE_MAX; });
+    EXPECT_GT(q.media_dropped, 0u);
+    EXPECT_LE(q.media_peak, NCM_MEDIA_QUEUE_MAX);
+    EXPECT_GT(slow.calls, 0);
+    EXPECT_FALSE(slow.oversized) << "an access unit's buffer holds just its content";
+    EXPECT_EQ(trovix_quit(), 0) << "the library quits while the camera floods it";
 }
 
 TEST_F(Streams, RtspCameraGoingAwayMidStreamEndsTheSession)
@@ -556,6 +659,20 @@ TEST_F(Upgrade, CountsThatDifferDoNotTellTheDeviceToInstall)
     auto cmds = camera.commands();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "upgrade_ok"), 0);
     EXPECT_GE(std::count(cmds.begin(), cmds.end(), "upgrade_packs"), 2);
+}
+
+TEST_F(Upgrade, DeviceThatSaysItIsDoneIsDone)
+{
+    camera.setUpgradeCountSkew(1); // its counts never match: it is never told to install
+    camera.queueReply(Reply::answer());
+    camera.queueReply(Reply::answer("{\"cmd\":\"upgrade_ok\"}")); // to the first count query
+    ASSERT_EQ(start(file(70000)), 0);
+    EXPECT_EQ(waitUntilNot("doing", 5000), "done");
+    int pct = 0;
+    status(&pct);
+    EXPECT_EQ(pct, 100);
+    auto cmds = camera.commands();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "upgrade_ok"), 0);
 }
 
 // ---- the RTSP and SDP text codec on its own ----

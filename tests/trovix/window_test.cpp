@@ -353,6 +353,10 @@ TEST_F(WindowFromLua, DefaultsHandleAndArgumentChecks)
     EXPECT_EQ(run("w:close() w:close() return w:is_run()"), "false");
     EXPECT_EQ(trovix_dec_open(100, nullptr), 0); // closed with the window
     EXPECT_EQ(trovix_dec_close(100), 0);
+    std::string tooHigh = run("return trovix.open_wnd(16385)");
+    EXPECT_NE(tooHigh.find("decoder id above 16384"), std::string::npos) << tooHigh;
+    EXPECT_EQ(trovix_dec_open(100, nullptr), 0) << "decoder 100 was left alone";
+    EXPECT_EQ(trovix_dec_close(100), 0);
     EXPECT_EQ(run("v = trovix.open_wnd(0, -5, 'x', 7) return v:is_run()"), "true");
     EXPECT_EQ(trovix_dec_open(100, nullptr), TROVIX_DECODER_STATE);
     Shot v = readBack(window("v"));

@@ -26,6 +26,7 @@ static int submit_wait_in(sdk_ctx *ctx, int type, int32_t id, const char *text, 
     if (code == TROVIX_TIMEOUT && type == CMD_LOGIN && !was_queued) {
         /* The login ran but its caller gave up: whatever it opened is logged
          * out, so no session is left that nobody knows of. */
+        sdk_forget_login(ctx, id);
         sdk_submit(ctx, CMD_LOGOUT, sdk_next_counter(ctx, &ctx->seq_counter), id, NULL, 0);
     }
     return code;
@@ -64,6 +65,7 @@ TROVIX_API int trovix_logout(int id)
     sdk_ctx *ctx = sdk_acquire();
     if (!ctx)
         return TROVIX_FAILED;
+    sdk_forget_login(ctx, id);
     sdk_submit(ctx, CMD_LOGOUT, sdk_next_counter(ctx, &ctx->seq_counter), id, NULL, 0);
     sdk_release(ctx);
     return TROVIX_OK;
@@ -197,7 +199,7 @@ TROVIX_API int trovix_md_get(int conn_id, int key1, int key2, int stream, qv_buf
     pf_mutex_lock(&ctx->cache_lock);
     e = qv_hmap_find(ctx->cache, key, (uint32_t)len);
     if (e) {
-        qv_buf_md *md = *(qv_buf_md **)e->value;
+        qv_buf_md *md = ((sdk_cache_entry *)e->value)->md;
         qv_md_ref(md);
         *out = md;
     }
@@ -212,7 +214,7 @@ TROVIX_API int trovix_md_clear(int conn_id, int key1, int key2, int stream)
     char key[65];
     int len;
     qv_hmap_entry *e;
-    qv_buf_md **slot = NULL;
+    int found;
     if (!(ctx = sdk_acquire()))
         return TROVIX_FAILED;
     len = cache_key(key, sizeof key, conn_id, key1, key2, stream);
@@ -222,17 +224,12 @@ TROVIX_API int trovix_md_clear(int conn_id, int key1, int key2, int stream)
     }
     pf_mutex_lock(&ctx->cache_lock);
     e = qv_hmap_find(ctx->cache, key, (uint32_t)len);
-    if (e) {
-        slot = (qv_buf_md **)e->value;
-        qv_hmap_remove(ctx->cache, e);
-    }
+    found = e != NULL;
+    if (found)
+        sdk_cache_remove(ctx, e);
     pf_mutex_unlock(&ctx->cache_lock);
     sdk_release(ctx);
-    if (!slot)
-        return TROVIX_NOTHING;
-    qv_md_unref(*slot);
-    free(slot);
-    return TROVIX_OK;
+    return found ? TROVIX_OK : TROVIX_NOTHING;
 }
 
 TROVIX_API int trovix_md_buf_add(qv_buf_md *md) { return md ? qv_md_ref(md) : 0; }

@@ -64,6 +64,8 @@ static int l_response_sdk(lua_State *L)
     lua_Integer code = luaL_checkinteger(L, 3);
     size_t len = 0;
     const char *text = luaL_optlstring(L, 4, "", &len);
+    /* A code is never cut to fit: a cut one could read as success. */
+    luaL_argcheck(L, code >= INT32_MIN && code <= INT32_MAX, 3, "code out of the int range");
     sdk_post_reply(host->ctx, (int32_t)seq, (int32_t)id, (int)code, text, len);
     lua_pushboolean(L, 1);
     return 1;

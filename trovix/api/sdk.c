@@ -426,39 +426,95 @@ static void cmd_thread(void *data, volatile int *run)
 }
 
 /* ---- stream thread ---- */
-static void cache_entry_free(void *p)
+#define CACHE_REPORT_MS 10000u
+
+void sdk_cache_remove(sdk_ctx *ctx, qv_hmap_entry *e)
 {
-    void **entry = (void **)p;
-    qv_md_unref((qv_buf_md *)entry[0]);
-    free(entry);
+    sdk_cache_entry *ce = (sdk_cache_entry *)e->value;
+    ctx->cache_bytes -= ce->cost;
+    qv_md_unref(ce->md);
+    free(ce);
+    qv_hmap_remove(ctx->cache, e);
+}
+
+/* Drops the entries stored longest ago until one of cost bytes fits; the
+ * cache lock is held. */
+static void cache_make_room(sdk_ctx *ctx, uint64_t cost)
+{
+    uint32_t dropped = 0, now;
+    while (ctx->cache->head &&
+           (ctx->cache->count >= SDK_CACHE_MAX_ENTRIES || ctx->cache_bytes + cost > SDK_CACHE_MAX_BYTES)) {
+        sdk_cache_remove(ctx, ctx->cache->head);
+        dropped++;
+    }
+    if (!dropped)
+        return;
+    ctx->cache_unreported += dropped;
+    now = pf_tick_ms();
+    if (ctx->cache_reported && pf_tick_diff(now, ctx->cache_reported_at) < CACHE_REPORT_MS)
+        return;
+    fprintf(stderr, "trovix: media cache beyond %u records or %u bytes: %llu oldest dropped\n", SDK_CACHE_MAX_ENTRIES,
+            SDK_CACHE_MAX_BYTES, (unsigned long long)ctx->cache_unreported);
+    fflush(stderr);
+    ctx->cache_unreported = 0;
+    ctx->cache_reported_at = now;
+    ctx->cache_reported = 1;
 }
 
 static void cache_store(sdk_ctx *ctx, uint32_t conn_id, qv_buf_md *md)
 {
     char key[65];
     qv_hmap_entry *e;
-    int len;
-    qv_md_ref(md);
-    len = snprintf(key, sizeof key, "%d_%d_%d_%d", (int)conn_id, md->head.key1, md->head.key2, md->stream);
-    if (len < 0 || len >= (int)sizeof key) {
-        qv_md_unref(md);
+    sdk_cache_entry *ce;
+    int len = snprintf(key, sizeof key, "%d_%d_%d_%d", (int)conn_id, md->head.key1, md->head.key2, md->stream);
+    if (len < 0 || len >= (int)sizeof key)
+        return;
+    ce = (sdk_cache_entry *)malloc(sizeof *ce);
+    if (!ce)
+        return;
+    ce->md = md;
+    ce->conn_id = (int32_t)conn_id;
+    ce->cost = SDK_CACHE_ENTRY_COST + md->buf.cap;
+    pf_mutex_lock(&ctx->cache_lock);
+    /* A login that has logged out keeps nothing here, whatever was still
+     * on its way. */
+    if (ncm_media_muted(ctx->ncm_a, conn_id)) {
+        pf_mutex_unlock(&ctx->cache_lock);
+        free(ce);
         return;
     }
-    pf_mutex_lock(&ctx->cache_lock);
-    e = qv_hmap_find(ctx->cache, key, (uint32_t)len);
-    if (e) {
-        qv_buf_md **slot = (qv_buf_md **)e->value;
-        qv_md_unref(*slot);
-        *slot = md;
+    /* A key stored again counts as stored now. */
+    if ((e = qv_hmap_find(ctx->cache, key, (uint32_t)len)) != NULL)
+        sdk_cache_remove(ctx, e);
+    cache_make_room(ctx, ce->cost);
+    if (qv_hmap_insert(ctx->cache, key, (uint32_t)len, ce) != 0) {
+        free(ce);
     } else {
-        qv_buf_md **slot = (qv_buf_md **)malloc(sizeof *slot);
-        if (!slot || qv_hmap_insert(ctx->cache, key, (uint32_t)len, slot) != 0) {
-            free(slot);
-            qv_md_unref(md);
-        } else {
-            *slot = md;
-        }
+        qv_md_ref(md);
+        ctx->cache_bytes += ce->cost;
     }
+    pf_mutex_unlock(&ctx->cache_lock);
+}
+
+void sdk_forget_login(sdk_ctx *ctx, int32_t id)
+{
+    qv_hmap_entry *e;
+    ncm_mute_media(ctx->ncm_a, (uint32_t)id);
+    pf_mutex_lock(&ctx->cache_lock);
+    for (e = ctx->cache->head; e;) {
+        qv_hmap_entry *next = e->next;
+        if (((sdk_cache_entry *)e->value)->conn_id == id)
+            sdk_cache_remove(ctx, e);
+        e = next;
+    }
+    pf_mutex_unlock(&ctx->cache_lock);
+}
+
+void sdk_cache_usage(sdk_ctx *ctx, uint32_t *entries, uint64_t *bytes)
+{
+    pf_mutex_lock(&ctx->cache_lock);
+    *entries = ctx->cache->count;
+    *bytes = ctx->cache_bytes;
     pf_mutex_unlock(&ctx->cache_lock);
 }
 
@@ -584,8 +640,8 @@ static void ctx_free(sdk_ctx *ctx)
     qv_list_clear(&ctx->listeners, free);
     qv_list_clear(&ctx->requests, NULL);
     if (ctx->cache) {
-        for (e = ctx->cache->head; e; e = e->next)
-            cache_entry_free(e->value);
+        while ((e = ctx->cache->head) != NULL)
+            sdk_cache_remove(ctx, e);
         qv_hmap_free(ctx->cache);
     }
     qv_hmap_free(ctx->conns);

@@ -46,6 +46,20 @@ typedef struct ncm_reply {
 
 typedef struct sdk_ctx sdk_ctx;
 
+/* The media cache keeps the latest record of each key, at most
+ * SDK_CACHE_MAX_ENTRIES of them holding SDK_CACHE_MAX_BYTES (a record counts
+ * its buffer's allocation and SDK_CACHE_ENTRY_COST besides); the entries
+ * stored longest ago make room first. */
+#define SDK_CACHE_MAX_ENTRIES 256u
+#define SDK_CACHE_MAX_BYTES (64u * 1024u * 1024u)
+#define SDK_CACHE_ENTRY_COST 256u
+
+typedef struct sdk_cache_entry {
+    qv_buf_md *md;     /* one reference is the cache's */
+    int32_t conn_id;
+    uint64_t cost;
+} sdk_cache_entry;
+
 typedef struct sdk_host {
     sdk_ctx *ctx;
     clua_env *env;
@@ -71,7 +85,11 @@ struct sdk_ctx {
     qv_skdr *skdr_a, *skdr_b;
     qv_ncm *ncm_a, *ncm_b;
 
-    qv_hmap *cache;
+    qv_hmap *cache;    /* key text -> sdk_cache_entry, the oldest first */
+    uint64_t cache_bytes;
+    uint64_t cache_unreported; /* entries dropped for room since the last log line */
+    uint32_t cache_reported_at;
+    int cache_reported;
     pf_mutex cache_lock;
 
     qv_list listeners;
@@ -129,6 +147,12 @@ ncm_cmd *sdk_submit(sdk_ctx *ctx, int type, int32_t seq, int32_t id, const char 
  * command when it is still queued (*was_queued = 1) and returns 2. */
 int sdk_wait(sdk_ctx *ctx, int32_t seq, int32_t id, char **text, int *was_queued);
 void sdk_command_connection_close(sdk_ctx *ctx, uint32_t id);
+/* A login is over for its caller: its connection's media are no longer
+ * delivered and its cached records are dropped. */
+void sdk_forget_login(sdk_ctx *ctx, int32_t id);
+/* Drops one cache entry; the cache lock is held. */
+void sdk_cache_remove(sdk_ctx *ctx, qv_hmap_entry *e);
+void sdk_cache_usage(sdk_ctx *ctx, uint32_t *entries, uint64_t *bytes);
 /* Frees the decoders a caller left open; the stream thread must be stopped. */
 void sdk_decoders_free(sdk_ctx *ctx);
 uint32_t sdk_cmd_tick(sdk_ctx *ctx);

@@ -18,15 +18,20 @@ extern "C" {
 #define TROVIX_API
 #endif
 
-/* Result codes of the exports. Codes a device sends pass through unchanged
- * (device-protocol errors lie in 4096 ... 32767). */
+/* Result codes of the exports. 0 ... 6 are the library's own; any other code
+ * is the refusal code of a device (or of its protocol, 4096 ... 32767),
+ * passed on unchanged. A device code that would read as one of the library's
+ * own (1 ... 6), or that is not an integer in int's range, is reported as
+ * TROVIX_DEVICE_CODE instead, so it is never taken for success or for a
+ * time-out. */
 enum trovix_result {
     TROVIX_OK = 0,
-    TROVIX_FAILED = 1,      /* library not running, or the command failed */
+    TROVIX_FAILED = 1,      /* library not running, the command failed, or its connection was lost */
     TROVIX_TIMEOUT = 2,     /* no reply within TROVIX_REPLY_TIMEOUT_MS */
     TROVIX_NULL_FRAME = 3,
     TROVIX_DECODER_STATE = 4,
     TROVIX_NOTHING = 5,     /* nothing available */
+    TROVIX_DEVICE_CODE = 6, /* the device refused with a code that can't be passed on */
 };
 
 /* Longest wait of an export for its reply, measured on the caller's own

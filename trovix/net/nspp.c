@@ -409,10 +409,14 @@ static int text_step(nspp_state *st, int *first, int *total)
     if (st->text_left)
         return 0;
     if (st->cur.klass == 0 || st->cur.klass == 3) {
+        int rc;
         t->data[t->end] = 0;
         st->text = NULL;
-        if (ncm_post_text(st->m, st->proto, st->id, t) != 0)
+        if ((rc = ncm_post_text(st->m, st->proto, st->id, t)) != 0) {
             qv_buf_free(t);
+            if (rc == NCM_EV_TOO_LARGE)
+                return rc;
+        }
     }
     st->phase = PH_HEAD;
     st->head_fill = 0;

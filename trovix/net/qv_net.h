@@ -143,7 +143,27 @@ typedef struct ncm_media {
     uint32_t protocol;
     uint32_t id;
     qv_obj *obj;
+    uint64_t cost; /* bytes it holds while queued */
 } ncm_media;
+
+/* What the two queues towards the reading threads may hold. A queued record
+ * counts its buffer's allocation and NCM_RECORD_COST besides. Texts: at most
+ * NCM_TEXT_QUEUE_MAX bytes per connection and NCM_TEXTS_MAX in all; a text
+ * beyond is dropped, and a connection that has NCM_TEXT_FLOOD_DROPS texts
+ * dropped before its queue ran empty is ended (event 5). Events are never
+ * dropped. Media: at most NCM_MEDIA_QUEUE_MAX bytes; the oldest records go
+ * first, each whole. */
+#define NCM_RECORD_COST 256u
+#define NCM_TEXT_QUEUE_MAX (4u * 1024u * 1024u)
+#define NCM_TEXTS_MAX (16u * 1024u * 1024u)
+#define NCM_TEXT_FLOOD_DROPS 1024u
+#define NCM_MEDIA_QUEUE_MAX (32u * 1024u * 1024u)
+
+typedef struct ncm_queue_usage {
+    uint64_t text_bytes, text_peak, texts_dropped;
+    uint64_t media_bytes, media_peak, media_dropped;
+    uint64_t media_unwanted; /* records of muted connections not queued */
+} ncm_queue_usage;
 
 typedef void (*ncm_notify)(void *user);
 
@@ -162,8 +182,18 @@ int ncm_send_md(qv_ncm *m, uint32_t id, qv_list *blocks);
 int ncm_take_text(qv_ncm *m, ncm_text *out);   /* 1 when empty */
 int ncm_take_media(qv_ncm *m, ncm_media *out); /* 1 when empty */
 int ncm_post_event(qv_ncm *m, uint32_t protocol, uint32_t id, int code);
+/* 0 queued. Otherwise the text was not queued and stays the caller's; with
+ * NCM_EV_TOO_LARGE the connection floods and the caller ends it with that
+ * event. */
 int ncm_post_text(qv_ncm *m, uint32_t protocol, uint32_t id, qv_buf *text);
+/* 0 queued; otherwise the object stays the caller's (also for a muted id). */
 int ncm_post_media(qv_ncm *m, uint32_t protocol, uint32_t id, qv_obj *obj);
+/* From now until the connection is freed its media are dropped, queued ones
+ * too; -1 when there is no such connection. */
+int ncm_mute_media(qv_ncm *m, uint32_t id);
+int ncm_media_muted(qv_ncm *m, uint32_t id);
+/* Current and largest bytes of both queues and what they dropped. */
+void ncm_queue_stats(qv_ncm *m, ncm_queue_usage *out);
 /* The manager's ticker: idle rule, driver ticks, queued closes. */
 void ncm_tick(qv_ncm *m, uint32_t now);
 void ncm_set_notify(qv_ncm *m, ncm_notify on_text, ncm_notify on_media, void *user);

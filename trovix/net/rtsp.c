@@ -267,6 +267,15 @@ static void au_flush(rtsp_state *st)
     /* A key frame that lacks its parameter sets gets the latest ones, so a
      * decoder can start from it. */
     au = with_params(st, au, au->end - MEDIA_HEAD_SIZE);
+    /* The record holds no more than its content while it waits and while
+     * it is cached. */
+    if (au->cap > au->end) {
+        uint8_t *data = (uint8_t *)realloc(au->data, au->end);
+        if (data) {
+            au->data = data;
+            au->cap = au->end;
+        }
+    }
     payload = au->end - MEDIA_HEAD_SIZE;
     st->last_size = payload;
     memset(&head, 0, sizeof head);
@@ -483,11 +492,13 @@ static int parse_unit(const uint8_t *p, uint32_t n, uint32_t *total, rtp_packet 
     return *err < 0 ? UNIT_NEED : UNIT_FAIL;
 }
 
-static void handle_text(rtsp_state *st, const uint8_t *p, uint32_t len)
+/* 0, or the event that ends a connection flooding us with texts. */
+static int handle_text(rtsp_state *st, const uint8_t *p, uint32_t len)
 {
     qv_buf *text = qv_buf_new(len + 1);
+    int rc;
     if (!text)
-        return;
+        return 0;
     memcpy(text->data, p, len);
     text->data[len] = 0;
     text->end = len;
@@ -498,8 +509,10 @@ static void handle_text(rtsp_state *st, const uint8_t *p, uint32_t len)
         if (rtsp_sdp_h264((const char *)p, len, &found) == 0)
             st->params = found;
     }
-    if (ncm_post_text(st->io.m, NP_RTSP, st->io.id, text) != 0)
-        qv_buf_free(text);
+    if ((rc = ncm_post_text(st->io.m, NP_RTSP, st->io.id, text)) == 0)
+        return 0;
+    qv_buf_free(text);
+    return rc == NCM_EV_TOO_LARGE ? rc : 0;
 }
 
 /* Runs every complete unit at the front of data: bytes used, or -(event). */
@@ -516,9 +529,10 @@ static long parse_all(void *user, const uint8_t *data, uint32_t n)
             return (long)used;
         if (kind == UNIT_FAIL)
             return -err;
-        if (kind == UNIT_TEXT)
-            handle_text(st, data + used, total);
-        else if (kind == UNIT_RTP)
+        if (kind == UNIT_TEXT) {
+            if ((err = handle_text(st, data + used, total)) != 0)
+                return -err;
+        } else if (kind == UNIT_RTP)
             handle_rtp(st, &pkt);
         used += total;
     }

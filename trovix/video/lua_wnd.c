@@ -34,16 +34,23 @@ static int opt_size(lua_State *L, int idx, int def)
     return def;
 }
 
+/* Largest decoder id a window takes; a larger one is an argument error
+ * rather than falling back on decoder 100, whose pictures it would show. */
+#define WND_MAX_ID 16384
+
 int qv_gl_wnd_open(lua_State *L)
 {
-    int id = opt_size(L, 1, 100);
+    int id;
     int width = opt_size(L, 2, 960);
     int height = opt_size(L, 3, 540);
     const char *title = lua_type(L, 4) == LUA_TSTRING ? lua_tostring(L, 4) : "hello";
-    gl_wnd_source src = { take, release, (void *)(intptr_t)id };
+    gl_wnd_source src = { take, release, NULL };
     qv_gl_wnd_lua_t *h;
     int rc;
 
+    luaL_argcheck(L, lua_type(L, 1) != LUA_TNUMBER || lua_tonumber(L, 1) <= WND_MAX_ID, 1, "decoder id above 16384");
+    id = opt_size(L, 1, 100);
+    src.user = (void *)(intptr_t)id;
     if (!gl_wnd_available()) {
         lua_pushnil(L);
         lua_pushstring(L, "no OpenGL display");

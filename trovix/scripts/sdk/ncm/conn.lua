@@ -12,6 +12,11 @@ M.CONN_AUTH = 2
 M.CONN_DISCONNECT = 3
 M.CONN_LOGOUT = 4
 
+-- Results the library gives callers: the command failed (also: its
+-- connection was lost), and a device refusal whose code can't be passed on.
+M.FAILED = 1
+M.DEVICE_CODE = 6
+
 local DEFAULT_KEY = "730418"
 local CLEANUP_TIMER = 100
 local CLEANUP_MS = 10000
@@ -86,6 +91,21 @@ function M.take_seq(id, cmd, max_age)
         it = b_list.iter_add(it)
     end
     return nil
+end
+
+-- Takes every wait of the connection; returns the sequence numbers of those
+-- whose callers may still wait (younger than max_age ms, not a logout).
+function M.take_waits(id, max_age)
+    local r = rec(id)
+    local out = {}
+    if not r then return out end
+    local now = qv_sys.tc()
+    while true do
+        local w = b_list.pop_front(r.seq_list)
+        if not w then break end
+        if w.cmd ~= "logout" and age(now, w.t) <= max_age then out[#out + 1] = w.seq end
+    end
+    return out
 end
 
 function M.auth(id, qqssid, qqauth)

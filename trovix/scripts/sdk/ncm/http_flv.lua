@@ -41,6 +41,8 @@ local function new_module()
     end
 
     function M.disconnect(id)
+        local rec = M.list[tostring(id)]
+        if rec and not rec.answered then qv_ncm.response_sdk(rec.seq, id, conn.FAILED, "") end
         M.list[tostring(id)] = nil
     end
 

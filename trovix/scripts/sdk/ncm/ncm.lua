@@ -127,13 +127,22 @@ local function logout(seq, id)
     return 0
 end
 
--- The code a device puts in a login answer, at the top or inside "login".
+local INT_MIN, INT_MAX = -2147483648, 2147483647
+
+-- The code a device puts in a login answer, at the top or inside "login":
+-- 0 accepted. A refusal passes on the device's own code, unless that code is
+-- not an integer in int's range or would read as one of the library's own
+-- results (1 ... 6): then the caller gets DEVICE_CODE.
 local function answer_code(ans)
-    if type(ans.code) == "number" then return math.floor(ans.code) end
-    if type(ans.login) == "table" and type(ans.login.code) == "number" then
-        return math.floor(ans.login.code)
+    local v = ans.code
+    if v == nil and type(ans.login) == "table" then v = ans.login.code end
+    if v == nil then return 0 end
+    if type(v) ~= "number" or not (v >= INT_MIN and v <= INT_MAX) or v ~= math.floor(v) then
+        return conn.DEVICE_CODE
     end
-    return 0
+    v = math.tointeger(v)
+    if v >= 1 and v <= conn.DEVICE_CODE then return conn.DEVICE_CODE end
+    return v
 end
 
 local function recv(id, protocol, body)
@@ -145,11 +154,14 @@ local function recv(id, protocol, body)
         if not seq then
             return 0 -- unasked, or its caller has given up
         end
-        local text = cjson.encode(ans)
+        -- Numbers JSON has no words for (NaN, infinities) can't be written
+        -- again: such an answer goes on as it came.
+        local encoded, text = pcall(cjson.encode, ans)
+        if not encoded then text = body end
         if waited == "login" then
             local code = answer_code(ans)
             if code ~= 0 then
-                -- Refused: the caller gets the device's own code.
+                -- Refused: the caller gets the code answer_code gives.
                 qv_ncm.response_sdk(seq, id, code, text)
                 conn.set_status(id, conn.CONN_DISCONNECT)
                 qv_ncm.close(id)
@@ -165,16 +177,21 @@ local function recv(id, protocol, body)
     end
     local module = stream_module(protocol)
     if module then
-        module.parser_recv(id, body)
+        module.parser_recv(id, body) -- a broken answer raises: the connection goes
         return 0
     end
     return 1
 end
 
+-- Whoever still waits on a lost connection learns of it now, not by timing
+-- out: its login and requests are answered as failed.
 local function disconnect(id, code)
     local r = conn.get(id)
     local module = is_stream_login(r) and stream_module(r.protocol)
     if module then module.disconnect(id) end
+    for _, seq in ipairs(conn.take_waits(id, STALE_WAIT_MS)) do
+        qv_ncm.response_sdk(seq, id, conn.FAILED, "")
+    end
     conn.set_status(id, conn.CONN_DISCONNECT)
     return 0
 end

@@ -137,6 +137,10 @@ function M.logout(id)
 end
 
 function M.disconnect(id)
+    local rec = rec_of(id)
+    if rec and rec.status ~= sdp.PLAY_ING then
+        qv_ncm.response_sdk(rec.seq, rec.id, conn.FAILED, "")
+    end
     forget(id)
 end
 
@@ -150,10 +154,16 @@ function M.parser_recv(id, body)
     local rec = rec_of(id)
     if not rec then return 1 end
     local ans = sdp.parser(body, rec)
-    if ans.code == nil then return 0 end -- a request from the camera, not an answer
-    if ans.cseq ~= nil and ans.cseq ~= rec.sent_cseq then return 0 end -- answers an older request
+    if ans.protocol == nil then return 0 end -- a request from the camera, not an answer
+    local current = ans.code ~= nil and (ans.cseq == nil or ans.cseq == rec.sent_cseq)
+    if rec.status == sdp.PLAY_ING then
+        if current then merge(rec, ans) end -- else it answers an older keep-alive
+        return 0
+    end
+    -- While logging in only one request is out: anything but its answer
+    -- means the camera is broken, and the connection goes.
+    if not current then error("RTSP answer without a status code or to another request") end
     merge(rec, ans)
-    if rec.status == sdp.PLAY_ING then return 0 end
     if ans.code == 401 and not rec.auth_tried then
         rec.challenge = sdp.challenge(ans.www_authenticate)
         if rec.challenge then

@@ -87,10 +87,11 @@ function M.parser(text, rec)
     local first = true
     for line in string.gmatch(head, "([^\r\n]*)\r\n") do
         if first then
-            local proto, code = string.match(line, "^(%S+)%s+(%d+)")
+            -- An answer's status line; its code may be missing (nil).
+            local proto, rest = string.match(line, "^(%S+)(.*)$")
             if proto and string.find(string.lower(proto), "rtsp", 1, true) then
                 out.protocol = proto
-                out.code = tonumber(code)
+                out.code = tonumber(string.match(rest, "^%s+(%d+)"))
             end
             first = false
         else

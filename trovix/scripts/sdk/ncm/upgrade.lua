@@ -44,7 +44,7 @@ end
 local function finish(ok)
     if up.id ~= 0 then qv_ncm_x.close(ncm, up.id) end
     if up.pf then qv_file.close(up.pf) end
-    if up.seq ~= 0 and not up.answered then answer(up.seq, 1) end
+    if up.seq ~= 0 and not up.answered then answer(up.seq, ok and 0 or 1) end
     outcome = ok and "done" or "failed"
     up = { id = 0, seq = 0, state = UP_STATE_NIL, blk_count = 0, pf = nil, pf_send = 0, pf_file_len = 0 }
 end
@@ -127,10 +127,9 @@ local function on_answer(msg)
             end
         end
     elseif cmd == "upgrade_ok" then
-        if up.state == UP_STATE_OK_SENT then
-            percentage = 100
-            finish(true)
-        end
+        -- The device has finished, whether or not we told it to install.
+        percentage = 100
+        finish(true)
     end
 end
 
