@@ -592,8 +592,9 @@ double RunningFusion::fuse(const cv::Mat &frame)
             }
     });
     // A mask reaches 2 x kGuidedRadius pixels, within the next tile: beyond
-    // that the frame's weight is 0 and the fused picture is the result. The
-    // a and b of the fused tiles come from one more tile around them.
+    // that the frame's weight is 0, the normalised weights give the result,
+    // and the tile is copied. The a and b of the fused tiles come from one
+    // more tile around them.
     fused_ = ringed(ringed(won));
     forTiles(fused_, tileCols_, size, inRegion, [&](cv::Rect area, int) {
         guidedBox(quadA_, quadB_, area);
@@ -669,6 +670,7 @@ void PicAnalyse::onStop()
     running_ = false;
     ++run_;
     fusion_.clear();
+    shown_ = QImage();
 }
 
 PicAnalyse::Outcome PicAnalyse::analyseFrame(const cv::Mat &frame)
