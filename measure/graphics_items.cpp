@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QGraphicsSceneMouseEvent>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QStyleOptionGraphicsItem>
@@ -105,6 +106,8 @@ GraphicsText::GraphicsText(double calibration, int unit, QGraphicsItem *parent) 
     if (std::isfinite(calibration) && calibration > 0.0)
         format_.calibration = calibration;
     setFlags(ItemIsMovable | ItemIsSelectable | ItemSendsGeometryChanges);
+    shownColor_ = QGraphicsTextItem::defaultTextColor();
+    takeLinesFont();
     if (unit == UnitNone)
         setPlainText(QStringLiteral("..."));
 }
@@ -137,26 +140,71 @@ namespace {
 // The margin a text document leaves around its text: labels of both kinds
 // sit the same way next to their shapes.
 constexpr qreal kLabelMargin = 4.0;
+
+// One raw font per label font: each raw font keeps its own glyph cache, so
+// labels of one font share it rather than rendering every glyph anew.
+QRawFont sharedRawFont(const QFont &font)
+{
+    static QHash<QString, QRawFont> fonts;
+    const QString key = font.key();
+    auto found = fonts.constFind(key);
+    if (found != fonts.constEnd())
+        return *found;
+    const QRawFont raw = QRawFont::fromFont(font);
+    // Label fonts change only with the settings: a handful in a session.
+    if (fonts.size() > 64)
+        fonts.clear();
+    fonts.insert(key, raw);
+    return raw;
+}
 }  // namespace
 
 void GraphicsText::showLines(const QString &text)
 {
     lines_ = text;
-    // Label lines need no shaping (no ligatures or joined scripts), and
-    // shaping is most of the cost of measuring them.
-    linesFont_ = font();
-    linesFont_.setStyleStrategy(QFont::StyleStrategy(linesFont_.styleStrategy() | QFont::PreferNoShaping));
     // As a text document lays it out: every line as high as the font, a
-    // trailing line break starting one more (empty) line.
-    const QFontMetricsF metrics(linesFont_);
+    // trailing line break starting one more (empty) line. The glyphs are
+    // looked up once here, so that painting draws them without laying the
+    // text out again; a line with a character the font lacks is drawn as
+    // text, which finds another font for it.
+    QVector<quint32> glyphs;
+    QVector<QPointF> positions;
+    glyphs.reserve(text.size());
+    positions.reserve(text.size());
+    bool asRun = linesRawFont_.isValid();
     qreal width = 0.0;
     int count = 0;
     for (const QStringRef &line : text.splitRef(QLatin1Char('\n'))) {
-        width = qMax(width, metrics.horizontalAdvance(line.toString()));
+        const qreal baseline = kLabelMargin + linesAscent_ + count * linesHeight_;
         ++count;
+        if (asRun) {
+            const QVector<quint32> lineGlyphs = linesRawFont_.glyphIndexesForString(line.toString());
+            if (lineGlyphs.size() == line.size() && !lineGlyphs.contains(0u)) {
+                const QVector<QPointF> advances = linesRawFont_.advancesForGlyphIndexes(lineGlyphs);
+                qreal x = kLabelMargin;
+                for (int i = 0; i < lineGlyphs.size(); ++i) {
+                    glyphs.append(lineGlyphs[i]);
+                    positions.append(QPointF(x, baseline));
+                    x += advances[i].x();
+                }
+                width = qMax(width, x - kLabelMargin);
+                continue;
+            }
+            asRun = false;
+        }
+        width = qMax(width, QFontMetricsF(linesFont_).horizontalAdvance(line.toString()));
     }
-    prepareGeometryChange();
-    linesRect_ = QRectF(0, 0, std::ceil(width) + 2 * kLabelMargin, count * metrics.height() + 2 * kLabelMargin);
+    linesRun_ = QGlyphRun();
+    if (asRun) {
+        linesRun_.setRawFont(linesRawFont_);
+        linesRun_.setGlyphIndexes(glyphs);
+        linesRun_.setPositions(positions);
+    }
+    const QRectF rect(0, 0, std::ceil(width) + 2 * kLabelMargin, count * linesHeight_ + 2 * kLabelMargin);
+    if (rect != linesRect_) {
+        prepareGeometryChange();
+        linesRect_ = rect;
+    }
     update();
 }
 
@@ -176,8 +224,21 @@ void GraphicsText::setPlainText(const QString &text)
 void GraphicsText::setFont(const QFont &font)
 {
     QGraphicsTextItem::setFont(font);
+    takeLinesFont();
     if (paintsOwnLines())
         showLines(lines_);
+}
+
+void GraphicsText::takeLinesFont()
+{
+    // Label lines need no shaping (no ligatures or joined scripts), and
+    // shaping is most of the cost of measuring them.
+    linesFont_ = QGraphicsTextItem::font();
+    linesFont_.setStyleStrategy(QFont::StyleStrategy(linesFont_.styleStrategy() | QFont::PreferNoShaping));
+    const QFontMetricsF metrics(linesFont_);
+    linesAscent_ = metrics.ascent();
+    linesHeight_ = metrics.height();
+    linesRawFont_ = sharedRawFont(linesFont_);
 }
 
 QRectF GraphicsText::boundingRect() const
@@ -206,16 +267,19 @@ void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *opti
         return;
     }
     painter->save();
-    painter->setFont(linesFont_);
-    painter->setPen(defaultTextColor());
-    const QFontMetricsF metrics(linesFont_);
-    QPointF baseline(kLabelMargin, kLabelMargin + metrics.ascent());
-    for (const QStringRef &line : lines_.splitRef(QLatin1Char('\n'))) {
-        painter->drawText(baseline, line.toString());
-        baseline.ry() += metrics.height();
+    painter->setPen(shownColor_);
+    if (!linesRun_.isEmpty()) {
+        painter->drawGlyphRun(QPointF(), linesRun_);
+    } else {
+        painter->setFont(linesFont_);
+        QPointF baseline(kLabelMargin, kLabelMargin + linesAscent_);
+        for (const QStringRef &line : lines_.splitRef(QLatin1Char('\n'))) {
+            painter->drawText(baseline, line.toString());
+            baseline.ry() += linesHeight_;
+        }
     }
     if (option->state & QStyle::State_Selected) {
-        painter->setPen(QPen(defaultTextColor(), 0, Qt::DashLine));
+        painter->setPen(QPen(shownColor_, 0, Qt::DashLine));
         painter->setBrush(Qt::NoBrush);
         painter->drawRect(linesRect_.adjusted(0.5, 0.5, -0.5, -0.5));
     }
@@ -250,6 +314,12 @@ bool GraphicsText::setUnit(int unit)
 {
     format_.unit = unit;
     return setEntries(entries_);
+}
+
+void GraphicsText::setDefaultTextColor(const QColor &color)
+{
+    shownColor_ = color;
+    QGraphicsTextItem::setDefaultTextColor(color);
 }
 
 void GraphicsText::setTextColor(const QColor &color)

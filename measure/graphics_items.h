@@ -10,11 +10,13 @@
 #include "label_format.h"
 
 #include <QFont>
+#include <QGlyphRun>
 #include <QGraphicsLineItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsTextItem>
 #include <QObject>
 #include <QPen>
+#include <QRawFont>
 
 class Base;
 class GraphicsConnect;
@@ -108,6 +110,9 @@ public:
     bool setUnit(int unit);
 
     void setTextColor(const QColor &color);
+    // Hides QGraphicsTextItem's own: the colour is kept for painting, where
+    // asking the text document for it costs more than drawing the line.
+    void setDefaultTextColor(const QColor &color);
     QColor textColor() const { return textPen_.color(); }
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool on);
@@ -128,9 +133,15 @@ private:
     bool paintsOwnLines() const { return format_.unit != UnitNone; }
     // Shows `text` as the label's own lines.
     void showLines(const QString &text);
+    void takeLinesFont();
 
     QString lines_;
     QFont linesFont_;
+    QRawFont linesRawFont_;
+    qreal linesAscent_ = 0.0;
+    qreal linesHeight_ = 0.0;
+    // The glyphs of all lines at their places; empty: the lines are drawn as text.
+    QGlyphRun linesRun_;
     QRectF linesRect_;
     QPointF dragOrigin_;
     QPointF labelOffset_;
@@ -138,6 +149,7 @@ private:
     QList<LabelEntry> entries_;
     bool highlighted_ = false;
     QPen textPen_;
+    QColor shownColor_;
 };
 
 class GraphicsConnect : public QGraphicsItem

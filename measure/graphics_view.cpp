@@ -2,9 +2,23 @@
 
 #include <QWheelEvent>
 
-GraphicsView::GraphicsView(QWidget *parent) : QGraphicsView(parent) {}
+GraphicsView::GraphicsView(QWidget *parent) : QGraphicsView(parent)
+{
+    configure();
+}
 
-GraphicsView::GraphicsView(QGraphicsScene *scene, QWidget *parent) : QGraphicsView(scene, parent) {}
+GraphicsView::GraphicsView(QGraphicsScene *scene, QWidget *parent) : QGraphicsView(scene, parent)
+{
+    configure();
+}
+
+void GraphicsView::configure()
+{
+    // A unit or calibration change updates every label at once: a region of
+    // thousands of rectangles costs more to build and to clip to than one
+    // repaint of their bounds.
+    setViewportUpdateMode(QGraphicsView::BoundingRectViewportUpdate);
+}
 
 void GraphicsView::wheelEvent(QWheelEvent *event)
 {

@@ -14,4 +14,7 @@ public:
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
+
+private:
+    void configure();
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QPair>
 #include <QVector>
 
@@ -126,6 +127,63 @@ QString translateLabelWords(const QString &text)
     return result;
 }
 
+namespace {
+
+// What formatting needs to know of a format, found once per format: the
+// words it holds and where its "%1" and "%2" stand.
+struct FormatInfo {
+    bool rect = false;
+    bool circle = false;
+    bool width = false;
+    bool height = false;
+    bool radius = false;  // also "R1", "R2", "R3"
+    bool area = false;
+    int numberAt = -1;  // -1: not the plain "...%1...%2..." form
+    int unitAt = -1;
+};
+
+FormatInfo formatInfo(const QString &format)
+{
+    // Label formats are a few dozen constants: the cache stays small.
+    static QHash<QString, FormatInfo> known;
+    const auto found = known.constFind(format);
+    if (found != known.constEnd())
+        return *found;
+    FormatInfo info;
+    info.rect = format.contains(QLatin1String("Rect"));
+    info.circle = format.contains(QLatin1String("Cir"));
+    info.width = format.contains(QLatin1String("Wid"));
+    info.height = format.contains(QLatin1String("Hei"));
+    info.radius = format.contains(QLatin1Char('R'));
+    info.area = format.contains(QLatin1String("Area"));
+    const int number = format.indexOf(QLatin1String("%1"));
+    const int unit = format.indexOf(QLatin1String("%2"));
+    if (number >= 0 && unit > number && format.count(QLatin1Char('%')) == 2) {
+        info.numberAt = number;
+        info.unitAt = unit;
+    }
+    if (known.size() < 1024)
+        known.insert(format, info);
+    return info;
+}
+
+// format.arg(number).arg(unit), without parsing the format each time.
+QString fillFormat(const QString &format, const FormatInfo &info, const QString &number, const QString &unit)
+{
+    if (info.numberAt < 0)
+        return format.arg(number).arg(unit);
+    QString line;
+    line.reserve(format.size() + number.size() + unit.size());
+    line.append(format.constData(), info.numberAt);
+    line.append(number);
+    line.append(format.constData() + info.numberAt + 2, info.unitAt - info.numberAt - 2);
+    line.append(unit);
+    line.append(format.constData() + info.unitAt + 2, format.size() - info.unitAt - 2);
+    return line;
+}
+
+}  // namespace
+
 QString formatLabelLine(const LabelEntry &entry, LabelFormatState &state, int decimals)
 {
     decimals = qBound(0, decimals, kMaxDecimalPlaces);
@@ -135,17 +193,18 @@ QString formatLabelLine(const LabelEntry &entry, LabelFormatState &state, int de
         line = QCoreApplication::translate(kTranslationContext, format.toUtf8().constData());
     } else if (entry.radian) {
         // Radians always with two decimals, whatever the decimal setting.
-        line = format.arg(fixed(entry.value / 180.0 * kPi, 2)).arg(QStringLiteral(" rad"));
+        line = fillFormat(format, formatInfo(format), fixed(entry.value / 180.0 * kPi, 2), QStringLiteral(" rad"));
     } else if (state.unit == UnitDegrees) {
-        line = format.arg(fixed(entry.value, decimals)).arg(QStringLiteral("°"));
+        line = fillFormat(format, formatInfo(format), fixed(entry.value, decimals), QStringLiteral("°"));
     } else if (isLengthUnit(state.unit)) {
+        const FormatInfo info = formatInfo(format);
         // Rectangle and circle bookkeeping entries show nothing; they make the
         // area line use the sizes exactly as displayed.
-        if (format.contains(QLatin1String("Rect"))) {
+        if (info.rect) {
             state.areaMode = 1;
             return QString();
         }
-        if (format.contains(QLatin1String("Cir"))) {
+        if (info.circle) {
             state.areaMode = 2;
             return QString();
         }
@@ -168,16 +227,16 @@ QString formatLabelLine(const LabelEntry &entry, LabelFormatState &state, int de
             break;
         }
         QString number = fixed(converted, decimals);
-        if (std::isfinite(converted)) {
+        if (std::isfinite(converted) && (info.width || info.height || info.radius)) {
             const double shown = number.toDouble();
-            if (format.contains(QLatin1String("Wid")))
+            if (info.width)
                 state.storedWidth = shown;
-            if (format.contains(QLatin1String("Hei")))
+            if (info.height)
                 state.storedHeight = shown;
-            if (format.contains(QLatin1String("R")))
+            if (info.radius)
                 state.storedWidth = shown;
         }
-        if (format.contains(QLatin1String("Area"))) {
+        if (info.area) {
             if (state.areaMode == 1)
                 number = fixed(state.storedHeight * state.storedWidth, decimals);
             else if (state.areaMode == 2)
@@ -186,12 +245,12 @@ QString formatLabelLine(const LabelEntry &entry, LabelFormatState &state, int de
         QString unit = unitText(state.unit);
         if (entry.area)
             unit += QStringLiteral("²");
-        line = format.arg(number).arg(unit);
+        line = fillFormat(format, info, number, unit);
     } else {
         return QString();
     }
     if (state.number != 0)
-        line = QStringLiteral("[") + QString::number(state.number) + QStringLiteral("] ") + line;
+        line = QLatin1Char('[') + QString::number(state.number) + QLatin1String("] ") + line;
     return translateLabelWords(line);
 }
 
@@ -247,8 +306,13 @@ int current()
         return gBatchDecimals;
     const QString path = SettingsStore::instance().configPath();
     const FileStamp stamp = stampOf(path);
-    if (gStampValid && stamp == gStamp && path == gPath)
+    if (gStampValid && stamp == gStamp && path == gPath) {
+        if (gBatchDepth > 0) {
+            gBatchDecimals = gDecimals;
+            gBatchDecimalsRead = true;
+        }
         return gDecimals;
+    }
     QVariant value;
     if (SettingsStore::instance().drawValue(FloatNum, value)) {
         bool ok = false;

@@ -25,6 +25,24 @@ bool isPlainLineType(int type)
     return type == DrawType::Line || type == DrawType::HLine || type == DrawType::VLine;
 }
 
+// Whether a shape's geometry depends on the length unit and calibration:
+// its offset or ring distances are given in length units.
+bool hasLengthDistances(const Base *shape)
+{
+    const GraphicsConnect *item = shape->item();
+    if (!item)
+        return false;
+    if (isPlainLineType(shape->type())) {
+        const auto *line = static_cast<const GraphicsLine *>(item);
+        return line->lineDistance1() != 0.0 || line->lineDistance2() != 0.0;
+    }
+    if (shape->type() == DrawType::Ring) {
+        const auto *ring = static_cast<const GraphicsRing *>(item);
+        return ring->ringDistance1() != 0.0 || ring->ringDistance2() != 0.0;
+    }
+    return false;
+}
+
 bool isLengthUnit(int unit)
 {
     return unit == UnitPixels || unit == UnitMillimetres || unit == UnitMicrometres || unit == UnitMils;
@@ -410,18 +428,30 @@ void MainScene::setDrawProperty(DrawProperty id, const QVariant &value)
         default: break;
         }
     }
-    if (id == CrossWidth || id == CrossStyle || id == CrossColor) {
-        const QPen pen = overlayPen(CrossWidth, CrossStyle, CrossColor);
-        for (GraphicsCross *line : qAsConst(lines_))
-            line->setPen(pen);
-    } else if (id == GridlinesWidth || id == GridlinesStyle || id == GridlinesColor) {
-        const QPen pen = overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor);
+    // The overlay's lines take the style of what they are: the crosshair's
+    // values (re-sent with every zoom change) leave grid lines alone, and
+    // the other way round.
+    const bool crossStyle = id == CrossWidth || id == CrossStyle || id == CrossColor;
+    const bool gridStyle = id == GridlinesWidth || id == GridlinesStyle || id == GridlinesColor;
+    if ((crossStyle && !gridMode_) || (gridStyle && gridMode_)) {
+        const QPen pen = gridMode_ ? overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor)
+                                   : overlayPen(CrossWidth, CrossStyle, CrossColor);
         for (GraphicsCross *line : qAsConst(lines_))
             line->setPen(pen);
     } else if (id == FloatNum) {
-        // The number of decimals is read from the settings store; make sure
-        // the next label line reads it again.
+        // The number of decimals is read from the settings store.
         DecimalPlaces::invalidate();
+        refreshLabels();
+    }
+}
+
+void MainScene::refreshLabels()
+{
+    const LabelFormatBatch batch;
+    for (Base *shape : qAsConst(shapes_)) {
+        GraphicsText *label = shape->label();
+        if (label && label->setEntries(label->entries()))
+            emit itemUpdate(shape);
     }
 }
 
@@ -434,7 +464,7 @@ void MainScene::setCalibration(double umPerPixel)
     const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setCalibration(umPerPixel);
-        if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
+        if (hasLengthDistances(shape))
             shape->item()->remeasure();
         emit itemUpdate(shape);
     }
@@ -451,7 +481,7 @@ void MainScene::setUnit(int unit)
     const LabelFormatBatch batch;
     for (Base *shape : qAsConst(shapes_)) {
         shape->setUnit(unit);
-        if ((isPlainLineType(shape->type()) || shape->type() == DrawType::Ring) && shape->item())
+        if (hasLengthDistances(shape))
             shape->item()->remeasure();
         emit itemUpdate(shape);
     }

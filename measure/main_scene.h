@@ -43,6 +43,9 @@ public:
     double calibration() const { return calibration_; }
     void setUnit(int unit);
     int unit() const { return unit_; }
+    // Formats every label again: after the number of decimals or the
+    // language changed.
+    void refreshLabels();
     // Called before the view gives the scene a new rectangle, then `applyScale` after.
     void setViewScale(double newWidth, double pictureWidth);
     void applyScale();

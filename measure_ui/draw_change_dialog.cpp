@@ -30,11 +30,13 @@ DrawChangeDialog::DrawChangeDialog(void *object, int kind, QWidget *parent)
             movable = line_->flags() & QGraphicsItem::ItemIsMovable;
         }
     }
-    // Showing the object's values is no change to it: a width beyond the
-    // box's range shows clamped, but the object keeps its own until the
-    // user picks one.
+    // Showing the object's values is no change to it. Sizes are drawn at
+    // twice their value and follow the zoom, so a width above the box's
+    // range is common: the range grows to show it, and every smaller width
+    // stays choosable.
     {
         const QSignalBlocker blocker(ui->spinBox_2);
+        ui->spinBox_2->setMaximum(qMax(ui->spinBox_2->maximum(), pen.width()));
         ui->spinBox_2->setValue(pen.width());
     }
     showColor(pen.color());

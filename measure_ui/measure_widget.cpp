@@ -264,8 +264,9 @@ void MeasureWidget::storeAndSend(DrawProperty id, const QVariant &value)
 
 void MeasureWidget::on_floatNum_spbox_valueChanged(int arg1)
 {
-    // Labels read the decimals from the store when they next format.
-    SettingsStore::instance().setDrawValue(FloatNum, arg1);
+    // Labels read the decimals from the store; the views are told so that
+    // the labels already shown take them at once.
+    storeAndSend(FloatNum, arg1);
 }
 
 void MeasureWidget::on_antialiasing_checkBox_clicked(bool checked)

@@ -42,13 +42,10 @@ void BurstModeSettings::retranslate()
 
 void BurstModeSettings::storeField(int key, const QString &text, const char *slotName)
 {
-    QString candidate = text;
-    int position = 0;
-    if (validator_->validate(candidate, position) != QValidator::Acceptable)
-        return;
-    bool ok = false;
-    const int value = candidate.toInt(&ok);
-    if (!ok || value == map_.value(key).toInt())
+    // What the field shows is what a series runs with: an empty or zero
+    // field is 0, which the main window refuses when a series starts.
+    const int value = text.toInt();
+    if (value == map_.value(key).toInt())
         return;
     qDebug().nospace().noquote() << slotName << value;
     map_[key] = value;

@@ -35,9 +35,8 @@ private slots:
     void on_burstModeInterval_s_lineEdit_textChanged(const QString &text);
 
 private:
-    // Stores the field's value under `key` when it is an acceptable number
-    // (1 to kMaximum) that differs from the map's; an empty or unfinished
-    // field keeps the value stored before.
+    // Stores the field's value under `key` when it differs from the map's;
+    // a field that holds no number (empty) is 0.
     void storeField(int key, const QString &text, const char *slotName);
 
     Ui::BurstModeSettings *ui;

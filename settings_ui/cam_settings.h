@@ -82,7 +82,9 @@ public:
     // them to the capture thread and returns true.
     bool isPhotoResolutionDifferent(bool usePicture, CaptureSettings &out);
     // Around drawing modes: manual focus without focus frame or click focus
-    // while a drawing mode is on, and the user's choice back afterwards.
+    // while a drawing mode is on, and the user's choice back afterwards. The
+    // lens stays where it is, and the stored focus mode and value stay the
+    // user's.
     void saveFocusRegionState();
     void restoreFocusRegionState();
     void retranslate();
@@ -323,6 +325,8 @@ private:
     void applyCaptureSettings();
     void applyFocusRule(FocusMode mode);
     void focusModeChosen(FocusMode mode);
+    // A drawing mode holds manual focus that the user had not chosen.
+    bool isManualFocusForced() const;
 
     // ---- sending and storing ----
     // A control change goes to the camera: a camera is bound and the change
@@ -384,7 +388,7 @@ private:
     QMap<QString, CameraTypeAndName> openCameras_;  // at most one entry
 
     // Saved focus-radio choices around drawing modes.
-    bool savedManualFocus_ = false;
+    int savedFocusMode_ = 0;  // FocusMode, 0 when no mode was checked
     bool savedFocusFrame_ = false;
     bool savedClickFocus_ = false;
     int focusRegionSuspension_ = -1;  // 1 while suspended

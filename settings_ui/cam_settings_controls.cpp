@@ -89,7 +89,10 @@ void CamSettings::focusModeChosen(FocusMode mode)
     if (sendsToCamera())
         emit setCameraFocusMode(mode);
     applyFocusRule(mode);
-    store("focusMode", int(mode));
+    // While a drawing mode holds manual focus, the stored mode stays the one
+    // chosen before it.
+    if (focusRegionSuspension_ <= 0)
+        store("focusMode", int(mode));
 }
 
 void CamSettings::on_focusAuto_rBtn_toggled(bool checked)
@@ -112,6 +115,10 @@ void CamSettings::on_focusOnce_rBtn_toggled(bool checked)
 
 void CamSettings::on_focusValue_horizontalSlider_valueChanged(int value)
 {
+    // The camera reports where its autofocus left the lens when a drawing
+    // mode forces manual focus: shown, but not the user's manual value.
+    if (reportDepth_ > 0 && isManualFocusForced())
+        return;
     sendAndStore(&CamSettings::setCameraFocusValue, "focusValue", value);
 }
 

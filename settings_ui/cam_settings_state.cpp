@@ -429,17 +429,18 @@ void CamSettings::saveFocusRegionState()
 {
     // A second drawing mode keeps the choice saved before the first.
     if (focusRegionSuspension_ <= 0) {
-        savedManualFocus_ = ui->focusManual_rBtn->isChecked();
+        savedFocusMode_ = focusModeUI();
         savedFocusFrame_ = ui->showFocusFrame_rBtn->isChecked();
         savedClickFocus_ = ui->clickFocus_rBtn->isChecked();
     }
+    // Suspended first: the manual focus forced here is no choice of the user's.
+    focusRegionSuspension_ = 1;
     if (!ui->focusManual_rBtn->isChecked())
         ui->focusManual_rBtn->setChecked(true);
     if (ui->showFocusFrame_rBtn->isChecked())
         ui->showFocusFrame_rBtn->setChecked(false);
     if (ui->clickFocus_rBtn->isChecked())
         ui->clickFocus_rBtn->setChecked(false);
-    focusRegionSuspension_ = 1;
     ui->showFocusFrame_rBtn->setEnabled(false);
     ui->clickFocus_rBtn->setEnabled(false);
     ui->focusAuto_rBtn->setEnabled(false);
@@ -452,10 +453,15 @@ void CamSettings::restoreFocusRegionState()
     ui->showFocusFrame_rBtn->setEnabled(true);
     ui->clickFocus_rBtn->setEnabled(true);
     ui->focusAuto_rBtn->setEnabled(true);
-    (savedManualFocus_ ? ui->focusManual_rBtn : ui->focusAuto_rBtn)->setChecked(true);
+    setFocusModeUI(savedFocusMode_ != 0 ? savedFocusMode_ : int(FocusAuto));
     ui->showFocusFrame_rBtn->setChecked(savedFocusFrame_);
     ui->clickFocus_rBtn->setChecked(savedClickFocus_);
     focusRegionSuspension_ = 0;
+}
+
+bool CamSettings::isManualFocusForced() const
+{
+    return focusRegionSuspension_ > 0 && savedFocusMode_ != FocusManual;
 }
 
 void CamSettings::setExpModeUI(int mode)

@@ -65,12 +65,20 @@ bool writePictureFile(const QImage &image, const QString &path, QString *error)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(QCoreApplication::translate("VideoWidget", "Cannot write %1: %2").arg(path, file.errorString()));
+    // The file's own error names the cause (no space, no permission): the
+    // picture writer only knows that its device failed, and committing
+    // forgets the text of an error it met while flushing.
+    const auto cannotWrite = [&](const QString &fallback) {
+        const QString cause = file.error() != QFileDevice::NoError ? file.errorString() : fallback;
+        file.cancelWriting();
+        return fail(QCoreApplication::translate("VideoWidget", "Cannot write %1: %2").arg(path, cause));
+    };
     QImageWriter writer(&file, format);
     writer.setQuality(100);
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return fail(QCoreApplication::translate("VideoWidget", "Cannot write %1: %2").arg(path, writer.errorString()));
-    }
+    if (!writer.write(image) || file.error() != QFileDevice::NoError)
+        return cannotWrite(writer.errorString());
+    if (!file.flush())
+        return cannotWrite(file.errorString());
     if (!file.commit())
         return fail(QCoreApplication::translate("VideoWidget", "Cannot write %1: %2").arg(path, file.errorString()));
     return true;

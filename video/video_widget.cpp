@@ -651,6 +651,11 @@ void VideoWidget::retranslateTable()
         headers << tr(header);
     ui->TableWidget_tWid->setHorizontalHeaderLabels(headers);
     ui->retranslateUi(this);
+    // Labels and rows made before the switch take the new language's words
+    // and shape names.
+    scene->refreshLabels();
+    for (Base *shape : scene->shapes())
+        itemUpdate(shape);
 }
 
 // ---------------------------------------------------------------- pictures

@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
@@ -8,58 +9,237 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
-#include <QPair>
 #include <QSettings>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUuid>
 
 #include <algorithm>
-
+#include <atomic>
+#include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
 
-// Files Qt could not parse, with their size and modification time then. Qt
-// reports a format error only to the settings object that parses a file;
-// later objects share that parse while the file is unchanged and see none.
-struct BrokenFiles
-{
-    QMutex mutex;
-    QHash<QString, QPair<qint64, QDateTime>> stamps;
+const char *const kDrawKeyNames[kDrawPropertyCount] = {
+    "PointWidth", "PointColor", "Line_Width", "Line_Style", "Line_Color", "TextSize", "TextFont", "TextColor",
+    "Antialiasing", "QuickSavePath", "DrawCross_Width", "DrawCross_Style", "DrawCross_Color",
+    "DrawGridlines_Width", "DrawGridlines_Style", "DrawGridlines_Color", "DrawGridlines_HLines",
+    "DrawGridlines_VLines", "DrawMark_Width", "DrawMark_Style", "DrawMark_Color", "LText_Width", "LText_Font",
+    "LText_Color", "LLine_Width", "LLine_Style", "LLine_Color", "RingDistance1", "RingDistance2",
+    "LineDistance1", "LineDistance2", "FloatNum", "SaveType", "PrefixData", "QuickSave", "PhotoFormat",
+    "Language", "SnapOpenImage", "SaveGraphics",
 };
 
-BrokenFiles &brokenFiles()
+const QString kDrawGroup = QStringLiteral("draw");
+const QString kBaseGroup = QStringLiteral("base");
+const QString kSettingsGroup = QStringLiteral("settings");
+const QString kBurstGroup = QStringLiteral("burst_mode");
+const QString kKeyBindGroup = QStringLiteral("key_bind");
+const QString kCalibrateArray = QStringLiteral("calibrate");
+
+// What a stored value may be. A value outside its rule is damage (a
+// hand-edited or broken file): it reads as absent, so the default applies.
+enum class Kind { Any, Integer, Number, Flag, Colour, Text };
+struct ValueRule
 {
-    static BrokenFiles files;
-    return files;
+    Kind kind;
+    double low;
+    double high;  // Text: the longest text, in characters
+};
+
+constexpr ValueRule kAnything{Kind::Any, 0, 0};
+constexpr ValueRule kAnyInteger{Kind::Integer, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
+// The widest pen and the largest label font the drawing code draws.
+constexpr ValueRule kPenWidth{Kind::Integer, 0, 36};
+constexpr ValueRule kFontSize{Kind::Integer, 1, 120};
+// Qt::NoPen to Qt::CustomDashLine.
+constexpr ValueRule kPenStyle{Kind::Integer, 0, 6};
+constexpr ValueRule kColour{Kind::Colour, 0, 0};
+constexpr ValueRule kFlag{Kind::Flag, 0, 0};
+constexpr ValueRule kFontFamily{Kind::Text, 0, 256};
+constexpr ValueRule kPath{Kind::Text, 0, 4096};
+// Offset distances in the current length unit; the shapes take at most 1e6.
+constexpr ValueRule kDistance{Kind::Number, -1e6, 1e6};
+constexpr ValueRule kLineCount{Kind::Integer, 0, 1000};
+
+const ValueRule kDrawRules[kDrawPropertyCount] = {
+    kPenWidth, kColour, kPenWidth, kPenStyle, kColour, kFontSize, kFontFamily, kColour,  // PointWidth..TextColor
+    kFlag, kPath, kPenWidth, kPenStyle, kColour,                                         // ..CrossColor
+    kPenWidth, kPenStyle, kColour, kLineCount, kLineCount,                               // gridlines
+    kPenWidth, kPenStyle, kColour,                                                       // marks
+    kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                      // annotations
+    kDistance, kDistance, kDistance, kDistance,                                          // ring and line offsets
+    kAnyInteger,                                                                         // FloatNum: labels clamp it
+    {Kind::Integer, 0, 7},                                                               // SaveType: naming bits
+    {Kind::Text, 0, 255},                                                                // PrefixData: part of a file name
+    kFlag,                                                                               // QuickSave
+    {Kind::Integer, 0, 2},                                                               // PhotoFormat
+    kAnyInteger,                                                                         // Language: unknown ones read as none
+    kFlag, kFlag,                                                                        // SnapOpenImage, SaveGraphics
+};
+
+ValueRule ruleOf(const QString &group, const QString &key)
+{
+    if (group == kDrawGroup) {
+        for (int id = 0; id < kDrawPropertyCount; ++id)
+            if (key == QLatin1String(kDrawKeyNames[id]))
+                return kDrawRules[id];
+    } else if (group == kBaseGroup) {
+        return kPath;
+    } else if (group == kBurstGroup) {
+        // As many as the time-lapse dialog takes.
+        return {Kind::Integer, 0, 214748364};
+    } else if (group == kKeyBindGroup || group == kSettingsGroup) {
+        return kAnyInteger;
+    }
+    return kAnything;
+}
+
+bool acceptable(const ValueRule &rule, const QVariant &value)
+{
+    switch (rule.kind) {
+    case Kind::Any:
+        return true;
+    case Kind::Integer:
+    case Kind::Number: {
+        bool ok = false;
+        const double number = value.toDouble(&ok);
+        if (!ok || !std::isfinite(number) || number < rule.low || number > rule.high)
+            return false;
+        return rule.kind == Kind::Number || number == std::floor(number);
+    }
+    case Kind::Flag: {
+        if (value.type() == QVariant::Bool)
+            return true;
+        const QString text = value.toString().trimmed().toLower();
+        return text == QLatin1String("true") || text == QLatin1String("false") || text == QLatin1String("1")
+               || text == QLatin1String("0");
+    }
+    case Kind::Colour:
+        if (value.type() == QVariant::Color)
+            return value.value<QColor>().isValid();
+        return value.type() == QVariant::String && QColor::isValidColor(value.toString());
+    case Kind::Text:
+        return value.type() == QVariant::String && value.toString().size() <= rule.high;
+    }
+    return false;
+}
+
+// The groups whose values have rules, in the two files that hold them.
+const QString *const kRuledGroups[] = {&kBaseGroup, &kDrawGroup, &kBurstGroup, &kKeyBindGroup, &kSettingsGroup};
+
+// Keys whose stored values break their rule, in file order.
+QStringList ignoredKeys(QSettings &settings)
+{
+    QStringList keys;
+    for (const QString *group : kRuledGroups) {
+        settings.beginGroup(*group);
+        for (const QString &key : settings.childKeys())
+            if (!acceptable(ruleOf(*group, key), settings.value(key)))
+                keys << key;
+        settings.endGroup();
+    }
+    return keys;
 }
 
 // Settings files are a few kilobytes; anything this large is not one of ours,
 // and parsing it on every read would stall the program.
 constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
+// More entries than any list the program keeps (at most a thousand overlay
+// lines, a few dozen calibrations): a larger count is damage, and reading up
+// to it would take the program's memory and time.
+constexpr int kMaxArrayEntries = 10000;
 
-// Why the file at `path` can't be used as a settings file; empty when it can
-// (a missing file can: it reads as empty and is created by the first write).
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("SettingsStore", text);
+}
+
+// Why the file at `path` can't be used as a settings file, judged from its
+// bytes; empty when it can (a missing file can: it reads as empty and is
+// created by the first write).
 QString unusableReason(const QString &path)
 {
     QFile file(path);
     if (!file.exists())
         return QString();
     if (file.size() > kMaxSettingsFileSize)
-        return QCoreApplication::translate("SettingsStore", "The file is larger than %1 bytes.").arg(kMaxSettingsFileSize);
+        return translated("The file is larger than %1 bytes.").arg(kMaxSettingsFileSize);
     if (!file.open(QIODevice::ReadOnly))
-        return QCoreApplication::translate("SettingsStore", "The file cannot be read.");
+        return translated("The file cannot be read.");
     // Qt writes INI files as text; control characters other than tabs and
     // line ends never occur in one.
     const QByteArray bytes = file.read(kMaxSettingsFileSize + 1);
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
         if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7f)
-            return QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+            return translated("The file is not a settings file.");
     }
     return QString();
 }
+
+// Why a parsed file can't be used; empty when it can.
+QString unusableReason(const QSettings &settings)
+{
+    if (settings.status() == QSettings::FormatError)
+        return translated("The file is not a settings file.");
+    for (const QString &group : settings.childGroups()) {
+        const QString sizeKey = group + QStringLiteral("/size");
+        if (!settings.contains(sizeKey))
+            continue;
+        bool ok = false;
+        const int size = settings.value(sizeKey).toInt(&ok);
+        if (!ok || size < 0 || size > kMaxArrayEntries)
+            return translated("The list \"%1\" claims %2 entries; more than %3 are taken for damage.")
+                .arg(group, settings.value(sizeKey).toString().left(20))
+                .arg(kMaxArrayEntries);
+    }
+    return QString();
+}
+
+struct FileStamp
+{
+    bool exists = false;
+    qint64 size = 0;
+    QDateTime modified;
+    bool operator==(const FileStamp &other) const
+    {
+        return exists == other.exists && size == other.size && modified == other.modified;
+    }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? FileStamp{true, info.size(), info.lastModified()} : FileStamp{};
+}
+
+// What was found out about each file, until it changes: Qt reports a format
+// error only to the settings object that parses a file (later objects share
+// that parse while the file is unchanged and see none), and a file that is
+// not used is named in the log once, not on every read.
+struct Verdict
+{
+    FileStamp stamp;
+    QString reason;
+};
+
+struct Verdicts
+{
+    QMutex mutex;
+    QHash<QString, Verdict> byPath;
+};
+
+Verdicts &fileVerdicts()
+{
+    static Verdicts verdicts;
+    return verdicts;
+}
+
+// Set while the program starts (see SettingsStore::setStarting).
+std::atomic<bool> gStarting{false};
 
 // A settings object on one INI file. A file that is not a settings file, or
 // one that Qt cannot parse, reads as empty: the caller sees no keys rather
@@ -69,34 +249,35 @@ class Ini
 {
 public:
     explicit Ini(const QString &path)
-        : usable_(unusableReason(path).isEmpty()),
-          settings_(usable_ ? path : QString(), QSettings::IniFormat)
     {
-        if (!usable_) {
-            qWarning().noquote() << "Settings file not used:" << path;
-            return;
+        const FileStamp stamp = stampOf(path);
+        Verdicts &verdicts = fileVerdicts();
+        const QMutexLocker lock(&verdicts.mutex);
+        const auto known = verdicts.byPath.constFind(path);
+        const bool fresh = known == verdicts.byPath.cend() || !(known->stamp == stamp);
+        reason_ = fresh ? unusableReason(path) : known->reason;
+        if (reason_.isEmpty()) {
+            settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+            if (fresh)
+                reason_ = unusableReason(*settings_);
         }
-        const QFileInfo info(path);
-        const QPair<qint64, QDateTime> stamp(info.size(), info.lastModified());
-        BrokenFiles &broken = brokenFiles();
-        const QMutexLocker lock(&broken.mutex);
-        if (settings_.status() == QSettings::FormatError)
-            broken.stamps.insert(path, stamp);
-        else if (broken.stamps.contains(path))
-            knownBroken_ = broken.stamps.value(path) == stamp;
-        if (!knownBroken_ && settings_.status() != QSettings::FormatError)
-            broken.stamps.remove(path);
+        if (!fresh)
+            return;
+        verdicts.byPath.insert(path, {stamp, reason_});
+        if (!reason_.isEmpty())
+            qWarning().noquote() << "Settings file not used:" << path << "-" << reason_;
     }
-    bool readable() const { return usable_ && settings_.status() == QSettings::NoError && !knownBroken_; }
-    // Writes only go to a file that was read whole (or that does not exist yet).
-    bool writable() const { return readable(); }
-    QSettings &operator*() { return settings_; }
-    QSettings *operator->() { return &settings_; }
+    bool readable() const { return reason_.isEmpty(); }
+    // Writes only go to a file that was read whole (or that does not exist
+    // yet); while the program starts, not to one with ignored values.
+    bool writable() { return readable() && !(gStarting && !ignoredKeys(*settings_).isEmpty()); }
+    QString reason() const { return reason_; }
+    QSettings &operator*() { return *settings_; }
+    QSettings *operator->() { return settings_.get(); }
 
 private:
-    bool usable_;
-    QSettings settings_;
-    bool knownBroken_ = false;
+    QString reason_;
+    std::unique_ptr<QSettings> settings_;
 };
 
 bool readKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id, QVariant &out)
@@ -108,11 +289,12 @@ bool readKey(const QString &path, const QString &group, const QMap<int, QString>
     if (!ini.readable())
         return false;
     ini->beginGroup(group);
-    const bool present = ini->contains(*key);
-    if (present)
-        out = ini->value(*key);
+    const QVariant value = ini->value(*key);
     ini->endGroup();
-    return present;
+    if (!value.isValid() || !acceptable(ruleOf(group, *key), value))
+        return false;
+    out = value;
+    return true;
 }
 
 void writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
@@ -137,8 +319,9 @@ QMap<int, QVariant> readGroup(const QString &path, const QString &group, const Q
         return result;
     ini->beginGroup(group);
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        if (ini->contains(it.value()))
-            result.insert(it.key(), ini->value(it.value()));
+        const QVariant value = ini->value(it.value());
+        if (value.isValid() && acceptable(ruleOf(group, it.value()), value))
+            result.insert(it.key(), value);
     }
     ini->endGroup();
     return result;
@@ -171,22 +354,6 @@ void writeCalibration(QSettings &settings, const CalibrationRecord &record)
     settings.setValue(QStringLiteral("id"), record.id);
 }
 
-const char *const kDrawKeyNames[kDrawPropertyCount] = {
-    "PointWidth", "PointColor", "Line_Width", "Line_Style", "Line_Color", "TextSize", "TextFont", "TextColor",
-    "Antialiasing", "QuickSavePath", "DrawCross_Width", "DrawCross_Style", "DrawCross_Color",
-    "DrawGridlines_Width", "DrawGridlines_Style", "DrawGridlines_Color", "DrawGridlines_HLines",
-    "DrawGridlines_VLines", "DrawMark_Width", "DrawMark_Style", "DrawMark_Color", "LText_Width", "LText_Font",
-    "LText_Color", "LLine_Width", "LLine_Style", "LLine_Color", "RingDistance1", "RingDistance2",
-    "LineDistance1", "LineDistance2", "FloatNum", "SaveType", "PrefixData", "QuickSave", "PhotoFormat",
-    "Language", "SnapOpenImage", "SaveGraphics",
-};
-
-const QString kDrawGroup = QStringLiteral("draw");
-const QString kBaseGroup = QStringLiteral("base");
-const QString kSettingsGroup = QStringLiteral("settings");
-const QString kBurstGroup = QStringLiteral("burst_mode");
-const QString kKeyBindGroup = QStringLiteral("key_bind");
-const QString kCalibrateArray = QStringLiteral("calibrate");
 
 // The array "calibrate" with an id on every entry. An entry without one, or
 // with one an earlier entry already has (a hand-edited file), is known by
@@ -445,13 +612,30 @@ QList<SettingsFileProblem> SettingsStore::unusableFiles() const
 {
     QList<SettingsFileProblem> problems;
     for (const QString &path : {configPath_, calibrationPath_, crossPath_}) {
-        QString reason = unusableReason(path);
-        if (reason.isEmpty() && QFileInfo::exists(path) && !Ini(path).readable())
-            reason = QCoreApplication::translate("SettingsStore", "The file is not a settings file.");
+        const QString reason = Ini(path).reason();
         if (!reason.isEmpty())
             problems.append({path, reason});
     }
     return problems;
+}
+
+QList<IgnoredSettings> SettingsStore::ignoredSettings() const
+{
+    QList<IgnoredSettings> ignored;
+    for (const QString &path : {configPath_, calibrationPath_}) {
+        Ini ini(path);
+        if (!ini.readable())
+            continue;
+        const QStringList keys = ignoredKeys(*ini);
+        if (!keys.isEmpty())
+            ignored.append({path, keys});
+    }
+    return ignored;
+}
+
+void SettingsStore::setStarting(bool starting)
+{
+    gStarting = starting;
 }
 
 void registerSettingsMetaTypes()

@@ -10,6 +10,7 @@
 #include <QMetaType>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -105,6 +106,14 @@ struct SettingsFileProblem {
     QString reason;  // for the user
 };
 
+// Keys of a settings file whose values are out of range (a negative width,
+// a number that is none, a text far longer than any such setting): they read
+// as absent, so the defaults apply, and the file keeps them as they are.
+struct IgnoredSettings {
+    QString path;
+    QStringList keys;
+};
+
 class SettingsStore
 {
 public:
@@ -146,6 +155,12 @@ public:
     // The three files that are there but can't be used (not a settings file,
     // larger than any settings file, unreadable), with the reason.
     QList<SettingsFileProblem> unusableFiles() const;
+    // The files in use that hold values out of range, with those keys.
+    QList<IgnoredSettings> ignoredSettings() const;
+    // While the program starts, its panels store what they show; a file with
+    // ignored values is not written then, so it stays as the user left it
+    // until a setting is changed.
+    static void setStarting(bool starting);
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

@@ -1,5 +1,6 @@
 #include "frameless_main_window.h"
 
+#include "dialog_windows.h"
 #include "title_bar.h"
 
 #include <QGuiApplication>
@@ -20,6 +21,7 @@ FramelessMainWindow::FramelessMainWindow(QWidget *parent)
     winId();
     attachToWindowHandle();
     titleBar_->raise();
+    new DialogWindows(this);
 }
 
 FramelessMainWindow::~FramelessMainWindow() = default;

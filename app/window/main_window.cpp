@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -54,6 +55,7 @@ bool waitStopped(QThread *thread, int timeoutMs, const char *what)
 MainWindow2::MainWindow2(QWidget *parent)
     : FramelessMainWindow(parent), ui(new Ui::MainWindow2), burstModeSettings(new BurstModeSettings)
 {
+    SettingsStore::setStarting(true);
     registerMainMetaTypes();
     // The device library and the first device poll start before anything
     // else: the poll runs on its own thread while the window is built, and
@@ -185,6 +187,7 @@ MainWindow2::MainWindow2(QWidget *parent)
 
     pendingOpenTimer.setSingleShot(true);
     connect(&pendingOpenTimer, &QTimer::timeout, this, &MainWindow2::openPendingCamera);
+    SettingsStore::setStarting(false);
 
     // Told once the window is up, so the messages come in front of it.
     QTimer::singleShot(0, this, [this, database] {
@@ -305,6 +308,9 @@ void MainWindow2::reportStoredFiles()
         lines << tr("The folder %1 cannot be written: settings changes are not kept.").arg(folder);
     for (const SettingsFileProblem &problem : SettingsStore::instance().unusableFiles())
         lines << tr("%1 is not used and stays as it is: %2").arg(problem.path, problem.reason);
+    for (const IgnoredSettings &ignored : SettingsStore::instance().ignoredSettings())
+        lines << tr("In %1 these values are out of range, their defaults are used instead: %2.")
+                     .arg(ignored.path, ignored.keys.join(QStringLiteral(", ")));
     if (lines.isEmpty())
         return;
     for (const QString &line : qAsConst(lines))
@@ -314,9 +320,14 @@ void MainWindow2::reportStoredFiles()
 
 // ---------------------------------------------------------------- messages
 
-void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text)
+void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+                              const QString &detail)
 {
     QMessageBox box(icon, title, text);
+    // A shot that failed would fail again at every interval: the series ends
+    // with this one message.
+    const QString ended = icon == QMessageBox::Warning && snapshotInProgress ? endTimeLapseForFailure() : QString();
+    box.setInformativeText(detail.isEmpty() ? ended : detail);
     box.addButton(tr("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
@@ -431,9 +442,9 @@ void MainWindow2::attachVideoWidget(VideoWidget *view, QString title, bool exist
         ui->video_tabWidget->addTab(view, title);
         ui->video_tabWidget->setCurrentWidget(view);
     }
-    view->setDrawProperties(drawProperties);
+    view->setDrawProperties(shownDrawProperties());
     view->setDrawMode(static_cast<DrawType>(drawType));
-    view->setCalibration(calibration);
+    view->setCalibration(viewCalibration(view));
     view->setUnit(unitCode);
 }
 
@@ -496,6 +507,26 @@ void MainWindow2::resizeEvent(QResizeEvent *event)
     FramelessMainWindow::resizeEvent(event);
 }
 
+void MainWindow2::closeEvent(QCloseEvent *event)
+{
+    QStringList unsaved;
+    for (VideoWidget *view : views())
+        if (isPictureTab(view) && view->isModified())
+            unsaved << ui->video_tabWidget->tabText(ui->video_tabWidget->indexOf(view));
+    if (!unsaved.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("Notice"), tr("Do you want to exit without saving?"));
+        box.setInformativeText(unsaved.join(QLatin1Char('\n')));
+        QPushButton *yes = box.addButton(tr("Yes"), QMessageBox::YesRole);
+        box.addButton(tr("No"), QMessageBox::NoRole);
+        box.exec();
+        if (box.clickedButton() != yes) {
+            event->ignore();
+            return;
+        }
+    }
+    FramelessMainWindow::closeEvent(event);
+}
+
 void MainWindow2::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape && ui->fullScreen_btn->isChecked())
@@ -550,6 +581,13 @@ void MainWindow2::slotLanguageChange(MyLanguage language)
     burstModeSettings->retranslate();
     for (VideoWidget *view : views())
         view->retranslateTable();
-    if (!playThread_ && ui->video_tabWidget->count() > 0)
-        ui->video_tabWidget->setTabText(0, tr("Camera"));
+    showLiveTabTitle();
+}
+
+void MainWindow2::showLiveTabTitle()
+{
+    if (ui->video_tabWidget->count() == 0)
+        return;
+    const QString text = liveTabTitle.translated ? tr(liveTabTitle.text.toUtf8().constData()) : liveTabTitle.text;
+    ui->video_tabWidget->setTabText(0, text);
 }

@@ -152,6 +152,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Asks before pictures with unsaved changes go with the window.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // ---- construction and pages
@@ -172,13 +174,21 @@ private:
     void prepareCaptureThread(const QString &uniqueName);
     // Puts the camera on the control thread, reads its parameters there and,
     // once they are back, fills the panels and starts the capture thread.
-    void startCapture(const QString &uniqueName, const QString &tabText);
-    void onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText);
+    // The live tab's title: a text of the program's own, translated anew
+    // after a language switch, or a device's own name, shown as it is.
+    struct LiveTabTitle {
+        QString text;
+        bool translated = true;
+    };
+    void startCapture(const QString &uniqueName, const LiveTabTitle &title);
+    void onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const LiveTabTitle &title);
+    void showLiveTabTitle();
     void wireCaptureThread();
     void retireCaptureThread();
     void onRetiredThreadFinished();
     void openPendingCamera();
-    void showCloseMessage(int reason);
+    // `detail` is added below the reason's text.
+    void showCloseMessage(int reason, const QString &detail = QString());
 
     // ---- pictures, recording, time lapse
     bool takeSnapshot();
@@ -187,18 +197,31 @@ private:
     void restorePreviewResolution();
     QString buildSnapshotPath();
     bool askSnapshotPath(QString &path, QString &name);
+    QString pictureDialogFolder() const;
     void onRecordingFailed(const QString &message);
     void onRecordingFinished(const QString &path, bool ok);
     void setRecordButton(bool on);
     void continuousShootingTick();
     void stopTimeLapse();
+    // Ends a running series whose camera has gone or whose shot failed,
+    // without a message of its own: the cause's message carries the returned
+    // line (empty when no series ran).
+    QString endTimeLapseForFailure();
 
     // ---- drawing and zoom
     void reapplySizeProperties();
+    // A drawing value as the views get it, and all of them.
+    QVariant shownDrawValue(int id, const QVariant &value) const;
+    QMap<int, QVariant> shownDrawProperties() const;
+    // The calibration as it holds for the picture the view shows.
+    double viewCalibration(const VideoWidget *view) const;
+    void setLiveFrameWidth(int width);
     void setZoomItems(const QList<double> &levels, double current);
 
     // ---- messages (no parent, as every message of the window)
-    static void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text);
+    // A warning about a shot of a time-lapse series ends the series.
+    void showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
+                     const QString &detail = QString());
     void warmMessageBoxes(int step = 0);
     static bool askYesNo(const QString &title, const QString &text);
 
@@ -234,9 +257,14 @@ private:
     QString openedImageFolder;
     QVector<int> sizePropertyIds;
     StillCaptureState stillCapture;
+    // Micrometres per pixel of a picture `calibrationWidth` pixels wide (0:
+    // not known yet); the live picture is `liveFrameWidth` wide.
     double calibration = 1.0;
+    int calibrationWidth = 0;
+    int liveFrameWidth = 0;
     int unitCode = 1;
     int splitterLeft = 460;
+    LiveTabTitle liveTabTitle{QStringLiteral("Camera"), true};
 
     // Device polling on its own thread; one poll at a time.
     QThread *pollThread_ = nullptr;
@@ -267,7 +295,9 @@ private:
     bool snapshotInProgress = false;
     QString lastSnapshot;
 
-    // Recording: the stop that un-checks the record button says why itself.
+    // Recording: its file, and whether the stop that un-checks the record
+    // button says why itself.
+    QString recordingPath;
     bool quietRecordStop = false;
     bool recordingFailureShown = false;
 };

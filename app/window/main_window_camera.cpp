@@ -113,7 +113,7 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
                                  cameraClose(uniqueName, why);
                                  return;
                              }
-                             startCapture(uniqueName, uniqueName);
+                             startCapture(uniqueName, {uniqueName, false});
                          });
 }
 
@@ -143,10 +143,10 @@ void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniq
         cameraClose(uniqueName, CloseUnsupportedModel);
         return;
     }
-    startCapture(uniqueName, tr("Uvc Camera"));
+    startCapture(uniqueName, {QString::fromLatin1(QT_TR_NOOP("Uvc Camera")), true});
 }
 
-void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText)
+void MainWindow2::startCapture(const QString &uniqueName, const LiveTabTitle &title)
 {
     Q_UNUSED(uniqueName)
     camera_->moveToThread(controlThread_);
@@ -157,26 +157,32 @@ void MainWindow2::startCapture(const QString &uniqueName, const QString &tabText
     // The parameters are read from the device on the control thread (a
     // network camera answers each request in up to the library's time-out).
     const quint64 mine = bringUp;
-    const QSharedPointer<CameraPlayThread> thread = playThread_;
+    // Weak: the camera holds its capture thread, so a strong hold in a request
+    // queued on the camera would keep both alive if the control thread ends first.
+    const QWeakPointer<CameraPlayThread> weakThread = playThread_;
     QPointer<MainWindow2> self(this);
-    QMetaObject::invokeMethod(camera_.data(), [self, mine, thread, tabText] {
+    QMetaObject::invokeMethod(camera_.data(), [self, mine, weakThread, title] {
+        const QSharedPointer<CameraPlayThread> thread = weakThread.toStrongRef();
+        if (!thread)
+            return;
         QSharedPointer<CameraParameters> params;
         thread->loadCameraParameters(params, true);
         if (!self)
             return;
-        QMetaObject::invokeMethod(self.data(), [self, mine, params, tabText] {
+        QMetaObject::invokeMethod(self.data(), [self, mine, params, title] {
             if (self && mine == self->bringUp)
-                self->onCameraParametersLoaded(params, tabText);
+                self->onCameraParametersLoaded(params, title);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
 }
 
-void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const QString &tabText)
+void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters> &params, const LiveTabTitle &title)
 {
     if (!playThread_ || !camera_)
         return;
     camSettings->refreshFromCameraInfo(params);
-    ui->video_tabWidget->setTabText(0, tabText);
+    liveTabTitle = title;
+    showLiveTabTitle();
     if (params) {
         liveView_->setZoomButtonsVisible(params->zoom.supported);
         capturePage->setFocusRange(params->focus.minimum, params->focus.maximum);
@@ -283,6 +289,7 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
     liveView_->onStop();
     liveView_->setZoomButtonsVisible(false);
     ui->record_btn->setChecked(false);
+    const QString seriesEnded = endTimeLapseForFailure();
     emit stopFusion();
     emit stopStitch();
     for (const QMetaObject::Connection &connection : qAsConst(edgeConnections))
@@ -301,20 +308,21 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
         disconnect(connection);
     focusRegionConnections.clear();
     setWindowTitle(QStringLiteral("5.1.0"));
-    ui->video_tabWidget->setTabText(0, tr("Camera"));
+    liveTabTitle = {QStringLiteral("Camera"), true};
+    showLiveTabTitle();
     ui->fps_label->setText(QStringLiteral("0"));
     ui->resolution_label->setText(QStringLiteral("0x0"));
     ui->format_label->clear();
-    showCloseMessage(reason);
+    showCloseMessage(reason, seriesEnded);
 }
 
-void MainWindow2::showCloseMessage(int reason)
+void MainWindow2::showCloseMessage(int reason, const QString &detail)
 {
     const QString text = cameraCloseReasonText(reason);
     if (text.isEmpty())
         return;
     showMessage(reason == CloseDone ? QMessageBox::Information : QMessageBox::Warning,
-                cameraCloseReasonTitle(reason), text);
+                cameraCloseReasonTitle(reason), text, detail);
 }
 
 // ---------------------------------------------------------------- frames
@@ -323,6 +331,7 @@ void MainWindow2::getVideoFrame(VideoFrame frame, int camIndex)
 {
     Q_UNUSED(camIndex)
     if (!stillCapture.isPending()) {
+        setLiveFrameWidth(frame.width());
         liveView_->showFrame(frame);
         if (!messageBoxesWarmed) {
             messageBoxesWarmed = true;

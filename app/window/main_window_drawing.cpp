@@ -18,13 +18,26 @@
 
 // ---------------------------------------------------------------- properties
 
+QVariant MainWindow2::shownDrawValue(int id, const QVariant &value) const
+{
+    // Sizes are drawn at twice their stored value at 100 % and follow the zoom.
+    return sizePropertyIds.contains(id) ? QVariant(2.0 * zoomFactor * value.toInt()) : value;
+}
+
+QMap<int, QVariant> MainWindow2::shownDrawProperties() const
+{
+    QMap<int, QVariant> shown = drawProperties;
+    for (int id : sizePropertyIds)
+        if (shown.contains(id))
+            shown.insert(id, shownDrawValue(id, shown.value(id)));
+    return shown;
+}
+
 void MainWindow2::DrawChange(DrawProperty id, QVariant value)
 {
     if (const std::optional<double> percent = parseZoomPercent(ui->comboBox->currentText()))
         zoomFactor = *percent / 100.0;
-    // Sizes are drawn at twice their stored value at 100 % and follow the zoom.
-    const bool isSize = sizePropertyIds.contains(id);
-    const QVariant shown = isSize ? QVariant(2.0 * zoomFactor * value.toInt()) : value;
+    const QVariant shown = shownDrawValue(id, value);
     for (VideoWidget *view : views())
         view->setDrawProperty(id, shown);
     drawProperties.insert(id, value);
@@ -38,9 +51,30 @@ void MainWindow2::reapplySizeProperties()
 
 void MainWindow2::calibrateChange(double value)
 {
-    for (VideoWidget *view : views())
-        view->setCalibration(value);
     calibration = value;
+    // Chosen while the live picture has this width: it holds for pictures of
+    // this width, and for other widths of the same field in proportion.
+    calibrationWidth = liveFrameWidth;
+    for (VideoWidget *view : views())
+        view->setCalibration(viewCalibration(view));
+}
+
+double MainWindow2::viewCalibration(const VideoWidget *view) const
+{
+    if (view != liveView_ || calibrationWidth <= 0 || liveFrameWidth <= 0)
+        return calibration;
+    return calibration * calibrationWidth / liveFrameWidth;
+}
+
+void MainWindow2::setLiveFrameWidth(int width)
+{
+    if (width == liveFrameWidth || width <= 0)
+        return;
+    liveFrameWidth = width;
+    // A calibration chosen before the first frame holds for the first width.
+    if (calibrationWidth <= 0)
+        calibrationWidth = width;
+    liveView_->setCalibration(viewCalibration(liveView_));
 }
 
 void MainWindow2::caliOver(double pixels)
@@ -118,10 +152,10 @@ void MainWindow2::on_AF_btn_clicked(bool on)
 
 void MainWindow2::slotEdgeEnable(bool enabled)
 {
-    for (VideoWidget *view : views()) {
-        view->setDrawMode(DrawType::AutoFocusPoint);
+    // Snapping changes how the chosen tool takes its points, not the tool:
+    // the shape in progress and the pressed tool button stay as they are.
+    for (VideoWidget *view : views())
         view->setEdgeEnable(enabled);
-    }
 }
 
 void MainWindow2::slotEnableGridlines(DrawType type, int hLine, int vLine, bool enable)
@@ -174,9 +208,11 @@ void MainWindow2::crossStatusChanged(void *item)
         crossChanged = true;
         return;
     }
+    // The dialog applies every change at once and has no OK: the lines are
+    // saved whichever way it was closed.
     DrawChangeDialog dialog(item, DrawChangeDialog::OverlayLine, this);
-    if (dialog.exec() == QDialog::Accepted)
-        crossChanged = true;
+    dialog.exec();
+    crossChanged = true;
 }
 
 void MainWindow2::onCrossChangedTimeOut()

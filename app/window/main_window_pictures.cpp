@@ -24,28 +24,59 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <functional>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 
-// Converts `frame` (unless `painted` already holds the picture) and encodes
-// it into `path` on a thread of its own: encoding a 4K JPEG takes longer
-// than a frame's time. The GUI thread keeps handling its events meanwhile
-// and the call returns the outcome.
+// Dynamic property of a picture view: the name of the file it shows, for a
+// picture opened from a file or saved once.
+const char kPictureFileName[] = "PictureFileName";
+
+// Runs `job` on a thread of its own while the GUI thread goes on with its
+// events (user input aside), and returns when it is done. Converting a 4K
+// frame or encoding it as a JPEG takes longer than a frame's time.
+void runAside(const std::function<void()> &job)
+{
+    QEventLoop loop;
+    QThread *worker = QThread::create([&] {
+        job();
+#if defined(__GLIBC__)
+        // The pictures the job made and freed (tens of megabytes at 4K) go
+        // back to the system instead of staying in the C library's heap.
+        malloc_trim(0);
+#endif
+    });
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    delete worker;
+}
+
+QImage convertAside(const VideoFrame &frame)
+{
+    QImage image;
+    if (frame.size() != 0)
+        runAside([&] { image = videoFrameToImage(frame); });
+    return image;
+}
+
+// Converts `frame` (unless `painted` already holds the picture) and writes
+// it into `path`, aside.
 bool writePictureAside(const VideoFrame &frame, const QImage &painted, const QString &path, QString *error)
 {
     bool ok = false;
     QString message;
-    QEventLoop loop;
-    QThread *writer = QThread::create([&] {
+    runAside([&] {
         const QImage image = painted.isNull() ? videoFrameToImage(frame) : painted;
         ok = !image.isNull() && writePictureFile(image, path, &message);
         if (image.isNull())
             message = QCoreApplication::translate("MainWindow2", "The frame could not be converted.");
     });
-    QObject::connect(writer, &QThread::finished, &loop, &QEventLoop::quit);
-    writer->start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    writer->wait();
-    delete writer;
     if (error)
         *error = message;
     return ok;
@@ -122,8 +153,8 @@ void MainWindow2::snapshotToNewTab()
 {
     if (!camera_ || !playThread_ || isPictureTab(ui->video_tabWidget->currentWidget()))
         return;
-    QPixmap picture = playThread_->latestPixmap();
-    if (picture.isNull())
+    QPixmap picture = QPixmap::fromImage(convertAside(playThread_->latestFrame()));
+    if (picture.isNull() || !playThread_)
         return;
     if (drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending())
         if (VideoWidget *view = currentView())
@@ -146,7 +177,7 @@ bool MainWindow2::savePicture()
     const VideoFrame frame = playThread_->latestFrame();
     QImage painted;
     if (frame.size() != 0 && drawProperties.value(SaveGraphics).toBool() && !stillCapture.isPending()) {
-        QPixmap picture = QPixmap::fromImage(videoFrameToImage(frame));
+        QPixmap picture = QPixmap::fromImage(convertAside(frame));
         view->paintGraphics(&picture);
         painted = picture.toImage();
     }
@@ -196,7 +227,7 @@ bool MainWindow2::askSnapshotPath(QString &path, QString &name)
     const QString extension = imgFormatExtension(static_cast<ImgFormat>(drawProperties.value(PhotoFormat).toInt()));
     // Whether to replace an existing file is asked once the extension is
     // on the name, not by the dialog.
-    const QString chosen = QFileDialog::getSaveFileName(nullptr, tr("Save"), openedImageFolder,
+    const QString chosen = QFileDialog::getSaveFileName(nullptr, tr("Save"), pictureDialogFolder(),
                                                         QLatin1Char('*') + extension, nullptr,
                                                         QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
@@ -211,9 +242,16 @@ bool MainWindow2::askSnapshotPath(QString &path, QString &name)
 
 // ---------------------------------------------------------------- pictures
 
+QString MainWindow2::pictureDialogFolder() const
+{
+    // Until a picture was saved or opened through a dialog, the dialogs
+    // start in the snapshot folder, not wherever the program was started.
+    return openedImageFolder.isEmpty() ? drawProperties.value(QuickSavePath).toString() : openedImageFolder;
+}
+
 void MainWindow2::on_openPic_btn_clicked()
 {
-    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Open"), openedImageFolder,
+    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Open"), pictureDialogFolder(),
                                                       QStringLiteral("*.bmp; *.jpg; *.png; *.tiff"));
     if (path.isEmpty())
         return;
@@ -221,6 +259,7 @@ void MainWindow2::on_openPic_btn_clicked()
     openedImageFolder = split.folder;
     SettingsStore::instance().setOpenedImagePath(openedImageFolder);
     auto *view = new VideoWidget(ui->video_tabWidget, false);
+    view->setProperty(kPictureFileName, split.name);
     attachVideoWidget(view, split.name, false);
     view->openPicture(path);
     if (!view->errorString().isEmpty() && view->picture().isNull())
@@ -242,9 +281,12 @@ void MainWindow2::on_savePic_btn_clicked()
         return;
     const int index = ui->video_tabWidget->indexOf(view);
     const QString tabText = ui->video_tabWidget->tabText(index);
+    // A picture that came from a file (or was saved once) keeps its file
+    // name; a snapshot or a result gets a new one.
+    const QString fileName = view->property(kPictureFileName).toString();
     QString path;
-    if (!tabText.contains(QLatin1String("Tab"))) {
-        path = openedPictureSavePath(drawProperties.value(QuickSavePath).toString(), tabText);
+    if (!fileName.isEmpty()) {
+        path = openedPictureSavePath(drawProperties.value(QuickSavePath).toString(), fileName);
         // The snapshot folder may hold another picture of the same name.
         if (path.isEmpty()
             || (QFileInfo::exists(path)
@@ -264,6 +306,8 @@ void MainWindow2::on_savePic_btn_clicked()
     }
     const QString name = path.section(QLatin1Char('/'), -1);
     ui->video_tabWidget->setTabText(index, name.isEmpty() ? tabText.left(tabText.size() - 1) : name);
+    if (!name.isEmpty())
+        view->setProperty(kPictureFileName, name);
     view->setModified(false);
 }
 
@@ -291,6 +335,7 @@ void MainWindow2::on_record_btn_toggled(bool on)
             return;
         }
         const QString path = timeStampedPath(folder, QDateTime::currentDateTime(), QStringLiteral(".mp4"));
+        recordingPath = path;
         camSettings->setCaptureFormatEnabled(false);
         liveView_->setRecordingBlink(true);
         recordingFailureShown = false;
@@ -303,6 +348,10 @@ void MainWindow2::on_record_btn_toggled(bool on)
     if (quietRecordStop)
         return;
     auto *box = new QMessageBox(QMessageBox::Information, tr("Info"), tr("Stop Recording"));
+    // The name on a line of its own: a long path would be wrapped inside it.
+    const QFileInfo file(recordingPath);
+    box->setInformativeText(
+        tr("%1\nin %2").arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())));
     box->addButton(tr("OK"), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
@@ -341,7 +390,8 @@ void MainWindow2::onRecordingFinished(const QString &path, bool ok)
 {
     qDebug() << "Recording finished:" << path << "complete:" << ok;
     const bool current = playThread_ && sender() == playThread_->recorder();
-    if (ok || (current && recordingFailureShown))
+    // A recording that left no file has said so already.
+    if (ok || (current && recordingFailureShown) || !QFileInfo::exists(path))
         return;
     showMessage(QMessageBox::Warning, tr("Warning"),
                 tr("The recording %1 is incomplete; what was recorded can still be played.").arg(path));
@@ -355,6 +405,19 @@ void MainWindow2::stopTimeLapse()
     burstTimer.stop();
     timeLapse.reset();
     ui->burstModeInfo_lab->clear();
+}
+
+QString MainWindow2::endTimeLapseForFailure()
+{
+    if (!timeLapse)
+        return QString();
+    const QString line = tr("The time-lapse series has stopped after %1 of %2 photos.")
+                             .arg(timeLapse->taken())
+                             .arg(timeLapse->number());
+    stopTimeLapse();
+    const QSignalBlocker blocker(ui->cPhotos_btn);
+    ui->cPhotos_btn->setChecked(false);
+    return line;
 }
 
 void MainWindow2::on_cPhotos_btn_toggled(bool on)

@@ -207,7 +207,7 @@ void CapturePage::on_startStitching_btn_clicked()
     ++runId_;
     stitchNewWindow_ = true;
     updateRunControls();
-    takeStitchModes();
+    takeCameraModes(true);
     emit setModeForStitch(true);
     // The camera settles in its manual modes before the first frame.
     after(startPauseMs_, [this] {
@@ -273,7 +273,6 @@ void CapturePage::rangeEndMoved(bool end, int value)
     endMovedLast_ = end;
     updateCaptureCount();
     // The picture at the new end of the range is shown.
-    takeFocusMode();
     emit changeFocusMode(FocusManual);
     emit changeFocusValue(value);
 }
@@ -314,7 +313,7 @@ void CapturePage::on_startFusion_btn_clicked()
     ++runId_;
     setFusionRunning(true);
     updateRunControls();
-    takeFocusMode();
+    takeCameraModes(false);
     emit changeFocusMode(FocusManual);
     after(startPauseMs_, [this] {
         emit changeFocusValue(position_);
@@ -531,31 +530,30 @@ bool CapturePage::takeReply(Run run)
 
 // ---------------------------------------------------------------- camera modes
 
-void CapturePage::takeFocusMode()
+void CapturePage::takeCameraModes(bool stitching)
 {
-    if (!modesSource_ || takenModes_.focus != 0)
-        return;
-    const int focus = modesSource_().focus;
-    if (focus != 0 && focus != FocusManual)
-        takenModes_.focus = focus;
-}
-
-void CapturePage::takeStitchModes()
-{
-    takeFocusMode();
+    takenModes_ = CameraModes();
+    runThread_ = playThread_;
     if (!modesSource_)
         return;
     const CameraModes modes = modesSource_();
-    if (takenModes_.exposure == 0 && modes.exposure != 0 && modes.exposure != ExposureManual)
+    if (modes.focus != 0 && modes.focus != FocusManual)
+        takenModes_.focus = modes.focus;
+    if (!stitching)
+        return;
+    if (modes.exposure != 0 && modes.exposure != ExposureManual)
         takenModes_.exposure = modes.exposure;
-    if (takenModes_.whiteBalance == 0 && modes.whiteBalance != 0 && modes.whiteBalance != WbManual)
+    if (modes.whiteBalance != 0 && modes.whiteBalance != WbManual)
         takenModes_.whiteBalance = modes.whiteBalance;
 }
 
 void CapturePage::restoreCameraModes()
 {
-    const CameraModes modes = takenModes_;
-    takenModes_ = CameraModes();
+    const CameraModes modes = std::exchange(takenModes_, CameraModes());
+    // Only to the camera the run switched: after a camera change or close
+    // the panel shows another camera, or none.
+    if (!runThread_ || runThread_ != playThread_ || runThread_->isFinished())
+        return;
     if (modes.focus != 0)
         emit changeFocusMode(FocusMode(modes.focus));
     if (modes.exposure != 0)

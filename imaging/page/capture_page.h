@@ -19,8 +19,10 @@
 // the main window stops it (stopStitch/stopFusion), when a focus series has
 // taken its last frame ("Compound complete"), when the stitching worker ends
 // it (its canvas can't grow), or when the camera stops delivering frames.
-// The camera's focus, exposure and white-balance modes that a run switched
-// to manual are put back when it ends.
+// The camera's focus, exposure and white-balance modes are read when a run
+// starts, and those it switched to manual are put back when it ends, on that
+// camera only. Moving an end of the focus range switches the camera to manual
+// focus and leaves it there: the user asked to see that focus value.
 //
 // The main window connects, besides what it hands over by the operations
 // below: changeFocusMode and changeFocusValue to the camera settings panel's
@@ -180,8 +182,9 @@ private:
     bool takeReply(Run run);
 
     // ---- camera modes ----
-    void takeFocusMode();
-    void takeStitchModes();
+    // Reads the modes a run is about to switch to manual: the focus mode,
+    // and for stitching also the exposure and white-balance modes.
+    void takeCameraModes(bool stitching);
     void restoreCameraModes();
 
     Ui::CapturePage *ui;
@@ -219,4 +222,5 @@ private:
 
     CameraModesSource modesSource_;
     CameraModes takenModes_;  // modes a run switched to manual, to put back (0: none)
+    QPointer<CameraPlayThread> runThread_;  // the capture thread of the camera the run switched
 };

@@ -513,6 +513,15 @@ void render(I420Frame &out, int width, int height, double seconds, long frameNum
 
 bool valid(const VirtualState &s, int generation) { return s.present && s.generation == generation; }
 
+// The drifting stage moves with the process's time, not a stream's: a stream
+// opened anew (a still at another size, a reopen) shows the sample where the
+// stream before it left it.
+std::chrono::steady_clock::time_point stageClockOrigin()
+{
+    static const std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+    return origin;
+}
+
 class VirtualControl final : public ControlDevice
 {
 public:
@@ -523,6 +532,9 @@ public:
         VirtualState &s = state();
         if (!valid(s, generation_) || control >= Control::Count)
             return -1;
+        // Automatic focus keeps the lens where the sample is sharp.
+        if (control == Control::Focus && s.values[int(Control::FocusMode)] != 0)
+            return kSharpFocus;
         return s.values[int(control)];
     }
     int set(Control control, int value) override
@@ -533,6 +545,9 @@ public:
         const ControlRange &range = kSpecs[int(control)].range;
         if (value < range.minimum || value > range.maximum)
             return -1;
+        // Manual focus starts where automatic focus left the lens.
+        if (control == Control::FocusMode && value == 0 && s.values[int(Control::FocusMode)] != 0)
+            s.values[int(Control::Focus)] = kSharpFocus;
         s.values[int(control)] = value;
         return 0;
     }
@@ -581,8 +596,8 @@ public:
           width_(std::clamp(request.width, 16, 8192) & ~1),
           height_(std::clamp(request.height, 16, 8192) & ~1),
           period_(std::chrono::microseconds(1000000 / std::clamp(request.fps > 0 ? request.fps : 30, 1, 240))),
-          start_(std::chrono::steady_clock::now()),
-          nextDue_(start_)
+          origin_(stageClockOrigin()),
+          nextDue_(std::chrono::steady_clock::now())
     {
     }
 
@@ -606,7 +621,7 @@ public:
         std::this_thread::sleep_until(nextDue_);
         if (!valid(state(), generation_))
             return ReadResult::Gone;
-        const double seconds = std::chrono::duration<double>(nextDue_ - start_).count();
+        const double seconds = std::chrono::duration<double>(nextDue_ - origin_).count();
         nextDue_ += period_;
         render(out, width_, height_, seconds, frameNumber_++, PictureControls(state()), state().stage());
         return ReadResult::Frame;
@@ -616,7 +631,7 @@ private:
     int generation_;
     int width_, height_;
     std::chrono::steady_clock::duration period_;
-    std::chrono::steady_clock::time_point start_, nextDue_;
+    std::chrono::steady_clock::time_point origin_, nextDue_;
     long frameNumber_ = 0;  // frames delivered: the pan's step count
 };
 

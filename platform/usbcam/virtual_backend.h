@@ -40,7 +40,8 @@ constexpr int kMaxPan = 512;
 // the sample from (n * panX, n * panY) on (counted from the stream's first
 // frame, 0), so the picture moves by exactly (-panX, -panY) pixels from one
 // frame to the next, as if the stage moved; without one (both 0) the
-// picture drifts slowly with time, unless it has the relief: a relief
+// picture drifts slowly with the program's time (a stream opened anew goes
+// on where the one before it was), unless it has the relief: a relief
 // without a pan stands still, as a focus series needs. With the relief, the sample's height
 // varies in smooth hills from focus value 40 to 360: a point is sharp when
 // the focus value (manual focus; automatic focus settles at 200) lies within

@@ -811,6 +811,10 @@
         <translation>%1 未被使用，保持原样：%2</translation>
     </message>
     <message>
+        <source>In %1 these values are out of range, their defaults are used instead: %2.</source>
+        <translation>%1 中以下值超出范围，已改用默认值：%2。</translation>
+    </message>
+    <message>
         <source>Do you want to exit without saving?</source>
         <translation>是否不保存直接关闭？</translation>
     </message>
@@ -871,6 +875,12 @@
         <translation>停止录像</translation>
     </message>
     <message>
+        <source>%1
+in %2</source>
+        <translation>%1
+位于 %2</translation>
+    </message>
+    <message>
         <source>Recording stopped: there is not enough free space on the disk.</source>
         <translation>录像已停止：磁盘空间不足。</translation>
     </message>
@@ -885,6 +895,10 @@
     <message>
         <source>Stop continuous shooting!</source>
         <translation>已停止连续拍摄！</translation>
+    </message>
+    <message>
+        <source>The time-lapse series has stopped after %1 of %2 photos.</source>
+        <translation>延时拍摄已停止，已拍 %1 张，共 %2 张。</translation>
     </message>
     <message>
         <source>Continuous shooting done, the number of photos: %1</source>
@@ -1418,6 +1432,10 @@
         <source>The file is not a settings file.</source>
         <translation>该文件不是设置文件。</translation>
     </message>
+    <message>
+        <source>The list &quot;%1&quot; claims %2 entries; more than %3 are taken for damage.</source>
+        <translation>列表“%1”声称有 %2 项；超过 %3 项视为损坏。</translation>
+    </message>
 </context>
 <context>
     <name>TextPropertySetDialog</name>
@@ -1591,6 +1609,14 @@
     <message>
         <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
         <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
+    </message>
+    <message>
+        <source>Nothing was recorded, so no video file was kept.</source>
+        <translation>未录制到任何内容，因此未保留视频文件。</translation>
+    </message>
+    <message>
+        <source>(%1)</source>
+        <translation>（%1）</translation>
     </message>
 </context>
 <context>

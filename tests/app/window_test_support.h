@@ -22,6 +22,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -61,6 +62,9 @@ public:
     bool answerYes = true;
     QStringList fileAnswers;  // one per file dialog; none left: cancel
     QStringList textAnswers;  // one per text dialog; none left: cancel
+    // Other dialogs by class name (a colour dialog, a property dialog): the
+    // action answers the dialog and must close it. Without one: cancelled.
+    QMap<QString, std::function<void(QDialog *)>> dialogActions;
 
     bool saw(const QString &text) const
     {
@@ -107,8 +111,13 @@ private:
         if (dialog != QApplication::activeModalWidget() || dialog->inherits("WaitDialog"))
             return;
         dialog->setProperty("answered", true);
-        messages.append({QString::fromLatin1(dialog->metaObject()->className()), dialog->windowTitle(), QString()});
-        QTimer::singleShot(0, dialog, &QDialog::reject);
+        const QString name = QString::fromLatin1(dialog->metaObject()->className());
+        messages.append({name, dialog->windowTitle(), QString()});
+        const std::function<void(QDialog *)> action = dialogActions.value(name);
+        if (action)
+            QTimer::singleShot(0, dialog, [dialog, action] { action(dialog); });
+        else
+            QTimer::singleShot(0, dialog, &QDialog::reject);
     }
     void answer(QMessageBox *box)
     {

@@ -523,13 +523,19 @@ TEST_F(VirtualCaptureTest, RecordingHasTheCapturedFramesAndTheWallClockDuration)
     thread.start();
     ASSERT_TRUE(waitFor([&] { return thread.receivedFrameCount() > 3; }, 5000));
 
+    // The recording starts at the command, however long the encoder takes
+    // to open: its frames and its length count from there.
+    thread.recorder()->setEncoderProbe([](const char *name) {
+        QThread::msleep(200);
+        return std::strcmp(name, "libx264") == 0;
+    });
     const int64_t droppedBefore = H264Encoder::droppedFrameCount();
-    thread.handRecord(1, path);
-    ASSERT_TRUE(thread.isRecording());
-    ASSERT_TRUE(waitFor([&] { return thread.recorder()->isRecording(); }, 10000));
     QElapsedTimer wall;
     wall.start();
     const qint64 firstFrame = thread.receivedFrameCount();
+    thread.handRecord(1, path);
+    ASSERT_TRUE(thread.isRecording());
+    ASSERT_TRUE(waitFor([&] { return thread.recorder()->isRecording(); }, 10000));
     // About 3 s; longer where a loaded machine delivers fewer frames.
     QTest::qWait(3000);
     waitFor([&] { return thread.receivedFrameCount() - firstFrame > 60; }, 10000);

@@ -359,6 +359,36 @@ TEST_F(NetCameraControls, WhiteBalanceStartsManualFromTheCamerasGains)
     EXPECT_EQ(mode.count(), 1);  // only "auto" and "manual" mean a mode
 }
 
+TEST_F(NetCameraControls, OnceWhiteBalanceKeepsTheGainsTheCameraFoundInAuto)
+{
+    sim.setGroup("awb_gains", R"({"r": 611, "gb": 244, "b": 433})");
+    auto camera = ready<NetCamera>("E530_IPC");
+    camera->onSetWbMode(WbManual);
+    // In auto mode the camera settles on gains of its own, while the one-shot
+    // white balance waits.
+    QTimer settle;
+    QObject::connect(&settle, &QTimer::timeout, [&] {
+        if (group("awb").value("awb").toString() != "auto")
+            return;
+        sim.setGroup("awb_gains", R"({"r": 702, "gb": 250, "b": 380})");
+        settle.stop();
+    });
+    settle.start(5);
+    QSignalSpy red(camera.get(), &BaseCamera::sendWbRedValue);
+    QSignalSpy blue(camera.get(), &BaseCamera::sendWbBlueValue);
+    const size_t from = mark();
+    camera->onSetWhiteBalanceOnce();
+    EXPECT_EQ(commandsSince(from), (std::vector<std::string>{"set_img_awb", "info_img_awb", "set_img_awb"}));
+    const QJsonObject awb = lastArgs("set_img_awb");
+    EXPECT_EQ(awb.value("awb").toString(), "manual");
+    EXPECT_EQ(intAt(awb, "r"), 702);
+    EXPECT_EQ(intAt(awb, "b"), 380);
+    ASSERT_EQ(red.count(), 1);
+    EXPECT_EQ(red.at(0).at(0).toInt(), 702);
+    EXPECT_EQ(blue.at(0).at(0).toInt(), 380);
+    EXPECT_EQ(camera->parameters().whiteBalanceMode, WbManual);
+}
+
 TEST_F(NetCameraControls, PictureRequestsCarryTheWholeImageRecord)
 {
     auto camera = ready<NetCamera>("E530_IPC");

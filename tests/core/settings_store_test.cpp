@@ -82,11 +82,14 @@ TEST_F(Settings, EveryDrawIdHasItsKey)
     EXPECT_EQ(SettingsStore::drawKey(38), "SaveGraphics");
     EXPECT_TRUE(SettingsStore::drawKey(39).isEmpty());
     EXPECT_TRUE(SettingsStore::drawKey(-1).isEmpty());
+    // A value of each key's kind, from a file as the program stores it.
+    const QSettings sample(QStringLiteral(CORE_TEST_DATA "/config.ini"), QSettings::IniFormat);
     for (int id = 0; id < kDrawPropertyCount; ++id) {
-        store().setDrawValue(id, id * 10);
+        const QVariant value = sample.value("draw/" + SettingsStore::drawKey(id));
+        store().setDrawValue(id, value);
         QVariant out;
         ASSERT_TRUE(store().drawValue(id, out)) << id;
-        EXPECT_EQ(out.toInt(), id * 10) << id;
+        EXPECT_EQ(out, value) << id;
     }
 }
 
@@ -95,12 +98,15 @@ TEST_F(Settings, EveryKeyNameReadsFromAStoredFile)
     // Files as the program stores them, every key of every table present.
     for (const char *name : {"config.ini", "calibration.ini"})
         ASSERT_TRUE(QFile::copy(QStringLiteral(CORE_TEST_DATA "/") + name, ini(name))) << name;
+    const QSettings stored(ini("config.ini"), QSettings::IniFormat);
     const QMap<int, QVariant> draw = store().loadDraw();
+    EXPECT_EQ(draw.size(), kDrawPropertyCount);
     for (int id = 0; id < kDrawPropertyCount; ++id) {
-        EXPECT_EQ(draw.value(id).toInt(), 100 + id) << SettingsStore::drawKey(id).toStdString();
+        const QVariant value = stored.value("draw/" + SettingsStore::drawKey(id));
+        EXPECT_EQ(draw.value(id), value) << SettingsStore::drawKey(id).toStdString();
         QVariant out;
         EXPECT_TRUE(store().drawValue(id, out)) << id;
-        EXPECT_EQ(out.toInt(), 100 + id) << id;
+        EXPECT_EQ(out, value) << id;
     }
     QVariant out;
     ASSERT_TRUE(store().baseValue(0, out));
@@ -403,13 +409,53 @@ TEST_F(Settings, EmptyAndUnreadableFilesReadAsDefaults)
     }
 }
 
-TEST_F(Settings, ValuesOfTheWrongTypeDoNotCrash)
+TEST_F(Settings, ValuesOutOfRangeReadAsAbsentAndAreNamed)
 {
-    writeFile("config.ini", "[CommonTool]\ncommontool=just text\n[draw]\nTextSize=@Variant(garbage)\nLine_Color=notacolor\n");
+    writeFile("config.ini", "[CommonTool]\ncommontool=just text\n"
+                            "[draw]\nLine_Width=-3\nTextSize=nan\nDrawCross_Width=1e308\nLine_Color=notacolor\n"
+                            "RingDistance1=1e308\nTextFont=Sans\nLText_Width=@Variant(garbage)\nFloatNum=4\n"
+                            "PrefixData=" + QByteArray(100 * 1024, 'p') + "\n"
+                            "[burst_mode]\nNumber=-1\nInterval=5\n");
     EXPECT_TRUE(store().loadCommonTools().isEmpty());
     const auto draw = store().loadDraw();
-    EXPECT_EQ(draw.value(TextSize).toInt(), 0);  // unparsable: the caller's own fallback applies
-    EXPECT_FALSE(draw.value(LineColor).value<QColor>().isValid());
+    EXPECT_EQ(draw.value(LineWidth).toInt(), 1);
+    EXPECT_EQ(draw.value(TextSize).toInt(), 13);
+    EXPECT_EQ(draw.value(CrossWidth).toInt(), 1);
+    EXPECT_EQ(draw.value(LTextWidth).toInt(), 13);
+    EXPECT_FALSE(draw.contains(LineColor));
+    EXPECT_FALSE(draw.contains(RingDistance1));
+    EXPECT_FALSE(draw.contains(PrefixData));
+    EXPECT_EQ(draw.value(TextFont).toString(), "Sans");
+    EXPECT_EQ(draw.value(FloatNum).toInt(), 4);
+    QVariant out = 7;
+    EXPECT_FALSE(store().drawValue(PrefixData, out));
+    EXPECT_EQ(out.toInt(), 7);
+    EXPECT_EQ(store().loadBurstMode().keys(), QList<int>({1}));
+
+    const QList<IgnoredSettings> ignored = store().ignoredSettings();
+    ASSERT_EQ(ignored.size(), 1);
+    EXPECT_EQ(ignored[0].path, ini("config.ini"));
+    QStringList keys = ignored[0].keys;
+    keys.sort();
+    EXPECT_EQ(keys, QStringList({"DrawCross_Width", "LText_Width", "Line_Color", "Line_Width", "Number", "PrefixData",
+                                 "RingDistance1", "TextSize"}));
+    EXPECT_TRUE(store().unusableFiles().isEmpty());
+}
+
+TEST_F(Settings, AFileNotUsedIsLoggedOnce)
+{
+    static int notUsed;
+    notUsed = 0;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+        if (text.startsWith("Settings file not used"))
+            ++notUsed;
+    });
+    writeFile("config.ini", QByteArray(64, '\x01'));
+    for (int i = 0; i < 20; ++i)
+        store().loadDraw();
+    store().unusableFiles();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(notUsed, 1);
 }
 
 TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)

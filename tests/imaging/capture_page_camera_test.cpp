@@ -1,12 +1,11 @@
 // The capture page on the virtual camera, wired to the camera settings panel
 // the way the main window wires it: a stitch over the panning stage matches
 // the sample seamlessly, a focus series over the relief fuses a picture that
-// is sharp everywhere, the camera's automatic modes come back after a run,
+// is sharp everywhere, the camera's automatic modes come back after a run
+// (only those the run switched),
 // and a camera pulled out ends the run with a message. The page is also
 // looked at in English and Chinese (every text fits and is translated); with
-// VORENTA_SHOT_DIR set the page and the results are saved there as pictures,
-// and with VORENTA_SHOW_SECONDS set the page, the panel and the results stay
-// on screen that long for a screenshot of the real windows.
+// VORENTA_SHOT_DIR set the page and the results are saved there as pictures.
 #include "capture_page.h"
 #include "settings_ui_test_support.h"
 #include "synthetic_frames.h"
@@ -47,37 +46,19 @@ cv::Mat matOf(const QPixmap &pixmap)
 }
 
 // The main window's result windows: the newest picture of each kind, and how
-// many windows were asked for. Shown on screen when `visible`.
-class ResultWindows : public QObject
+// many windows were asked for.
+struct ResultWindows : public QObject
 {
-public:
-    explicit ResultWindows(bool visible) : visible_(visible) {}
-
     void show(bool fusion, const QPixmap &pixmap, bool newWindow)
     {
         (fusion ? fusionWindows : stitchWindows) += newWindow ? 1 : 0;
         (fusion ? fusionPicture : stitchPicture) = pixmap;
         (fusion ? fusionPictures : stitchPictures) += 1;
-        if (!visible_)
-            return;
-        std::unique_ptr<QLabel> &window = fusion ? fusionLabel_ : stitchLabel_;
-        if (!window || newWindow) {
-            window = std::make_unique<QLabel>();
-            window->setWindowTitle(fusion ? QStringLiteral("EDF") : QStringLiteral("Stitching"));
-            window->setGeometry(fusion ? QRect(1040, 520, 540, 420) : QRect(400, 20, 1180, 460));
-            window->setAlignment(Qt::AlignCenter);
-            window->show();
-        }
-        window->setPixmap(pixmap.scaled(window->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
 
     QPixmap stitchPicture, fusionPicture;
     int stitchWindows = 0, fusionWindows = 0;
     int stitchPictures = 0, fusionPictures = 0;
-
-private:
-    bool visible_;
-    std::unique_ptr<QLabel> stitchLabel_, fusionLabel_;
 };
 
 // The main window's share: the panel's mode and focus controls, the result
@@ -114,7 +95,7 @@ protected:
         work->start();
         page = std::make_unique<CapturePage>();
         page->setWorkThread(work);
-        results = std::make_unique<ResultWindows>(showSeconds() > 0);
+        results = std::make_unique<ResultWindows>();
         wireLikeTheMainWindow(*page, panel, *results);
     }
     void TearDown() override
@@ -132,7 +113,6 @@ protected:
         VirtualCameraFixture::TearDown();
     }
 
-    static int showSeconds() { return qEnvironmentVariableIntValue("VORENTA_SHOW_SECONDS"); }
     static int32_t handle() { return cam_find_context(usbcam::kVirtualCameraPath); }
 
     // The virtual camera opened at 1920x1080, the page on its capture thread
@@ -155,16 +135,6 @@ protected:
         QApplication::installTranslator(&translator);
         page->retranslate();
         panel.retranslate();
-    }
-    void showOnScreen()
-    {
-        applyStyleSheet(panel);
-        applyStyleSheet(*page);
-        panel.setGeometry(0, 0, 378, 911);
-        panel.show();
-        page->setGeometry(0, 0, 338, 447);
-        page->move(390, 500);
-        page->show();
     }
     template <typename Widget>
     Widget *find(const char *name)
@@ -209,6 +179,8 @@ protected:
         find<QSpinBox>("fusionStartPos_spinBox")->setValue(40);
         find<QSpinBox>("capInterval_spinBox")->setValue(40);
         find<QSpinBox>("waitInterval_spinBox")->setValue(150);
+        // The range ends were shown in manual focus; the series starts from autofocus.
+        panel.setFocusModeUI(FocusAuto);
         QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
         find<QPushButton>("startFusion_btn")->click();
         ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 180000));
@@ -335,6 +307,26 @@ TEST_F(PageOnVirtualCamera, FocusSeriesOverTheReliefFusesSharpEverywhere)
         results->fusionPicture.save(shotFolder() + "/fusion-result.png");
 }
 
+TEST_F(PageOnVirtualCamera, RunPutsBackOnlyTheModesItFoundAtItsStart)
+{
+    usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false});
+    bringUp();
+    ASSERT_EQ(panel.focusModeUI(), FocusAuto);
+    // Moving an end of the focus range shows that focus, in manual focus.
+    page->setCurrentIndex(1);
+    find<QSlider>("fusionEndPos_horizontalSlider")->setValue(120);
+    EXPECT_EQ(panel.focusModeUI(), FocusManual);
+    EXPECT_TRUE(waitFor([] { return cam_get_focus_mode(handle()) == 0 && cam_get_focus(handle()) == 120; }));
+    // The stitching run that follows found manual focus and automatic
+    // exposure: only the exposure and white balance come back.
+    stitchOnThePan(2);
+    EXPECT_EQ(panel.focusModeUI(), FocusManual);
+    EXPECT_EQ(panel.expModeUI(), ExposureAuto);
+    EXPECT_EQ(panel.wbModeUI(), WbAuto);
+    EXPECT_TRUE(waitFor([] { return cam_get_exposure_mode(handle()) == 1; }));
+    EXPECT_EQ(cam_get_focus_mode(handle()), 0);
+}
+
 TEST_F(PageOnVirtualCamera, CameraPulledOutEndsTheRunWithAMessage)
 {
     usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false});
@@ -378,27 +370,4 @@ TEST_F(PageOnVirtualCamera, EveryTextFitsInEnglishAndChinese)
     }
     EXPECT_EQ(page->tabText(0), QString::fromUtf8("拼接"));
     EXPECT_EQ(page->tabText(1), QString::fromUtf8("景深合成"));
-}
-
-TEST_F(PageOnVirtualCamera, ShownWithTheVirtualCamera)
-{
-    const int seconds = showSeconds();
-    if (seconds <= 0)
-        GTEST_SKIP() << "VORENTA_SHOW_SECONDS not set";
-    if (qEnvironmentVariable("VORENTA_SHOW_LANGUAGE") == "cn")
-        useChinese();
-    usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false});
-    showOnScreen();
-    bringUp();
-    page->setCurrentIndex(0);
-    find<QPushButton>("startStitching_btn")->click();
-    QTest::qWait(seconds * 500);
-    find<QPushButton>("stopStitching_btn")->click();
-    usbcam::setVirtualStage(usbcam::VirtualStage{0, 0, true});
-    focusSeriesOnTheRelief();
-    QTest::qWait(seconds * 1000);
-    if (!shotFolder().isEmpty()) {
-        results->stitchPicture.save(shotFolder() + "/shown-stitch-result.png");
-        results->fusionPicture.save(shotFolder() + "/shown-fusion-result.png");
-    }
 }

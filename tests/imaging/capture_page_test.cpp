@@ -1,14 +1,15 @@
 // The capture page's runs against a stand-in for the capture thread that
 // answers every frame request from a thread of its own with a frame of a
 // synthetic pan: start, start pause, one frame in flight, stop, the focus
-// series' positions, completion, a camera that stops delivering, the camera's
-// modes put back, and one run at a time.
+// series' positions and pace, completion, a camera that stops delivering,
+// another camera, and one run at a time.
 #include "capture_page.h"
 #include "camera_play_thread.h"
 #include "synthetic_frames.h"
 #include "test_support.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -296,6 +297,9 @@ TEST_F(CapturePageRun, FocusSeriesStepsToItsEndAndNeverPastIt)
     QSignalSpy focusMode(page.get(), &CapturePage::changeFocusMode);
     QSignalSpy pictures(page.get(), &CapturePage::showFusionDstPix);
     QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
+    QStringList progress;  // "Current Progress" as each frame is asked for: the frames taken so far
+    QObject::connect(page.get(), &CapturePage::getVideoFrame, page.get(),
+                     [&] { progress << lineEdit("fusionProgress_lineEdit")->text(); });
 
     button("startFusion_btn")->click();
     EXPECT_EQ(button("startFusion_btn")->text(), "End");
@@ -306,6 +310,7 @@ TEST_F(CapturePageRun, FocusSeriesStepsToItsEndAndNeverPastIt)
 
     ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 20000));
     EXPECT_EQ(intsOf(focus), std::vector<int>({10, 6, 2, 1}));
+    EXPECT_EQ(progress, QStringList({"0", "1", "2", "3"}));
     EXPECT_EQ(source->sent.load(), 4);
     EXPECT_EQ(source->backlog.load(), 0);
     EXPECT_EQ(messages(), QStringList({"Info: Compound complete"}));
@@ -316,6 +321,38 @@ TEST_F(CapturePageRun, FocusSeriesStepsToItsEndAndNeverPastIt)
     for (int i = 1; i < pictures.count(); ++i)
         EXPECT_FALSE(pictures.at(i).at(1).toBool());
     EXPECT_FALSE(workerRunning(page->fusionWorker(), [&] { return page->fusionWorker().isRunning(); }));
+}
+
+TEST_F(CapturePageRun, FramesAreAskedForAtTheChosenPace)
+{
+    // When each frame was asked for, and when each focus move came.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> requests, moves;
+    QObject::connect(page.get(), &CapturePage::getVideoFrame, page.get(), [&] { requests.push_back(clock.elapsed()); });
+    QObject::connect(page.get(), &CapturePage::changeFocusValue, page.get(), [&] { moves.push_back(clock.elapsed()); });
+    // Timers may fire up to 5 % early.
+    const auto atLeast = [](int milliseconds) { return qint64(milliseconds * 0.95); };
+
+    slider("stitchSpeed_horizontalSlider")->setValue(400);
+    button("startStitching_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return requests.size() >= 4; }, 20000));
+    page->onStopStitch();
+    for (size_t i = 1; i < requests.size(); ++i)
+        EXPECT_GE(requests[i] - requests[i - 1], atLeast(400)) << "stitched frame " << i;
+
+    prepareSeries(1, 10, 3, false);
+    spinBox("waitInterval_spinBox")->setValue(400);
+    QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
+    requests.clear();
+    moves.clear();
+    button("startFusion_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 20000));
+    ASSERT_EQ(requests.size(), 4u);
+    ASSERT_EQ(moves.size(), 4u);
+    // Each frame after the first waits for the focus move before it.
+    for (size_t i = 1; i < requests.size(); ++i)
+        EXPECT_GE(requests[i] - moves[i], atLeast(400)) << "focus series frame " << i;
 }
 
 TEST_F(CapturePageRun, SeriesStartsAtTheEndMovedLast)
@@ -421,6 +458,9 @@ TEST_F(CapturePageRun, FrameOwedByAnEarlierRunNeverStartsTheNext)
 
 TEST_F(CapturePageRun, AnotherCameraEndsTheRun)
 {
+    page->setCameraModesSource([] { return CapturePage::CameraModes{FocusAuto, ExposureAuto, WbAuto}; });
+    QSignalSpy focusMode(page.get(), &CapturePage::changeFocusMode);
+    QSignalSpy exposureMode(page.get(), &CapturePage::changeExposureMode);
     button("startStitching_btn")->click();
     ASSERT_TRUE(waitFor([&] { return source->sent.load() >= 2; }, 10000));
     CameraPlayThread other;
@@ -428,6 +468,8 @@ TEST_F(CapturePageRun, AnotherCameraEndsTheRun)
     EXPECT_FALSE(page->isStitching());
     EXPECT_EQ(messages(),
               QStringList({"Warning: The camera stopped delivering pictures. Stitching has stopped."}));
+    // The first camera's modes are not put on the other one.
+    EXPECT_EQ(focusMode.count() + exposureMode.count(), 0);
     // A null thread changes nothing.
     page->connectToPlayThread(nullptr);
     page->connectToPlayThread(&capture);
@@ -477,47 +519,6 @@ TEST_F(CapturePageRun, LateRequestsOfWorkersAreIgnored)
     ASSERT_TRUE(waitFor([&] { return source->sent.load() >= 6; }, 10000));
     EXPECT_EQ(source->backlog.load(), 0);
     page->onStopStitch();
-}
-
-TEST_F(CapturePageRun, ModesSwitchedByARunArePutBack)
-{
-    CapturePage::CameraModes shown{FocusAuto, ExposureAuto, WbAuto};
-    page->setCameraModesSource([&] { return shown; });
-    QSignalSpy focusMode(page.get(), &CapturePage::changeFocusMode);
-    QSignalSpy exposureMode(page.get(), &CapturePage::changeExposureMode);
-    QSignalSpy wbMode(page.get(), &CapturePage::changeWbMode);
-    // The main window's onSetModeForStitch shows manual modes on the panel.
-    QObject::connect(page.get(), &CapturePage::setModeForStitch, [&](bool start) {
-        if (start)
-            shown = {FocusManual, ExposureManual, WbManual};
-    });
-
-    button("startStitching_btn")->click();
-    EXPECT_EQ(focusMode.count(), 0);
-    ASSERT_TRUE(waitFor([&] { return source->sent.load() >= 2; }, 10000));
-    button("stopStitching_btn")->click();
-    EXPECT_EQ(intsOf(focusMode), std::vector<int>({FocusAuto}));
-    EXPECT_EQ(intsOf(exposureMode), std::vector<int>({ExposureAuto}));
-    EXPECT_EQ(intsOf(wbMode), std::vector<int>({WbAuto}));
-
-    // Modes the user had on manual stay so.
-    focusMode.clear();
-    exposureMode.clear();
-    wbMode.clear();
-    button("startStitching_btn")->click();
-    button("stopStitching_btn")->click();
-    EXPECT_EQ(focusMode.count() + exposureMode.count() + wbMode.count(), 0);
-
-    // A focus series takes the focus only, and gives it back when complete.
-    shown = {FocusOnce, ExposureAuto, WbAuto};
-    QObject::connect(page.get(), &CapturePage::changeFocusMode, [&](FocusMode mode) { shown.focus = mode; });
-    prepareSeries(20, 24, 2, false);
-    QSignalSpy stopped(page.get(), &CapturePage::stopFusion);
-    button("startFusion_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return stopped.count() == 1; }, 20000));
-    EXPECT_EQ(intsOf(focusMode).back(), FocusOnce);
-    EXPECT_EQ(exposureMode.count() + wbMode.count(), 0);
-    EXPECT_EQ(shown.focus, FocusOnce);
 }
 
 TEST_F(CapturePageRun, CountResetAndTiedInputs)

@@ -305,6 +305,29 @@ TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearchWhereWeakEdgesEndAtTheReg
     EXPECT_EQ(compared, 4 * 3 * 13 * 11);
 }
 
+TEST(EdgeSnapping, RegionSearchEqualsWholePictureSearchWhereAnEdgeTurnsAtTheBottomMargin)
+{
+    // A faint plateau (rows 27 to 45) whose edges are edges only through the
+    // pixel at row 46 that leads them down to the dark bar at rows 47 to 49.
+    // Clicks on row 9 make a first region that ends at row 50, so row 46 is
+    // the first row of its bottom margin: its Canny state depends on row 50.
+    cv::Mat picture(70, 60, CV_8UC1, cv::Scalar(100));
+    cv::rectangle(picture, cv::Point(39, 27), cv::Point(49, 45), cv::Scalar(113), cv::FILLED);
+    cv::rectangle(picture, cv::Point(46, 31), cv::Point(59, 41), cv::Scalar(77), cv::FILLED);
+    cv::rectangle(picture, cv::Point(44, 47), cv::Point(48, 49), cv::Scalar(74), cv::FILLED);
+    cv::rectangle(picture, cv::Point(50, 49), cv::Point(59, 50), cv::Scalar(108), cv::FILLED);
+    const MatSource source(picture);
+    const QSize view(source.width(), source.height());
+    cv::Mat blurred, edges;
+    cv::medianBlur(picture, blurred, kMedianAperture);
+    cv::Canny(blurred, edges, kCannyLow, kCannyHigh, kCannyAperture, false);
+    ASSERT_TRUE(edges.at<uint8_t>(27, 40));
+    for (int x = 20; x < 60; ++x) {
+        const EdgeRequest r = request(x, 9, view.width(), view.height());
+        ASSERT_EQ(findNearestEdge(source, r), nearestEdgeInMap(edges, r)) << "click at " << x << ",9";
+    }
+}
+
 TEST(EdgeSnapping, FrameRegionsConvertLikeTheWholeFrame)
 {
     for (const cv::Size size : {cv::Size(320, 240), cv::Size(321, 243)}) {

@@ -175,6 +175,80 @@ TEST(Fusion, WorkerKeepsOnlySharperResults)
     EXPECT_EQ(analyse.rejections(), 0);
 }
 
+TEST(Fusion, AcceptanceNeedsMoreThanOneUnitOfSharpness)
+{
+    // A flat result and frames of thin lines that are sharper everywhere:
+    // the fused picture is the frame, sharper by 40 x lines x rows / 1e6.
+    const auto lines = [](int count) {
+        cv::Mat frame(250, 408, CV_8UC3, cv::Scalar::all(100));
+        for (int k = 0; k < count; ++k)
+            frame.col(2 + 4 * k).setTo(cv::Scalar::all(105));
+        return frame;
+    };
+    ASSERT_DOUBLE_EQ(imageSharpness(lines(100)), kAcceptanceMargin);
+    PicAnalyse analyse;
+    analyse.onStart();
+    ASSERT_EQ(analyse.analyseFrame(lines(0)), PicAnalyse::Outcome::First);
+    EXPECT_EQ(analyse.analyseFrame(lines(100)), PicAnalyse::Outcome::Rejected);
+    EXPECT_EQ(analyse.analyseFrame(lines(101)), PicAnalyse::Outcome::Accepted);
+    EXPECT_DOUBLE_EQ(analyse.bestSharpness(), imageSharpness(lines(101)));
+}
+
+TEST(Fusion, WorkerFusesAsTheWholeTwoFrameFusionWould)
+{
+    // Frames sharp in one slanted stripe each, on a picture whose size is no
+    // multiple of the worker's tiles, then one of them again; beside the
+    // worker, each step the way the whole pair is fused.
+    const cv::Mat sharp = texturedPicture(460, 400, 9);
+    cv::Mat blurred;
+    cv::GaussianBlur(sharp, blurred, cv::Size(0, 0), 4.0);
+    std::vector<cv::Mat> frames;
+    for (int k = 0; k < 5; ++k) {
+        cv::Mat stripe = cv::Mat::zeros(sharp.size(), CV_8U), frame = blurred.clone();
+        const std::vector<cv::Point> corners = {{40 + 90 * k, 0}, {140 + 90 * k, 0}, {90 + 90 * k, 400}, {-10 + 90 * k, 400}};
+        cv::fillConvexPoly(stripe, corners, 255);
+        sharp.copyTo(frame, stripe);
+        frames.push_back(frame);
+    }
+    frames.push_back(frames[2]);
+
+    PicAnalyse analyse;
+    analyse.onStart();
+    cv::Mat reference;
+    double best = 0;
+    cv::Mat kept, keptCopy;
+    std::vector<PicAnalyse::Outcome> outcomes;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const PicAnalyse::Outcome outcome = analyse.analyseFrame(frames[k]);
+        outcomes.push_back(outcome);
+        PicAnalyse::Outcome expected = PicAnalyse::Outcome::First;
+        if (k == 0) {
+            reference = frames[0].clone();
+            best = imageSharpness(reference);
+        } else {
+            cv::Mat fused;
+            fuseFocusStack({reference, frames[k]}, fused, NormalisedWeights);
+            const double sharpness = imageSharpness(fused);
+            expected = sharpness > best + kAcceptanceMargin ? PicAnalyse::Outcome::Accepted : PicAnalyse::Outcome::Rejected;
+            if (expected == PicAnalyse::Outcome::Accepted) {
+                reference = fused;
+                best = sharpness;
+            }
+        }
+        ASSERT_EQ(outcome, expected) << k;
+        EXPECT_LE(cv::norm(analyse.result(), reference, cv::NORM_INF), 1.0) << k;
+        EXPECT_NEAR(analyse.bestSharpness(), best, 1e-3) << k;
+        if (k == 1) {
+            // A result the caller keeps is not written over by later steps.
+            kept = analyse.result();
+            keptCopy = kept.clone();
+        }
+    }
+    EXPECT_EQ(cv::norm(kept, keptCopy, cv::NORM_INF), 0.0);
+    using O = PicAnalyse::Outcome;
+    EXPECT_EQ(outcomes, std::vector<O>({O::First, O::Accepted, O::Accepted, O::Accepted, O::Accepted, O::Rejected}));
+}
+
 TEST(Fusion, RepliesWaitAfterTheFirstFrameAndAfterFiveRejections)
 {
     PicAnalyse analyse;

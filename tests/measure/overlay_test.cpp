@@ -89,7 +89,7 @@ TEST(Overlay, LinesAreHeldInsideTheScene)
     EXPECT_EQ(scene.lines().size(), 1);
 }
 
-TEST(Overlay, LineStyleFollowsEitherPenGroup)
+TEST(Overlay, LinesTakeTheStyleOfTheirOwnOverlay)
 {
     MainScene scene;
     scene.setSceneRect(0, 0, 600, 400);
@@ -102,9 +102,14 @@ TEST(Overlay, LineStyleFollowsEitherPenGroup)
     EXPECT_EQ(scene.lines()[0]->pen().color(), QColor(Qt::green));
     EXPECT_EQ(scene.lines()[0]->pen().style(), Qt::DashLine);
     EXPECT_EQ(scene.lines()[0]->pen().capStyle(), Qt::SquareCap);
+    // The crosshair's values leave grid lines alone.
     scene.setDrawProperty(CrossColor, QColor(Qt::red));
-    EXPECT_EQ(scene.lines()[1]->pen().color(), QColor(Qt::red));
+    scene.setDrawProperty(CrossWidth, 7);
+    EXPECT_EQ(scene.lines()[1]->pen().color(), QColor(Qt::green));
+    EXPECT_EQ(scene.lines()[1]->pen().width(), 2);
+    scene.setGridMode(false);
     scene.setDrawProperty(CrossStyle, 42);  // not a pen style
+    EXPECT_EQ(scene.lines()[1]->pen().color(), QColor(Qt::red));
     EXPECT_EQ(scene.lines()[1]->pen().style(), Qt::NoPen);
 }
 

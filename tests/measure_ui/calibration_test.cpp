@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 
 #include <memory>
 
@@ -360,8 +361,17 @@ TEST_F(PanelCalibration, UnitRowIsStoredAndSentAsItsTextInEveryLanguage)
             [&] { storedAtEmit << SettingsStore::instance().loadCalibrationSettings().value(2).toInt(); });
     auto *units = panel.findChild<QComboBox *>("unit_comboBox");
     units->setCurrentIndex(2);
-    panel.retranslate();
-    units->setCurrentIndex(1);
+    {
+        QTranslator chinese;
+        ASSERT_TRUE(chinese.load(":/Language/language_cn.qm"));
+        QCoreApplication::installTranslator(&chinese);
+        panel.retranslate();
+        const QString accuracy = panel.findChild<QLabel *>("label")->text();
+        units->setCurrentIndex(1);
+        QCoreApplication::removeTranslator(&chinese);
+        panel.retranslate();
+        EXPECT_EQ(accuracy, chinese.translate("MeasureWidget", "Accuracy"));
+    }
     ASSERT_EQ(unit.size(), 2);
     EXPECT_EQ(unit.at(0).at(0).toString(), "mm");
     EXPECT_EQ(unit.at(1).at(0).toString(), "um");

@@ -31,21 +31,21 @@ protected:
 
 }  // namespace
 
-TEST_F(ShapeDialog, OpeningChangesNothingEvenForAWidthBeyondTheBox)
+TEST_F(ShapeDialog, ShowsTheRealWidthAndChangesNothingOnOpening)
 {
     item->setPenWidth(12);
     item->setColor(QColor(1, 2, 3));
     DrawChangeDialog dialog(item, DrawChangeDialog::MeasurementItem);
-    EXPECT_EQ(dialog.findChild<QSpinBox *>("spinBox_2")->value(), 9);
+    EXPECT_EQ(dialog.findChild<QSpinBox *>("spinBox_2")->value(), 12);
     EXPECT_EQ(item->pen().width(), 12);
     EXPECT_EQ(item->pen().color(), QColor(1, 2, 3));
     EXPECT_TRUE(dialog.findChild<QPushButton *>("pushButton")->isHidden());
     EXPECT_TRUE(dialog.findChild<QCheckBox *>("Annotation_Cbox")->isChecked());
     EXPECT_FALSE(dialog.findChild<QCheckBox *>("checkBox")->isChecked());
     EXPECT_TRUE(dialog.findChild<QPushButton *>("pushButton_2")->styleSheet().endsWith("rgb(1,2,3)"));
-    // Picking a width applies it at once.
-    dialog.findChild<QSpinBox *>("spinBox_2")->setValue(4);
-    EXPECT_EQ(item->pen().width(), 4);
+    // Picking a width applies it at once, the top of the usual range too.
+    dialog.findChild<QSpinBox *>("spinBox_2")->setValue(9);
+    EXPECT_EQ(item->pen().width(), 9);
 }
 
 TEST_F(ShapeDialog, LockAndDataActOnTheItemAndItsHandles)

@@ -221,10 +221,11 @@ TEST_F(MeasurePanel, PropertiesAreStoredBeforeTheyAreSent)
     EXPECT_EQ(sent[3].value.toInt(), int(Qt::DotLine));
     EXPECT_EQ(raw("config.ini", "draw/Line_Width").toInt(), 9);
 
-    // Decimal places are stored only.
     sent.clear();
     child<QSpinBox>(panel, "floatNum_spbox")->setValue(3);
-    EXPECT_TRUE(sent.isEmpty());
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0].id, FloatNum);
+    EXPECT_EQ(sent[0].value.toInt(), 3);
     EXPECT_EQ(raw("config.ini", "draw/FloatNum").toInt(), 3);
 }
 

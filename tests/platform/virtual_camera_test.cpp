@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <vector>
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -236,6 +238,45 @@ TEST_F(VirtualCamera, StreamsMovingTexturedFramesOfTheAskedSize)
     EXPECT_EQ(frame.height, 480);
     free_frame(&frame);
     cap_close(&r);
+}
+
+TEST_F(VirtualCamera, StreamOpenedAtAnotherSizeShowsWhereTheOneBeforeLeftOff)
+{
+    // A still at the picture size reopens the camera: it must show what the
+    // live stream showed a moment before, not the stage's starting point.
+    cap_record r = record(640, 480, 30);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    cap_frame frame;
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    free_frame(&frame);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    const std::vector<uint8_t> live(frame.y, frame.y + 640 * 480);
+    free_frame(&frame);
+    cap_close(&r);
+
+    r = record(1280, 720, 30);
+    ASSERT_EQ(cap_open(&r), CAP_OK);
+    ASSERT_EQ(readFrame(r, frame), CAP_OK);
+    // The still's top left against the live frame, over small shifts (the
+    // stage drifts a pixel or so between the two).
+    double best = 255;
+    for (int dy = -8; dy <= 8; ++dy) {
+        for (int dx = -8; dx <= 8; ++dx) {
+            double sum = 0;
+            int count = 0;
+            for (int y = 16; y < 464; y += 4) {
+                for (int x = 16; x < 624; x += 4) {
+                    sum += std::abs(int(live[size_t(y) * 640 + x]) - int(frame.y[size_t(y + dy) * 1280 + x + dx]));
+                    ++count;
+                }
+            }
+            best = std::min(best, sum / count);
+        }
+    }
+    free_frame(&frame);
+    cap_close(&r);
+    EXPECT_LT(best, 3.0);
 }
 
 TEST_F(VirtualCamera, SizeFromResolutionCodeWhenNoneIsGiven)

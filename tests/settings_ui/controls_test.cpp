@@ -287,16 +287,32 @@ TEST_F(Controls, DrawingModesSuspendAndRestoreTheFocusChoice)
     panel.restoreFocusRegionState();  // nothing saved: nothing happens
     EXPECT_TRUE(radio("focusAuto_rBtn")->isChecked());
 
+    clearWrites();
+    camera->clearCalls();
     panel.saveFocusRegionState();
     panel.saveFocusRegionState();  // a second mode change keeps the first choice
     EXPECT_TRUE(radio("focusManual_rBtn")->isChecked());
     EXPECT_FALSE(radio("clickFocus_rBtn")->isChecked());
     EXPECT_FALSE(radio("focusAuto_rBtn")->isEnabled());
+    EXPECT_EQ(camera->calls(), QStringList({"onSetFocusMode 2", "onSetFocusRegionStatus false"}));
+    // Where autofocus left the lens is shown, not stored.
+    emit camera->sendFocusValue(321);
+    EXPECT_EQ(slider("focusValue_horizontalSlider")->value(), 321);
     panel.restoreFocusRegionState();
     EXPECT_TRUE(radio("focusAuto_rBtn")->isChecked());
     EXPECT_TRUE(radio("clickFocus_rBtn")->isChecked());
     EXPECT_TRUE(radio("showFocusFrame_rBtn")->isChecked());
     EXPECT_TRUE(radio("focusAuto_rBtn")->isEnabled());
+    EXPECT_EQ(writes(), 0);
+    EXPECT_EQ(stored("focusMode").toInt(), 1);
+
+    // Manual and one-shot focus come back as they were.
+    for (const char *mode : {"focusManual_rBtn", "focusOnce_rBtn"}) {
+        radio(mode)->click();
+        panel.saveFocusRegionState();
+        panel.restoreFocusRegionState();
+        EXPECT_TRUE(radio(mode)->isChecked()) << mode;
+    }
 }
 
 TEST_F(Controls, ModeButtonsForStitchingActLikeAUser)
@@ -312,24 +328,6 @@ TEST_F(Controls, ModeButtonsForStitchingActLikeAUser)
     panel.setFocusModeUI(FocusManual);
     panel.setFocusValueUI(42);
     EXPECT_EQ(slider("focusValue_horizontalSlider")->value(), 42);
-}
-
-TEST_F(Controls, ModesShownAreReadBack)
-{
-    // What the capture page reads before a run, to put back after it.
-    panel.setExpModeUI(ExposureAuto);
-    panel.setWbModeUI(WbManual);
-    panel.setFocusModeUI(FocusOnce);
-    EXPECT_EQ(panel.expModeUI(), ExposureAuto);
-    EXPECT_EQ(panel.wbModeUI(), WbManual);
-    EXPECT_EQ(panel.focusModeUI(), FocusOnce);
-    panel.setExpModeUI(ExposureManual);
-    panel.setFocusModeUI(FocusAuto);
-    EXPECT_EQ(panel.expModeUI(), ExposureManual);
-    EXPECT_EQ(panel.focusModeUI(), FocusAuto);
-    // A camera report moves them as well.
-    panel.onRecvCameraWbMode(WbAuto);
-    EXPECT_EQ(panel.wbModeUI(), WbAuto);
 }
 
 TEST_F(Controls, CloseResetsEveryControlAndStoresNothing)
@@ -481,4 +479,14 @@ TEST_F(StreamControls, NetworkCameraAvoidsTheRateThatBeatsWithTheMains)
     combo("fps_comboBox")->setCurrentText("30");
     combo("previewRes_comboBox")->setCurrentText("1920x1080");
     EXPECT_EQ(combo("fps_comboBox")->currentText(), "50");  // the rate last chosen at this size
+
+    // The W640 and E540 give up 30 as well.
+    for (const char *model : {"W640_IPC", "E540_IPC"}) {
+        params.fps = 30;
+        bindCamera(QString::fromLatin1(model), params);
+        panel.setPlayThread(thread);
+        radio("pLF50Hz_rBtn")->click();
+        EXPECT_EQ(combo("fps_comboBox")->currentText(), "25") << model;
+        EXPECT_EQ(stored("fps").toInt(), 25) << model;
+    }
 }

@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 namespace {
 
@@ -61,12 +62,15 @@ TEST_F(TimeLapse, TypedNumbersAreStoredAsTheyBecomeAcceptable)
     QTest::keyClicks(number, "12");
     EXPECT_EQ(stored("Number").toInt(), 12);
     EXPECT_EQ(dialog.getBurstModeMap().value(BurstModeSettings::NumberKey).toInt(), 12);
-    // Clearing the field or typing 0 leaves the stored value alone.
+    // A cleared field is stored as 0, and so is a typed 0: a series then refuses to start.
     number->clear();
-    EXPECT_EQ(stored("Number").toInt(), 12);
+    EXPECT_EQ(stored("Number").toInt(), 0);
+    EXPECT_EQ(dialog.getBurstModeMap().value(BurstModeSettings::NumberKey).toInt(), 0);
+    QTest::keyClicks(number, "5");
+    number->selectAll();
     QTest::keyClicks(number, "0");
     EXPECT_EQ(number->text(), "0");
-    EXPECT_EQ(stored("Number").toInt(), 12);
+    EXPECT_EQ(stored("Number").toInt(), 0);
 
     auto *interval = dialog.findChild<QLineEdit *>("burstModeInterval_s_lineEdit");
     interval->clear();
@@ -196,13 +200,36 @@ TEST(IpSettingDialog, PanelSendsTheAcceptedConfigurationToTheCamera)
     CamSettings panel;
     auto camera = QSharedPointer<RecordingCamera>::create(QStringLiteral("W710_IPC"));
     ASSERT_TRUE(bindThroughFactory(panel, camera, QStringLiteral("192.168.1.100"), true));
-    camera->clearCalls();
-    // The camera answers the request; the dialog opens modally and is accepted unchanged.
-    QTimer::singleShot(0, [] {
-        waitFor([] { return qobject_cast<IpSetting *>(QApplication::activeModalWidget()) != nullptr; });
-        if (auto *dialog = qobject_cast<IpSetting *>(QApplication::activeModalWidget()))
+    QTranslator chinese;
+    ASSERT_TRUE(chinese.load(QStringLiteral(":/Language/language_cn.qm")));
+    QString shown;
+    // The camera answers the request; the dialog opens modally, the language
+    // may change while it is open, and it is accepted unchanged.
+    const auto accept = [&](const IpInfo &info, bool switchLanguage) {
+        camera->clearCalls();
+        QTimer::singleShot(0, [&] {
+            waitFor([] { return qobject_cast<IpSetting *>(QApplication::activeModalWidget()) != nullptr; });
+            auto *dialog = qobject_cast<IpSetting *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (switchLanguage) {
+                QApplication::installTranslator(&chinese);
+                panel.retranslate();
+            }
+            shown = dialog->findChild<QComboBox *>("dhcp_combobox")->currentText();
             dialog->findChild<QPushButton *>("ipv4_accept")->click();
-    });
-    emit camera->sendIpInfo(staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1"));
+        });
+        emit camera->sendIpInfo(info);
+    };
+    accept(staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1"), false);
     EXPECT_EQ(camera->calls(), QStringList({"onSetIp 192.168.1.100"}));
+
+    // DHCP stays chosen over a language switch.
+    IpInfo dhcp = staticInfo("192.168.1.100", "255.255.255.0", "192.168.1.1");
+    dhcp.dhcp = true;
+    accept(dhcp, true);
+    QApplication::removeTranslator(&chinese);
+    panel.retranslate();
+    EXPECT_EQ(shown, QString::fromUtf8("是"));
+    EXPECT_EQ(camera->calls(), QStringList({"onSetIp DHCP 192.168.1.100"}));
 }

@@ -117,7 +117,7 @@ public:
     RECORD0(onReset)
     RECORD0(onSaveCameraConfig)
     RECORD1(onUpgrade, QString)
-    void onSetIp(IpInfo info) override { record("onSetIp", info.ip); }
+    void onSetIp(IpInfo info) override { record("onSetIp", (info.dhcp ? QStringLiteral("DHCP ") : QString()) + info.ip); }
     RECORD1(onSetFocusRegionStatus, bool)
     void onSetFocusRegion(int x, int y) override { record("onSetFocusRegion", QStringLiteral("%1,%2").arg(x).arg(y)); }
     RECORD0(onSetWhiteBalanceOnce)

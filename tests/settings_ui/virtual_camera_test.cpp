@@ -47,15 +47,22 @@ TEST_F(VirtualPanel, ListsOpensAndDrivesTheVirtualCamera)
                              "verticalFlip_rBtn", "previewRes_comboBox", "format_comboBox"})
         EXPECT_TRUE(shownIn(panel, name)) << name;
 
+    // Switched to manual, the camera reports the white balance and the focus
+    // it starts from; the user moves the slider once the panel shows them.
+    int startValues = 0;
+    for (auto report : {&BaseCamera::sendWbRedValue, &BaseCamera::sendFocusValue})
+        QObject::connect(window.camera.data(), report, &panel, [&startValues] { ++startValues; });
     in<QRadioButton>(panel, "expManual_rBtn")->click();
     in<QSlider>(panel, "gain_horizontalSlider")->setValue(20);
     in<QSlider>(panel, "shutter_horizontalSlider")->setValue(90);
     in<QRadioButton>(panel, "wBManual_rBtn")->click();
+    ASSERT_TRUE(waitFor([&] { return startValues == 1; }));
     in<QSlider>(panel, "wBRed_horizontalSlider")->setValue(900);
     in<QSlider>(panel, "saturation_horizontalSlider")->setValue(0);
     in<QRadioButton>(panel, "horizontalFlip_rBtn")->click();
     in<QRadioButton>(panel, "verticalFlip_rBtn")->click();
     in<QRadioButton>(panel, "focusManual_rBtn")->click();
+    ASSERT_TRUE(waitFor([&] { return startValues == 2; }));
     in<QSlider>(panel, "focusValue_horizontalSlider")->setValue(250);
 
     EXPECT_TRUE(waitFor([] {

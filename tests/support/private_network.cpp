@@ -7,6 +7,17 @@
 
 bool inPrivateNetwork() { return getenv("VORENTA_IN_NETNS") != nullptr; }
 
+std::string innerRunReport(const std::string &label)
+{
+    const char *report = getenv("GTEST_OUTPUT");
+    const std::string value = report ? report : "";
+    const std::string suffix = ".xml";
+    if (value.rfind("xml:", 0) != 0 || value.size() <= 4 + suffix.size()
+        || value.compare(value.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::string();
+    return value.substr(0, value.size() - suffix.size()) + "+" + label + suffix;
+}
+
 NamespaceRun runInPrivateNetwork(const std::string &filter)
 {
     NamespaceRun run;
@@ -25,9 +36,9 @@ NamespaceRun runInPrivateNetwork(const std::string &filter)
         "unshare -n sh -c 'ip link set lo up && { ip link add d0 type dummy 2>/dev/null || "
         "{ ip link add d0 type veth peer name d1 && ip link set d1 up; }; } && "
         "ip addr add 10.253.0.1/24 dev d0 && ip link set d0 up && ip route add default dev d0 || exit 77; "
-        "VORENTA_IN_NETNS=1 exec \"$0\" \"--gtest_filter=$1\"' '";
+        "VORENTA_IN_NETNS=1 exec \"$0\" \"--gtest_filter=$1\" \"--gtest_output=$2\"' '";
     cmd += self;
-    cmd += "' '" + filter + "' 2>&1 < /dev/null";
+    cmd += "' '" + filter + "' '" + innerRunReport(filter.substr(0, filter.find('.'))) + "' 2>&1 < /dev/null";
     FILE *child = popen(cmd.c_str(), "r");
     if (!child) {
         run.why = "the namespace's shell can't be started";

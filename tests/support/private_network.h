@@ -18,5 +18,10 @@ struct NamespaceRun {
 NamespaceRun runInPrivateNetwork(const std::string &filter);
 // True inside such a run.
 bool inPrivateNetwork();
+// The --gtest_output value for a run of this program's own cases in a child
+// process: beside this run's report (GTEST_OUTPUT=xml:<test>.xml) as
+// <test>+<label>.xml, which scripts/test takes as those cases' own run. Empty
+// when this run writes no report.
+std::string innerRunReport(const std::string &label);
 // The address of d0 inside it.
 constexpr const char *kPrivateAddress = "10.253.0.1";

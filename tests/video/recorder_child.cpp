@@ -5,6 +5,9 @@
 //
 //   recorder_child record <file.mp4>   records until killed (at most 60 s)
 //   recorder_child fill <folder>       records, fills the folder's volume, stops
+//   recorder_child empty <folder>      fills the volume before the first fragment
+//   recorder_child spill <folder>      records more than the volume has room for
+//                                      while the muxer holds the fragment
 //   recorder_child tear <folder>       writes fail inside a fragment's index
 #include "mp4_finalise.h"
 #include "recording_support.h"
@@ -12,14 +15,19 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <thread>
 
+#include <mutex>
+
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -31,20 +39,46 @@ struct Recording {
     VideoRecorder *recorder = new VideoRecorder;
     std::atomic<bool> failed{false};
     std::atomic<bool> lack{false};
+    std::mutex mutex;
+    QStringList messages;
 
-    explicit Recording(const QString &path, bool keepFragmented = false)
+    explicit Recording(const QString &path, bool keepFragmented = false, int width = kWidth, int height = kHeight)
     {
         recorder->moveToThread(&thread);
-        QObject::connect(recorder, &VideoRecorder::recordingFailed, recorder, [this] { failed = true; },
+        QObject::connect(recorder, &VideoRecorder::recordingFailed, recorder,
+                         [this](const QString &message) {
+                             failed = true;
+                             std::lock_guard<std::mutex> lock(mutex);
+                             messages << message;
+                         },
                          Qt::DirectConnection);
         QObject::connect(recorder, &VideoRecorder::lackOfFreeSpace, recorder, [this] { lack = true; },
                          Qt::DirectConnection);
+        // libx264 only: a hardware encoder's probe loads its driver library,
+        // and what a failed load leaves to the thread is freed after the
+        // thread has said it finished, racing the leak check at exit.
+        recorder->setEncoderProbe([](const char *name) {
+            return std::strcmp(name, "libx264") == 0 && probeH264Encoder(name);
+        });
         thread.start();
         if (keepFragmented)
             recorder->abandonFinalising();
         recorder->setSavePath(path);
-        recorder->initEncoder(recordingCodecSettings(kWidth, kHeight, 30));
+        recorder->initEncoder(recordingCodecSettings(width, height, 30));
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
+    }
+    // Stops (once), and says which failures were reported.
+    QString outcome()
+    {
+        QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection);
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto saw = [this](VideoRecorder::Failure failure) {
+            return int(messages.join('|').contains(VideoRecorder::failureText(failure)));
+        };
+        return QString("lack=%1 cannotWrite=%2 nothing=%3")
+            .arg(int(lack.load()))
+            .arg(saw(VideoRecorder::Failure::CannotWrite))
+            .arg(saw(VideoRecorder::Failure::NothingRecorded));
     }
     ~Recording()
     {
@@ -131,6 +165,66 @@ void feedSteadily(Recording &recording)
     }
 }
 
+// Leaves `bytes` free on the volume of `folder` (0: fills it).
+bool leaveFree(const QString &folder, qint64 bytes)
+{
+    struct statvfs volume;
+    if (statvfs(QFile::encodeName(folder).constData(), &volume) != 0)
+        return false;
+    qint64 toWrite = qint64(volume.f_bavail) * qint64(volume.f_frsize) - bytes;
+    QFile filler(folder + "/filler");
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray block(65536, 'x');
+    while (toWrite > 0) {
+        const qint64 part = std::min<qint64>(toWrite, block.size());
+        if (filler.write(block.constData(), part) != part || !filler.flush())
+            return bytes == 0;
+        toWrite -= part;
+    }
+    return true;
+}
+
+// The volume fills up before the recording's first fragment reaches it.
+int empty(const QString &folder)
+{
+    const QString path = folder + "/empty.mp4";
+    Recording recording(path);
+    if (!recording.recorder->isRecording())
+        return 2;
+    if (!leaveFree(folder, 0))
+        return 4;
+    int index = 0;
+    feed(recording, index, 1500);
+    const QString outcome = recording.outcome();
+    std::printf("%s exists=%d\n", qPrintable(outcome), int(QFile::exists(path)));
+    return 0;
+}
+
+// 3 MiB stay free once the recording runs. Every frame of badly
+// compressing noise is stamped inside the first second, so the muxer keeps
+// them all in memory as one fragment and writes it only at the stop: the
+// volume looks as free as it was, while what the muxer holds outgrows it.
+int spill(const QString &folder)
+{
+    const QString path = folder + "/spill.mp4";
+    Recording recording(path, true, 640, 480);
+    if (!recording.recorder->isRecording())
+        return 2;
+    if (!leaveFree(folder, 3 * 1048576))
+        return 4;
+    // The next packet asks the volume afresh.
+    QThread::msleep(VideoRecorder::kFreeSpaceCheckIntervalMs + 200);
+    for (int i = 0; i < 60; ++i) {
+        recording.recorder->encodeFrame(syntheticFrame(640, 480, i, true), 1000000 + int64_t(i) * 15000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    const QString outcome = recording.outcome();
+    const RecordingInfo info = readRecording(path);
+    std::printf("%s opened=%d decoded=%d\n", qPrintable(outcome), int(info.opened), info.decodedFrames);
+    return 0;
+}
+
 bool setFileSizeLimit(rlim_t bytes)
 {
     struct rlimit limit;
@@ -211,6 +305,11 @@ int main(int argc, char **argv)
         return fill(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && QByteArray(argv[1]) == "tear")
         return tear(QString::fromLocal8Bit(argv[2]));
-    std::fprintf(stderr, "usage: recorder_child record <file.mp4> | fill <folder> | tear <folder>\n");
+    if (argc == 3 && QByteArray(argv[1]) == "empty")
+        return empty(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "spill")
+        return spill(QString::fromLocal8Bit(argv[2]));
+    std::fprintf(stderr, "usage: recorder_child record <file.mp4> | fill <folder> | empty <folder> | spill <folder> | "
+                         "tear <folder>\n");
     return 1;
 }

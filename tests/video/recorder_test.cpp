@@ -242,6 +242,20 @@ TEST(EncoderChoice, HardwareEncoderThatFailsToOpenFallsBackToLibx264)
     }
 }
 
+TEST(EncoderChoice, EachEncoderIsProbedOnceWhateverTheNumberOfRecordings)
+{
+    QTemporaryDir folder;
+    std::vector<std::string> asked;
+    RecorderOnThread fixture;
+    fixture.recorder->setEncoderProbe(probeOnly({"libx264"}, &asked));
+    for (const char *name : {"first.mp4", "second.mp4"}) {
+        fixture.start(recordingPath(folder, name), smallSettings());
+        ASSERT_TRUE(fixture.recorder->isRecording()) << name;
+        fixture.stop();
+    }
+    EXPECT_EQ(asked, std::vector<std::string>({"h264_nvenc", "h264_qsv", "libx264"}));
+}
+
 TEST(EncoderChoice, NoEncoderFailsInitAndCompatibilityMode)
 {
     H264Encoder encoder(probeOnly({}));
@@ -551,6 +565,7 @@ TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
     fixture.start(recordingPath(folder, "other.mp4"), smallSettings());
     EXPECT_TRUE(fixture.recorder->isRecording());
     EXPECT_FALSE(QFile::exists(recordingPath(folder, "other.mp4")));
+    feedFrames(*fixture.recorder, 5, 33333);
     fixture.stop();
     // The settings were used up by the recording: a further start opens nothing.
     const QDateTime written = QFileInfo(recordingPath(folder)).lastModified();
@@ -558,6 +573,39 @@ TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
     EXPECT_FALSE(fixture.recorder->isRecording());
     EXPECT_EQ(QFileInfo(recordingPath(folder)).lastModified(), written);
     EXPECT_TRUE(readRecording(recordingPath(folder)).opened);
+}
+
+TEST(Recorder, FramesFromTheRequestOnAreRecordedWhileTheEncoderOpens)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    fixture.recorder->setSavePath(path);
+    fixture.recorder->initEncoder(smallSettings());
+    // Frames come while the recorder thread has not started yet; past the
+    // bound the first ones are kept.
+    const int64_t next = feedFrames(*fixture.recorder, VideoRecorder::kMaxBacklogFrames + 10, 33333);
+    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+    feedFrames(*fixture.recorder, 10, 33333, next);
+    const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
+    fixture.stop();
+    EXPECT_EQ(fixture.recorder->startTiming().firstFrameCaptureUs, 1000000);
+    EXPECT_NEAR(readRecording(path).packets, VideoRecorder::kMaxBacklogFrames + kept, 1);
+}
+
+TEST(Recorder, RecordingThatGetsNoFrameLeavesNoFileAndSaysSo)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    fixture.stop();
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(fixture.failureMessages(), QStringList{VideoRecorder::failureText(VideoRecorder::Failure::NothingRecorded)});
+    EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
 }
 
 TEST(Recorder, StopWhileTheCaptureThreadFeedsFramesIsSafe)
@@ -671,27 +719,68 @@ TEST(RecorderFailure, KilledRecordingLeavesAPlayableFile)
     EXPECT_GE(info.durationSeconds, 1.5);
 }
 
-TEST(RecorderFailure, FullVolumeIsReportedAndKeepsWhatWasRecorded)
+namespace {
+
+// Runs the recorder child with `mode` on a volume of `megabytes` of its own,
+// visible only inside a private mount namespace; its output (a failure when
+// no such volume can be mounted here).
+QString runOnPrivateVolume(const char *mode, int megabytes)
 {
     QTemporaryDir folder;
-    // A 4 MiB volume of our own, visible only inside a private mount namespace.
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=4m tmpfs \"$1\" || exit 77; exec \"$2\" fill \"$1\"",
+    child.start("unshare", {"-m", "sh", "-c",
+                            QString("mount -t tmpfs -o size=%1m tmpfs \"$1\" || exit 77; exec \"$2\" %2 \"$1\"")
+                                .arg(megabytes)
+                                .arg(mode),
                             "sh", folder.path(), VORENTA_RECORDER_CHILD});
-    if (!child.waitForStarted(10000))
-        GTEST_SKIP() << "unshare is not available";
-    ASSERT_TRUE(child.waitForFinished(60000));
+    if (!child.waitForStarted(10000) || !child.waitForFinished(60000) || child.exitCode() == 77) {
+        ADD_FAILURE() << "no private tmpfs could be mounted (unshare and mount need root)";
+        return QString();
+    }
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
-    if (child.exitCode() == 77 || (child.exitCode() != 0 && output.isEmpty()))
-        GTEST_SKIP() << "no private tmpfs can be mounted here (needs mount privileges)";
-    ASSERT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    return output;
+}
+
+// The number after "name=" in the child's report; -1 when it is missing.
+int reported(const QString &output, const QString &name)
+{
+    const QRegularExpressionMatch match = QRegularExpression("\\b" + name + "=(\\d+)").match(output);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+}  // namespace
+
+TEST(RecorderFailure, FullVolumeIsReportedAndKeepsWhatWasRecorded)
+{
+    const QString output = runOnPrivateVolume("fill", 4);
     SCOPED_TRACE(output.toStdString());
     EXPECT_TRUE(output.contains("failed=1") || output.contains("lack=1"));
-    EXPECT_TRUE(output.contains("opened=1"));
-    const QRegularExpressionMatch decoded = QRegularExpression("decoded=(\\d+)").match(output);
-    ASSERT_TRUE(decoded.hasMatch());
-    EXPECT_GE(decoded.captured(1).toInt(), 45);  // the 2.5 s before the volume filled, less the last fragment
+    EXPECT_EQ(reported(output, "opened"), 1);
+    EXPECT_GE(reported(output, "decoded"), 45);  // the 2.5 s before the volume filled, less the last fragment
+}
+
+TEST(RecorderFailure, VolumeFullBeforeTheFirstFragmentLeavesNoFileAndSaysNothingWasRecorded)
+{
+    const QString output = runOnPrivateVolume("empty", 4);
+    SCOPED_TRACE(output.toStdString());
+    EXPECT_EQ(reported(output, "nothing"), 1);
+    EXPECT_EQ(reported(output, "cannotWrite"), 0);
+    EXPECT_EQ(reported(output, "exists"), 0);
+}
+
+TEST(RecorderFailure, FragmentHeldInMemoryCountsAgainstTheFreeSpace)
+{
+    // Everything recorded is in one fragment that the muxer holds until the
+    // stop; the recording must stop taking frames while that fragment still
+    // fits, not fail to write it.
+    const QString output = runOnPrivateVolume("spill", 16);
+    SCOPED_TRACE(output.toStdString());
+    EXPECT_EQ(reported(output, "lack"), 1);
+    EXPECT_EQ(reported(output, "cannotWrite"), 0);
+    EXPECT_EQ(reported(output, "opened"), 1);
+    EXPECT_GT(reported(output, "decoded"), 0);
 }
 
 TEST(RecorderFailure, WritesFailingInsideAFragmentLeaveEveryCompleteFragmentReadable)

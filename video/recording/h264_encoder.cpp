@@ -14,6 +14,8 @@ extern "C" {
 
 #include <climits>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -116,6 +118,30 @@ bool probeH264Encoder(const char *encoderName)
         qWarning("%s hardware Enc is not support!!", encoderName);
     avcodec_free_context(&context);
     return opened;
+}
+
+EncoderProbe memoisedProbe(EncoderProbe probe)
+{
+    struct Answers {
+        std::mutex mutex;
+        std::map<std::string, bool> byName;
+    };
+    auto answers = std::make_shared<Answers>();
+    return [probe = std::move(probe), answers](const char *encoderName) {
+        std::lock_guard<std::mutex> lock(answers->mutex);
+        const auto known = answers->byName.find(encoderName);
+        if (known != answers->byName.end())
+            return known->second;
+        const bool works = probe && probe(encoderName);
+        answers->byName.emplace(encoderName, works);
+        return works;
+    };
+}
+
+EncoderProbe defaultEncoderProbe()
+{
+    static const EncoderProbe probe = memoisedProbe(probeH264Encoder);
+    return probe;
 }
 
 H264EncoderKind chooseH264EncoderKind(const EncoderProbe &probe)
@@ -271,13 +297,31 @@ void H264Encoder::Encode(const VideoFrame &frame, int64_t captureTimeUs)
         std::lock_guard<std::mutex> lock(mutex_);
         if (!running_.load())
             return;
-        if (int(queue_.size()) >= kMaxQueuedFrames) {
-            queue_.pop_front();
+        if (int(queue_.size()) - heldCount_ >= kMaxQueuedFrames) {
+            queue_.erase(queue_.begin() + heldCount_);
             const int64_t dropped = ++gDroppedFrames;
             if (dropped % 30 == 0)
                 qWarning() << "Encode: drop frame count=" << dropped;
         }
-        queue_.push_back(QueuedFrame{frame, captureTimeUs});
+        queue_.push_back(QueuedFrame{frame, captureTimeUs, false});
+    }
+    wake_.notify_one();
+}
+
+void H264Encoder::EncodeBacklog(std::deque<std::pair<VideoFrame, int64_t>> frames)
+{
+    if (frames.empty() || !running_.load())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!running_.load())
+            return;
+        // Held frames stay in front of every frame queued after them.
+        auto position = queue_.begin() + heldCount_;
+        for (auto &[frame, captureTimeUs] : frames) {
+            position = queue_.insert(position, QueuedFrame{std::move(frame), captureTimeUs, true}) + 1;
+            ++heldCount_;
+        }
     }
     wake_.notify_one();
 }
@@ -297,6 +341,7 @@ void H264Encoder::Release()
         backend_->release();
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.clear();
+    heldCount_ = 0;
 }
 
 void H264Encoder::RegisterCallback(EncodedImageCallback *callback)
@@ -327,6 +372,8 @@ void H264Encoder::workerLoop()
                 break;
             next = std::move(queue_.front());
             queue_.pop_front();
+            if (next.held)
+                --heldCount_;
         }
         encodeOne(next);
     }

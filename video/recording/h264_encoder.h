@@ -115,6 +115,13 @@ const char *h264EncoderName(H264EncoderKind kind);
 // Whether the named encoder opens at 1920x1080 on this machine.
 using EncoderProbe = std::function<bool(const char *encoderName)>;
 bool probeH264Encoder(const char *encoderName);
+// `probe` asked at most once per encoder name; the answers are kept for as
+// long as any copy of the returned probe lives. Opening a hardware encoder
+// to see whether it works takes tens of milliseconds, and the answer can't
+// change while the program runs.
+EncoderProbe memoisedProbe(EncoderProbe probe);
+// probeH264Encoder, asked once per name in the whole process.
+EncoderProbe defaultEncoderProbe();
 // The first kind of NVENC, Quick Sync, libx264 that passes `probe`; None when none does.
 H264EncoderKind chooseH264EncoderKind(const EncoderProbe &probe);
 
@@ -128,7 +135,7 @@ public:
     // Frames waiting for the worker after an append; older ones are dropped.
     static constexpr int kMaxQueuedFrames = 6;
 
-    explicit H264Encoder(EncoderProbe probe = probeH264Encoder);
+    explicit H264Encoder(EncoderProbe probe = defaultEncoderProbe());
     ~H264Encoder() override;
     H264Encoder(const H264Encoder &) = delete;
     H264Encoder &operator=(const H264Encoder &) = delete;
@@ -141,6 +148,11 @@ public:
     void Stop() override;
     AVCodecContext *CodecContext() const override { return context_; }
     void Encode(const VideoFrame &frame, int64_t captureTimeUs) override;
+    // Frames captured before the encoder started, oldest first, queued
+    // before every frame Encode has queued. All of them are encoded: the
+    // drop of the oldest frame when the queue is full passes over them.
+    // Ignored while not running.
+    void EncodeBacklog(std::deque<std::pair<VideoFrame, int64_t>> frames);
     void Release() override;
     void RegisterCallback(EncodedImageCallback *callback) override;
 
@@ -151,7 +163,8 @@ public:
 private:
     struct QueuedFrame {
         VideoFrame frame;
-        int64_t captureTimeUs;
+        int64_t captureTimeUs = 0;
+        bool held = false;  // from a backlog: never dropped
     };
 
     void workerLoop();
@@ -166,7 +179,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::thread worker_;
-    std::deque<QueuedFrame> queue_;
+    std::deque<QueuedFrame> queue_;  // held frames first
+    int heldCount_ = 0;              // held frames in the queue
     std::atomic<bool> running_{false};
 
     VideoCodecSettings settings_;

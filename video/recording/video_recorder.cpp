@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStorageInfo>
 
 extern "C" {
@@ -15,6 +16,10 @@ extern "C" {
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 int64_t captureClockMicroseconds()
 {
@@ -35,11 +40,13 @@ QString VideoRecorder::failureText(Failure failure)
     case Failure::CannotFinalise:
         return tr("The recording was saved, but it could not be finalised; some players may not show its length "
                   "or seek in it.");
+    case Failure::NothingRecorded:
+        return tr("Nothing was recorded, so no video file was kept.");
     }
     return QString();
 }
 
-VideoRecorder::VideoRecorder(QObject *parent) : QObject(parent), probe_(probeH264Encoder) {}
+VideoRecorder::VideoRecorder(QObject *parent) : QObject(parent), probe_(defaultEncoderProbe()) {}
 
 VideoRecorder::~VideoRecorder()
 {
@@ -58,15 +65,42 @@ void VideoRecorder::initEncoder(const VideoCodecSettings &settings)
         qWarning() << "Now only support h264 internal encoder";
         return;
     }
-    std::lock_guard<std::mutex> lock(configMutex_);
-    settings_ = settings;
-    haveSettings_ = true;
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        settings_ = settings;
+        haveSettings_ = true;
+    }
+    // The recording starts now: frames are kept while the recorder thread
+    // opens the encoder and the file.
+    std::lock_guard<std::mutex> lock(encoderMutex_);
+    if (started_.load())
+        return;
+    backlog_.clear();
+    backlogBytes_ = 0;
+    backlogWidth_ = settings.width;
+    backlogHeight_ = settings.height;
+    firstFrameCaptureUs_.store(0);
+    firstFrameWrittenUs_.store(0);
+    collecting_.store(true);
 }
 
 void VideoRecorder::setEncoderProbe(EncoderProbe probe)
 {
     std::lock_guard<std::mutex> lock(configMutex_);
-    probe_ = std::move(probe);
+    probe_ = memoisedProbe(std::move(probe));
+}
+
+VideoRecorder::StartTiming VideoRecorder::startTiming() const
+{
+    return StartTiming{firstFrameCaptureUs_.load(), firstFrameWrittenUs_.load()};
+}
+
+void VideoRecorder::dropBacklog()
+{
+    std::lock_guard<std::mutex> lock(encoderMutex_);
+    collecting_.store(false);
+    backlog_.clear();
+    backlogBytes_ = 0;
 }
 
 void VideoRecorder::abandonFinalising()
@@ -87,12 +121,28 @@ void VideoRecorder::encodeFrame(const VideoFrame &frame)
 
 void VideoRecorder::encodeFrame(const VideoFrame &frame, int64_t captureTimeUs)
 {
-    if (!started_.load())
+    if (!started_.load() && !collecting_.load())
         return;
     std::lock_guard<std::mutex> lock(encoderMutex_);
-    if (!started_.load() || !encoder_ || frame.width() != codecWidth_ || frame.height() != codecHeight_)
+    if (started_.load()) {
+        if (!encoder_ || frame.width() != codecWidth_ || frame.height() != codecHeight_)
+            return;
+        encoder_->Encode(frame, captureTimeUs);
+        int64_t none = 0;
+        firstFrameCaptureUs_.compare_exchange_strong(none, captureTimeUs);
         return;
-    encoder_->Encode(frame, captureTimeUs);
+    }
+    if (!collecting_.load() || frame.width() != backlogWidth_ || frame.height() != backlogHeight_)
+        return;
+    // Past the bound the first frames are kept: the recording starts when
+    // it was asked for, and the frames after the bound are lost.
+    const qint64 bytes = qint64(frame.width()) * frame.height() * 3 / 2;
+    if (int(backlog_.size()) >= kMaxBacklogFrames || backlogBytes_ + bytes > kMaxBacklogBytes)
+        return;
+    if (backlog_.empty())
+        firstFrameCaptureUs_.store(captureTimeUs);
+    backlog_.emplace_back(frame, captureTimeUs);
+    backlogBytes_ += bytes;
 }
 
 std::unique_ptr<H264Encoder> VideoRecorder::createEncoder(const VideoCodecSettings &settings)
@@ -114,6 +164,8 @@ std::unique_ptr<H264Encoder> VideoRecorder::createEncoder(const VideoCodecSettin
 
 void VideoRecorder::start()
 {
+    // Whatever way this ends, the frames kept for it don't outlive it.
+    auto keptFrames = qScopeGuard([this] { dropBacklog(); });
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
         if (started_.load() || output_) {
@@ -172,6 +224,14 @@ void VideoRecorder::start()
     codecWidth_ = encoder->CodecContext()->width;
     codecHeight_ = encoder->CodecContext()->height;
     encoder_ = std::move(encoder);
+    // The frames kept since the request go first; the capture thread waits
+    // for this lock, so no frame passes them.
+    if (backlogWidth_ == codecWidth_ && backlogHeight_ == codecHeight_)
+        encoder_->EncodeBacklog(std::move(backlog_));
+    backlog_.clear();
+    backlogBytes_ = 0;
+    collecting_.store(false);
+    keptFrames.dismiss();
     started_.store(true);
 }
 
@@ -180,7 +240,11 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
     std::lock_guard<std::mutex> lock(outputMutex_);
     const QByteArray pathUtf8 = path.toUtf8();
     writeFailed_ = false;
+    writeError_ = 0;
     packetsLost_ = false;
+    packetsWritten_ = 0;
+    heldBytes_ = 0;
+    fragmentInFile_ = false;
     acceptPackets_ = false;
     outputPath_ = path;
     // Always MP4: the fragment and faststart handling below is MP4's, whatever
@@ -240,6 +304,7 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
         closeOutputLocked(true);
         return false;
     }
+    filePosition_ = avio_tell(output_->pb);
     acceptPackets_ = true;
     return true;
 }
@@ -263,6 +328,7 @@ void VideoRecorder::closeOutputLocked(bool removeFile)
 
 void VideoRecorder::stop()
 {
+    dropBacklog();
     std::unique_ptr<H264Encoder> encoder;
     {
         std::lock_guard<std::mutex> lock(encoderMutex_);
@@ -276,7 +342,8 @@ void VideoRecorder::stop()
     }
 
     QString path;
-    bool newFailure = false;
+    QString failure;
+    bool empty = false;
     bool finalise = false;
     bool complete = false;
     {
@@ -285,29 +352,42 @@ void VideoRecorder::stop()
             return;
         path = outputPath_;
         bool finished = av_write_trailer(output_) >= 0 && output_->pb->error >= 0;
-        if (!finished)
+        if (!finished) {
             qWarning() << "Write output video file trailer failed!" << path;
+            if (writeError_ == 0)
+                writeError_ = output_->pb->error;
+        }
         if (avio_closep(&output_->pb) < 0) {
             qWarning() << "Close output video file failed!" << path;
             finished = false;
         }
         closeOutputLocked(false);
         acceptPackets_ = false;
+        // The trailer writes the fragment the muxer still held.
+        empty = finished ? packetsWritten_ == 0 : !fragmentInFile_;
         // A failed write was reported when it happened. Such a file is kept
         // as it is: rewriting it would need space the volume doesn't have.
-        newFailure = !finished && !writeFailed_;
-        finalise = finished && !writeFailed_;
+        if (empty && !writeFailed_)
+            failure = failureText(Failure::NothingRecorded);
+        else if (!finished && !writeFailed_)
+            failure = writeFailureLocked();
+        finalise = finished && !writeFailed_ && !empty;
         complete = finalise && !packetsLost_;
     }
-    // A write that failed part-way may have left the last fragment cut
-    // short, which would make the whole file unreadable.
-    if (!finalise) {
+    if (empty) {
+        // Only the header of a file this recorder made: nothing to keep.
+        std::error_code error;
+        if (std::filesystem::is_regular_file(std::filesystem::u8path(path.toStdString()), error))
+            QFile::remove(path);
+    } else if (!finalise) {
+        // A write that failed part-way may have left the last fragment cut
+        // short, which would make the whole file unreadable.
         const qint64 kept = cutToCompleteFragments(path);
         if (kept < 0)
             qWarning() << "Could not cut the recording back to its last complete fragment:" << path;
     }
-    if (newFailure)
-        emit recordingFailed(failureText(Failure::CannotWrite));
+    if (!failure.isEmpty())
+        emit recordingFailed(failure);
     bool finalised = false;
     if (finalise) {
         QString error;
@@ -321,6 +401,12 @@ void VideoRecorder::stop()
         }
     }
     emit recordingFinished(path, complete && finalised);
+#if defined(__GLIBC__)
+    // The encoder's pictures and lookahead (tens of megabytes) were freed
+    // into the C library's heaps, which keep freed memory for the process:
+    // it goes back to the system now.
+    malloc_trim(0);
+#endif
 }
 
 void VideoRecorder::pause()
@@ -340,7 +426,8 @@ bool VideoRecorder::enoughSpaceLocked(qint64 bytes, bool *announce)
     if (!haveChecked_ || now - lastCheckUs_ >= int64_t(kFreeSpaceCheckIntervalMs) * 1000) {
         haveChecked_ = true;
         lastCheckUs_ = now;
-        writtenSinceCheck_ = 0;
+        // What the muxer holds is not on the volume yet, but will be.
+        writtenSinceCheck_ = heldBytes_;
         lackAnnounced_ = false;
         QStorageInfo storage(outputFolder_);
         const qint64 available = storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
@@ -396,10 +483,24 @@ VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qi
     if (result < 0) {
         qWarning() << "Write frame to file failed!" << outputPath_;
         writeFailed_ = true;
+        writeError_ = result;
         return WriteResult::Failed;
     }
     lastWrittenDts_ = dts;
     writtenSinceCheck_ += bytes;
+    ++packetsWritten_;
+    int64_t none = 0;
+    firstFrameWrittenUs_.compare_exchange_strong(none, captureClockMicroseconds());
+    // The file grows when the muxer writes out a fragment, before it takes
+    // the packet that starts the next one.
+    const int64_t position = avio_tell(output_->pb);
+    if (position > filePosition_) {
+        filePosition_ = position;
+        fragmentInFile_ = true;
+        heldBytes_ = bytes;
+    } else {
+        heldBytes_ += bytes;
+    }
     return WriteResult::Written;
 }
 
@@ -448,6 +549,17 @@ bool VideoRecorder::OnEncodedImage(const EncodedImage &image)
     return announce(result);
 }
 
+QString VideoRecorder::writeFailureLocked() const
+{
+    QString text = failureText(fragmentInFile_ ? Failure::CannotWrite : Failure::NothingRecorded);
+    if (writeError_ < 0) {
+        char cause[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(writeError_, cause, sizeof cause);
+        text += QLatin1Char(' ') + tr("(%1)").arg(QString::fromLocal8Bit(cause));
+    }
+    return text;
+}
+
 // Signals go out after the output lock is released: a receiver connected
 // directly may call back into the recorder.
 bool VideoRecorder::announce(WriteResult result)
@@ -458,9 +570,15 @@ bool VideoRecorder::announce(WriteResult result)
     case WriteResult::LackOfSpace:
         emit lackOfFreeSpace();
         break;
-    case WriteResult::Failed:
-        emit recordingFailed(failureText(Failure::CannotWrite));
+    case WriteResult::Failed: {
+        QString message;
+        {
+            std::lock_guard<std::mutex> lock(outputMutex_);
+            message = writeFailureLocked();
+        }
+        emit recordingFailed(message);
         break;
+    }
     case WriteResult::Refused:
         break;
     }

@@ -7,6 +7,11 @@
 // about the last second. A recording that stops normally is rewritten into an
 // ordinary MP4 with its index at the front (no re-encoding); that rewrite runs
 // in `stop`, on the recorder thread, and its outcome is `recordingFinished`.
+//
+// A recording starts when it is asked for: from `initEncoder` on, frames are
+// kept (a bounded number) while `start` opens the encoder and the file, and
+// they are the recording's first frames. A recording that ends without a
+// single frame in its file leaves no file.
 #pragma once
 
 #include "h264_encoder.h"
@@ -16,6 +21,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -37,14 +43,28 @@ public:
     static constexpr int kFreeSpaceCheckIntervalMs = 1000;
     // Length of one MP4 fragment while recording, in microseconds.
     static constexpr int kFragmentDurationUs = 1000000;
+    // Frames kept between the request and the start of a recording: at most
+    // this many, and at most this many bytes of them (two seconds of
+    // 1920x1080 at 30 fps, half a second of 4K).
+    static constexpr int kMaxBacklogFrames = 60;
+    static constexpr qint64 kMaxBacklogBytes = 192 * 1048576;
 
-    enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise };
+    enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise, NothingRecorded };
     static QString failureText(Failure failure);
+
+    // When the running or last recording began and when its first frame was
+    // written, in captureClockMicroseconds(); 0 until then.
+    struct StartTiming {
+        int64_t firstFrameCaptureUs = 0;
+        int64_t firstFrameWrittenUs = 0;
+    };
+    StartTiming startTiming() const;
 
     explicit VideoRecorder(QObject *parent = nullptr);
     ~VideoRecorder() override;
 
     // Both may be called from any thread; they take effect at the next `start`.
+    // From `initEncoder` on, frames of the codec size are kept for that start.
     void setSavePath(const QString &path);
     void initEncoder(const VideoCodecSettings &settings);
 
@@ -62,7 +82,8 @@ public:
     // Path of the file being written or last written.
     QString currentPath() const;
 
-    // Which encoders are tried; by default each is opened once for real.
+    // Which encoders are tried. Each is asked once: by default once in the
+    // process (an encoder opened for real), else once per probe given here.
     void setEncoderProbe(EncoderProbe probe);
     // Kind of the encoder of the running or last recording.
     H264EncoderKind encoderKind() const { return encoderKind_.load(); }
@@ -91,9 +112,12 @@ private:
     std::unique_ptr<H264Encoder> createEncoder(const VideoCodecSettings &settings);
     bool openOutput(const QString &path, AVCodecContext *codec);
     void closeOutputLocked(bool removeFile);
+    void dropBacklog();
     enum class WriteResult { Written, Refused, LackOfSpace, Failed };
     WriteResult writePacketLocked(AVPacket *source, qint64 bytes);
     bool announce(WriteResult result);
+    // The message for a failed write: whether anything is in the file, and why.
+    QString writeFailureLocked() const;
     // False when the volume is known to lack `bytes` plus the spare; a
     // volume that can't be asked does not stop a recording.
     bool enoughSpaceLocked(qint64 bytes, bool *announce);
@@ -110,6 +134,14 @@ private:
     std::mutex encoderMutex_;
     std::unique_ptr<H264Encoder> encoder_;
     std::atomic<bool> started_{false};
+    // Frames kept from `initEncoder` until `start` (size, frames, bytes).
+    std::atomic<bool> collecting_{false};
+    int backlogWidth_ = 0;
+    int backlogHeight_ = 0;
+    std::deque<std::pair<VideoFrame, int64_t>> backlog_;
+    qint64 backlogBytes_ = 0;
+    std::atomic<int64_t> firstFrameCaptureUs_{0};
+    std::atomic<int64_t> firstFrameWrittenUs_{0};
     std::atomic<H264EncoderKind> encoderKind_{H264EncoderKind::None};
     int codecWidth_ = 0;
     int codecHeight_ = 0;
@@ -127,7 +159,15 @@ private:
     QString outputFolder_;
     bool acceptPackets_ = false;  // from start until pause or the end of stop
     bool writeFailed_ = false;
+    int writeError_ = 0;        // the libavformat error of the failed write
     bool packetsLost_ = false;  // refused for lack of space
+    int packetsWritten_ = 0;    // handed to the muxer
+    // The muxer keeps each fragment in memory and writes it whole: the file
+    // grows only then. Bytes of packets it holds, where the file ends, and
+    // whether a fragment has reached the file.
+    qint64 heldBytes_ = 0;
+    int64_t filePosition_ = 0;
+    bool fragmentInFile_ = false;
     bool spaceKnown_ = false;
     qint64 freeAtCheck_ = 0;
     qint64 writtenSinceCheck_ = 0;

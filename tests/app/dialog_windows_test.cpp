@@ -1,0 +1,71 @@
+// The main window's dialogs and tool windows on an X server without a
+// window manager, as in a kiosk session: each opens over the main window,
+// gets the keyboard and closes with Esc; nothing else would close it there.
+// They run on an Xvfb of their own (test_app_dialogs): an X server has one
+// keyboard focus, which the other tests' windows would take.
+#include "photo_settings.h"
+#include "window_test_support.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+class DialogWindowsTest : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        if (!qEnvironmentVariableIsSet("VORENTA_OWN_X_SERVER"))
+            GTEST_SKIP() << "runs on an X server of its own (test_app_dialogs)";
+        ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"));
+        WindowTest::SetUp();
+        startWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+    // Shows the window and waits until the X server gives it the keyboard.
+    bool showWithKeyboard(QWidget *dialog)
+    {
+        dialog->show();
+        return QTest::qWaitForWindowExposed(dialog) && waitFor([dialog] { return QApplication::activeWindow() == dialog; });
+    }
+    QPoint offCentre(QWidget *dialog) const { return dialog->frameGeometry().center() - window->frameGeometry().center(); }
+    void press(QWidget *dialog, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : dialog, key, modifiers);
+    }
+};
+
+} // namespace
+
+TEST_F(DialogWindowsTest, EachOpensOverTheMainWindowAndClosesWithEscape)
+{
+    QStringList seen;
+    for (QWidget *dialog : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = dialog->windowType();
+        if (dialog == window || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
+            continue;
+        const QString name = QString::fromLatin1(dialog->metaObject()->className());
+        seen << name;
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(showWithKeyboard(dialog));
+        EXPECT_LE(offCentre(dialog).manhattanLength(), 2) << offCentre(dialog).x() << "," << offCentre(dialog).y();
+        press(dialog, Qt::Key_Escape);
+        EXPECT_TRUE(waitFor([dialog] { return !dialog->isVisible(); }));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        // The keyboard is back with the main window.
+        EXPECT_TRUE(waitFor([this] { return QApplication::activeWindow() == window; }));
+    }
+    seen.sort();
+    EXPECT_TRUE(seen.contains("PhotoSettings") && seen.contains("BurstModeSettings") && seen.contains("WaitDialog"))
+        << seen.join(", ");
+}
+
+TEST_F(DialogWindowsTest, PhotoSettingsCloseWithAltF4)
+{
+    PhotoSettings *photo = window->photoSettingsDialog();
+    QTest::mouseClick(button("photoSettings_btn"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(photo));
+    ASSERT_TRUE(waitFor([photo] { return QApplication::activeWindow() == photo; }));
+    press(photo, Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(waitFor([photo] { return !photo->isVisible(); }));
+}

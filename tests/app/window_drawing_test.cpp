@@ -1,0 +1,324 @@
+// Drawing and measuring through the real main window: the panels' buttons,
+// the views' scenes and tables, camera and zoom changes, the property dialog
+// of an overlay line, the mouse wheel and the language switch.
+#include "window_test_support.h"
+
+#include "calibration_combo_box.h"
+#include "graphics_items.h"
+#include "label_widget.h"
+#include "main_scene.h"
+#include "measure_flow_panel.h"
+#include "measure_test_support.h"
+#include "measure_widget.h"
+#include "sim_camera.h"
+#include "title_bar.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QMenu>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTranslator>
+#include <QWheelEvent>
+
+namespace {
+
+// A simulated network camera on a loopback address of its own.
+constexpr char kSimAddress[] = "127.0.0.58";
+
+// The texts of a table row, blank-separated.
+QString rowText(const QTableWidget *table, int row)
+{
+    QStringList texts;
+    for (int column = 0; column < table->columnCount(); ++column)
+        if (const QTableWidgetItem *item = table->item(row, column))
+            texts << item->text();
+    return texts.join(' ');
+}
+
+QAction *menuChoice(QMenu *menu, const char *property, int value)
+{
+    for (QAction *action : menu->findChildren<QAction *>())
+        if (action->property(property).isValid() && action->property(property).toInt() == value)
+            return action;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, EdgeSnappingLeavesTheChosenToolAndItsShapeAlone)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    MeasureWidget *panel = window->measurePanel();
+    MainScene *scene = window->liveView()->measureScene();
+    childOf<QPushButton>(panel, "drawLine_btn")->click();
+    clickAt(*scene, {100, 100});
+    ASSERT_TRUE(scene->currentShape());
+
+    childOf<QPushButton>(panel, "edge_btn")->click();
+    EXPECT_TRUE(scene->edgeSnap());
+    EXPECT_EQ(scene->drawMode(), int(DrawType::Line));
+    EXPECT_EQ(window->currentDrawType(), int(DrawType::Line));
+    EXPECT_TRUE(scene->currentShape());
+    EXPECT_TRUE(childOf<QPushButton>(panel, "drawLine_btn")->isChecked());
+}
+
+TEST_F(WindowTest, CalibrateMeasureChangeUnitAndFindItAgainAfterARestart)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    QString shownPixels;
+    dialogs.dialogActions["CalibrationWidget"] = [&](QDialog *dialog) {
+        shownPixels = dialog->findChild<QLabel *>("label_6")->text();
+        dialog->findChild<QLineEdit *>("lineEdit")->setText("stage");
+        dialog->findChild<QLineEdit *>("lineEdit_2")->setText("0.5");
+        dialog->findChild<QComboBox *>("comboBox")->setCurrentText("mm");
+        dialog->findChild<QPushButton *>("pushButton")->click();
+    };
+    MeasureWidget *panel = window->measurePanel();
+    MainScene *scene = window->liveView()->measureScene();
+    panel->findChild<QSpinBox *>("floatNum_spbox")->setValue(2);
+    childOf<QPushButton>(panel, "drawLineCalibrate_btn")->click();
+    clickAt(*scene, {100, 300});
+    clickAt(*scene, {300, 300});
+    EXPECT_EQ(shownPixels, "200 pixel") << dialogs.all();
+    EXPECT_EQ(scene->drawMode(), int(DrawType::Hand));
+    EXPECT_DOUBLE_EQ(scene->calibration(), 2.5);
+    EXPECT_EQ(childOf<ComboBox>(panel, "calibrate_comboBox")->currentText(), "stage, 0.5mm");
+
+    childOf<QComboBox>(panel, "unit_comboBox")->setCurrentText("mm");
+    childOf<QPushButton>(panel, "drawLine_btn")->click();
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {200, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 0.25mm");
+    childOf<QComboBox>(panel, "unit_comboBox")->setCurrentText("um");
+    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 250.00um");
+    EXPECT_TRUE(rowText(window->liveView()->table(), 0).contains("250.00um")) << rowText(window->liveView()->table(), 0);
+
+    delete window;
+    startWindow();
+    panel = window->measurePanel();
+    scene = window->liveView()->measureScene();
+    EXPECT_EQ(childOf<ComboBox>(panel, "calibrate_comboBox")->currentText(), "stage, 0.5mm");
+    EXPECT_DOUBLE_EQ(scene->calibration(), 2.5);
+    EXPECT_EQ(scene->unit(), int(UnitMicrometres));
+    childOf<QPushButton>(panel, "drawLine_btn")->click();
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {200, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 250.00um");
+}
+
+TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibration)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    sim.setGroup("stream", R"({"wh":"3840*2160"})");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    MainScene *scene = window->liveView()->measureScene();
+    window->calibrateChange(2.0);
+    window->slotUnitChange("um");
+    window->slotSetDrawMode(DrawType::Line);
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {300, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    const QString before = scene->shapes()[0]->labelText();
+    const QString rowBefore = rowText(window->liveView()->table(), 0);
+
+    // The same view width over a picture twice as wide: the line covers
+    // twice the pixels, each half as long.
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return window->camera() && shownWidth() == 3840; }, 30000)) << dialogs.all();
+    ASSERT_EQ(scene->shapes().size(), 1);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), before);
+    EXPECT_EQ(rowText(window->liveView()->table(), 0), rowBefore);
+    EXPECT_DOUBLE_EQ(window->currentCalibration(), 2.0);
+}
+
+TEST_F(WindowTest, GridLinesKeepTheirOwnStyleWhenTheZoomChanges)
+{
+    usbcam::setVirtualCameraPresent(false);
+    SettingsStore &store = SettingsStore::instance();
+    store.setDrawValue(GridlinesColor, QColor(Qt::blue));
+    store.setDrawValue(GridlinesWidth, 3);
+    store.setDrawValue(GridlinesStyle, int(Qt::SolidLine));
+    store.setDrawValue(CrossColor, QColor(Qt::red));
+    store.setDrawValue(CrossWidth, 5);
+    store.setDrawValue(CrossStyle, int(Qt::DotLine));
+    startWindow();
+    childOf<QCheckBox>(window->labelPanel(), "showGridlines_checkBox")->click();
+    MainScene *scene = window->liveView()->measureScene();
+    ASSERT_FALSE(scene->lines().isEmpty());
+    button("zoomSub_btn")->click();
+    for (const GraphicsCross *line : scene->lines()) {
+        EXPECT_EQ(line->pen().color(), QColor(Qt::blue));
+        EXPECT_EQ(line->pen().width(), 3);
+        EXPECT_EQ(line->pen().style(), Qt::SolidLine);
+    }
+}
+
+TEST_F(WindowTest, AccuracyReachesExistingLabelsAndTheTableAtOnce)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    childOf<QComboBox>(window->measurePanel(), "unit_comboBox")->setCurrentText("pix");
+    auto *accuracy = childOf<QSpinBox>(window->measurePanel(), "floatNum_spbox");
+    accuracy->setValue(1);
+    window->slotSetDrawMode(DrawType::Line);
+    MainScene *scene = window->liveView()->measureScene();
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {300, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 200.0pix");
+
+    accuracy->setValue(3);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 200.000pix");
+    EXPECT_TRUE(rowText(window->liveView()->table(), 0).contains("200.000pix")) << rowText(window->liveView()->table(), 0);
+}
+
+TEST_F(WindowTest, ChangesToAnOverlayLineInItsDialogAreSaved)
+{
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    childOf<QCheckBox>(window->labelPanel(), "showGridlines_checkBox")->click();
+    MainScene *scene = window->liveView()->measureScene();
+    ASSERT_FALSE(scene->lines().isEmpty());
+    const GraphicsCross *line = scene->lines()[0];
+    // Off the middle, where the vertical line crosses.
+    const QPointF onLine = line->mapToScene(line->line().pointAt(0.25));
+    // The dialog has no OK: the user changes the width and closes it.
+    dialogs.dialogActions["DrawChangeDialog"] = [](QDialog *dialog) {
+        dialog->findChild<QSpinBox *>("spinBox_2")->setValue(7);
+        dialog->reject();
+    };
+    clickAt(*scene, onLine);
+    doubleClickAt(*scene, onLine);
+    ASSERT_TRUE(dialogs.all().contains("DrawChangeDialog")) << dialogs.all();
+    const QString cross = appDataFolder() + "/cross.ini";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            QSettings stored(cross, QSettings::IniFormat);
+            const int count = stored.beginReadArray("cross");
+            stored.setArrayIndex(0);
+            const bool saved = count > 0 && stored.value("width").toInt() == 7;
+            stored.endArray();
+            return saved;
+        },
+        5000));
+}
+
+TEST_F(WindowTest, TextMadeBeforeALanguageSwitchFollowsIt)
+{
+    startWindow();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    ASSERT_TRUE(waitFor([&] { return tabs->tabText(0) == "Uvc Camera"; }));
+    window->slotSetDrawMode(DrawType::Line);
+    MainScene *scene = window->liveView()->measureScene();
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {300, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+
+    QTranslator translation;
+    ASSERT_TRUE(translation.load(":/Language/language_cn.qm"));
+    const QString chineseTitle = translation.translate("MainWindow2", "Uvc Camera");
+    const QString chineseLine = translation.translate("QObject", "Line");
+    const QString chineseLength = translation.translate("GraphicsText", "Len");
+    ASSERT_FALSE(chineseTitle.isEmpty() || chineseLine.isEmpty() || chineseLength.isEmpty());
+
+    QAction *chinese = menuChoice(window->titleBar()->settingsMenu(), "Lan", 1);
+    QAction *english = menuChoice(window->titleBar()->settingsMenu(), "Lan", 0);
+    ASSERT_TRUE(chinese && english);
+    chinese->trigger();
+    EXPECT_EQ(tabs->tabText(0), chineseTitle);
+    EXPECT_EQ(window->liveView()->table()->item(0, 1)->text(), chineseLine);
+    EXPECT_TRUE(scene->shapes()[0]->labelText().contains(chineseLength)) << scene->shapes()[0]->labelText();
+    english->trigger();
+    EXPECT_EQ(tabs->tabText(0), "Uvc Camera");
+    EXPECT_EQ(window->liveView()->table()->item(0, 1)->text(), "Line");
+}
+
+TEST_F(WindowTest, MouseWheelStepsTheFocusOrTheCameraZoomAsChosen)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    QSignalSpy focus(window, &MainWindow2::increaseOrDecreaseFoucs);
+    QSignalSpy zoom(window, &MainWindow2::increaseOrDecreaseZoom);
+    VideoWidget *view = window->liveView();
+    const QPoint inside = view->videoContainer()->geometry().center();
+    auto turn = [&](int delta) {
+        QWheelEvent wheel(QPointF(inside), QPointF(view->mapToGlobal(inside)), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+    };
+    const QString zoomText = childOf<QComboBox>(window, "comboBox")->currentText();
+    QMenu *menu = window->titleBar()->settingsMenu();
+    menuChoice(menu, "MouseWheelFunc", int(KeyFunction::Focus))->trigger();
+    turn(120);
+    turn(-120);
+    menuChoice(menu, "MouseWheelFunc", int(KeyFunction::Zoom))->trigger();
+    turn(120);
+    ASSERT_EQ(focus.size(), 2);
+    EXPECT_TRUE(focus.at(0).at(0).toBool());
+    EXPECT_FALSE(focus.at(1).at(0).toBool());
+    ASSERT_EQ(zoom.size(), 1);
+    EXPECT_TRUE(zoom.at(0).at(0).toBool());
+    // The view's own zoom stays where it was.
+    EXPECT_EQ(childOf<QComboBox>(window, "comboBox")->currentText(), zoomText);
+    menuChoice(menu, "MouseWheelFunc", int(KeyFunction::ZoomVideoWindow))->trigger();
+}
+
+TEST_F(WindowTest, CollapsedLeftMenuBringsTheFloatingPanel)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    VideoWidget *view = window->liveView();
+    auto *splitter = childOf<QSplitter>(window, "splitter");
+    QSplitterHandle *handle = splitter->handle(1);
+    const QPoint grip = handle->rect().center();
+    auto mouse = [&](QEvent::Type type, const QPoint &globalPos, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, handle->mapFromGlobal(globalPos), globalPos, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(handle, &event);
+    };
+    const QPoint start = handle->mapToGlobal(grip);
+    mouse(QEvent::MouseButtonPress, start, Qt::LeftButton);
+    mouse(QEvent::MouseMove, start - QPoint(2000, 0), Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, start - QPoint(2000, 0), Qt::NoButton);
+    ASSERT_EQ(splitter->sizes().value(0), 0);
+
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(view, &enter);
+    EXPECT_TRUE(view->flowPanelWidget()->isVisible());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view, &leave);
+    EXPECT_FALSE(view->flowPanelWidget()->isVisible());
+}
+
+TEST_F(WindowTest, MeasuringPanelFontColourReachesTheLabels)
+{
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    window->slotSetDrawMode(DrawType::Line);
+    MainScene *scene = window->liveView()->measureScene();
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {300, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    const QColor chosen(10, 200, 30);
+    dialogs.dialogActions["QColorDialog"] = [chosen](QDialog *dialog) {
+        static_cast<QColorDialog *>(dialog)->setCurrentColor(chosen);
+        dialog->accept();
+    };
+    childOf<QToolButton>(window->measurePanel(), "fontColor_tBtn")->click();
+    EXPECT_EQ(scene->shapes()[0]->label()->textColor(), chosen) << dialogs.all();
+    QVariant stored;
+    ASSERT_TRUE(SettingsStore::instance().drawValue(TextColor, stored));
+    EXPECT_EQ(stored.value<QColor>(), chosen);
+}

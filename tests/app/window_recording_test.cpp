@@ -1,0 +1,149 @@
+// The main window's recording and picture commands as a user meets them:
+// closing the camera while recording, saving an opened picture, the first
+// save dialog, quitting with unsaved pictures and a snapshot on a full disk.
+#include "window_test_support.h"
+
+#include "recording_support.h"
+#include "video_recorder.h"
+
+#include <QCloseEvent>
+#include <QProcess>
+#include <QTabWidget>
+
+namespace {
+
+// The folder each file dialog showed when it opened.
+class FileDialogFolders : public QObject
+{
+public:
+    FileDialogFolders() { qApp->installEventFilter(this); }
+    ~FileDialogFolders() override { qApp->removeEventFilter(this); }
+    QStringList folders;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (auto *dialog = qobject_cast<QFileDialog *>(watched))
+                folders << dialog->directory().absolutePath();
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
+{
+    ASSERT_TRUE(startWithCamera());
+    window->DrawChange(QuickSavePath, pictures.filePath("videos"));
+    VideoRecorder *recorder = window->playThread()->recorder();
+    QString recorded;
+    bool complete = false;
+    // The recorder outlives its capture thread while it finishes the file.
+    QObject::connect(recorder, &VideoRecorder::recordingFinished, window, [&](const QString &path, bool ok) {
+        recorded = path;
+        complete = ok;
+    });
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 10000));
+
+    childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn")->click();
+    EXPECT_TRUE(waitFor([&] { return dialogs.saw("The camera is successfully closed!"); })) << dialogs.all();
+    EXPECT_FALSE(button("record_btn")->isChecked());
+    EXPECT_FALSE(window->playThread());
+
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
+    EXPECT_TRUE(complete);
+    EXPECT_GT(readRecording(recorded).decodedFrames, 0) << recorded;
+    // The stop names the file it went to.
+    const QFileInfo file(recorded);
+    bool named = false;
+    for (const SeenMessage &message : dialogs.messages)
+        named = named
+                || (message.text == "Stop Recording" && message.informativeText.contains(file.fileName())
+                    && message.informativeText.contains(file.absolutePath()));
+    EXPECT_TRUE(named) << dialogs.all();
+    EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
+}
+
+TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
+{
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
+    startWindow();
+    setPhotoSettings(true, 1, "snap", 0);
+    const QString snapshots = pictures.filePath("snaps");
+    window->DrawChange(QuickSavePath, snapshots);
+    // "Tab" in its name, as the untitled tabs are named.
+    const QString source = pictures.filePath("source/Table.png");
+    QDir().mkpath(pictures.filePath("source"));
+    QImage image(80, 60, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(source));
+
+    dialogs.fileAnswers = QStringList{source};
+    button("openPic_btn")->click();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    auto *view = qobject_cast<VideoWidget *>(tabs->currentWidget());
+    ASSERT_TRUE(view && view != window->liveView());
+    view->setModified(true);
+    button("savePic_btn")->click();
+    EXPECT_EQ(QDir(snapshots).entryList(QDir::Files), QStringList{"Table.png"}) << dialogs.all();
+    EXPECT_EQ(QImage(snapshots + "/Table.png").size(), QSize(80, 60));
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "Table.png");
+}
+
+TEST_F(WindowTest, FirstSnapSaveDialogOpensInThePicturesFolder)
+{
+    // Nothing chosen in a dialog before.
+    SettingsStore::instance().setOpenedImagePath(QString());
+    ASSERT_TRUE(startWithCamera());
+    setPhotoSettings(false, 1, QString(), 0);
+    FileDialogFolders shown;
+    button("photo_btn")->click();  // the dialog is cancelled
+    EXPECT_EQ(shown.folders, QStringList{QDir(pictures.path()).absolutePath()});
+    EXPECT_TRUE(picturesIn().isEmpty());
+}
+
+TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
+{
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
+    startWindow();
+    QPixmap picture(64, 48);
+    picture.fill(Qt::gray);
+    window->onShowFusionDstPix(picture, true);  // a result, marked "*"
+    dialogs.answerYes = false;
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(dialogs.saw("Do you want to exit without saving?")) << dialogs.all();
+    dialogs.answerYes = true;
+    EXPECT_TRUE(window->close());
+}
+
+TEST_F(WindowTest, SnapshotOnAFullDiskNamesTheCause)
+{
+    const QByteArray fullFolder = qgetenv("VORENTA_TEST_FULL_FOLDER");
+    if (fullFolder.isEmpty()) {
+        // This test again, in a mount namespace of its own where a volume
+        // of 64 KiB lies over the pictures folder.
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("unshare",
+                    {"-m", "sh", "-c",
+                     "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 77; "
+                     "VORENTA_TEST_FULL_FOLDER=\"$1\" exec \"$2\" --gtest_filter=WindowTest.SnapshotOnAFullDiskNamesTheCause",
+                     "sh", pictures.path(), QCoreApplication::applicationFilePath()});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        ASSERT_TRUE(child.waitForFinished(240000));
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        ASSERT_NE(child.exitCode(), 77) << "no private tmpfs could be mounted (unshare and mount need root)";
+        EXPECT_EQ(child.exitCode(), 0) << output;
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output;
+        return;
+    }
+    ASSERT_TRUE(startWithCamera());
+    setPhotoSettings(true, 1, "full", 0);
+    window->DrawChange(QuickSavePath, QString::fromLocal8Bit(fullFolder));
+    button("photo_btn")->click();
+    EXPECT_TRUE(window->lastSnapshotPath().isEmpty());
+    EXPECT_TRUE(dialogs.saw("No space left on device")) << dialogs.all();
+}
