@@ -59,6 +59,7 @@ CameraPlayThread::CameraPlayThread(QObject *parent) : QThread(parent)
     connect(this, &CameraPlayThread::stopRecording, recorder_, &VideoRecorder::stop, Qt::QueuedConnection);
     recorderThread_->setObjectName(QStringLiteral("recorder"));
     recorderThread_->start(QThread::InheritPriority);
+    QMetaObject::invokeMethod(recorder_, &VideoRecorder::prepare, Qt::QueuedConnection);
 }
 
 CameraPlayThread::~CameraPlayThread()

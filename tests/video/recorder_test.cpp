@@ -22,6 +22,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/mathematics.h>
 }
 
 #include <algorithm>
@@ -248,12 +249,17 @@ TEST(EncoderChoice, EachEncoderIsProbedOnceWhateverTheNumberOfRecordings)
     std::vector<std::string> asked;
     RecorderOnThread fixture;
     fixture.recorder->setEncoderProbe(probeOnly({"libx264"}, &asked));
+    const std::vector<std::string> everyEncoder({"h264_nvenc", "h264_qsv", "libx264"});
+    // Asked when a camera opens, so that the first recording doesn't ask.
+    QMetaObject::invokeMethod(fixture.recorder, "prepare", Qt::BlockingQueuedConnection);
+    EXPECT_EQ(asked, everyEncoder);
+    EXPECT_EQ(fixture.recorder->encoderKind(), H264EncoderKind::X264);
     for (const char *name : {"first.mp4", "second.mp4"}) {
         fixture.start(recordingPath(folder, name), smallSettings());
         ASSERT_TRUE(fixture.recorder->isRecording()) << name;
         fixture.stop();
     }
-    EXPECT_EQ(asked, std::vector<std::string>({"h264_nvenc", "h264_qsv", "libx264"}));
+    EXPECT_EQ(asked, everyEncoder);
 }
 
 TEST(EncoderChoice, NoEncoderFailsInitAndCompatibilityMode)
@@ -324,6 +330,32 @@ TEST(EncoderQueue, ReleasingARunningEncoderWaitsForItsWorker)
         encoder.Encode(syntheticFrame(kWidth, kHeight, i), i * 33333);
     encoder.Stop();
     EXPECT_EQ(log.pts().size(), before + 3);
+}
+
+TEST(EncoderQueue, FirstPictureComesOutBeforeTheNextGoesInAndLaterOnesFollow)
+{
+    H264Encoder encoder(probeOnly({"libx264"}));
+    ASSERT_TRUE(encoder.InitEncoder(smallSettings()));
+    PacketLog log;
+    encoder.RegisterCallback(&log);
+    encoder.Start();
+    // A recording's first frame is written without waiting for the frames
+    // after it, whatever the number of processors.
+    encoder.Encode(syntheticFrame(kWidth, kHeight, 0), 0);
+    ASSERT_TRUE(log.waitEntered(10000));
+    // The encoder that goes on from there gives every later frame its
+    // capture time.
+    for (int i = 1; i < 40; ++i) {
+        encoder.Encode(syntheticFrame(kWidth, kHeight, i), int64_t(i) * 33333);
+        // Kept below the drop, for at most 5 s a frame.
+        for (int wait = 0; wait < 5000 && encoder.queuedFrameCount() >= H264Encoder::kMaxQueuedFrames - 1; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    encoder.Stop();
+    const std::vector<int64_t> pts = log.pts();
+    ASSERT_EQ(pts.size(), 40u);
+    for (size_t i = 0; i < pts.size(); ++i)
+        EXPECT_EQ(pts[i], av_rescale(int64_t(i) * 33333, H264Encoder::kTimeBase, 1000000)) << i;
 }
 
 TEST(EncoderQueue, BusyWorkerKeepsTheSixNewestFramesAndStampsFromCaptureTime)

@@ -14,8 +14,10 @@ extern "C" {
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -158,6 +160,43 @@ H264Encoder::H264Encoder(EncoderProbe probe) : probe_(std::move(probe))
     kind_ = chooseH264EncoderKind(probe_);
 }
 
+AVCodecContext *H264Encoder::openContext(const AVCodec *codec, bool firstPackets)
+{
+    AVCodecContext *context = avcodec_alloc_context3(codec);
+    if (!context) {
+        qWarning() << "Can't alloc codec context";
+        return nullptr;
+    }
+    context->width = settings_.width;
+    context->height = settings_.height;
+    context->gop_size = settings_.gop;
+    context->time_base = AVRational{1, kTimeBase};
+    context->framerate = AVRational{settings_.fps, 1};
+    context->bit_rate = 0;
+    context->rc_buffer_size = 0;
+    context->max_b_frames = 0;
+    context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // As many threads as the encoder sees fit, like the ffmpeg tool, unless
+    // the backend knows better; the libavcodec default of one thread cannot
+    // keep up with 4K.
+    context->thread_count = 0;
+
+    AVDictionary *options = nullptr;
+    if (!backend_->configure(context, settings_, &options, firstPackets)) {
+        av_dict_free(&options);
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    const int result = avcodec_open2(context, codec, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        qWarning() << "Can't open codec: " << result;
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    return context;
+}
+
 H264Encoder::~H264Encoder()
 {
     Stop();
@@ -198,36 +237,10 @@ bool H264Encoder::InitEncoder(const VideoCodecSettings &settings)
         Release();
         return false;
     }
-    context_ = avcodec_alloc_context3(codec);
+    // An encoder that holds pictures back starts on one that doesn't.
+    successorWanted_ = backend_->holdsPicturesBack();
+    context_ = openContext(codec, successorWanted_);
     if (!context_) {
-        qWarning() << "Can't alloc codec context";
-        Release();
-        return false;
-    }
-
-    context_->width = settings.width;
-    context_->height = settings.height;
-    context_->gop_size = settings.gop;
-    context_->time_base = AVRational{1, kTimeBase};
-    context_->framerate = AVRational{settings.fps, 1};
-    context_->bit_rate = 0;
-    context_->rc_buffer_size = 0;
-    context_->max_b_frames = 0;
-    context_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    // As many threads as the encoder sees fit, like the ffmpeg tool; the
-    // libavcodec default of one thread cannot keep up with 4K.
-    context_->thread_count = 0;
-
-    AVDictionary *options = nullptr;
-    if (!backend_->configure(context_, settings, &options)) {
-        av_dict_free(&options);
-        Release();
-        return false;
-    }
-    const int result = avcodec_open2(context_, codec, &options);
-    av_dict_free(&options);
-    if (result < 0) {
-        qWarning() << "Can't open codec: " << result;
         Release();
         return false;
     }
@@ -275,6 +288,10 @@ void H264Encoder::Start()
     haveOrigin_ = false;
     lastPts_ = -1;
     running_.store(true);
+    if (successorWanted_ && !successor_ && !successorOpener_.joinable()) {
+        firstPictures_ = 0;
+        successorOpener_ = std::thread([this, codec = context_->codec] { successor_ = openContext(codec, false); });
+    }
     worker_ = std::thread(&H264Encoder::workerLoop, this);
 }
 
@@ -287,6 +304,15 @@ void H264Encoder::Stop()
     wake_.notify_all();
     if (worker_.joinable())
         worker_.join();
+    if (successorOpener_.joinable())
+        successorOpener_.join();
+    dropSuccessor();
+}
+
+void H264Encoder::dropSuccessor()
+{
+    avcodec_free_context(&successor_);
+    successorWanted_ = false;
 }
 
 void H264Encoder::Encode(const VideoFrame &frame, int64_t captureTimeUs)
@@ -376,8 +402,34 @@ void H264Encoder::workerLoop()
                 --heldCount_;
         }
         encodeOne(next);
+        if (successorWanted_ && ++firstPictures_ >= kFirstPictures)
+            takeOver();
     }
     sendAndReceive(nullptr);
+}
+
+void H264Encoder::takeOver()
+{
+    successorWanted_ = false;
+    // Usually open long before; the frames meanwhile wait in the queue.
+    if (successorOpener_.joinable())
+        successorOpener_.join();
+    AVCodecContext *next = std::exchange(successor_, nullptr);
+    // Not open: the first encoder goes on, as fast as it can.
+    if (!next)
+        return;
+    // The stream's header holds the first encoder's parameter sets.
+    if (next->extradata_size != context_->extradata_size
+        || std::memcmp(next->extradata, context_->extradata, size_t(next->extradata_size)) != 0) {
+        qWarning() << "The encoder for the rest of the recording writes other parameter sets; the first goes on";
+        avcodec_free_context(&next);
+        return;
+    }
+    // The first encoder holds no picture back; its end of stream hands out
+    // nothing, and the next picture starts the new one with a key frame.
+    sendAndReceive(nullptr);
+    avcodec_free_context(&context_);
+    context_ = next;
 }
 
 int64_t H264Encoder::presentationTime(int64_t captureTimeUs)

@@ -134,6 +134,10 @@ public:
     static constexpr int kTimeBase = 90000;
     // Frames waiting for the worker after an append; older ones are dropped.
     static constexpr int kMaxQueuedFrames = 6;
+    // Pictures an encoder that holds pictures back leaves to the one that
+    // doesn't at the start (a quarter of a second at 30 fps): long enough to
+    // open the other, at 4K too.
+    static constexpr int kFirstPictures = 8;
 
     explicit H264Encoder(EncoderProbe probe = defaultEncoderProbe());
     ~H264Encoder() override;
@@ -146,6 +150,9 @@ public:
     bool InitEncoder(const VideoCodecSettings &settings) override;
     void Start() override;
     void Stop() override;
+    // The stream's parameters come from it. An encoder that starts on a
+    // second context for its first packets (libx264) goes over to its own
+    // after kFirstPictures: read it before `Start`.
     AVCodecContext *CodecContext() const override { return context_; }
     void Encode(const VideoFrame &frame, int64_t captureTimeUs) override;
     // Frames captured before the encoder started, oldest first, queued
@@ -167,6 +174,12 @@ private:
         bool held = false;  // from a backlog: never dropped
     };
 
+    // An open encoder context for the settings; null after a warning.
+    AVCodecContext *openContext(const struct AVCodec *codec, bool firstPackets);
+    // On the worker: the context opened meanwhile takes over from the one
+    // for the first packets.
+    void takeOver();
+    void dropSuccessor();
     void workerLoop();
     void encodeOne(const QueuedFrame &queued);
     void sendAndReceive(AVFrame *picture);
@@ -194,6 +207,13 @@ private:
     int64_t lastPts_ = -1;
 
     AVCodecContext *context_ = nullptr;
+    // The context that goes on after the first pictures, opened on a thread
+    // of its own from `Start`. Always after the same number of pictures, so
+    // that the same frames make the same file.
+    bool successorWanted_ = false;
+    std::thread successorOpener_;
+    AVCodecContext *successor_ = nullptr;
+    int firstPictures_ = 0;  // encoded by the first context
     AVFrame *source_ = nullptr;     // wraps the queued frame's planes, no copy
     AVFrame *converted_ = nullptr;  // in the encoder's input format, when it differs
     struct SwsContext *scaler_ = nullptr;

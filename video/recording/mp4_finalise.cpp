@@ -109,12 +109,14 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
             fail(error, "out of memory", AVERROR(ENOMEM));
             break;
         }
-        // Packets read from fragments carry no duration. Each is held back
-        // until the next one gives its length; the last one keeps the length
-        // the recording gave it, which the stream's duration still holds.
+        // Each packet is held back until the next one gives its length; the
+        // last one keeps the length the recording gave it, which the stream's
+        // duration still holds. The length a packet is read with is not the
+        // recording's: the demuxer leaves it out, or its parser gives the
+        // nominal frame length of the stream's parameter sets.
         bool haveHeld = false;
         const auto writeHeld = [&](int64_t nextDts) {
-            if (held->duration <= 0 && held->dts != AV_NOPTS_VALUE && nextDts != AV_NOPTS_VALUE && nextDts > held->dts)
+            if (held->dts != AV_NOPTS_VALUE && nextDts != AV_NOPTS_VALUE && nextDts > held->dts)
                 held->duration = nextDts - held->dts;
             av_packet_rescale_ts(held, inStream->time_base, outStream->time_base);
             held->stream_index = 0;

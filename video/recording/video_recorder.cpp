@@ -21,6 +21,20 @@ extern "C" {
 #include <malloc.h>
 #endif
 
+namespace {
+
+// An encoder's pictures and lookahead (tens of megabytes) are freed into the
+// C library's heaps, which keep freed memory for the process: it goes back to
+// the system once the encoder is gone.
+void returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+}  // namespace
+
 int64_t captureClockMicroseconds()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -88,6 +102,21 @@ void VideoRecorder::setEncoderProbe(EncoderProbe probe)
 {
     std::lock_guard<std::mutex> lock(configMutex_);
     probe_ = memoisedProbe(std::move(probe));
+}
+
+void VideoRecorder::prepare()
+{
+    EncoderProbe probe;
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        probe = probe_;
+    }
+    const H264EncoderKind kind = chooseH264EncoderKind(probe);
+    // A recording that started meanwhile knows better.
+    H264EncoderKind none = H264EncoderKind::None;
+    encoderKind_.compare_exchange_strong(none, kind);
+    // The probe opened and closed each encoder.
+    returnFreedMemory();
 }
 
 VideoRecorder::StartTiming VideoRecorder::startTiming() const
@@ -218,11 +247,13 @@ void VideoRecorder::start()
         emit recordingFailed(failureText(Failure::CannotCreateFile));
         return;
     }
+    const int codecWidth = encoder->CodecContext()->width;
+    const int codecHeight = encoder->CodecContext()->height;
     encoder->RegisterCallback(this);
     encoder->Start();
     std::lock_guard<std::mutex> lock(encoderMutex_);
-    codecWidth_ = encoder->CodecContext()->width;
-    codecHeight_ = encoder->CodecContext()->height;
+    codecWidth_ = codecWidth;
+    codecHeight_ = codecHeight;
     encoder_ = std::move(encoder);
     // The frames kept since the request go first; the capture thread waits
     // for this lock, so no frame passes them.
@@ -401,12 +432,7 @@ void VideoRecorder::stop()
         }
     }
     emit recordingFinished(path, complete && finalised);
-#if defined(__GLIBC__)
-    // The encoder's pictures and lookahead (tens of megabytes) were freed
-    // into the C library's heaps, which keep freed memory for the process:
-    // it goes back to the system now.
-    malloc_trim(0);
-#endif
+    returnFreedMemory();
 }
 
 void VideoRecorder::pause()

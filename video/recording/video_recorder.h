@@ -85,7 +85,8 @@ public:
     // Which encoders are tried. Each is asked once: by default once in the
     // process (an encoder opened for real), else once per probe given here.
     void setEncoderProbe(EncoderProbe probe);
-    // Kind of the encoder of the running or last recording.
+    // Kind of the encoder of the running or last recording; before the first,
+    // the kind `prepare` found.
     H264EncoderKind encoderKind() const { return encoderKind_.load(); }
 
     bool OnEncodedPacket(AVPacket *packet, int width, int height) override;
@@ -102,6 +103,10 @@ signals:
     void recordingFinished(const QString &path, bool ok);
 
 public slots:
+    // Asks which encoders work, so that the first recording doesn't wait for
+    // it (opening each candidate takes up to a tenth of a second). Queued on
+    // the recorder thread when a camera is opened.
+    void prepare();
     void start();
     void stop();
     // Takes no more frames, and no more packets: those still inside the
