@@ -2,7 +2,9 @@
 // from I420 frames, beside the same encoder driven through libavcodec
 // in-process with the same settings (preset, profile, crf, GOP, no B-frames,
 // threads), fed the same frames without a copy: what the recorder's encoder
-// adds on top of libx264 itself (its queue and worker thread). Each iteration
+// adds on top of libx264 itself (its queue and worker thread, and the slice
+// threads it starts on so that a recording's first packet comes out at
+// once: the anchor keeps x264's own threading throughout). Each iteration
 // runs the anchor and ours one after the other, so both see the same machine
 // load; the counters give both rates, their ratio, the lowest and highest
 // ratio of a pair, and the load average.
