@@ -113,6 +113,11 @@ GraphicsText::GraphicsText(double calibration, int unit, QGraphicsItem *parent) 
         setPlainText(QStringLiteral("..."));
 }
 
+GraphicsText::~GraphicsText()
+{
+    setLinesImage(QImage());
+}
+
 QString GraphicsText::formatEntries(const QList<LabelEntry> &entries)
 {
     const int decimals = DecimalPlaces::current();
@@ -141,6 +146,12 @@ namespace {
 // The margin a text document leaves around its text: labels of both kinds
 // sit the same way next to their shapes.
 constexpr qreal kLabelMargin = 4.0;
+
+// The bytes all labels' line images hold, and how many they may: a label's
+// image takes 4 bytes a pixel of its box, about 56 kB for four lines at 13
+// pixels; labels beyond draw their glyphs.
+qint64 gLinesImageBytes = 0;
+constexpr qint64 kLinesImageBudget = 64 * 1024 * 1024;
 
 struct LinesFont {
     QRawFont raw;
@@ -337,7 +348,7 @@ bool GraphicsText::drawLinesImage(QPainter *painter)
     // by one. The image blends to the same pixels only on a raster device at
     // a whole-pixel scale, opaque and drawn over.
     if (linesRun_.isEmpty() || !linesGreyGlyphs_) {
-        linesImage_ = QImage();
+        setLinesImage(QImage());
         linesImageSize_ = QSize();
         return false;
     }
@@ -366,8 +377,15 @@ bool GraphicsText::drawLinesImage(QPainter *painter)
         // Kept while large enough: its paint engine costs more to set up than
         // the lines to draw.
         if (linesImage_.width() < area.width() || linesImage_.height() < area.height()
-            || linesImage_.width() > area.width() + 32 || linesImage_.height() > area.height() + 16)
-            linesImage_ = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+            || linesImage_.width() > area.width() + 32 || linesImage_.height() > area.height() + 16) {
+            const qint64 bytes = qint64(area.width()) * area.height() * 4;
+            setLinesImage(QImage());
+            if (gLinesImageBytes + bytes > kLinesImageBudget)
+                return false;
+            setLinesImage(QImage(area.size(), QImage::Format_ARGB32_Premultiplied));
+            if (linesImage_.isNull())
+                return false;
+        }
         linesImage_.fill(Qt::transparent);
         QPainter image(&linesImage_);
         image.setRenderHints(hints);
@@ -386,6 +404,12 @@ bool GraphicsText::drawLinesImage(QPainter *painter)
                        linesImage_, QRect(QPoint(0, 0), linesImageSize_));
     painter->setWorldTransform(world);
     return true;
+}
+
+void GraphicsText::setLinesImage(const QImage &image)
+{
+    gLinesImageBytes += image.sizeInBytes() - linesImage_.sizeInBytes();
+    linesImage_ = image;
 }
 
 bool GraphicsText::setEntry(const LabelEntry &entry)

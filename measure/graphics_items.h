@@ -77,6 +77,7 @@ public:
     enum { Type = QGraphicsItem::UserType + 3 };
 
     GraphicsText(double calibration, int unit, QGraphicsItem *parent = nullptr);
+    ~GraphicsText() override;
     int type() const override { return Type; }
 
     // The text shown. Use this rather than toPlainText, which is empty for
@@ -140,6 +141,8 @@ private:
     // lines were painted before: the same text in the same colour at the same
     // fraction of a device pixel. False where the glyphs are to be drawn.
     bool drawLinesImage(QPainter *painter);
+    // Takes `image` as linesImage_, counting the bytes all labels' images hold.
+    void setLinesImage(const QImage &image);
 
     QString lines_;
     QFont linesFont_;

@@ -197,8 +197,9 @@ TEST_F(Render, LabelsPaintedAgainShowTheirNewColourFontAndText)
         drawn(fresh);
         EXPECT_LE(largestDifference(first, viewOf(fresh)), 1);
         EXPECT_LE(largestDifference(again, first), 1);
-        if (!before.isNull())
+        if (!before.isNull()) {
             EXPECT_GT(largestDifference(again, before), 100);
+        }
         before = again;
     }
 }
