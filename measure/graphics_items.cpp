@@ -10,6 +10,7 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QHash>
 #include <QPainter>
+#include <QPaintEngine>
 #include <QPainterPathStroker>
 #include <QStyleOptionGraphicsItem>
 #include <QTextCursor>
@@ -112,6 +113,11 @@ GraphicsText::GraphicsText(double calibration, int unit, QGraphicsItem *parent) 
         setPlainText(QStringLiteral("..."));
 }
 
+GraphicsText::~GraphicsText()
+{
+    setLinesImage(QImage());
+}
+
 QString GraphicsText::formatEntries(const QList<LabelEntry> &entries)
 {
     const int decimals = DecimalPlaces::current();
@@ -141,21 +147,63 @@ namespace {
 // sit the same way next to their shapes.
 constexpr qreal kLabelMargin = 4.0;
 
+// The bytes all labels' line images hold, and how many they may: a label's
+// image takes 4 bytes a pixel of its box, about 56 kB for four lines at 13
+// pixels; labels beyond draw their glyphs.
+qint64 gLinesImageBytes = 0;
+constexpr qint64 kLinesImageBudget = 64 * 1024 * 1024;
+
+struct LinesFont {
+    QRawFont raw;
+    bool greyGlyphs = false;
+};
+
+// Whether glyphs of `font` are drawn in grey levels alone. Glyphs drawn with
+// colour fringes (for LCD screens) cannot be drawn into a transparent image
+// first: the image would show them grey.
+bool drawsGreyGlyphs(const QRawFont &font)
+{
+    const QVector<quint32> glyphs = font.glyphIndexesForString(QStringLiteral("W"));
+    if (glyphs.size() != 1 || glyphs[0] == 0)
+        return false;
+    QGlyphRun run;
+    run.setRawFont(font);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions({QPointF(0.3, 0.0)});
+    const int size = qBound(8, int(std::ceil(font.pixelSize())) * 2 + 8, 512);
+    QImage probe(size, size, QImage::Format_RGB32);
+    probe.fill(Qt::black);
+    {
+        QPainter painter(&probe);
+        painter.setPen(Qt::white);
+        painter.drawGlyphRun(QPointF(2.0, size * 0.6), run);
+    }
+    for (int y = 0; y < probe.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(probe.constScanLine(y));
+        for (int x = 0; x < probe.width(); ++x)
+            if (qRed(line[x]) != qGreen(line[x]) || qGreen(line[x]) != qBlue(line[x]))
+                return false;
+    }
+    return true;
+}
+
 // One raw font per label font: each raw font keeps its own glyph cache, so
 // labels of one font share it rather than rendering every glyph anew.
-QRawFont sharedRawFont(const QFont &font)
+LinesFont sharedLinesFont(const QFont &font)
 {
-    static QHash<QString, QRawFont> fonts;
+    static QHash<QString, LinesFont> fonts;
     const QString key = font.key();
     auto found = fonts.constFind(key);
     if (found != fonts.constEnd())
         return *found;
-    const QRawFont raw = QRawFont::fromFont(font);
+    LinesFont shared;
+    shared.raw = QRawFont::fromFont(font);
+    shared.greyGlyphs = shared.raw.isValid() && drawsGreyGlyphs(shared.raw);
     // Label fonts change only with the settings: a handful in a session.
     if (fonts.size() > 64)
         fonts.clear();
-    fonts.insert(key, raw);
-    return raw;
+    fonts.insert(key, shared);
+    return shared;
 }
 }  // namespace
 
@@ -195,6 +243,7 @@ void GraphicsText::showLines(const QString &text)
         width = qMax(width, QFontMetricsF(linesFont_).horizontalAdvance(line.toString()));
     }
     linesRun_ = QGlyphRun();
+    linesPainted_ = false;
     if (asRun) {
         linesRun_.setRawFont(linesRawFont_);
         linesRun_.setGlyphIndexes(glyphs);
@@ -238,7 +287,9 @@ void GraphicsText::takeLinesFont()
     const QFontMetricsF metrics(linesFont_);
     linesAscent_ = metrics.ascent();
     linesHeight_ = metrics.height();
-    linesRawFont_ = sharedRawFont(linesFont_);
+    const LinesFont shared = sharedLinesFont(linesFont_);
+    linesRawFont_ = shared.raw;
+    linesGreyGlyphs_ = shared.greyGlyphs;
 }
 
 QRectF GraphicsText::boundingRect() const
@@ -266,11 +317,15 @@ void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *opti
         QGraphicsTextItem::paint(painter, option, widget);
         return;
     }
+    const bool fromImage = drawLinesImage(painter);
+    const bool selected = option->state & QStyle::State_Selected;
+    if (fromImage && !selected)
+        return;
     painter->save();
     painter->setPen(shownColor_);
-    if (!linesRun_.isEmpty()) {
+    if (!fromImage && !linesRun_.isEmpty()) {
         painter->drawGlyphRun(QPointF(), linesRun_);
-    } else {
+    } else if (!fromImage) {
         painter->setFont(linesFont_);
         QPointF baseline(kLabelMargin, kLabelMargin + linesAscent_);
         for (const QStringRef &line : lines_.splitRef(QLatin1Char('\n'))) {
@@ -278,12 +333,83 @@ void GraphicsText::paint(QPainter *painter, const QStyleOptionGraphicsItem *opti
             baseline.ry() += linesHeight_;
         }
     }
-    if (option->state & QStyle::State_Selected) {
+    if (selected) {
         painter->setPen(QPen(shownColor_, 0, Qt::DashLine));
         painter->setBrush(Qt::NoBrush);
         painter->drawRect(linesRect_.adjusted(0.5, 0.5, -0.5, -0.5));
     }
     painter->restore();
+}
+
+bool GraphicsText::drawLinesImage(QPainter *painter)
+{
+    // A live view repaints every label with every picture, and blending a
+    // label's pixels in one image costs a fraction of blending its glyphs one
+    // by one. The image blends to the same pixels only on a raster device at
+    // a whole-pixel scale, opaque and drawn over.
+    if (linesRun_.isEmpty() || !linesGreyGlyphs_) {
+        setLinesImage(QImage());
+        linesImageSize_ = QSize();
+        return false;
+    }
+    const QTransform device = painter->deviceTransform();
+    QPaintEngine *engine = painter->paintEngine();
+    if (device.type() > QTransform::TxTranslate || !engine || engine->type() != QPaintEngine::Raster
+        || painter->opacity() != 1.0 || painter->compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    const QPointF fraction(device.dx() - std::floor(device.dx()), device.dy() - std::floor(device.dy()));
+    const QRgb color = shownColor_.rgba();
+    const QPainter::RenderHints hints = painter->renderHints();
+    if (!linesPainted_ || fraction != linesImageFraction_ || color != linesImageColor_ || hints != linesImageHints_) {
+        // Lines painted once in a state (a changed text or unit, a drag step)
+        // are drawn as glyphs: drawing the image first would cost more. The
+        // image is drawn when the same lines are painted again.
+        linesPainted_ = true;
+        linesImageSize_ = QSize();
+        linesImageFraction_ = fraction;
+        linesImageColor_ = color;
+        linesImageHints_ = hints;
+        return false;
+    }
+    if (linesImageSize_.isEmpty()) {
+        // Room for antialiasing around the glyphs' own boxes.
+        const QRect area = (linesRect_ | linesRun_.boundingRect()).toAlignedRect().adjusted(-2, -2, 3, 3);
+        // Kept while large enough: its paint engine costs more to set up than
+        // the lines to draw.
+        if (linesImage_.width() < area.width() || linesImage_.height() < area.height()
+            || linesImage_.width() > area.width() + 32 || linesImage_.height() > area.height() + 16) {
+            const qint64 bytes = qint64(area.width()) * area.height() * 4;
+            setLinesImage(QImage());
+            if (gLinesImageBytes + bytes > kLinesImageBudget)
+                return false;
+            setLinesImage(QImage(area.size(), QImage::Format_ARGB32_Premultiplied));
+            if (linesImage_.isNull())
+                return false;
+        }
+        linesImage_.fill(Qt::transparent);
+        QPainter image(&linesImage_);
+        image.setRenderHints(hints);
+        image.setPen(shownColor_);
+        image.drawGlyphRun(fraction - QPointF(area.topLeft()), linesRun_);
+        image.end();
+        linesImageSize_ = area.size();
+        linesImageCorner_ = area.topLeft();
+    }
+    // At the whole device pixel the lines' own origin falls in.
+    const QTransform world = painter->worldTransform();
+    painter->resetTransform();
+    const QTransform base = painter->deviceTransform();
+    painter->drawImage(QPoint(qRound(std::floor(device.dx()) - base.dx()) + linesImageCorner_.x(),
+                              qRound(std::floor(device.dy()) - base.dy()) + linesImageCorner_.y()),
+                       linesImage_, QRect(QPoint(0, 0), linesImageSize_));
+    painter->setWorldTransform(world);
+    return true;
+}
+
+void GraphicsText::setLinesImage(const QImage &image)
+{
+    gLinesImageBytes += image.sizeInBytes() - linesImage_.sizeInBytes();
+    linesImage_ = image;
 }
 
 bool GraphicsText::setEntry(const LabelEntry &entry)

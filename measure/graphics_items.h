@@ -14,7 +14,9 @@
 #include <QGraphicsLineItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsTextItem>
+#include <QImage>
 #include <QObject>
+#include <QPainter>
 #include <QPen>
 #include <QRawFont>
 
@@ -75,6 +77,7 @@ public:
     enum { Type = QGraphicsItem::UserType + 3 };
 
     GraphicsText(double calibration, int unit, QGraphicsItem *parent = nullptr);
+    ~GraphicsText() override;
     int type() const override { return Type; }
 
     // The text shown. Use this rather than toPlainText, which is empty for
@@ -134,15 +137,33 @@ private:
     // Shows `text` as the label's own lines.
     void showLines(const QString &text);
     void takeLinesFont();
+    // Blends the lines from linesImage_, drawn from the glyphs once the same
+    // lines were painted before: the same text in the same colour at the same
+    // fraction of a device pixel. False where the glyphs are to be drawn.
+    bool drawLinesImage(QPainter *painter);
+    // Takes `image` as linesImage_, counting the bytes all labels' images hold.
+    void setLinesImage(const QImage &image);
 
     QString lines_;
     QFont linesFont_;
     QRawFont linesRawFont_;
+    bool linesGreyGlyphs_ = false;
     qreal linesAscent_ = 0.0;
     qreal linesHeight_ = 0.0;
     // The glyphs of all lines at their places; empty: the lines are drawn as text.
     QGlyphRun linesRun_;
     QRectF linesRect_;
+    // The lines as drawn at linesImageFraction_ of a device pixel, in
+    // linesImageColor_, in the top left linesImageSize_ of linesImage_ (empty:
+    // not drawn yet), whose corner is at linesImageCorner_ (item coordinates,
+    // whole pixels).
+    bool linesPainted_ = false;
+    QImage linesImage_;
+    QSize linesImageSize_;
+    QPoint linesImageCorner_;
+    QPointF linesImageFraction_;
+    QRgb linesImageColor_ = 0;
+    QPainter::RenderHints linesImageHints_;
     QPointF dragOrigin_;
     QPointF labelOffset_;
     LabelFormatState format_;

@@ -5,8 +5,9 @@
 // - a unit change with the repaint of the 1,000 labels under 16 ms, one
 //   frame at 60 Hz (UnitChangeRepainted). Anchors in the same run: the
 //   reformatting alone (UnitChange), the frame repainted without a change
-//   (RepaintOnly), and the labels laid out as text documents, the way labels
-//   were shown before (UnitChangeAsTextDocuments);
+//   (RepaintOnly: each label blends the image of its lines, where the frame
+//   after a unit change draws their glyphs), and the labels laid out as text
+//   documents, the way labels were shown before (UnitChangeAsTextDocuments);
 // - dragging a shape, from the mouse event to the repainted frame, under
 //   2 ms (DragRepainted); anchor: the shape's move alone (DragStep).
 #include "measure.h"

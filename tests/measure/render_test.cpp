@@ -1,6 +1,7 @@
 #include "measure_test_support.h"
 
 #include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,6 +28,28 @@ struct Render : ::testing::Test {
     MainScene scene;
     QImage image;
 };
+
+// The scene drawn as a view at its own size draws it, over white.
+QImage viewOf(MainScene &scene)
+{
+    QImage view(400, 300, QImage::Format_ARGB32_Premultiplied);
+    view.fill(Qt::white);
+    QPainter painter(&view);
+    scene.render(&painter, QRectF(0, 0, 400, 300), QRectF(0, 0, 400, 300));
+    return view;
+}
+
+// The largest difference of one colour channel between two images.
+int largestDifference(const QImage &a, const QImage &b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = qMax(largest, qMax(qAbs(qRed(p) - qRed(q)), qMax(qAbs(qGreen(p) - qGreen(q)), qAbs(qBlue(p) - qBlue(q)))));
+        }
+    return largest;
+}
 
 // The same scene for a picture of 200 by 150 (scale 0.5).
 struct RenderHalfSize : Render {
@@ -119,4 +142,64 @@ TEST_F(RenderHalfSize, VerDashRunsFromTheFootToTheNearerEnd)
     EXPECT_TRUE(painted(image, 20, 50));
     EXPECT_FALSE(painted(image, 70, 47));  // past the foot: the main line alone
     EXPECT_TRUE(painted(image, 70, 50));
+}
+
+TEST_F(Render, LabelsPaintedAgainShowTheirNewColourFontAndText)
+{
+    // A label painted again blends the pixels it drew before: after each
+    // change it must look as a new scene's label drawn the first time. Edges
+    // where two glyphs overlap may round one level apart.
+    struct Style {
+        QColor color;
+        QString font;
+        int size;
+        int unit;
+    };
+    const auto drawn = [](MainScene &scene) {
+        scene.setCalibration(2.5);
+        drawShape(scene, DrawType::Line, {{20.3, 100.6}, {200.1, 140.2}});
+        drawShape(scene, DrawType::Rect, {{220.7, 30.4}, {330.2, 90.9}});
+        scene.setDrawMode(DrawType::Hand);
+    };
+    // Sets what differs from `was` (everything without it).
+    const auto styled = [](MainScene &scene, const Style &style, const Style *was) {
+        if (!was || style.color != was->color)
+            scene.setDrawProperty(TextColor, style.color);
+        if (!was || style.font != was->font)
+            scene.setDrawProperty(TextFont, style.font);
+        if (!was || style.size != was->size)
+            scene.setDrawProperty(TextSize, style.size);
+        if (!was || style.unit != was->unit)
+            scene.setUnit(style.unit);
+    };
+    const Style styles[] = {{Qt::green, QStringLiteral("DejaVu Sans"), 12, UnitPixels},
+                            {Qt::blue, QStringLiteral("DejaVu Sans"), 12, UnitPixels},
+                            {Qt::blue, QStringLiteral("DejaVu Serif"), 15, UnitPixels},
+                            {Qt::blue, QStringLiteral("DejaVu Serif"), 15, UnitMicrometres}};
+    styled(scene, styles[0], nullptr);
+    drawn(scene);
+    const Style *was = nullptr;
+    QImage before;
+    for (const Style &style : styles) {
+        SCOPED_TRACE(qPrintable(style.font + ' ' + style.color.name() + ' ' + QString::number(style.unit)));
+        if (was)
+            styled(scene, style, was);
+        was = &style;
+        const QImage first = viewOf(scene);
+        const QImage again = viewOf(scene);
+        MainScene fresh;
+        fresh.setSceneRect(scene.sceneRect());
+        fresh.setViewScale(400, 800);
+        fresh.applyScale();
+        fresh.setDrawProperty(LineWidth, 3);
+        fresh.setDrawProperty(LineColor, QColor(Qt::red));
+        styled(fresh, style, nullptr);
+        drawn(fresh);
+        EXPECT_LE(largestDifference(first, viewOf(fresh)), 1);
+        EXPECT_LE(largestDifference(again, first), 1);
+        if (!before.isNull()) {
+            EXPECT_GT(largestDifference(again, before), 100);
+        }
+        before = again;
+    }
 }
