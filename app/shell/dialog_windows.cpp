@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QVariant>
 #include <QWidget>
 
@@ -73,17 +74,29 @@ bool DialogWindows::eventFilter(QObject *watched, QEvent *event)
         // Qt asks for the keyboard only for a modal window; a window
         // manager gives it to the others, and without one they would never
         // get it (nor Esc).
-        if (!window->testAttribute(Qt::WA_ShowWithoutActivating))
+        if (!window->testAttribute(Qt::WA_ShowWithoutActivating)) {
             window->activateWindow();
+            // Once more when the window is up: the X server may have handed
+            // the keyboard elsewhere meanwhile (a modal window's own request).
+            QTimer::singleShot(0, window, [window] {
+                if (window->isVisible() && !QApplication::activeWindow())
+                    window->activateWindow();
+            });
+        }
         return false;
     }
     if (event->type() == QEvent::Hide) {
         // The keyboard, which Qt has taken from the window by now, goes back
         // to the window it belonged to, as a window manager would give it.
+        // Qt may count the owner active already when a modal window goes,
+        // while the X server's focus went back to the screen: asked for all
+        // the same.
         auto *window = qobject_cast<QWidget *>(watched);
+        if (!isDialogWindow(window))
+            return false;
         const QWidget *active = QApplication::activeWindow();
-        if (isDialogWindow(window) && (!active || active == window))
-            if (QWidget *owner = ownerOf(window))
+        if (QWidget *owner = ownerOf(window))
+            if (!active || active == window || active == owner)
                 owner->activateWindow();
         return false;
     }

@@ -53,7 +53,8 @@ TEST_F(DialogWindowsTest, EachOpensOverTheMainWindowAndClosesWithEscape)
         EXPECT_TRUE(waitFor([dialog] { return !dialog->isVisible(); }));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         // The keyboard is back with the main window.
-        EXPECT_TRUE(waitFor([this] { return QApplication::activeWindow() == window; }));
+        EXPECT_TRUE(waitFor([this] { return QApplication::activeWindow() == window; }))
+            << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "no window");
     }
     seen.sort();
     EXPECT_TRUE(seen.contains("PhotoSettings") && seen.contains("BurstModeSettings") && seen.contains("WaitDialog"))
