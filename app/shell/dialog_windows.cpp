@@ -77,9 +77,11 @@ bool DialogWindows::eventFilter(QObject *watched, QEvent *event)
         if (!window->testAttribute(Qt::WA_ShowWithoutActivating)) {
             window->activateWindow();
             // Once more when the window is up: the X server may have handed
-            // the keyboard elsewhere meanwhile (a modal window's own request).
+            // the keyboard elsewhere meanwhile, to none or (for a modal
+            // window) to the window it blocks.
             QTimer::singleShot(0, window, [window] {
-                if (window->isVisible() && !QApplication::activeWindow())
+                const QWidget *active = QApplication::activeWindow();
+                if (window->isVisible() && active != window && (!active || window->isModal()))
                     window->activateWindow();
             });
         }

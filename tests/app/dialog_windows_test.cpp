@@ -7,6 +7,7 @@
 #include "window_test_support.h"
 
 #include <QGuiApplication>
+#include <QWindow>
 
 namespace {
 
@@ -28,6 +29,16 @@ protected:
         dialog->show();
         return QTest::qWaitForWindowExposed(dialog) && waitFor([dialog] { return QApplication::activeWindow() == dialog; });
     }
+    // The window with the keyboard, for a failure's message.
+    static QString activeName()
+    {
+        const QWidget *active = QApplication::activeWindow();
+        const QWindow *focus = QGuiApplication::focusWindow();
+        return QStringLiteral("active %1, focus %2, modal %3")
+            .arg(QLatin1String(active ? active->metaObject()->className() : "none"),
+                 focus ? focus->objectName() : QStringLiteral("none"),
+                 QGuiApplication::modalWindow() ? QGuiApplication::modalWindow()->objectName() : QStringLiteral("none"));
+    }
     QPoint offCentre(QWidget *dialog) const { return dialog->frameGeometry().center() - window->frameGeometry().center(); }
     void press(QWidget *dialog, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
@@ -47,14 +58,14 @@ TEST_F(DialogWindowsTest, EachOpensOverTheMainWindowAndClosesWithEscape)
         const QString name = QString::fromLatin1(dialog->metaObject()->className());
         seen << name;
         SCOPED_TRACE(name.toStdString());
-        ASSERT_TRUE(showWithKeyboard(dialog));
+        ASSERT_TRUE(showWithKeyboard(dialog)) << activeName().toStdString();
         EXPECT_LE(offCentre(dialog).manhattanLength(), 2) << offCentre(dialog).x() << "," << offCentre(dialog).y();
         press(dialog, Qt::Key_Escape);
         EXPECT_TRUE(waitFor([dialog] { return !dialog->isVisible(); }));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         // The keyboard is back with the main window.
         EXPECT_TRUE(waitFor([this] { return QApplication::activeWindow() == window; }))
-            << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "no window");
+            << activeName().toStdString();
     }
     seen.sort();
     EXPECT_TRUE(seen.contains("PhotoSettings") && seen.contains("BurstModeSettings") && seen.contains("WaitDialog"))
