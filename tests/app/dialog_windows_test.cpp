@@ -22,12 +22,24 @@ protected:
         WindowTest::SetUp();
         startWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        // The camera up first: while it opens, its wait dialog comes and
+        // goes and takes the keyboard with it.
+        ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
     }
     // Shows the window and waits until the X server gives it the keyboard.
+    // Shown a second time if it did not get it: on a loaded machine a focus
+    // change of the window before can still be on its way (a window that
+    // never gets the keyboard fails both times).
     bool showWithKeyboard(QWidget *dialog)
     {
-        dialog->show();
-        return QTest::qWaitForWindowExposed(dialog) && waitFor([dialog] { return QApplication::activeWindow() == dialog; });
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            dialog->hide();
+            dialog->show();
+            if (QTest::qWaitForWindowExposed(dialog)
+                && waitFor([dialog] { return QApplication::activeWindow() == dialog; }, 2500))
+                return true;
+        }
+        return false;
     }
     // The window with the keyboard, for a failure's message.
     static QString activeName()
