@@ -1171,6 +1171,12 @@ void GraphicsCross::setPenWidth(int width)
     setPen(p);
 }
 
+void GraphicsCross::setSize(int size)
+{
+    size_ = qMax(0, size);
+    setPenWidth(scene_ ? scene_->overlayPenWidth(size_) : size_);
+}
+
 void GraphicsCross::remove()
 {
     if (scene_)

@@ -482,6 +482,10 @@ public:
     int direction() const { return direction_; }
     void setColor(const QColor &color);
     void setPenWidth(int width);
+    // The drawing size the user chose for the line; its pen width follows
+    // from it and the scene's scale.
+    int size() const { return size_; }
+    void setSize(int size);
     // Asks the scene to take this line out of its list and delete it.
     void remove();
 
@@ -501,6 +505,7 @@ private:
     MainScene *scene_;
     double relative_ = 0.0;
     bool laying_ = false;
+    int size_ = 0;
 };
 
 // The blinking recording dot. The owner starts a 500 ms coarse timer on it

@@ -133,6 +133,8 @@ Base *MainScene::createShape()
     case DrawType::MarkCir: shape = new shape::MarkCir(this, unit, orientation); break;
     default: return nullptr;
     }
+    // Its first items take their sizes at the scene's scale.
+    shape->setScale(scale_);
     const auto value = [this](int id) { return properties_.value(id); };
     if (shape->isMark()) {
         shape->setLineWidth(value(MarkWidth));
@@ -434,10 +436,7 @@ void MainScene::setDrawProperty(DrawProperty id, const QVariant &value)
     const bool crossStyle = id == CrossWidth || id == CrossStyle || id == CrossColor;
     const bool gridStyle = id == GridlinesWidth || id == GridlinesStyle || id == GridlinesColor;
     if ((crossStyle && !gridMode_) || (gridStyle && gridMode_)) {
-        const QPen pen = gridMode_ ? overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor)
-                                   : overlayPen(CrossWidth, CrossStyle, CrossColor);
-        for (GraphicsCross *line : qAsConst(lines_))
-            line->setPen(pen);
+        styleOverlayLines();
     } else if (id == FloatNum) {
         // The number of decimals is read from the settings store.
         DecimalPlaces::invalidate();
@@ -548,6 +547,10 @@ void MainScene::applyScale()
     if (current_)
         rescaleShape(current_);
     ratio_ = 1.0;
+    // Each line keeps the size it has (its dialog may have changed it) at
+    // the new scale.
+    for (GraphicsCross *line : qAsConst(lines_))
+        line->setSize(line->size());
     layoutLines();
     updateFocusRect(false);
 }
@@ -556,12 +559,36 @@ void MainScene::applyScale()
 
 QPen MainScene::overlayPen(int widthId, int styleId, int colorId) const
 {
-    bool ok = false;
-    const double width = properties_.value(widthId).toDouble(&ok);
-    const int penWidth = ok && std::isfinite(width) ? qBound(0, static_cast<int>(width), 1000) : 0;
     const Qt::PenStyle style = penStyleFromValue(properties_.value(styleId), Qt::NoPen);
-    return QPen(QBrush(overlayColor(properties_.value(colorId)), Qt::SolidPattern), penWidth, style, Qt::SquareCap,
-                Qt::BevelJoin);
+    return QPen(QBrush(overlayColor(properties_.value(colorId)), Qt::SolidPattern),
+                overlayPenWidth(overlaySize(widthId)), style, Qt::SquareCap, Qt::BevelJoin);
+}
+
+int MainScene::overlaySize(int widthId) const
+{
+    bool ok = false;
+    const double size = properties_.value(widthId).toDouble(&ok);
+    return ok && std::isfinite(size) ? qBound(0, static_cast<int>(size), 1000) : 0;
+}
+
+int MainScene::overlayPenWidth(int size) const
+{
+    // The crosshair's size counts like a shape's line size, two picture
+    // pixels a step; a grid line is as wide in scene units as its size.
+    if (gridMode_)
+        return size;
+    return static_cast<int>(qBound(0L, std::lround(2.0 * size / scale_), 1000L));
+}
+
+void MainScene::styleOverlayLines()
+{
+    const QPen pen = gridMode_ ? overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor)
+                               : overlayPen(CrossWidth, CrossStyle, CrossColor);
+    const int size = overlaySize(gridMode_ ? GridlinesWidth : CrossWidth);
+    for (GraphicsCross *line : qAsConst(lines_)) {
+        line->setPen(pen);
+        line->setSize(size);
+    }
 }
 
 void MainScene::rebuildLines(int direction, int count)
@@ -572,9 +599,11 @@ void MainScene::rebuildLines(int direction, int count)
     }
     const QPen pen = gridMode_ ? overlayPen(GridlinesWidth, GridlinesStyle, GridlinesColor)
                                : overlayPen(CrossWidth, CrossStyle, CrossColor);
+    const int size = overlaySize(gridMode_ ? GridlinesWidth : CrossWidth);
     for (int i = 1; i <= count; ++i) {
         auto *line = new GraphicsCross(direction, this);
         line->setPen(pen);
+        line->setSize(size);
         addItem(line);
         lines_.append(line);
         line->setRelativePosition(double(i) / double(count + 1));

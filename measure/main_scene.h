@@ -73,6 +73,8 @@ public:
     int verticalLineCount() const { return vLineCount_; }
     QList<GraphicsCross *> lines() const { return lines_; }
     void removeCrossLine(GraphicsCross *line);
+    // Pen width in scene units of an overlay line of drawing size `size`.
+    int overlayPenWidth(int size) const;
 
     // Focus region: a cell of the 17 by 15 grid.
     void setFocusRegionFlags(bool regionMode, bool grid5x5, bool showRect, bool keep);
@@ -120,6 +122,8 @@ private:
     void rescaleShape(Base *shape);
     void layoutLines();
     QPen overlayPen(int widthId, int styleId, int colorId) const;
+    int overlaySize(int widthId) const;
+    void styleOverlayLines();
     void rebuildLines(int direction, int count);
     void requestEdge(const QPointF &at);
 

@@ -29,11 +29,6 @@ int clampedWidth(const QVariant &value)
     return qBound(1, toInt(value), kMaxPenWidth);
 }
 
-int clampedPixelSize(const QVariant &value)
-{
-    return qBound(1, toInt(value), kMaxPixelSize);
-}
-
 double toReal(const QVariant &value)
 {
     bool ok = false;
@@ -207,6 +202,28 @@ GraphicsConnect *Base::createItem()
     }
 }
 
+int Base::sceneSize(int slot) const
+{
+    // A drawing size counts two picture pixels a step, whatever the zoom:
+    // in scene units that is 2 / scale (picture pixels per scene unit).
+    return static_cast<int>(std::lround(qBound(-1e6, 2.0 * toReal(properties_[slot]) / scale_, 1e6)));
+}
+
+int Base::scenePenWidth(int slot) const
+{
+    return qBound(1, sceneSize(slot), kMaxPenWidth);
+}
+
+int Base::scenePixelSize(int slot) const
+{
+    return qBound(1, sceneSize(slot), kMaxPixelSize);
+}
+
+int Base::lineSize() const
+{
+    return toInt(properties_[SlotLineWidth]);
+}
+
 GraphicsPoint *Base::createHandle(const QPointF &pos)
 {
     auto *handle = new GraphicsPoint(pos, scene_, orientation_);
@@ -268,24 +285,24 @@ void Base::addPoints(const QVector<QPointF> &positions, double calibration)
 void Base::applyStyle()
 {
     item_->setLineStyle(creationStyle(properties_[SlotLineStyle]));
-    item_->setPenWidth(clampedWidth(properties_[SlotLineWidth]));
+    item_->setPenWidth(scenePenWidth(SlotLineWidth));
     item_->setColor(colorFrom(properties_[SlotLineColor]));
     item_->setPointWidth(clampedWidth(properties_[SlotPointWidth]));
     item_->setPointColor(colorFrom(properties_[SlotPointColor]));
     item_->setTextLineColor(colorFrom(properties_[SlotLLineColor]));
-    item_->setTextLineWidth(clampedWidth(properties_[SlotLLineWidth]));
+    item_->setTextLineWidth(scenePenWidth(SlotLLineWidth));
     item_->setTextLineStyle(creationStyle(properties_[SlotLLineStyle]));
     if (!label_)
         return;
     QFont font = label_->font();
     if (drawType_ == DrawType::LText) {
-        font.setPixelSize(clampedPixelSize(properties_[SlotLTextSize]));
+        font.setPixelSize(scenePixelSize(SlotLTextSize));
         font.setFamily(fontFamilyFrom(properties_[SlotLTextFont]));
         label_->setFont(font);
         label_->setTextColor(colorFrom(properties_[SlotLTextColor]));
         labelFont_ = font;
     } else {
-        font.setPixelSize(clampedPixelSize(properties_[SlotTextSize]));
+        font.setPixelSize(scenePixelSize(SlotTextSize));
         font.setFamily(fontFamilyFrom(properties_[SlotTextFont]));
         label_->setFont(font);
         label_->setTextColor(colorFrom(properties_[SlotTextColor]));
@@ -383,9 +400,29 @@ void Base::setScale(double scale)
 {
     // Kept for the label made by the first point: a shape rebuilt from a
     // picture gets the view's scale before it has any point.
+    if (!std::isfinite(scale) || scale <= 0.0)
+        return;
+    const bool changed = scale != scale_;
     scale_ = scale;
     if (label_)
         label_->setScale(scale);
+    if (changed)
+        applySizes();
+}
+
+void Base::applySizes()
+{
+    if (!item_)
+        return;
+    item_->setPenWidth(qMax(0, sceneSize(SlotLineWidth)));
+    item_->setTextLineWidth(qMax(0, sceneSize(SlotLLineWidth)));
+    if (!label_)
+        return;
+    QFont font = label_->font();
+    font.setPixelSize(scenePixelSize(drawType_ == DrawType::LText ? SlotLTextSize : SlotTextSize));
+    label_->setFont(font);
+    if (drawType_ == DrawType::LText)
+        labelFont_ = font;
 }
 
 void Base::setCalibration(double umPerPixel)
@@ -446,7 +483,7 @@ void Base::setLineWidth(const QVariant &value)
 {
     properties_[SlotLineWidth] = value;
     if (item_)
-        item_->setPenWidth(qMax(0, toInt(value)));
+        item_->setPenWidth(qMax(0, sceneSize(SlotLineWidth)));
 }
 
 void Base::setLineStyle(const QVariant &value)
@@ -470,7 +507,7 @@ void Base::setTextSize(const QVariant &value)
     properties_[SlotTextSize] = value;
     if (label_) {
         QFont font = label_->font();
-        font.setPixelSize(clampedPixelSize(value));
+        font.setPixelSize(scenePixelSize(SlotTextSize));
         label_->setFont(font);
     }
 }
@@ -503,7 +540,7 @@ void Base::setLTextSize(const QVariant &value)
     properties_[SlotLTextSize] = value;
     if (label_) {
         QFont font = label_->font();
-        font.setPixelSize(clampedPixelSize(value));
+        font.setPixelSize(scenePixelSize(SlotLTextSize));
         label_->setFont(font);
         labelFont_ = font;
     }
@@ -535,7 +572,7 @@ void Base::setLLineWidth(const QVariant &value)
 {
     properties_[SlotLLineWidth] = value;
     if (item_)
-        item_->setTextLineWidth(qMax(0, toInt(value)));
+        item_->setTextLineWidth(qMax(0, sceneSize(SlotLLineWidth)));
 }
 
 void Base::setLLineStyle(const QVariant &value)

@@ -71,6 +71,8 @@ public:
     void setText(const QString &text);
     void setNumber(int number);
     int number() const;
+    // Picture pixels per scene unit. Drawing sizes (line widths, text sizes)
+    // count in picture pixels, so the items are restyled when it changes.
     void setScale(double scale);
     void setCalibration(double umPerPixel);
     bool isSelected() const;
@@ -80,6 +82,8 @@ public:
 
     void setPointWidth(const QVariant &value);
     void setPointColor(const QVariant &value);
+    // The outline's drawing size, as chosen (not its width in scene units).
+    int lineSize() const;
     void setLineWidth(const QVariant &value);
     void setLineStyle(const QVariant &value);
     void setLineColor(const QVariant &value);
@@ -125,7 +129,13 @@ protected:
 private:
     GraphicsPoint *createHandle(const QPointF &pos);
     void applyStyle();
+    void applySizes();
     void applyHandlePen();
+    // The drawing size in `slot` in scene units at the current scale, then
+    // limited as a pen width or a font's pixel size.
+    int sceneSize(int slot) const;
+    int scenePenWidth(int slot) const;
+    int scenePixelSize(int slot) const;
     bool isPlainLine() const;
 
     bool finished_ = false;
@@ -135,7 +145,7 @@ private:
     GraphicsConnect *item_ = nullptr;
     int unit_;
     int orientation_;
-    double scale_ = 1.0;  // view scale handed to the label
+    double scale_ = 1.0;  // picture pixels per scene unit, handed to the label
     QVariant properties_[SlotCount];
     QFont labelFont_;
     int drawType_;

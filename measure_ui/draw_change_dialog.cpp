@@ -1,6 +1,7 @@
 #include "draw_change_dialog.h"
 
 #include "graphics_items.h"
+#include "shapes.h"
 #include "ui_drawchangedialog.h"
 
 #include <QColorDialog>
@@ -13,12 +14,15 @@ DrawChangeDialog::DrawChangeDialog(void *object, int kind, QWidget *parent)
 {
     ui->setupUi(this);
     QPen pen;
+    int size = 1;
     bool movable = true;
     bool labelShown = true;
     if (kind == MeasurementItem) {
         item_ = static_cast<GraphicsConnect *>(object);
         if (item_) {
             pen = item_->pen();
+            if (item_->owner())
+                size = item_->owner()->lineSize();
             movable = item_->isMovable();
             labelShown = item_->isLabelVisible();
         }
@@ -27,17 +31,18 @@ DrawChangeDialog::DrawChangeDialog(void *object, int kind, QWidget *parent)
         line_ = static_cast<GraphicsCross *>(object);
         if (line_) {
             pen = line_->pen();
+            size = line_->size();
             movable = line_->flags() & QGraphicsItem::ItemIsMovable;
         }
     }
-    // Showing the object's values is no change to it. Sizes are drawn at
-    // twice their value and follow the zoom, so a width above the box's
-    // range is common: the range grows to show it, and every smaller width
-    // stays choosable.
+    // Width is the drawing size the object was given, the same number as
+    // the panels' Size (its pen follows the zoom). Showing it is no change
+    // to the object; a size above the box's range (an old settings file)
+    // grows the range, and every smaller size stays choosable.
     {
         const QSignalBlocker blocker(ui->spinBox_2);
-        ui->spinBox_2->setMaximum(qMax(ui->spinBox_2->maximum(), pen.width()));
-        ui->spinBox_2->setValue(pen.width());
+        ui->spinBox_2->setMaximum(qMax(ui->spinBox_2->maximum(), size));
+        ui->spinBox_2->setValue(size);
     }
     showColor(pen.color());
     ui->checkBox->setChecked(!movable);
@@ -57,10 +62,10 @@ void DrawChangeDialog::showColor(const QColor &color)
 
 void DrawChangeDialog::on_spinBox_2_valueChanged(int arg1)
 {
-    if (item_)
-        item_->setPenWidth(arg1);
+    if (item_ && item_->owner())
+        item_->owner()->setLineWidth(arg1);
     else if (line_)
-        line_->setPenWidth(arg1);
+        line_->setSize(arg1);
 }
 
 void DrawChangeDialog::on_pushButton_2_clicked()

@@ -38,8 +38,6 @@ namespace {
 // Number of untitled picture tabs made so far in this process.
 int untitledTabs = 0;
 
-const int kSizePropertyIds[] = {LineWidth, TextSize, CrossWidth, LTextWidth, LLineWidth, MarkWidth};
-
 // Waits for a thread that was asked to stop. True when it finished in time;
 // a thread that didn't is left running and named in the log.
 bool waitStopped(QThread *thread, int timeoutMs, const char *what)
@@ -181,9 +179,6 @@ MainWindow2::MainWindow2(QWidget *parent)
 
     drawProperties = SettingsStore::instance().loadDraw();
     measurePage->loadSettings();
-    for (int id : kSizePropertyIds)
-        sizePropertyIds.append(id);
-    reapplySizeProperties();
 
     pendingOpenTimer.setSingleShot(true);
     connect(&pendingOpenTimer, &QTimer::timeout, this, &MainWindow2::openPendingCamera);
@@ -442,7 +437,7 @@ void MainWindow2::attachVideoWidget(VideoWidget *view, QString title, bool exist
         ui->video_tabWidget->addTab(view, title);
         ui->video_tabWidget->setCurrentWidget(view);
     }
-    view->setDrawProperties(shownDrawProperties());
+    view->setDrawProperties(drawProperties);
     view->setDrawMode(static_cast<DrawType>(drawType));
     view->setCalibration(viewCalibration(view));
     view->setUnit(unitCode);

@@ -209,10 +209,6 @@ private:
     QString endTimeLapseForFailure();
 
     // ---- drawing and zoom
-    void reapplySizeProperties();
-    // A drawing value as the views get it, and all of them.
-    QVariant shownDrawValue(int id, const QVariant &value) const;
-    QMap<int, QVariant> shownDrawProperties() const;
     // The calibration as it holds for the picture the view shows.
     double viewCalibration(const VideoWidget *view) const;
     void setLiveFrameWidth(int width);
@@ -255,7 +251,6 @@ private:
     QMetaObject::Connection burstTick;
     std::optional<TimeLapseSchedule> timeLapse;
     QString openedImageFolder;
-    QVector<int> sizePropertyIds;
     StillCaptureState stillCapture;
     // Micrometres per pixel of a picture `calibrationWidth` pixels wide (0:
     // not known yet); the live picture is `liveFrameWidth` wide.

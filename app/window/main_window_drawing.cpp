@@ -18,35 +18,13 @@
 
 // ---------------------------------------------------------------- properties
 
-QVariant MainWindow2::shownDrawValue(int id, const QVariant &value) const
-{
-    // Sizes are drawn at twice their stored value at 100 % and follow the zoom.
-    return sizePropertyIds.contains(id) ? QVariant(2.0 * zoomFactor * value.toInt()) : value;
-}
-
-QMap<int, QVariant> MainWindow2::shownDrawProperties() const
-{
-    QMap<int, QVariant> shown = drawProperties;
-    for (int id : sizePropertyIds)
-        if (shown.contains(id))
-            shown.insert(id, shownDrawValue(id, shown.value(id)));
-    return shown;
-}
-
 void MainWindow2::DrawChange(DrawProperty id, QVariant value)
 {
-    if (const std::optional<double> percent = parseZoomPercent(ui->comboBox->currentText()))
-        zoomFactor = *percent / 100.0;
-    const QVariant shown = shownDrawValue(id, value);
+    // Sizes go as chosen: each view's scene draws them at two picture pixels
+    // a step, so they follow the zoom of that view, live or picture.
     for (VideoWidget *view : views())
-        view->setDrawProperty(id, shown);
+        view->setDrawProperty(id, value);
     drawProperties.insert(id, value);
-}
-
-void MainWindow2::reapplySizeProperties()
-{
-    for (int id : qAsConst(sizePropertyIds))
-        DrawChange(static_cast<DrawProperty>(id), drawProperties.value(id));
 }
 
 void MainWindow2::calibrateChange(double value)
@@ -184,7 +162,14 @@ void MainWindow2::slotExportData()
         showMessage(QMessageBox::Information, tr("Notice"), tr("current no primitive"));
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(nullptr, tr("Save"), openedImageFolder, QStringLiteral("*.csv"));
+    // A name typed without a suffix gets ".csv", before the dialog asks
+    // whether to replace an existing file.
+    QFileDialog dialog(nullptr, tr("Save"), openedImageFolder, QStringLiteral("*.csv"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
     if (path.isEmpty())
         return;
     if (!view->exportTable(path))
@@ -314,7 +299,6 @@ void MainWindow2::on_comboBox_currentTextChanged(QString text)
         view->setManualScale(true);
         manualZoom = false;
     }
-    reapplySizeProperties();
     view->setScale(zoomFactor);
 }
 

@@ -12,6 +12,7 @@
 #include "measure_widget.h"
 #include "sim_camera.h"
 #include "title_bar.h"
+#include "zoom_steps.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -142,6 +143,90 @@ TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibrat
     EXPECT_EQ(scene->shapes()[0]->labelText(), before);
     EXPECT_EQ(rowText(window->liveView()->table(), 0), rowBefore);
     EXPECT_DOUBLE_EQ(window->currentCalibration(), 2.0);
+}
+
+// A drawing size is two screen pixels a step at 100 % and follows the zoom
+// the zoom box shows, on the live tab and on a picture tab alike, for shapes
+// drawn at another zoom and before a camera change; the property dialog
+// shows and sets that size.
+TEST_F(WindowTest, LabelsAndLinesAreAsLargeOnScreenAsTheirSizeOnEveryTabAndZoom)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    sim.setGroup("stream", R"({"wh":"3840*2160"})");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    MeasureWidget *panel = window->measurePanel();
+    childOf<QComboBox>(panel, "lineSize_comboBox")->setCurrentText("4");
+    childOf<QComboBox>(panel, "fontSize_comboBox")->setCurrentText("20");
+    auto *zoom = childOf<QComboBox>(window, "comboBox");
+    const auto onScreen = [](const VideoWidget *view, double sceneSize) {
+        return sceneSize * view->graphicsView()->transform().m11();
+    };
+    const auto expectSizes = [&](const VideoWidget *view, const Base *shape, int lineSize, const char *where) {
+        const double percent = parseZoomPercent(zoom->currentText()).value_or(0.0);
+        // Scene sizes are whole numbers: half a scene unit of rounding.
+        const double slack = 0.5 * view->graphicsView()->transform().m11() + 1e-9;
+        EXPECT_NEAR(onScreen(view, shape->label()->font().pixelSize()), 2 * 20 * percent / 100, slack)
+            << where << " at " << zoom->currentText();
+        EXPECT_NEAR(onScreen(view, shape->item()->pen().width()), 2 * lineSize * percent / 100, slack)
+            << where << " at " << zoom->currentText();
+    };
+
+    VideoWidget *live = window->liveView();
+    MainScene *scene = live->measureScene();
+    window->slotSetDrawMode(DrawType::Line);
+    clickAt(*scene, {100, 100});
+    clickAt(*scene, {300, 100});
+    ASSERT_EQ(scene->shapes().size(), 1);
+    Base *line = scene->shapes()[0];
+    expectSizes(live, line, 4, "live line");
+
+    // Another camera, another fitted zoom: the line drawn before follows it,
+    // and a circle drawn now is as large as the line.
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return window->camera() && shownWidth() == 3840; }, 30000)) << dialogs.all();
+    expectSizes(live, line, 4, "live line after the camera change");
+    window->slotSetDrawMode(DrawType::Cir);
+    clickAt(*scene, {100, 200});
+    clickAt(*scene, {150, 250});
+    clickAt(*scene, {200, 200});
+    ASSERT_EQ(scene->shapes().size(), 2);
+    expectSizes(live, scene->shapes()[1], 4, "live circle");
+
+    // The property dialog's width is the size; a new one stays through zooms.
+    int shownInDialog = 0;
+    dialogs.dialogActions["DrawChangeDialog"] = [&](QDialog *dialog) {
+        auto *width = dialog->findChild<QSpinBox *>("spinBox_2");
+        shownInDialog = width->value();
+        width->setValue(7);
+        dialog->reject();
+    };
+    window->drawPropertyChanged(line->item());
+    EXPECT_EQ(shownInDialog, 4);
+    expectSizes(live, line, 7, "live line of size 7");
+
+    // An opened 1920x1080 picture, shown at its own fitted zoom, then at 100 %.
+    const QString source = pictures.filePath("picture.png");
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(source));
+    dialogs.fileAnswers = QStringList{source};
+    button("openPic_btn")->click();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    ASSERT_TRUE(waitFor([&] { return tabs->currentWidget() != live; }, 10000)) << dialogs.all();
+    auto *picture = qobject_cast<VideoWidget *>(tabs->currentWidget());
+    ASSERT_TRUE(picture);
+    window->slotSetDrawMode(DrawType::Line);
+    clickAt(*picture->measureScene(), {400, 400});
+    clickAt(*picture->measureScene(), {900, 400});
+    ASSERT_EQ(picture->measureScene()->shapes().size(), 1);
+    Base *pictureLine = picture->measureScene()->shapes()[0];
+    expectSizes(picture, pictureLine, 4, "picture line");
+    zoom->setCurrentText("100%");
+    expectSizes(picture, pictureLine, 4, "picture line at 100 %");
+    tabs->setCurrentWidget(live);
+    expectSizes(live, line, 7, "live line after the picture tab");
 }
 
 TEST_F(WindowTest, GridLinesKeepTheirOwnStyleWhenTheZoomChanges)

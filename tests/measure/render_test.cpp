@@ -127,10 +127,10 @@ TEST_F(Render, HiddenLabelsArePaintedToo)
 
 TEST_F(RenderHalfSize, VerDashRunsFromTheFootToTheNearerEnd)
 {
-    // Shown at twice the picture size: the main line is painted 3 pixels
-    // wide, the dash with the outline's own 6-pixel pen, so the dash shows
-    // beside the main line where the screen draws none.
-    scene.setDrawProperty(LineWidth, 6);
+    // Shown at twice the picture size, size 2 is 8 scene pixels: the main
+    // line is painted 4 pixels wide, the dash with the outline's own 8-pixel
+    // pen, so the dash shows beside the main line where the screen draws none.
+    scene.setDrawProperty(LineWidth, 2);
     scene.setDrawProperty(TextSize, 1);
     drawShape(scene, DrawType::Ver, {{0, 100}, {200, 100}, {60, 180}});
     ASSERT_EQ(scene.shapes().size(), 1);

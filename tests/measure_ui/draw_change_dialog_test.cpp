@@ -31,21 +31,40 @@ protected:
 
 }  // namespace
 
-TEST_F(ShapeDialog, ShowsTheRealWidthAndChangesNothingOnOpening)
+TEST_F(ShapeDialog, WidthIsTheDrawingSizeAtEveryScaleAndOpeningChangesNothing)
 {
-    item->setPenWidth(12);
+    // Size 3 drawn at two scene units a step, then over a picture 2.5 times
+    // as wide as the scene: 2 * 3 / 2.5 = 2.4 scene units.
+    scene.shapes()[0]->setLineWidth(3);
+    EXPECT_EQ(item->pen().width(), 6);
+    scene.shapes()[0]->setScale(2.5);
+    ASSERT_EQ(item->pen().width(), 2);
     item->setColor(QColor(1, 2, 3));
     DrawChangeDialog dialog(item, DrawChangeDialog::MeasurementItem);
-    EXPECT_EQ(dialog.findChild<QSpinBox *>("spinBox_2")->value(), 12);
-    EXPECT_EQ(item->pen().width(), 12);
+    EXPECT_EQ(dialog.findChild<QSpinBox *>("spinBox_2")->value(), 3);
+    EXPECT_EQ(item->pen().width(), 2);
     EXPECT_EQ(item->pen().color(), QColor(1, 2, 3));
     EXPECT_TRUE(dialog.findChild<QPushButton *>("pushButton")->isHidden());
     EXPECT_TRUE(dialog.findChild<QCheckBox *>("Annotation_Cbox")->isChecked());
     EXPECT_FALSE(dialog.findChild<QCheckBox *>("checkBox")->isChecked());
     EXPECT_TRUE(dialog.findChild<QPushButton *>("pushButton_2")->styleSheet().endsWith("rgb(1,2,3)"));
-    // Picking a width applies it at once, the top of the usual range too.
+    // A size chosen here is the shape's own and keeps following the scale.
     dialog.findChild<QSpinBox *>("spinBox_2")->setValue(9);
-    EXPECT_EQ(item->pen().width(), 9);
+    EXPECT_EQ(scene.shapes()[0]->lineSize(), 9);
+    EXPECT_EQ(item->pen().width(), 7);
+    scene.shapes()[0]->setScale(1.0);
+    EXPECT_EQ(item->pen().width(), 18);
+
+    // The crosshair's lines likewise.
+    scene.setDrawProperty(CrossWidth, 5);
+    scene.setLinesVisible(true);
+    scene.setHorizontalLineCount(1);
+    ASSERT_EQ(scene.lines().size(), 1);
+    DrawChangeDialog lineDialog(scene.lines()[0], DrawChangeDialog::OverlayLine);
+    EXPECT_EQ(lineDialog.findChild<QSpinBox *>("spinBox_2")->value(), 5);
+    EXPECT_EQ(scene.lines()[0]->pen().width(), 10);
+    lineDialog.findChild<QSpinBox *>("spinBox_2")->setValue(2);
+    EXPECT_EQ(scene.lines()[0]->pen().width(), 4);
 }
 
 TEST_F(ShapeDialog, LockAndDataActOnTheItemAndItsHandles)
