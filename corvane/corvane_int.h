@@ -117,6 +117,10 @@ void cv_module_late_worker_done(void);
 typedef struct cv_cache cv_cache;
 typedef struct cv_tmsg cv_tmsg;
 
+/* Cached texts up to this size (bytes) are copied out under the cache lock;
+ * longer ones are read after it, kept alive by a reference. */
+#define CV_SHORT_TEXT 128
+
 /* Storage of init .. quit; null outside that span. */
 cv_cache *cv_cache_get(void);
 cv_tmsg *cv_tmsg_get(void);

@@ -23,8 +23,6 @@
 
 enum { CV_BOOL = 1, CV_INT, CV_NUM, CV_TEXT, CV_OBJ };
 
-/* Texts up to this size are copied out under the lock rather than borrowed. */
-#define CV_SHORT_TEXT 128
 #define CV_MAX_BUCKETS (1u << 24)
 
 typedef struct cv_value {

@@ -1,8 +1,9 @@
 /*
  * corvane_testkit: what the Lua tests of corvane need from C: sleeping, a
  * clock, a loader with scripts of its own, objects with a counting release
- * function, pointers that are not objects, and a fresh Lua state with the
- * modules registered the way a host program does it.
+ * function, pointers that are not objects, a fresh Lua state with the
+ * modules registered the way a host program does it, and the cache's
+ * short-text size.
  */
 #include <lua.h>
 #include <lauxlib.h>
@@ -13,6 +14,7 @@
 #include <time.h>
 
 #include "corvane.h"
+#include "corvane_int.h"
 #include "qv_core.h"
 
 static int g_released;
@@ -180,12 +182,19 @@ static int l_fresh_state(lua_State *L)
     return ok ? 1 : 2;
 }
 
+/* The size up to which the cache copies a text out under its lock. */
+static int l_short_text(lua_State *L)
+{
+    lua_pushinteger(L, CV_SHORT_TEXT);
+    return 1;
+}
+
 int luaopen_corvane_testkit(lua_State *L)
 {
     static const luaL_Reg fns[] = {
         { "sleep_ms", l_sleep_ms }, { "now_ms", l_now_ms }, { "loader", l_loader }, { "stray", l_stray }, { "null", l_null },
         { "new_obj", l_new_obj }, { "released", l_released }, { "created", l_created }, { "fresh_state", l_fresh_state },
-        { "note", l_note }, { "notes", l_notes }, { NULL, NULL }
+        { "note", l_note }, { "notes", l_notes }, { "short_text", l_short_text }, { NULL, NULL }
     };
     luaL_newlib(L, fns);
     return 1;

@@ -24,27 +24,110 @@ static bool parseOne(const std::string &bytes, bcast_frame_info *f, uint32_t *dr
 
 TEST(DiscoveryFrame, BuildsWhatTheCamerasSend)
 {
+    struct Row {
+        int type;
+        std::string body;
+        uint8_t random;
+        uint32_t word1;
+    };
+    const Row rows[] = {
+        { BCAST_DISCOVER, "", 0, 20u },
+        { BCAST_RESPOND, "{\"sn\":\"1\"}", 0x5A, 30u | 0x02000000u },
+        { BCAST_CLIENT_MSG, "c", 0xFF, 21u | 0x02000000u },
+        { BCAST_SERVER_MSG, std::string(1340, 's'), 0, 1360u | 0x02000000u },
+        { BCAST_SERVER_MSG, "", 1, 20u | 0x02000000u },
+    };
+    for (const Row &row : rows) {
+        uint8_t out[BCAST_DGRAM_MAX];
+        int n = bcast_build(out, sizeof out, row.type, row.body.data(), static_cast<uint32_t>(row.body.size()), row.random);
+        ASSERT_EQ(n, static_cast<int>(32 + row.body.size())) << row.type;
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(out), static_cast<size_t>(n)),
+                  simcam::bcastFrame(row.type, row.body, row.random))
+            << row.type;
+        EXPECT_EQ(qv_rd32(out + 4), row.word1) << row.type;
+    }
+    // A discover frame carries no body, whatever it is handed; other bodies
+    // end at 1340 bytes.
     uint8_t out[BCAST_DGRAM_MAX];
-    int n = bcast_build(out, sizeof out, BCAST_RESPOND, "{\"sn\":\"1\"}", 10, 0x5A);
-    ASSERT_EQ(n, 20 + 10 + 12);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), static_cast<size_t>(n)),
-              simcam::bcastFrame(BCAST_RESPOND, "{\"sn\":\"1\"}", 0x5A));
-    EXPECT_EQ(qv_rd32(out + 4), 30u | 0x02000000u);
-    n = bcast_build(out, sizeof out, BCAST_DISCOVER, "ignored", 7, 1);
-    EXPECT_EQ(n, 32);
-    EXPECT_EQ(qv_rd32(out + 4), 20u);
+    EXPECT_EQ(bcast_build(out, sizeof out, BCAST_CLIENT_MSG, std::string(1341, 'b').data(), 1341, 0), -1);
+    EXPECT_EQ(bcast_build(out, sizeof out, BCAST_DISCOVER, "ignored", 7, 1), 32);
+    EXPECT_EQ(bcast_build(out, 31, BCAST_DISCOVER, nullptr, 0, 1), -1);
 }
 
-TEST(DiscoveryFrame, BodyLimitIs1340Bytes)
+// A frame with every field as given, its two checks made to match.
+static std::string rawFrame(uint32_t word0, uint32_t word1, uint8_t type, const std::string &body, uint32_t trailer1)
 {
-    uint8_t out[BCAST_DGRAM_MAX];
-    std::string body(1340, 'b');
-    EXPECT_EQ(bcast_build(out, sizeof out, BCAST_CLIENT_MSG, body.data(), 1340, 0), 1372);
-    EXPECT_EQ(bcast_build(out, sizeof out, BCAST_CLIENT_MSG, body.data(), 1341, 0), -1);
-    bcast_frame_info f;
-    uint32_t drop;
-    ASSERT_TRUE(parseOne(std::string(reinterpret_cast<char *>(out), 1372), &f, &drop));
-    EXPECT_EQ(f.body_len, 1340u);
+    auto put32 = [](std::string &s, uint32_t v) {
+        for (int i = 0; i < 4; i++)
+            s.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    std::string f, tr;
+    put32(f, word0);
+    put32(f, word1);
+    put32(f, 0);
+    f.push_back(static_cast<char>(type));
+    f.append(3, '\0');
+    put32(f, 2u * simcam::h1(f));
+    put32(tr, 0);
+    put32(tr, trailer1);
+    put32(tr, 2u * simcam::h1(tr));
+    return f + body + tr;
+}
+
+// Every field the parser checks, on both sides of each limit: version 1 and
+// class 0, 32 to 1380 bytes in all, trailer word 1 from 0xF5A5AF00 to
+// 0xF5A5AFFF. The kind bits and the type are not checked.
+TEST(DiscoveryFrame, FieldsAtTheirLimits)
+{
+    const uint32_t w0 = 0x01FA5A5Fu, tr = 0xF5A5AF5Au;
+    auto body = [](size_t n) {
+        std::string b(n, 'b');
+        if (n)
+            b.back() = 'e';
+        return b;
+    };
+    auto sized = [&](size_t n) { return rawFrame(w0, static_cast<uint32_t>(20 + n) | 0x02000000u, 2, body(n), tr); };
+    struct Row {
+        const char *name;
+        std::string bytes;
+        bool frame;
+        uint32_t bodyLen;
+        int type;
+    };
+    const Row rows[] = {
+        { "no body", sized(0), true, 0, 2 },
+        { "1 byte", sized(1), true, 1, 2 },
+        { "1340 bytes", sized(1340), true, 1340, 2 },
+        { "1348 bytes, 1380 in all", sized(1348), true, 1348, 2 },
+        { "1349 bytes", sized(1349), false, 0, 0 },
+        { "a length below the header", rawFrame(w0, 19, 1, "", tr) + "x", false, 0, 0 },
+        { "kind bits", rawFrame(w0, 21 | 0x0F000000u, 3, "k", tr), true, 1, 3 },
+        { "type 0", rawFrame(w0, 20, 0, "", tr), true, 0, 0 },
+        { "type 255", rawFrame(w0, 21, 255, "t", tr), true, 1, 255 },
+        { "version 0", rawFrame(0x00FA5A5Fu, 20, 1, "", tr), false, 0, 0 },
+        { "version 2", rawFrame(0x02FA5A5Fu, 20, 1, "", tr), false, 0, 0 },
+        { "class 1", rawFrame(0x11FA5A5Fu, 20, 1, "", tr), false, 0, 0 },
+        { "trailer 0xF5A5AF00", rawFrame(w0, 20, 1, "", 0xF5A5AF00u), true, 0, 1 },
+        { "trailer 0xF5A5AFFF", rawFrame(w0, 20, 1, "", 0xF5A5AFFFu), true, 0, 1 },
+        { "trailer 0xF5A5AEFF", rawFrame(w0, 20, 1, "", 0xF5A5AEFFu), false, 0, 0 },
+        { "trailer 0xF5A5B000", rawFrame(w0, 20, 1, "", 0xF5A5B000u), false, 0, 0 },
+        { "31 bytes", sized(0).substr(0, 31), false, 0, 0 },
+    };
+    for (const Row &row : rows) {
+        bcast_frame_info f{};
+        uint32_t drop = 0;
+        int rc = bcast_parse(reinterpret_cast<const uint8_t *>(row.bytes.data()), static_cast<uint32_t>(row.bytes.size()),
+                             &f, &drop);
+        EXPECT_EQ(rc, row.frame ? 1 : 0) << row.name;
+        // A frame is used up whole; anything else loses its header only.
+        EXPECT_EQ(drop, row.frame ? row.bytes.size() : 20u) << row.name;
+        if (rc != 1)
+            continue;
+        EXPECT_EQ(f.type, row.type) << row.name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(f.body), f.body_len), row.bytes.substr(20, row.bodyLen))
+            << row.name;
+        EXPECT_EQ(f.body_len, row.bodyLen) << row.name;
+    }
 }
 
 TEST(DiscoveryFrame, GarbageBeforeAFrameIsSkipped)
@@ -95,6 +178,8 @@ TEST(DiscoveryFrame, ChecksHeaderAndTrailer)
               0);
     EXPECT_EQ(drop, 2u);
     EXPECT_FALSE(parseOne(std::string(19, 'z'), &f, &drop));
+    EXPECT_FALSE(parseOne(std::string(1499, 'z'), &f, &drop));
+    EXPECT_EQ(drop, 0u);
     EXPECT_FALSE(parseOne(std::string(1500, 'z'), &f, &drop));
     EXPECT_EQ(drop, 1480u);
 }

@@ -4,20 +4,26 @@
 // trimming and pacing are driven directly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "dec.h"
+#include "dec_convert.h"
 #include "sim_camera.h"
+#include "sim_stream.h"
 #include "test_util.h"
 #include "trovix.h"
 
@@ -57,7 +63,6 @@ const Streams &streams()
         for (const char *name : { "j422.mjpeg", "j420.mjpeg", "h420.h264", "h422.h264", "h444.h264" }) {
             out.ok = out.ok && ffmpeg("-i " + d + name + " -f rawvideo -pix_fmt yuv420p " + d + name + ".yuv");
         }
-        out.ok = out.ok && ffmpeg("-i " + d + "j420.mjpeg -f rawvideo -pix_fmt rgb24 " + d + "j420.rgb");
         return out;
     }();
     return s;
@@ -311,21 +316,77 @@ TEST_F(Decoder, OtherLayoutsGoThroughTheScaler)
     expectStreamLikeFfmpeg("h444.h264", 641, 481, 6, 99, 30);
 }
 
-TEST_F(Decoder, PackedRgbTakesJpegsFullRange)
+// A known picture (red, green, blue and white quadrants) in every output
+// format: its code, stride and each pixel's bytes in the format's order, so
+// that RGB and BGR, 24 and 32 bits and alpha first or last are told apart.
+TEST_F(Decoder, EveryOutputFormatHoldsTheKnownPictureInItsByteOrder)
 {
-    open("  {\"other\":1,\"PIX_FMT\":\"rgb888\"}");
-    auto jpegs = simcam::splitJpegStream(streamFile("j420.mjpeg"));
-    sendJpegs(jpegs);
-    auto got = take(jpegs.size());
-    ASSERT_EQ(got.size(), jpegs.size());
-    const std::string raw = streamFile("j420.rgb");
-    const size_t bytes = size_t(641) * 481 * 3;
-    for (size_t i = 0; i < got.size(); i++) {
-        EXPECT_EQ(got[i].fmt, DEC_PIX_RGB888);
-        EXPECT_EQ(got[i].stride[0], 641 * 3);
-        std::vector<uint8_t> ref(raw.begin() + long(i * bytes), raw.begin() + long((i + 1) * bytes));
-        // Taken as video range, every colour would be off by a tenth.
-        EXPECT_GE(psnr(got[i].y, ref), 30);
+    const int w = 66, h = 50;
+    auto aus = simcam::splitAccessUnits(simcam::ffmpegH264Quadrants(w, h, 1));
+    ASSERT_EQ(aus.size(), 1u);
+    struct Format {
+        const char *options;
+        int code;
+        int bytes;      // per pixel; 0 for separate planes
+        int r, g, b, a; // byte of each channel in a pixel; -1: none
+    };
+    const Format formats[] = {
+        { "{\"pix_fmt\":\"ARGB8888\"}", DEC_PIX_ARGB8888, 4, 1, 2, 3, 0 },
+        { "{\"pix_fmt\":\"RGB888\"}", DEC_PIX_RGB888, 3, 0, 1, 2, -1 },
+        { "{\"pix_fmt\":\"ABGR8888\"}", DEC_PIX_ABGR8888, 4, 3, 2, 1, 0 },
+        { "{\"pix_fmt\":\"BGR888\"}", DEC_PIX_BGR888, 3, 2, 1, 0, -1 },
+        { "{\"pix_fmt\":\"RGBA8888\"}", DEC_PIX_RGBA8888, 4, 0, 1, 2, 3 },
+        { "{\"pix_fmt\":\"BGRA8888\"}", DEC_PIX_BGRA8888, 4, 2, 1, 0, 3 },
+        { "{\"pix_fmt\":\"YUV420P_SEPARATE\"}", DEC_PIX_YUV420P_SEPARATE, 0, -1, -1, -1, -1 },
+        { "{\"pix_fmt\":\"NV12\"}", DEC_PIX_YUV420P_SEPARATE, 0, -1, -1, -1, -1 },
+        { nullptr, DEC_PIX_YUV420P_SEPARATE, 0, -1, -1, -1, -1 },
+    };
+    struct Quadrant {
+        const char *name;
+        int x, y;
+        uint8_t rgb[3], yuv[3]; // the YUV the picture was made of, video range
+    };
+    const Quadrant quadrants[] = {
+        { "red", w / 4, h / 4, { 255, 0, 0 }, { 81, 90, 240 } },
+        { "green", 3 * w / 4, h / 4, { 0, 255, 0 }, { 145, 54, 34 } },
+        { "blue", w / 4, 3 * h / 4, { 0, 0, 255 }, { 41, 240, 110 } },
+        { "white", 3 * w / 4, 3 * h / 4, { 255, 255, 255 }, { 235, 128, 128 } },
+    };
+    auto near = [](int got, int want, int tolerance) { return std::abs(got - want) <= tolerance; };
+    for (const Format &f : formats) {
+        const std::string name = f.options ? f.options : "no options";
+        open(f.options);
+        sendAccessUnits(aus);
+        auto got = take(1);
+        ASSERT_EQ(got.size(), 1u) << name;
+        const Planes &p = got[0];
+        EXPECT_EQ(p.fmt, f.code) << name;
+        EXPECT_EQ(p.width, w) << name;
+        EXPECT_EQ(p.height, h) << name;
+        for (const Quadrant &q : quadrants) {
+            if (f.bytes == 0) {
+                const int cw = (w + 1) / 2;
+                const uint8_t yuv[3] = { p.y[size_t(q.y) * w + q.x], p.u[size_t(q.y / 2) * cw + q.x / 2],
+                                         p.v[size_t(q.y / 2) * cw + q.x / 2] };
+                for (int c = 0; c < 3; c++)
+                    EXPECT_PRED3(near, yuv[c], q.yuv[c], 3) << name << " " << q.name << " plane " << c;
+                continue;
+            }
+            const uint8_t *px = &p.y[(size_t(q.y) * w + q.x) * size_t(f.bytes)];
+            EXPECT_PRED3(near, px[f.r], q.rgb[0], 10) << name << " " << q.name << " red";
+            EXPECT_PRED3(near, px[f.g], q.rgb[1], 10) << name << " " << q.name << " green";
+            EXPECT_PRED3(near, px[f.b], q.rgb[2], 10) << name << " " << q.name << " blue";
+            if (f.a >= 0) {
+                EXPECT_EQ(px[f.a], 255) << name << " " << q.name << " alpha";
+            }
+        }
+        if (f.bytes) {
+            EXPECT_EQ(p.stride[0], w * f.bytes) << name;
+            EXPECT_EQ(p.y.size(), size_t(w) * h * size_t(f.bytes)) << name;
+        } else {
+            expectOddLayout(p, w, h);
+        }
+        EXPECT_EQ(trovix_dec_close(100), 0) << name;
     }
 }
 
@@ -573,4 +634,123 @@ TEST(DecoderPacing, HurriesWhenPicturesPileUpEvenWhenAskedEveryMillisecond)
     }
     EXPECT_GE(now, 66u);
     EXPECT_LE(now, 68u);
+}
+
+// ---- conversion, on pictures made here ----
+namespace {
+
+struct PictureDeleter {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+using PicturePtr = std::unique_ptr<AVFrame, PictureDeleter>;
+
+// A picture of the given layout whose plane p holds value(p, x, y).
+template <typename Value> PicturePtr picture(AVPixelFormat format, int w, int h, Value value)
+{
+    PicturePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = w;
+    f->height = h;
+    if (av_frame_get_buffer(f.get(), 0) < 0)
+        return nullptr;
+    const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(format);
+    for (int p = 0; p < 3; p++) {
+        const int pw = p ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w, ph = p ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+        for (int y = 0; y < ph; y++)
+            for (int x = 0; x < pw; x++)
+                f->data[p][y * f->linesize[p] + x] = value(p, x, y);
+    }
+    return f;
+}
+
+struct ConvertedFrame {
+    dec_scaler scaler{};
+    dec_frame *frame = nullptr;
+    ConvertedFrame(const AVFrame *p, int code) { frame = dec_convert(&scaler, p, code, 0); }
+    ~ConvertedFrame()
+    {
+        dec_frame_free(frame);
+        dec_scaler_free(&scaler);
+    }
+    int at(int plane, int x, int y) const { return frame->data[plane][y * frame->stride[plane] + x]; }
+};
+
+} // namespace
+
+// Separate planes are video range: a full-range picture's luma 0 to 255
+// becomes 16 to 235 and its chroma 0 to 255 becomes 16 to 240 (128 stays),
+// each value within one of BT.601's rounding; a video-range picture is
+// copied as it is; 4:2:2 chroma rows are averaged in pairs, rounding up.
+TEST(DecoderConversion, SeparatePlanesAtTheEndsOfEachRange)
+{
+    auto ideal = [](int v, bool luma) {
+        return int(std::lround(luma ? 16 + v * 219.0 / 255 : 128 + (v - 128) * 224.0 / 255));
+    };
+    // Luma x / 2, chroma x and 255 - x: every value of both ranges.
+    auto ramp = [](int p, int x, int) { return uint8_t(p == 0 ? x / 2 : p == 1 ? x : 255 - x); };
+    for (AVPixelFormat format : { AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P }) {
+        const bool full = format == AV_PIX_FMT_YUVJ420P;
+        PicturePtr p = picture(format, 512, 2, ramp);
+        ASSERT_TRUE(p);
+        ConvertedFrame out(p.get(), DEC_PIX_YUV420P_SEPARATE);
+        ASSERT_NE(out.frame, nullptr);
+        for (int v = 0; v < 256; v++) {
+            const int luma = out.at(0, 2 * v, 1), u = out.at(1, v, 0), vv = out.at(2, 255 - v, 0);
+            if (!full) {
+                EXPECT_EQ(luma, v);
+                EXPECT_EQ(u, v);
+                EXPECT_EQ(vv, v);
+                continue;
+            }
+            EXPECT_LE(std::abs(luma - ideal(v, true)), 1) << "luma " << v;
+            EXPECT_LE(std::abs(u - ideal(v, false)), 1) << "U " << v;
+            EXPECT_LE(std::abs(vv - ideal(v, false)), 1) << "V " << v;
+        }
+        if (full) {
+            EXPECT_EQ(out.at(0, 0, 0), 16);
+            EXPECT_EQ(out.at(0, 511, 0), 235);
+            EXPECT_EQ(out.at(1, 0, 0), 16);
+            EXPECT_EQ(out.at(1, 128, 0), 128);
+            EXPECT_EQ(out.at(1, 255, 0), 240);
+            EXPECT_EQ(out.at(2, 0, 0), 240);
+            EXPECT_EQ(out.at(2, 255, 0), 16);
+        }
+    }
+
+    // Chroma rows 0 and 255, 10 and 11, then an odd last row on its own.
+    const uint8_t rows[5] = { 0, 255, 10, 11, 77 };
+    PicturePtr p = picture(AV_PIX_FMT_YUV422P, 4, 5, [&](int plane, int, int y) {
+        return uint8_t(plane == 0 ? 100 : plane == 1 ? rows[y] : 255 - rows[y]);
+    });
+    ASSERT_TRUE(p);
+    ConvertedFrame out(p.get(), DEC_PIX_YUV420P_SEPARATE);
+    ASSERT_NE(out.frame, nullptr);
+    const int u[3] = { 128, 11, 77 }, v[3] = { 128, 245, 178 };
+    for (int r = 0; r < 3; r++) {
+        EXPECT_EQ(out.at(1, 1, r), u[r]) << "row " << r;
+        EXPECT_EQ(out.at(2, 1, r), v[r]) << "row " << r;
+    }
+    EXPECT_EQ(out.at(0, 3, 4), 100);
+}
+
+// Packed RGB follows the picture's range: grey levels of a full-range
+// picture keep their value, video-range 16 to 235 spread over 0 to 255.
+TEST(DecoderConversion, PackedRgbFollowsThePicturesRange)
+{
+    const int levels[] = { 0, 16, 64, 128, 192, 235, 255 };
+    for (AVPixelFormat format : { AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P }) {
+        const bool full = format == AV_PIX_FMT_YUVJ420P;
+        PicturePtr p = picture(format, 14, 2, [&](int plane, int x, int) {
+            return uint8_t(plane == 0 ? levels[x / 2] : 128);
+        });
+        ASSERT_TRUE(p);
+        ConvertedFrame out(p.get(), DEC_PIX_RGB888);
+        ASSERT_NE(out.frame, nullptr);
+        for (int i = 0; i < 7; i++) {
+            const int want = full ? levels[i] : std::clamp(int(std::lround((levels[i] - 16) * 255.0 / 219)), 0, 255);
+            for (int c = 0; c < 3; c++)
+                EXPECT_LE(std::abs(out.at(0, 2 * i * 3 + c, 0) - want), 1)
+                    << (full ? "full" : "video") << " range level " << levels[i] << " channel " << c;
+        }
+    }
 }

@@ -16,37 +16,79 @@ using simcam::nsppHeader;
 using simcam::textFrame;
 using trovixtest::DriverHarness;
 
+static std::string mediaWithClaimedLength(uint32_t claimed, size_t actual)
+{
+    std::string m = simcam::mediaBody(std::string(actual, 'p'), 0, 0, 1);
+    m[4] = static_cast<char>(claimed & 0xFF);
+    m[5] = static_cast<char>((claimed >> 8) & 0xFF);
+    m[6] = static_cast<char>((claimed >> 16) & 0xFF);
+    m[7] = static_cast<char>(claimed >> 24);
+    return nsppFrame(1, m);
+}
+
 TEST(FramedHeader, BuildsTheWordsTheDevicesExpect)
 {
-    uint8_t h[12];
-    nspp_head_build(h, NSPP_KIND_TEXT, 5, 0);
-    EXPECT_EQ(qv_rd32(h), 0x01FA5A5Fu);
-    EXPECT_EQ(qv_rd32(h + 4), 5u | 0x02000000u);
-    EXPECT_EQ(qv_rd32(h + 8), 0u);
-    nspp_head_build(h, NSPP_KIND_MEDIA, 100, NP_SUB_UPGRADE);
-    EXPECT_EQ(qv_rd32(h + 4), 100u | 0x01000000u);
-    EXPECT_EQ(qv_rd32(h + 8), 0x00010000u);
-    nspp_head_build(h, NSPP_KIND_HEARTBEAT, 0, 0);
-    EXPECT_EQ(qv_rd32(h + 4), 0x0E000000u);
+    struct Row {
+        uint32_t kind, length, sub;
+        uint32_t word1, word2;
+    };
+    const Row rows[] = {
+        { NSPP_KIND_TEXT, 1, 0, 0x02000001u, 0 },
+        { NSPP_KIND_TEXT, 0xFFFFFF, 0, 0x02FFFFFFu, 0 },
+        { NSPP_KIND_MEDIA, 100, NP_SUB_UPGRADE, 0x01000064u, 0x00010000u },
+        { NSPP_KIND_MEDIA, 0xFFFFFF, NP_SUB_UPGRADE, 0x01FFFFFFu, 0x00010000u },
+        { NSPP_KIND_HEARTBEAT, 0, 0, 0x0E000000u, 0 },
+        { NSPP_KIND_HEARTBEAT, 0, NP_SUB_UPGRADE, 0x0E000000u, 0x00010000u },
+    };
+    for (const Row &row : rows) {
+        uint8_t h[12];
+        nspp_head_build(h, row.kind, row.length, row.sub);
+        EXPECT_EQ(qv_rd32(h), 0x01FA5A5Fu);
+        EXPECT_EQ(qv_rd32(h + 4), row.word1);
+        EXPECT_EQ(qv_rd32(h + 8), row.word2);
+    }
 }
 
 TEST(FramedHeader, ChecksMagicVersionClassKindAndLength)
 {
-    nspp_head_info info;
-    auto parse = [&](const std::string &h, uint32_t maxClass) {
-        return nspp_head_parse(reinterpret_cast<const uint8_t *>(h.data()), maxClass, &info);
+    struct Row {
+        const char *name;
+        std::string header;
+        uint32_t maxClass;
+        int result;
+        uint32_t length;
     };
-    EXPECT_EQ(parse(nsppHeader(2, 10), 3), 0);
-    EXPECT_EQ(info.length, 10u);
-    EXPECT_EQ(parse(nsppHeader(2, 10, 0, 0, 0xFA5A5E), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(2, 10, 0, 0, 0xFA5A5F, 2), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(2, 10, 4), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(2, 10, 1), 0), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(3, 10), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(0xE, 0), 3), 0);
-    EXPECT_EQ(parse(nsppHeader(0xE, 4), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(2, 0), 3), NCM_EV_BAD_FRAME);
-    EXPECT_EQ(parse(nsppHeader(1, 0), 3), NCM_EV_BAD_FRAME);
+    const int bad = NCM_EV_BAD_FRAME;
+    const Row rows[] = {
+        { "text of 1 byte", nsppHeader(2, 1), 3, 0, 1 },
+        { "text of the largest length", nsppHeader(2, 0xFFFFFF), 3, 0, 0xFFFFFF },
+        { "media of 1 byte", nsppHeader(1, 1), 3, 0, 1 },
+        { "heartbeat", nsppHeader(0xE, 0), 3, 0, 0 },
+        { "last part", nsppHeader(2, 10, 3), 3, 0, 10 },
+        { "upgrade sub-protocol", nsppHeader(2, 10, 0, 0xFFFF), 0, 0, 10 },
+        { "class 4", nsppHeader(2, 10, 4), 3, bad, 10 },
+        { "class 15", nsppHeader(2, 10, 15), 3, bad, 10 },
+        { "class 1 where only whole messages go", nsppHeader(2, 10, 1), 0, bad, 10 },
+        { "version 0", nsppHeader(2, 10, 0, 0, 0xFA5A5F, 0), 3, bad, 10 },
+        { "version 2", nsppHeader(2, 10, 0, 0, 0xFA5A5F, 2), 3, bad, 10 },
+        { "magic one below", nsppHeader(2, 10, 0, 0, 0xFA5A5E), 3, bad, 10 },
+        { "magic one above", nsppHeader(2, 10, 0, 0, 0xFA5A60), 3, bad, 10 },
+        { "magic with its top byte changed", nsppHeader(2, 10, 0, 0, 0x7A5A5F), 3, bad, 10 },
+        { "kind 0", nsppHeader(0, 10), 3, bad, 10 },
+        { "kind 3", nsppHeader(3, 10), 3, bad, 10 },
+        { "kind 0xD", nsppHeader(0xD, 0), 3, bad, 0 },
+        { "kind 0xF", nsppHeader(0xF, 0), 3, bad, 0 },
+        { "heartbeat of 1 byte", nsppHeader(0xE, 1), 3, bad, 1 },
+        { "empty text", nsppHeader(2, 0), 3, bad, 0 },
+        { "empty media", nsppHeader(1, 0), 3, bad, 0 },
+    };
+    for (const Row &row : rows) {
+        nspp_head_info info;
+        EXPECT_EQ(nspp_head_parse(reinterpret_cast<const uint8_t *>(row.header.data()), row.maxClass, &info),
+                  row.result)
+            << row.name;
+        EXPECT_EQ(info.length, row.length) << row.name;
+    }
 }
 
 TEST(FramedHeader, TextBufferGrowsInFixedSteps)
@@ -86,6 +128,51 @@ TEST(FramedReader, AssemblesHeadersAndBodiesSplitIntoSingleBytes)
     EXPECT_EQ(p.heads[0].key2, 4);
     EXPECT_EQ(p.heads[0].frame_kind, 1);
     EXPECT_EQ(p.heads[0].media_type, 2);
+}
+
+// Every field of the media head reaches the media object as sent, at the
+// ends of its range; the payload may be empty or as large as a media object
+// holds.
+TEST(FramedReader, MediaHeadFieldsAndPayloadSizesAtTheirLimits)
+{
+    struct Row {
+        const char *name;
+        size_t payload;
+        uint16_t key1, key2;
+        uint8_t kind, type;
+        uint64_t pts;
+    };
+    const Row rows[] = {
+        { "smallest", 0, 0, 0, 0, 0, 0 },
+        { "one byte", 1, 1, 1, 1, 1, 1 },
+        { "32-bit time", 7, 65535, 0, 2, 26, 0xFFFFFFFFu },
+        { "above 32-bit time", 7, 0, 65535, 1, 2, 0x100000000u },
+        { "largest", MEDIA_MAX_PAYLOAD, 65535, 65535, 255, 255, UINT64_MAX },
+    };
+    for (const Row &row : rows) {
+        DriverHarness h(nspp_driver());
+        std::string payload(row.payload, 'm');
+        if (!payload.empty())
+            payload.back() = 'z';
+        h.mem.feed(nsppFrame(1, simcam::mediaBody(payload, row.key1, row.key2, row.kind, row.type, row.pts)));
+        h.pump();
+        auto p = h.drain();
+        EXPECT_TRUE(p.events.empty()) << row.name;
+        ASSERT_EQ(p.media.size(), 1u) << row.name;
+        EXPECT_TRUE(p.media[0] == payload) << row.name << ": " << p.media[0].size() << " bytes";
+        const media_head &head = p.heads[0];
+        EXPECT_EQ(head.tag, 0x0120) << row.name;
+        EXPECT_EQ(head.payload_len, row.payload) << row.name;
+        EXPECT_EQ(head.key1, row.key1) << row.name;
+        EXPECT_EQ(head.key2, row.key2) << row.name;
+        EXPECT_EQ(head.frame_kind, row.kind) << row.name;
+        EXPECT_EQ(head.media_type, row.type) << row.name;
+        EXPECT_EQ(head.pts_us, row.pts) << row.name;
+    }
+    DriverHarness h(nspp_driver());
+    h.mem.feed(mediaWithClaimedLength(MEDIA_MAX_PAYLOAD + 1, 50));
+    h.pump();
+    EXPECT_EQ(h.drain().events, std::vector<int>{ NCM_EV_TOO_LARGE });
 }
 
 TEST(FramedReader, JoinsTextSentInParts)
@@ -130,16 +217,6 @@ TEST_P(FramedReaderRejects, ClosesWithItsEventCode)
     EXPECT_TRUE(p.media.empty());
 }
 
-static std::string mediaWithClaimedLength(uint32_t claimed, size_t actual)
-{
-    std::string m = simcam::mediaBody(std::string(actual, 'p'), 0, 0, 1);
-    m[4] = static_cast<char>(claimed & 0xFF);
-    m[5] = static_cast<char>((claimed >> 8) & 0xFF);
-    m[6] = static_cast<char>((claimed >> 16) & 0xFF);
-    m[7] = static_cast<char>(claimed >> 24);
-    return nsppFrame(1, m);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Malformed, FramedReaderRejects,
     ::testing::Values(
@@ -152,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{ "media shorter than its head", nsppFrame(1, std::string(20, 'm')), NCM_EV_BAD_FRAME },
         BadInput{ "media head claims more than the body", mediaWithClaimedLength(100, 50), NCM_EV_BAD_FRAME },
         BadInput{ "media head claims less than the body", mediaWithClaimedLength(10, 50), NCM_EV_BAD_FRAME },
-        BadInput{ "media head claims a huge payload", mediaWithClaimedLength(0xFFFFFFF0u, 50), NCM_EV_TOO_LARGE },
+        BadInput{ "media head claims the largest payload", mediaWithClaimedLength(0xFFFFFFFFu, 50), NCM_EV_TOO_LARGE },
         BadInput{ "text longer than the largest buffer", nsppHeader(2, 0xFFFFFF), NCM_EV_TOO_LARGE },
         BadInput{ "text parts adding up past the limit",
                   nsppFrame(2, std::string(1500000, 'a'), 1) + nsppHeader(2, 1000000, 3), NCM_EV_TOO_LARGE }),
@@ -236,8 +313,20 @@ TEST(FramedReader, UpgradeConnectionsTakeWholeFramesOnly)
     parts.pump();
     EXPECT_EQ(parts.state(), NCM_EV_BAD_FRAME);
 
+    // Media bodies of 1 to 65524 bytes, taken raw.
+    for (uint32_t size : { 1u, NSPP_UPGRADE_MEDIA_MAX }) {
+        DriverHarness sized(nspp_upgrade_driver(), NP_NSPP_UPGRADE_KEY);
+        std::string body(size, 'u');
+        body.back() = 'v';
+        sized.mem.feed(nsppFrame(1, body, 0, 1));
+        sized.pump();
+        auto got = sized.drain();
+        EXPECT_TRUE(got.events.empty()) << size;
+        ASSERT_EQ(got.raw.size(), 1u) << size;
+        EXPECT_TRUE(got.raw[0] == body) << size;
+    }
     DriverHarness big(nspp_upgrade_driver(), NP_NSPP_UPGRADE_KEY);
-    big.mem.feed(nsppHeader(1, 65525, 0, 1));
+    big.mem.feed(nsppHeader(1, NSPP_UPGRADE_MEDIA_MAX + 1, 0, 1));
     big.pump();
     EXPECT_EQ(big.state(), NCM_EV_TOO_LARGE);
 }
@@ -317,6 +406,8 @@ TEST(FramedReader, HttpVariantRefusesContentLengthsItCannotHold)
     }
 }
 
+// A heartbeat goes out once 10000 ms have passed since the last one, not a
+// millisecond sooner, also where the tick counter wraps.
 TEST(FramedWriter, FramesTextsAndQueuesHeartbeats)
 {
     DriverHarness h(nspp_driver());
@@ -324,10 +415,25 @@ TEST(FramedWriter, FramesTextsAndQueuesHeartbeats)
     memcpy(text->data, "{\"q\":1}", 7);
     text->end = 7;
     ASSERT_EQ(h.conn.ops.send_text(h.conn.state, text), 0);
-    h.conn.ops.tick(h.conn.state, pf_tick_ms() + NSPP_HEARTBEAT_MS + 5);
+    const uint32_t start = pf_tick_ms() + NSPP_HEARTBEAT_MS + 5;
+    h.conn.ops.tick(h.conn.state, start);
     h.writeAll();
     EXPECT_EQ(h.mem.output, textFrame("{\"q\":1}") + simcam::heartbeatFrame());
     EXPECT_FALSE(qv_sock_pending(&h.mem.sock));
+
+    for (uint32_t last : { 0x7FFFFFFFu - 5000u, 0xFFFFFFFFu - 5000u }) {
+        // Half the counter's range apart, one of the two is a heartbeat
+        // whatever came before: the second is one for certain.
+        h.conn.ops.tick(h.conn.state, last - 0x80000000u);
+        h.conn.ops.tick(h.conn.state, last);
+        h.writeAll();
+        h.mem.output.clear();
+        h.conn.ops.tick(h.conn.state, last + NSPP_HEARTBEAT_MS - 1);
+        EXPECT_FALSE(qv_sock_pending(&h.mem.sock)) << last;
+        h.conn.ops.tick(h.conn.state, last + NSPP_HEARTBEAT_MS);
+        h.writeAll();
+        EXPECT_EQ(h.mem.output, simcam::heartbeatFrame()) << last;
+    }
 }
 
 TEST(FramedWriter, HttpVariantSendsOnlyTheOpeningRequest)
@@ -367,6 +473,8 @@ TEST(ConnectionManager, SilentPeerIsIdleDespiteOurHeartbeats)
     skdr_run_once(d, 0); // the socket joins the driver; its activity is now
     uint32_t start = mem.sock.last_activity;
     ncm_tick(m, start + 10001); // a heartbeat is queued and would go out
+    EXPECT_EQ(qv_sock_state(&mem.sock), 0);
+    ncm_tick(m, start + NCM_IDLE_MS); // idle only for more than 20000 ms
     EXPECT_EQ(qv_sock_state(&mem.sock), 0);
     ncm_tick(m, start + NCM_IDLE_MS + 1);
     EXPECT_EQ(qv_sock_state(&mem.sock), NCM_EV_IDLE);
