@@ -369,8 +369,9 @@ TEST_F(NetCameraControls, ExposureRequestsAndTheirRules)
         mode.clear();
         camera->onGetExpMode();
         ASSERT_EQ(mode.count(), told ? 1 : 0);
-        if (told)
+        if (told) {
             EXPECT_EQ(mode.at(0).at(0).value<ExposureMode>(), ExposureMode(told));
+        }
         CameraParameters out;
         out.exposureMode = 0;
         camera->refreshFromDevice(out);
@@ -409,9 +410,9 @@ TEST_F(NetCameraControls, WhiteBalanceStartsManualFromTheCamerasGains)
     camera->onGetWbRedValue();
     camera->onGetWbGreenValue();
     camera->onGetWbBlueValue();
-    EXPECT_EQ(redRead.at(0).at(0).toInt(), 700);
-    EXPECT_EQ(green.at(0).at(0).toInt(), 260);
-    EXPECT_EQ(blue.at(0).at(0).toInt(), 500);
+    EXPECT_EQ(redRead.value(0).value(0).toInt(), 700);
+    EXPECT_EQ(green.value(0).value(0).toInt(), 260);
+    EXPECT_EQ(blue.value(0).value(0).toInt(), 500);
 
     camera->onSetWbMode(WbAuto);
     EXPECT_EQ(group("awb").value("awb").toString(), "auto");
@@ -424,8 +425,9 @@ TEST_F(NetCameraControls, WhiteBalanceStartsManualFromTheCamerasGains)
         mode.clear();
         camera->onGetWbMode();
         ASSERT_EQ(mode.count(), told ? 1 : 0);
-        if (told)
+        if (told) {
             EXPECT_EQ(mode.at(0).at(0).value<WbMode>(), WbMode(told));
+        }
         CameraParameters out;
         out.whiteBalanceMode = 0;
         camera->refreshFromDevice(out);
@@ -531,9 +533,9 @@ TEST_F(NetCameraControls, MirrorAndFlipEachTravelInTheirOwnMember)
         bool mirror, flip;  // the camera afterwards
     };
     const Step steps[] = {
-        {true, true, true, false},  {false, true, true, true},  {true, false, false, true},
-        {false, false, false, false}, {false, true, false, true}, {true, true, true, true},
-        {false, false, true, false}, {true, false, false, false},
+        {true, true, true, false},   {false, true, true, true},   {true, false, false, true},
+        {false, false, false, false}, {false, true, false, true},  {true, true, true, true},
+        {false, false, true, false},  {true, false, false, false},
     };
     for (const Step &step : steps) {
         SCOPED_TRACE(std::string(step.mirrorSetter ? "mirror " : "flip ") + (step.on ? "on" : "off"));
@@ -554,10 +556,12 @@ TEST_F(NetCameraControls, MirrorAndFlipEachTravelInTheirOwnMember)
         sim.setGroup("mirror_flip", QJsonDocument(QJsonObject{{"mirror", mirrorOn}, {"flip", flipOn}})
                                         .toJson(QJsonDocument::Compact)
                                         .toStdString());
+        mirror.clear();
+        flip.clear();
         camera->onGetMirrorStatus();
         camera->onGetFlipStatus();
-        EXPECT_EQ(mirror.last().at(0).toBool(), mirrorOn);
-        EXPECT_EQ(flip.last().at(0).toBool(), flipOn);
+        EXPECT_EQ(mirror.value(0).value(0), QVariant(mirrorOn));
+        EXPECT_EQ(flip.value(0).value(0), QVariant(flipOn));
         CameraParameters out;
         camera->refreshFromDevice(out);
         EXPECT_EQ(out.mirror, mirrorOn);
@@ -583,7 +587,8 @@ TEST_F(NetCameraControls, RangeEndsReachTheDeviceAsTheyAre)
     };
     // Exposure time, gain and gamma ranges are the simulated device's.
     const Control controls[] = {
-        {"contrast", &CameraParameters::contrast, 0, 100, {}, &NetCamera::onSetContrastValue, "set_image", {"contrast"}},
+        {"contrast", &CameraParameters::contrast, 0, 100, {}, &NetCamera::onSetContrastValue, "set_image",
+         {"contrast"}},
         {"hue", &CameraParameters::hue, 0, 100, {}, &NetCamera::onSetHueValue, "set_image", {"hue"}},
         {"saturation", &CameraParameters::saturation, 0, 255, {}, &NetCamera::onSetSaturationValue, "set_image",
          {"saturation"}},
@@ -748,10 +753,18 @@ TEST_F(NetCameraFailures, OnlyAnAcceptedReplyChangesTheRecordOrReachesThePanel)
         bool accepted;
     };
     const Shape shapes[] = {
-        {"0", "0", true},          {nullptr, nullptr, true},   {"\"0\"", nullptr, true},
-        {"4099", nullptr, false},  {"0", "4100", false},       {nullptr, "\"4101\"", false},
-        {"\"busy\"", nullptr, false}, {nullptr, "\"\"", false}, {"true", nullptr, false},
-        {"null", nullptr, false},  {nullptr, "{}", false},     {"0.5", nullptr, false},
+        {"0", "0", true},
+        {nullptr, nullptr, true},
+        {"\"0\"", nullptr, true},
+        {"4099", nullptr, false},
+        {"0", "4100", false},
+        {nullptr, "\"4101\"", false},
+        {"\"busy\"", nullptr, false},
+        {nullptr, "\"\"", false},
+        {"true", nullptr, false},
+        {"null", nullptr, false},
+        {nullptr, "{}", false},
+        {"0.5", nullptr, false},
     };
     const auto reply = [](const QString &cmd, const Shape &shape, const QString &member) {
         QStringList inner;
@@ -777,8 +790,9 @@ TEST_F(NetCameraFailures, OnlyAnAcceptedReplyChangesTheRecordOrReachesThePanel)
         sim.queueReply(simcam::Reply::answer(reply("get_image", shape, "\"hue\":77")));
         camera->onGetHueValue();
         ASSERT_EQ(hue.count(), shape.accepted ? 1 : 0);
-        if (shape.accepted)
+        if (shape.accepted) {
             EXPECT_EQ(hue.at(0).at(0).toInt(), 77);
+        }
     }
 
     // Accepted, but without the value or with one of another type.
@@ -881,9 +895,11 @@ TEST_F(NetCameraStream, PicturesOfTheStreamSizeComeThrough)
     const QJsonObject stream = lastArgs("set_stream");
     EXPECT_EQ(stream.value("fmt").toString(), "mjpeg");
     EXPECT_EQ(stream.value("wh").toString(), "320*240");
+    EXPECT_EQ(stream.value("rc_mode").toString(), "cbr");
     EXPECT_EQ(stream.value("quality").toString(), "high");
     EXPECT_EQ(intAt(stream, "i_interval"), 90);
     EXPECT_EQ(intAt(stream, "frame_rate"), 25);
+    EXPECT_EQ(intAt(stream, "bitrate"), 86000);
 
     auto pictures = [&](int width, int height, int count) {
         int seen = 0, other = 0;
@@ -904,6 +920,7 @@ TEST_F(NetCameraStream, PicturesOfTheStreamSizeComeThrough)
     open.network.width = 160;
     open.network.height = 120;
     ASSERT_TRUE(camera->reopen(open));
+    EXPECT_EQ(lastArgs("set_stream").value("wh").toString(), "160*120");
     EXPECT_EQ(pictures(160, 120, 5), 5);
 
     EXPECT_TRUE(camera->close());

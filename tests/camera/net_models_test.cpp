@@ -1,6 +1,6 @@
 // The seven network models against the simulated camera: each model's row,
-// resolutions and refresh, the E-series focus
-// in one scale, the Y260 display modes and the W-series zoom and focus steps.
+// resolutions and refresh, the focus modes each way, the E-series focus in
+// one scale, the Y260 display modes and the W-series zoom and focus steps.
 #include "net_test_support.h"
 
 #include <QAbstractButton>
@@ -156,8 +156,9 @@ TEST_F(NetModels, EveryFocusModeTravelsBothWays)
                 told.clear();
                 camera.onGetFocusMode();
                 ASSERT_EQ(told.count(), mode ? 1 : 0);
-                if (mode)
+                if (mode) {
                     EXPECT_EQ(told.at(0).at(0).value<FocusMode>(), FocusMode(mode));
+                }
             }
         }
         // To the device: every change between the three modes.
@@ -340,6 +341,15 @@ TEST_F(Y260DisplayMode, SwitchingModeRereadsWhatTheCameraChose)
     camera->onSetCameraDisplayMode(DisplayDefault);
     EXPECT_EQ(camera->parameters().displayMode, DisplayMetallography);
     EXPECT_EQ(gamma.count(), 1);
+
+    camera->onSetCameraDisplayMode(DisplayDefault);
+    EXPECT_EQ(intAt(lastArgs("set_img_mode"), "mode"), 0);
+    EXPECT_EQ(camera->parameters().contrast.defaultValue, 60);
+    EXPECT_EQ(camera->parameters().gamma.defaultValue, 1);
+    EXPECT_EQ(gamma.last().at(0).toInt(), 1);
+    EXPECT_EQ(contrast.last().at(0).toInt(), 60);
+    camera->onGetCameraDisplayMode();
+    EXPECT_EQ(mode.last().at(0).value<DisplayMode>(), DisplayDefault);
 }
 
 // ---- W-series: one zoom value on the device, focus in steps ----
@@ -372,8 +382,9 @@ TEST_F(WSeries, OneZoomValueIsSplitAtTheOpticalLimitBothWays)
             EXPECT_EQ(zoom.at(0).at(0).toInt(), optical);
             // No digital zoom is told while the optical one has room left.
             ASSERT_EQ(digital.count(), beyond > 0 ? 1 : 0);
-            if (beyond > 0)
+            if (beyond > 0) {
                 EXPECT_EQ(digital.at(0).at(0).toInt(), beyond);
+            }
 
             // The panel set-up shows both.
             zoom.clear();
