@@ -48,26 +48,26 @@ QByteArray loginText(const NetworkOpenSettings &settings)
 
 namespace {
 
-// A "code" member that is there and not 0 (a number, or a text holding one).
+// A "code" member that is there and is not 0 (a number, or a text holding
+// one). A code that reads as no whole number (a word, true, null, an object,
+// 0.5) is no acceptance either: it refuses with -1.
 bool refusedCode(const QJsonObject &object, int &code)
 {
     const QJsonValue value = object.value(QStringLiteral("code"));
+    if (value.isUndefined())
+        return false;
+    bool readable = false;
+    double number = 0;
     if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (number == 0.0)
-            return false;
-        code = std::isfinite(number) && std::fabs(number) < 1e9 ? int(number) : -1;
-        return true;
+        number = value.toDouble();
+        readable = std::isfinite(number) && number == std::floor(number) && std::fabs(number) < 1e9;
+    } else if (value.isString()) {
+        number = value.toString().toInt(&readable);
     }
-    if (value.isString()) {
-        bool ok = false;
-        const int number = value.toString().toInt(&ok);
-        if (ok && number == 0)
-            return false;
-        code = ok ? number : -1;
-        return true;
-    }
-    return false;
+    if (readable && number == 0.0)
+        return false;
+    code = readable ? int(number) : -1;
+    return true;
 }
 
 bool walk(const QJsonObject &object, std::initializer_list<const char *> path, QJsonValue &out)
@@ -90,12 +90,13 @@ NetReply evaluate(int result, const char *text, const QString &cmd)
 {
     NetReply reply;
     reply.code = result;
+    QJsonObject body;
     if (text) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text), &error);
         if (error.error == QJsonParseError::NoError && document.isObject()) {
             reply.message = document.object();
-            reply.body = reply.message.value(cmd).toObject();
+            body = reply.message.value(cmd).toObject();
         } else if (result == TROVIX_OK) {
             return reply;  // an answer that can't be read counts as none
         }
@@ -112,13 +113,15 @@ NetReply evaluate(int result, const char *text, const QString &cmd)
     if (!text)
         return reply;
     int code = 0;
-    if (refusedCode(reply.message, code) || refusedCode(reply.body, code)) {
+    if (refusedCode(reply.message, code) || refusedCode(body, code)) {
         reply.status = NetReply::Refused;
         reply.code = code;
         return reply;
     }
+    // Only what the device accepted is read as its settings.
     reply.status = NetReply::Accepted;
     reply.code = 0;
+    reply.body = body;
     return reply;
 }
 

@@ -3,7 +3,7 @@
 // built as a JSON object (escaped, never cut short) and every reply is judged
 // before anything is read from it: the library's result, the text being a
 // JSON object, and the device's own "code" at the top and inside the object
-// named like the command.
+// named like the command (absent or 0 accepts; anything else refuses).
 #pragma once
 
 #include "camera_types.h"
@@ -38,7 +38,7 @@ struct NetReply {
     Status status = Failed;
     int code = 1;          // the library's result, or the device's own code when it refused
     QJsonObject message;   // the whole reply
-    QJsonObject body;      // the object named like the command (empty when missing)
+    QJsonObject body;      // the object named like the command; empty when missing or not accepted
 
     bool ok() const { return status == Accepted; }
     // Tells the device was not reached at all, so later requests need not try.

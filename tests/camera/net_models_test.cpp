@@ -1,6 +1,6 @@
 // The seven network models against the simulated camera: each model's row,
-// resolutions and refresh, the E-series focus
-// in one scale, the Y260 display modes and the W-series zoom and focus steps.
+// resolutions and refresh, the focus modes each way, the E-series focus in
+// one scale, the Y260 display modes and the W-series zoom and focus steps.
 #include "net_test_support.h"
 
 #include <QAbstractButton>
@@ -9,6 +9,9 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTranslator>
+
+#include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -130,6 +133,59 @@ TEST_F(NetModels, DefaultsOfEachSeries)
     EXPECT_EQ(record.digitalZoom.maximum, 30);
 }
 
+// ---- focus modes: auto, manual and once are the device's codes 0, 1 and 2 ----
+
+TEST_F(NetModels, EveryFocusModeTravelsBothWays)
+{
+    const std::pair<int, int> codes[] = {{0, -1}, {FocusAuto, 0}, {FocusManual, 1}, {FocusOnce, 2}, {4, -1}};
+    for (const auto &[mode, code] : codes)
+        EXPECT_EQ(NetCamera::toDeviceFocusMode(mode), code) << mode;
+
+    const auto check = [&](NetCamera &camera, bool hasGetter) {
+        // From the device: the refresh and, where the model has one, the getter.
+        QSignalSpy told(&camera, &BaseCamera::sendFocusMode);
+        const std::pair<int, int> fromDevice[] = {{0, FocusAuto}, {1, FocusManual}, {2, FocusOnce}, {3, 0}, {-1, 0}};
+        for (const auto &[code, mode] : fromDevice) {
+            SCOPED_TRACE("device code " + std::to_string(code));
+            sim.setGroup("image", "{\"focus_mode\": " + std::to_string(code) + "}");
+            CameraParameters out;
+            out.focusMode = 0;
+            camera.refreshFromDevice(out);
+            EXPECT_EQ(out.focusMode, mode);
+            if (hasGetter) {
+                told.clear();
+                camera.onGetFocusMode();
+                ASSERT_EQ(told.count(), mode ? 1 : 0);
+                if (mode) {
+                    EXPECT_EQ(told.at(0).at(0).value<FocusMode>(), FocusMode(mode));
+                }
+            }
+        }
+        // To the device: every change between the three modes.
+        ASSERT_EQ(camera.parameters().focusMode, FocusManual);
+        for (const FocusMode mode : {FocusAuto, FocusManual, FocusOnce, FocusAuto, FocusOnce, FocusManual}) {
+            SCOPED_TRACE("mode " + std::to_string(mode));
+            camera.onSetFocusMode(mode);
+            EXPECT_EQ(intAt(lastArgs("set_image"), "focus_mode"), mode - 1);
+            EXPECT_EQ(intAt(group("image"), "focus_mode"), mode - 1);
+            EXPECT_EQ(camera.parameters().focusMode, mode);
+        }
+        const size_t from = mark();
+        camera.onSetFocusMode(FocusMode(0));
+        camera.onSetFocusMode(FocusMode(4));
+        EXPECT_TRUE(commandsSince(from).empty());
+        EXPECT_EQ(camera.parameters().focusMode, FocusManual);
+    };
+    {
+        SCOPED_TRACE("E530");
+        check(*ready<E530NetCamera>("E530_IPC"), true);
+    }
+    {
+        SCOPED_TRACE("W710");
+        check(*ready<W710NetCamera>("W710_IPC"), false);
+    }
+}
+
 // ---- E-series focus: the user's scale is the device's + 25 everywhere ----
 
 TEST_F(ESeriesFocus, ValuesTravelInOneScale)
@@ -138,11 +194,8 @@ TEST_F(ESeriesFocus, ValuesTravelInOneScale)
     EXPECT_EQ(camera->parameters().focusMode, FocusManual);
     EXPECT_EQ(camera->parameters().focus.value, 200);
     QSignalSpy value(camera.get(), &BaseCamera::sendFocusValue);
-    QSignalSpy mode(camera.get(), &BaseCamera::sendFocusMode);
     camera->onGetFocusValue();
-    camera->onGetFocusMode();
     EXPECT_EQ(value.at(0).at(0).toInt(), 200);
-    EXPECT_EQ(mode.at(0).at(0).value<FocusMode>(), FocusManual);
 
     camera->onSetFocusValue(300);
     EXPECT_EQ(intAt(lastArgs("set_image"), "focus_mode"), 1);
@@ -157,6 +210,21 @@ TEST_F(ESeriesFocus, ValuesTravelInOneScale)
     EXPECT_EQ(intAt(lastArgs("set_image"), "focus_value"), 175);
     EXPECT_EQ(value.last().at(0).toInt(), 200);
     EXPECT_EQ(camera->parameters().focus.value, 200);
+
+    // Both ends of the user's range, 1 to 400, there and back.
+    for (const int end : {400, 1}) {
+        SCOPED_TRACE(end);
+        camera->onSetFocusValue(end);
+        EXPECT_EQ(intAt(lastArgs("set_image"), "focus_value"), end - 25);
+        EXPECT_EQ(intAt(group("image"), "focus_value"), end - 25);
+        camera->onGetFocusValue();
+        EXPECT_EQ(value.last().at(0).toInt(), end);
+        CameraParameters out;
+        camera->refreshFromDevice(out);
+        EXPECT_EQ(out.focus.value, end);
+        EXPECT_EQ(out.focus.minimum, 1);
+        EXPECT_EQ(out.focus.maximum, 400);
+    }
 }
 
 TEST_F(ESeriesFocus, ModeRulesAndSwitching)
@@ -181,14 +249,11 @@ TEST_F(ESeriesFocus, ModeRulesAndSwitching)
     EXPECT_EQ(camera->parameters().focusMode, FocusManual);
 
     camera->onSetFocusMode(FocusOnce);
-    EXPECT_EQ(intAt(lastArgs("set_image"), "focus_mode"), 2);
     from = mark();
     camera->onSetFocusOnce();
     EXPECT_EQ(commandsSince(from), std::vector<std::string>{"set_image"});
     EXPECT_EQ(intAt(lastArgs("set_image"), "focus_mode"), 2);
-
     from = mark();
-    camera->onSetFocusMode(FocusMode(7));
     camera->onSetFocusMode(FocusOnce);  // unchanged
     EXPECT_TRUE(commandsSince(from).empty());
 
@@ -276,49 +341,84 @@ TEST_F(Y260DisplayMode, SwitchingModeRereadsWhatTheCameraChose)
     camera->onSetCameraDisplayMode(DisplayDefault);
     EXPECT_EQ(camera->parameters().displayMode, DisplayMetallography);
     EXPECT_EQ(gamma.count(), 1);
+
+    camera->onSetCameraDisplayMode(DisplayDefault);
+    EXPECT_EQ(intAt(lastArgs("set_img_mode"), "mode"), 0);
+    EXPECT_EQ(camera->parameters().contrast.defaultValue, 60);
+    EXPECT_EQ(camera->parameters().gamma.defaultValue, 1);
+    EXPECT_EQ(gamma.last().at(0).toInt(), 1);
+    EXPECT_EQ(contrast.last().at(0).toInt(), 60);
+    camera->onGetCameraDisplayMode();
+    EXPECT_EQ(mode.last().at(0).value<DisplayMode>(), DisplayDefault);
 }
 
 // ---- W-series: one zoom value on the device, focus in steps ----
 
-TEST_F(WSeries, ZoomIsSplitAtTheOpticalLimit)
+TEST_F(WSeries, OneZoomValueIsSplitAtTheOpticalLimitBothWays)
 {
-    sim.setGroup("image", R"({"ezoom_value": 150})");
-    auto camera = ready<W620NetCamera>("W620_IPC");
-    EXPECT_EQ(camera->parameters().zoom.value, 130);
-    EXPECT_EQ(camera->parameters().zoom.maximum, 130);
-    EXPECT_EQ(camera->parameters().digitalZoom.value, 20);
-    EXPECT_EQ(camera->parameters().digitalZoom.maximum, 50);
-    QSignalSpy zoom(camera.get(), &BaseCamera::sendZoomValue);
-    QSignalSpy digital(camera.get(), &BaseCamera::sendDZoomValue);
-    camera->onGetDZoomValue();
-    camera->onGetZoomValue();
-    EXPECT_EQ(digital.at(0).at(0).toInt(), 20);
-    EXPECT_EQ(zoom.at(0).at(0).toInt(), 130);
+    const auto check = [&](NetCamera &camera, int limit, int digitalMaximum) {
+        QSignalSpy zoom(&camera, &BaseCamera::sendZoomValue);
+        QSignalSpy digital(&camera, &BaseCamera::sendDZoomValue);
+        // The device's one value at each end and on each side of the limit.
+        for (const int combined : {0, limit - 1, limit, limit + 1, limit + digitalMaximum}) {
+            SCOPED_TRACE(combined);
+            const int optical = std::min(combined, limit);
+            const int beyond = std::max(combined - limit, 0);
+            sim.setGroup("image", "{\"ezoom_value\": " + std::to_string(combined) + "}");
+            CameraParameters out;
+            camera.refreshFromDevice(out);
+            EXPECT_EQ(out.zoom.value, optical);
+            EXPECT_EQ(out.zoom.minimum, 0);
+            EXPECT_EQ(out.zoom.maximum, limit);
+            EXPECT_EQ(out.digitalZoom.value, beyond);
+            EXPECT_EQ(out.digitalZoom.minimum, 0);
+            EXPECT_EQ(out.digitalZoom.maximum, digitalMaximum);
 
-    sim.setGroup("image", R"({"ezoom_value": 100})");
-    camera->onGetDZoomValue();
-    camera->onGetZoomValue();
-    EXPECT_EQ(digital.count(), 1);
-    EXPECT_EQ(zoom.last().at(0).toInt(), 100);
+            zoom.clear();
+            digital.clear();
+            camera.onGetZoomValue();
+            camera.onGetDZoomValue();
+            ASSERT_EQ(zoom.count(), 1);
+            EXPECT_EQ(zoom.at(0).at(0).toInt(), optical);
+            // No digital zoom is told while the optical one has room left.
+            ASSERT_EQ(digital.count(), beyond > 0 ? 1 : 0);
+            if (beyond > 0) {
+                EXPECT_EQ(digital.at(0).at(0).toInt(), beyond);
+            }
 
-    camera->onSetDZoomValue(25);
-    EXPECT_EQ(intAt(lastArgs("set_image"), "ezoom_value"), 155);
-    camera->onSetZoomValue(120);
-    EXPECT_EQ(intAt(lastArgs("set_image"), "ezoom_value"), 145);
-    EXPECT_EQ(intAt(group("image"), "ezoom_value"), 145);
-}
-
-TEST_F(WSeries, PanelSetUpShowsBothZoomValues)
-{
-    sim.setGroup("image", R"({"ezoom_value": 150})");
-    auto camera = loggedIn<W710NetCamera>("W710_IPC");
-    CameraParameters record;
-    camera->queryParameters(record);
-    QSignalSpy zoom(camera.get(), &BaseCamera::sendZoomValue);
-    QSignalSpy digital(camera.get(), &BaseCamera::sendDZoomValue);
-    camera->initSettingsPanel(record, 0, false);
-    EXPECT_EQ(zoom.at(0).at(0).toInt(), 144);
-    EXPECT_EQ(digital.at(0).at(0).toInt(), 6);
+            // The panel set-up shows both.
+            zoom.clear();
+            digital.clear();
+            camera.initSettingsPanel(out, 0, true);
+            ASSERT_EQ(zoom.count(), 1);
+            EXPECT_EQ(zoom.at(0).at(0).toInt(), optical);
+            ASSERT_EQ(digital.count(), 1);
+            EXPECT_EQ(digital.at(0).at(0).toInt(), beyond);
+        }
+        // Back to the device as one value, at each end of both ranges (the
+        // panel set-up left both at their maximum).
+        const std::tuple<bool, int, int> steps[] = {
+            {true, 0, digitalMaximum}, {false, 0, 0},
+            {true, limit, limit}, {false, digitalMaximum, limit + digitalMaximum},
+        };
+        for (const auto &[optical, value, combined] : steps) {
+            SCOPED_TRACE(std::string(optical ? "zoom " : "digital zoom ") + std::to_string(value));
+            if (optical)
+                camera.onSetZoomValue(value);
+            else
+                camera.onSetDZoomValue(value);
+            EXPECT_EQ(intAt(lastArgs("set_image"), "ezoom_value"), combined);
+            EXPECT_EQ(intAt(group("image"), "ezoom_value"), combined);
+        }
+    };
+    {
+        SCOPED_TRACE("W620");
+        check(*ready<W620NetCamera>("W620_IPC"), 130, 50);
+    }
+    {
+        SCOPED_TRACE("W710");
+        check(*ready<W710NetCamera>("W710_IPC"), 144, 30);
+    }
 }
 
 TEST_F(WSeries, ImageRequestsNeverMoveTheFocusMotor)
