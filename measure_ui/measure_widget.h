@@ -30,7 +30,8 @@ public:
 
     // Restores the chosen calibration, unit and drawing properties; every
     // control that changes reports its value through its own signal, so the
-    // main window calls this once, after connecting.
+    // main window calls this once, after connecting. What is restored is not
+    // written back: the files change only when the user changes something.
     void loadSettings();
     // A calibration line or circle of `pixels` was finished in a view: asks
     // for its real length, keeps the accepted calibration and returns the
@@ -102,6 +103,9 @@ private:
     void refreshCommonToolTips();
     void useCommonTool(QPushButton *button);
     void storeAndSend(DrawProperty id, const QVariant &value);
+    // Writes a value the user chose; nothing while loadSettings restores.
+    void storeDraw(DrawProperty id, const QVariant &value);
+    void storeCalibrationSetting(int id, const QVariant &value);
 
     Ui::MeasureWidget *ui;
     QMap<QPushButton *, QString> commonTools_;
@@ -109,4 +113,5 @@ private:
     QMap<QString, CalibrationRecord> calibrations_;
     // Calibrations the settings file did not take: they live until the program closes.
     QSet<QString> unsaved_;
+    bool restoring_ = false;
 };
