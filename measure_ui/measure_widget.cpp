@@ -344,12 +344,14 @@ void MeasureWidget::on_unit_comboBox_currentIndexChanged(int index)
 void MeasureWidget::on_calibrate_comboBox_currentIndexChanged(int index)
 {
     double real = index >= 0 ? ui->calibrate_comboBox->itemData(index, Qt::UserRole).toDouble() : 0.0;
+    const int width =
+        index >= 0 ? calibrations_.value(ui->calibrate_comboBox->itemData(index, ComboBox::KeyRole).toString()).width : 0;
     // No calibration (none chosen, the last one deleted, or a stored one
     // without a usable value): one micrometre per pixel, the views' own default.
     if (!std::isfinite(real) || real <= 0.0)
         real = 1.0;
     storeCalibrationSetting(1, index);
-    emit calibrateChange(real);
+    emit calibrateChange(real, width);
 }
 
 void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
@@ -385,15 +387,18 @@ void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
                                  .arg(text, SettingsStore::instance().calibrationPath()));
 }
 
-void MeasureWidget::onCaliOver(double pixels)
+void MeasureWidget::onCaliOver(double pixels, int pictureWidth)
 {
     QList<CalibrationRecord> list = calibrations_.values();
     std::stable_sort(list.begin(), list.end(), [](const CalibrationRecord &a, const CalibrationRecord &b) {
         return a.displayText() < b.displayText();
     });
     CalibrationWidget dialog(pixels, list, nullptr);
-    if (dialog.exec() == QDialog::Accepted)
-        addCalibration(dialog.calibrationInfo(), true);
+    if (dialog.exec() == QDialog::Accepted) {
+        CalibrationRecord info = dialog.calibrationInfo();
+        info.width = qMax(0, pictureWidth);
+        addCalibration(info, true);
+    }
     ui->drawLineCalibrate_btn->setChecked(false);
     ui->drawCircleCalibrate_btn->setChecked(false);
     emit signalSetDrawMode(DrawType::Hand);

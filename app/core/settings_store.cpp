@@ -322,6 +322,9 @@ QMap<int, QVariant> readGroup(const QString &path, const QString &group, const Q
     return result;
 }
 
+// Wider than any camera picture: a larger width is damage.
+constexpr int kMaxPictureWidth = 100000;
+
 // A stored calibration number that is a positive finite number, else 0.
 double positiveNumber(const QVariant &value)
 {
@@ -334,8 +337,8 @@ double positiveNumber(const QVariant &value)
 struct StoredCalibration
 {
     CalibrationRecord record;
-    // Damaged: the length or the scale is not a positive number. Such an
-    // entry is not measured with.
+    // Damaged: the length or the scale is not a positive number, or a width
+    // is there but is none. Such an entry is not measured with.
     bool usable = true;
     // Every key of the element as stored, so that a rewrite of the list
     // keeps what this version does not read.
@@ -354,6 +357,14 @@ StoredCalibration readCalibration(QSettings &settings)
     record.real = positiveNumber(stored.keys.value(QStringLiteral("real")));
     record.id = stored.keys.value(QStringLiteral("id")).toString();
     stored.usable = record.length > 0.0 && record.real > 0.0;
+    const QVariant width = stored.keys.value(QStringLiteral("width"));
+    if (width.isValid()) {
+        const double pixels = positiveNumber(width);
+        if (pixels >= 1.0 && pixels <= kMaxPictureWidth && pixels == std::floor(pixels))
+            record.width = int(pixels);
+        else
+            stored.usable = false;
+    }
     return stored;
 }
 
@@ -364,6 +375,9 @@ void writeCalibration(QSettings &settings, const CalibrationRecord &record)
     settings.setValue(QStringLiteral("unit"), record.unit);
     settings.setValue(QStringLiteral("real"), record.real);
     settings.setValue(QStringLiteral("id"), record.id);
+    // Without a width the record reads as older versions wrote it.
+    if (record.width > 0)
+        settings.setValue(QStringLiteral("width"), record.width);
 }
 
 
