@@ -120,6 +120,7 @@ MeasureWidget::~MeasureWidget()
 
 void MeasureWidget::loadSettings()
 {
+    restoring_ = true;
     const QMap<int, QVariant> calibration = SettingsStore::instance().loadCalibrationSettings();
     ui->calibrate_comboBox->setCurrentIndex(calibration.value(1).toInt());
     // A unit row that is none of the four (a hand-edited file) keeps "pix".
@@ -138,6 +139,7 @@ void MeasureWidget::loadSettings()
         ui->font_comboBox->setCurrentFont(QFont(draw.value(TextFont).toString()));
     ui->antialiasing_checkBox->setChecked(draw.value(Antialiasing).toBool());
     ui->floatNum_spbox->setValue(draw.value(FloatNum).toInt());
+    restoring_ = false;
 }
 
 // ---------------------------------------------------------------- draw buttons
@@ -256,9 +258,21 @@ void MeasureWidget::retranslate()
 
 // ---------------------------------------------------------------- properties
 
+void MeasureWidget::storeDraw(DrawProperty id, const QVariant &value)
+{
+    if (!restoring_)
+        SettingsStore::instance().setDrawValue(id, value);
+}
+
+void MeasureWidget::storeCalibrationSetting(int id, const QVariant &value)
+{
+    if (!restoring_)
+        SettingsStore::instance().setCalibrationSetting(id, value);
+}
+
 void MeasureWidget::storeAndSend(DrawProperty id, const QVariant &value)
 {
-    SettingsStore::instance().setDrawValue(id, value);
+    storeDraw(id, value);
     emit drawChange(id, value);
 }
 
@@ -308,7 +322,7 @@ void MeasureWidget::on_fontColor_tBtn_clicked()
 
 void MeasureWidget::on_font_comboBox_currentFontChanged(const QFont &font)
 {
-    SettingsStore::instance().setDrawValue(TextFont, font.family());
+    storeDraw(TextFont, font.family());
     emit drawChange(TextFont, font);
 }
 
@@ -323,19 +337,21 @@ void MeasureWidget::on_unit_comboBox_currentIndexChanged(int index)
 {
     if (index < 0)
         return;
-    SettingsStore::instance().setCalibrationSetting(2, index);
+    storeCalibrationSetting(2, index);
     emit signalUnitChange(kUnits.value(index));
 }
 
 void MeasureWidget::on_calibrate_comboBox_currentIndexChanged(int index)
 {
     double real = index >= 0 ? ui->calibrate_comboBox->itemData(index, Qt::UserRole).toDouble() : 0.0;
+    const int width =
+        index >= 0 ? calibrations_.value(ui->calibrate_comboBox->itemData(index, ComboBox::KeyRole).toString()).width : 0;
     // No calibration (none chosen, the last one deleted, or a stored one
     // without a usable value): one micrometre per pixel, the views' own default.
     if (!std::isfinite(real) || real <= 0.0)
         real = 1.0;
-    SettingsStore::instance().setCalibrationSetting(1, index);
-    emit calibrateChange(real);
+    storeCalibrationSetting(1, index);
+    emit calibrateChange(real, width);
 }
 
 void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
@@ -371,15 +387,18 @@ void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
                                  .arg(text, SettingsStore::instance().calibrationPath()));
 }
 
-void MeasureWidget::onCaliOver(double pixels)
+void MeasureWidget::onCaliOver(double pixels, int pictureWidth)
 {
     QList<CalibrationRecord> list = calibrations_.values();
     std::stable_sort(list.begin(), list.end(), [](const CalibrationRecord &a, const CalibrationRecord &b) {
         return a.displayText() < b.displayText();
     });
     CalibrationWidget dialog(pixels, list, nullptr);
-    if (dialog.exec() == QDialog::Accepted)
-        addCalibration(dialog.calibrationInfo(), true);
+    if (dialog.exec() == QDialog::Accepted) {
+        CalibrationRecord info = dialog.calibrationInfo();
+        info.width = qMax(0, pictureWidth);
+        addCalibration(info, true);
+    }
     ui->drawLineCalibrate_btn->setChecked(false);
     ui->drawCircleCalibrate_btn->setChecked(false);
     emit signalSetDrawMode(DrawType::Hand);

@@ -30,12 +30,14 @@ public:
 
     // Restores the chosen calibration, unit and drawing properties; every
     // control that changes reports its value through its own signal, so the
-    // main window calls this once, after connecting.
+    // main window calls this once, after connecting. What is restored is not
+    // written back: the files change only when the user changes something.
     void loadSettings();
-    // A calibration line or circle of `pixels` was finished in a view: asks
-    // for its real length, keeps the accepted calibration and returns the
-    // views to hand mode, accepted or not.
-    void onCaliOver(double pixels);
+    // A calibration line or circle of `pixels` was finished in a view, on a
+    // picture `pictureWidth` pixels wide (0: not known): asks for its real
+    // length, keeps the accepted calibration and returns the views to hand
+    // mode, accepted or not.
+    void onCaliOver(double pixels, int pictureWidth = 0);
     void retranslate();
 
     // The tool (e.g. "drawLine") of each shortcut button, "" for a hidden one.
@@ -48,8 +50,10 @@ signals:
     void drawChange(DrawProperty id, const QVariant &value);
     // "pix", "um", "mm" or "mil", in every language.
     void signalUnitChange(const QString &unit);
-    // Micrometres per pixel; 1.0 when no calibration is chosen.
-    void calibrateChange(double umPerPixel);
+    // Micrometres per pixel of pictures `pictureWidth` pixels wide (0: any
+    // width, the one the picture has when it is chosen); 1.0 when no
+    // calibration is chosen.
+    void calibrateChange(double umPerPixel, int pictureWidth = 0);
 
 public slots:
     // Releases the draw buttons: none stays shown as pressed.
@@ -102,6 +106,9 @@ private:
     void refreshCommonToolTips();
     void useCommonTool(QPushButton *button);
     void storeAndSend(DrawProperty id, const QVariant &value);
+    // Writes a value the user chose; nothing while loadSettings restores.
+    void storeDraw(DrawProperty id, const QVariant &value);
+    void storeCalibrationSetting(int id, const QVariant &value);
 
     Ui::MeasureWidget *ui;
     QMap<QPushButton *, QString> commonTools_;
@@ -109,4 +116,5 @@ private:
     QMap<QString, CalibrationRecord> calibrations_;
     // Calibrations the settings file did not take: they live until the program closes.
     QSet<QString> unsaved_;
+    bool restoring_ = false;
 };

@@ -14,8 +14,8 @@ PhotoSettings::PhotoSettings(QWidget *parent) : QWidget(parent), ui(new Ui::Phot
     ui->autoIndexDigit_comboBox->hide();
     ui->exampleName_lineEdit->hide();
 
-    // Each control that changes here runs its handler, so the store holds
-    // what the window shows.
+    // Each control that changes here runs its handler, which enables the
+    // controls that go with it; nothing is written back (restoring_).
     const QMap<int, QVariant> draw = SettingsStore::instance().loadDraw();
     if (!draw.contains(SaveType)) {
         ui->timeNaming_checkBox->setChecked(true);
@@ -56,6 +56,7 @@ PhotoSettings::PhotoSettings(QWidget *parent) : QWidget(parent), ui(new Ui::Phot
     else
         ui->saveGraphicsN_tBtn->setChecked(true);
     ui->savePath_lineEdit->setText(draw.value(QuickSavePath).toString());
+    restoring_ = false;
 }
 
 PhotoSettings::~PhotoSettings()
@@ -70,7 +71,8 @@ void PhotoSettings::retranslate()
 
 void PhotoSettings::store(DrawProperty id, const QVariant &value)
 {
-    SettingsStore::instance().setDrawValue(id, value);
+    if (!restoring_)
+        SettingsStore::instance().setDrawValue(id, value);
     emit changeDrawProp(id, value);
 }
 

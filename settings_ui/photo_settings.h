@@ -44,7 +44,10 @@ private slots:
     void on_autoIndexDigit_comboBox_currentIndexChanged(int index);
 
 private:
+    // Writes and announces a value; while the constructor shows the stored
+    // values it only announces them, so a start writes nothing.
     void store(DrawProperty id, const QVariant &value);
 
     Ui::PhotoSettings *ui;
+    bool restoring_ = true;
 };

@@ -15,7 +15,6 @@
 #include <QUuid>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -238,9 +237,6 @@ Verdicts &fileVerdicts()
     return verdicts;
 }
 
-// Set while the program starts (see SettingsStore::setStarting).
-std::atomic<bool> gStarting{false};
-
 // A settings object on one INI file. A file that is not a settings file, or
 // one that Qt cannot parse, reads as empty: the caller sees no keys rather
 // than half-parsed garbage. Such a file is never written either, so what it
@@ -268,9 +264,8 @@ public:
             qWarning().noquote() << "Settings file not used:" << path << "-" << reason_;
     }
     bool readable() const { return reason_.isEmpty(); }
-    // Writes only go to a file that was read whole (or that does not exist
-    // yet); while the program starts, not to one with ignored values.
-    bool writable() { return readable() && !(gStarting && !ignoredKeys(*settings_).isEmpty()); }
+    // Writes only go to a file that was read whole (or that does not exist yet).
+    bool writable() const { return readable(); }
     QString reason() const { return reason_; }
     QSettings &operator*() { return *settings_; }
     QSettings *operator->() { return settings_.get(); }
@@ -327,22 +322,50 @@ QMap<int, QVariant> readGroup(const QString &path, const QString &group, const Q
     return result;
 }
 
-double toNumber(const QVariant &value)
+// Wider than any camera picture: a larger width is damage.
+constexpr int kMaxPictureWidth = 100000;
+
+// A stored calibration number that is a positive finite number, else 0.
+double positiveNumber(const QVariant &value)
 {
     bool ok = false;
     const double number = value.toDouble(&ok);
-    return ok && qIsFinite(number) ? number : 0.0;
+    return ok && std::isfinite(number) && number > 0.0 ? number : 0.0;
 }
 
-CalibrationRecord readCalibration(QSettings &settings)
+// One element of array "calibrate" as the file holds it.
+struct StoredCalibration
 {
     CalibrationRecord record;
-    record.name = settings.value(QStringLiteral("name")).toString();
-    record.length = toNumber(settings.value(QStringLiteral("length")));
-    record.unit = settings.value(QStringLiteral("unit")).toString();
-    record.real = toNumber(settings.value(QStringLiteral("real")));
-    record.id = settings.value(QStringLiteral("id")).toString();
-    return record;
+    // Damaged: the length or the scale is not a positive number, or a width
+    // is there but is none. Such an entry is not measured with.
+    bool usable = true;
+    // Every key of the element as stored, so that a rewrite of the list
+    // keeps what this version does not read.
+    QVariantMap keys;
+};
+
+StoredCalibration readCalibration(QSettings &settings)
+{
+    StoredCalibration stored;
+    for (const QString &key : settings.childKeys())
+        stored.keys.insert(key, settings.value(key));
+    CalibrationRecord &record = stored.record;
+    record.name = stored.keys.value(QStringLiteral("name")).toString();
+    record.length = positiveNumber(stored.keys.value(QStringLiteral("length")));
+    record.unit = stored.keys.value(QStringLiteral("unit")).toString();
+    record.real = positiveNumber(stored.keys.value(QStringLiteral("real")));
+    record.id = stored.keys.value(QStringLiteral("id")).toString();
+    stored.usable = record.length > 0.0 && record.real > 0.0;
+    const QVariant width = stored.keys.value(QStringLiteral("width"));
+    if (width.isValid()) {
+        const double pixels = positiveNumber(width);
+        if (pixels >= 1.0 && pixels <= kMaxPictureWidth && pixels == std::floor(pixels))
+            record.width = int(pixels);
+        else
+            stored.usable = false;
+    }
+    return stored;
 }
 
 void writeCalibration(QSettings &settings, const CalibrationRecord &record)
@@ -352,30 +375,34 @@ void writeCalibration(QSettings &settings, const CalibrationRecord &record)
     settings.setValue(QStringLiteral("unit"), record.unit);
     settings.setValue(QStringLiteral("real"), record.real);
     settings.setValue(QStringLiteral("id"), record.id);
+    // Without a width the record reads as older versions wrote it.
+    if (record.width > 0)
+        settings.setValue(QStringLiteral("width"), record.width);
 }
 
 
 // The array "calibrate" with an id on every entry. An entry without one, or
 // with one an earlier entry already has (a hand-edited file), is known by
 // its place: the same file always gives the same ids.
-QList<CalibrationRecord> readCalibrations(QSettings &settings)
+QList<StoredCalibration> readCalibrations(QSettings &settings)
 {
-    QList<CalibrationRecord> records;
+    QList<StoredCalibration> entries;
     QSet<QString> seen;
     const int count = settings.beginReadArray(kCalibrateArray);
     for (int i = 0; i < count; ++i) {
         settings.setArrayIndex(i);
-        CalibrationRecord record = readCalibration(settings);
-        if (record.id.isEmpty() || seen.contains(record.id)) {
-            record.id = QStringLiteral("#") + QString::number(i + 1);
-            while (seen.contains(record.id))
-                record.id += QStringLiteral("#");
+        StoredCalibration entry = readCalibration(settings);
+        QString &id = entry.record.id;
+        if (id.isEmpty() || seen.contains(id)) {
+            id = QStringLiteral("#") + QString::number(i + 1);
+            while (seen.contains(id))
+                id += QStringLiteral("#");
         }
-        seen.insert(record.id);
-        records.append(record);
+        seen.insert(id);
+        entries.append(entry);
     }
     settings.endArray();
-    return records;
+    return entries;
 }
 
 // Writes the pending changes out; false when the file could not be written.
@@ -566,7 +593,11 @@ QList<CalibrationRecord> SettingsStore::calibrations() const
     Ini ini(calibrationPath_);
     if (!ini.readable())
         return {};
-    return readCalibrations(*ini);
+    QList<CalibrationRecord> records;
+    for (const StoredCalibration &entry : readCalibrations(*ini))
+        if (entry.usable)
+            records.append(entry.record);
+    return records;
 }
 
 bool SettingsStore::removeCalibration(const QString &id) const
@@ -574,8 +605,9 @@ bool SettingsStore::removeCalibration(const QString &id) const
     Ini ini(calibrationPath_);
     if (!ini.readable())
         return false;
-    QList<CalibrationRecord> kept = readCalibrations(*ini);
-    const auto found = std::find_if(kept.begin(), kept.end(), [&id](const CalibrationRecord &r) { return r.id == id; });
+    QList<StoredCalibration> kept = readCalibrations(*ini);
+    const auto found = std::find_if(kept.begin(), kept.end(),
+                                    [&id](const StoredCalibration &entry) { return entry.record.id == id; });
     if (found == kept.end())
         return false;
     kept.erase(found);
@@ -583,7 +615,11 @@ bool SettingsStore::removeCalibration(const QString &id) const
     ini->beginWriteArray(kCalibrateArray, kept.size());
     for (int i = 0; i < kept.size(); ++i) {
         ini->setArrayIndex(i);
-        writeCalibration(*ini, kept.at(i));
+        const StoredCalibration &entry = kept.at(i);
+        for (auto key = entry.keys.cbegin(); key != entry.keys.cend(); ++key)
+            ini->setValue(key.key(), key.value());
+        // An entry known by its place keeps that id from now on.
+        ini->setValue(QStringLiteral("id"), entry.record.id);
     }
     ini->endArray();
     return flush(*ini);
@@ -626,16 +662,17 @@ QList<IgnoredSettings> SettingsStore::ignoredSettings() const
         Ini ini(path);
         if (!ini.readable())
             continue;
-        const QStringList keys = ignoredKeys(*ini);
-        if (!keys.isEmpty())
-            ignored.append({path, keys});
+        IgnoredSettings found{path, ignoredKeys(*ini), {}};
+        if (path == calibrationPath_) {
+            const QList<StoredCalibration> entries = readCalibrations(*ini);
+            for (int i = 0; i < entries.size(); ++i)
+                if (!entries.at(i).usable)
+                    found.calibrations << translated("%1 (entry %2)").arg(entries.at(i).record.name.left(64)).arg(i + 1);
+        }
+        if (!found.keys.isEmpty() || !found.calibrations.isEmpty())
+            ignored.append(found);
     }
     return ignored;
-}
-
-void SettingsStore::setStarting(bool starting)
-{
-    gStarting = starting;
 }
 
 void registerSettingsMetaTypes()

@@ -72,6 +72,11 @@ struct CalibrationRecord {
     double length = 0.0;  // the real length the user entered
     QString unit;         // "um", "mm" or "mil"
     double real = 0.0;    // micrometres per pixel
+    // Width in pixels of the pictures the scale was measured on: it holds for
+    // pictures of that width and, for other widths of the same field, in
+    // proportion. 0: not known (records of older versions), the scale holds
+    // for the width the picture has when the calibration is chosen.
+    int width = 0;
     // Tells calibrations with the same text apart. Entries stored without
     // one (by older versions) are known by their place in the file as
     // "#<n>" until the list is next rewritten, which stores it.
@@ -109,9 +114,12 @@ struct SettingsFileProblem {
 // Keys of a settings file whose values are out of range (a negative width,
 // a number that is none, a text far longer than any such setting): they read
 // as absent, so the defaults apply, and the file keeps them as they are.
+// Calibrations whose length, scale or width is none are left out of the
+// list the same way; they are named by name and place ("ruler (entry 2)").
 struct IgnoredSettings {
     QString path;
     QStringList keys;
+    QStringList calibrations;
 };
 
 class SettingsStore
@@ -144,10 +152,13 @@ public:
     // file could not be written, or could not be read and would have lost
     // the calibrations already in it.
     bool addCalibration(const CalibrationRecord &record) const;
-    // Every stored calibration in stored order, each with its id.
+    // Every usable stored calibration in stored order, each with its id. An
+    // entry whose length or scale is not a positive number, or whose width
+    // is none, is damage: it is left out (ignoredSettings names it).
     QList<CalibrationRecord> calibrations() const;
-    // Removes the one calibration with this id; the others keep their order.
-    // False when none has it or the file could not be written.
+    // Removes the one calibration with this id; the others, damaged ones
+    // included, keep their order and every key they had. False when none has
+    // it or the file could not be written.
     bool removeCalibration(const QString &id) const;
 
     void saveCrossLines(const QList<CrossInfo> &lines) const;
@@ -155,12 +166,9 @@ public:
     // The three files that are there but can't be used (not a settings file,
     // larger than any settings file, unreadable), with the reason.
     QList<SettingsFileProblem> unusableFiles() const;
-    // The files in use that hold values out of range, with those keys.
+    // The files in use that hold values out of range, with those keys and
+    // the damaged calibrations.
     QList<IgnoredSettings> ignoredSettings() const;
-    // While the program starts, its panels store what they show; a file with
-    // ignored values is not written then, so it stays as the user left it
-    // until a setting is changed.
-    static void setStarting(bool starting);
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

@@ -53,7 +53,6 @@ bool waitStopped(QThread *thread, int timeoutMs, const char *what)
 MainWindow2::MainWindow2(QWidget *parent)
     : FramelessMainWindow(parent), ui(new Ui::MainWindow2), burstModeSettings(new BurstModeSettings)
 {
-    SettingsStore::setStarting(true);
     registerMainMetaTypes();
     // The device library and the first device poll start before anything
     // else: the poll runs on its own thread while the window is built, and
@@ -182,7 +181,6 @@ MainWindow2::MainWindow2(QWidget *parent)
 
     pendingOpenTimer.setSingleShot(true);
     connect(&pendingOpenTimer, &QTimer::timeout, this, &MainWindow2::openPendingCamera);
-    SettingsStore::setStarting(false);
 
     // Told once the window is up, so the messages come in front of it.
     QTimer::singleShot(0, this, [this, database] {
@@ -303,9 +301,14 @@ void MainWindow2::reportStoredFiles()
         lines << tr("The folder %1 cannot be written: settings changes are not kept.").arg(folder);
     for (const SettingsFileProblem &problem : SettingsStore::instance().unusableFiles())
         lines << tr("%1 is not used and stays as it is: %2").arg(problem.path, problem.reason);
-    for (const IgnoredSettings &ignored : SettingsStore::instance().ignoredSettings())
-        lines << tr("In %1 these values are out of range, their defaults are used instead: %2.")
-                     .arg(ignored.path, ignored.keys.join(QStringLiteral(", ")));
+    for (const IgnoredSettings &ignored : SettingsStore::instance().ignoredSettings()) {
+        if (!ignored.keys.isEmpty())
+            lines << tr("In %1 these values are out of range, their defaults are used instead: %2.")
+                         .arg(ignored.path, ignored.keys.join(QStringLiteral(", ")));
+        if (!ignored.calibrations.isEmpty())
+            lines << tr("In %1 these calibrations have no usable length or scale and are not listed: %2.")
+                         .arg(ignored.path, ignored.calibrations.join(QStringLiteral(", ")));
+    }
     if (lines.isEmpty())
         return;
     for (const QString &line : qAsConst(lines))

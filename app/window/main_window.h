@@ -113,7 +113,9 @@ public slots:
     void caliOver(double pixels);
     void clearDrawType();
     void slotUnitChange(QString text);
-    void calibrateChange(double value);
+    // Micrometres per pixel of pictures `pictureWidth` pixels wide (0: of the
+    // live picture's width now).
+    void calibrateChange(double value, int pictureWidth = 0);
     void on_hand_btn_clicked();
     void DrawChange(DrawProperty id, QVariant value);
     void ltextEdit();

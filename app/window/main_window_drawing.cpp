@@ -27,12 +27,13 @@ void MainWindow2::DrawChange(DrawProperty id, QVariant value)
     drawProperties.insert(id, value);
 }
 
-void MainWindow2::calibrateChange(double value)
+void MainWindow2::calibrateChange(double value, int pictureWidth)
 {
     calibration = value;
-    // Chosen while the live picture has this width: it holds for pictures of
-    // this width, and for other widths of the same field in proportion.
-    calibrationWidth = liveFrameWidth;
+    // It holds for pictures of the width it was measured at, and for other
+    // widths of the same field in proportion. A calibration that does not
+    // know its width holds for the width the live picture has now.
+    calibrationWidth = pictureWidth > 0 ? pictureWidth : liveFrameWidth;
     for (VideoWidget *view : views())
         view->setCalibration(viewCalibration(view));
 }
@@ -58,17 +59,22 @@ void MainWindow2::setLiveFrameWidth(int width)
 void MainWindow2::caliOver(double pixels)
 {
     VideoWidget *view = currentView();
+    // The width of the pictures the length is in: the live frame's; 0 when
+    // not known (a picture tab, or no frame size yet).
+    int pictureWidth = 0;
     if (view && view->isLive()) {
         // The scene measures in view pixels; the calibration is per frame pixel.
         const int frameWidth = playThread_ ? playThread_->captureSettings().width : 0;
         const double areaWidth = view->videoAreaWidth();
-        if (frameWidth > 0 && areaWidth > 0)
+        if (frameWidth > 0 && areaWidth > 0) {
             pixels = pixels * frameWidth / areaWidth;
-        else
+            pictureWidth = frameWidth;
+        } else {
             qWarning() << "Calibration length left in view pixels: frame width" << frameWidth << "area width"
                        << areaWidth;
+        }
     }
-    measurePage->onCaliOver(pixels);
+    measurePage->onCaliOver(pixels, pictureWidth);
 }
 
 void MainWindow2::slotUnitChange(QString text)

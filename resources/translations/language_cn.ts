@@ -815,6 +815,10 @@
         <translation>%1 中以下值超出范围，已改用默认值：%2。</translation>
     </message>
     <message>
+        <source>In %1 these calibrations have no usable length or scale and are not listed: %2.</source>
+        <translation>%1 中以下标定没有可用的长度或比例，未列出：%2。</translation>
+    </message>
+    <message>
         <source>Do you want to exit without saving?</source>
         <translation>是否不保存直接关闭？</translation>
     </message>
@@ -1420,6 +1424,10 @@ in %2</source>
 </context>
 <context>
     <name>SettingsStore</name>
+    <message>
+        <source>%1 (entry %2)</source>
+        <translation>%1（第 %2 项）</translation>
+    </message>
     <message>
         <source>The file is larger than %1 bytes.</source>
         <translation>文件大于 %1 字节。</translation>

@@ -128,6 +128,35 @@ TEST_F(StoredFiles, CalibrationListOfTwoBillionEntries)
     EXPECT_EQ(fileHash(file("calibration.ini")), before);
 }
 
+// A start with no change by the user writes none of the files: not the
+// values the panels show, not the defaults, not the chosen calibration's row.
+// A calibration without a usable length is named and not measured with.
+TEST_F(StoredFiles, AStartWithoutAChangeLeavesEveryFileAsItIs)
+{
+    // Cut in the middle of a key; spacing and comments Qt would not write.
+    writeBytes(file("config.ini"), "; by hand\n[draw]\nFloatNum = 2\nLine_Width = 3\n\n[base]\nOpenedImgPa");
+    writeBytes(file("calibration.ini"), "[calibrate]\n1\\name=scratch\n1\\length=nan\n1\\unit=um\n1\\real=2\n"
+                                        "2\\name = stage\n2\\length = 1\n2\\unit = mm\n2\\real = 5\nsize=2\n");
+    writeBytes(file("cross.ini"), "; lines\n[cross]\nsize = 1\n1\\direct = 2\n");
+    const QByteArray config = fileHash(file("config.ini"));
+    const QByteArray calibration = fileHash(file("calibration.ini"));
+    const QByteArray cross = fileHash(file("cross.ini"));
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("scratch (entry 1)"); })) << dialogs.all();
+    EXPECT_EQ(dialogs.count("scratch (entry 1)"), 1) << dialogs.all();
+    auto *calibrations = childOf<QComboBox>(window->measurePanel(), "calibrate_comboBox");
+    ASSERT_EQ(calibrations->count(), 1);
+    EXPECT_EQ(calibrations->currentText(), "stage, 1mm");
+    EXPECT_DOUBLE_EQ(window->currentCalibration(), 5.0);
+    // What the one-second save of the overlay lines would do now.
+    window->onCrossChangedTimeOut();
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("config.ini")), config);
+    EXPECT_EQ(fileHash(file("calibration.ini")), calibration);
+    EXPECT_EQ(fileHash(file("cross.ini")), cross);
+}
+
 // Values out of range use their defaults; the user is told once which, and
 // the file stays as it is until a setting is changed.
 TEST_F(StoredFiles, ConfigWithValuesOutOfRange)

@@ -71,13 +71,15 @@ TEST_F(WindowTest, EdgeSnappingLeavesTheChosenToolAndItsShapeAlone)
     EXPECT_TRUE(childOf<QPushButton>(panel, "drawLine_btn")->isChecked());
 }
 
-TEST_F(WindowTest, CalibrateMeasureChangeUnitAndFindItAgainAfterARestart)
+// A calibration holds for the picture width it was measured at: after a
+// restart at another width the same field measures the same, as it does
+// within a session. One stored without a width (by an older version) holds
+// for the width it is chosen at.
+TEST_F(WindowTest, ACalibrationMeasuresTheSameFieldAfterARestartAtAnotherWidth)
 {
-    usbcam::setVirtualCameraPresent(false);
-    startWindow();
-    QString shownPixels;
+    QFile::remove(SettingsStore::instance().calibrationPath());
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
     dialogs.dialogActions["CalibrationWidget"] = [&](QDialog *dialog) {
-        shownPixels = dialog->findChild<QLabel *>("label_6")->text();
         dialog->findChild<QLineEdit *>("lineEdit")->setText("stage");
         dialog->findChild<QLineEdit *>("lineEdit_2")->setText("0.5");
         dialog->findChild<QComboBox *>("comboBox")->setCurrentText("mm");
@@ -89,33 +91,51 @@ TEST_F(WindowTest, CalibrateMeasureChangeUnitAndFindItAgainAfterARestart)
     childOf<QPushButton>(panel, "drawLineCalibrate_btn")->click();
     clickAt(*scene, {100, 300});
     clickAt(*scene, {300, 300});
-    EXPECT_EQ(shownPixels, "200 pixel") << dialogs.all();
     EXPECT_EQ(scene->drawMode(), int(DrawType::Hand));
-    EXPECT_DOUBLE_EQ(scene->calibration(), 2.5);
-    EXPECT_EQ(childOf<ComboBox>(panel, "calibrate_comboBox")->currentText(), "stage, 0.5mm");
-
+    ASSERT_EQ(childOf<ComboBox>(panel, "calibrate_comboBox")->currentText(), "stage, 0.5mm") << dialogs.all();
+    EXPECT_EQ(QSettings(SettingsStore::instance().calibrationPath(), QSettings::IniFormat).value("calibrate/1/width"),
+              1920);
+    const auto measure = [&] {
+        window->slotSetDrawMode(DrawType::Line);
+        clickAt(*scene, {100, 100});
+        clickAt(*scene, {200, 100});
+        return scene->shapes().isEmpty() ? QString() : scene->shapes().last()->labelText();
+    };
     childOf<QComboBox>(panel, "unit_comboBox")->setCurrentText("mm");
-    childOf<QPushButton>(panel, "drawLine_btn")->click();
-    clickAt(*scene, {100, 100});
-    clickAt(*scene, {200, 100});
-    ASSERT_EQ(scene->shapes().size(), 1);
-    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 0.25mm");
+    const QString inMillimetres = measure();
+    ASSERT_TRUE(inMillimetres.endsWith("mm")) << inMillimetres;
     childOf<QComboBox>(panel, "unit_comboBox")->setCurrentText("um");
-    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 250.00um");
-    EXPECT_TRUE(rowText(window->liveView()->table(), 0).contains("250.00um")) << rowText(window->liveView()->table(), 0);
+    const QString length = scene->shapes()[0]->labelText();
+    ASSERT_TRUE(length.endsWith("um")) << length;
+    EXPECT_TRUE(rowText(window->liveView()->table(), 0).contains(length.section(' ', -1)))
+        << rowText(window->liveView()->table(), 0);
+    const double umPerPixel = SettingsStore::instance().calibrations().value(0).real;
 
+    // Quit, and start again with the camera at twice the width.
     delete window;
+    window = nullptr;
+    CalibrationRecord old;  // as an older version stored it: no width
+    old.name = "old";
+    old.length = 1;
+    old.unit = "mm";
+    old.real = umPerPixel / 2;
+    ASSERT_TRUE(SettingsStore::instance().addCalibration(old));
     startWindow();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    childOf<QComboBox>(window->cameraSettings(), "previewRes_comboBox")->setCurrentText("3840x2160");
+    ASSERT_TRUE(waitFor([&] { return shownWidth() == 3840; }, 20000)) << dialogs.all();
     panel = window->measurePanel();
     scene = window->liveView()->measureScene();
-    EXPECT_EQ(childOf<ComboBox>(panel, "calibrate_comboBox")->currentText(), "stage, 0.5mm");
-    EXPECT_DOUBLE_EQ(scene->calibration(), 2.5);
-    EXPECT_EQ(scene->unit(), int(UnitMicrometres));
-    childOf<QPushButton>(panel, "drawLine_btn")->click();
-    clickAt(*scene, {100, 100});
-    clickAt(*scene, {200, 100});
-    ASSERT_EQ(scene->shapes().size(), 1);
-    EXPECT_EQ(scene->shapes()[0]->labelText(), "[1] Len = 250.00um");
+    auto *calibrations = childOf<ComboBox>(panel, "calibrate_comboBox");
+    ASSERT_EQ(calibrations->currentText(), "stage, 0.5mm");
+    EXPECT_EQ(measure(), length);
+    // Chosen again at this width: still the same field.
+    calibrations->setCurrentIndex(1);
+    calibrations->setCurrentIndex(0);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), length);
+    // Half the scale, taken for the width it is chosen at: the same length.
+    calibrations->setCurrentIndex(1);
+    EXPECT_EQ(scene->shapes()[0]->labelText(), length);
 }
 
 TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibration)

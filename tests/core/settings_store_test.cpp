@@ -212,19 +212,26 @@ TEST_F(Settings, CommonToolsRoundTripAsOneMap)
 
 TEST_F(Settings, CalibrationsAppendInQtArrayLayout)
 {
-    EXPECT_TRUE(store().addCalibration(calibration("ruler", 100, "um", 2.5)));
+    CalibrationRecord ruler = calibration("ruler", 100, "um", 2.5);
+    ruler.width = 1920;
+    EXPECT_TRUE(store().addCalibration(ruler));
     {
         QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
         EXPECT_EQ(raw.value("calibrate/size").toInt(), 1);
         EXPECT_EQ(raw.value("calibrate/1/name").toString(), "ruler");
+        EXPECT_EQ(raw.value("calibrate/1/width").toInt(), 1920);
     }
+    // Without a width the entry has the form older versions wrote.
     EXPECT_TRUE(store().addCalibration(calibration("grid", 0.5, "mm", 1.25)));
+    EXPECT_FALSE(QSettings(ini("calibration.ini"), QSettings::IniFormat).contains("calibrate/2/width"));
     const auto list = store().calibrations();
     ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].width, 1920);
     EXPECT_EQ(list[1].name, "grid");
     EXPECT_DOUBLE_EQ(list[1].length, 0.5);
     EXPECT_EQ(list[1].unit, "mm");
     EXPECT_DOUBLE_EQ(list[1].real, 1.25);
+    EXPECT_EQ(list[1].width, 0);
 }
 
 TEST_F(Settings, DisplayTextUsesSixSignificantDigits)
@@ -314,14 +321,36 @@ TEST_F(Settings, CalibrationIsNotAppendedToAFileThatCannotBeParsed)
     EXPECT_EQ(file.readAll(), broken);
 }
 
-TEST_F(Settings, CalibrationNumbersThatAreNotNumbersReadAsZero)
+TEST_F(Settings, DamagedCalibrationsAreLeftOutNamedAndKeptAsTheyAre)
 {
-    writeFile("calibration.ini", "[calibrate]\nsize=1\n1\\name=odd\n1\\length=abc\n1\\unit=um\n1\\real=nan\n");
-    const auto list = store().calibrations();
+    writeFile("calibration.ini", "[calibrate]\nsize=5\n1\\name=odd\n1\\length=abc\n1\\unit=um\n1\\real=2\n"
+                                 "2\\name=ruler\n2\\length=1\n2\\unit=mm\n2\\real=5\n2\\width=1920\n"
+                                 "3\\name=flat\n3\\length=1\n3\\unit=mm\n3\\real=-5\n"
+                                 "4\\name=wide\n4\\length=1\n4\\unit=mm\n4\\real=nan\n4\\width=1e9\n"
+                                 "5\\name=old\n5\\length=2\n5\\unit=um\n5\\real=0.5\n");
+    auto list = store().calibrations();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].name, "ruler");
+    EXPECT_EQ(list[0].width, 1920);
+    EXPECT_EQ(list[1].name, "old");
+    EXPECT_EQ(list[1].width, 0);
+    const QList<IgnoredSettings> ignored = store().ignoredSettings();
+    ASSERT_EQ(ignored.size(), 1);
+    EXPECT_EQ(ignored[0].path, ini("calibration.ini"));
+    EXPECT_TRUE(ignored[0].keys.isEmpty());
+    EXPECT_EQ(ignored[0].calibrations, QStringList({"odd (entry 1)", "flat (entry 3)", "wide (entry 4)"}));
+
+    // Removing a calibration rewrites the list: the damaged entries stay as
+    // they were, only moved up.
+    EXPECT_TRUE(store().removeCalibration(list[0].id));
+    QSettings raw(ini("calibration.ini"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("calibrate/size").toInt(), 4);
+    EXPECT_EQ(raw.value("calibrate/1/length").toString(), "abc");
+    EXPECT_EQ(raw.value("calibrate/2/real").toString(), "-5");
+    EXPECT_EQ(raw.value("calibrate/3/width").toString(), "1e9");
+    list = store().calibrations();
     ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].name, "odd");
-    EXPECT_EQ(list[0].length, 0.0);
-    EXPECT_EQ(list[0].real, 0.0);
+    EXPECT_EQ(list[0].name, "old");
 }
 
 TEST_F(Settings, CrossLinesAreRewrittenWithTheirSize)

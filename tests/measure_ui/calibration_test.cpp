@@ -108,11 +108,28 @@ TEST(CalibrationDialog, ScaleFollowsLengthAndUnit)
     unit->setCurrentText("um");
     EXPECT_EQ(scale->text(), "0.005 um/pixel");
     EXPECT_EQ(pixelLabel->text(), "200 pixel");
-    unit->setCurrentText("mm");
-    const CalibrationRecord info = dialog.calibrationInfo();
-    EXPECT_EQ(info.name, "ruler");
-    EXPECT_EQ(info.unit, "mm");
-    EXPECT_DOUBLE_EQ(info.real, 5.0);
+}
+
+TEST(CalibrationDialog, TheRecordKeepsMicrometresPerPixelInEveryUnit)
+{
+    // 10 of the unit over 100 pixels. Multiplying where the unit needs a
+    // division (or the reverse) by 1000 or 25.4 gives another number.
+    const struct {
+        const char *unit;
+        double real;
+    } cases[] = {{"um", 0.1}, {"mm", 100.0}, {"mil", 2.54}};
+    for (const auto &c : cases) {
+        CalibrationWidget dialog(100, {});
+        dialog.findChild<QLineEdit *>("lineEdit")->setText("ruler");
+        dialog.findChild<QLineEdit *>("lineEdit_2")->setText("10");
+        dialog.findChild<QComboBox *>("comboBox")->setCurrentText(c.unit);
+        dialog.findChild<QPushButton *>("pushButton")->click();
+        ASSERT_EQ(dialog.result(), QDialog::Accepted) << c.unit;
+        const CalibrationRecord info = dialog.calibrationInfo();
+        EXPECT_EQ(info.unit, c.unit);
+        EXPECT_DOUBLE_EQ(info.length, 10.0) << c.unit;
+        EXPECT_DOUBLE_EQ(info.real, c.real) << c.unit;
+    }
 }
 
 TEST(CalibrationDialog, LengthsTakeDecimalsButNoSignsOrLetters)

@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 class MeasurePanel : public PanelTest
@@ -286,15 +288,21 @@ TEST_F(MeasurePanel, StoredPropertiesComeBackAtTheNextStart)
     EXPECT_EQ(styles, 1);
 }
 
-TEST_F(MeasurePanel, WidthsOutsideTheListAreClampedNotStoredAsZero)
+TEST_F(MeasurePanel, WidthsOutsideTheListShowTheNearestRowAndStayInTheFile)
 {
     SettingsStore::instance().setDrawValue(LineWidth, 14);
     {
         MeasureWidget panel;
+        QList<Sent> sent;
+        record(panel, sent);
         panel.loadSettings();
         EXPECT_EQ(child<QComboBox>(panel, "lineSize_comboBox")->currentText(), "9");
+        const auto width = std::find_if(sent.cbegin(), sent.cend(), [](const Sent &s) { return s.id == LineWidth; });
+        ASSERT_NE(width, sent.cend());
+        EXPECT_EQ(width->value.toInt(), 9);
     }
-    EXPECT_EQ(raw("config.ini", "draw/Line_Width").toInt(), 9);
+    // Restoring is no change of the user's: nothing is written back.
+    EXPECT_EQ(raw("config.ini", "draw/Line_Width").toInt(), 14);
     SettingsStore::instance().setDrawValue(LineWidth, -2);
     MeasureWidget panel;
     panel.loadSettings();
