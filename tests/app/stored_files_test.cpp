@@ -192,6 +192,11 @@ const DamagedDatabase kDamagedDatabases[] = {
      }},
 };
 
+void PrintTo(const DamagedDatabase &database, std::ostream *out)
+{
+    *out << database.name;
+}
+
 class DamagedSettingDatabase : public StoredFiles, public ::testing::WithParamInterface<DamagedDatabase>
 {
 };
@@ -430,9 +435,14 @@ TEST_F(StoredFilesChild, ReadOnlySettingDatabase)
     ASSERT_TRUE(waitFor([&] { return dialogs.saw("read-only"); }, 10000)) << dialogs.all();
     EXPECT_TRUE(CameraDatabase::instance().isOpen());
     EXPECT_FALSE(dialogs.saw("Open Fail ?")) << dialogs.all();
-    // The program goes on with the camera; its row can't be stored.
+    // The program goes on with the camera; its row can't be stored, and it
+    // works with its model's defaults.
     EXPECT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 0; },
                         20000));
+    CamSettings *panel = window->cameraSettings();
+    for (const char *name : {"previewRes_comboBox", "photoRes_comboBox", "format_comboBox"})
+        EXPECT_TRUE(waitFor([&] { return childOf<QComboBox>(panel, name)->isVisibleTo(panel); })) << name;
+    EXPECT_EQ(childOf<QComboBox>(panel, "previewRes_comboBox")->currentText(), "3840x2160");
 }
 
 TEST_F(StoredFilesChild, ReadOnlyApplicationDataFolder)
