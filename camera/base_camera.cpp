@@ -2,6 +2,24 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
+namespace {
+
+// The frame rates the settings panel offers up to 1920x1080 and above it.
+const QList<int> kLowResFrameRates = {25, 30, 50, 60};
+const QList<int> kHighResFrameRates = {10, 15, 20, 25, 30};
+
+bool offers(const QList<Resolution> &sizes, const QString &text)
+{
+    for (const Resolution &size : sizes)
+        if (size.text == text)
+            return true;
+    return false;
+}
+
+} // namespace
+
 BaseCamera::BaseCamera(QObject *parent) : QObject(parent)
 {
     resolutions_ = {{StreamMjpeg, {Resolution(1920, 1080)}}, {StreamNv12, {Resolution(1920, 1080)}}};
@@ -54,7 +72,7 @@ QList<int> BaseCamera::highResFrameRates() const
 
 void BaseCamera::resetFrameRateLists()
 {
-    setFrameRateLists({25, 30, 50, 60}, {10, 15, 20, 25, 30});
+    setFrameRateLists(kLowResFrameRates, kHighResFrameRates);
 }
 
 void BaseCamera::setFrameRateLists(const QList<int> &low, const QList<int> &high)
@@ -85,29 +103,103 @@ QString BaseCamera::usbDisplayText(int firmwareVersion)
     return QStringLiteral("USB Camera   %1 5.1.0").arg(firmwareVersion / 100.0, 0, 'f', 2);
 }
 
+StoredRowReport BaseCamera::storedRowReport() const
+{
+    QMutexLocker lock(&storedRowMutex_);
+    return storedRow_;
+}
+
+CameraRow BaseCamera::allowedRow(const CameraRow &stored, QStringList &ignored) const
+{
+    CameraRow row = stored;
+    const auto check = [&](const char *column, int CameraRow::*field, int minimum, int maximum) {
+        const int value = row.*field;
+        // The model's own default is allowed whatever the limits say.
+        if (value == defaultRow_.*field || (value >= minimum && value <= maximum))
+            return;
+        row.*field = defaultRow_.*field;
+        ignored << QLatin1String(column);
+    };
+    check("isnv12", &CameraRow::isnv12, 0, 1);
+
+    const auto offered = [this](int format) {
+        return streamFormats_.contains(format) && !resolutions_.value(format).isEmpty();
+    };
+    if (!offered(row.decodeWay)) {
+        row.decodeWay = defaultRow_.decodeWay;
+        for (int i = 0; i < streamFormats_.size() && !offered(row.decodeWay); ++i)
+            row.decodeWay = streamFormats_[i];
+        if (!offered(row.decodeWay) && !resolutions_.isEmpty())
+            row.decodeWay = resolutions_.firstKey();
+        ignored << QStringLiteral("decodeWay");
+    }
+    // -1 none, 1 auto, 0 and 2 manual (the default rows store 0, the panel 2).
+    check("exposureMode", &CameraRow::exposureMode, -1, 2);
+    check("whiteBalanceMode", &CameraRow::whiteBalanceMode, -1, 2);
+    for (const auto &flag : {std::make_pair("flip", &CameraRow::flip), std::make_pair("mirror", &CameraRow::mirror),
+                             std::make_pair("defogMode", &CameraRow::defogMode),
+                             std::make_pair("frameMode", &CameraRow::frameMode)})
+        check(flag.first, flag.second, 0, 1);
+    check("focusMode", &CameraRow::focusMode, FocusAuto, FocusOnce);
+
+    const QList<Resolution> sizes = resolutions_.value(row.decodeWay);
+    for (const auto &size : {std::make_pair("resolution", &CameraRow::resolution),
+                             std::make_pair("pictureResolution", &CameraRow::pictureResolution)}) {
+        if (offers(sizes, row.*size.second))
+            continue;
+        row.*size.second = offers(sizes, defaultRow_.*size.second) ? defaultRow_.*size.second : sizes.value(0).text;
+        ignored << QLatin1String(size.first);
+    }
+
+    QList<int> rates = lowResFrameRates() + highResFrameRates();
+    if (rates.isEmpty())
+        rates = kLowResFrameRates + kHighResFrameRates;
+    check("fps", &CameraRow::fps, *std::min_element(rates.begin(), rates.end()),
+          *std::max_element(rates.begin(), rates.end()));
+    check("bitrate", &CameraRow::bitrate, 0, 2);
+    return row;
+}
+
 bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
 {
-    if (uniqueName_.isEmpty() || !hasDefaultRow_ || resolutions_.isEmpty())
+    if (!hasDefaultRow_ || resolutions_.isEmpty())
         return false;
-    const QString key = CameraDatabase::lookupKey(uniqueName_);
-    if (key.isEmpty()) {
+    StoredRowReport report;
+    report.key = CameraDatabase::lookupKey(uniqueName_);
+    CameraRow stored;
+    bool loaded = false;
+    if (report.key.isEmpty()) {
         qWarning() << "loadSettingsFromDb: no key in the camera name" << uniqueName_;
-        return false;
-    }
-    CameraDatabase &database = CameraDatabase::instance();
-    CameraRow row;
-    const CameraDatabase::Lookup lookup = database.lookupRow(key, row);
-    if (lookup == CameraDatabase::Lookup::Failed) {
-        // A row that is there but unreadable keeps its place: another default
-        // row under the same key would only pile up behind it on every start.
-        qWarning() << "loadSettingsFromDb: camera row of" << key << "cannot be read";
-        return false;
-    }
-    if (lookup == CameraDatabase::Lookup::Missing) {
-        if (!database.insertRow(key, defaultRow_) || !database.findRow(key, row)) {
-            qWarning() << "loadSettingsFromDb: no camera row for" << key;
-            return false;
+    } else {
+        CameraDatabase &database = CameraDatabase::instance();
+        switch (database.lookupRow(report.key, stored)) {
+        case CameraDatabase::Lookup::Found:
+            loaded = true;
+            break;
+        case CameraDatabase::Lookup::Missing:
+            loaded = database.insertRow(report.key, defaultRow_) && database.findRow(report.key, stored);
+            if (!loaded)
+                qWarning() << "loadSettingsFromDb: no camera row for" << report.key;
+            break;
+        case CameraDatabase::Lookup::Failed:
+            // A row that is there but unreadable keeps its place: another
+            // default row under the same key would only pile up behind it on
+            // every start. It is written anew when the user changes a setting.
+            report.unreadable = database.isOpen();
+            qWarning() << "loadSettingsFromDb: camera row of" << report.key << "cannot be read";
+            break;
         }
+    }
+    // Without a row of its own the camera works with its model's defaults.
+    report.row = loaded ? allowedRow(stored, report.ignored) : defaultRow_;
+    report.row.pid = report.key;
+    if (!report.ignored.isEmpty())
+        qWarning() << "loadSettingsFromDb: stored values of" << report.key << "not allowed, defaults used:"
+                   << report.ignored;
+    const CameraRow row = report.row;
+    {
+        QMutexLocker lock(&storedRowMutex_);
+        storedRow_ = report;
     }
 
     out.streamFormats = streamFormats_;
@@ -174,7 +266,60 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
     out.flickerOn = row.frameMode != 0;
     out.fps = row.fps;
     out.bitrate = row.bitrate;
-    return true;
+    return loaded;
+}
+
+void BaseCamera::checkStoredControls(CameraParameters &out)
+{
+    QMutexLocker lock(&storedRowMutex_);
+    CameraRow &row = storedRow_.row;
+    const struct {
+        const char *column;
+        int CameraRow::*field;
+        ControlRange &control;
+    } controls[] = {
+        {"exposureGain", &CameraRow::exposureGain, out.exposureGain},
+        {"exposureCompensation", &CameraRow::exposureCompensation, out.exposureCompensation},
+        {"exposureTime", &CameraRow::exposureTime, out.exposureTime},
+        {"whiteBalanceR", &CameraRow::whiteBalanceR, out.whiteBalanceRed},
+        {"whiteBalanceG", &CameraRow::whiteBalanceG, out.whiteBalanceGreen},
+        {"whiteBalanceB", &CameraRow::whiteBalanceB, out.whiteBalanceBlue},
+        {"hueValue", &CameraRow::hueValue, out.hue},
+        {"saturationValue", &CameraRow::saturationValue, out.saturation},
+        {"contrastValue", &CameraRow::contrastValue, out.contrast},
+        {"sharpnessValue", &CameraRow::sharpnessValue, out.sharpness},
+        {"focusValue", &CameraRow::focusValue, out.focus},
+        {"HDRValue", &CameraRow::hdrValue, out.gamma},
+    };
+    for (const auto &entry : controls) {
+        const int stored = row.*entry.field;
+        ControlRange &control = entry.control;
+        // -1 is "none"; a control without a range, or whose value came from
+        // the device rather than the row, has nothing to check against.
+        if (stored == -1 || stored == defaultRow_.*entry.field || control.maximum <= control.minimum
+            || control.value != stored || (stored >= control.minimum && stored <= control.maximum))
+            continue;
+        const int fallback = defaultRow_.*entry.field;
+        control.value = fallback >= control.minimum && fallback <= control.maximum ? fallback : control.defaultValue;
+        row.*entry.field = control.value;
+        storedRow_.ignored << QLatin1String(entry.column);
+        qWarning() << "Stored" << entry.column << "of" << storedRow_.key << "out of range:" << stored;
+    }
+    if (row.saturationValue != -1 && out.saturation.value == row.saturationValue)
+        out.monochromeOn = row.saturationValue == 0;
+    // In the table's order, as the user finds them in the file.
+    std::sort(storedRow_.ignored.begin(), storedRow_.ignored.end(), [](const QString &a, const QString &b) {
+        return CameraDatabase::columns().indexOf(a) < CameraDatabase::columns().indexOf(b);
+    });
+}
+
+int BaseCamera::ignoreStoredValue(const char *column, int CameraRow::*field)
+{
+    QMutexLocker lock(&storedRowMutex_);
+    storedRow_.row.*field = defaultRow_.*field;
+    if (!storedRow_.ignored.contains(QLatin1String(column)))
+        storedRow_.ignored << QLatin1String(column);
+    return defaultRow_.*field;
 }
 
 bool BaseCamera::monochromeTarget(bool enable, int &saturation) const

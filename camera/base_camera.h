@@ -14,6 +14,16 @@
 #include <QPointer>
 #include <QWidget>
 
+// What the last loadSettingsFromDb made of the camera's stored row.
+struct StoredRowReport {
+    QString key;              // the row's pid
+    QStringList ignored;      // columns holding values the camera does not allow, in table order
+    bool unreadable = false;  // a row is there but cannot be read
+    CameraRow row;            // the row as the camera uses it: every value one it allows
+    // The stored row is not what the camera uses: it should be written anew.
+    bool needsRewrite() const { return unreadable || !ignored.isEmpty(); }
+};
+
 class BaseCamera : public QObject
 {
     Q_OBJECT
@@ -50,9 +60,16 @@ public:
     virtual VideoFrame getVideoFrameData() = 0;
     virtual void prepareCaptureParams() = 0;
     // Reads the camera's row (inserting the model's default row the first
-    // time) into `out`. False when the camera has no key, no default row or
-    // no resolutions, or when the database cannot give a row.
+    // time) into `out`. A column whose value the model does not allow (a
+    // stream format or size it does not offer, a frame rate, mode or flag out
+    // of range) is taken from the model's default row instead, and so is the
+    // whole row when it cannot be read. False when the camera has no default
+    // row or no resolutions (`out` is then left alone), and when it has no key
+    // or the database gives no row (`out` then holds the model's defaults).
     virtual bool loadSettingsFromDb(CameraParameters &out);
+    // Of the last loadSettingsFromDb and the parameter query after it. Safe
+    // from any thread.
+    StoredRowReport storedRowReport() const;
 
     QString displayName() const;
     ResolutionMap resolutions() const;
@@ -199,12 +216,26 @@ protected:
     // A model's default row, stored under the camera's key the first time it
     // is seen.
     void setDefaultRow(const CameraRow &row);
+    // The end of a parameter query: a stored control value outside the range
+    // the model (or its device) gives that control is replaced by the model's
+    // default, in `out` and in the stored-row report. Values the device
+    // reported instead of the row's are left alone.
+    void checkStoredControls(CameraParameters &out);
+    // Marks one column of the stored row as not allowed and returns the
+    // model's default for it, for a model that checks a column itself.
+    int ignoreStoredValue(const char *column, int CameraRow::*field);
     // "USB Camera", three spaces, the firmware version (x 100) with two
     // decimals, a space and the application version.
     static QString usbDisplayText(int firmwareVersion);
     void setFrameRateLists(const QList<int> &low, const QList<int> &high);
 
 private:
+    // The stored row with every column the model does not allow set to the
+    // model's default; the names of those columns are added to `ignored`.
+    CameraRow allowedRow(const CameraRow &stored, QStringList &ignored) const;
+
+    mutable QMutex storedRowMutex_;
+    StoredRowReport storedRow_;
     mutable QMutex frameRatesMutex_;
     QList<int> lowResFrameRates_;
     QList<int> highResFrameRates_;

@@ -65,6 +65,16 @@ bool CameraRow::fromValues(const QVariantList &values, CameraRow &row)
     return true;
 }
 
+bool CameraRow::set(const QString &column, const QVariant &value)
+{
+    const int index = CameraDatabase::columns().indexOf(column);
+    if (index < 0)
+        return false;
+    QVariantList list = values();
+    list[index] = value;
+    return fromValues(list, *this);
+}
+
 CameraDatabase &CameraDatabase::instance()
 {
     static CameraDatabase database;
@@ -159,42 +169,77 @@ void CameraDatabase::testOpen(const QString &path)
     close();
 }
 
-bool CameraDatabase::tableExistsLocked(bool &exists)
+namespace {
+
+// SQLite's own verdict on the file's content (primary result codes 11
+// SQLITE_CORRUPT and 26 SQLITE_NOTADB); other failures (locked, no
+// permission, input/output) say nothing about the file itself.
+bool isDamage(const QSqlError &error)
 {
-    // Reading the schema is also what finds out whether the file is SQLite at
-    // all: opening never reads it.
-    QSqlQuery query(database_);
-    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='camera'"))) {
-        qWarning() << "Database" << database_.databaseName() << "cannot be read:" << query.lastError().text();
-        return false;
-    }
-    exists = query.next();
-    return true;
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("11") || code == QLatin1String("26");
 }
 
-bool CameraDatabase::openOrCreate(const QString &path)
+} // namespace
+
+CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QString &reason)
 {
-    QMutexLocker lock(&mutex_);
     const QFileInfo info(path);
     if (!info.exists())
         QDir().mkpath(info.absolutePath());
     setDatabaseName(path);
-    if (!open())
-        return false;
-    bool exists = false;
-    if (!tableExistsLocked(exists)) {
-        close();
-        return false;
+    if (!open()) {
+        reason = database_.lastError().text();
+        return OpenResult::Failed;
     }
-    if (exists)
-        return true;
-    const Result created = exec(createTableSql());
-    if (!created.ok) {
-        qWarning() << "Create table camera failed in" << path << ":" << created.error.text();
-        close();
-        return false;
+    // Opening reads nothing of the file: the first statement finds out
+    // whether it is SQLite at all.
+    QSqlQuery query(database_);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='camera'"))) {
+        reason = query.lastError().text();
+        return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::Failed;
     }
-    return true;
+    const bool exists = query.next();
+    query.finish();
+    if (!exists) {
+        const Result created = exec(createTableSql());
+        if (!created.ok) {
+            reason = created.error.text();
+            return isDamage(created.error) ? OpenResult::Damaged : OpenResult::Failed;
+        }
+        return OpenResult::Opened;
+    }
+    // A file cut short or damaged inside still has a readable schema page;
+    // only reading every page finds it. The file is a few pages long.
+    if (!query.exec(QStringLiteral("PRAGMA quick_check"))) {
+        reason = query.lastError().text();
+        return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::Failed;
+    }
+    if (!query.next() || query.value(0).toString() != QLatin1String("ok")) {
+        reason = query.value(0).toString();
+        return OpenResult::Damaged;
+    }
+    query.finish();
+    // Every column the cameras read and write must be there.
+    if (!query.exec(QStringLiteral("SELECT %1 FROM camera LIMIT 0").arg(columns().join(QLatin1Char(','))))) {
+        reason = query.lastError().text();
+        return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::OtherTable;
+    }
+    return OpenResult::Opened;
+}
+
+CameraDatabase::OpenResult CameraDatabase::openOrCreate(const QString &path, QString *reason)
+{
+    QMutexLocker lock(&mutex_);
+    QString why;
+    const OpenResult result = openLocked(path, why);
+    if (result != OpenResult::Opened) {
+        qWarning().noquote() << "Database" << path << "not used:" << why;
+        close();
+    }
+    if (reason)
+        *reason = why;
+    return result;
 }
 
 CameraDatabase::Result CameraDatabase::exec(const QString &sql, const QVariantList &bound)
@@ -268,6 +313,34 @@ bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
     if (!result.ok)
         qWarning() << "Insert default camera row failed for" << key << ":" << result.error.text();
     return result.ok;
+}
+
+bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
+{
+    if (key.isEmpty())
+        return false;
+    QMutexLocker lock(&mutex_);
+    Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
+    if (!found.ok) {
+        qWarning() << "Replace camera row failed for" << key << ":" << found.error.text();
+        return false;
+    }
+    if (!found.query.next())
+        return insertRow(key, row);
+    const QVariant id = found.query.value(0);
+    found.query.finish();
+    CameraRow keyed = row;
+    keyed.pid = key;
+    QStringList assignments;
+    for (const QString &column : columns())
+        assignments << column + QStringLiteral(" = ?");
+    QVariantList bound = keyed.values();
+    bound << id;
+    const Result updated =
+        exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
+    if (!updated.ok)
+        qWarning() << "Replace camera row failed for" << key << ":" << updated.error.text();
+    return updated.ok;
 }
 
 bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value)

@@ -45,6 +45,9 @@ struct CameraRow {
     // The values in the order of CameraDatabase::columns().
     QVariantList values() const;
     static bool fromValues(const QVariantList &values, CameraRow &row);
+    // Sets one column by its table name; false for an unknown column or a
+    // number column given no whole number (the row is then unchanged).
+    bool set(const QString &column, const QVariant &value);
 };
 
 class CameraDatabase
@@ -71,10 +74,13 @@ public:
     void testOpen(const QString &path);
 
     // Start-up: opens `path` (creating the file when missing) and creates the
-    // table when the file lacks it. A file that cannot be opened or read as
-    // SQLite (corrupt, not a database, no permission) is logged and reported
-    // as false; it is never replaced or emptied.
-    bool openOrCreate(const QString &path);
+    // table when the file lacks it. Anything but Opened leaves the database
+    // closed and the file as it was (logged, with the reason in `reason`):
+    // Damaged for a file that SQLite finds is no database or is corrupt,
+    // OtherTable for a camera table without the columns this program uses,
+    // Failed for anything else (no permission, locked, cannot be created).
+    enum class OpenResult { Opened, Damaged, OtherTable, Failed };
+    OpenResult openOrCreate(const QString &path, QString *reason = nullptr);
 
     struct Result {
         QSqlQuery query;
@@ -94,6 +100,9 @@ public:
     Lookup lookupRow(const QString &key, CameraRow &row);
     // Inserts `row` under `key`; false on failure (logged).
     bool insertRow(const QString &key, const CameraRow &row);
+    // Writes every column of the row of `key` (the first, where there are
+    // several), or inserts it when there is none; false on failure (logged).
+    bool replaceRow(const QString &key, const CameraRow &row);
     // Writes one column of the camera's row. Refuses columns outside the
     // table's list (and `pid`), names whose key is empty and values that are
     // no whole number for a number column (the row would no longer load); logs
@@ -103,7 +112,7 @@ public:
 
 private:
     CameraDatabase();
-    bool tableExistsLocked(bool &exists);
+    OpenResult openLocked(const QString &path, QString &reason);
 
     mutable QRecursiveMutex mutex_;
     QSqlDatabase database_;

@@ -401,7 +401,9 @@ bool NetCamera::queryParameters(CameraParameters &out)
     out.mainToolsFlag = false;
     out.extraFlag = false;
 
-    return refreshFromDevice(out);
+    const bool complete = refreshFromDevice(out);
+    checkStoredControls(out);
+    return complete;
 }
 
 bool NetCamera::refreshFromDevice(CameraParameters &out)

@@ -638,7 +638,9 @@ void W610UCamera::fillParameters(CameraParameters &out)
     setRange(out.contrast, 0, 100, 50);
     setRange(out.sharpness, 0, 15, 8);
     // The stored zoom runs on past the optical range into digital zoom.
-    const int stored = out.zoom.value;
+    int stored = out.zoom.value;
+    if (stored != defaultRow().zoom && (stored < 0 || stored > 140 + 50))
+        stored = ignoreStoredValue("Zoom", &CameraRow::zoom);
     setRange(out.zoom, 0, 140, 0);
     out.zoom.supported = true;
     out.zoom.value = qMin(stored, 140);

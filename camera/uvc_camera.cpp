@@ -30,6 +30,7 @@ UvcCamera::~UvcCamera()
 bool UvcCamera::queryParameters(CameraParameters &out)
 {
     fillParameters(out);
+    checkStoredControls(out);
     adoptParameters(out);
     return true;
 }

@@ -123,6 +123,7 @@ void CamSettings::bindCamera(const QSharedPointer<BaseCamera> &camera, const Cam
     disconnectToCamera();
     camera_ = camera;
     cameraKey_.clear();
+    heldRow_.reset();
     boundDeviceName_.clear();
     connectToCamera();
     if (camera_) {
@@ -265,9 +266,17 @@ void CamSettings::refreshFromCameraInfo(const QSharedPointer<CameraParameters> &
 {
     if (!params)
         return;
+    heldRow_.reset();
+    if (camera_) {
+        const StoredRowReport stored = camera_->storedRowReport();
+        if (stored.needsRewrite() && stored.key == CameraDatabase::lookupKey(cameraKey_))
+            heldRow_ = stored.row;
+    }
     showAllControls();
+    fillingControls_ = true;
     fillControlsFromParameters(*params);
     setFpsListforCurRes(false);
+    fillingControls_ = false;
     if (!camera_)
         return;
     // The camera takes the record on its own thread, where its slots run; the

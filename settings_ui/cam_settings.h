@@ -7,7 +7,9 @@
 // onRecvCamera slot. The camera lives on the main window's control thread, so
 // both ways are queued. Every change the user makes is sent to the camera and
 // written into the camera's row of the camera database at once; values the
-// camera reports move the widgets and are stored, but never sent back.
+// camera reports move the widgets and are stored, but never sent back. A row
+// that held values the camera does not allow is left as it is until the user
+// changes a setting, which then writes the whole row with valid values.
 //
 // The main window connects: its detect to detectDevices, its
 // changeDeviceStateForClose to deviceClosed, openCam to its cameraChange,
@@ -26,6 +28,7 @@
 #include <QTabWidget>
 
 #include <functional>
+#include <optional>
 
 class FirmwareUpgrade;
 class IpSetting;
@@ -394,4 +397,8 @@ private:
     int focusRegionSuspension_ = -1;  // 1 while suspended
 
     int reportDepth_ = 0;
+    bool fillingControls_ = false;  // refreshFromCameraInfo is filling the controls
+    // The bound camera's row as it uses it, while the stored one holds values
+    // it does not allow: see store().
+    std::optional<CameraRow> heldRow_;
 };

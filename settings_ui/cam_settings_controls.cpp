@@ -27,8 +27,20 @@ using namespace cam_settings_detail;
 
 void CamSettings::store(const char *column, const QVariant &value)
 {
-    if (camera_)
+    if (!camera_)
+        return;
+    if (!heldRow_) {
         CameraDatabase::instance().saveCameraProperty(cameraKey_, QString::fromLatin1(column), value);
+        return;
+    }
+    // The stored row held values the camera does not allow (or could not be
+    // read): it stays as it is while the panel fills itself and the camera
+    // reports, and the first change the user makes writes every column anew.
+    heldRow_->set(QString::fromLatin1(column), value);
+    if (fillingControls_ || reportDepth_ > 0)
+        return;
+    CameraDatabase::instance().replaceRow(CameraDatabase::lookupKey(cameraKey_), *heldRow_);
+    heldRow_.reset();
 }
 
 template <typename Value>

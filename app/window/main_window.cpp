@@ -184,16 +184,14 @@ MainWindow2::MainWindow2(QWidget *parent)
 
     // Told once the window is up, so the messages come in front of it.
     QTimer::singleShot(0, this, [this, database] {
-        if (database.state == SettingDatabaseStatus::Unusable) {
+        if (database.state == SettingDatabaseStatus::NotCreated) {
             QMessageBox box(QMessageBox::Question, QString(), tr("Open Fail ?"));
             box.setInformativeText(database.detail + QLatin1Char('\n')
                                    + tr("Camera settings are not kept in this session."));
             box.addButton(tr("OK"), QMessageBox::AcceptRole);
             box.exec();
-        } else if (database.state == SettingDatabaseStatus::ReadOnly) {
-            showMessage(QMessageBox::Warning, tr("Warning"), database.detail);
         }
-        reportStoredFiles();
+        reportStoredFiles(database.state == SettingDatabaseStatus::NotCreated ? QString() : database.detail);
     });
 }
 
@@ -292,9 +290,11 @@ void MainWindow2::connectPanelSignals()
     connect(measurePage, &MeasureWidget::calibrateChange, this, &MainWindow2::calibrateChange);
 }
 
-void MainWindow2::reportStoredFiles()
+void MainWindow2::reportStoredFiles(const QString &database)
 {
     QStringList lines;
+    if (!database.isEmpty())
+        lines << database;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.exists() ? !QDir().mkpath(folder) : !folderInfo.isWritable())

@@ -162,7 +162,12 @@ private:
     void connectPanelSignals();
     void registerMainMetaTypes();
     void attachVideoWidget(VideoWidget *view, QString title, bool existing);
-    void reportStoredFiles();
+    // One message at start for every stored file that is not used as it is;
+    // `database` is the camera database's line (may be empty).
+    void reportStoredFiles(const QString &database);
+    // Once per camera and run: the camera's stored row held values it does
+    // not allow or could not be read, and its model's defaults are used.
+    void reportStoredCameraRow();
     QList<VideoWidget *> views() const;
     VideoWidget *currentView() const;
     bool isPictureTab(QWidget *widget) const;
@@ -225,6 +230,7 @@ private:
 
     Ui::MainWindow2 *ui;
     QSharedPointer<BaseCamera> camera_;
+    QStringList storedRowsReported;  // keys of the cameras whose stored row the user was told of
     QSharedPointer<QThread> workThread_;
     QSharedPointer<CameraPlayThread> playThread_;
     QThread *controlThread_ = nullptr;

@@ -193,6 +193,29 @@ void MainWindow2::onCameraParametersLoaded(const QSharedPointer<CameraParameters
     capturePage->connectToPlayThread(playThread_.data());
     liveView_->onStart();
     playThread_->start(QThread::InheritPriority);
+    // Told once the picture is on its way.
+    QTimer::singleShot(0, this, &MainWindow2::reportStoredCameraRow);
+}
+
+void MainWindow2::reportStoredCameraRow()
+{
+    if (!camera_)
+        return;
+    const StoredRowReport stored = camera_->storedRowReport();
+    if (!stored.needsRewrite() || storedRowsReported.contains(stored.key))
+        return;
+    storedRowsReported << stored.key;
+    const QString file = CameraDatabase::instance().databaseName();
+    const QString what =
+        stored.unreadable
+            ? tr("The stored settings of camera %1 in %2 cannot be read.").arg(stored.key, file)
+            : tr("The stored settings of camera %1 in %2 hold values this camera does not allow: %3.")
+                  .arg(stored.key, file, stored.ignored.join(QStringLiteral(", ")));
+    const QString line = what + QLatin1Char(' ')
+                         + tr("Its model's defaults are used instead. The stored settings stay as they are until "
+                              "you change a setting; then every one is stored with the value in use.");
+    qWarning().noquote() << line;
+    showMessage(QMessageBox::Warning, tr("Warning"), line);
 }
 
 void MainWindow2::wireCaptureThread()

@@ -913,8 +913,36 @@ in %2</source>
         <translation>连续拍摄中... 倒计时：%1 秒，进度：%2/%3</translation>
     </message>
     <message>
-        <source>%1 is not a settings database or cannot be read.</source>
-        <translation>%1 不是设置数据库或无法读取。</translation>
+        <source>%1 is damaged or is not a camera settings database (%2).</source>
+        <translation>%1 已损坏或不是相机设置数据库（%2）。</translation>
+    </message>
+    <message>
+        <source>It could not be moved aside (%1) and stays as it is: camera settings are not kept in this session, and each camera uses its model&apos;s defaults.</source>
+        <translation>无法将其移到一旁（%1），保持原样：本次运行不会保存相机设置，每台相机使用其型号的默认值。</translation>
+    </message>
+    <message>
+        <source>It was moved to %1 and a new one was created: each camera starts with its model&apos;s defaults.</source>
+        <translation>已将其移至 %1 并新建了一个：每台相机以其型号的默认值开始。</translation>
+    </message>
+    <message>
+        <source>It was moved to %1.</source>
+        <translation>已将其移至 %1。</translation>
+    </message>
+    <message>
+        <source>%1 cannot be read (%2) and stays as it is: camera settings are not kept in this session, and each camera uses its model&apos;s defaults.</source>
+        <translation>%1 无法读取（%2），保持原样：本次运行不会保存相机设置，每台相机使用其型号的默认值。</translation>
+    </message>
+    <message>
+        <source>The stored settings of camera %1 in %2 cannot be read.</source>
+        <translation>%2 中相机 %1 的已存设置无法读取。</translation>
+    </message>
+    <message>
+        <source>The stored settings of camera %1 in %2 hold values this camera does not allow: %3.</source>
+        <translation>%2 中相机 %1 的已存设置含有该相机不允许的值：%3。</translation>
+    </message>
+    <message>
+        <source>Its model&apos;s defaults are used instead. The stored settings stay as they are until you change a setting; then every one is stored with the value in use.</source>
+        <translation>已改用其型号的默认值。已存设置保持原样，直到您更改某项设置；届时所有设置都会以当前使用的值保存。</translation>
     </message>
     <message>
         <source>%1 cannot be created.</source>

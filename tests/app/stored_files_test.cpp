@@ -8,8 +8,10 @@
 #include "measure_widget.h"
 #include "private_network.h"
 #include "title_bar.h"
+#include "usb_models.h"
 
 #include <QProcess>
+#include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -179,33 +181,143 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
     EXPECT_EQ(decimals.toInt(), 3);
 }
 
-TEST_F(StoredFiles, SettingDatabaseOfRandomBytes)
+// ---------------------------------------------------------------- the camera database
+
+namespace {
+
+struct DamagedDatabase {
+    const char *name;
+    void (*make)(const QString &path);
+};
+
+// A real database of a few pages, cut in the middle.
+void makeCutShort(const QString &path)
 {
-    writeBytes(file("setting.db"), randomBytes(16 * 1024, 4));
-    const QByteArray before = fileHash(file("setting.db"));
-    ASSERT_TRUE(startWithCamera()) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("Open Fail ?")) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("not a settings database")) << dialogs.all();
-    EXPECT_FALSE(CameraDatabase::instance().isOpen());
-    // Controls still work; nothing reaches the file.
-    childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider")->setValue(70);
-    delete window;
-    window = nullptr;
-    EXPECT_EQ(fileHash(file("setting.db")), before);
+    QStringList statements = {CameraDatabase::createTableSql()};
+    for (int i = 0; i < 200; ++i)
+        statements << QString("INSERT INTO camera (pid, isnv12, decodeWay, exposureMode, exposureGain, "
+                              "exposureCompensation, exposureTime, Zoom, whiteBalanceMode, whiteBalanceR, "
+                              "whiteBalanceG, whiteBalanceB, hueValue, saturationValue, contrastValue, "
+                              "sharpnessValue, flip, mirror, focusMode, focusValue, HDRValue, defogMode, frameMode, "
+                              "resolution, fps, bitrate, pictureResolution) VALUES ('usb-camera-%1-%2', 0, 0, 1, 0, "
+                              "56, 150, 0, 0, 1, 1, 1, 50, 128, 50, 8, 0, 0, 2, 0, 6, 0, 0, '1920x1080', 30, 1, "
+                              "'1920x1080')")
+                          .arg(i)
+                          .arg(QString(200, 'x'));
+    makeSqlite(path, statements);
+    QFile file(path);
+    ASSERT_GT(file.size(), 4 * 4096);
+    ASSERT_TRUE(file.resize(file.size() / 2));
 }
 
-TEST_F(StoredFiles, SettingDatabaseWhoseCameraTableHasOtherColumns)
+const DamagedDatabase kDamagedDatabases[] = {
+    {"RandomBytes", [](const QString &path) { writeBytes(path, randomBytes(16 * 1024, 4)); }},
+    {"CutShort", makeCutShort},
+    {"FiftyMegabytes", [](const QString &path) { writeBytes(path, randomBytes(50 * 1024 * 1024, 5)); }},
+    {"CameraTableOfOtherColumns",
+     [](const QString &path) {
+         makeSqlite(path, {"CREATE TABLE camera (id INTEGER PRIMARY KEY, pid TEXT, exposure REAL)",
+                           "INSERT INTO camera (pid, exposure) VALUES ('a camera', 1.5)"});
+     }},
+};
+
+void PrintTo(const DamagedDatabase &database, std::ostream *out)
 {
-    makeSqlite(file("setting.db"), {"CREATE TABLE camera (id INTEGER PRIMARY KEY, pid TEXT, exposure REAL)",
-                                    "INSERT INTO camera (pid, exposure) VALUES ('a camera', 1.5)"});
+    *out << database.name;
+}
+
+class DamagedSettingDatabase : public StoredFiles, public ::testing::WithParamInterface<DamagedDatabase>
+{
+};
+
+} // namespace
+
+// The file is kept, under another name, byte for byte; a new one takes its
+// place, the camera comes up with its model's defaults and every row of the
+// panel, and the user is told once where the old file went.
+TEST_P(DamagedSettingDatabase, IsMovedAsideAndTheCameraGetsItsModelsDefaults)
+{
+    const QString path = file("setting.db");
+    GetParam().make(path);
+    const QByteArray before = fileHash(path);
+    startWindow();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(path); })) << dialogs.all();
+    const QStringList moved = QDir(folder).entryList({"setting-unused-*.db"});
+    ASSERT_EQ(moved.size(), 1) << QDir(folder).entryList().join(" ");
+    EXPECT_EQ(fileHash(folder + "/" + moved[0]), before);
+    EXPECT_TRUE(dialogs.saw(folder + "/" + moved[0])) << dialogs.all();
+    EXPECT_EQ(dialogs.count(path), 1) << dialogs.all();
+    EXPECT_FALSE(dialogs.saw("Open Fail ?")) << dialogs.all();
+
+    CamSettings *panel = window->cameraSettings();
+    for (const char *name : {"previewRes_comboBox", "photoRes_comboBox", "format_comboBox"}) {
+        auto *combo = childOf<QComboBox>(panel, name);
+        EXPECT_TRUE(combo->isVisibleTo(panel)) << name;
+        EXPECT_GT(combo->count(), 0) << name;
+    }
+    EXPECT_EQ(childOf<QComboBox>(panel, "format_comboBox")->currentText(), "MJPEG");
+    auto *preview = childOf<QComboBox>(panel, "previewRes_comboBox");
+    EXPECT_EQ(preview->currentText(), "3840x2160");
+    // The new file keeps what the user chooses.
+    preview->setCurrentText("1920x1080");
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow(CameraDatabase::lookupKey(usbcam::kVirtualCameraPath), row));
+    EXPECT_EQ(row.resolution, "1920x1080");
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredFiles, DamagedSettingDatabase, ::testing::ValuesIn(kDamagedDatabases),
+                         [](const ::testing::TestParamInfo<DamagedDatabase> &info) { return info.param.name; });
+
+// Values the camera does not offer or allow are ignored for its model's
+// defaults, the user is told once a run which, and the row stays as it is
+// until the user changes a setting: then it is written whole, with valid values.
+TEST_F(StoredFiles, CameraRowWithValuesTheCameraDoesNotAllow)
+{
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    CameraRow absurd = E530UCamera().defaultRow();
+    absurd.decodeWay = 99;
+    absurd.resolution = absurd.pictureResolution = "99999x99999";
+    absurd.fps = 2147483647;
+    absurd.flip = 7;
+    QStringList values;
+    for (const QVariant &value : absurd.values())
+        values << (value.type() == QVariant::String ? "'" + value.toString() + "'" : value.toString());
+    values[0] = "'" + key + "'";
+    makeSqlite(file("setting.db"), {CameraDatabase::createTableSql(),
+                                    QString("INSERT INTO camera (%1) VALUES (%2)")
+                                        .arg(CameraDatabase::columns().join(","), values.join(","))});
     const QByteArray before = fileHash(file("setting.db"));
-    ASSERT_TRUE(startWithCamera()) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("Open Fail ?")) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("other columns")) << dialogs.all();
-    childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider")->setValue(70);
-    delete window;
-    window = nullptr;
+
+    startWindow();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("does not allow"); })) << dialogs.all();
+    for (const char *column : {"decodeWay", "flip", "resolution", "fps", "pictureResolution"})
+        EXPECT_TRUE(dialogs.saw(column)) << column << ": " << dialogs.all();
+    CamSettings *panel = window->cameraSettings();
+    EXPECT_EQ(childOf<QComboBox>(panel, "format_comboBox")->currentText(), "MJPEG");
+    EXPECT_EQ(childOf<QComboBox>(panel, "previewRes_comboBox")->currentText(), "3840x2160");
+    EXPECT_EQ(childOf<QComboBox>(panel, "photoRes_comboBox")->currentText(), "3840x2160");
+    EXPECT_FALSE(childOf<QRadioButton>(panel, "verticalFlip_rBtn")->isChecked());
+
+    // Closed and opened again in the same run: nothing more is said or written.
+    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
+    cameraSwitch->click();
+    ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
+    cameraSwitch->click();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    EXPECT_EQ(dialogs.count("does not allow"), 1) << dialogs.all();
     EXPECT_EQ(fileHash(file("setting.db")), before);
+
+    childOf<QSlider>(panel, "hue_horizontalSlider")->setValue(70);
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow(key, row));
+    EXPECT_EQ(row.decodeWay, 0);
+    EXPECT_EQ(row.resolution, "3840x2160");
+    EXPECT_EQ(row.pictureResolution, "3840x2160");
+    EXPECT_EQ(row.fps, 30);
+    EXPECT_EQ(row.flip, 0);
+    EXPECT_EQ(row.hueValue, 70);
 }
 
 // ---------------------------------------------------------------- as a user without root rights
@@ -352,9 +464,14 @@ TEST_F(StoredFilesChild, ReadOnlySettingDatabase)
     ASSERT_TRUE(waitFor([&] { return dialogs.saw("read-only"); }, 10000)) << dialogs.all();
     EXPECT_TRUE(CameraDatabase::instance().isOpen());
     EXPECT_FALSE(dialogs.saw("Open Fail ?")) << dialogs.all();
-    // The program goes on with the camera; its row can't be stored.
+    // The program goes on with the camera; its row can't be stored, and it
+    // works with its model's defaults.
     EXPECT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 0; },
                         20000));
+    CamSettings *panel = window->cameraSettings();
+    for (const char *name : {"previewRes_comboBox", "photoRes_comboBox", "format_comboBox"})
+        EXPECT_TRUE(waitFor([&] { return childOf<QComboBox>(panel, name)->isVisibleTo(panel); })) << name;
+    EXPECT_EQ(childOf<QComboBox>(panel, "previewRes_comboBox")->currentText(), "3840x2160");
 }
 
 TEST_F(StoredFilesChild, ReadOnlyApplicationDataFolder)

@@ -85,7 +85,7 @@ TEST_F(DatabaseTest, NewFileGetsTheCameraTable)
 TEST_F(DatabaseTest, FolderIsCreatedWhenMissing)
 {
     const QString nested = folder.path() + "/a/b/setting.db";
-    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(nested));
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(nested), CameraDatabase::OpenResult::Opened);
     EXPECT_TRUE(QFile::exists(nested));
     EXPECT_EQ(rowCount(), 0);
 }
@@ -95,7 +95,7 @@ TEST_F(DatabaseTest, ExistingFileWithoutTableGetsOne)
     const QString other = folder.path() + "/empty.db";
     CameraDatabase::instance().testOpen(other);
     ASSERT_TRUE(QFile::exists(other));
-    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(other));
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(other), CameraDatabase::OpenResult::Opened);
     EXPECT_EQ(rowCount(), 0);
 }
 
@@ -103,7 +103,7 @@ TEST_F(DatabaseTest, ExistingRowsSurviveAReopen)
 {
     ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-key-one", sampleRow()));
     CameraDatabase::instance().close();
-    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(path));
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(path), CameraDatabase::OpenResult::Opened);
     CameraRow row;
     ASSERT_TRUE(CameraDatabase::instance().findRow("usb-key-one", row));
     EXPECT_EQ(row.pid, "usb-key-one");
@@ -124,9 +124,9 @@ TEST_F(DatabaseTest, CorruptFileIsReportedAndLeftAlone)
         file.write(garbage);
     }
     LogCatcher log;
-    EXPECT_FALSE(CameraDatabase::instance().openOrCreate(broken));
+    EXPECT_EQ(CameraDatabase::instance().openOrCreate(broken), CameraDatabase::OpenResult::Damaged);
     EXPECT_FALSE(CameraDatabase::instance().isOpen());
-    EXPECT_TRUE(log.contains("cannot be read"));
+    EXPECT_TRUE(log.contains("not used"));
     QFile file(broken);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), garbage);
@@ -146,7 +146,7 @@ TEST_F(DatabaseTest, ReadOnlyFileIsReadButNeverWritten)
     if (geteuid() == 0 && !immutable)
         GTEST_SKIP() << "running as root on a file system without the immutable attribute";
 
-    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(path));
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(path), CameraDatabase::OpenResult::Opened);
     CameraRow row;
     EXPECT_TRUE(CameraDatabase::instance().findRow("usb-read-only", row));
     EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-read-only1234567", "fps", 15));

@@ -27,7 +27,7 @@ protected:
     {
         ASSERT_TRUE(folder.isValid());
         path = folder.path() + "/setting.db";
-        ASSERT_TRUE(CameraDatabase::instance().openOrCreate(path));
+        ASSERT_EQ(CameraDatabase::instance().openOrCreate(path), CameraDatabase::OpenResult::Opened);
     }
     void TearDown() override { CameraDatabase::instance().close(); }
 

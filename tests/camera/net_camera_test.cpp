@@ -1104,7 +1104,7 @@ TEST(NetCameraInNamespace, DiscoveredCameraIsListedAndOpensByItsAddress)
         GTEST_SKIP() << "runs only inside its own network namespace";
     registerCameraMetaTypes();
     QTemporaryDir folder;
-    ASSERT_TRUE(CameraDatabase::instance().openOrCreate(folder.path() + "/setting.db"));
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(folder.path() + "/setting.db"), CameraDatabase::OpenResult::Opened);
     simcam::SimCamera sim;
     sim.setModel("W710_IPC");
     const uint16_t port = sim.start(0, kPrivateAddress);

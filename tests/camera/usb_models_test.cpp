@@ -235,13 +235,6 @@ TEST_F(ModelTest, StoredRowsAreReadIntoTheRecord)
     EXPECT_TRUE(params.focus.supported);
     EXPECT_EQ(params.focus.value, 200);
 
-    // A size the camera does not offer leaves the record's resolution alone.
-    database.saveCameraProperty(path, "resolution", "9999x9999");
-    CameraParameters odd;
-    odd.resolution = Resolution(640, 480);
-    ASSERT_TRUE(camera->loadSettingsFromDb(odd));
-    EXPECT_EQ(odd.resolution.text, "640x480");
-
     // Without an exposure mode, nothing of the exposure group is read.
     database.saveCameraProperty(path, "exposureMode", -1);
     database.saveCameraProperty(path, "exposureGain", 9);
@@ -260,6 +253,64 @@ TEST_F(ModelTest, NoRowCanBeHadWithoutKeyOrDatabase)
     EXPECT_FALSE(withoutDevice(e150, "short")->loadSettingsFromDb(params));
     CameraDatabase::instance().close();
     EXPECT_FALSE(withoutDevice(e150, pathFor(e150))->loadSettingsFromDb(params));
+    // The camera still works with its model's defaults.
+    EXPECT_EQ(params.resolution.text, "2592x1944");
+    EXPECT_EQ(params.streamFormats, QList<int>{StreamMjpeg});
+    EXPECT_FALSE(withoutDevice(e150, pathFor(e150))->storedRowReport().needsRewrite());
+}
+
+// Every stored value the model uses is checked against what the model offers
+// and allows; what it does not allow gives way to the model's default, and
+// the row stays as it is.
+TEST_F(ModelTest, StoredValuesTheModelDoesNotAllowGiveWayToItsDefaults)
+{
+    const ModelCase &e150 = models()[1];
+    const QString path = pathFor(e150);
+    const QString key = CameraDatabase::lookupKey(path);
+    auto camera = withoutDevice(e150, path);
+    CameraParameters first;
+    ASSERT_TRUE(camera->loadSettingsFromDb(first));
+    QStringList assignments;
+    for (const QString &column : CameraDatabase::columns().mid(1))
+        assignments << column + (column.endsWith("esolution") ? " = '99999x99999'" : " = 99999");
+    ASSERT_TRUE(CameraDatabase::instance()
+                    .exec(QString("UPDATE camera SET %1 WHERE pid = ?").arg(assignments.join(",")), {key})
+                    .ok);
+
+    CameraParameters params;
+    ASSERT_TRUE(camera->queryParameters(params));
+    const StoredRowReport report = camera->storedRowReport();
+    // Zoom, white-balance gains in automatic mode and gamma are not the row's on this model.
+    EXPECT_EQ(report.ignored, QStringList({"isnv12", "decodeWay", "exposureMode", "exposureGain",
+                                           "exposureCompensation", "exposureTime", "whiteBalanceMode", "hueValue",
+                                           "saturationValue", "contrastValue", "sharpnessValue", "flip", "mirror",
+                                           "focusMode", "focusValue", "defogMode", "frameMode", "resolution", "fps",
+                                           "bitrate", "pictureResolution"}));
+    CameraRow defaults = camera->defaultRow();
+    defaults.pid = key;
+    defaults.zoom = defaults.whiteBalanceR = defaults.whiteBalanceG = defaults.whiteBalanceB = defaults.hdrValue =
+        99999;
+    EXPECT_EQ(report.row.values(), defaults.values());
+    EXPECT_EQ(params.resolution.text, "2592x1944");
+    EXPECT_EQ(params.pictureResolution, "2592x1944");
+    EXPECT_EQ(params.decodeWay, StreamMjpeg);
+    EXPECT_EQ(params.exposureTime.value, 7);
+    EXPECT_EQ(params.focus.value, 200);
+    EXPECT_EQ(params.focusMode, FocusManual);
+    EXPECT_EQ(params.fps, 30);
+    EXPECT_FALSE(params.flip || params.mirror || params.defogOn || params.flickerOn);
+    CameraRow stored;
+    ASSERT_TRUE(CameraDatabase::instance().findRow(key, stored));
+    EXPECT_EQ(stored.fps, 99999);
+
+    // The W610's one stored zoom value runs into digital zoom up to 140 + 50.
+    auto w610 = withoutDevice(models()[6], pathFor(models()[6]));
+    ASSERT_TRUE(w610->queryParameters(params));
+    ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(pathFor(models()[6]), "Zoom", 191));
+    ASSERT_TRUE(w610->queryParameters(params));
+    EXPECT_EQ(w610->storedRowReport().ignored, QStringList{"Zoom"});
+    EXPECT_EQ(params.zoom.value, 0);
+    EXPECT_EQ(params.digitalZoom.value, 0);
 }
 
 TEST_F(ModelTest, UnreadableRowIsReportedWithoutAddingAnother)
@@ -273,7 +324,10 @@ TEST_F(ModelTest, UnreadableRowIsReportedWithoutAddingAnother)
 
     for (int start = 0; start < 3; ++start) {
         CameraParameters again;
-        EXPECT_FALSE(withoutDevice(e150, path)->loadSettingsFromDb(again));
+        auto camera = withoutDevice(e150, path);
+        EXPECT_FALSE(camera->loadSettingsFromDb(again));
+        EXPECT_TRUE(camera->storedRowReport().unreadable);
+        EXPECT_EQ(again.resolution.text, "2592x1944");
     }
     auto count = CameraDatabase::instance().exec("SELECT COUNT(*) FROM camera WHERE pid = ?", {key});
     ASSERT_TRUE(count.ok && count.query.next());
