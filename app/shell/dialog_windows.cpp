@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QScreen>
-#include <QTimer>
 #include <QVariant>
 #include <QWidget>
 
@@ -61,6 +60,33 @@ void DialogWindows::place(QWidget *window) const
     window->setProperty(kPlacedAt, topLeft);
 }
 
+void DialogWindows::noteKeyboard(QWidget *window)
+{
+    keyboardHistory_.removeAll(window);
+    keyboardHistory_.append(window);
+}
+
+void DialogWindows::handKeyboardOn(QWidget *closed)
+{
+    keyboardHistory_.removeAll(closed);
+    for (int i = keyboardHistory_.size() - 1; i >= 0; --i)
+        if (!keyboardHistory_.at(i) || !keyboardHistory_.at(i)->isVisible())
+            keyboardHistory_.removeAt(i);
+    // The keyboard, which Qt has taken from the window by now, goes to the
+    // window that had it or asked for it last, else back to the window it
+    // belonged to. Not simply back to the owner: a window shown after the
+    // closed one may have asked before it went (or been turned away while
+    // a modal window blocked it), and the owner would take the keyboard
+    // from it.
+    QWidget *next = keyboardHistory_.isEmpty() ? ownerOf(closed) : keyboardHistory_.last().data();
+    // Asked also when Qt counts it active already: Qt learns of the X
+    // server's focus late, and asking again costs nothing. A window that
+    // another one has taken the keyboard to meanwhile keeps it.
+    const QWidget *active = QApplication::activeWindow();
+    if (next && (!active || active == closed || active == next))
+        next->activateWindow();
+}
+
 bool DialogWindows::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Show) {
@@ -73,33 +99,34 @@ bool DialogWindows::eventFilter(QObject *watched, QEvent *event)
             place(window);
         // Qt asks for the keyboard only for a modal window; a window
         // manager gives it to the others, and without one they would never
-        // get it (nor Esc).
+        // get it (nor Esc). Asked before the window is mapped, the request
+        // waits in Qt until it is.
         if (!window->testAttribute(Qt::WA_ShowWithoutActivating)) {
+            noteKeyboard(window);
             window->activateWindow();
-            // Once more when the window is up: the X server may have handed
-            // the keyboard elsewhere meanwhile, to none or (for a modal
-            // window) to the window it blocks.
-            QTimer::singleShot(0, window, [window] {
-                const QWidget *active = QApplication::activeWindow();
-                if (window->isVisible() && active != window && (!active || window->isModal()))
-                    window->activateWindow();
-            });
         }
         return false;
     }
-    if (event->type() == QEvent::Hide) {
-        // The keyboard, which Qt has taken from the window by now, goes back
-        // to the window it belonged to, as a window manager would give it.
-        // Qt may count the owner active already when a modal window goes,
-        // while the X server's focus went back to the screen: asked for all
-        // the same.
+    if (event->type() == QEvent::WindowActivate) {
         auto *window = qobject_cast<QWidget *>(watched);
-        if (!isDialogWindow(window))
-            return false;
-        const QWidget *active = QApplication::activeWindow();
-        if (QWidget *owner = ownerOf(window))
-            if (!active || active == window || active == owner)
-                owner->activateWindow();
+        if (window == mainWindow_ || isDialogWindow(window))
+            noteKeyboard(window);
+        return false;
+    }
+    if (event->type() == QEvent::Resize) {
+        // A window that lays itself out as it is shown (a message box sizes
+        // itself to its text) grows after it was placed: placed again until
+        // it is on screen.
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (isDialogWindow(window) && window->isVisible() && !window->testAttribute(Qt::WA_Mapped)
+            && window->property(kPlacedAt) == QVariant(window->pos()))
+            place(window);
+        return false;
+    }
+    if (event->type() == QEvent::Hide) {
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (isDialogWindow(window))
+            handKeyboardOn(window);
         return false;
     }
     if (event->type() != QEvent::KeyPress)

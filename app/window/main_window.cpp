@@ -321,6 +321,10 @@ void MainWindow2::reportStoredFiles(const QString &database)
 void MainWindow2::showMessage(QMessageBox::Icon icon, const QString &title, const QString &text,
                               const QString &detail)
 {
+    // A shot's message comes once its wait is over: the spinning wait
+    // dialog would stand beside the message until it was answered.
+    if (snapshotInProgress)
+        waitDialog->hide();
     QMessageBox box(icon, title, text);
     // A shot that failed would fail again at every interval: the series ends
     // with this one message.

@@ -1,10 +1,12 @@
 // The main window's recording and picture commands as a user meets them:
 // closing the camera while recording, saving an opened picture, the first
-// save dialog, quitting with unsaved pictures and a snapshot on a full disk.
+// save dialog, quitting with unsaved pictures, a snapshot on a full disk and
+// where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "recording_support.h"
 #include "video_recorder.h"
+#include "wait_dialog.h"
 
 #include <QCloseEvent>
 #include <QProcess>
@@ -28,6 +30,36 @@ protected:
                 folders << dialog->directory().absolutePath();
         return false;
     }
+};
+
+// Where the first message box shown stood when it was first painted, and
+// whether the wait dialog still showed when it came.
+class FirstMessageBox : public QObject
+{
+public:
+    explicit FirstMessageBox(const QWidget *waitDialog) : waitDialog_(waitDialog) { qApp->installEventFilter(this); }
+    ~FirstMessageBox() override { qApp->removeEventFilter(this); }
+    bool shown = false;
+    bool waitDialogVisible = false;
+    QRect painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (!box)
+            return false;
+        if (event->type() == QEvent::Show && !shown) {
+            shown = true;
+            waitDialogVisible = waitDialog_->isVisible();
+        } else if (event->type() == QEvent::Paint && shown && painted.isNull()) {
+            painted = box->frameGeometry();
+        }
+        return false;
+    }
+
+private:
+    const QWidget *waitDialog_;
 };
 
 } // namespace
@@ -146,4 +178,20 @@ TEST_F(WindowTest, SnapshotOnAFullDiskNamesTheCause)
     button("photo_btn")->click();
     EXPECT_TRUE(window->lastSnapshotPath().isEmpty());
     EXPECT_TRUE(dialogs.saw("No space left on device")) << dialogs.all();
+}
+
+TEST_F(WindowTest, FailedSnapshotWarnsOverTheMainWindowOnceItsWaitIsOver)
+{
+    ASSERT_TRUE(startWithCamera());
+    setPhotoSettings(true, 1, "failed", 0);
+    // A folder where a file is: it can't be made.
+    writeBytes(pictures.filePath("file"), "x");
+    window->DrawChange(QuickSavePath, pictures.filePath("file/sub"));
+    FirstMessageBox box(window->findChild<WaitDialog *>());
+    button("photo_btn")->click();
+    ASSERT_TRUE(dialogs.saw("cannot be created")) << dialogs.all();
+    EXPECT_FALSE(box.waitDialogVisible);
+    ASSERT_TRUE(waitFor([&] { return !box.painted.isNull(); }));
+    const QPoint offCentre = box.painted.center() - window->frameGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
 }
