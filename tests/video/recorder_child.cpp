@@ -9,6 +9,8 @@
 //   recorder_child spill <folder>      records more than the volume has room for
 //                                      while the muxer holds the fragment
 //   recorder_child tear <folder>       writes fail inside a fragment's index
+//   recorder_child refuse <folder>     a frame too big for the space left
+//   recorder_child readonly <folder>   records into a read-only folder
 #include "mp4_finalise.h"
 #include "recording_support.h"
 #include "video_recorder.h"
@@ -67,18 +69,22 @@ struct Recording {
         recorder->initEncoder(recordingCodecSettings(width, height, 30));
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
     }
-    // Stops (once), and says which failures were reported.
+    // Stops (once), and says which failures were reported and whether a
+    // message named the file.
     QString outcome()
     {
         QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection);
         std::lock_guard<std::mutex> lock(mutex);
-        const auto saw = [this](VideoRecorder::Failure failure) {
-            return int(messages.join('|').contains(VideoRecorder::failureText(failure)));
+        const QString all = messages.join('|');
+        const auto saw = [&all](VideoRecorder::Failure failure) {
+            return int(all.contains(VideoRecorder::failureText(failure)));
         };
-        return QString("lack=%1 cannotWrite=%2 nothing=%3")
+        return QString("lack=%1 cannotWrite=%2 nothing=%3 noSpace=%4 named=%5")
             .arg(int(lack.load()))
             .arg(saw(VideoRecorder::Failure::CannotWrite))
-            .arg(saw(VideoRecorder::Failure::NothingRecorded));
+            .arg(saw(VideoRecorder::Failure::NothingRecorded))
+            .arg(saw(VideoRecorder::Failure::NoSpace))
+            .arg(int(all.contains(recorder->currentPath())));
     }
     ~Recording()
     {
@@ -146,11 +152,12 @@ int fill(const QString &folder)
         for (int i = 0; i < 150 && !recording.failed && !recording.lack; ++i)
             feed(recording, index, 33);
         feed(recording, index, 300);
-        std::printf("failed=%d lack=%d\n", int(recording.failed.load()), int(recording.lack.load()));
+        const QString outcome = recording.outcome();
+        std::printf("failed=%d %s\n", int(recording.failed.load()), qPrintable(outcome));
     }
     const RecordingInfo info = readRecording(path);
-    std::printf("opened=%d packets=%d decoded=%d width=%d height=%d\n", int(info.opened), info.packets,
-                info.decodedFrames, info.width, info.height);
+    std::printf("opened=%d packets=%d decoded=%d width=%d height=%d errors=%d\n", int(info.opened), info.packets,
+                info.decodedFrames, info.width, info.height, int(info.errors.size()));
     return 0;
 }
 
@@ -222,6 +229,74 @@ int spill(const QString &folder)
     const QString outcome = recording.outcome();
     const RecordingInfo info = readRecording(path);
     std::printf("%s opened=%d decoded=%d\n", qPrintable(outcome), int(info.opened), info.decodedFrames);
+    return 0;
+}
+
+// A frame too big for the space left is refused, and so is every frame after
+// it: those can't be decoded without it. First the recording's first frame
+// (its key frame) is refused, then a frame in the middle. Frames of 1280x720:
+// the picture of random bytes encodes to about a megabyte, the moving square
+// to some ten kilobytes.
+int refuse(const QString &folder)
+{
+    constexpr int width = 1280;
+    constexpr int height = 720;
+    constexpr qint64 roomForFrames = 512 * 1024;
+    const VideoFrame noise = syntheticFrame(width, height, 0, true);
+    // Slowly enough that the encoder keeps every frame, but a loaded
+    // machine may drop some: they are counted.
+    const auto feedFrame = [](Recording &recording, const VideoFrame &frame, int index) {
+        recording.recorder->encodeFrame(frame, 1000000 + int64_t(index) * 33333);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    };
+
+    const QString first = folder + "/first.mp4";
+    {
+        Recording recording(first, false, width, height);
+        if (!recording.recorder->isRecording())
+            return 2;
+        if (!leaveFree(folder, VideoRecorder::kSpareBytes + roomForFrames))
+            return 4;
+        QThread::msleep(VideoRecorder::kFreeSpaceCheckIntervalMs + 200);  // the first packet asks the volume
+        for (int i = 0; i < 20; ++i)
+            feedFrame(recording, noise, i);
+        const QString outcome = recording.outcome();
+        std::printf("first: %s exists=%d\n", qPrintable(outcome), int(QFile::exists(first)));
+    }
+    QFile::remove(folder + "/filler");
+
+    const QString middle = folder + "/middle.mp4";
+    constexpr int fitting = 30;
+    int dropped = 0;
+    QString outcome;
+    {
+        Recording recording(middle, false, width, height);
+        if (!recording.recorder->isRecording())
+            return 2;
+        if (!leaveFree(folder, VideoRecorder::kSpareBytes + roomForFrames))
+            return 4;
+        QThread::msleep(VideoRecorder::kFreeSpaceCheckIntervalMs + 200);
+        const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+        for (int i = 0; i < fitting; ++i)
+            feedFrame(recording, syntheticFrame(width, height, i), i);
+        for (int i = fitting; i < fitting + 20; ++i)
+            feedFrame(recording, noise, i);
+        dropped = int(H264Encoder::droppedFrameCount() - droppedBefore);
+        outcome = recording.outcome();
+    }
+    const RecordingInfo info = readRecording(middle);
+    std::printf("middle: %s opened=%d packets=%d decoded=%d errors=%d fitting=%d dropped=%d\n", qPrintable(outcome),
+                int(info.opened), info.packets, info.decodedFrames, int(info.errors.size()), fitting, dropped);
+    return 0;
+}
+
+// Records into a folder on a read-only volume.
+int readOnly(const QString &folder)
+{
+    Recording recording(folder + "/read_only.mp4");
+    const QString outcome = recording.outcome();
+    std::lock_guard<std::mutex> lock(recording.mutex);
+    std::printf("%s messages=%s\n", qPrintable(outcome), qPrintable(recording.messages.join('|')));
     return 0;
 }
 
@@ -298,6 +373,7 @@ int tear(const QString &folder)
 
 int main(int argc, char **argv)
 {
+
     QCoreApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "record")
         return record(QString::fromLocal8Bit(argv[2]));
@@ -309,7 +385,11 @@ int main(int argc, char **argv)
         return empty(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && QByteArray(argv[1]) == "spill")
         return spill(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "refuse")
+        return refuse(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "readonly")
+        return readOnly(QString::fromLocal8Bit(argv[2]));
     std::fprintf(stderr, "usage: recorder_child record <file.mp4> | fill <folder> | empty <folder> | spill <folder> | "
-                         "tear <folder>\n");
+                         "tear <folder> | refuse <folder> | readonly <folder>\n");
     return 1;
 }

@@ -693,22 +693,25 @@ TEST(RecorderFailure, HardwareEncoderFailureFallsBackAndRecords)
     EXPECT_NEAR(readRecording(recordingPath(folder)).packets, kept, 1);
 }
 
-TEST(RecorderFailure, UnwritablePlacesAreReported)
+TEST(RecorderFailure, UnwritablePlacesAreReportedWithTheirCause)
 {
     QTemporaryDir folder;
     QFile plainFile(folder.path() + "/not_a_folder");
     ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
     plainFile.close();
-    // A file where a folder is expected, a folder of /proc (read-only even for
-    // root), a missing folder.
-    for (const QString &path : {plainFile.fileName() + "/recording.mp4", QString("/proc/vorenta_recording.mp4"),
-                                folder.path() + "/missing/recording.mp4"}) {
+    // A file where a folder is expected, a missing folder, a folder of /proc
+    // (read-only even for root, and without free space).
+    const QList<QPair<QString, QString>> places{
+        {plainFile.fileName() + "/recording.mp4", "(Not a directory)"},
+        {folder.path() + "/missing/recording.mp4", "(No such file or directory)"},
+        {"/proc/vorenta_recording.mp4", VideoRecorder::failureText(VideoRecorder::Failure::NoSpace)}};
+    for (const auto &[path, cause] : places) {
         SCOPED_TRACE(path.toStdString());
         RecorderOnThread fixture;
         fixture.start(path, smallSettings());
         EXPECT_FALSE(fixture.recorder->isRecording());
-        // /proc reports no free space, the others fail to open.
-        EXPECT_EQ(fixture.failureMessages().size() + fixture.lackSignals, 1);
+        ASSERT_EQ(fixture.failureMessages().size(), 1);
+        EXPECT_TRUE(fixture.failureMessages().at(0).contains(cause)) << fixture.failureMessages().at(0).toStdString();
         EXPECT_FALSE(QFileInfo(path).isFile());
     }
 }
@@ -755,16 +758,17 @@ namespace {
 
 // Runs the recorder child with `mode` on a volume of `megabytes` of its own,
 // visible only inside a private mount namespace; its output (a failure when
-// no such volume can be mounted here).
-QString runOnPrivateVolume(const char *mode, int megabytes)
+// no such volume can be mounted here). `options` are added to the mount's.
+QString runOnPrivateVolume(const char *mode, int megabytes, const QString &options = QString())
 {
     QTemporaryDir folder;
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start("unshare", {"-m", "sh", "-c",
-                            QString("mount -t tmpfs -o size=%1m tmpfs \"$1\" || exit 77; exec \"$2\" %2 \"$1\"")
+                            QString("mount -t tmpfs -o size=%1m%3 tmpfs \"$1\" || exit 77; exec \"$2\" %2 \"$1\"")
                                 .arg(megabytes)
-                                .arg(mode),
+                                .arg(mode)
+                                .arg(options.isEmpty() ? QString() : "," + options),
                             "sh", folder.path(), VORENTA_RECORDER_CHILD});
     if (!child.waitForStarted(10000) || !child.waitForFinished(60000) || child.exitCode() == 77) {
         ADD_FAILURE() << "no private tmpfs could be mounted (unshare and mount need root)";
@@ -789,8 +793,53 @@ TEST(RecorderFailure, FullVolumeIsReportedAndKeepsWhatWasRecorded)
     const QString output = runOnPrivateVolume("fill", 4);
     SCOPED_TRACE(output.toStdString());
     EXPECT_TRUE(output.contains("failed=1") || output.contains("lack=1"));
+    // Whichever came first, the message names the file that was kept.
+    EXPECT_EQ(reported(output, "named"), 1);
     EXPECT_EQ(reported(output, "opened"), 1);
     EXPECT_GE(reported(output, "decoded"), 45);  // the 2.5 s before the volume filled, less the last fragment
+    EXPECT_EQ(reported(output, "decoded"), reported(output, "packets"));
+    EXPECT_EQ(reported(output, "errors"), 0);
+}
+
+TEST(RecorderFailure, AFrameRefusedForSpaceIsTheEndOfWhatIsWritten)
+{
+    const QString output = runOnPrivateVolume("refuse", 8);
+    SCOPED_TRACE(output.toStdString());
+    const auto part = [&output](const QString &name) {
+        for (const QString &line : output.split('\n'))
+            if (line.startsWith(name + ":"))
+                return line;
+        return QString();
+    };
+    // The first frame, the key frame, did not fit: none of the frames after
+    // it is written, and no file without a decodable frame is left.
+    const QString first = part("first");
+    EXPECT_EQ(reported(first, "lack"), 1);
+    EXPECT_EQ(reported(first, "exists"), 0);
+    EXPECT_EQ(reported(first, "noSpace"), 1);
+    EXPECT_EQ(reported(first, "nothing"), 1);
+    // A frame in the middle did not fit: the file ends with the frame before
+    // it, plays without errors, and the message names it.
+    const QString middle = part("middle");
+    EXPECT_EQ(reported(middle, "lack"), 1);
+    EXPECT_EQ(reported(middle, "noSpace"), 1);
+    EXPECT_EQ(reported(middle, "named"), 1);
+    EXPECT_EQ(reported(middle, "errors"), 0);
+    const int packets = reported(middle, "packets");
+    EXPECT_GT(packets, 0);
+    EXPECT_EQ(reported(middle, "decoded"), packets);
+    // The frames that fitted, less those a loaded machine's encoder dropped
+    // from either kind.
+    EXPECT_LE(packets, reported(middle, "fitting"));
+    EXPECT_GE(packets, reported(middle, "fitting") - reported(middle, "dropped"));
+}
+
+TEST(RecorderFailure, ReadOnlyFolderNamesTheCause)
+{
+    const QString output = runOnPrivateVolume("readonly", 1, "ro");
+    SCOPED_TRACE(output.toStdString());
+    EXPECT_TRUE(output.contains(VideoRecorder::failureText(VideoRecorder::Failure::CannotCreateFile)));
+    EXPECT_TRUE(output.contains("(Read-only file system)"));
 }
 
 TEST(RecorderFailure, VolumeFullBeforeTheFirstFragmentLeavesNoFileAndSaysNothingWasRecorded)

@@ -9,6 +9,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -72,6 +75,23 @@ QList<Mp4Box> mp4Boxes(const QString &path)
 
 namespace {
 
+// Errors libav logs on a thread that is reading a recording go to that
+// reading; everything is also logged as usual.
+thread_local QStringList *readingErrors = nullptr;
+
+void collectErrors(void *context, int level, const char *format, va_list arguments)
+{
+    if (readingErrors && level <= AV_LOG_ERROR) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char line[1024];
+        std::vsnprintf(line, sizeof line, format, copy);
+        va_end(copy);
+        *readingErrors << QString::fromUtf8(line).trimmed();
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
+
 QStringList topLevelBoxes(const QString &path)
 {
     QStringList names;
@@ -84,7 +104,13 @@ QStringList topLevelBoxes(const QString &path)
 
 RecordingInfo readRecording(const QString &path)
 {
+    static std::once_flag installed;
+    std::call_once(installed, [] { av_log_set_callback(collectErrors); });
     RecordingInfo info;
+    readingErrors = &info.errors;
+    struct StopCollecting {
+        ~StopCollecting() { readingErrors = nullptr; }
+    } stopCollecting;
     info.topLevelBoxes = topLevelBoxes(path);
     AVFormatContext *input = nullptr;
     const QByteArray name = path.toUtf8();

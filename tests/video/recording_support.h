@@ -26,6 +26,7 @@ struct RecordingInfo {
     double lastPacketSeconds = 0.0;  // where the last packet starts, from the first
     double containerDurationSeconds = 0.0;  // as the file states it (what players show)
     QStringList topLevelBoxes;     // "ftyp", "moov", "mdat", "moof" ... in file order
+    QStringList errors;            // what libavformat and the decoder logged as errors while reading
 };
 
 struct Mp4Box {
