@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <cstring>
 #include <cstdio>
 #include <thread>
@@ -44,7 +45,9 @@ struct Recording {
     std::mutex mutex;
     QStringList messages;
 
-    explicit Recording(const QString &path, bool keepFragmented = false, int width = kWidth, int height = kHeight)
+    // `beforeStart` runs once the recording is asked for, before it starts.
+    explicit Recording(const QString &path, bool keepFragmented = false, int width = kWidth, int height = kHeight,
+                       const std::function<void(VideoRecorder &)> &beforeStart = {})
     {
         recorder->moveToThread(&thread);
         QObject::connect(recorder, &VideoRecorder::recordingFailed, recorder,
@@ -67,6 +70,8 @@ struct Recording {
             recorder->abandonFinalising();
         recorder->setSavePath(path);
         recorder->initEncoder(recordingCodecSettings(width, height, 30));
+        if (beforeStart)
+            beforeStart(*recorder);
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
     }
     // Stops (once), and says which failures were reported and whether a
@@ -161,15 +166,14 @@ int fill(const QString &folder)
     return 0;
 }
 
-// 90 frames (3 s at 30 fps) stamped on a clock of our own, fed slowly enough
-// that the encoder drops none (its threads start slowly): two runs write the
-// same bytes.
-void feedSteadily(Recording &recording)
+// Three seconds of frames stamped on a clock of our own, kept from the
+// request until the recording starts: kept frames are never dropped, so two
+// runs write the same bytes however busy the machine is.
+void feedBeforeStart(VideoRecorder &recorder)
 {
-    for (int i = 0; i < 90; ++i) {
-        recording.recorder->encodeFrame(syntheticFrame(kWidth, kHeight, i), 1000000 + int64_t(i) * 33333);
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    }
+    const int frames = VideoRecorder::kMaxBacklogFrames;
+    for (int i = 0; i < frames; ++i)
+        recorder.encodeFrame(syntheticFrame(kWidth, kHeight, i), 1000000 + int64_t(i) * 3000000 / frames);
 }
 
 // Leaves `bytes` free on the volume of `folder` (0: fills it).
@@ -318,10 +322,9 @@ int tear(const QString &folder)
     std::signal(SIGXFSZ, SIG_IGN);
     const QString reference = folder + "/reference.mp4";
     {
-        Recording recording(reference, true);
+        Recording recording(reference, true, kWidth, kHeight, feedBeforeStart);
         if (!recording.recorder->isRecording())
             return 2;
-        feedSteadily(recording);
     }
     QList<qint64> fragments;
     for (const Mp4Box &box : mp4Boxes(reference)) {
@@ -344,13 +347,16 @@ int tear(const QString &folder)
             return 4;
         expectedFile.close();
         bool failed = false;
+        bool limited = true;
         {
-            Recording recording(path);
+            Recording recording(path, false, kWidth, kHeight, [&](VideoRecorder &recorder) {
+                limited = setFileSizeLimit(rlim_t(boundary + 100));
+                feedBeforeStart(recorder);
+            });
+            if (!limited)
+                return 5;
             if (!recording.recorder->isRecording())
                 return 2;
-            if (!setFileSizeLimit(rlim_t(boundary + 100)))
-                return 5;
-            feedSteadily(recording);
             QMetaObject::invokeMethod(recording.recorder, "stop", Qt::BlockingQueuedConnection);
             failed = recording.failed;
             if (!setFileSizeLimit(RLIM_INFINITY))

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -139,6 +140,7 @@ RecordingInfo readRecording(const QString &path)
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
     int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE;
+    std::vector<int64_t> starts;
     auto drain = [&] {
         while (decoder && avcodec_receive_frame(decoder, frame) >= 0) {
             ++info.decodedFrames;
@@ -149,6 +151,7 @@ RecordingInfo readRecording(const QString &path)
         if (packet->stream_index == index) {
             ++info.packets;
             if (packet->pts != AV_NOPTS_VALUE) {
+                starts.push_back(packet->pts);
                 if (first == AV_NOPTS_VALUE || packet->pts < first)
                     first = packet->pts;
                 const int64_t stop = packet->pts + std::max<int64_t>(packet->duration, 0);
@@ -168,6 +171,9 @@ RecordingInfo readRecording(const QString &path)
         info.durationSeconds = double(end - first) * av_q2d(stream->time_base);
         info.lastPacketSeconds = double(last - first) * av_q2d(stream->time_base);
     }
+    std::sort(starts.begin(), starts.end());
+    for (size_t i = 1; i < starts.size(); ++i)
+        info.longestGapSeconds = std::max(info.longestGapSeconds, double(starts[i] - starts[i - 1]) * av_q2d(stream->time_base));
     if (input->duration != AV_NOPTS_VALUE)
         info.containerDurationSeconds = double(input->duration) / AV_TIME_BASE;
     av_frame_free(&frame);
