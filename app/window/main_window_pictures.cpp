@@ -362,12 +362,11 @@ void MainWindow2::stopRecording()
 {
     if (!ui->record_btn->isChecked())
         return;
+    // The recorder says why it stopped once the file is closed, naming the
+    // file it kept or saying that nothing was recorded.
     quietRecordStop = true;
     ui->record_btn->setChecked(false);
     quietRecordStop = false;
-    recordingFailureShown = true;
-    showMessage(QMessageBox::Warning, tr("Warning"),
-                tr("Recording stopped: there is not enough free space on the disk."));
 }
 
 void MainWindow2::onRecordingFailed(const QString &message)

@@ -885,10 +885,6 @@ in %2</source>
 位于 %2</translation>
     </message>
     <message>
-        <source>Recording stopped: there is not enough free space on the disk.</source>
-        <translation>录像已停止：磁盘空间不足。</translation>
-    </message>
-    <message>
         <source>The recording %1 is incomplete; what was recorded can still be played.</source>
         <translation>录像 %1 不完整；已录制的部分仍可播放。</translation>
     </message>
@@ -1639,8 +1635,8 @@ in %2</source>
         <translation>录像失败：无法创建视频文件。</translation>
     </message>
     <message>
-        <source>Recording failed: the video file could not be written. The part recorded so far is kept.</source>
-        <translation>录像失败：无法写入视频文件。已录制的部分已保留。</translation>
+        <source>Recording failed: the video file could not be written.</source>
+        <translation>录像失败：无法写入视频文件。</translation>
     </message>
     <message>
         <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
@@ -1649,6 +1645,14 @@ in %2</source>
     <message>
         <source>Nothing was recorded, so no video file was kept.</source>
         <translation>未录制到任何内容，因此未保留视频文件。</translation>
+    </message>
+    <message>
+        <source>Recording stopped: there is not enough free space on the disk.</source>
+        <translation>录像已停止：磁盘空间不足。</translation>
+    </message>
+    <message>
+        <source>What was recorded is kept in %1.</source>
+        <translation>已录制的部分保存在 %1。</translation>
     </message>
     <message>
         <source>(%1)</source>

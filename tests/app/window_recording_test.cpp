@@ -1,7 +1,7 @@
 // The main window's recording and picture commands as a user meets them:
 // closing the camera while recording, saving an opened picture, the first
-// save dialog, quitting with unsaved pictures, a snapshot on a full disk and
-// where a failed snapshot's warning opens.
+// save dialog, quitting with unsaved pictures, a snapshot and a recording on a
+// full disk and where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "recording_support.h"
@@ -61,6 +61,32 @@ protected:
 private:
     const QWidget *waitDialog_;
 };
+
+// The folder of a volume of its own when this process is the run that
+// `runOnPrivateVolume` started; empty in the first run.
+QString privateVolume()
+{
+    return QString::fromLocal8Bit(qgetenv("VORENTA_TEST_FULL_FOLDER"));
+}
+
+// Runs `test` again in a mount namespace of its own where a volume of `size`
+// (tmpfs notation: 64k, 3m) lies over `folder`, and checks that it passed.
+void runOnPrivateVolume(const char *test, const char *size, const QString &folder)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("unshare", {"-m", "sh", "-c",
+                            QString("mount -t tmpfs -o size=%1 tmpfs \"$1\" || exit 77; "
+                                    "VORENTA_TEST_FULL_FOLDER=\"$1\" exec \"$2\" --gtest_filter=%2")
+                                .arg(size, test),
+                            "sh", folder, QCoreApplication::applicationFilePath()});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    ASSERT_TRUE(child.waitForFinished(400000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    ASSERT_NE(child.exitCode(), 77) << "no private tmpfs could be mounted (unshare and mount need root)";
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output;
+}
 
 } // namespace
 
@@ -153,28 +179,14 @@ TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
 
 TEST_F(WindowTest, SnapshotOnAFullDiskNamesTheCause)
 {
-    const QByteArray fullFolder = qgetenv("VORENTA_TEST_FULL_FOLDER");
+    const QString fullFolder = privateVolume();
     if (fullFolder.isEmpty()) {
-        // This test again, in a mount namespace of its own where a volume
-        // of 64 KiB lies over the pictures folder.
-        QProcess child;
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start("unshare",
-                    {"-m", "sh", "-c",
-                     "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 77; "
-                     "VORENTA_TEST_FULL_FOLDER=\"$1\" exec \"$2\" --gtest_filter=WindowTest.SnapshotOnAFullDiskNamesTheCause",
-                     "sh", pictures.path(), QCoreApplication::applicationFilePath()});
-        ASSERT_TRUE(child.waitForStarted(10000));
-        ASSERT_TRUE(child.waitForFinished(240000));
-        const QString output = QString::fromLocal8Bit(child.readAll());
-        ASSERT_NE(child.exitCode(), 77) << "no private tmpfs could be mounted (unshare and mount need root)";
-        EXPECT_EQ(child.exitCode(), 0) << output;
-        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output;
+        runOnPrivateVolume("WindowTest.SnapshotOnAFullDiskNamesTheCause", "64k", pictures.path());
         return;
     }
     ASSERT_TRUE(startWithCamera());
     setPhotoSettings(true, 1, "full", 0);
-    window->DrawChange(QuickSavePath, QString::fromLocal8Bit(fullFolder));
+    window->DrawChange(QuickSavePath, fullFolder);
     button("photo_btn")->click();
     EXPECT_TRUE(window->lastSnapshotPath().isEmpty());
     EXPECT_TRUE(dialogs.saw("No space left on device")) << dialogs.all();
@@ -194,4 +206,30 @@ TEST_F(WindowTest, FailedSnapshotWarnsOverTheMainWindowOnceItsWaitIsOver)
     ASSERT_TRUE(waitFor([&] { return !box.painted.isNull(); }));
     const QPoint offCentre = box.painted.center() - window->frameGeometry().center();
     EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+}
+
+TEST_F(WindowTest, RecordingStoppedByAFullDiskNamesTheFileItKept)
+{
+    const QString folder = privateVolume();
+    if (folder.isEmpty()) {
+        runOnPrivateVolume("WindowTest.RecordingStoppedByAFullDiskNamesTheFileItKept", "3m", pictures.path());
+        return;
+    }
+    ASSERT_TRUE(startWithCamera());
+    window->DrawChange(QuickSavePath, folder);
+    QString recorded;
+    QObject::connect(window->playThread()->recorder(), &VideoRecorder::recordingFinished, window,
+                     [&](const QString &path) { recorded = path; });
+    button("record_btn")->click();
+    // The volume fills up and the recording stops by itself.
+    ASSERT_TRUE(waitFor([&] { return !button("record_btn")->isChecked(); }, 300000));
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 60000));
+    const QString noSpace = VideoRecorder::failureText(VideoRecorder::Failure::NoSpace);
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(noSpace); })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(QDir::toNativeSeparators(recorded))) << dialogs.all();
+    EXPECT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    const RecordingInfo info = readRecording(recorded);
+    EXPECT_GT(info.decodedFrames, 0);
+    EXPECT_EQ(info.decodedFrames, info.packets);
+    EXPECT_TRUE(info.errors.isEmpty()) << info.errors.join("; ");
 }

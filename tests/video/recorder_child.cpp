@@ -9,6 +9,8 @@
 //   recorder_child spill <folder>      records more than the volume has room for
 //                                      while the muxer holds the fragment
 //   recorder_child tear <folder>       writes fail inside a fragment's index
+//   recorder_child refuse <folder>     a frame too big for the space left
+//   recorder_child readonly <folder>   records into a read-only folder
 #include "mp4_finalise.h"
 #include "recording_support.h"
 #include "video_recorder.h"
@@ -20,6 +22,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <cstring>
 #include <cstdio>
 #include <thread>
@@ -42,7 +45,9 @@ struct Recording {
     std::mutex mutex;
     QStringList messages;
 
-    explicit Recording(const QString &path, bool keepFragmented = false, int width = kWidth, int height = kHeight)
+    // `beforeStart` runs once the recording is asked for, before it starts.
+    explicit Recording(const QString &path, bool keepFragmented = false, int width = kWidth, int height = kHeight,
+                       const std::function<void(VideoRecorder &)> &beforeStart = {})
     {
         recorder->moveToThread(&thread);
         QObject::connect(recorder, &VideoRecorder::recordingFailed, recorder,
@@ -65,20 +70,26 @@ struct Recording {
             recorder->abandonFinalising();
         recorder->setSavePath(path);
         recorder->initEncoder(recordingCodecSettings(width, height, 30));
+        if (beforeStart)
+            beforeStart(*recorder);
         QMetaObject::invokeMethod(recorder, "start", Qt::BlockingQueuedConnection);
     }
-    // Stops (once), and says which failures were reported.
+    // Stops (once), and says which failures were reported and whether a
+    // message named the file.
     QString outcome()
     {
         QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection);
         std::lock_guard<std::mutex> lock(mutex);
-        const auto saw = [this](VideoRecorder::Failure failure) {
-            return int(messages.join('|').contains(VideoRecorder::failureText(failure)));
+        const QString all = messages.join('|');
+        const auto saw = [&all](VideoRecorder::Failure failure) {
+            return int(all.contains(VideoRecorder::failureText(failure)));
         };
-        return QString("lack=%1 cannotWrite=%2 nothing=%3")
+        return QString("lack=%1 cannotWrite=%2 nothing=%3 noSpace=%4 named=%5")
             .arg(int(lack.load()))
             .arg(saw(VideoRecorder::Failure::CannotWrite))
-            .arg(saw(VideoRecorder::Failure::NothingRecorded));
+            .arg(saw(VideoRecorder::Failure::NothingRecorded))
+            .arg(saw(VideoRecorder::Failure::NoSpace))
+            .arg(int(all.contains(recorder->currentPath())));
     }
     ~Recording()
     {
@@ -146,23 +157,23 @@ int fill(const QString &folder)
         for (int i = 0; i < 150 && !recording.failed && !recording.lack; ++i)
             feed(recording, index, 33);
         feed(recording, index, 300);
-        std::printf("failed=%d lack=%d\n", int(recording.failed.load()), int(recording.lack.load()));
+        const QString outcome = recording.outcome();
+        std::printf("failed=%d %s\n", int(recording.failed.load()), qPrintable(outcome));
     }
     const RecordingInfo info = readRecording(path);
-    std::printf("opened=%d packets=%d decoded=%d width=%d height=%d\n", int(info.opened), info.packets,
-                info.decodedFrames, info.width, info.height);
+    std::printf("opened=%d packets=%d decoded=%d width=%d height=%d errors=%d\n", int(info.opened), info.packets,
+                info.decodedFrames, info.width, info.height, int(info.errors.size()));
     return 0;
 }
 
-// 90 frames (3 s at 30 fps) stamped on a clock of our own, fed slowly enough
-// that the encoder drops none (its threads start slowly): two runs write the
-// same bytes.
-void feedSteadily(Recording &recording)
+// Three seconds of frames stamped on a clock of our own, kept from the
+// request until the recording starts: kept frames are never dropped, so two
+// runs write the same bytes however busy the machine is.
+void feedBeforeStart(VideoRecorder &recorder)
 {
-    for (int i = 0; i < 90; ++i) {
-        recording.recorder->encodeFrame(syntheticFrame(kWidth, kHeight, i), 1000000 + int64_t(i) * 33333);
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    }
+    const int frames = VideoRecorder::kMaxBacklogFrames;
+    for (int i = 0; i < frames; ++i)
+        recorder.encodeFrame(syntheticFrame(kWidth, kHeight, i), 1000000 + int64_t(i) * 3000000 / frames);
 }
 
 // Leaves `bytes` free on the volume of `folder` (0: fills it).
@@ -225,6 +236,67 @@ int spill(const QString &folder)
     return 0;
 }
 
+// A frame too big for the space left is refused, and so is every frame after
+// it: those can't be decoded without it. First the recording's first frame
+// (its key frame) is refused, then a frame in the middle. Frames of 1280x720:
+// the picture of random bytes encodes to about a megabyte, the moving square
+// to some ten kilobytes. The frames are kept from the request until the
+// recording starts, so that none is dropped however busy the machine is.
+int refuse(const QString &folder)
+{
+    constexpr int width = 1280;
+    constexpr int height = 720;
+    constexpr qint64 roomForFrames = 512 * 1024;
+    const VideoFrame noise = syntheticFrame(width, height, 0, true);
+    const auto stamp = [](int index) { return 1000000 + int64_t(index) * 33333; };
+
+    const QString first = folder + "/first.mp4";
+    if (!leaveFree(folder, VideoRecorder::kSpareBytes + roomForFrames))
+        return 4;
+    {
+        Recording recording(first, false, width, height, [&](VideoRecorder &recorder) {
+            for (int i = 0; i < 20; ++i)
+                recorder.encodeFrame(noise, stamp(i));
+        });
+        if (!recording.recorder->isRecording())
+            return 2;
+        const QString outcome = recording.outcome();
+        std::printf("first: %s exists=%d\n", qPrintable(outcome), int(QFile::exists(first)));
+    }
+    QFile::remove(folder + "/filler");
+
+    const QString middle = folder + "/middle.mp4";
+    constexpr int fitting = 30;
+    if (!leaveFree(folder, VideoRecorder::kSpareBytes + roomForFrames))
+        return 4;
+    QString outcome;
+    {
+        Recording recording(middle, false, width, height, [&](VideoRecorder &recorder) {
+            for (int i = 0; i < fitting; ++i)
+                recorder.encodeFrame(syntheticFrame(width, height, i), stamp(i));
+            for (int i = fitting; i < fitting + 20; ++i)
+                recorder.encodeFrame(noise, stamp(i));
+        });
+        if (!recording.recorder->isRecording())
+            return 2;
+        outcome = recording.outcome();
+    }
+    const RecordingInfo info = readRecording(middle);
+    std::printf("middle: %s opened=%d packets=%d decoded=%d errors=%d fitting=%d\n", qPrintable(outcome),
+                int(info.opened), info.packets, info.decodedFrames, int(info.errors.size()), fitting);
+    return 0;
+}
+
+// Records into a folder on a read-only volume.
+int readOnly(const QString &folder)
+{
+    Recording recording(folder + "/read_only.mp4");
+    const QString outcome = recording.outcome();
+    std::lock_guard<std::mutex> lock(recording.mutex);
+    std::printf("%s messages=%s\n", qPrintable(outcome), qPrintable(recording.messages.join('|')));
+    return 0;
+}
+
 bool setFileSizeLimit(rlim_t bytes)
 {
     struct rlimit limit;
@@ -243,10 +315,9 @@ int tear(const QString &folder)
     std::signal(SIGXFSZ, SIG_IGN);
     const QString reference = folder + "/reference.mp4";
     {
-        Recording recording(reference, true);
+        Recording recording(reference, true, kWidth, kHeight, feedBeforeStart);
         if (!recording.recorder->isRecording())
             return 2;
-        feedSteadily(recording);
     }
     QList<qint64> fragments;
     for (const Mp4Box &box : mp4Boxes(reference)) {
@@ -269,13 +340,16 @@ int tear(const QString &folder)
             return 4;
         expectedFile.close();
         bool failed = false;
+        bool limited = true;
         {
-            Recording recording(path);
+            Recording recording(path, false, kWidth, kHeight, [&](VideoRecorder &recorder) {
+                limited = setFileSizeLimit(rlim_t(boundary + 100));
+                feedBeforeStart(recorder);
+            });
+            if (!limited)
+                return 5;
             if (!recording.recorder->isRecording())
                 return 2;
-            if (!setFileSizeLimit(rlim_t(boundary + 100)))
-                return 5;
-            feedSteadily(recording);
             QMetaObject::invokeMethod(recording.recorder, "stop", Qt::BlockingQueuedConnection);
             failed = recording.failed;
             if (!setFileSizeLimit(RLIM_INFINITY))
@@ -298,6 +372,7 @@ int tear(const QString &folder)
 
 int main(int argc, char **argv)
 {
+
     QCoreApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "record")
         return record(QString::fromLocal8Bit(argv[2]));
@@ -309,7 +384,11 @@ int main(int argc, char **argv)
         return empty(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && QByteArray(argv[1]) == "spill")
         return spill(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "refuse")
+        return refuse(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "readonly")
+        return readOnly(QString::fromLocal8Bit(argv[2]));
     std::fprintf(stderr, "usage: recorder_child record <file.mp4> | fill <folder> | empty <folder> | spill <folder> | "
-                         "tear <folder>\n");
+                         "tear <folder> | refuse <folder> | readonly <folder>\n");
     return 1;
 }

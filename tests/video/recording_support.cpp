@@ -9,6 +9,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -72,6 +76,23 @@ QList<Mp4Box> mp4Boxes(const QString &path)
 
 namespace {
 
+// Errors libav logs on a thread that is reading a recording go to that
+// reading; everything is also logged as usual.
+thread_local QStringList *readingErrors = nullptr;
+
+void collectErrors(void *context, int level, const char *format, va_list arguments)
+{
+    if (readingErrors && level <= AV_LOG_ERROR) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char line[1024];
+        std::vsnprintf(line, sizeof line, format, copy);
+        va_end(copy);
+        *readingErrors << QString::fromUtf8(line).trimmed();
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
+
 QStringList topLevelBoxes(const QString &path)
 {
     QStringList names;
@@ -84,7 +105,13 @@ QStringList topLevelBoxes(const QString &path)
 
 RecordingInfo readRecording(const QString &path)
 {
+    static std::once_flag installed;
+    std::call_once(installed, [] { av_log_set_callback(collectErrors); });
     RecordingInfo info;
+    readingErrors = &info.errors;
+    struct StopCollecting {
+        ~StopCollecting() { readingErrors = nullptr; }
+    } stopCollecting;
     info.topLevelBoxes = topLevelBoxes(path);
     AVFormatContext *input = nullptr;
     const QByteArray name = path.toUtf8();
@@ -113,6 +140,7 @@ RecordingInfo readRecording(const QString &path)
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
     int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE;
+    std::vector<int64_t> starts;
     auto drain = [&] {
         while (decoder && avcodec_receive_frame(decoder, frame) >= 0) {
             ++info.decodedFrames;
@@ -123,6 +151,7 @@ RecordingInfo readRecording(const QString &path)
         if (packet->stream_index == index) {
             ++info.packets;
             if (packet->pts != AV_NOPTS_VALUE) {
+                starts.push_back(packet->pts);
                 if (first == AV_NOPTS_VALUE || packet->pts < first)
                     first = packet->pts;
                 const int64_t stop = packet->pts + std::max<int64_t>(packet->duration, 0);
@@ -142,6 +171,9 @@ RecordingInfo readRecording(const QString &path)
         info.durationSeconds = double(end - first) * av_q2d(stream->time_base);
         info.lastPacketSeconds = double(last - first) * av_q2d(stream->time_base);
     }
+    std::sort(starts.begin(), starts.end());
+    for (size_t i = 1; i < starts.size(); ++i)
+        info.longestGapSeconds = std::max(info.longestGapSeconds, double(starts[i] - starts[i - 1]) * av_q2d(stream->time_base));
     if (input->duration != AV_NOPTS_VALUE)
         info.containerDurationSeconds = double(input->duration) / AV_TIME_BASE;
     av_frame_free(&frame);

@@ -25,7 +25,9 @@ struct RecordingInfo {
     double durationSeconds = 0.0;  // of the video stream, from its packets
     double lastPacketSeconds = 0.0;  // where the last packet starts, from the first
     double containerDurationSeconds = 0.0;  // as the file states it (what players show)
+    double longestGapSeconds = 0.0;  // between the starts of two frames that follow each other
     QStringList topLevelBoxes;     // "ftyp", "moov", "mdat", "moof" ... in file order
+    QStringList errors;            // what libavformat and the decoder logged as errors while reading
 };
 
 struct Mp4Box {

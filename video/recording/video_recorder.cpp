@@ -3,6 +3,7 @@
 #include "mp4_finalise.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -50,14 +51,30 @@ QString VideoRecorder::failureText(Failure failure)
     case Failure::CannotCreateFile:
         return tr("Recording failed: the video file could not be created.");
     case Failure::CannotWrite:
-        return tr("Recording failed: the video file could not be written. The part recorded so far is kept.");
+        return tr("Recording failed: the video file could not be written.");
     case Failure::CannotFinalise:
         return tr("The recording was saved, but it could not be finalised; some players may not show its length "
                   "or seek in it.");
     case Failure::NothingRecorded:
         return tr("Nothing was recorded, so no video file was kept.");
+    case Failure::NoSpace:
+        return tr("Recording stopped: there is not enough free space on the disk.");
     }
     return QString();
+}
+
+QString VideoRecorder::keptText(const QString &path)
+{
+    return tr("What was recorded is kept in %1.").arg(QDir::toNativeSeparators(path));
+}
+
+QString VideoRecorder::withCause(const QString &text, int code)
+{
+    if (code >= 0)
+        return text;
+    char cause[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, cause, sizeof cause);
+    return text + QLatin1Char(' ') + tr("(%1)").arg(QString::fromLocal8Bit(cause));
 }
 
 VideoRecorder::VideoRecorder(QObject *parent) : QObject(parent), probe_(defaultEncoderProbe()) {}
@@ -233,18 +250,20 @@ void VideoRecorder::start()
         std::lock_guard<std::mutex> lock(outputMutex_);
         outputFolder_ = QFileInfo(path).absolutePath();
         haveChecked_ = false;
-        bool announce = false;
-        if (!enoughSpaceLocked(0, &announce)) {
+        if (!enoughSpaceLocked(0)) {
             qWarning() << "Start failed, have no enough free disk space!";
             lacking = true;
         }
     }
     if (lacking) {
         emit lackOfFreeSpace();
+        emit recordingFailed(failureText(Failure::NoSpace) + QLatin1Char('\n')
+                             + failureText(Failure::NothingRecorded));
         return;
     }
-    if (!openOutput(path, encoder->CodecContext())) {
-        emit recordingFailed(failureText(Failure::CannotCreateFile));
+    int openError = 0;
+    if (!openOutput(path, encoder->CodecContext(), &openError)) {
+        emit recordingFailed(withCause(failureText(Failure::CannotCreateFile), openError));
         return;
     }
     const int codecWidth = encoder->CodecContext()->width;
@@ -266,9 +285,10 @@ void VideoRecorder::start()
     started_.store(true);
 }
 
-bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
+bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *error)
 {
     std::lock_guard<std::mutex> lock(outputMutex_);
+    *error = 0;
     const QByteArray pathUtf8 = path.toUtf8();
     writeFailed_ = false;
     writeError_ = 0;
@@ -307,7 +327,8 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
         closeOutputLocked(false);
         return false;
     }
-    if (avio_open(&output_->pb, pathUtf8.constData(), AVIO_FLAG_WRITE) < 0) {
+    *error = avio_open(&output_->pb, pathUtf8.constData(), AVIO_FLAG_WRITE);
+    if (*error < 0) {
         qWarning() << "Open output video file failed" << path;
         closeOutputLocked(false);
         return false;
@@ -326,6 +347,7 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec)
     }
     if (result < 0) {
         qWarning() << "Write output video file header failed!" << path;
+        *error = result;
         closeOutputLocked(true);
         return false;
     }
@@ -377,6 +399,7 @@ void VideoRecorder::stop()
     bool empty = false;
     bool finalise = false;
     bool complete = false;
+    bool lackedSpace = false;
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
         if (!output_)
@@ -398,9 +421,12 @@ void VideoRecorder::stop()
         empty = finished ? packetsWritten_ == 0 : !fragmentInFile_;
         // A failed write was reported when it happened. Such a file is kept
         // as it is: rewriting it would need space the volume doesn't have.
-        if (empty && !writeFailed_)
+        // A recording that ran out of space says so below, once it is known
+        // what it kept.
+        lackedSpace = packetsLost_ && !writeFailed_;
+        if (empty && !writeFailed_ && !lackedSpace)
             failure = failureText(Failure::NothingRecorded);
-        else if (!finished && !writeFailed_)
+        else if (!finished && !writeFailed_ && !lackedSpace)
             failure = writeFailureLocked();
         finalise = finished && !writeFailed_ && !empty;
         complete = finalise && !packetsLost_;
@@ -424,15 +450,33 @@ void VideoRecorder::stop()
         QString error;
         if (abandonFinalising_.load())
             error = QStringLiteral("given up at shut-down");
+        else if (!roomToFinalise(path))
+            error = QStringLiteral("not enough free space for a finalised copy of ") + path;
         else
             finalised = finaliseRecording(path, &error, &abandonFinalising_);
         if (!finalised) {
             qWarning().noquote() << "Finalising the recording failed, the fragmented file is kept:" << error;
-            emit recordingFailed(failureText(Failure::CannotFinalise));
+            // The fragmented file plays; after a lack of space that it was
+            // kept is what the user needs to hear.
+            if (!lackedSpace)
+                emit recordingFailed(failureText(Failure::CannotFinalise));
         }
+    }
+    if (lackedSpace) {
+        emit recordingFailed(failureText(Failure::NoSpace) + QLatin1Char('\n')
+                             + (empty ? failureText(Failure::NothingRecorded) : keptText(path)));
     }
     emit recordingFinished(path, complete && finalised);
     returnFreedMemory();
+}
+
+bool VideoRecorder::roomToFinalise(const QString &path) const
+{
+    const QStorageInfo storage(QFileInfo(path).absolutePath());
+    // A volume that can't be asked is tried.
+    if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)
+        return true;
+    return storage.bytesAvailable() >= QFileInfo(path).size() + kSpareBytes;
 }
 
 void VideoRecorder::pause()
@@ -445,16 +489,14 @@ void VideoRecorder::pause()
     acceptPackets_ = false;
 }
 
-bool VideoRecorder::enoughSpaceLocked(qint64 bytes, bool *announce)
+bool VideoRecorder::enoughSpaceLocked(qint64 bytes)
 {
-    *announce = false;
     const int64_t now = captureClockMicroseconds();
     if (!haveChecked_ || now - lastCheckUs_ >= int64_t(kFreeSpaceCheckIntervalMs) * 1000) {
         haveChecked_ = true;
         lastCheckUs_ = now;
         // What the muxer holds is not on the volume yet, but will be.
         writtenSinceCheck_ = heldBytes_;
-        lackAnnounced_ = false;
         QStorageInfo storage(outputFolder_);
         const qint64 available = storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
         spaceKnown_ = available >= 0;
@@ -469,24 +511,18 @@ bool VideoRecorder::enoughSpaceLocked(qint64 bytes, bool *announce)
     const qint64 needed = bytes + kSpareBytes;
     if (free >= needed)
         return true;
-    // Announced once per query, not for every refused packet.
-    if (!lackAnnounced_) {
-        lackAnnounced_ = true;
-        *announce = true;
-        qWarning().nospace() << "Lack of free disk space! Folder: " << outputFolder_ << " Free space: " << free
-                             << ", needed space: " << needed;
-    }
+    qWarning().nospace() << "Lack of free disk space! Folder: " << outputFolder_ << " Free space: " << free
+                         << ", needed space: " << needed;
     return false;
 }
 
 VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qint64 bytes)
 {
-    if (writeFailed_)
+    if (writeFailed_ || packetsLost_)
         return WriteResult::Refused;
-    bool announce = false;
-    if (!enoughSpaceLocked(bytes, &announce)) {
+    if (!enoughSpaceLocked(bytes)) {
         packetsLost_ = true;
-        return announce ? WriteResult::LackOfSpace : WriteResult::Refused;
+        return WriteResult::LackOfSpace;
     }
     if (av_packet_ref(packet_, source) < 0)
         return WriteResult::Refused;
@@ -577,13 +613,9 @@ bool VideoRecorder::OnEncodedImage(const EncodedImage &image)
 
 QString VideoRecorder::writeFailureLocked() const
 {
-    QString text = failureText(fragmentInFile_ ? Failure::CannotWrite : Failure::NothingRecorded);
-    if (writeError_ < 0) {
-        char cause[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(writeError_, cause, sizeof cause);
-        text += QLatin1Char(' ') + tr("(%1)").arg(QString::fromLocal8Bit(cause));
-    }
-    return text;
+    if (!fragmentInFile_)
+        return withCause(failureText(Failure::NothingRecorded), writeError_);
+    return withCause(failureText(Failure::CannotWrite), writeError_) + QLatin1Char('\n') + keptText(outputPath_);
 }
 
 // Signals go out after the output lock is released: a receiver connected

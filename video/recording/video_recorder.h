@@ -49,8 +49,12 @@ public:
     static constexpr int kMaxBacklogFrames = 60;
     static constexpr qint64 kMaxBacklogBytes = 192 * 1048576;
 
-    enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise, NothingRecorded };
+    enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise, NothingRecorded, NoSpace };
     static QString failureText(Failure failure);
+    // `text` followed by the system's words for the libav error `code`.
+    static QString withCause(const QString &text, int code);
+    // Names the file that keeps what a failed recording wrote.
+    static QString keptText(const QString &path);
 
     // When the running or last recording began and when its first frame was
     // written, in captureClockMicroseconds(); 0 until then.
@@ -94,8 +98,10 @@ public:
 
 signals:
     void lackOfFreeSpace();
-    // A recording that could not start or could not be written. `message` is
-    // for the user; the file keeps what was written before the failure.
+    // A recording that could not start, could not be written or ran out of
+    // space. `message` is for the user; the file keeps what was written
+    // before the failure. A recording stopped for lack of space says so once
+    // its file is closed, naming the file it kept or saying that none was.
     void recordingFailed(const QString &message);
     // Ends every recording that created its file, once `stop` has closed it
     // for good: `ok` when everything the encoder delivered before the stop (or
@@ -115,7 +121,10 @@ public slots:
 
 private:
     std::unique_ptr<H264Encoder> createEncoder(const VideoCodecSettings &settings);
-    bool openOutput(const QString &path, AVCodecContext *codec);
+    // On failure `error` is the libav error (0 when there is none).
+    bool openOutput(const QString &path, AVCodecContext *codec, int *error);
+    // Whether the volume has room for a finalised copy of `path` beside it.
+    bool roomToFinalise(const QString &path) const;
     void closeOutputLocked(bool removeFile);
     void dropBacklog();
     enum class WriteResult { Written, Refused, LackOfSpace, Failed };
@@ -125,7 +134,7 @@ private:
     QString writeFailureLocked() const;
     // False when the volume is known to lack `bytes` plus the spare; a
     // volume that can't be asked does not stop a recording.
-    bool enoughSpaceLocked(qint64 bytes, bool *announce);
+    bool enoughSpaceLocked(qint64 bytes);
 
     // Settings for the next start (any thread).
     mutable std::mutex configMutex_;
@@ -165,7 +174,9 @@ private:
     bool acceptPackets_ = false;  // from start until pause or the end of stop
     bool writeFailed_ = false;
     int writeError_ = 0;        // the libavformat error of the failed write
-    bool packetsLost_ = false;  // refused for lack of space
+    // Refused for lack of space. Every later packet is refused too: those
+    // after a missing one can't be decoded without it.
+    bool packetsLost_ = false;
     int packetsWritten_ = 0;    // handed to the muxer
     // The muxer keeps each fragment in memory and writes it whole: the file
     // grows only then. Bytes of packets it holds, where the file ends, and
@@ -178,7 +189,6 @@ private:
     qint64 writtenSinceCheck_ = 0;
     int64_t lastCheckUs_ = 0;
     bool haveChecked_ = false;
-    bool lackAnnounced_ = false;
 
     std::atomic<bool> abandonFinalising_{false};
 };
