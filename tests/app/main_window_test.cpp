@@ -29,6 +29,8 @@
 
 #include <dlfcn.h>
 
+#include <thread>
+
 namespace {
 
 // Mesa's software renderer is unloaded when the last GL context goes; what it
@@ -392,13 +394,23 @@ TEST_F(WindowTest, ClosingTheCameraFromThePanel)
 {
     ASSERT_TRUE(startWithCamera());
     QPointer<CameraPlayThread> thread = window->playThread().data();
+    // The capture thread has just reported (once a second): its report is
+    // still on its way to the window when the user closes the camera.
+    std::thread([&] {
+        emit thread->sendFps("30");
+        emit thread->resolutionChange("1920x1080");
+        emit thread->formatChanged("MJPEG");
+    }).join();
     childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn")->click();
     EXPECT_TRUE(waitFor([&] { return dialogs.saw("The camera is successfully closed!"); })) << dialogs.all();
     EXPECT_FALSE(window->playThread());
     EXPECT_FALSE(window->camera());
     EXPECT_TRUE(waitFor([&] { return thread.isNull(); }, MainWindow2::kThreadStopWaitMs));
     EXPECT_EQ(window->windowTitle(), "5.1.0");
+    QCoreApplication::processEvents();
     EXPECT_EQ(statusLabel("fps_label")->text(), "0");
+    EXPECT_EQ(statusLabel("resolution_label")->text(), "0x0");
+    EXPECT_EQ(statusLabel("format_label")->text(), "");
     // Snap without a camera does nothing.
     setPhotoSettings(true, 1, "closed", 0);
     button("photo_btn")->click();
