@@ -86,7 +86,7 @@ TEST_F(WindowTest, DevicesArePolledAwayFromTheGuiThread)
 {
     startWindow();
     QSignalSpy detected(window, &MainWindow2::detect);
-    ASSERT_TRUE(waitFor([&] { return detected.count() >= 2; }, 6000));
+    ASSERT_TRUE(waitFor([&] { return detected.count() >= 2; }, 30000));
     const auto devices = detected.last().at(0).value<QMap<QString, QPair<CameraType, QString>>>();
     ASSERT_TRUE(devices.contains(usbcam::kVirtualCameraPath)) << detected.last().at(0).typeName() << devices.keys().join(",");
     EXPECT_EQ(devices.value(usbcam::kVirtualCameraPath), qMakePair(CameraUsb, QStringLiteral("VoCam_1")));
