@@ -657,10 +657,8 @@ TEST(Shutdown, StopsEveryThreadInOrderAndFinishesARunningRecording)
     watch(window->workThread(), "work");
     watch(window->controlThread(), "control");
     watch(window->devicePollThread(), "device poll");
-    QElapsedTimer timer;
-    timer.start();
     delete window;
-    EXPECT_LT(timer.elapsed(), MainWindow2::kThreadStopWaitMs);
+    // A thread whose wait ran out would finish after the ones stopped after it.
     EXPECT_EQ(order, QStringList({"capture", "work", "control", "device poll"}));
 
     ASSERT_TRUE(FinishingRecorders::waitForAll(FinishingRecorders::kShutdownWaitMs));
@@ -680,16 +678,22 @@ namespace {
 // the window opens network cameras on.
 constexpr char kSimAddress[] = "127.0.0.57";
 
-// Counts GUI-thread timer ticks: a GUI thread blocked on a device shows as
-// missing ticks.
+// Counts GUI-thread timer ticks and the longest time between two: a GUI
+// thread blocked on a device shows as a long gap.
 struct TickCounter {
     TickCounter()
     {
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            ++ticks;
+            longestGapMs = std::max(longestGapMs, sinceLast.restart());
+        });
+        sinceLast.start();
         timer.start(20);
     }
     QTimer timer;
+    QElapsedTimer sinceLast;
     int ticks = 0;
+    qint64 longestGapMs = 0;
 };
 
 } // namespace
@@ -734,6 +738,7 @@ TEST_F(WindowTest, NetworkCameraThatDoesNotAnswerFailsToOpenWithoutFreezingTheWi
     EXPECT_FALSE(dialogs.saw("Unsupported camera model")) << dialogs.all();
     EXPECT_FALSE(window->playThread());
     EXPECT_FALSE(window->camera());
-    // The window kept handling its events the whole time (a tick every 20 ms).
-    EXPECT_GT(ticks.ticks, clock.elapsed() / 20 / 4) << clock.elapsed() << " ms";
+    // The window kept handling its events while the library waited for the
+    // camera: never blocked for a good part of that wait.
+    EXPECT_LT(ticks.longestGapMs, clock.elapsed() / 2) << clock.elapsed() << " ms";
 }
