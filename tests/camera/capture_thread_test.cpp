@@ -343,15 +343,14 @@ TEST_F(CaptureLoopTest, SlowViewGetsTheNewestFrameAndNothingPilesUp)
                      });
     thread->setCameraIndex(7);
     QTest::qWait(1500);
-    ASSERT_TRUE(waitFor([&] { return shown.size() >= 5; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return shown.size() >= 5 && thread->replacedDisplayFrameCount() > 0; }));
     stopLoop();
     QTest::qWait(50);  // the last pending frame is delivered
     QCoreApplication::processEvents();
 
-    EXPECT_LE(shown.size(), 25u);
     EXPECT_EQ(camIndexSeen, 7);
-    EXPECT_GT(thread->receivedFrameCount(), qint64(shown.size()) * 3);
-    EXPECT_GT(thread->replacedDisplayFrameCount(), 0);
+    // Every frame was either shown or replaced by a newer one before it was.
+    EXPECT_EQ(thread->receivedFrameCount(), qint64(shown.size()) + thread->replacedDisplayFrameCount());
     // Frames alive at any time: the latest, the pending one, the one shown
     // and the loop's own; a queue would keep every unshown frame.
     EXPECT_LE(mostAlive, 5);
