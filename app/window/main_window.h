@@ -290,6 +290,9 @@ private:
     QTimer pendingOpenTimer;
     QList<QMetaObject::Connection> focusRegionConnections;
     QList<QMetaObject::Connection> edgeConnections;
+    // Receives the current capture thread's frames and reports (on this
+    // thread); a new one for every capture thread.
+    QObject *captureReceiver = nullptr;
 
     // The message boxes are built once ahead, after the first frame shown.
     bool messageBoxesWarmed = false;

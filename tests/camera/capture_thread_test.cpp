@@ -162,7 +162,7 @@ protected:
             return noise[size_t(index) % noise.size()];
         };
         startLoop();
-        if (!waitFor([&] { return thread->isStreamOn(); }, 2000))
+        if (!waitFor([&] { return thread->isStreamOn(); }, 20000))
             return -1;
         VideoRecorder *recorder = thread->recorder();
         QObject::connect(recorder, &VideoRecorder::recordingFinished, &receiver,
@@ -256,21 +256,26 @@ TEST_F(CaptureLoopTest, ReportsOnlyWhileAskedAndThenCountsEveryFrameSinceTheLast
     EXPECT_EQ(size.count(), 0);
     EXPECT_EQ(format.count(), 0);
 
+    // Frames received when each report was made, taken on the loop's thread.
+    std::vector<qint64> receivedAtReport;
+    QObject watcher;
+    QObject::connect(thread.get(), &CameraPlayThread::sendFps, &watcher,
+                     [&] { receivedAtReport.push_back(thread->receivedFrameCount()); }, Qt::DirectConnection);
     const qint64 before = thread->receivedFrameCount();
     thread->setReportFlag(true);
-    ASSERT_TRUE(waitFor([&] { return fps.count() == 1; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return fps.count() >= 2; }, 20000));
+    stopLoop();
     // The first report carries the frames of the whole unreported time; the
     // size is the one asked for, not the one delivered.
     EXPECT_GE(fps.at(0).at(0).toString().toInt(), before);
-    ASSERT_TRUE(waitFor([&] { return size.count() == 1 && format.count() == 1; }, 1000));
+    ASSERT_GE(size.count(), 1);
+    ASSERT_GE(format.count(), 1);
     EXPECT_EQ(size.at(0).at(0).toString(), "1920x1080");
     EXPECT_EQ(format.at(0).at(0).toString(), "MJPEG");
 
-    // About one report a second from then on, each a plausible count.
-    QTest::qWait(1200);
-    ASSERT_EQ(fps.count(), 2);
+    // The next report counts the frames since the one before.
     const int secondReport = fps.at(1).at(0).toString().toInt();
-    EXPECT_GT(secondReport, 20);
+    EXPECT_EQ(secondReport, receivedAtReport.at(1) - receivedAtReport.at(0));
     EXPECT_LE(secondReport, 101);  // at most one frame per 10 ms pass
 }
 
@@ -280,7 +285,7 @@ TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
     makeLoop();
     QSignalSpy busy(thread.get(), &CameraPlayThread::captureSettingsChanged);
     thread->start();
-    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
+    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 20000));
 
     thread->setCaptureSettings(thread->captureSettings());
     QTest::qWait(100);
@@ -292,7 +297,7 @@ TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
     settings.height = 2160;
     settings.format = StreamNv12;
     thread->setCaptureSettings(settings);
-    ASSERT_TRUE(waitFor([&] { return busy.count() == 2; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return busy.count() == 2; }, 20000));
     EXPECT_TRUE(busy.at(0).at(0).toBool());
     EXPECT_FALSE(busy.at(1).at(0).toBool());
     EXPECT_EQ(camera->reopens.load(), 1);
@@ -308,7 +313,7 @@ TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)
     settings.width = 1280;
     settings.height = 720;
     thread->setCaptureSettings(settings);
-    ASSERT_TRUE(thread->wait(2000));
+    ASSERT_TRUE(thread->wait(20000));
     QCoreApplication::processEvents();
     ASSERT_EQ(closed.count(), 1);
     EXPECT_EQ(closed.at(0).at(1).value<CameraCloseReason>(), CloseOpenFailed);
@@ -338,15 +343,14 @@ TEST_F(CaptureLoopTest, SlowViewGetsTheNewestFrameAndNothingPilesUp)
                      });
     thread->setCameraIndex(7);
     QTest::qWait(1500);
+    ASSERT_TRUE(waitFor([&] { return shown.size() >= 5 && thread->replacedDisplayFrameCount() > 0; }));
     stopLoop();
     QTest::qWait(50);  // the last pending frame is delivered
     QCoreApplication::processEvents();
 
-    ASSERT_GE(shown.size(), 5u);
-    EXPECT_LE(shown.size(), 25u);
     EXPECT_EQ(camIndexSeen, 7);
-    EXPECT_GT(thread->receivedFrameCount(), qint64(shown.size()) * 3);
-    EXPECT_GT(thread->replacedDisplayFrameCount(), 0);
+    // Every frame was either shown or replaced by a newer one before it was.
+    EXPECT_EQ(thread->receivedFrameCount(), qint64(shown.size()) + thread->replacedDisplayFrameCount());
     // Frames alive at any time: the latest, the pending one, the one shown
     // and the loop's own; a queue would keep every unshown frame.
     EXPECT_LE(mostAlive, 5);
@@ -363,16 +367,16 @@ TEST_F(CaptureLoopTest, EachFrameRequestGetsOneFrame)
     makeLoop();
     QSignalSpy sent(thread.get(), &CameraPlayThread::sendVideoFrame);
     thread->start();
-    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
+    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 20000));
     QTest::qWait(100);
     EXPECT_EQ(sent.count(), 0);
     thread->onGetVideoFrame();
-    ASSERT_TRUE(waitFor([&] { return sent.count() == 1; }, 1000));
+    ASSERT_TRUE(waitFor([&] { return sent.count() == 1; }, 20000));
     QTest::qWait(100);
     EXPECT_EQ(sent.count(), 1);
     thread->onGetVideoFrame();
     thread->onGetVideoFrame();  // a second request before the first is served adds nothing
-    ASSERT_TRUE(waitFor([&] { return sent.count() == 2; }, 1000));
+    ASSERT_TRUE(waitFor([&] { return sent.count() == 2; }, 20000));
     QTest::qWait(100);
     EXPECT_EQ(sent.count(), 2);
 }
@@ -385,7 +389,7 @@ TEST_F(CaptureLoopTest, EdgeRequestSnapsInTheViewSizeOfItsClick)
     makeLoop();
     QSignalSpy snapped(thread.get(), &CameraPlayThread::sendEdgepos);
     thread->start();
-    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 2000));
+    ASSERT_TRUE(waitFor([&] { return thread->isStreamOn(); }, 20000));
 
     displayedVideoWidth = 320;
     displayedVideoHeight = 240;
@@ -394,7 +398,7 @@ TEST_F(CaptureLoopTest, EdgeRequestSnapsInTheViewSizeOfItsClick)
     // keeps the size of its click.
     displayedVideoWidth = 640;
     displayedVideoHeight = 480;
-    ASSERT_TRUE(waitFor([&] { return snapped.count() == 1; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return snapped.count() == 1; }, 20000));
     const QPointF point = snapped.at(0).at(0).toPointF();
     EXPECT_GE(point.x(), 158.0);
     EXPECT_LE(point.x(), 161.0);
@@ -405,12 +409,12 @@ TEST_F(CaptureLoopTest, EdgeRequestSnapsInTheViewSizeOfItsClick)
     displayedVideoWidth = 0;
     displayedVideoHeight = 0;
     thread->onMouseClik(150, 120, VLine);
-    ASSERT_TRUE(waitFor([&] { return snapped.count() == 2; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return snapped.count() == 2; }, 20000));
     EXPECT_EQ(snapped.at(1).at(0).toPointF(), QPointF(150, 120));
     displayedVideoWidth = 320;
     displayedVideoHeight = 240;
     thread->onMouseClik(400, 120, HLine);
-    ASSERT_TRUE(waitFor([&] { return snapped.count() == 3; }, 2000));
+    ASSERT_TRUE(waitFor([&] { return snapped.count() == 3; }, 20000));
     EXPECT_EQ(snapped.at(2).at(0).toPointF(), QPointF(400, 120));
     QTest::qWait(50);
     EXPECT_EQ(snapped.count(), 3);  // one answer per request
@@ -427,7 +431,7 @@ TEST_F(CaptureLoopTest, EdgeRequestWaitsForTheStream)
     thread->onMouseClik(20, 20, HLine);
     QTest::qWait(100);
     EXPECT_EQ(snapped.count(), 0);
-    ASSERT_TRUE(waitFor([&] { return snapped.count() == 1; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return snapped.count() == 1; }, 20000));
     EXPECT_NEAR(snapped.at(0).at(0).toPointF().x(), 31.5, 1.0);
 }
 
@@ -653,9 +657,10 @@ TEST(StillCapture, WaitEndsWhenTheFrameIsTakenAndTheCaptureIsNoLongerPending)
     QElapsedTimer timer;
     timer.start();
     EXPECT_TRUE(state.waitDone());
-    // The wait ended on the flags, not on its limit, and then settled 300 ms.
+    // The wait ended on the flags, not on its limit (501 passes of at least
+    // 10 ms), and then settled 300 ms.
     EXPECT_GE(timer.elapsed(), 480);
-    EXPECT_LT(timer.elapsed(), 1500);
+    EXPECT_LT(timer.elapsed(), 501 * 10 + 300);
     EXPECT_FALSE(state.isSwitched());
 }
 

@@ -63,7 +63,8 @@ check.case("a worker stuck in a job: quit gives up after its bound and keeps the
   local t0 = kit.now_ms()
   check.eq(corvane.quit(200), false)
   local waited = kit.now_ms() - t0
-  check.truthy(waited >= 150 and waited < 2500, "waited " .. waited .. " ms")
+  check.truthy(waited >= 150, "waited " .. waited .. " ms")
+  -- It did not wait for the worker: that one is still in its job.
   check.eq(kit.notes(), "", "the stuck worker has not ended")
   -- The module works again at once; the stuck worker ends on its own later.
   corvane.init()

@@ -266,7 +266,7 @@ TEST(Fusion, RepliesWaitAfterTheFirstFrameAndAfterFiveRejections)
     analyse.onStart();
     analyse.onRecvVideoFrame(frameFrom(halfBlurred(true)));
     EXPECT_EQ(replies.count(), 0);
-    EXPECT_TRUE(replies.wait(2000));
+    EXPECT_TRUE(replies.wait(20000));
     analyse.onRecvVideoFrame(frameFrom(halfBlurred(false)));
     EXPECT_EQ(replies.count(), 2);
 

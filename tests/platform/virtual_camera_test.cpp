@@ -53,10 +53,13 @@ protected:
     }
 
     // Reads until a frame comes (the camera paces itself), at most ~1 s.
+    // Reads until something other than "no frame yet" comes, for at most
+    // 20 s (a loaded machine delivers late, never not at all).
     static int readFrame(cap_record &r, cap_frame &frame)
     {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         int result = CAP_NO_FRAME;
-        for (int attempt = 0; attempt < 40 && result == CAP_NO_FRAME; ++attempt) {
+        while (result == CAP_NO_FRAME && std::chrono::steady_clock::now() < deadline) {
             std::memset(&frame, 0, sizeof frame);
             result = cap_read(&r, &frame);
         }

@@ -211,7 +211,7 @@ TEST_F(UpgradeTest, StuckUpgradeEndsAtTheTimeLimit)
         QTest::qWait(100);
         answer(QStringLiteral("doing"), 12);
     }
-    ASSERT_TRUE(waitFor([this] { return !boxes.texts.isEmpty(); }, 3000));
+    ASSERT_TRUE(waitFor([this] { return !boxes.texts.isEmpty(); }, 20000));
     EXPECT_EQ(boxes.texts, QStringList{kFailed});
     EXPECT_FALSE(upgrade->isRunning());
 }
@@ -222,7 +222,7 @@ TEST_F(UpgradeTest, UnansweredPollIsNotRepeatedEveryTick)
     QTest::qWait(500);
     EXPECT_EQ(polls, 1);
     answer(QStringLiteral("doing"), 5);
-    ASSERT_TRUE(waitFor([this] { return polls == 2; }, 1000));
+    ASSERT_TRUE(waitFor([this] { return polls == 2; }, 20000));
 }
 
 TEST_F(UpgradeTest, SecondUpgradeWaitsForTheFirst)

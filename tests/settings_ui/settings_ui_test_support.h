@@ -234,7 +234,7 @@ inline CameraParameters everythingSupported()
 class MessageBoxAnswer : public QObject
 {
 public:
-    explicit MessageBoxAnswer(QMessageBox::StandardButton button = QMessageBox::NoButton, int patienceMs = 5000)
+    explicit MessageBoxAnswer(QMessageBox::StandardButton button = QMessageBox::NoButton, int patienceMs = 60000)
         : button_(button), patienceMs_(patienceMs)
     {
         timer_.setInterval(5);
@@ -242,7 +242,7 @@ public:
         timer_.start();
         elapsed_.start();
     }
-    explicit MessageBoxAnswer(QString buttonText, int patienceMs = 5000)
+    explicit MessageBoxAnswer(QString buttonText, int patienceMs = 60000)
         : MessageBoxAnswer(QMessageBox::NoButton, patienceMs)
     {
         buttonText_ = std::move(buttonText);

@@ -10,4 +10,4 @@ QString testHomeFolder();
 
 // Runs the event loop until condition() holds (true) or timeoutMs have
 // passed (false).
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = 5000);
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000);

@@ -162,7 +162,7 @@ TEST_F(Library, RefusedLoginReturnsTheDevicesCode)
     EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 4101);
     EXPECT_EQ(id, 0);
     // The refused connection is closed.
-    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 3000));
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 20000));
 }
 
 TEST_F(Library, DeviceCodesThatCannotPassOnAreAResultOfTheirOwn)
@@ -219,8 +219,9 @@ TEST_F(Library, SilentLoginTimesOutAndIsLoggedOut)
     EXPECT_EQ(trovix_login(&id, loginText(port).c_str()), 2);
     uint64_t waited = pf_clock_ms() - start;
     EXPECT_EQ(id, 0);
-    EXPECT_GE(waited, 5990u);
-    EXPECT_LT(waited, 7000u);
+    // One reply time-out, not a second one after it.
+    EXPECT_GE(waited, uint64_t(TROVIX_REPLY_TIMEOUT_MS) - 10);
+    EXPECT_LT(waited, 2 * uint64_t(TROVIX_REPLY_TIMEOUT_MS));
     // The login the caller gave up on does not stay open.
     EXPECT_TRUE(SimCamera::waitFor(
         [&] {
@@ -341,7 +342,7 @@ TEST_F(Library, DeviceMisbehaviourDropsOnlyThatConnection)
     int good = 0;
     ASSERT_EQ(trovix_login(&good, loginText(otherPort).c_str()), 0);
     camera.sendRaw(simcam::nsppHeader(2, 10, 0, 0, 0xBADBAD) + "0123456789");
-    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 4000));
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 20000));
     char *text = nullptr;
     EXPECT_EQ(trovix_request(bad, "{\"cmd\":\"get_image\"}", &text), 1);
     EXPECT_EQ(trovix_request(good, "{\"cmd\":\"get_image\"}", &text), 0);
@@ -402,7 +403,7 @@ TEST_F(Library, MediaCacheIsBoundedAndALoginsRecordsGoAtItsLogout)
     // Records under ever new keys: the newest ones that fit stay.
     for (int i = 0; i < 300; i++)
         camera.sendMedia("x", uint16_t(i), 0, 1, 5);
-    ASSERT_TRUE(SimCamera::waitFor([&] { return cached(299); }, 5000));
+    ASSERT_TRUE(SimCamera::waitFor([&] { return cached(299); }, 20000));
     sdk_cache_usage(sdk_current(), &entries, &bytes);
     EXPECT_LE(entries, SDK_CACHE_MAX_ENTRIES);
     EXPECT_FALSE(cached(0));
@@ -439,7 +440,7 @@ TEST_F(Library, MediaReachesListenersAndTheCache)
     EXPECT_EQ(trovix_md_remove_listener("never added"), 1);
 
     camera.sendMedia(simcam::tinyJpeg(), 3, 0, 1, 2);
-    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 1; }, 3000));
+    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 1; }, 20000));
     EXPECT_EQ(seen.payload, simcam::tinyJpeg());
     EXPECT_EQ(seen.key1, 3);
     EXPECT_EQ(seen.conn, id);
@@ -447,8 +448,8 @@ TEST_F(Library, MediaReachesListenersAndTheCache)
     EXPECT_EQ(trovix_md_get(id, 3, 0, 0, &md), 5); // type 2 is not cached
 
     camera.sendMedia(simcam::tinyJpeg(), 1, 2, 1, 65);
-    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 2; }, 3000));
-    ASSERT_TRUE(SimCamera::waitFor([&] { return trovix_md_get(id, 1, 2, 0, &md) == 0; }, 1000));
+    ASSERT_TRUE(SimCamera::waitFor([&] { return seen.calls >= 2; }, 20000));
+    ASSERT_TRUE(SimCamera::waitFor([&] { return trovix_md_get(id, 1, 2, 0, &md) == 0; }, 20000));
     ASSERT_NE(md, nullptr);
     EXPECT_EQ(md->head.media_type, 65);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(md->buf.data + md->buf.start), md->buf.end - md->buf.start),
@@ -470,7 +471,7 @@ TEST_F(Library, QuitClosesDeviceConnectionsFirst)
     login();
     EXPECT_EQ(camera.openConnections(), 2);
     EXPECT_EQ(trovix_quit(), 0);
-    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 1000));
+    EXPECT_TRUE(SimCamera::waitFor([&] { return camera.openConnections() == 0; }, 20000));
 }
 
 TEST_F(Library, HeartbeatsFlowBothWays)
@@ -643,6 +644,7 @@ TEST_F(Library, QuitWhileCallersWaitEndsTheirWaits)
         camera.queueReply(Reply::silent());
     std::atomic<int> finished{0};
     std::vector<std::thread> callers;
+    const uint64_t asked = pf_clock_ms();
     for (int i = 0; i < 4; i++) {
         callers.emplace_back([&] {
             char *text = reinterpret_cast<char *>(1);
@@ -660,9 +662,8 @@ TEST_F(Library, QuitWhileCallersWaitEndsTheirWaits)
         finished++;
     });
     pf_sleep_ms(200);
-    uint64_t start = pf_clock_ms();
     EXPECT_EQ(trovix_quit(), 0);
-    EXPECT_LT(pf_clock_ms() - start, 4000u); // long before the 6 s reply time-out
+    EXPECT_LT(pf_clock_ms() - asked, uint64_t(TROVIX_REPLY_TIMEOUT_MS)); // before any request could time out
     for (auto &t : callers)
         t.join();
     EXPECT_EQ(finished.load(), 5);

@@ -351,7 +351,7 @@ TEST(DiscoveryInNamespace, ClientFindsTheSimulatedCamera)
     // The same answer twice from one sender is kept once.
     ASSERT_EQ(bcast_send(rig.client, 5, BCAST_DISCOVER, nullptr, 0), 0);
     ASSERT_EQ(bcast_send(rig.client, 5, BCAST_DISCOVER, nullptr, 0), 0);
-    EXPECT_TRUE(simcam::SimCamera::waitFor([&] { return camera.discoversSeen() >= 3; }, 3000));
+    EXPECT_TRUE(simcam::SimCamera::waitFor([&] { return camera.discoversSeen() >= 3; }, 20000));
     pf_sleep_ms(200);
     msgs = rig.waitMessages(rig.client, 1, 1000);
     EXPECT_EQ(msgs.size(), 1u);
@@ -387,5 +387,5 @@ TEST(DiscoveryInNamespace, ServerAnswersDiscoversAndKeepsClientMessages)
     for (auto &m : msgs)
         bcast_msg_free_body(&m);
     bcast_close_all(rig.client, 2);
-    EXPECT_TRUE(simcam::SimCamera::waitFor([&] { return skdr_socket_count(rig.skdr) == 1; }, 3000));
+    EXPECT_TRUE(simcam::SimCamera::waitFor([&] { return skdr_socket_count(rig.skdr) == 1; }, 20000));
 }

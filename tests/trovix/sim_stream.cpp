@@ -926,7 +926,8 @@ std::string GstRtspServer::start(int width, int height, const std::string &auth,
     if (pid_ < 0)
         return "cannot start python3";
     std::string line;
-    long long until = nowMs() + 15000;
+    // Python and GStreamer take long to load on a busy machine.
+    long long until = nowMs() + 60000;
     while (nowMs() < until && line.find('\n') == std::string::npos) {
         pollfd p{ out, POLLIN, 0 };
         if (poll(&p, 1, 100) <= 0)

@@ -20,6 +20,7 @@
 #include "gl_wnd.h"
 #include "glwin.h"
 #include "qv_core.h"
+#include "sim_camera.h"
 #include "sim_stream.h"
 #include "test_util.h"
 #include "trovix.h"
@@ -122,7 +123,7 @@ Shot readBack(gl_video_wnd *w)
 {
     Shot s;
     uint8_t *rgba = nullptr;
-    if (gl_wnd_read_back(w, &rgba, &s.w, &s.h, 5000) == 0) {
+    if (gl_wnd_read_back(w, &rgba, &s.w, &s.h, 20000) == 0) {
         s.rgba.assign(rgba, rgba + static_cast<size_t>(s.w) * static_cast<size_t>(s.h) * 4);
         free(rgba);
     }
@@ -149,17 +150,15 @@ protected:
         wnd = gl_wnd_open("test window", w, h, &src);
         return wnd;
     }
-    // Waits until a picture has been taken and shown.
+    // Waits (up to 20 s) until a picture has been taken, and reads back what is shown.
     Shot shown(int takenAtLeast)
     {
-        for (int i = 0; i < 500; i++) {
-            {
+        simcam::SimCamera::waitFor(
+            [&] {
                 std::lock_guard<std::mutex> lock(feed.mu);
-                if (feed.taken >= takenAtLeast)
-                    break;
-            }
-            pf_sleep_ms(5);
-        }
+                return feed.taken >= takenAtLeast;
+            },
+            20000);
         return readBack(wnd);
     }
     Feed feed;
@@ -251,10 +250,7 @@ TEST_F(VideoWindow, WidePicturesAreLetterboxedAndFollowResizing)
     XResizeWindow(dpy, target, 400, 100);
     XFlush(dpy);
     Shot wide;
-    for (int i = 0; i < 100 && wide.w != 400; i++) {
-        pf_sleep_ms(20);
-        wide = readBack(wnd);
-    }
+    simcam::SimCamera::waitFor([&] { return (wide = readBack(wnd)).w == 400; }, 20000);
     ASSERT_EQ(wide.w, 400);
     ASSERT_EQ(wide.h, 100);
     // 64 x 36 in 400 x 100: 177 wide, centred.
@@ -273,9 +269,7 @@ TEST_F(VideoWindow, WidePicturesAreLetterboxedAndFollowResizing)
     XSendEvent(dpy, target, True, KeyPressMask, reinterpret_cast<XEvent *>(&key));
     XFlush(dpy);
     XCloseDisplay(dpy);
-    for (int i = 0; i < 200 && gl_wnd_running(wnd); i++)
-        pf_sleep_ms(10);
-    EXPECT_FALSE(gl_wnd_running(wnd));
+    EXPECT_TRUE(simcam::SimCamera::waitFor([&] { return !gl_wnd_running(wnd); }, 20000));
 }
 
 TEST_F(VideoWindow, NewPicturesReplaceTheShownOneAndClosingReleasesEveryOne)
@@ -383,12 +377,12 @@ TEST_F(WindowFromLua, ShowsTheDecodedPicturesOfAStream)
     gl_video_wnd *wnd = window("w");
     ASSERT_NE(wnd, nullptr);
     Shot s;
-    for (int i = 0; i < 300; i++) {
-        s = readBack(wnd);
-        if (s.w == 640 && s.at(160, 120)[0] > 200)
-            break;
-        pf_sleep_ms(10);
-    }
+    simcam::SimCamera::waitFor(
+        [&] {
+            s = readBack(wnd);
+            return s.w == 640 && s.at(160, 120)[0] > 200;
+        },
+        20000);
     ASSERT_EQ(s.w, 640);
     ASSERT_EQ(s.h, 480);
     expectColour(s.at(160, 120), 255, 0, 0, "top left");
