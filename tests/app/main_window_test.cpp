@@ -590,21 +590,14 @@ TEST_F(WindowTest, UntitledTabsAreNumberedAndAModifiedOneAsksBeforeClosing)
 TEST_F(WindowTest, SavingAnOpenedPictureAsksBeforeReplacingAnotherFile)
 {
     startWindow();
-    const QString source = pictures.filePath("source/shot.png");
-    QDir().mkpath(pictures.filePath("source"));
-    QImage image(80, 60, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    ASSERT_TRUE(image.save(source));
     const QString snapshots = pictures.filePath("snaps");
     window->DrawChange(QuickSavePath, snapshots);
     writeBytes(snapshots + "/shot.png", "an unrelated file");
 
-    dialogs.fileAnswers = QStringList{source};
-    button("openPic_btn")->click();
+    VideoWidget *view = openPicture(pictures.filePath("source/shot.png"), QSize(80, 60), Qt::darkGreen);
+    ASSERT_TRUE(view);
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
     ASSERT_EQ(tabs->count(), 2);
-    auto *view = qobject_cast<VideoWidget *>(tabs->currentWidget());
-    ASSERT_TRUE(view);
     view->setModified(true);
     dialogs.answerYes = false;
     button("savePic_btn")->click();

@@ -33,6 +33,14 @@ namespace {
 // A simulated network camera on a loopback address of its own.
 constexpr char kSimAddress[] = "127.0.0.58";
 
+// A network camera streaming 3840x2160 on the address above.
+bool start4kCamera(simcam::SimCamera &sim)
+{
+    sim.setModel("Y260_IPC");
+    sim.setGroup("stream", R"({"wh":"3840*2160"})");
+    return sim.start(80, kSimAddress) == 80;
+}
+
 // The texts of a table row, blank-separated.
 QString rowText(const QTableWidget *table, int row)
 {
@@ -141,9 +149,7 @@ TEST_F(WindowTest, ACalibrationMeasuresTheSameFieldAfterARestartAtAnotherWidth)
 TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibration)
 {
     simcam::SimCamera sim;
-    sim.setModel("Y260_IPC");
-    sim.setGroup("stream", R"({"wh":"3840*2160"})");
-    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    ASSERT_TRUE(start4kCamera(sim)) << "port 80 of " << kSimAddress << " is taken";
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
     MainScene *scene = window->liveView()->measureScene();
     window->calibrateChange(2.0);
@@ -172,9 +178,7 @@ TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibrat
 TEST_F(WindowTest, LabelsAndLinesAreAsLargeOnScreenAsTheirSizeOnEveryTabAndZoom)
 {
     simcam::SimCamera sim;
-    sim.setModel("Y260_IPC");
-    sim.setGroup("stream", R"({"wh":"3840*2160"})");
-    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    ASSERT_TRUE(start4kCamera(sim)) << "port 80 of " << kSimAddress << " is taken";
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
     MeasureWidget *panel = window->measurePanel();
     childOf<QComboBox>(panel, "lineSize_comboBox")->setCurrentText("4");
@@ -227,16 +231,8 @@ TEST_F(WindowTest, LabelsAndLinesAreAsLargeOnScreenAsTheirSizeOnEveryTabAndZoom)
     expectSizes(live, line, 7, "live line of size 7");
 
     // An opened 1920x1080 picture, shown at its own fitted zoom, then at 100 %.
-    const QString source = pictures.filePath("picture.png");
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    ASSERT_TRUE(image.save(source));
-    dialogs.fileAnswers = QStringList{source};
-    button("openPic_btn")->click();
-    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
-    ASSERT_TRUE(waitFor([&] { return tabs->currentWidget() != live; }, 10000)) << dialogs.all();
-    auto *picture = qobject_cast<VideoWidget *>(tabs->currentWidget());
-    ASSERT_TRUE(picture);
+    VideoWidget *picture = openPicture(pictures.filePath("picture.png"), QSize(1920, 1080));
+    ASSERT_TRUE(picture) << dialogs.all();
     window->slotSetDrawMode(DrawType::Line);
     clickAt(*picture->measureScene(), {400, 400});
     clickAt(*picture->measureScene(), {900, 400});
@@ -245,7 +241,7 @@ TEST_F(WindowTest, LabelsAndLinesAreAsLargeOnScreenAsTheirSizeOnEveryTabAndZoom)
     expectSizes(picture, pictureLine, 4, "picture line");
     zoom->setCurrentText("100%");
     expectSizes(picture, pictureLine, 4, "picture line at 100 %");
-    tabs->setCurrentWidget(live);
+    childOf<QTabWidget>(window, "video_tabWidget")->setCurrentWidget(live);
     expectSizes(live, line, 7, "live line after the picture tab");
 }
 

@@ -132,17 +132,9 @@ TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
     const QString snapshots = pictures.filePath("snaps");
     window->DrawChange(QuickSavePath, snapshots);
     // "Tab" in its name, as the untitled tabs are named.
-    const QString source = pictures.filePath("source/Table.png");
-    QDir().mkpath(pictures.filePath("source"));
-    QImage image(80, 60, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    ASSERT_TRUE(image.save(source));
-
-    dialogs.fileAnswers = QStringList{source};
-    button("openPic_btn")->click();
+    VideoWidget *view = openPicture(pictures.filePath("source/Table.png"), QSize(80, 60));
+    ASSERT_TRUE(view);
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
-    auto *view = qobject_cast<VideoWidget *>(tabs->currentWidget());
-    ASSERT_TRUE(view && view != window->liveView());
     view->setModified(true);
     button("savePic_btn")->click();
     EXPECT_EQ(QDir(snapshots).entryList(QDir::Files), QStringList{"Table.png"}) << dialogs.all();

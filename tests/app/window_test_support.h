@@ -27,6 +27,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -275,6 +276,21 @@ protected:
         return QDir(pictures.path()).entryList({filter}, QDir::Files, QDir::Name);
     }
     QPushButton *button(const char *name) const { return childOf<QPushButton>(window, name); }
+    // Writes a plain picture of `size` to `path` and opens it with "Open
+    // Picture": the tab it opened in, or none.
+    VideoWidget *openPicture(const QString &path, QSize size, QColor color = Qt::darkCyan)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(color);
+        if (!image.save(path))
+            return nullptr;
+        dialogs.fileAnswers = QStringList{path};
+        button("openPic_btn")->click();
+        auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+        auto *view = qobject_cast<VideoWidget *>(tabs->currentWidget());
+        return view != window->liveView() ? view : nullptr;
+    }
     // A label of the status bar (the settings page has labels of the same names).
     QLabel *statusLabel(const char *name) const { return childOf<QLabel>(childOf<QWidget>(window, "widget_3"), name); }
 
