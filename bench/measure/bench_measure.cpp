@@ -44,18 +44,17 @@ protected:
 
 // A 4K camera shown at 50 % in a full-HD view: the live view's scene has the
 // view's size, a scene unit is two picture pixels, and the program hands the
-// stored sizes (the defaults: line width 1, text size 13) at twice their
-// value times the zoom.
-constexpr double kZoom = 0.5;
+// stored sizes (the defaults: line width 1, text size 13), which the scene
+// draws at two picture pixels a step.
 constexpr double kPictureWidth = 3840;
 
 QMap<int, QVariant> programProperties()
 {
     return {{PointWidth, 1},
-            {LineWidth, 2 * kZoom * 1},
+            {LineWidth, 1},
             {LineStyle, int(Qt::SolidLine)},
             {LineColor, QColor(Qt::red)},
-            {TextSize, 2 * kZoom * 13},
+            {TextSize, 13},
             {TextFont, QStringLiteral("Arial")},
             {TextColor, QColor(Qt::green)}};
 }
