@@ -414,15 +414,13 @@ void Base::applySizes()
 {
     if (!item_)
         return;
-    item_->setPenWidth(qMax(0, sceneSize(SlotLineWidth)));
-    item_->setTextLineWidth(qMax(0, sceneSize(SlotLLineWidth)));
-    if (!label_)
-        return;
-    QFont font = label_->font();
-    font.setPixelSize(scenePixelSize(drawType_ == DrawType::LText ? SlotLTextSize : SlotTextSize));
-    label_->setFont(font);
+    // The sizes chosen stay; their setters turn them into scene units again.
+    setLineWidth(properties_[SlotLineWidth]);
+    setLLineWidth(properties_[SlotLLineWidth]);
     if (drawType_ == DrawType::LText)
-        labelFont_ = font;
+        setLTextSize(properties_[SlotLTextSize]);
+    else
+        setTextSize(properties_[SlotTextSize]);
 }
 
 void Base::setCalibration(double umPerPixel)
