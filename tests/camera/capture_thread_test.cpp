@@ -256,11 +256,18 @@ TEST_F(CaptureLoopTest, ReportsOnlyWhileAskedAndThenCountsEveryFrameSinceTheLast
     EXPECT_EQ(size.count(), 0);
     EXPECT_EQ(format.count(), 0);
 
-    // Frames received when each report was made, taken on the loop's thread.
+    // Frames received and the time when each report was made, taken on the loop's thread.
     std::vector<qint64> receivedAtReport;
+    std::vector<qint64> nsAtReport;
+    QElapsedTimer clock;
+    clock.start();
     QObject watcher;
     QObject::connect(thread.get(), &CameraPlayThread::sendFps, &watcher,
-                     [&] { receivedAtReport.push_back(thread->receivedFrameCount()); }, Qt::DirectConnection);
+                     [&] {
+                         receivedAtReport.push_back(thread->receivedFrameCount());
+                         nsAtReport.push_back(clock.nsecsElapsed());
+                     },
+                     Qt::DirectConnection);
     const qint64 before = thread->receivedFrameCount();
     thread->setReportFlag(true);
     ASSERT_TRUE(waitFor([&] { return fps.count() >= 2; }, 20000));
@@ -277,6 +284,8 @@ TEST_F(CaptureLoopTest, ReportsOnlyWhileAskedAndThenCountsEveryFrameSinceTheLast
     const int secondReport = fps.at(1).at(0).toString().toInt();
     EXPECT_EQ(secondReport, receivedAtReport.at(1) - receivedAtReport.at(0));
     EXPECT_LE(secondReport, 101);  // at most one frame per 10 ms pass
+    // A whole second lies between two reports, however late either comes.
+    EXPECT_GE(nsAtReport.at(1) - nsAtReport.at(0), qint64(1000) * 1000 * 1000);
 }
 
 TEST_F(CaptureLoopTest, SettingsChangeReopensOnceAndOnlyForNewSettings)

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,9 +53,13 @@ I420Frame flat(int width, int height, uint8_t level)
 // Full-range JPEG samples in video range, as the decoder hands them out.
 int videoRange(int sample) { return 16 + (sample * 219 + 127) / 255; }
 
-// Threads of this process with the given name.
+// Threads of this process with the given name that have not begun to exit.
+// A joined thread can stay listed for a moment: the kernel wakes the joiner
+// before it unlists the thread, but it marks the thread as exiting
+// (PF_EXITING, in the flags field of its stat) before either.
 int threadsNamed(const char *name)
 {
+    constexpr unsigned long kExiting = 0x4;
     int count = 0;
     DIR *tasks = opendir("/proc/self/task");
     if (!tasks)
@@ -62,9 +67,20 @@ int threadsNamed(const char *name)
     while (dirent *entry = readdir(tasks)) {
         if (entry->d_name[0] == '.')
             continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name)
+        std::ifstream statFile(std::string("/proc/self/task/") + entry->d_name + "/stat");
+        std::string stat;
+        std::getline(statFile, stat);
+        // "tid (name) state ppid pgrp session tty tpgid flags ...": the name may hold spaces and parentheses.
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open
+            || stat.compare(open + 1, close - open - 1, name) != 0)
+            continue;
+        std::istringstream fields(stat.substr(close + 1));
+        std::string field;
+        for (int i = 0; i < 7; ++i)
+            fields >> field;
+        if (!fields || (std::stoul(field) & kExiting) == 0)
             ++count;
     }
     closedir(tasks);

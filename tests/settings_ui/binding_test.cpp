@@ -3,6 +3,7 @@
 // to a camera the panel has let go.
 #include "settings_ui_test_support.h"
 
+#include <QButtonGroup>
 #include <QSignalSpy>
 
 namespace {
@@ -44,6 +45,35 @@ QList<Control *> shownControls(CamSettings &panel)
     return controls;
 }
 
+// Slider values and radio-button checks of the panel, by object name.
+QMap<QString, int> controlStates(CamSettings &panel)
+{
+    QMap<QString, int> states;
+    for (QSlider *slider : panel.findChildren<QSlider *>())
+        states[slider->objectName()] = slider->value();
+    for (QRadioButton *radio : panel.findChildren<QRadioButton *>())
+        states[radio->objectName()] = radio->isChecked() ? 1 : 0;
+    return states;
+}
+
+// The radio buttons that go off when `radio` goes on.
+QList<QRadioButton *> exclusivePartners(QRadioButton *radio)
+{
+    QList<QRadioButton *> partners;
+    if (radio->group()) {
+        for (QAbstractButton *button : radio->group()->buttons())
+            if (button != radio && qobject_cast<QRadioButton *>(button))
+                partners << static_cast<QRadioButton *>(button);
+    } else if (radio->autoExclusive()) {
+        const auto siblings =
+            radio->parentWidget()->findChildren<QRadioButton *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QRadioButton *sibling : siblings)
+            if (sibling != radio && sibling->autoExclusive())
+                partners << sibling;
+    }
+    return partners;
+}
+
 } // namespace
 
 TEST_F(Binding, EveryControlOfTheBoundPanelReachesTheCamera)
@@ -81,22 +111,83 @@ TEST_F(Binding, EveryControlOfTheBoundPanelReachesTheCamera)
     EXPECT_EQ(unheard, QStringList());
 }
 
-TEST_F(Binding, NotificationsComeBackAndThePictureScaleIsRelayed)
+TEST_F(Binding, EachNotificationMovesItsOwnControlOnlyAndThePictureScaleIsRelayed)
 {
     auto camera = bind();
     panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(everythingSupported()));
+    RecordingCamera &from = *camera;
+    const auto slider = [&](const char *name) { return child<QSlider>(panel, name); };
+    // Each report gets a value its control does not show yet: a slider one step
+    // off, a switch the other way round, a mode its button on. A button of an
+    // exclusive set takes the others along; `alsoMoves` are the controls the
+    // panel's own rules move with it.
+    const QStringList focusRule = {"clickFocus_rBtn", "showFocusFrame_rBtn"};
+    const struct {
+        const char *control;
+        std::function<void(int)> send;
+        QStringList alsoMoves;
+    } reports[] = {
+        {"focusValue_horizontalSlider", [&](int v) { emit from.sendFocusValue(v); }, {}},
+        {"brightness_horizontalSlider", [&](int v) { emit from.sendExpCompValue(v); }, {}},
+        {"gain_horizontalSlider", [&](int v) { emit from.sendExpGainValue(v); }, {}},
+        {"shutter_horizontalSlider", [&](int v) { emit from.sendExpTime(v); }, {}},
+        {"wBRed_horizontalSlider", [&](int v) { emit from.sendWbRedValue(v); }, {}},
+        {"wBGreen_horizontalSlider", [&](int v) { emit from.sendWbGreenValue(v); }, {}},
+        {"wBBlue_horizontalSlider", [&](int v) { emit from.sendWbBlueValue(v); }, {}},
+        {"hue_horizontalSlider", [&](int v) { emit from.sendHueValue(v); }, {}},
+        {"saturation_horizontalSlider", [&](int v) { emit from.sendSaturationValue(v); }, {}},
+        {"contrast_horizontalSlider", [&](int v) { emit from.sendContrastValue(v); }, {}},
+        {"sharpness_horizontalSlider", [&](int v) { emit from.sendSharpnessValue(v); }, {}},
+        {"gamma_horizontalSlider", [&](int v) { emit from.sendGammaValue(v); }, {}},
+        {"zoom_horizontalSlider", [&](int v) { emit from.sendZoomValue(v); }, {}},
+        {"digitalZoom_horizontalSlider", [&](int v) { emit from.sendDZoomValue(v); }, {}},
+        {"focusRegionX_horizontalSlider",
+         [&](int v) { emit from.sendFocusRegion(v, slider("focusRegionY_horizontalSlider")->value()); }, {}},
+        {"focusRegionY_horizontalSlider",
+         [&](int v) { emit from.sendFocusRegion(slider("focusRegionX_horizontalSlider")->value(), v); }, {}},
+        {"horizontalFlip_rBtn", [&](int on) { emit from.sendMirrorStatus(on); }, {}},
+        {"verticalFlip_rBtn", [&](int on) { emit from.sendFlipStatus(on); }, {}},
+        {"activeDefog_rBtn", [&](int on) { emit from.sendDefogStatus(on); }, {}},
+        {"colorModeMono_rBtn", [&](int on) { emit from.sendMonoChromeStatus(on); }, {}},
+        {"pLF50Hz_rBtn", [&](int on) { emit from.sendFlickStatus(on); }, {}},
+        {"expAuto_rBtn", [&](int on) { emit from.sendExpMode(on ? ExposureAuto : ExposureManual); }, {}},
+        {"wBAuto_rBtn", [&](int on) { emit from.sendWbMode(on ? WbAuto : WbManual); }, {}},
+        {"focusManual_rBtn", [&](int) { emit from.sendFocusMode(FocusManual); }, focusRule},
+        {"focusOnce_rBtn", [&](int) { emit from.sendFocusMode(FocusOnce); }, focusRule},
+        {"focusAuto_rBtn", [&](int) { emit from.sendFocusMode(FocusAuto); }, focusRule},
+        {nullptr, [&](int on) { emit from.sendFocusRegionStatus(on); }, {}},
+        {nullptr, [&](int) { emit from.sendDisplayModeValue(DisplayMode(1)); }, {}},
+    };
+    for (const auto &report : reports) {
+        const QMap<QString, int> before = controlStates(panel);
+        QMap<QString, int> expected = before;
+        int value = 1;
+        if (auto *own = report.control ? panel.findChild<QSlider *>(report.control) : nullptr) {
+            value = own->value() < own->maximum() ? own->value() + 1 : own->value() - 1;
+            expected[report.control] = value;
+        } else if (auto *own = report.control ? panel.findChild<QRadioButton *>(report.control) : nullptr) {
+            const QList<QRadioButton *> others = exclusivePartners(own);
+            value = others.size() > 1 || !own->isChecked() ? 1 : 0;
+            expected[report.control] = value;
+            for (QRadioButton *other : others)
+                expected[other->objectName()] = others.size() == 1 ? !value : 0;
+        }
+        report.send(value);
+        const QMap<QString, int> after = controlStates(panel);
+        QStringList moved;
+        for (auto it = after.begin(); it != after.end(); ++it)
+            if (it.value() != expected.value(it.key()) && !report.alsoMoves.contains(it.key()))
+                moved << QStringLiteral("%1 %2 (not %3)").arg(it.key()).arg(it.value()).arg(expected.value(it.key()));
+        EXPECT_EQ(moved, QStringList()) << (report.control ? report.control : "(none)");
+    }
+
     QSignalSpy regionUi(&panel, &CamSettings::setFocusRegionUI);
     QSignalSpy scale(&panel, &CamSettings::signalSetPicScale);
-    emit camera->sendHueValue(77);
-    emit camera->sendFocusRegion(5, 6);
-    emit camera->sendFlickStatus(true);
-    emit camera->signalSetPicScale(3);
-    EXPECT_EQ(child<QSlider>(panel, "hue_horizontalSlider")->value(), 77);
-    EXPECT_EQ(child<QSpinBox>(panel, "hue_spinBox")->value(), 77);
-    EXPECT_EQ(child<QSlider>(panel, "focusRegionX_horizontalSlider")->value(), 5);
+    emit from.sendFocusRegion(5, 6);
+    emit from.signalSetPicScale(3);
     ASSERT_EQ(regionUi.count(), 1);
+    EXPECT_EQ(regionUi.at(0).at(0).toInt(), 5);
     EXPECT_EQ(regionUi.at(0).at(1).toInt(), 6);
-    EXPECT_TRUE(child<QRadioButton>(panel, "pLF50Hz_rBtn")->isChecked());
     ASSERT_EQ(scale.count(), 1);
     EXPECT_EQ(scale.at(0).at(0).toInt(), 3);
 }

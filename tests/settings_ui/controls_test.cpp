@@ -408,6 +408,31 @@ TEST_F(StreamControls, FormatChangeWithNothingSmallerTakesTheFirst)
     EXPECT_EQ(thread->captureSettings().width, 1280);
 }
 
+TEST_F(StreamControls, FormatChangeCountsASizeOfEqualAreaAsNotLarger)
+{
+    CameraParameters params = everythingSupported();
+    params.streamFormats << StreamYuy2;
+    params.resolutions[StreamYuy2] = {Resolution(640, 480), Resolution(960, 960), Resolution(1920, 1080),
+                                      Resolution(3840, 2160)};
+    camera->setResolutions(params.resolutions);
+    panel.refreshFromCameraInfo(QSharedPointer<CameraParameters>::create(params));
+    const auto chooseFormat = [&](StreamFormat format) {
+        combo("format_comboBox")->setCurrentIndex(combo("format_comboBox")->findData(format));
+    };
+    // Both sizes offered again, though smaller ones come before them.
+    chooseFormat(StreamYuy2);
+    EXPECT_EQ(combo("previewRes_comboBox")->currentText(), "1920x1080");
+    EXPECT_EQ(combo("photoRes_comboBox")->currentText(), "3840x2160");
+    EXPECT_EQ(thread->captureSettings().format, StreamYuy2);
+
+    // 960x960 holds as many pixels as 1280x720: the largest size not larger.
+    chooseFormat(StreamMjpeg);
+    combo("previewRes_comboBox")->setCurrentText("1280x720");
+    chooseFormat(StreamYuy2);
+    EXPECT_EQ(combo("previewRes_comboBox")->currentText(), "960x960");
+    EXPECT_EQ(thread->captureSettings().width, 960);
+}
+
 TEST_F(StreamControls, RecordingLocksTheStreamChoices)
 {
     panel.setCaptureFormatEnabled(false);

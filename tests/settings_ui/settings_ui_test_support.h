@@ -60,6 +60,7 @@ public:
     {
         return isSignalConnected(QMetaMethod::fromSignal(signal));
     }
+    void setResolutions(const ResolutionMap &resolutions) { resolutions_ = resolutions; }
     // What the camera does after recording a call (a device that rounds values, ...).
     std::function<void(RecordingCamera &, const QString &slot, const QVariant &value)> reaction;
 

@@ -76,6 +76,15 @@ TEST_F(VirtualPanel, ListsOpensAndDrivesTheVirtualCamera)
     EXPECT_EQ(storedColumn("whiteBalanceR").toInt(), 900);
     EXPECT_EQ(storedColumn("mirror").toInt(), 1);
     EXPECT_EQ(storedColumn("focusValue").toInt(), 250);
+    // What the device reports of its flip and its mirror reaches their own buttons.
+    cam_set_flip(handle(), 0);
+    QMetaObject::invokeMethod(window.camera.data(), &BaseCamera::onGetFlipStatus, Qt::QueuedConnection);
+    EXPECT_TRUE(waitFor([&] { return !in<QRadioButton>(panel, "verticalFlip_rBtn")->isChecked(); }));
+    EXPECT_TRUE(in<QRadioButton>(panel, "horizontalFlip_rBtn")->isChecked());
+    cam_set_mirror(handle(), 0);
+    QMetaObject::invokeMethod(window.camera.data(), &BaseCamera::onGetMirrorStatus, Qt::QueuedConnection);
+    EXPECT_TRUE(waitFor([&] { return !in<QRadioButton>(panel, "horizontalFlip_rBtn")->isChecked(); }));
+    EXPECT_FALSE(in<QRadioButton>(panel, "verticalFlip_rBtn")->isChecked());
 
     // The stream follows the resolution list.
     in<QComboBox>(panel, "previewRes_comboBox")->setCurrentText("1920x1080");
