@@ -8,9 +8,10 @@ local conn = require("sdk.ncm.conn")
 local M = {}
 
 local DEFAULT_KEY = "730418"
--- A caller waits at most 6000 ms for an answer. Waits are dropped a little
--- earlier, so that once a caller has given up, its wait is surely gone before
--- the answer to its next request arrives.
+-- A caller waits at most 6000 ms for an answer. Its wait counts as given up
+-- a little earlier, so that an answer coming after the caller has gone is
+-- surely taken for the one still owed to it (conn.take_seq), never handed to
+-- its next request.
 local STALE_WAIT_MS = 5900
 
 -- Modules of later protocols are optional: present in the script table, they
@@ -150,9 +151,9 @@ local function recv(id, protocol, body)
         local ans = cjson.decode(body) -- not JSON: the error drops the connection
         if type(ans) ~= "table" then error("device answer is not a JSON object") end
         local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
-        local seq, waited = conn.take_seq(id, cmd, STALE_WAIT_MS)
+        local seq, waited = conn.take_seq(id, cmd, body, STALE_WAIT_MS)
         if not seq then
-            return 0 -- unasked, or its caller has given up
+            return 0 -- unasked, late, or a repeat
         end
         -- Numbers JSON has no words for (NaN, infinities) can't be written
         -- again: such an answer goes on as it came.
