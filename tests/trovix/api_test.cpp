@@ -264,22 +264,53 @@ TEST_F(Library, UnaskedAnswersDoNotShiftLaterOnes)
     trovix_free(text);
 }
 
+// Answers carry no request id. One that comes after its caller has given up
+// is still owed and is not the next request's. A camera that never answers
+// costs the next request of that command its answer (it can't be told from a
+// late one), not a shift of every later one; once it has answered a later
+// request, the lost answer can't come any more.
 TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
 {
     int id = login();
+    std::string got;
+    auto ask = [&](const char *cmd, const char *tag) {
+        char *text = reinterpret_cast<char *>(1);
+        int code = trovix_request(id, (std::string("{\"cmd\":\"") + cmd + "\",\"tag\":\"" + tag + "\"}").c_str(), &text);
+        got = code == 0 ? member(text, { "echo", "tag" }) : text ? "text" : "";
+        if (code == 0)
+            trovix_free(text);
+        return code;
+    };
     camera.queueReply(Reply::answer({}, 6500));
-    char *text = reinterpret_cast<char *>(1);
-    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_slow\"}", &text), 2);
-    EXPECT_EQ(text, nullptr);
-    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_fast\",\"tag\":\"fast\"}", &text), 0);
-    EXPECT_EQ(member(text, { "echo", "tag" }), "fast");
-    trovix_free(text);
+    EXPECT_EQ(ask("get_x", "late"), 2);
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(ask("get_x", "after"), 0);
+    EXPECT_EQ(got, "after");
 
     camera.queueReply(Reply::silent());
-    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_x\",\"tag\":\"lost\"}", &text), 2);
-    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_x\",\"tag\":\"next\"}", &text), 0);
-    EXPECT_EQ(member(text, { "echo", "tag" }), "next");
-    trovix_free(text);
+    EXPECT_EQ(ask("get_x", "lost"), 2);
+    int code = ask("get_x", "next");
+    EXPECT_TRUE(code == 2 || (code == 0 && got == "next")) << code << " " << got;
+    EXPECT_EQ(ask("get_y", "other"), 0);
+    EXPECT_EQ(got, "other");
+    EXPECT_EQ(ask("get_x", "then"), 0);
+    EXPECT_EQ(got, "then");
+}
+
+// A camera that answers every request twice, after 100 and after 400 ms,
+// sends each copy while a later request of the command waits: each caller
+// still gets its own answer, never an earlier request's.
+TEST_F(Library, RepeatedAnswersAreNotTakenForLaterOnes)
+{
+    int id = login();
+    camera.setStandingReply(Reply::answer({}, 100).repeatedAfter(400));
+    for (int i = 0; i < 12; i++) {
+        const std::string tag = std::to_string(i);
+        char *text = nullptr;
+        EXPECT_EQ(trovix_request(id, ("{\"cmd\":\"get_image\",\"tag\":\"" + tag + "\"}").c_str(), &text), 0) << i;
+        EXPECT_EQ(member(text, { "echo", "tag" }), tag);
+        trovix_free(text);
+    }
 }
 
 TEST_F(Library, RequestWithoutALoginFailsAtOnce)
@@ -392,12 +423,13 @@ int onMedia(void *user, int protocol, int conn, int key1, int key2, int stream, 
 TEST_F(Library, MediaCacheIsBoundedAndALoginsRecordsGoAtItsLogout)
 {
     int id = login();
-    auto cached = [&](int key1) {
+    auto cachedOf = [&](int conn, int key1) {
         qv_buf_md *md = nullptr;
-        int rc = trovix_md_get(id, key1, 0, 0, &md);
+        int rc = trovix_md_get(conn, key1, 0, 0, &md);
         trovix_md_buf_sub(md);
         return rc == 0;
     };
+    auto cached = [&](int key1) { return cachedOf(id, key1); };
     uint32_t entries = 0;
     uint64_t bytes = 0;
     // Records under ever new keys: the newest ones that fit stay.
@@ -415,11 +447,15 @@ TEST_F(Library, MediaCacheIsBoundedAndALoginsRecordsGoAtItsLogout)
     EXPECT_LE(bytes, SDK_CACHE_MAX_BYTES);
     EXPECT_FALSE(cached(300));
 
-    // At logout nothing of the login stays, nor comes in later.
+    // At logout nothing of the login stays, nor comes in later; a second
+    // login's record (the camera sends to both) stays.
+    int other = login();
+    camera.sendMedia("y", 400, 0, 1, 5);
+    ASSERT_TRUE(SimCamera::waitFor([&] { return cached(400) && cachedOf(other, 400); }, 10000));
     EXPECT_EQ(trovix_logout(id), 0);
     sdk_cache_usage(sdk_current(), &entries, &bytes);
-    EXPECT_EQ(entries, 0u);
-    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(entries, 1u);
+    EXPECT_TRUE(cachedOf(other, 400));
     camera.sendMedia("x", 7, 0, 1, 5);
     ncm_queue_usage q{};
     EXPECT_TRUE(SimCamera::waitFor(

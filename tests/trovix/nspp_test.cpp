@@ -2,7 +2,9 @@
 // against split and malformed input, the writer, heartbeats and the idle rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -583,6 +585,132 @@ TEST(ConnectionManager, ConnectEventComesBeforeTheConnectionsOwnEvents)
         EXPECT_EQ(codes[1], NCM_EV_PEER_CLOSED) << id;
     }
     skdr_stop(d);
+    ncm_free(m);
+    skdr_free(d);
+}
+
+// A reader whose texts keep being dropped ends its connection with event 5 at
+// the NCM_TEXT_FLOOD_DROPS-th drop: the framed protocol and RTSP alike.
+TEST(ConnectionManager, ReadersEndAPeerThatFloodsThemWithTexts)
+{
+    const std::pair<const np_driver *, std::string> readers[] = {
+        { nspp_driver(), textFrame("{}") },
+        { rtsp_driver(), "RTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n" },
+    };
+    for (const auto &[driver, text] : readers) {
+        DriverHarness h(driver, driver == rtsp_driver() ? NP_RTSP : NP_NSPP);
+        for (int i = 0; i < 20000; i++)
+            h.mem.feed(text);
+        h.pump();
+        EXPECT_EQ(h.state(), NCM_EV_TOO_LARGE);
+        ncm_queue_usage u{};
+        ncm_queue_stats(h.manager, &u);
+        EXPECT_EQ(u.texts_dropped, NCM_TEXT_FLOOD_DROPS);
+        EXPECT_EQ(u.floods_ended, 1u);
+        EXPECT_EQ(h.drain().events, std::vector<int>{ NCM_EV_TOO_LARGE });
+    }
+}
+
+namespace {
+// Posts a text whose record costs `cost` bytes in the queue; its result.
+int postText(qv_ncm *m, uint32_t id, uint32_t cost = 1024)
+{
+    qv_buf *text = qv_buf_new(cost - NCM_RECORD_COST);
+    text->data[0] = 't';
+    text->end = 1;
+    int rc = ncm_post_text(m, NP_NSPP, id, text);
+    if (rc != 0)
+        qv_buf_free(text);
+    return rc;
+}
+} // namespace
+
+// Texts wait up to NCM_TEXT_QUEUE_MAX bytes per connection and NCM_TEXTS_MAX
+// in all, each bound reached exactly; events always wait.
+TEST(ConnectionManager, TextsWaitWithinTheBoundOfTheirConnectionAndOfAll)
+{
+    qv_ncm *m = ncm_create(nullptr);
+    const uint32_t own = NCM_TEXT_QUEUE_MAX / 1024, all = NCM_TEXTS_MAX / 1024;
+    ASSERT_EQ((all - 3 * own) % 2, 0u);
+    // Three connections fill their own bound; two more share the rest.
+    for (uint32_t id = 1; id <= 3; id++) {
+        for (uint32_t i = 0; i < own; i++)
+            ASSERT_EQ(postText(m, id), 0) << id << ": " << i;
+        EXPECT_EQ(postText(m, id), 1) << id;
+    }
+    for (uint32_t id = 4; id <= 5; id++) {
+        for (uint32_t i = 0; i < (all - 3 * own) / 2; i++)
+            ASSERT_EQ(postText(m, id), 0) << id << ": " << i;
+    }
+    ncm_queue_usage u{};
+    ncm_queue_stats(m, &u);
+    EXPECT_EQ(u.text_bytes, uint64_t(NCM_TEXTS_MAX));
+    EXPECT_EQ(postText(m, 5), 1) << "within its own bound, beyond the total";
+    EXPECT_EQ(postText(m, 6), 1);
+    // Taking the oldest text makes room for one more of its connection.
+    ncm_text t;
+    ASSERT_EQ(ncm_take_text(m, &t), 0);
+    EXPECT_EQ(t.id, 1u);
+    qv_buf_free(t.text);
+    EXPECT_EQ(postText(m, 1), 0);
+    EXPECT_EQ(ncm_post_event(m, NP_NSPP, 6, NCM_EV_PEER_CLOSED), 0);
+    ncm_queue_stats(m, &u);
+    EXPECT_EQ(u.texts_dropped, 5u);
+    EXPECT_EQ(u.floods_ended, 0u);
+    while (ncm_take_text(m, &t) == 0)
+        qv_buf_free(t.text);
+    ncm_queue_stats(m, &u);
+    EXPECT_EQ(u.text_bytes, 0u);
+    ncm_free(m);
+}
+
+// The media queue holds NCM_MEDIA_QUEUE_MAX bytes: a record beyond makes the
+// oldest go, whole. A muted connection loses its own records, queued and
+// later ones, and no other connection's.
+TEST(ConnectionManager, MediaQueueDropsTheOldestAndMutingDropsOnlyItsOwn)
+{
+    qv_skdr *d = skdr_create();
+    qv_ncm *m = ncm_create(d);
+    trovixtest::MemSocket muted, other;
+    ASSERT_EQ(ncm_attach(m, 1000, NP_NSPP, &muted.sock), 0);
+    ASSERT_EQ(ncm_attach(m, 1001, NP_NSPP, &other.sock), 0);
+    const uint32_t cost = 1u << 20, fit = NCM_MEDIA_QUEUE_MAX / cost;
+    auto post = [&](uint32_t id, uint8_t tag) {
+        qv_buf *buf = qv_buf_new(cost - NCM_RECORD_COST);
+        memset(buf->data, tag, buf->cap);
+        buf->end = buf->cap;
+        qv_obj *obj = qv_obj_buf_new(buf);
+        int rc = ncm_post_media(m, NP_NSPP, id, obj);
+        if (rc != 0)
+            qv_obj_release(obj);
+        return rc;
+    };
+    // The two in turn, one record more than fits: the very first goes.
+    for (uint32_t i = 0; i <= fit; i++)
+        ASSERT_EQ(post(1000 + i % 2, uint8_t(i)), 0) << i;
+    ncm_queue_usage u{};
+    ncm_queue_stats(m, &u);
+    EXPECT_EQ(u.media_bytes, uint64_t(NCM_MEDIA_QUEUE_MAX));
+    EXPECT_EQ(u.media_dropped, 1u);
+    ASSERT_EQ(ncm_mute_media(m, 1000), 0);
+    EXPECT_EQ(post(1000, 0xEE), -1);
+    ncm_queue_stats(m, &u);
+    EXPECT_EQ(u.media_bytes, uint64_t(fit / 2) * cost);
+    EXPECT_EQ(u.media_unwanted, 1u);
+    std::vector<uint32_t> tags;
+    ncm_media md;
+    while (ncm_take_media(m, &md) == 0) {
+        qv_buf *b = qv_obj_buf(md.obj);
+        EXPECT_EQ(md.id, 1001u);
+        EXPECT_EQ(qv_buf_size(b), cost - NCM_RECORD_COST);
+        EXPECT_EQ(std::count(b->data, b->data + b->end, b->data[0]), long(b->end)) << "whole";
+        tags.push_back(b->data[0]);
+        qv_obj_release(md.obj);
+    }
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 1; i <= fit; i += 2)
+        expected.push_back(i);
+    EXPECT_EQ(tags, expected);
     ncm_free(m);
     skdr_free(d);
 }

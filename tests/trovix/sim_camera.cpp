@@ -368,6 +368,12 @@ void SimCamera::queueReply(const Reply &r)
     replies_.push_back(r);
 }
 
+void SimCamera::setStandingReply(const Reply &r)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    standing_ = r;
+}
+
 void SimCamera::setHeartbeatMs(int ms)
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -610,7 +616,7 @@ void SimCamera::handleText(Client &c, const std::string &text)
     cJSON *req = cJSON_Parse(text.c_str());
     const cJSON *cmdItem = req ? cJSON_GetObjectItemCaseSensitive(req, "cmd") : nullptr;
     std::string cmd = cJSON_IsString(cmdItem) ? cmdItem->valuestring : "";
-    Reply r;
+    Reply r = standing_;
     if (cmd == "login") {
         r = login_;
     } else if (cmd == "logout") {
@@ -654,6 +660,8 @@ void SimCamera::handleText(Client &c, const std::string &text)
     }
     cJSON_Delete(req);
     schedule(c.fd, textFrame(answer), r.delayMs);
+    if (r.repeatMs >= 0) // out of turn: it holds back no later reply
+        pending_.push_back(Pending{ nowMs() + r.repeatMs, c.fd, textFrame(answer) });
 }
 
 // ---- streaming ----
@@ -832,11 +840,16 @@ void SimCamera::run()
                 pending_.clear();
                 closeAll_ = false;
             }
-            while (!pending_.empty() && pending_.front().due <= now) {
-                auto it = clients_.find(pending_.front().fd);
+            // Whatever is due goes, in the order it was scheduled.
+            for (auto p = pending_.begin(); p != pending_.end();) {
+                if (p->due > now) {
+                    ++p;
+                    continue;
+                }
+                auto it = clients_.find(p->fd);
                 if (it != clients_.end())
-                    it->second.out += pending_.front().bytes;
-                pending_.pop_front();
+                    it->second.out += p->bytes;
+                p = pending_.erase(p);
             }
             if (heartbeatMs_ > 0 && now - lastHeartbeat_ >= heartbeatMs_) {
                 lastHeartbeat_ = now;

@@ -5,8 +5,8 @@
 //
 // It answers login and logout and every request of its command table from a
 // device state that getters read and setters change, each request once and
-// in the order the requests came (with replies, delays, refusals and silence
-// a test may set instead). A client that opens the stream gets moving test
+// in the order the requests came (with replies, delays, refusals, silence and
+// repeated answers a test may set instead). A client that opens the stream gets moving test
 // pictures, MJPEG or H.264 as the stream settings say. It sends heartbeats
 // and misbehaves on demand.
 #pragma once
@@ -89,11 +89,18 @@ struct Reply {
     std::string json;  // empty: the default answer for the command
     int delayMs = 0;
     int code = 0;      // for Refuse
+    int repeatMs = -1; // a copy of the answer goes out this long after the request, out of turn
     static Reply answer(const std::string &json = {}, int delayMs = 0) { return Reply{Answer, json, delayMs, 0}; }
     static Reply silent() { return Reply{Silent, {}, 0, 0}; }
     static Reply refuse(int code, int delayMs = 0) { return Reply{Refuse, {}, delayMs, code}; }
     // The camera closes the connection instead of answering.
     static Reply hangUp() { return Reply{HangUp, {}, 0, 0}; }
+    Reply repeatedAfter(int ms) const
+    {
+        Reply r = *this;
+        r.repeatMs = ms;
+        return r;
+    }
 };
 
 class SimCamera {
@@ -111,8 +118,10 @@ public:
 
     void setLoginReply(const Reply &r);
     // The next request (not login or logout) gets this reply; later ones the
-    // following queued replies, then the default answer.
+    // following queued replies, then the standing reply.
     void queueReply(const Reply &r);
+    // What requests without a queued reply get (at first the default answer).
+    void setStandingReply(const Reply &r);
     // Heartbeats to every client every ms (0: none).
     void setHeartbeatMs(int ms);
 
@@ -202,6 +211,7 @@ private:
     long long lastDue_ = 0;
     Reply login_ = Reply::answer();
     std::deque<Reply> replies_;
+    Reply standing_ = Reply::answer();
     int heartbeatMs_ = 0;
     long long lastHeartbeat_ = 0;
     std::vector<std::string> received_;

@@ -46,7 +46,7 @@ struct qv_ncm {
     qv_list texts;
     pf_mutex text_lock;
     qv_hmap *text_use;    /* connection id -> ncm_text_use, while it has texts queued */
-    uint64_t text_bytes, text_peak, texts_dropped;
+    uint64_t text_bytes, text_peak, texts_dropped, floods_ended;
     ncm_drop_report text_report;
     qv_list media;
     pf_mutex media_lock;
@@ -471,6 +471,11 @@ static int push_text(qv_ncm *m, uint32_t protocol, uint32_t id, int code, qv_buf
     cost = text_cost(t);
     pf_mutex_lock(&m->text_lock);
     /* Events are few (one connect, one end) and always wait. */
+    if (code == NCM_EV_TOO_LARGE) {
+        qv_hmap_entry *e = qv_hmap_find(m->text_use, &id, sizeof id);
+        if (e && ((ncm_text_use *)e->value)->drops >= NCM_TEXT_FLOOD_DROPS)
+            m->floods_ended++;
+    }
     if (code == NCM_EV_TEXT && (rc = admit_text(m, id, cost, &use)) != 0) {
         pf_mutex_unlock(&m->text_lock);
         free(t);
@@ -595,6 +600,7 @@ void ncm_queue_stats(qv_ncm *m, ncm_queue_usage *out)
     out->text_bytes = m->text_bytes;
     out->text_peak = m->text_peak;
     out->texts_dropped = m->texts_dropped;
+    out->floods_ended = m->floods_ended;
     pf_mutex_unlock(&m->text_lock);
     pf_mutex_lock(&m->media_lock);
     out->media_bytes = m->media_bytes;

@@ -163,6 +163,7 @@ typedef struct ncm_queue_usage {
     uint64_t text_bytes, text_peak, texts_dropped;
     uint64_t media_bytes, media_peak, media_dropped;
     uint64_t media_unwanted; /* records of muted connections not queued */
+    uint64_t floods_ended;   /* connections ended (event 5) for the text drops above */
 } ncm_queue_usage;
 
 typedef void (*ncm_notify)(void *user);

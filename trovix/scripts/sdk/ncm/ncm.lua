@@ -1,6 +1,7 @@
 -- Logins, requests, device answers and logouts of network cameras.
 local cjson = require("cjson")
 local qv_ncm = require("qv_ncm")
+local qv_sys = require("qv_sys")
 local np_id = require("base.np_id")
 local np_err = require("base.np_err")
 local conn = require("sdk.ncm.conn")
@@ -8,9 +9,10 @@ local conn = require("sdk.ncm.conn")
 local M = {}
 
 local DEFAULT_KEY = "730418"
--- A caller waits at most 6000 ms for an answer. Waits are dropped a little
--- earlier, so that once a caller has given up, its wait is surely gone before
--- the answer to its next request arrives.
+-- A caller waits at most 6000 ms for an answer. Its wait counts as given up
+-- a little earlier, so that an answer coming after the caller has gone is
+-- surely taken for the one still owed to it (conn.take_seq), never handed to
+-- its next request.
 local STALE_WAIT_MS = 5900
 
 -- Modules of later protocols are optional: present in the script table, they
@@ -145,34 +147,59 @@ local function answer_code(ans)
     return v
 end
 
+-- Hands a device answer to the request it belongs to, if one does.
+local function answer(id, cmd, body, ans)
+    local seq, waited = conn.take_seq(id, cmd, body, STALE_WAIT_MS)
+    if not seq then
+        return -- unasked, late, or a repeat
+    end
+    -- Numbers JSON has no words for (NaN, infinities) can't be written
+    -- again: such an answer goes on as it came.
+    local encoded, text = pcall(cjson.encode, ans)
+    if not encoded then text = body end
+    if waited == "login" then
+        local code = answer_code(ans)
+        if code ~= 0 then
+            -- Refused: the caller gets the code answer_code gives.
+            qv_ncm.response_sdk(seq, id, code, text)
+            conn.set_status(id, conn.CONN_DISCONNECT)
+            qv_ncm.close(id)
+            return
+        end
+        if type(ans.login) == "table" and type(ans.login.qqssid) == "string"
+            and type(ans.login.qqauth) == "string" then
+            conn.auth(id, ans.login.qqssid, ans.login.qqauth)
+        end
+    end
+    qv_ncm.response_sdk(seq, id, 0, text)
+end
+
+-- Answers that may be repeats wait here for their time (conn.repeat_hold).
+local HOLD_TIMER = 110
+local HOLD_CHECK_MS = 10
+local hold_timer_on = false
+
+local function release_held()
+    local due, left = conn.take_due_held()
+    for _, h in ipairs(due) do answer(h.id, h.cmd, h.body, h.ans) end
+    hold_timer_on = left
+    return left and 0 or 1 -- 1 ends the timer
+end
+
 local function recv(id, protocol, body)
     if protocol == np_id.NSPP then
         local ans = cjson.decode(body) -- not JSON: the error drops the connection
         if type(ans) ~= "table" then error("device answer is not a JSON object") end
         local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
-        local seq, waited = conn.take_seq(id, cmd, STALE_WAIT_MS)
-        if not seq then
-            return 0 -- unasked, or its caller has given up
+        -- Another answer of the command: one held before it was a repeat.
+        conn.drop_held(id, cmd)
+        local at = conn.repeat_hold(id, cmd, body, STALE_WAIT_MS)
+        if at then
+            conn.hold(id, cmd, body, ans, at)
+            if not hold_timer_on then hold_timer_on = qv_sys.add_timer(HOLD_TIMER, HOLD_CHECK_MS, release_held) end
+            return 0
         end
-        -- Numbers JSON has no words for (NaN, infinities) can't be written
-        -- again: such an answer goes on as it came.
-        local encoded, text = pcall(cjson.encode, ans)
-        if not encoded then text = body end
-        if waited == "login" then
-            local code = answer_code(ans)
-            if code ~= 0 then
-                -- Refused: the caller gets the code answer_code gives.
-                qv_ncm.response_sdk(seq, id, code, text)
-                conn.set_status(id, conn.CONN_DISCONNECT)
-                qv_ncm.close(id)
-                return 0
-            end
-            if type(ans.login) == "table" and type(ans.login.qqssid) == "string"
-                and type(ans.login.qqauth) == "string" then
-                conn.auth(id, ans.login.qqssid, ans.login.qqauth)
-            end
-        end
-        qv_ncm.response_sdk(seq, id, 0, text)
+        answer(id, cmd, body, ans)
         return 0
     end
     local module = stream_module(protocol)
@@ -206,6 +233,8 @@ function M.init()
 end
 
 function M.quit()
+    if hold_timer_on then qv_sys.remove_timer(HOLD_TIMER) end
+    hold_timer_on = false
     if discover_cli then discover_cli.quit() end
     if upgrade then upgrade.quit() end
     conn.quit()
