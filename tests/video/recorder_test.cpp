@@ -1118,9 +1118,19 @@ TEST(FinishingRecorders, PastTheBoundTheFragmentedFileStaysAndNothingIsLeftBehin
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
+    const WarningCount givenUp("Recordings still finishing at exit");
     HandedOverRecording recording(path, 60);
+    // The recorder thread is held until the wait has given up, so that the
+    // recording can't be finished within the bound however the threads are
+    // scheduled (a few milliseconds would do it).
+    QMetaObject::invokeMethod(
+        recording.recorder,
+        [&givenUp] {
+            for (int wait = 0; wait < 10000 && givenUp.count() == 0; ++wait)
+                QThread::msleep(1);
+        },
+        Qt::QueuedConnection);
     ASSERT_TRUE(recording.handOver());
-    // No time at all: the encoder is still draining.
     EXPECT_FALSE(FinishingRecorders::waitForAll(0));
     // The recorder let go of its file within the grace time and is gone.
     EXPECT_EQ(FinishingRecorders::pendingCount(), 0);
