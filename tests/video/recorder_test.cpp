@@ -684,24 +684,53 @@ TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
     EXPECT_TRUE(readRecording(recordingPath(folder)).opened);
 }
 
-TEST(Recorder, FramesFromTheRequestOnAreRecordedWhileTheEncoderOpens)
+TEST(Recorder, FramesFromTheRequestUpToTheBoundAreRecordedWhileTheEncoderOpens)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    RecorderOnThread fixture;
-    fixture.recorder->setSavePath(path);
-    fixture.recorder->initEncoder(smallSettings());
-    // Frames come while the recorder thread has not started yet; past the
-    // bound the first ones are kept.
-    const int64_t next = feedFrames(*fixture.recorder, VideoRecorder::kMaxBacklogFrames + 10, 33333);
-    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(fixture.recorder->isRecording());
-    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
-    feedFrames(*fixture.recorder, 10, 33333, next);
-    const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
-    fixture.stop();
-    EXPECT_EQ(fixture.recorder->startTiming().firstFrameCaptureUs, 1000000);
-    EXPECT_NEAR(readRecording(path).packets, VideoRecorder::kMaxBacklogFrames + kept, 1);
+    const int bound = VideoRecorder::kMaxBacklogFrames;
+    {
+        RecorderOnThread fixture;
+        fixture.recorder->setSavePath(path);
+        fixture.recorder->initEncoder(smallSettings());
+        // Frames come while the recorder thread has not started yet: those up
+        // to the bound are kept, the first one past it is lost.
+        const int64_t next = feedFrames(*fixture.recorder, bound + 1, 33333);
+        QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+        ASSERT_TRUE(fixture.recorder->isRecording());
+        const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+        feedFrames(*fixture.recorder, 10, 33333, next, bound + 1);
+        const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
+        fixture.stop();
+        EXPECT_EQ(fixture.recorder->startTiming().firstFrameCaptureUs, 1000000);
+        // The kept frames go first, every one; then those after the start that
+        // a busy worker did not drop, in order.
+        const RecordingInfo info = readRecording(path);
+        ASSERT_EQ(info.frames.size(), bound + kept);
+        EXPECT_EQ(info.frames.mid(0, bound), indices(0, bound));
+        for (int i = bound; i < info.frames.size(); ++i)
+            EXPECT_TRUE(info.frames[i] > info.frames[i - 1] && info.frames[i] > bound && info.frames[i] <= bound + 10)
+                << i << ": " << info.frames[i];
+    }
+    // The bound in bytes, reached before the bound in frames: it holds
+    // exactly 32 frames of 4096x1024, and the 33rd is lost.
+    const int width = 4096, height = 1024;
+    const qint64 frameBytes = qint64(width) * height * 3 / 2;
+    const int fitting = int(VideoRecorder::kMaxBacklogBytes / frameBytes);
+    ASSERT_EQ(fitting * frameBytes, VideoRecorder::kMaxBacklogBytes);
+    ASSERT_LT(fitting, bound);
+    const QString large = recordingPath(folder, "large.mp4");
+    {
+        RecorderOnThread fixture;
+        fixture.recorder->setSavePath(large);
+        fixture.recorder->initEncoder(recordingCodecSettings(width, height, 30));
+        for (int i = 0; i <= fitting; ++i)
+            fixture.recorder->encodeFrame(syntheticFrame(width, height, i), 1000000 + i * 33333);
+        QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+        ASSERT_TRUE(fixture.recorder->isRecording());
+        fixture.stop();
+    }
+    EXPECT_EQ(readRecording(large).frames, indices(0, fitting));
 }
 
 TEST(Recorder, RecordingThatGetsNoFrameLeavesNoFileAndSaysSo)
