@@ -51,6 +51,8 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         pts_.push_back(packet->pts);
+        if (packet->flags & AV_PKT_FLAG_KEY)
+            keyFrames_.push_back(pts_.size() - 1);
         entered_ = true;
         changed_.notify_all();
         changed_.wait(lock, [this] { return !hold_; });
@@ -80,11 +82,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return pts_;
     }
+    // Positions of the key frames among the packets.
+    std::vector<size_t> keyFrames() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return keyFrames_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<int64_t> pts_;
+    std::vector<size_t> keyFrames_;
     bool hold_ = false;
     bool entered_ = false;
 };
@@ -422,6 +431,9 @@ TEST(EncoderQueue, FirstPictureComesOutBeforeTheNextGoesInAndLaterOnesFollow)
     ASSERT_EQ(pts.size(), 40u);
     for (size_t i = 0; i < pts.size(); ++i)
         EXPECT_EQ(pts[i], av_rescale(int64_t(i) * 33333, H264Encoder::kTimeBase, 1000000)) << i;
+    // The encoder that goes on starts with a key frame after exactly the
+    // first pictures; the key-frame interval (150) gives no other.
+    EXPECT_EQ(log.keyFrames(), (std::vector<size_t>{0, size_t(H264Encoder::kFirstPictures)}));
 }
 
 TEST(EncoderQueue, BusyWorkerKeepsTheSixNewestFramesAndStampsFromCaptureTime)
