@@ -554,25 +554,28 @@ TEST(Recorder, PauseRefusesThePacketsStillInsideTheEncoderAndStopFinalises)
     fixture.recorder->setSavePath(path);
     fixture.recorder->initEncoder(smallSettings());
     // Frames kept from the request until the start are never dropped, however
-    // busy the machine: all twenty reach the encoder, past the pictures it
-    // holds back none of.
-    const int64_t end = feedFrames(*fixture.recorder, 20, 33333);
+    // busy the machine: two seconds of them, all reach the encoder.
+    const int handed = VideoRecorder::kMaxBacklogFrames;
+    const int64_t end = feedFrames(*fixture.recorder, handed, 33333);
     QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
     ASSERT_TRUE(fixture.recorder->isRecording());
-    ASSERT_TRUE(waitFor([&] { return fixture.recorder->startTiming().firstFrameWrittenUs != 0; }, 30000));
+    // Paused once the first second is in the file: its fragment reaches the
+    // file as the packet that starts the next one is written.
+    const qint64 header = QFileInfo(path).size();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(path).size() > header; }, 30000));
     fixture.pause();
     EXPECT_FALSE(fixture.recorder->isRecording());
-    feedFrames(*fixture.recorder, 10, 33333, end, 20);  // ignored while paused
+    feedFrames(*fixture.recorder, 10, 33333, end, handed);  // ignored while paused
     fixture.stop();
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened);
     // The file holds the frames handed in from the first on, in order, each
     // once, up to those the encoder still held at the pause: they came out
     // at the stop's flush and were refused, each saying so.
-    EXPECT_GT(info.packets, 0);
+    EXPECT_GT(info.packets, 30);
     EXPECT_EQ(info.frames, indices(0, info.packets));
     EXPECT_GT(refused.count(), 0);
-    EXPECT_EQ(info.packets + refused.count(), 20);
+    EXPECT_EQ(info.packets + refused.count(), handed);
     EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
     ASSERT_EQ(fixture.finishedReports().size(), 1);
     EXPECT_TRUE(fixture.finishedReports().at(0).second);
