@@ -51,6 +51,8 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         pts_.push_back(packet->pts);
+        if (packet->flags & AV_PKT_FLAG_KEY)
+            keyFrames_.push_back(pts_.size() - 1);
         entered_ = true;
         changed_.notify_all();
         changed_.wait(lock, [this] { return !hold_; });
@@ -80,11 +82,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return pts_;
     }
+    // Positions of the key frames among the packets.
+    std::vector<size_t> keyFrames() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return keyFrames_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<int64_t> pts_;
+    std::vector<size_t> keyFrames_;
     bool hold_ = false;
     bool entered_ = false;
 };
@@ -213,14 +222,25 @@ public:
 };
 
 // Feeds `count` frames stamped `intervalUs` apart on a clock of our own,
-// pausing a little between them so that the encoder keeps up.
-int64_t feedFrames(VideoRecorder &recorder, int count, int64_t intervalUs, int64_t startUs = 1000000)
+// pausing a little between them so that the encoder keeps up. They carry
+// the indices from `firstIndex` on.
+int64_t feedFrames(VideoRecorder &recorder, int count, int64_t intervalUs, int64_t startUs = 1000000,
+                   int firstIndex = 0)
 {
     for (int i = 0; i < count; ++i) {
-        recorder.encodeFrame(syntheticFrame(kWidth, kHeight, i), startUs + i * intervalUs);
+        recorder.encodeFrame(syntheticFrame(kWidth, kHeight, firstIndex + i), startUs + i * intervalUs);
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
     return startUs + count * intervalUs;
+}
+
+// first, first + 1, ... first + count - 1
+QVector<int> indices(int first, int count)
+{
+    QVector<int> result;
+    for (int i = 0; i < count; ++i)
+        result << first + i;
+    return result;
 }
 
 QString recordingPath(const QTemporaryDir &folder, const char *name = "20240102_030405_006.mp4")
@@ -411,6 +431,9 @@ TEST(EncoderQueue, FirstPictureComesOutBeforeTheNextGoesInAndLaterOnesFollow)
     ASSERT_EQ(pts.size(), 40u);
     for (size_t i = 0; i < pts.size(); ++i)
         EXPECT_EQ(pts[i], av_rescale(int64_t(i) * 33333, H264Encoder::kTimeBase, 1000000)) << i;
+    // The encoder that goes on starts with a key frame after exactly the
+    // first pictures; the key-frame interval (150) gives no other.
+    EXPECT_EQ(log.keyFrames(), (std::vector<size_t>{0, size_t(H264Encoder::kFirstPictures)}));
 }
 
 TEST(EncoderQueue, BusyWorkerKeepsTheSixNewestFramesAndStampsFromCaptureTime)
@@ -531,25 +554,28 @@ TEST(Recorder, PauseRefusesThePacketsStillInsideTheEncoderAndStopFinalises)
     fixture.recorder->setSavePath(path);
     fixture.recorder->initEncoder(smallSettings());
     // Frames kept from the request until the start are never dropped, however
-    // busy the machine: all twenty reach the encoder, past the pictures it
-    // holds back none of.
-    const int64_t end = feedFrames(*fixture.recorder, 20, 33333);
+    // busy the machine: two seconds of them, all reach the encoder.
+    const int handed = VideoRecorder::kMaxBacklogFrames;
+    const int64_t end = feedFrames(*fixture.recorder, handed, 33333);
     QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
     ASSERT_TRUE(fixture.recorder->isRecording());
-    ASSERT_TRUE(waitFor([&] { return fixture.recorder->startTiming().firstFrameWrittenUs != 0; }, 30000));
+    // Paused once the first second is in the file: its fragment reaches the
+    // file as the packet that starts the next one is written.
+    const qint64 header = QFileInfo(path).size();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(path).size() > header; }, 30000));
     fixture.pause();
     EXPECT_FALSE(fixture.recorder->isRecording());
-    feedFrames(*fixture.recorder, 10, 33333, end);  // ignored while paused
+    feedFrames(*fixture.recorder, 10, 33333, end, handed);  // ignored while paused
     fixture.stop();
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened);
-    // Every frame came out as a packet: written before the pause, or refused
-    // after it. Those the encoder still held at the pause came out at the
-    // stop's flush.
-    EXPECT_EQ(info.packets + refused.count(), 20);
+    // The file holds the frames handed in from the first on, in order, each
+    // once, up to those the encoder still held at the pause: they came out
+    // at the stop's flush and were refused, each saying so.
+    EXPECT_GT(info.packets, 30);
+    EXPECT_EQ(info.frames, indices(0, info.packets));
     EXPECT_GT(refused.count(), 0);
-    EXPECT_GT(info.packets, 0);
-    EXPECT_EQ(info.decodedFrames, info.packets);
+    EXPECT_EQ(info.packets + refused.count(), handed);
     EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
     ASSERT_EQ(fixture.finishedReports().size(), 1);
     EXPECT_TRUE(fixture.finishedReports().at(0).second);
@@ -673,24 +699,53 @@ TEST(Recorder, StartWithoutEncoderSettingsOrTwiceDoesNothingMore)
     EXPECT_TRUE(readRecording(recordingPath(folder)).opened);
 }
 
-TEST(Recorder, FramesFromTheRequestOnAreRecordedWhileTheEncoderOpens)
+TEST(Recorder, FramesFromTheRequestUpToTheBoundAreRecordedWhileTheEncoderOpens)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    RecorderOnThread fixture;
-    fixture.recorder->setSavePath(path);
-    fixture.recorder->initEncoder(smallSettings());
-    // Frames come while the recorder thread has not started yet; past the
-    // bound the first ones are kept.
-    const int64_t next = feedFrames(*fixture.recorder, VideoRecorder::kMaxBacklogFrames + 10, 33333);
-    QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(fixture.recorder->isRecording());
-    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
-    feedFrames(*fixture.recorder, 10, 33333, next);
-    const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
-    fixture.stop();
-    EXPECT_EQ(fixture.recorder->startTiming().firstFrameCaptureUs, 1000000);
-    EXPECT_NEAR(readRecording(path).packets, VideoRecorder::kMaxBacklogFrames + kept, 1);
+    const int bound = VideoRecorder::kMaxBacklogFrames;
+    {
+        RecorderOnThread fixture;
+        fixture.recorder->setSavePath(path);
+        fixture.recorder->initEncoder(smallSettings());
+        // Frames come while the recorder thread has not started yet: those up
+        // to the bound are kept, the first one past it is lost.
+        const int64_t next = feedFrames(*fixture.recorder, bound + 1, 33333);
+        QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+        ASSERT_TRUE(fixture.recorder->isRecording());
+        const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+        feedFrames(*fixture.recorder, 10, 33333, next, bound + 1);
+        const int kept = 10 - int(H264Encoder::droppedFrameCount() - droppedBefore);
+        fixture.stop();
+        EXPECT_EQ(fixture.recorder->startTiming().firstFrameCaptureUs, 1000000);
+        // The kept frames go first, every one; then those after the start that
+        // a busy worker did not drop, in order.
+        const RecordingInfo info = readRecording(path);
+        ASSERT_EQ(info.frames.size(), bound + kept);
+        EXPECT_EQ(info.frames.mid(0, bound), indices(0, bound));
+        for (int i = bound; i < info.frames.size(); ++i)
+            EXPECT_TRUE(info.frames[i] > info.frames[i - 1] && info.frames[i] > bound && info.frames[i] <= bound + 10)
+                << i << ": " << info.frames[i];
+    }
+    // The bound in bytes, reached before the bound in frames: it holds
+    // exactly 32 frames of 4096x1024, and the 33rd is lost.
+    const int width = 4096, height = 1024;
+    const qint64 frameBytes = qint64(width) * height * 3 / 2;
+    const int fitting = int(VideoRecorder::kMaxBacklogBytes / frameBytes);
+    ASSERT_EQ(fitting * frameBytes, VideoRecorder::kMaxBacklogBytes);
+    ASSERT_LT(fitting, bound);
+    const QString large = recordingPath(folder, "large.mp4");
+    {
+        RecorderOnThread fixture;
+        fixture.recorder->setSavePath(large);
+        fixture.recorder->initEncoder(recordingCodecSettings(width, height, 30));
+        for (int i = 0; i <= fitting; ++i)
+            fixture.recorder->encodeFrame(syntheticFrame(width, height, i), 1000000 + i * 33333);
+        QMetaObject::invokeMethod(fixture.recorder, "start", Qt::BlockingQueuedConnection);
+        ASSERT_TRUE(fixture.recorder->isRecording());
+        fixture.stop();
+    }
+    EXPECT_EQ(readRecording(large).frames, indices(0, fitting));
 }
 
 TEST(Recorder, RecordingThatGetsNoFrameLeavesNoFileAndSaysSo)
@@ -1118,9 +1173,19 @@ TEST(FinishingRecorders, PastTheBoundTheFragmentedFileStaysAndNothingIsLeftBehin
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
+    const WarningCount givenUp("Recordings still finishing at exit");
     HandedOverRecording recording(path, 60);
+    // The recorder thread is held until the wait has given up, so that the
+    // recording can't be finished within the bound however the threads are
+    // scheduled (a few milliseconds would do it).
+    QMetaObject::invokeMethod(
+        recording.recorder,
+        [&givenUp] {
+            for (int wait = 0; wait < 10000 && givenUp.count() == 0; ++wait)
+                QThread::msleep(1);
+        },
+        Qt::QueuedConnection);
     ASSERT_TRUE(recording.handOver());
-    // No time at all: the encoder is still draining.
     EXPECT_FALSE(FinishingRecorders::waitForAll(0));
     // The recorder let go of its file within the grace time and is gone.
     EXPECT_EQ(FinishingRecorders::pendingCount(), 0);

@@ -16,6 +16,36 @@ extern "C" {
 #include <random>
 #include <vector>
 
+namespace {
+
+// The index code: 16-pixel blocks along the top, a white block, 12 bits
+// (lowest first, white for 1) and a black block.
+constexpr int kCodeBlock = 16;
+constexpr int kCodeBits = 12;
+constexpr int kCodeBlocks = kCodeBits + 2;
+
+bool codeBlockIsWhite(const uint8_t *y, int stride, int block)
+{
+    int sum = 0;
+    for (int row = 4; row < 12; ++row)
+        for (int column = 4; column < 12; ++column)
+            sum += y[size_t(row) * stride + block * kCodeBlock + column];
+    return sum / 64 > 128;
+}
+
+int codedIndex(const uint8_t *y, int stride, int width, int height)
+{
+    if (width < kCodeBlocks * kCodeBlock || height < kCodeBlock || !codeBlockIsWhite(y, stride, 0)
+        || codeBlockIsWhite(y, stride, kCodeBlocks - 1))
+        return -1;
+    int index = 0;
+    for (int bit = 0; bit < kCodeBits; ++bit)
+        index |= int(codeBlockIsWhite(y, stride, 1 + bit)) << bit;
+    return index;
+}
+
+}  // namespace
+
 VideoFrame syntheticFrame(int width, int height, int index, bool noise)
 {
     std::vector<uint8_t> y(size_t(width) * height), u(size_t((width + 1) / 2) * ((height + 1) / 2)), v(u.size());
@@ -36,6 +66,13 @@ VideoFrame syntheticFrame(int width, int height, int index, bool noise)
         for (int row = height / 3; row < height / 3 + side && row < height; ++row)
             for (int column = left; column < left + side; ++column)
                 y[size_t(row) * width + column] = 235;
+        if (width >= kCodeBlocks * kCodeBlock && height >= kCodeBlock) {
+            for (int block = 0; block < kCodeBlocks; ++block) {
+                const bool white = block == 0 || (block <= kCodeBits && (index >> (block - 1)) & 1);
+                for (int row = 0; row < kCodeBlock; ++row)
+                    std::fill_n(&y[size_t(row) * width + block * kCodeBlock], kCodeBlock, uint8_t(white ? 235 : 16));
+            }
+        }
         std::fill(u.begin(), u.end(), uint8_t(128 + index % 32));
         std::fill(v.begin(), v.end(), uint8_t(128 - index % 32));
     }
@@ -144,6 +181,7 @@ RecordingInfo readRecording(const QString &path)
     auto drain = [&] {
         while (decoder && avcodec_receive_frame(decoder, frame) >= 0) {
             ++info.decodedFrames;
+            info.frames << codedIndex(frame->data[0], frame->linesize[0], frame->width, frame->height);
             av_frame_unref(frame);
         }
     };

@@ -6,11 +6,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <cstdint>
 
-// A frame with a gradient and a square that moves with `index`; `noise`
-// fills it with random bytes instead, which compress badly.
+// A frame with a gradient and a square that moves with `index`, and `index`
+// (0 to 4095) written as a row of black and white blocks along the top of
+// frames at least 224 pixels wide; `noise` fills it with random bytes
+// instead, which compress badly.
 VideoFrame syntheticFrame(int width, int height, int index, bool noise = false);
 
 struct RecordingInfo {
@@ -22,6 +25,7 @@ struct RecordingInfo {
     int height = 0;
     int packets = 0;
     int decodedFrames = 0;
+    QVector<int> frames;  // the syntheticFrame index of each decoded frame in order, -1 where none is written
     double durationSeconds = 0.0;  // of the video stream, from its packets
     double lastPacketSeconds = 0.0;  // where the last packet starts, from the first
     double containerDurationSeconds = 0.0;  // as the file states it (what players show)
