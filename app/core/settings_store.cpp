@@ -2,11 +2,9 @@
 
 #include <QColor>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QSettings>
@@ -18,6 +16,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,21 +198,35 @@ QString unusableReason(const QSettings &settings)
     return QString();
 }
 
+// What tells one state of a file on disk from another without reading it.
+// Size and modification time alone miss a file put back in one step from a
+// copy of the same size and time (a restored backup, an editor's save: a new
+// file renamed over the old one), and a change of its permissions, which
+// decide whether it can be read.
 struct FileStamp
 {
     bool exists = false;
-    qint64 size = 0;
-    QDateTime modified;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};  // status change: permissions, owner, renames
     bool operator==(const FileStamp &other) const
     {
-        return exists == other.exists && size == other.size && modified == other.modified;
+        const auto same = [](const timespec &a, const timespec &b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return exists == other.exists && device == other.device && inode == other.inode && size == other.size
+               && same(modified, other.modified) && same(changed, other.changed);
     }
 };
 
 FileStamp stampOf(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() ? FileStamp{true, info.size(), info.lastModified()} : FileStamp{};
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
 }
 
 // What was found out about each file, until it changes: Qt reports a format

@@ -1,13 +1,16 @@
 #include "settings_store.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -485,6 +488,49 @@ TEST_F(Settings, AFileNotUsedIsLoggedOnce)
     store().unusableFiles();
     qInstallMessageHandler(previous);
     EXPECT_EQ(notUsed, 1);
+}
+
+// Whether a file can be used is judged again once it changed on disk.
+TEST_F(Settings, AFileIsJudgedAgainWhenItChangesOnDisk)
+{
+    const auto bytesOf = [this](const char *name) {
+        QFile file(ini(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray garbage(64, '\x01');
+    store().setDrawValue(TextSize, 20);
+    ASSERT_EQ(store().loadDraw().value(TextSize).toInt(), 20);
+    writeFile("config.ini", garbage);
+    store().setDrawValue(FloatNum, 2);
+    EXPECT_EQ(bytesOf("config.ini"), garbage);
+    ASSERT_EQ(store().unusableFiles().size(), 1);
+
+    writeFile("calibration.ini", garbage);
+    ASSERT_EQ(store().unusableFiles().size(), 2);
+    writeFile("calibration.ini", "[settings]\nUnit=2\n");
+    EXPECT_EQ(store().loadCalibrationSettings().value(2).toInt(), 2);
+    store().setCalibrationSetting(2, 3);
+    EXPECT_EQ(store().loadCalibrationSettings().value(2).toInt(), 3);
+    EXPECT_EQ(store().unusableFiles().size(), 1);
+
+    // Put back in one step from a copy of the same size and time (a backup
+    // restored, an editor's save): a file of its own, not the one judged.
+    writeFile("config.ini", "[draw]\nTextSize=20\n");
+    ASSERT_EQ(store().loadDraw().value(TextSize).toInt(), 20);
+    const QFileInfo judged(ini("config.ini"));
+    const QByteArray sameSize(int(judged.size()), '\x01');
+    writeFile("restored.ini", sameSize);
+    {
+        QFile restored(ini("restored.ini"));
+        ASSERT_TRUE(restored.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(restored.setFileTime(judged.lastModified(), QFileDevice::FileModificationTime));
+    }
+    ASSERT_EQ(std::rename(QFile::encodeName(ini("restored.ini")).constData(),
+                          QFile::encodeName(ini("config.ini")).constData()),
+              0);
+    store().setDrawValue(FloatNum, 2);
+    EXPECT_EQ(bytesOf("config.ini"), sameSize);
+    EXPECT_EQ(store().unusableFiles().size(), 1);
 }
 
 TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)
