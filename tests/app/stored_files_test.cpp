@@ -17,6 +17,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <sqlite3.h>
+
+#include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -268,6 +271,77 @@ TEST_P(DamagedSettingDatabase, IsMovedAsideAndTheCameraGetsItsModelsDefaults)
 
 INSTANTIATE_TEST_SUITE_P(StoredFiles, DamagedSettingDatabase, ::testing::ValuesIn(kDamagedDatabases),
                          [](const ::testing::TestParamInfo<DamagedDatabase> &info) { return info.param.name; });
+
+namespace {
+
+// Another program's exclusive lock on a database file, taken the moment the
+// program's connection starts the first statement that reads from the
+// camera table: the checks before it found the file healthy.
+class LockAtCameraTableRead
+{
+public:
+    explicit LockAtCameraTableRead(const QString &path)
+    {
+        path_ = QFile::encodeName(path);
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&LockAtCameraTableRead::onOpen));
+    }
+    ~LockAtCameraTableRead()
+    {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&LockAtCameraTableRead::onOpen));
+        if (holder_) {
+            sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(holder_);
+            holder_ = nullptr;
+        }
+    }
+    static bool taken() { return taken_; }
+
+private:
+    static int onOpen(sqlite3 *connection, char **, const sqlite3_api_routines *)
+    {
+        if (!holder_ && !taken_)
+            sqlite3_trace_v2(connection, SQLITE_TRACE_STMT, &LockAtCameraTableRead::onStatement, nullptr);
+        return SQLITE_OK;
+    }
+    static int onStatement(unsigned, void *, void *statement, void *)
+    {
+        const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement));
+        if (taken_ || !sql || !std::strstr(sql, "FROM camera"))
+            return 0;
+        taken_ = sqlite3_open_v2(path_.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        // The statement meets the lock at once instead of after the
+        // driver's five seconds of waiting for it.
+        sqlite3_busy_timeout(sqlite3_db_handle(static_cast<sqlite3_stmt *>(statement)), 0);
+        return 0;
+    }
+
+    static inline QByteArray path_;
+    static inline sqlite3 *holder_ = nullptr;
+    static inline bool taken_ = false;
+};
+
+} // namespace
+
+// Busy is no damage: a healthy file that another program holds for a moment
+// stays where it is, byte for byte, and is not used in this run.
+TEST_F(StoredFiles, SettingDatabaseLockedAfterItsFirstChecksIsKept)
+{
+    const QString path = file("setting.db");
+    makeSqlite(path, {CameraDatabase::createTableSql()});
+    const QByteArray before = fileHash(path);
+    {
+        LockAtCameraTableRead lock(path);
+        startWindow();
+        ASSERT_TRUE(lock.taken());
+    }
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(path); })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("locked")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("not kept in this session")) << dialogs.all();
+    EXPECT_EQ(QDir(folder).entryList({"setting-unused-*"}), QStringList());
+    EXPECT_EQ(fileHash(path), before);
+    EXPECT_FALSE(CameraDatabase::instance().isOpen());
+}
 
 // Values the camera does not offer or allow are ignored for its model's
 // defaults, the user is told once a run which, and the row stays as it is
