@@ -122,7 +122,10 @@ void MeasureWidget::loadSettings()
 {
     restoring_ = true;
     const QMap<int, QVariant> calibration = SettingsStore::instance().loadCalibrationSettings();
-    ui->calibrate_comboBox->setCurrentIndex(calibration.value(1).toInt());
+    // "Index" counts the stored entries, also those the list leaves out.
+    const QString chosen = SettingsStore::instance().calibrationIds().value(calibration.value(1).toInt());
+    ComboBox *list = ui->calibrate_comboBox;
+    list->setCurrentIndex(chosen.isEmpty() ? -1 : list->findData(chosen, ComboBox::KeyRole));
     // A unit row that is none of the four (a hand-edited file) keeps "pix".
     const int unit = calibration.value(2).toInt();
     if (unit >= 0 && unit < ui->unit_comboBox->count())
@@ -350,8 +353,21 @@ void MeasureWidget::on_calibrate_comboBox_currentIndexChanged(int index)
     // without a usable value): one micrometre per pixel, the views' own default.
     if (!std::isfinite(real) || real <= 0.0)
         real = 1.0;
-    storeCalibrationSetting(1, index);
+    storeCalibrationChoice();
     emit calibrateChange(real, width);
+}
+
+void MeasureWidget::storeCalibrationChoice()
+{
+    if (restoring_)
+        return;
+    const int row = ui->calibrate_comboBox->currentIndex();
+    // The chosen calibration's place among the stored entries; -1 for none,
+    // and for one the file did not take.
+    const int place = row < 0 ? -1
+                              : SettingsStore::instance().calibrationIds().indexOf(
+                                    ui->calibrate_comboBox->itemData(row, ComboBox::KeyRole).toString());
+    SettingsStore::instance().setCalibrationSetting(1, place);
 }
 
 void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
@@ -380,11 +396,15 @@ void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
     calibrations_.remove(key);
     if (unsaved_.remove(key))
         return;
-    if (!SettingsStore::instance().removeCalibration(key))
+    if (!SettingsStore::instance().removeCalibration(key)) {
         QMessageBox::warning(nullptr, tr("Warning"),
                              tr("The calibration \"%1\" could not be removed from %2; it will be listed again at the "
                                 "next start.")
                                  .arg(text, SettingsStore::instance().calibrationPath()));
+        return;
+    }
+    // The entries after it moved up one place.
+    storeCalibrationChoice();
 }
 
 void MeasureWidget::onCaliOver(double pixels, int pictureWidth)

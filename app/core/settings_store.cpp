@@ -614,6 +614,17 @@ QList<CalibrationRecord> SettingsStore::calibrations() const
     return records;
 }
 
+QStringList SettingsStore::calibrationIds() const
+{
+    Ini ini(calibrationPath_);
+    if (!ini.readable())
+        return {};
+    QStringList ids;
+    for (const StoredCalibration &entry : readCalibrations(*ini))
+        ids << entry.record.id;
+    return ids;
+}
+
 bool SettingsStore::removeCalibration(const QString &id) const
 {
     Ini ini(calibrationPath_);

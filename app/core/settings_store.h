@@ -156,6 +156,10 @@ public:
     // entry whose length or scale is not a positive number, or whose width
     // is none, is damage: it is left out (ignoredSettings names it).
     QList<CalibrationRecord> calibrations() const;
+    // The id of every stored entry in stored order, damaged ones included:
+    // "Index" of group "settings" counts these places, so that it names the
+    // same entry to every version, whichever entries it can use.
+    QStringList calibrationIds() const;
     // Removes the one calibration with this id; the others, damaged ones
     // included, keep their order and every key they had. False when none has
     // it or the file could not be written.
