@@ -38,6 +38,11 @@ const QString kBurstGroup = QStringLiteral("burst_mode");
 const QString kKeyBindGroup = QStringLiteral("key_bind");
 const QString kCalibrateArray = QStringLiteral("calibrate");
 
+// More entries than any list the program keeps (at most a thousand overlay
+// lines, a few dozen calibrations): a larger count is damage, and reading up
+// to it would take the program's memory and time.
+constexpr int kMaxArrayEntries = 10000;
+
 // What a stored value may be. A value outside its rule is damage (a
 // hand-edited or broken file): it reads as absent, so the default applies.
 enum class Kind { Any, Integer, Number, Flag, Colour, Text };
@@ -50,33 +55,38 @@ struct ValueRule
 
 constexpr ValueRule kAnything{Kind::Any, 0, 0};
 constexpr ValueRule kAnyInteger{Kind::Integer, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
-// The widest pen and the largest label font the drawing code draws.
-constexpr ValueRule kPenWidth{Kind::Integer, 0, 36};
-constexpr ValueRule kFontSize{Kind::Integer, 1, 120};
-// Qt::NoPen to Qt::CustomDashLine.
-constexpr ValueRule kPenStyle{Kind::Integer, 0, 6};
+// A choice from a list a panel offers.
+constexpr ValueRule offered(OfferedRange range)
+{
+    return {Kind::Integer, double(range.first), double(range.last)};
+}
+// The widest pen the drawing code draws: point handles, which no panel sets.
+constexpr ValueRule kPointWidth{Kind::Integer, 0, 36};
+constexpr ValueRule kPenWidth = offered(kOfferedPenWidths);
+constexpr ValueRule kFontSize = offered(kOfferedFontSizes);
+constexpr ValueRule kPenStyle = offered(kOfferedPenStyles);
 constexpr ValueRule kColour{Kind::Colour, 0, 0};
 constexpr ValueRule kFlag{Kind::Flag, 0, 0};
 constexpr ValueRule kFontFamily{Kind::Text, 0, 256};
 constexpr ValueRule kPath{Kind::Text, 0, 4096};
 // Offset distances in the current length unit; the shapes take at most 1e6.
 constexpr ValueRule kDistance{Kind::Number, -1e6, 1e6};
-constexpr ValueRule kLineCount{Kind::Integer, 0, 1000};
+constexpr ValueRule kLineCount = offered(kOfferedGridLines);
 
 const ValueRule kDrawRules[kDrawPropertyCount] = {
-    kPenWidth, kColour, kPenWidth, kPenStyle, kColour, kFontSize, kFontFamily, kColour,  // PointWidth..TextColor
-    kFlag, kPath, kPenWidth, kPenStyle, kColour,                                         // ..CrossColor
-    kPenWidth, kPenStyle, kColour, kLineCount, kLineCount,                               // gridlines
-    kPenWidth, kPenStyle, kColour,                                                       // marks
-    kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                      // annotations
-    kDistance, kDistance, kDistance, kDistance,                                          // ring and line offsets
-    kAnyInteger,                                                                         // FloatNum: labels clamp it
-    {Kind::Integer, 0, 7},                                                               // SaveType: naming bits
-    {Kind::Text, 0, 255},                                                                // PrefixData: part of a file name
-    kFlag,                                                                               // QuickSave
-    {Kind::Integer, 0, 2},                                                               // PhotoFormat
-    kAnyInteger,                                                                         // Language: unknown ones read as none
-    kFlag, kFlag,                                                                        // SnapOpenImage, SaveGraphics
+    kPointWidth, kColour, kPenWidth, kPenStyle, kColour, kFontSize, kFontFamily, kColour,  // PointWidth..TextColor
+    kFlag, kPath, kPenWidth, kPenStyle, kColour,                                           // ..CrossColor
+    kPenWidth, kPenStyle, kColour, kLineCount, kLineCount,                                 // gridlines
+    kPenWidth, kPenStyle, kColour,                                                         // marks
+    kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                        // annotations
+    kDistance, kDistance, kDistance, kDistance,                                            // ring and line offsets
+    offered(kOfferedDecimals),                                                             // FloatNum
+    {Kind::Integer, 0, 7},                                                // SaveType: naming bits
+    {Kind::Text, 0, 255},                                                 // PrefixData: part of a file name
+    kFlag,                                                                // QuickSave
+    {Kind::Integer, double(ImgFormat::Jpg), double(ImgFormat::Tiff)},     // PhotoFormat
+    kAnyInteger,                                                          // Language: unknown ones read as none
+    kFlag, kFlag,                                                         // SnapOpenImage, SaveGraphics
 };
 
 ValueRule ruleOf(const QString &group, const QString &key)
@@ -90,7 +100,14 @@ ValueRule ruleOf(const QString &group, const QString &key)
     } else if (group == kBurstGroup) {
         // As many as the time-lapse dialog takes.
         return {Kind::Integer, 0, 214748364};
-    } else if (group == kKeyBindGroup || group == kSettingsGroup) {
+    } else if (group == kKeyBindGroup) {
+        return kAnyInteger;
+    } else if (group == kSettingsGroup) {
+        if (key == QLatin1String("Unit"))
+            return offered(kOfferedUnits);
+        // A place in the list of stored calibrations; -1 for none.
+        if (key == QLatin1String("Index"))
+            return {Kind::Integer, -1, kMaxArrayEntries - 1};
         return kAnyInteger;
     }
     return kAnything;
@@ -146,10 +163,6 @@ QStringList ignoredKeys(QSettings &settings)
 // Settings files are a few kilobytes; anything this large is not one of ours,
 // and parsing it on every read would stall the program.
 constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
-// More entries than any list the program keeps (at most a thousand overlay
-// lines, a few dozen calibrations): a larger count is damage, and reading up
-// to it would take the program's memory and time.
-constexpr int kMaxArrayEntries = 10000;
 
 QString translated(const char *text)
 {

@@ -63,6 +63,33 @@ constexpr int kDrawPropertyCount = 39;
 enum class KeyFunction : int { ZoomVideoWindow = 0, Focus = 1, Zoom = 2 };
 enum class MyLanguage : int { English = 0, Chinese = 1 };
 enum class ImgFormat : int { Jpg = 0, Bmp = 1, Tiff = 2 };
+
+// The choices the panels offer for settings picked from a fixed list. The
+// panels build their lists from these, and the store takes a stored value
+// outside them for damage like any other value out of range: it reads as
+// absent, so the default applies, and ignoredSettings names it.
+struct OfferedRange
+{
+    int first;
+    int last;
+    constexpr int count() const { return last - first + 1; }
+    constexpr bool contains(int value) const { return value >= first && value <= last; }
+};
+// The pen widths of the width lists (measurements, crosshair, grid lines,
+// marks, the pointer lines of text labels).
+constexpr OfferedRange kOfferedPenWidths{1, 9};
+// The label font pixel sizes of the size lists (measurements, text labels).
+constexpr OfferedRange kOfferedFontSizes{13, 32};
+// The pen styles of the style pickers: solid, dash and dot.
+constexpr OfferedRange kOfferedPenStyles{Qt::SolidLine, Qt::DotLine};
+// Grid lines each way.
+constexpr OfferedRange kOfferedGridLines{1, 10};
+// Decimal places of measurement values.
+constexpr OfferedRange kOfferedDecimals{0, 4};
+// The measuring panel's length units; "Unit" of "calibration.ini" is the
+// chosen one's place. The same in every language.
+constexpr const char *kLengthUnits[] = {"pix", "um", "mm", "mil"};
+constexpr OfferedRange kOfferedUnits{0, int(sizeof kLengthUnits / sizeof *kLengthUnits) - 1};
 // ".jpg", ".bmp" or ".tiff"; ".jpg" for anything else.
 QString imgFormatExtension(ImgFormat format);
 

@@ -5,6 +5,7 @@
 #include "window_test_support.h"
 
 #include "camera_database.h"
+#include "main_scene.h"
 #include "measure_widget.h"
 #include "private_network.h"
 #include "title_bar.h"
@@ -166,7 +167,7 @@ TEST_F(StoredFiles, AStartWithoutAChangeLeavesEveryFileAsItIs)
 // the file stays as it is until a setting is changed.
 TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
 {
-    writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=nan\nDrawCross_Width=1e308\nFloatNum=2\n"
+    writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=1\nDrawCross_Width=1e308\nFloatNum=2\n"
                                    "PrefixData=" + QByteArray(100 * 1024, 'p') + "\nLText_Width=20\n");
     const QByteArray before = fileHash(file("config.ini"));
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
@@ -175,7 +176,9 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
     for (const char *key : {"Line_Width", "TextSize", "DrawCross_Width", "PrefixData"})
         EXPECT_TRUE(dialogs.saw(key)) << key;
     EXPECT_FALSE(dialogs.saw("LText_Width")) << dialogs.all();
+    // A cut "TextSize=13": labels are drawn at the size the panel shows.
     EXPECT_EQ(childOf<QComboBox>(window->measurePanel(), "fontSize_comboBox")->currentText(), "13");
+    EXPECT_EQ(window->liveView()->measureScene()->propertyMap().value(TextSize).toInt(), 13);
     EXPECT_EQ(fileHash(file("config.ini")), before);
 
     childOf<QSpinBox>(window->measurePanel(), "floatNum_spbox")->setValue(3);

@@ -444,8 +444,8 @@ TEST_F(Settings, EmptyAndUnreadableFilesReadAsDefaults)
 TEST_F(Settings, ValuesOutOfRangeReadAsAbsentAndAreNamed)
 {
     writeFile("config.ini", "[CommonTool]\ncommontool=just text\n"
-                            "[draw]\nLine_Width=-3\nTextSize=nan\nDrawCross_Width=1e308\nLine_Color=notacolor\n"
-                            "RingDistance1=1e308\nTextFont=Sans\nLText_Width=@Variant(garbage)\nFloatNum=4\n"
+                            "[draw]\nLine_Width=-3\nTextSize=1\nDrawMark_Width=nan\nDrawCross_Width=1e308\n"
+                            "Line_Color=notacolor\nRingDistance1=1e308\nTextFont=Sans\nLText_Width=@Variant(garbage)\nFloatNum=4\n"
                             "PrefixData=" + QByteArray(100 * 1024, 'p') + "\n"
                             "[burst_mode]\nNumber=-1\nInterval=5\n");
     EXPECT_TRUE(store().loadCommonTools().isEmpty());
@@ -469,8 +469,8 @@ TEST_F(Settings, ValuesOutOfRangeReadAsAbsentAndAreNamed)
     EXPECT_EQ(ignored[0].path, ini("config.ini"));
     QStringList keys = ignored[0].keys;
     keys.sort();
-    EXPECT_EQ(keys, QStringList({"DrawCross_Width", "LText_Width", "Line_Color", "Line_Width", "Number", "PrefixData",
-                                 "RingDistance1", "TextSize"}));
+    EXPECT_EQ(keys, QStringList({"DrawCross_Width", "DrawMark_Width", "LText_Width", "Line_Color", "Line_Width", "Number",
+                                 "PrefixData", "RingDistance1", "TextSize"}));
     EXPECT_TRUE(store().unusableFiles().isEmpty());
 }
 
