@@ -309,7 +309,7 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     return Lookup::Found;
 }
 
-bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
+bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString *error)
 {
     if (key.isEmpty())
         return false;
@@ -321,8 +321,11 @@ bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
     const QString sql =
         QStringLiteral("INSERT INTO camera (%1) VALUES (%2)").arg(columns().join(','), marks.join(','));
     const Result result = exec(sql, keyed.values());
-    if (!result.ok)
+    if (!result.ok) {
         qWarning() << "Insert default camera row failed for" << key << ":" << result.error.text();
+        if (error)
+            *error = result.error.text();
+    }
     return result.ok;
 }
 

@@ -5,11 +5,13 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QSettings>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QUuid>
 
 #include <algorithm>
@@ -319,18 +321,29 @@ bool readKey(const QString &path, const QString &group, const QMap<int, QString>
     return true;
 }
 
-void writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
-              const QVariant &value)
+// Writes the pending changes out; false when the file could not be written.
+bool flush(QSettings &settings)
+{
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+// Whether a write was made and reached the file.
+enum class Written { Skipped, Done, Failed };
+
+Written writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
+                 const QVariant &value)
 {
     const auto key = keys.find(id);
     if (key == keys.end())
-        return;
+        return Written::Skipped;
     Ini ini(path);
     if (!ini.writable())
-        return;
+        return Written::Skipped;
     ini->beginGroup(group);
     ini->setValue(*key, value);
     ini->endGroup();
+    return flush(*ini) ? Written::Done : Written::Failed;
 }
 
 QMap<int, QVariant> readGroup(const QString &path, const QString &group, const QMap<int, QString> &keys)
@@ -432,11 +445,73 @@ QList<StoredCalibration> readCalibrations(QSettings &settings)
     return entries;
 }
 
-// Writes the pending changes out; false when the file could not be written.
-bool flush(QSettings &settings)
+// Why a file could not be written, as far as the system tells, and what
+// the cause lies in: the file itself, or the folder it is written in.
+struct WriteFailure
 {
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    QString scope;
+    QString cause;  // for the user
+};
+
+WriteFailure writeFailureOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return {path, translated("a folder has its name")};
+    if (info.exists() && !info.isWritable())
+        return {path, translated("the file is read-only")};
+    // Qt writes a new file beside the old one and renames it over: a file of
+    // the same size meets what that write met (a full disk, a folder
+    // without permission).
+    const QString folder = info.absolutePath();
+    QTemporaryFile probe(folder + QStringLiteral("/.settings-XXXXXX"));
+    if (!probe.open())
+        return {folder, probe.errorString()};
+    const QByteArray bytes(int(qBound<qint64>(1, info.size() + 1, kMaxSettingsFileSize)), '\n');
+    if (probe.write(bytes) != bytes.size() || !probe.flush())
+        return {folder, probe.errorString()};
+    return {path, translated("the file could not be written")};
+}
+
+// The causes of failing writes by what they lie in, and who hears of a new one.
+struct WriteFailures
+{
+    QMutex mutex;
+    QHash<QString, QString> causes;
+    SettingsStore::WriteFailureHandler handler;
+};
+
+WriteFailures &writeFailures()
+{
+    static WriteFailures failures;
+    return failures;
+}
+
+// A cause is told once; a write that went through ends what lay in its
+// file and its folder, so that a failure after it is told again.
+void noteWrite(const QString &path, Written written, bool callerReports = false)
+{
+    WriteFailures &failures = writeFailures();
+    if (written == Written::Done) {
+        const QMutexLocker lock(&failures.mutex);
+        failures.causes.remove(path);
+        failures.causes.remove(QFileInfo(path).absolutePath());
+    }
+    if (written != Written::Failed)
+        return;
+    const WriteFailure failure = writeFailureOf(path);
+    SettingsStore::WriteFailureHandler handler;
+    {
+        const QMutexLocker lock(&failures.mutex);
+        if (failures.causes.value(failure.scope) == failure.cause)
+            return;
+        failures.causes.insert(failure.scope, failure.cause);
+        if (!callerReports)
+            handler = failures.handler;
+    }
+    qWarning().noquote() << "Settings not saved to" << path << "-" << failure.cause;
+    if (handler)
+        handler({path, failure.cause});
 }
 
 } // namespace
@@ -478,8 +553,20 @@ SettingsStore::SettingsStore()
     keyBindKeys_ = {{0, QStringLiteral("MouseWheel")}};
 }
 
+void SettingsStore::setWriteFailureHandler(WriteFailureHandler handler)
+{
+    WriteFailures &failures = writeFailures();
+    const QMutexLocker lock(&failures.mutex);
+    failures.handler = std::move(handler);
+}
+
 void SettingsStore::setBaseFolderForTesting(const QString &folder)
 {
+    {
+        WriteFailures &failures = writeFailures();
+        const QMutexLocker lock(&failures.mutex);
+        failures.causes.clear();
+    }
     configPath_ = folder + QStringLiteral("/config.ini");
     calibrationPath_ = folder + QStringLiteral("/calibration.ini");
     crossPath_ = folder + QStringLiteral("/cross.ini");
@@ -520,7 +607,7 @@ bool SettingsStore::drawValue(int id, QVariant &out) const
 
 void SettingsStore::setDrawValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kDrawGroup, drawKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kDrawGroup, drawKeys_, id, value));
 }
 
 bool SettingsStore::baseValue(int id, QVariant &out) const
@@ -530,7 +617,7 @@ bool SettingsStore::baseValue(int id, QVariant &out) const
 
 void SettingsStore::setBaseValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kBaseGroup, baseKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kBaseGroup, baseKeys_, id, value));
 }
 
 QString SettingsStore::openedImagePath() const
@@ -553,7 +640,7 @@ bool SettingsStore::keyBindValue(int id, QVariant &out) const
 
 void SettingsStore::setKeyBindValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadBurstMode() const
@@ -563,7 +650,7 @@ QMap<int, QVariant> SettingsStore::loadBurstMode() const
 
 void SettingsStore::setBurstModeValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
@@ -573,7 +660,7 @@ QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
 
 void SettingsStore::setCalibrationSetting(int id, const QVariant &value) const
 {
-    writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value);
+    noteWrite(calibrationPath_, writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value));
 }
 
 QVariantMap SettingsStore::loadCommonTools() const
@@ -595,6 +682,7 @@ void SettingsStore::saveCommonTools(const QVariantMap &tools) const
     ini->beginGroup(QStringLiteral("CommonTool"));
     ini->setValue(QStringLiteral("commontool"), tools);
     ini->endGroup();
+    noteWrite(configPath_, flush(*ini) ? Written::Done : Written::Failed);
 }
 
 bool SettingsStore::addCalibration(const CalibrationRecord &record) const
@@ -612,7 +700,9 @@ bool SettingsStore::addCalibration(const CalibrationRecord &record) const
     ini->setArrayIndex(count);
     writeCalibration(*ini, stored);
     ini->endArray();
-    return flush(*ini);
+    const bool written = flush(*ini);
+    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    return written;
 }
 
 QList<CalibrationRecord> SettingsStore::calibrations() const
@@ -660,7 +750,9 @@ bool SettingsStore::removeCalibration(const QString &id) const
         ini->setValue(QStringLiteral("id"), entry.record.id);
     }
     ini->endArray();
-    return flush(*ini);
+    const bool written = flush(*ini);
+    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    return written;
 }
 
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
@@ -680,6 +772,7 @@ void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
         ini->setValue(QStringLiteral("visible"), line.visible);
     }
     ini->endArray();
+    noteWrite(crossPath_, flush(*ini) ? Written::Done : Written::Failed);
 }
 
 QList<SettingsFileProblem> SettingsStore::unusableFiles() const

@@ -14,6 +14,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
+
 // Drawing, naming and photo properties; the id is also the key's place in
 // group "draw" of "config.ini".
 enum DrawProperty : int {
@@ -138,6 +140,12 @@ struct SettingsFileProblem {
     QString reason;  // for the user
 };
 
+// A setting that did not reach its file.
+struct SettingsWriteFailure {
+    QString path;
+    QString cause;  // for the user, as the system puts it ("No space left on device")
+};
+
 // Keys of a settings file whose values are out of range (a negative width,
 // a number that is none, a text far longer than any such setting): they read
 // as absent, so the defaults apply, and the file keeps them as they are.
@@ -200,6 +208,15 @@ public:
     // The files in use that hold values out of range, with those keys and
     // the damaged calibrations.
     QList<IgnoredSettings> ignoredSettings() const;
+
+    // Who hears of settings that could not be written (a full disk, a
+    // read-only file), on the thread that wrote them: once for each cause,
+    // however many writes then fail for it, and for a file again only after
+    // a write to it went through. A failed addCalibration or
+    // removeCalibration counts but is not handed on: its caller tells the
+    // user itself. Files that are not used are never written (unusableFiles).
+    using WriteFailureHandler = std::function<void(const SettingsWriteFailure &)>;
+    void setWriteFailureHandler(WriteFailureHandler handler);
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

@@ -4,10 +4,12 @@
 // rights (root ignores permissions): the test runs itself again as "nobody".
 #include "window_test_support.h"
 
+#include "burst_mode_settings.h"
 #include "camera_database.h"
 #include "main_scene.h"
 #include "measure_widget.h"
 #include "private_network.h"
+#include "private_volume.h"
 #include "title_bar.h"
 #include "usb_models.h"
 
@@ -185,6 +187,55 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
     QVariant decimals;
     EXPECT_TRUE(SettingsStore::instance().drawValue(FloatNum, decimals));
     EXPECT_EQ(decimals.toInt(), 3);
+}
+
+// ---------------------------------------------------------------- a full disk
+
+// Every file stays whole; what the user changes stays in use and is told
+// once with the cause, as is a camera's default row that could not be added.
+TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
+{
+    const QString volume = privateVolume();
+    if (volume.isEmpty()) {
+        runOnPrivateVolume("StoredFiles.ChangesThatDoNotFitAreToldOnceAndStayInUse", "1m", home.path());
+        return;
+    }
+    qputenv("XDG_DATA_HOME", volume.toLocal8Bit());
+    folder = appDataFolder();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    SettingsStore::instance().setBaseFolderForTesting(folder);
+    makeSqlite(file("setting.db"), {CameraDatabase::createTableSql()});
+    writeBytes(file("config.ini"), "[burst_mode]\nNumber=5\nInterval=10\n");
+    const QByteArray config = fileHash(file("config.ini"));
+    const QByteArray database = fileHash(file("setting.db"));
+    ASSERT_TRUE(fillVolume(folder));
+
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be stored"); })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("database or disk is full")) << dialogs.all();
+
+    // Typed key by key: every key stores the field.
+    BurstModeSettings *timeLapse = window->burstModeDialog();
+    for (const auto &[name, text] : {std::pair<const char *, const char *>{"burstModeNumber_lineEdit", "12"},
+                                     {"burstModeInterval_s_lineEdit", "30"}}) {
+        auto *field = childOf<QLineEdit>(timeLapse, name);
+        field->clear();
+        QTest::keyClicks(field, text);
+    }
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+        << dialogs.all();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("config.ini"))) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("No space left on device")) << dialogs.all();
+    EXPECT_EQ(dialogs.count("could not be stored"), 1) << dialogs.all();
+    const QMap<int, QVariant> inUse = timeLapse->getBurstModeMap();
+    EXPECT_EQ(inUse.value(BurstModeSettings::NumberKey).toInt(), 12);
+    EXPECT_EQ(inUse.value(BurstModeSettings::IntervalKey).toInt(), 30);
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("config.ini")), config);
+    EXPECT_EQ(fileHash(file("setting.db")), database);
 }
 
 // ---------------------------------------------------------------- the camera database

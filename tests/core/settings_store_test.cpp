@@ -1,5 +1,7 @@
 #include "settings_store.h"
 
+#include "private_volume.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -529,6 +531,44 @@ TEST_F(Settings, AFileIsJudgedAgainWhenItChangesOnDisk)
     store().setDrawValue(FloatNum, 2);
     EXPECT_EQ(bytesOf("config.ini"), sameSize);
     EXPECT_EQ(store().unusableFiles().size(), 1);
+}
+
+// A write that does not fit leaves the file as it was and is told once for
+// its cause, however many settings then fail; after a write that went
+// through, a new failure is told again.
+TEST_F(Settings, WritesThatDoNotFitAreToldOncePerCause)
+{
+    const QString volume = privateVolume();
+    if (volume.isEmpty()) {
+        runOnPrivateVolume("Settings.WritesThatDoNotFitAreToldOncePerCause", "64k", dir.path());
+        return;
+    }
+    store().setBaseFolderForTesting(volume);
+    QList<SettingsWriteFailure> told;
+    store().setWriteFailureHandler([&told](const SettingsWriteFailure &failure) { told << failure; });
+    const auto config = [&volume] {
+        QFile file(volume + "/config.ini");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    store().setBurstModeValue(0, 5);
+    const QByteArray before = config();
+    ASSERT_TRUE(fillVolume(volume));
+    for (int number : {1, 12})
+        store().setBurstModeValue(0, number);
+    store().setDrawValue(TextSize, 20);
+    store().saveCrossLines({CrossInfo()});
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].path, volume + "/config.ini");
+    EXPECT_EQ(told[0].cause, "No space left on device");
+    EXPECT_EQ(config(), before);
+
+    ASSERT_TRUE(QFile::remove(volume + "/filler"));
+    store().setBurstModeValue(0, 12);
+    EXPECT_TRUE(config().contains("Number=12"));
+    ASSERT_TRUE(fillVolume(volume));
+    store().setBurstModeValue(0, 13);
+    store().setWriteFailureHandler({});
+    EXPECT_EQ(told.size(), 2);
 }
 
 TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)
