@@ -177,7 +177,9 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
             loaded = true;
             break;
         case CameraDatabase::Lookup::Missing:
-            loaded = database.insertRow(report.key, defaultRow_) && database.findRow(report.key, stored);
+            if (!database.insertRow(report.key, defaultRow_, &report.notStored))
+                break;
+            loaded = database.findRow(report.key, stored);
             if (!loaded)
                 qWarning() << "loadSettingsFromDb: no camera row for" << report.key;
             break;

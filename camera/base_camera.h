@@ -19,6 +19,7 @@ struct StoredRowReport {
     QString key;              // the row's pid
     QStringList ignored;      // columns holding values the camera does not allow, in table order
     bool unreadable = false;  // a row is there but cannot be read
+    QString notStored;        // SQLite's reason when the model's default row could not be added
     CameraRow row;            // the row as the camera uses it: every value one it allows
     // The stored row is not what the camera uses: it should be written anew.
     bool needsRewrite() const { return unreadable || !ignored.isEmpty(); }

@@ -171,13 +171,20 @@ void CameraDatabase::testOpen(const QString &path)
 
 namespace {
 
-// SQLite's own verdict on the file's content (primary result codes 11
-// SQLITE_CORRUPT and 26 SQLITE_NOTADB); other failures (locked, no
+// SQLite's primary result code of a failed statement (the low byte of an
+// extended one).
+int primaryCode(const QSqlError &error)
+{
+    return error.nativeErrorCode().toInt() & 0xff;
+}
+
+// SQLite's own verdict on the file's content (SQLITE_CORRUPT 11 and
+// SQLITE_NOTADB 26); other failures (busy or locked by another program, no
 // permission, input/output) say nothing about the file itself.
 bool isDamage(const QSqlError &error)
 {
-    const QString code = error.nativeErrorCode();
-    return code == QLatin1String("11") || code == QLatin1String("26");
+    const int code = primaryCode(error);
+    return code == 11 || code == 26;
 }
 
 } // namespace
@@ -221,9 +228,13 @@ CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QStri
     }
     query.finish();
     // Every column the cameras read and write must be there.
+    // A column that is not there fails the statement with SQLITE_ERROR (1);
+    // another program holding the file at this moment gives SQLITE_BUSY.
     if (!query.exec(QStringLiteral("SELECT %1 FROM camera LIMIT 0").arg(columns().join(QLatin1Char(','))))) {
         reason = query.lastError().text();
-        return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::OtherTable;
+        if (isDamage(query.lastError()))
+            return OpenResult::Damaged;
+        return primaryCode(query.lastError()) == 1 ? OpenResult::OtherTable : OpenResult::Failed;
     }
     return OpenResult::Opened;
 }
@@ -298,7 +309,7 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     return Lookup::Found;
 }
 
-bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
+bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString *error)
 {
     if (key.isEmpty())
         return false;
@@ -310,8 +321,11 @@ bool CameraDatabase::insertRow(const QString &key, const CameraRow &row)
     const QString sql =
         QStringLiteral("INSERT INTO camera (%1) VALUES (%2)").arg(columns().join(','), marks.join(','));
     const Result result = exec(sql, keyed.values());
-    if (!result.ok)
+    if (!result.ok) {
         qWarning() << "Insert default camera row failed for" << key << ":" << result.error.text();
+        if (error)
+            *error = result.error.text();
+    }
     return result.ok;
 }
 

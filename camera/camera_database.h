@@ -98,8 +98,9 @@ public:
     // that cannot be read (Failed), which must not get a second row.
     enum class Lookup { Found, Missing, Failed };
     Lookup lookupRow(const QString &key, CameraRow &row);
-    // Inserts `row` under `key`; false on failure (logged).
-    bool insertRow(const QString &key, const CameraRow &row);
+    // Inserts `row` under `key`; false on failure (logged, and SQLite's
+    // reason in `error`).
+    bool insertRow(const QString &key, const CameraRow &row, QString *error = nullptr);
     // Writes every column of the row of `key` (the first, where there are
     // several), or inserts it when there is none; false on failure (logged).
     bool replaceRow(const QString &key, const CameraRow &row);

@@ -7,10 +7,10 @@
 
 namespace {
 
-// The gridline dialog offers 1 to 10 lines each way.
+// None stored: the fewest the gridline dialog offers.
 int gridCount(const QVariant &stored)
 {
-    return qBound(1, stored.toInt(), 10);
+    return qMax(stored.toInt(), kOfferedGridLines.first);
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ void LabelWidget::on_crossLineSet_btn_clicked()
     const QMap<int, QVariant> draw = SettingsStore::instance().loadDraw();
     LinePropertySetDialog dialog;
     dialog.setColor(draw.value(CrossColor).value<QColor>());
-    dialog.setSizeIndex(draw.value(CrossWidth).toInt() - 1);
+    dialog.setSizeIndex(draw.value(CrossWidth).toInt() - kOfferedPenWidths.first);
     dialog.setLineStyle(static_cast<Qt::PenStyle>(draw.value(CrossStyle).toInt()));
     dialog.updateForm();
     if (dialog.exec() != QDialog::Accepted)
@@ -114,7 +114,7 @@ void LabelWidget::on_markSet_btn_clicked()
     const QMap<int, QVariant> draw = SettingsStore::instance().loadDraw();
     LinePropertySetDialog dialog;
     dialog.setColor(draw.value(MarkColor).value<QColor>());
-    dialog.setSizeIndex(draw.value(MarkWidth).toInt() - 1);
+    dialog.setSizeIndex(draw.value(MarkWidth).toInt() - kOfferedPenWidths.first);
     dialog.setLineStyle(static_cast<Qt::PenStyle>(draw.value(MarkStyle).toInt()));
     dialog.updateForm();
     if (dialog.exec() != QDialog::Accepted)
@@ -133,10 +133,10 @@ void LabelWidget::on_gridlinesSet_btn_clicked()
     const QMap<int, QVariant> draw = SettingsStore::instance().loadDraw();
     GridlinesSetDialog dialog;
     dialog.setColor(draw.value(GridlinesColor).value<QColor>());
-    dialog.setSizeIndex(draw.value(GridlinesWidth).toInt() - 1);
+    dialog.setSizeIndex(draw.value(GridlinesWidth).toInt() - kOfferedPenWidths.first);
     dialog.setLineStyle(static_cast<Qt::PenStyle>(draw.value(GridlinesStyle).toInt()));
-    dialog.setHLinesIndex(hLineCount - 1);
-    dialog.setVLinesIndex(vLineCount - 1);
+    dialog.setHLinesIndex(hLineCount - kOfferedGridLines.first);
+    dialog.setVLinesIndex(vLineCount - kOfferedGridLines.first);
     dialog.updateForm();
     if (dialog.exec() != QDialog::Accepted)
         return;

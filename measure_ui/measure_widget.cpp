@@ -4,6 +4,7 @@
 #include "calibration_widget.h"
 #include "common_tool_set_dialog.h"
 #include "line_width_combobox.h"
+#include "offered_lists.h"
 #include "swatch.h"
 #include "ui_measurewidget.h"
 
@@ -51,10 +52,6 @@ QIcon toolIcon(const QString &name)
     return QIcon(QStringLiteral(":/pic/%1.png").arg(name));
 }
 
-// Line widths 1 to 9 are rows 0 to 8.
-constexpr int kLineSizeRows = 9;
-const QStringList kUnits = {QStringLiteral("pix"), QStringLiteral("um"), QStringLiteral("mm"), QStringLiteral("mil")};
-
 }  // namespace
 
 MeasureWidget::MeasureWidget(QWidget *parent) : QWidget(parent), ui(new Ui::MeasureWidget)
@@ -100,8 +97,16 @@ MeasureWidget::MeasureWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Meas
         }
     }
 
-    for (Qt::PenStyle style : {Qt::SolidLine, Qt::DashLine, Qt::DotLine})
-        ui->lineStylePic_comboBox->appendItem(style);
+    addOfferedPenStyles(ui->lineStylePic_comboBox);
+    addOfferedNumbers(ui->lineSize_comboBox, kOfferedPenWidths);
+    ui->lineSize_comboBox->setMaxVisibleItems(kOfferedPenWidths.count());
+    addOfferedNumbers(ui->fontSize_comboBox, kOfferedFontSizes);
+    setOfferedRange(ui->floatNum_spbox, kOfferedDecimals);
+    {
+        const QSignalBlocker blocker(ui->unit_comboBox);
+        for (const char *unit : kLengthUnits)
+            ui->unit_comboBox->addItem(QString::fromLatin1(unit));
+    }
 
     ui->calibrate_comboBox->blockSignals(true);
     for (const CalibrationRecord &record : SettingsStore::instance().calibrations())
@@ -122,17 +127,24 @@ void MeasureWidget::loadSettings()
 {
     restoring_ = true;
     const QMap<int, QVariant> calibration = SettingsStore::instance().loadCalibrationSettings();
-    ui->calibrate_comboBox->setCurrentIndex(calibration.value(1).toInt());
-    // A unit row that is none of the four (a hand-edited file) keeps "pix".
-    const int unit = calibration.value(2).toInt();
-    if (unit >= 0 && unit < ui->unit_comboBox->count())
-        ui->unit_comboBox->setCurrentIndex(unit);
+    // "Index" counts the stored entries, also those the list leaves out;
+    // with none stored the first row is chosen.
+    ComboBox *list = ui->calibrate_comboBox;
+    if (calibration.contains(1)) {
+        const QString chosen = SettingsStore::instance().calibrationIds().value(calibration.value(1).toInt());
+        list->setCurrentIndex(chosen.isEmpty() ? -1 : list->findData(chosen, ComboBox::KeyRole));
+    } else {
+        list->setCurrentIndex(0);
+    }
+    // The store leaves out a unit the list does not offer: "pix" stays.
+    if (calibration.contains(2))
+        ui->unit_comboBox->setCurrentIndex(calibration.value(2).toInt());
 
     const QMap<int, QVariant> draw = SettingsStore::instance().loadDraw();
     ui->lineColor_tBtn->setStyleSheet(swatchStyleSheet(storedColor(draw.value(LineColor))));
     ui->lineStylePic_comboBox->setCurrentStyle(static_cast<Qt::PenStyle>(draw.value(LineStyle).toInt()));
-    // Widths beyond the list show its last row rather than none (which would store 0).
-    ui->lineSize_comboBox->setCurrentIndex(qBound(0, draw.value(LineWidth).toInt() - 1, kLineSizeRows - 1));
+    // The store hands on only widths and sizes the lists offer.
+    ui->lineSize_comboBox->setCurrentIndex(draw.value(LineWidth).toInt() - kOfferedPenWidths.first);
     ui->fontColor_tBtn->setStyleSheet(swatchStyleSheet(storedColor(draw.value(TextColor))));
     ui->fontSize_comboBox->setCurrentText(QString::number(draw.value(TextSize).toInt()));
     if (draw.contains(TextFont))
@@ -303,7 +315,7 @@ void MeasureWidget::on_lineSize_comboBox_currentIndexChanged(int index)
 {
     if (index < 0)
         return;
-    storeAndSend(LineWidth, index + 1);
+    storeAndSend(LineWidth, index + kOfferedPenWidths.first);
 }
 
 void MeasureWidget::onLineStylePic_Cbox_IndexChanged(Qt::PenStyle style)
@@ -335,10 +347,10 @@ void MeasureWidget::on_fontSize_comboBox_currentTextChanged(const QString &text)
 
 void MeasureWidget::on_unit_comboBox_currentIndexChanged(int index)
 {
-    if (index < 0)
+    if (!kOfferedUnits.contains(index))
         return;
     storeCalibrationSetting(2, index);
-    emit signalUnitChange(kUnits.value(index));
+    emit signalUnitChange(QString::fromLatin1(kLengthUnits[index]));
 }
 
 void MeasureWidget::on_calibrate_comboBox_currentIndexChanged(int index)
@@ -350,8 +362,21 @@ void MeasureWidget::on_calibrate_comboBox_currentIndexChanged(int index)
     // without a usable value): one micrometre per pixel, the views' own default.
     if (!std::isfinite(real) || real <= 0.0)
         real = 1.0;
-    storeCalibrationSetting(1, index);
+    storeCalibrationChoice();
     emit calibrateChange(real, width);
+}
+
+void MeasureWidget::storeCalibrationChoice()
+{
+    if (restoring_)
+        return;
+    const int row = ui->calibrate_comboBox->currentIndex();
+    // The chosen calibration's place among the stored entries; -1 for none,
+    // and for one the file did not take.
+    const int place = row < 0 ? -1
+                              : SettingsStore::instance().calibrationIds().indexOf(
+                                    ui->calibrate_comboBox->itemData(row, ComboBox::KeyRole).toString());
+    SettingsStore::instance().setCalibrationSetting(1, place);
 }
 
 void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
@@ -380,11 +405,15 @@ void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
     calibrations_.remove(key);
     if (unsaved_.remove(key))
         return;
-    if (!SettingsStore::instance().removeCalibration(key))
+    if (!SettingsStore::instance().removeCalibration(key)) {
         QMessageBox::warning(nullptr, tr("Warning"),
                              tr("The calibration \"%1\" could not be removed from %2; it will be listed again at the "
                                 "next start.")
                                  .arg(text, SettingsStore::instance().calibrationPath()));
+        return;
+    }
+    // The entries after it moved up one place.
+    storeCalibrationChoice();
 }
 
 void MeasureWidget::onCaliOver(double pixels, int pictureWidth)

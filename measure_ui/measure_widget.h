@@ -109,6 +109,8 @@ private:
     // Writes a value the user chose; nothing while loadSettings restores.
     void storeDraw(DrawProperty id, const QVariant &value);
     void storeCalibrationSetting(int id, const QVariant &value);
+    // Stores which calibration is chosen; nothing while loadSettings restores.
+    void storeCalibrationChoice();
 
     Ui::MeasureWidget *ui;
     QMap<QPushButton *, QString> commonTools_;

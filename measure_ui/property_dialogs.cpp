@@ -1,6 +1,7 @@
 #include "property_dialogs.h"
 
 #include "line_width_combobox.h"
+#include "offered_lists.h"
 #include "settings_store.h"
 #include "swatch.h"
 #include "ui_gridlinessetdialog.h"
@@ -11,15 +12,9 @@
 
 namespace {
 
-constexpr int kSizeRows = 9;    // widths 1 to 9
-constexpr int kCountRows = 10;  // grid line counts 1 to 10
-constexpr int kSmallestFont = 13;
-constexpr int kLargestFont = 32;
-
 void setUpPicker(QLineWidthCombobox *picker)
 {
-    for (Qt::PenStyle style : {Qt::SolidLine, Qt::DashLine, Qt::DotLine})
-        picker->appendItem(style);
+    addOfferedPenStyles(picker);
     picker->setProperty("flag", QStringLiteral("Combox"));
     picker->setStyleSheet(QStringLiteral("background-color:rgb(79,86,96);border: none;"));
 }
@@ -39,6 +34,7 @@ LinePropertySetDialog::LinePropertySetDialog(QWidget *parent) : QDialog(parent),
 {
     ui->setupUi(this);
     setUpPicker(ui->lineStylePic_comboBox);
+    addOfferedNumbers(ui->lineSize_comboBox, kOfferedPenWidths);
     ui->lineSize_comboBox->setProperty("flag", QStringLiteral("Combox"));
     connect(ui->lineStylePic_comboBox, &QLineWidthCombobox::SelectedItemChanged, this,
             &LinePropertySetDialog::onLineStylePic_Cbox_IndexChanged);
@@ -56,14 +52,14 @@ void LinePropertySetDialog::setColor(const QColor &color)
 
 void LinePropertySetDialog::updateForm()
 {
-    ui->lineSize_comboBox->setCurrentIndex(qBound(0, sizeIndex_, kSizeRows - 1));
+    ui->lineSize_comboBox->setCurrentIndex(qBound(0, sizeIndex_, kOfferedPenWidths.count() - 1));
     ui->lineStylePic_comboBox->setCurrentStyle(style_);
     ui->lineColor_tBtn->setStyleSheet(swatchStyleSheet(storedColor(color_)));
 }
 
 int LinePropertySetDialog::lineSize() const
 {
-    return ui->lineSize_comboBox->currentIndex() + 1;
+    return ui->lineSize_comboBox->currentIndex() + kOfferedPenWidths.first;
 }
 
 void LinePropertySetDialog::on_OK_btn_clicked() { accept(); }
@@ -89,6 +85,9 @@ GridlinesSetDialog::GridlinesSetDialog(QWidget *parent) : QDialog(parent), ui(ne
 {
     ui->setupUi(this);
     setUpPicker(ui->gridlinesStylePic_comboBox);
+    addOfferedNumbers(ui->gridlinesSize_comboBox, kOfferedPenWidths);
+    addOfferedNumbers(ui->gridlinesHLine_comboBox, kOfferedGridLines);
+    addOfferedNumbers(ui->gridlinesVLine_comboBox, kOfferedGridLines);
     ui->gridlinesSize_comboBox->setProperty("flag", QStringLiteral("Combox"));
     connect(ui->gridlinesStylePic_comboBox, &QLineWidthCombobox::SelectedItemChanged, this,
             &GridlinesSetDialog::onLineStylePic_Cbox_IndexChanged);
@@ -106,26 +105,26 @@ void GridlinesSetDialog::setColor(const QColor &color)
 
 void GridlinesSetDialog::updateForm()
 {
-    ui->gridlinesSize_comboBox->setCurrentIndex(qBound(0, sizeIndex_, kSizeRows - 1));
+    ui->gridlinesSize_comboBox->setCurrentIndex(qBound(0, sizeIndex_, kOfferedPenWidths.count() - 1));
     ui->gridlinesStylePic_comboBox->setCurrentStyle(style_);
     ui->gridlinesColor_tBtn->setStyleSheet(swatchStyleSheet(storedColor(color_)));
-    ui->gridlinesHLine_comboBox->setCurrentIndex(qBound(0, hLinesIndex_, kCountRows - 1));
-    ui->gridlinesVLine_comboBox->setCurrentIndex(qBound(0, vLinesIndex_, kCountRows - 1));
+    ui->gridlinesHLine_comboBox->setCurrentIndex(qBound(0, hLinesIndex_, kOfferedGridLines.count() - 1));
+    ui->gridlinesVLine_comboBox->setCurrentIndex(qBound(0, vLinesIndex_, kOfferedGridLines.count() - 1));
 }
 
 int GridlinesSetDialog::lineSize() const
 {
-    return ui->gridlinesSize_comboBox->currentIndex() + 1;
+    return ui->gridlinesSize_comboBox->currentIndex() + kOfferedPenWidths.first;
 }
 
 int GridlinesSetDialog::hLines() const
 {
-    return ui->gridlinesHLine_comboBox->currentIndex() + 1;
+    return ui->gridlinesHLine_comboBox->currentIndex() + kOfferedGridLines.first;
 }
 
 int GridlinesSetDialog::vLines() const
 {
-    return ui->gridlinesVLine_comboBox->currentIndex() + 1;
+    return ui->gridlinesVLine_comboBox->currentIndex() + kOfferedGridLines.first;
 }
 
 void GridlinesSetDialog::on_OK_btn_clicked() { accept(); }
@@ -151,6 +150,8 @@ TextPropertySetDialog::TextPropertySetDialog(QWidget *parent) : QDialog(parent),
 {
     ui->setupUi(this);
     setUpPicker(ui->lineStylePic_comboBox);
+    addOfferedNumbers(ui->lineSize_comboBox, kOfferedPenWidths);
+    addOfferedNumbers(ui->fontSize_comboBox, kOfferedFontSizes);
     for (QWidget *box : std::initializer_list<QWidget *>{ui->lineSize_comboBox, ui->fontSize_comboBox, ui->font_comboBox})
         box->setProperty("flag", QStringLiteral("Combox"));
     connect(ui->lineStylePic_comboBox, &QLineWidthCombobox::SelectedItemChanged, this,
@@ -164,14 +165,15 @@ TextPropertySetDialog::TextPropertySetDialog(QWidget *parent) : QDialog(parent),
         ui->font_comboBox->setCurrentFont(font_);
     }
     font_ = ui->font_comboBox->currentFont();
-    // Sizes beyond the list show its nearest end rather than falling back to the first.
-    fontSize_ = qBound(kSmallestFont, draw.value(LTextWidth).toInt(), kLargestFont);
+    // The store hands on only sizes the list offers, and 13 when none is stored.
+    fontSize_ = draw.value(LTextWidth).toInt();
     ui->fontSize_comboBox->setCurrentText(QString::number(fontSize_));
     lineColor_ = storedColor(draw.value(LLineColor));
     ui->lineColor_tBtn->setStyleSheet(swatchStyleSheet(lineColor_));
     ui->lineStylePic_comboBox->setCurrentStyle(static_cast<Qt::PenStyle>(draw.value(LLineStyle).toInt()));
-    lineSize_ = draw.value(LLineWidth).toInt() - 1;
-    ui->lineSize_comboBox->setCurrentIndex(qBound(0, lineSize_, kSizeRows - 1));
+    // None stored: the first row.
+    lineSize_ = qMax(draw.value(LLineWidth).toInt(), kOfferedPenWidths.first);
+    ui->lineSize_comboBox->setCurrentIndex(lineSize_ - kOfferedPenWidths.first);
 }
 
 TextPropertySetDialog::~TextPropertySetDialog()
@@ -187,7 +189,7 @@ void TextPropertySetDialog::on_OK_btn_clicked()
     store.setDrawValue(LTextColor, textColor_);
     store.setDrawValue(LTextWidth, fontSize_);
     store.setDrawValue(LTextFont, font_.family());
-    lineSize_ = ui->lineSize_comboBox->currentIndex() + 1;
+    lineSize_ = ui->lineSize_comboBox->currentIndex() + kOfferedPenWidths.first;
     store.setDrawValue(LLineColor, lineColor_);
     store.setDrawValue(LLineWidth, lineSize_);
     store.setDrawValue(LLineStyle, int(lineStyle_));

@@ -26,7 +26,8 @@ public:
 
     // An invalid colour (none stored) starts as the black the scene draws.
     void setColor(const QColor &color);
-    // The width minus 1; beyond the list it shows the nearest row.
+    // The row of the width (its place in the offered widths); beyond the
+    // list it shows the nearest row.
     void setSizeIndex(int index) { sizeIndex_ = index; }
     void setLineStyle(const Qt::PenStyle &style) { style_ = style; }
     // Shows the values set above; call once before exec().
@@ -59,7 +60,7 @@ public:
     void setColor(const QColor &color);
     void setSizeIndex(int index) { sizeIndex_ = index; }
     void setLineStyle(const Qt::PenStyle &style) { style_ = style; }
-    // Counts minus 1; beyond the list (1 to 10) they show the nearest row.
+    // The rows of the counts; beyond the list they show the nearest row.
     void setHLinesIndex(int index) { hLinesIndex_ = index; }
     void setVLinesIndex(int index) { vLinesIndex_ = index; }
     void updateForm();

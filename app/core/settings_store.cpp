@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -12,12 +11,15 @@
 #include <QSettings>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QUuid>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,6 +40,11 @@ const QString kBurstGroup = QStringLiteral("burst_mode");
 const QString kKeyBindGroup = QStringLiteral("key_bind");
 const QString kCalibrateArray = QStringLiteral("calibrate");
 
+// More entries than any list the program keeps (at most a thousand overlay
+// lines, a few dozen calibrations): a larger count is damage, and reading up
+// to it would take the program's memory and time.
+constexpr int kMaxArrayEntries = 10000;
+
 // What a stored value may be. A value outside its rule is damage (a
 // hand-edited or broken file): it reads as absent, so the default applies.
 enum class Kind { Any, Integer, Number, Flag, Colour, Text };
@@ -50,33 +57,38 @@ struct ValueRule
 
 constexpr ValueRule kAnything{Kind::Any, 0, 0};
 constexpr ValueRule kAnyInteger{Kind::Integer, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
-// The widest pen and the largest label font the drawing code draws.
-constexpr ValueRule kPenWidth{Kind::Integer, 0, 36};
-constexpr ValueRule kFontSize{Kind::Integer, 1, 120};
-// Qt::NoPen to Qt::CustomDashLine.
-constexpr ValueRule kPenStyle{Kind::Integer, 0, 6};
+// A choice from a list a panel offers.
+constexpr ValueRule offered(OfferedRange range)
+{
+    return {Kind::Integer, double(range.first), double(range.last)};
+}
+// The widest pen the drawing code draws: point handles, which no panel sets.
+constexpr ValueRule kPointWidth{Kind::Integer, 0, 36};
+constexpr ValueRule kPenWidth = offered(kOfferedPenWidths);
+constexpr ValueRule kFontSize = offered(kOfferedFontSizes);
+constexpr ValueRule kPenStyle = offered(kOfferedPenStyles);
 constexpr ValueRule kColour{Kind::Colour, 0, 0};
 constexpr ValueRule kFlag{Kind::Flag, 0, 0};
 constexpr ValueRule kFontFamily{Kind::Text, 0, 256};
 constexpr ValueRule kPath{Kind::Text, 0, 4096};
 // Offset distances in the current length unit; the shapes take at most 1e6.
 constexpr ValueRule kDistance{Kind::Number, -1e6, 1e6};
-constexpr ValueRule kLineCount{Kind::Integer, 0, 1000};
+constexpr ValueRule kLineCount = offered(kOfferedGridLines);
 
 const ValueRule kDrawRules[kDrawPropertyCount] = {
-    kPenWidth, kColour, kPenWidth, kPenStyle, kColour, kFontSize, kFontFamily, kColour,  // PointWidth..TextColor
-    kFlag, kPath, kPenWidth, kPenStyle, kColour,                                         // ..CrossColor
-    kPenWidth, kPenStyle, kColour, kLineCount, kLineCount,                               // gridlines
-    kPenWidth, kPenStyle, kColour,                                                       // marks
-    kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                      // annotations
-    kDistance, kDistance, kDistance, kDistance,                                          // ring and line offsets
-    kAnyInteger,                                                                         // FloatNum: labels clamp it
-    {Kind::Integer, 0, 7},                                                               // SaveType: naming bits
-    {Kind::Text, 0, 255},                                                                // PrefixData: part of a file name
-    kFlag,                                                                               // QuickSave
-    {Kind::Integer, 0, 2},                                                               // PhotoFormat
-    kAnyInteger,                                                                         // Language: unknown ones read as none
-    kFlag, kFlag,                                                                        // SnapOpenImage, SaveGraphics
+    kPointWidth, kColour, kPenWidth, kPenStyle, kColour, kFontSize, kFontFamily, kColour,  // PointWidth..TextColor
+    kFlag, kPath, kPenWidth, kPenStyle, kColour,                                           // ..CrossColor
+    kPenWidth, kPenStyle, kColour, kLineCount, kLineCount,                                 // gridlines
+    kPenWidth, kPenStyle, kColour,                                                         // marks
+    kFontSize, kFontFamily, kColour, kPenWidth, kPenStyle, kColour,                        // annotations
+    kDistance, kDistance, kDistance, kDistance,                                            // ring and line offsets
+    offered(kOfferedDecimals),                                                             // FloatNum
+    {Kind::Integer, 0, 7},                                                // SaveType: naming bits
+    {Kind::Text, 0, 255},                                                 // PrefixData: part of a file name
+    kFlag,                                                                // QuickSave
+    {Kind::Integer, double(ImgFormat::Jpg), double(ImgFormat::Tiff)},     // PhotoFormat
+    kAnyInteger,                                                          // Language: unknown ones read as none
+    kFlag, kFlag,                                                         // SnapOpenImage, SaveGraphics
 };
 
 ValueRule ruleOf(const QString &group, const QString &key)
@@ -90,7 +102,14 @@ ValueRule ruleOf(const QString &group, const QString &key)
     } else if (group == kBurstGroup) {
         // As many as the time-lapse dialog takes.
         return {Kind::Integer, 0, 214748364};
-    } else if (group == kKeyBindGroup || group == kSettingsGroup) {
+    } else if (group == kKeyBindGroup) {
+        return kAnyInteger;
+    } else if (group == kSettingsGroup) {
+        if (key == QLatin1String("Unit"))
+            return offered(kOfferedUnits);
+        // A place in the list of stored calibrations; -1 for none.
+        if (key == QLatin1String("Index"))
+            return {Kind::Integer, -1, kMaxArrayEntries - 1};
         return kAnyInteger;
     }
     return kAnything;
@@ -146,10 +165,6 @@ QStringList ignoredKeys(QSettings &settings)
 // Settings files are a few kilobytes; anything this large is not one of ours,
 // and parsing it on every read would stall the program.
 constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
-// More entries than any list the program keeps (at most a thousand overlay
-// lines, a few dozen calibrations): a larger count is damage, and reading up
-// to it would take the program's memory and time.
-constexpr int kMaxArrayEntries = 10000;
 
 QString translated(const char *text)
 {
@@ -198,21 +213,35 @@ QString unusableReason(const QSettings &settings)
     return QString();
 }
 
+// What tells one state of a file on disk from another without reading it.
+// Size and modification time alone miss a file put back in one step from a
+// copy of the same size and time (a restored backup, an editor's save: a new
+// file renamed over the old one), and a change of its permissions, which
+// decide whether it can be read.
 struct FileStamp
 {
     bool exists = false;
-    qint64 size = 0;
-    QDateTime modified;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};  // status change: permissions, owner, renames
     bool operator==(const FileStamp &other) const
     {
-        return exists == other.exists && size == other.size && modified == other.modified;
+        const auto same = [](const timespec &a, const timespec &b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return exists == other.exists && device == other.device && inode == other.inode && size == other.size
+               && same(modified, other.modified) && same(changed, other.changed);
     }
 };
 
 FileStamp stampOf(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() ? FileStamp{true, info.size(), info.lastModified()} : FileStamp{};
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
 }
 
 // What was found out about each file, until it changes: Qt reports a format
@@ -292,18 +321,29 @@ bool readKey(const QString &path, const QString &group, const QMap<int, QString>
     return true;
 }
 
-void writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
-              const QVariant &value)
+// Writes the pending changes out; false when the file could not be written.
+bool flush(QSettings &settings)
+{
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+// Whether a write was made and reached the file.
+enum class Written { Skipped, Done, Failed };
+
+Written writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
+                 const QVariant &value)
 {
     const auto key = keys.find(id);
     if (key == keys.end())
-        return;
+        return Written::Skipped;
     Ini ini(path);
     if (!ini.writable())
-        return;
+        return Written::Skipped;
     ini->beginGroup(group);
     ini->setValue(*key, value);
     ini->endGroup();
+    return flush(*ini) ? Written::Done : Written::Failed;
 }
 
 QMap<int, QVariant> readGroup(const QString &path, const QString &group, const QMap<int, QString> &keys)
@@ -405,11 +445,73 @@ QList<StoredCalibration> readCalibrations(QSettings &settings)
     return entries;
 }
 
-// Writes the pending changes out; false when the file could not be written.
-bool flush(QSettings &settings)
+// Why a file could not be written, as far as the system tells, and what
+// the cause lies in: the file itself, or the folder it is written in.
+struct WriteFailure
 {
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    QString scope;
+    QString cause;  // for the user
+};
+
+WriteFailure writeFailureOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return {path, translated("a folder has its name")};
+    if (info.exists() && !info.isWritable())
+        return {path, translated("the file is read-only")};
+    // Qt writes a new file beside the old one and renames it over: a file of
+    // the same size meets what that write met (a full disk, a folder
+    // without permission).
+    const QString folder = info.absolutePath();
+    QTemporaryFile probe(folder + QStringLiteral("/.settings-XXXXXX"));
+    if (!probe.open())
+        return {folder, probe.errorString()};
+    const QByteArray bytes(int(qBound<qint64>(1, info.size() + 1, kMaxSettingsFileSize)), '\n');
+    if (probe.write(bytes) != bytes.size() || !probe.flush())
+        return {folder, probe.errorString()};
+    return {path, translated("the file could not be written")};
+}
+
+// The causes of failing writes by what they lie in, and who hears of a new one.
+struct WriteFailures
+{
+    QMutex mutex;
+    QHash<QString, QString> causes;
+    SettingsStore::WriteFailureHandler handler;
+};
+
+WriteFailures &writeFailures()
+{
+    static WriteFailures failures;
+    return failures;
+}
+
+// A cause is told once; a write that went through ends what lay in its
+// file and its folder, so that a failure after it is told again.
+void noteWrite(const QString &path, Written written, bool callerReports = false)
+{
+    WriteFailures &failures = writeFailures();
+    if (written == Written::Done) {
+        const QMutexLocker lock(&failures.mutex);
+        failures.causes.remove(path);
+        failures.causes.remove(QFileInfo(path).absolutePath());
+    }
+    if (written != Written::Failed)
+        return;
+    const WriteFailure failure = writeFailureOf(path);
+    SettingsStore::WriteFailureHandler handler;
+    {
+        const QMutexLocker lock(&failures.mutex);
+        if (failures.causes.value(failure.scope) == failure.cause)
+            return;
+        failures.causes.insert(failure.scope, failure.cause);
+        if (!callerReports)
+            handler = failures.handler;
+    }
+    qWarning().noquote() << "Settings not saved to" << path << "-" << failure.cause;
+    if (handler)
+        handler({path, failure.cause});
 }
 
 } // namespace
@@ -451,8 +553,20 @@ SettingsStore::SettingsStore()
     keyBindKeys_ = {{0, QStringLiteral("MouseWheel")}};
 }
 
+void SettingsStore::setWriteFailureHandler(WriteFailureHandler handler)
+{
+    WriteFailures &failures = writeFailures();
+    const QMutexLocker lock(&failures.mutex);
+    failures.handler = std::move(handler);
+}
+
 void SettingsStore::setBaseFolderForTesting(const QString &folder)
 {
+    {
+        WriteFailures &failures = writeFailures();
+        const QMutexLocker lock(&failures.mutex);
+        failures.causes.clear();
+    }
     configPath_ = folder + QStringLiteral("/config.ini");
     calibrationPath_ = folder + QStringLiteral("/calibration.ini");
     crossPath_ = folder + QStringLiteral("/cross.ini");
@@ -493,7 +607,7 @@ bool SettingsStore::drawValue(int id, QVariant &out) const
 
 void SettingsStore::setDrawValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kDrawGroup, drawKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kDrawGroup, drawKeys_, id, value));
 }
 
 bool SettingsStore::baseValue(int id, QVariant &out) const
@@ -503,7 +617,7 @@ bool SettingsStore::baseValue(int id, QVariant &out) const
 
 void SettingsStore::setBaseValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kBaseGroup, baseKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kBaseGroup, baseKeys_, id, value));
 }
 
 QString SettingsStore::openedImagePath() const
@@ -526,7 +640,7 @@ bool SettingsStore::keyBindValue(int id, QVariant &out) const
 
 void SettingsStore::setKeyBindValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadBurstMode() const
@@ -536,7 +650,7 @@ QMap<int, QVariant> SettingsStore::loadBurstMode() const
 
 void SettingsStore::setBurstModeValue(int id, const QVariant &value) const
 {
-    writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value);
+    noteWrite(configPath_, writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
@@ -546,7 +660,7 @@ QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
 
 void SettingsStore::setCalibrationSetting(int id, const QVariant &value) const
 {
-    writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value);
+    noteWrite(calibrationPath_, writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value));
 }
 
 QVariantMap SettingsStore::loadCommonTools() const
@@ -568,6 +682,7 @@ void SettingsStore::saveCommonTools(const QVariantMap &tools) const
     ini->beginGroup(QStringLiteral("CommonTool"));
     ini->setValue(QStringLiteral("commontool"), tools);
     ini->endGroup();
+    noteWrite(configPath_, flush(*ini) ? Written::Done : Written::Failed);
 }
 
 bool SettingsStore::addCalibration(const CalibrationRecord &record) const
@@ -585,7 +700,9 @@ bool SettingsStore::addCalibration(const CalibrationRecord &record) const
     ini->setArrayIndex(count);
     writeCalibration(*ini, stored);
     ini->endArray();
-    return flush(*ini);
+    const bool written = flush(*ini);
+    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    return written;
 }
 
 QList<CalibrationRecord> SettingsStore::calibrations() const
@@ -598,6 +715,17 @@ QList<CalibrationRecord> SettingsStore::calibrations() const
         if (entry.usable)
             records.append(entry.record);
     return records;
+}
+
+QStringList SettingsStore::calibrationIds() const
+{
+    Ini ini(calibrationPath_);
+    if (!ini.readable())
+        return {};
+    QStringList ids;
+    for (const StoredCalibration &entry : readCalibrations(*ini))
+        ids << entry.record.id;
+    return ids;
 }
 
 bool SettingsStore::removeCalibration(const QString &id) const
@@ -622,7 +750,9 @@ bool SettingsStore::removeCalibration(const QString &id) const
         ini->setValue(QStringLiteral("id"), entry.record.id);
     }
     ini->endArray();
-    return flush(*ini);
+    const bool written = flush(*ini);
+    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    return written;
 }
 
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
@@ -642,6 +772,7 @@ void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
         ini->setValue(QStringLiteral("visible"), line.visible);
     }
     ini->endArray();
+    noteWrite(crossPath_, flush(*ini) ? Written::Done : Written::Failed);
 }
 
 QList<SettingsFileProblem> SettingsStore::unusableFiles() const

@@ -14,6 +14,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
+
 // Drawing, naming and photo properties; the id is also the key's place in
 // group "draw" of "config.ini".
 enum DrawProperty : int {
@@ -63,6 +65,33 @@ constexpr int kDrawPropertyCount = 39;
 enum class KeyFunction : int { ZoomVideoWindow = 0, Focus = 1, Zoom = 2 };
 enum class MyLanguage : int { English = 0, Chinese = 1 };
 enum class ImgFormat : int { Jpg = 0, Bmp = 1, Tiff = 2 };
+
+// The choices the panels offer for settings picked from a fixed list. The
+// panels build their lists from these, and the store takes a stored value
+// outside them for damage like any other value out of range: it reads as
+// absent, so the default applies, and ignoredSettings names it.
+struct OfferedRange
+{
+    int first;
+    int last;
+    constexpr int count() const { return last - first + 1; }
+    constexpr bool contains(int value) const { return value >= first && value <= last; }
+};
+// The pen widths of the width lists (measurements, crosshair, grid lines,
+// marks, the pointer lines of text labels).
+constexpr OfferedRange kOfferedPenWidths{1, 9};
+// The label font pixel sizes of the size lists (measurements, text labels).
+constexpr OfferedRange kOfferedFontSizes{13, 32};
+// The pen styles of the style pickers: solid, dash and dot.
+constexpr OfferedRange kOfferedPenStyles{Qt::SolidLine, Qt::DotLine};
+// Grid lines each way.
+constexpr OfferedRange kOfferedGridLines{1, 10};
+// Decimal places of measurement values.
+constexpr OfferedRange kOfferedDecimals{0, 4};
+// The measuring panel's length units; "Unit" of "calibration.ini" is the
+// chosen one's place. The same in every language.
+constexpr const char *kLengthUnits[] = {"pix", "um", "mm", "mil"};
+constexpr OfferedRange kOfferedUnits{0, int(sizeof kLengthUnits / sizeof *kLengthUnits) - 1};
 // ".jpg", ".bmp" or ".tiff"; ".jpg" for anything else.
 QString imgFormatExtension(ImgFormat format);
 
@@ -111,6 +140,12 @@ struct SettingsFileProblem {
     QString reason;  // for the user
 };
 
+// A setting that did not reach its file.
+struct SettingsWriteFailure {
+    QString path;
+    QString cause;  // for the user, as the system puts it ("No space left on device")
+};
+
 // Keys of a settings file whose values are out of range (a negative width,
 // a number that is none, a text far longer than any such setting): they read
 // as absent, so the defaults apply, and the file keeps them as they are.
@@ -156,6 +191,10 @@ public:
     // entry whose length or scale is not a positive number, or whose width
     // is none, is damage: it is left out (ignoredSettings names it).
     QList<CalibrationRecord> calibrations() const;
+    // The id of every stored entry in stored order, damaged ones included:
+    // "Index" of group "settings" counts these places, so that it names the
+    // same entry to every version, whichever entries it can use.
+    QStringList calibrationIds() const;
     // Removes the one calibration with this id; the others, damaged ones
     // included, keep their order and every key they had. False when none has
     // it or the file could not be written.
@@ -169,6 +208,15 @@ public:
     // The files in use that hold values out of range, with those keys and
     // the damaged calibrations.
     QList<IgnoredSettings> ignoredSettings() const;
+
+    // Who hears of settings that could not be written (a full disk, a
+    // read-only file), on the thread that wrote them: once for each cause,
+    // however many writes then fail for it, and for a file again only after
+    // a write to it went through. A failed addCalibration or
+    // removeCalibration counts but is not handed on: its caller tells the
+    // user itself. Files that are not used are never written (unusableFiles).
+    using WriteFailureHandler = std::function<void(const SettingsWriteFailure &)>;
+    void setWriteFailureHandler(WriteFailureHandler handler);
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

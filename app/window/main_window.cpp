@@ -179,6 +179,19 @@ MainWindow2::MainWindow2(QWidget *parent)
     drawProperties = SettingsStore::instance().loadDraw();
     measurePage->loadSettings();
 
+    // A setting that can't be written is told once for each cause, after
+    // the change that met it; the program goes on with the value in use.
+    SettingsStore::instance().setWriteFailureHandler([this](const SettingsWriteFailure &failure) {
+        QTimer::singleShot(0, this, [failure] {
+            QMessageBox box(QMessageBox::Warning, tr("Warning"),
+                            tr("Settings could not be saved to %1 (%2). The values in use stay until the program "
+                               "closes.")
+                                .arg(failure.path, failure.cause));
+            box.addButton(tr("OK"), QMessageBox::AcceptRole);
+            box.exec();
+        });
+    });
+
     pendingOpenTimer.setSingleShot(true);
     connect(&pendingOpenTimer, &QTimer::timeout, this, &MainWindow2::openPendingCamera);
 
@@ -197,6 +210,7 @@ MainWindow2::MainWindow2(QWidget *parent)
 
 MainWindow2::~MainWindow2()
 {
+    SettingsStore::instance().setWriteFailureHandler({});
     stopThreadsForShutdown();
     delete ui;
     delete burstModeSettings;

@@ -203,18 +203,25 @@ void MainWindow2::reportStoredCameraRow()
     if (!camera_)
         return;
     const StoredRowReport stored = camera_->storedRowReport();
-    if (!stored.needsRewrite() || storedRowsReported.contains(stored.key))
+    if ((!stored.needsRewrite() && stored.notStored.isEmpty()) || storedRowsReported.contains(stored.key))
         return;
     storedRowsReported << stored.key;
     const QString file = CameraDatabase::instance().databaseName();
-    const QString what =
-        stored.unreadable
-            ? tr("The stored settings of camera %1 in %2 cannot be read.").arg(stored.key, file)
-            : tr("The stored settings of camera %1 in %2 hold values this camera does not allow: %3.")
-                  .arg(stored.key, file, stored.ignored.join(QStringLiteral(", ")));
-    const QString line = what + QLatin1Char(' ')
-                         + tr("Its model's defaults are used instead. The stored settings stay as they are until "
-                              "you change a setting; then every one is stored with the value in use.");
+    QString line;
+    if (!stored.notStored.isEmpty()) {
+        line = tr("The settings of camera %1 could not be stored in %2 (%3). It works with its model's defaults, "
+                  "and changes to its settings are not kept in this run.")
+                   .arg(stored.key, file, stored.notStored);
+    } else {
+        const QString what =
+            stored.unreadable
+                ? tr("The stored settings of camera %1 in %2 cannot be read.").arg(stored.key, file)
+                : tr("The stored settings of camera %1 in %2 hold values this camera does not allow: %3.")
+                      .arg(stored.key, file, stored.ignored.join(QStringLiteral(", ")));
+        line = what + QLatin1Char(' ')
+               + tr("Its model's defaults are used instead. The stored settings stay as they are until "
+                    "you change a setting; then every one is stored with the value in use.");
+    }
     qWarning().noquote() << line;
     showMessage(QMessageBox::Warning, tr("Warning"), line);
 }

@@ -59,10 +59,13 @@ void MainWindow2::setLiveFrameWidth(int width)
 void MainWindow2::caliOver(double pixels)
 {
     VideoWidget *view = currentView();
-    // The width of the pictures the length is in: the live frame's; 0 when
-    // not known (a picture tab, or no frame size yet).
+    // The width of the pictures the length is in: the live frame's or the
+    // picture's; 0 when not known (no frame size yet).
     int pictureWidth = 0;
-    if (view && view->isLive()) {
+    if (view && !view->isLive()) {
+        // A picture tab's scene is in picture pixels.
+        pictureWidth = qMax(0, view->picture().width());
+    } else if (view) {
         // The scene measures in view pixels; the calibration is per frame pixel.
         const int frameWidth = playThread_ ? playThread_->captureSettings().width : 0;
         const double areaWidth = view->videoAreaWidth();

@@ -933,6 +933,14 @@ in %2</source>
         <translation>%2 中相机 %1 的已存设置无法读取。</translation>
     </message>
     <message>
+        <source>The settings of camera %1 could not be stored in %2 (%3). It works with its model&apos;s defaults, and changes to its settings are not kept in this run.</source>
+        <translation>相机 %1 的设置无法存入 %2（%3）。该相机使用其型号的默认值，本次运行中对其设置的更改不会保存。</translation>
+    </message>
+    <message>
+        <source>Settings could not be saved to %1 (%2). The values in use stay until the program closes.</source>
+        <translation>设置无法保存到 %1（%2）。当前使用的值保留到程序关闭。</translation>
+    </message>
+    <message>
         <source>The stored settings of camera %1 in %2 hold values this camera does not allow: %3.</source>
         <translation>%2 中相机 %1 的已存设置含有该相机不允许的值：%3。</translation>
     </message>
@@ -1467,6 +1475,18 @@ in %2</source>
     <message>
         <source>The list &quot;%1&quot; claims %2 entries; more than %3 are taken for damage.</source>
         <translation>列表“%1”声称有 %2 项；超过 %3 项视为损坏。</translation>
+    </message>
+    <message>
+        <source>a folder has its name</source>
+        <translation>有同名的文件夹</translation>
+    </message>
+    <message>
+        <source>the file is read-only</source>
+        <translation>该文件为只读</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <translation>该文件无法写入</translation>
     </message>
 </context>
 <context>

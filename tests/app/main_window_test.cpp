@@ -542,11 +542,18 @@ TEST_F(WindowTest, UnitsAndCalibrationReachEveryView)
     }
 
     // A calibration line reaches the calibration dialog in picture pixels:
-    // the live view's scaled to the frame, a picture's as drawn.
+    // the live view's scaled to the frame, a picture's as drawn. The one on
+    // the picture is kept with the picture's width.
     QStringList shown;
     dialogs.dialogActions["CalibrationWidget"] = [&shown](QDialog *dialog) {
         shown << dialog->findChild<QLabel *>("label_6")->text();
-        dialog->reject();
+        if (shown.size() == 1) {
+            dialog->reject();
+            return;
+        }
+        dialog->findChild<QLineEdit *>("lineEdit")->setText("on the picture");
+        dialog->findChild<QLineEdit *>("lineEdit_2")->setText("1");
+        dialog->findChild<QPushButton *>("pushButton")->click();
     };
     tabs->setCurrentIndex(0);
     const double areaWidth = window->liveView()->videoAreaWidth();
@@ -557,6 +564,9 @@ TEST_F(WindowTest, UnitsAndCalibrationReachEveryView)
     ASSERT_EQ(shown.size(), 2) << dialogs.all();
     EXPECT_EQ(shown[0], QString::number(100.0 * 1920 / areaWidth, 'g', 6) + " pixel");
     EXPECT_EQ(shown[1], "100 pixel");
+    const QList<CalibrationRecord> stored = SettingsStore::instance().calibrations();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].width, 640);
 }
 
 TEST_F(WindowTest, UntitledTabsAreNumberedAndAModifiedOneAsksBeforeClosing)

@@ -4,9 +4,12 @@
 // rights (root ignores permissions): the test runs itself again as "nobody".
 #include "window_test_support.h"
 
+#include "burst_mode_settings.h"
 #include "camera_database.h"
+#include "main_scene.h"
 #include "measure_widget.h"
 #include "private_network.h"
+#include "private_volume.h"
 #include "title_bar.h"
 #include "usb_models.h"
 
@@ -17,6 +20,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <sqlite3.h>
+
+#include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -163,7 +169,7 @@ TEST_F(StoredFiles, AStartWithoutAChangeLeavesEveryFileAsItIs)
 // the file stays as it is until a setting is changed.
 TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
 {
-    writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=nan\nDrawCross_Width=1e308\nFloatNum=2\n"
+    writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=1\nDrawCross_Width=1e308\nFloatNum=2\n"
                                    "PrefixData=" + QByteArray(100 * 1024, 'p') + "\nLText_Width=20\n");
     const QByteArray before = fileHash(file("config.ini"));
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
@@ -172,13 +178,64 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
     for (const char *key : {"Line_Width", "TextSize", "DrawCross_Width", "PrefixData"})
         EXPECT_TRUE(dialogs.saw(key)) << key;
     EXPECT_FALSE(dialogs.saw("LText_Width")) << dialogs.all();
+    // A cut "TextSize=13": labels are drawn at the size the panel shows.
     EXPECT_EQ(childOf<QComboBox>(window->measurePanel(), "fontSize_comboBox")->currentText(), "13");
+    EXPECT_EQ(window->liveView()->measureScene()->propertyMap().value(TextSize).toInt(), 13);
     EXPECT_EQ(fileHash(file("config.ini")), before);
 
     childOf<QSpinBox>(window->measurePanel(), "floatNum_spbox")->setValue(3);
     QVariant decimals;
     EXPECT_TRUE(SettingsStore::instance().drawValue(FloatNum, decimals));
     EXPECT_EQ(decimals.toInt(), 3);
+}
+
+// ---------------------------------------------------------------- a full disk
+
+// Every file stays whole; what the user changes stays in use and is told
+// once with the cause, as is a camera's default row that could not be added.
+TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
+{
+    const QString volume = privateVolume();
+    if (volume.isEmpty()) {
+        runOnPrivateVolume("StoredFiles.ChangesThatDoNotFitAreToldOnceAndStayInUse", "1m", home.path());
+        return;
+    }
+    qputenv("XDG_DATA_HOME", volume.toLocal8Bit());
+    folder = appDataFolder();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    SettingsStore::instance().setBaseFolderForTesting(folder);
+    makeSqlite(file("setting.db"), {CameraDatabase::createTableSql()});
+    writeBytes(file("config.ini"), "[burst_mode]\nNumber=5\nInterval=10\n");
+    const QByteArray config = fileHash(file("config.ini"));
+    const QByteArray database = fileHash(file("setting.db"));
+    ASSERT_TRUE(fillVolume(folder));
+
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be stored"); })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("database or disk is full")) << dialogs.all();
+
+    // Typed key by key: every key stores the field.
+    BurstModeSettings *timeLapse = window->burstModeDialog();
+    for (const auto &[name, text] : {std::pair<const char *, const char *>{"burstModeNumber_lineEdit", "12"},
+                                     {"burstModeInterval_s_lineEdit", "30"}}) {
+        auto *field = childOf<QLineEdit>(timeLapse, name);
+        field->clear();
+        QTest::keyClicks(field, text);
+    }
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+        << dialogs.all();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("config.ini"))) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("No space left on device")) << dialogs.all();
+    EXPECT_EQ(dialogs.count("could not be stored"), 1) << dialogs.all();
+    const QMap<int, QVariant> inUse = timeLapse->getBurstModeMap();
+    EXPECT_EQ(inUse.value(BurstModeSettings::NumberKey).toInt(), 12);
+    EXPECT_EQ(inUse.value(BurstModeSettings::IntervalKey).toInt(), 30);
+    delete window;
+    window = nullptr;
+    EXPECT_EQ(fileHash(file("config.ini")), config);
+    EXPECT_EQ(fileHash(file("setting.db")), database);
 }
 
 // ---------------------------------------------------------------- the camera database
@@ -268,6 +325,77 @@ TEST_P(DamagedSettingDatabase, IsMovedAsideAndTheCameraGetsItsModelsDefaults)
 
 INSTANTIATE_TEST_SUITE_P(StoredFiles, DamagedSettingDatabase, ::testing::ValuesIn(kDamagedDatabases),
                          [](const ::testing::TestParamInfo<DamagedDatabase> &info) { return info.param.name; });
+
+namespace {
+
+// Another program's exclusive lock on a database file, taken the moment the
+// program's connection starts the first statement that reads from the
+// camera table: the checks before it found the file healthy.
+class LockAtCameraTableRead
+{
+public:
+    explicit LockAtCameraTableRead(const QString &path)
+    {
+        path_ = QFile::encodeName(path);
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&LockAtCameraTableRead::onOpen));
+    }
+    ~LockAtCameraTableRead()
+    {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&LockAtCameraTableRead::onOpen));
+        if (holder_) {
+            sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(holder_);
+            holder_ = nullptr;
+        }
+    }
+    static bool taken() { return taken_; }
+
+private:
+    static int onOpen(sqlite3 *connection, char **, const sqlite3_api_routines *)
+    {
+        if (!holder_ && !taken_)
+            sqlite3_trace_v2(connection, SQLITE_TRACE_STMT, &LockAtCameraTableRead::onStatement, nullptr);
+        return SQLITE_OK;
+    }
+    static int onStatement(unsigned, void *, void *statement, void *)
+    {
+        const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement));
+        if (taken_ || !sql || !std::strstr(sql, "FROM camera"))
+            return 0;
+        taken_ = sqlite3_open_v2(path_.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        // The statement meets the lock at once instead of after the
+        // driver's five seconds of waiting for it.
+        sqlite3_busy_timeout(sqlite3_db_handle(static_cast<sqlite3_stmt *>(statement)), 0);
+        return 0;
+    }
+
+    static inline QByteArray path_;
+    static inline sqlite3 *holder_ = nullptr;
+    static inline bool taken_ = false;
+};
+
+} // namespace
+
+// Busy is no damage: a healthy file that another program holds for a moment
+// stays where it is, byte for byte, and is not used in this run.
+TEST_F(StoredFiles, SettingDatabaseLockedAfterItsFirstChecksIsKept)
+{
+    const QString path = file("setting.db");
+    makeSqlite(path, {CameraDatabase::createTableSql()});
+    const QByteArray before = fileHash(path);
+    {
+        LockAtCameraTableRead lock(path);
+        startWindow();
+        ASSERT_TRUE(lock.taken());
+    }
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(path); })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("locked")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("not kept in this session")) << dialogs.all();
+    EXPECT_EQ(QDir(folder).entryList({"setting-unused-*"}), QStringList());
+    EXPECT_EQ(fileHash(path), before);
+    EXPECT_FALSE(CameraDatabase::instance().isOpen());
+}
 
 // Values the camera does not offer or allow are ignored for its model's
 // defaults, the user is told once a run which, and the row stays as it is

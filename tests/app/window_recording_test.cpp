@@ -4,12 +4,12 @@
 // full disk and where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
+#include "private_volume.h"
 #include "recording_support.h"
 #include "video_recorder.h"
 #include "wait_dialog.h"
 
 #include <QCloseEvent>
-#include <QProcess>
 #include <QTabWidget>
 
 namespace {
@@ -61,32 +61,6 @@ protected:
 private:
     const QWidget *waitDialog_;
 };
-
-// The folder of a volume of its own when this process is the run that
-// `runOnPrivateVolume` started; empty in the first run.
-QString privateVolume()
-{
-    return QString::fromLocal8Bit(qgetenv("VORENTA_TEST_FULL_FOLDER"));
-}
-
-// Runs `test` again in a mount namespace of its own where a volume of `size`
-// (tmpfs notation: 64k, 3m) lies over `folder`, and checks that it passed.
-void runOnPrivateVolume(const char *test, const char *size, const QString &folder)
-{
-    QProcess child;
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("unshare", {"-m", "sh", "-c",
-                            QString("mount -t tmpfs -o size=%1 tmpfs \"$1\" || exit 77; "
-                                    "VORENTA_TEST_FULL_FOLDER=\"$1\" exec \"$2\" --gtest_filter=%2")
-                                .arg(size, test),
-                            "sh", folder, QCoreApplication::applicationFilePath()});
-    ASSERT_TRUE(child.waitForStarted(10000));
-    ASSERT_TRUE(child.waitForFinished(400000));
-    const QString output = QString::fromLocal8Bit(child.readAll());
-    ASSERT_NE(child.exitCode(), 77) << "no private tmpfs could be mounted (unshare and mount need root)";
-    EXPECT_EQ(child.exitCode(), 0) << output;
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output;
-}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "settings_store.h"
 
+#include "private_volume.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -441,8 +446,8 @@ TEST_F(Settings, EmptyAndUnreadableFilesReadAsDefaults)
 TEST_F(Settings, ValuesOutOfRangeReadAsAbsentAndAreNamed)
 {
     writeFile("config.ini", "[CommonTool]\ncommontool=just text\n"
-                            "[draw]\nLine_Width=-3\nTextSize=nan\nDrawCross_Width=1e308\nLine_Color=notacolor\n"
-                            "RingDistance1=1e308\nTextFont=Sans\nLText_Width=@Variant(garbage)\nFloatNum=4\n"
+                            "[draw]\nLine_Width=-3\nTextSize=1\nDrawMark_Width=nan\nDrawCross_Width=1e308\n"
+                            "Line_Color=notacolor\nRingDistance1=1e308\nTextFont=Sans\nLText_Width=@Variant(garbage)\nFloatNum=4\n"
                             "PrefixData=" + QByteArray(100 * 1024, 'p') + "\n"
                             "[burst_mode]\nNumber=-1\nInterval=5\n");
     EXPECT_TRUE(store().loadCommonTools().isEmpty());
@@ -466,8 +471,8 @@ TEST_F(Settings, ValuesOutOfRangeReadAsAbsentAndAreNamed)
     EXPECT_EQ(ignored[0].path, ini("config.ini"));
     QStringList keys = ignored[0].keys;
     keys.sort();
-    EXPECT_EQ(keys, QStringList({"DrawCross_Width", "LText_Width", "Line_Color", "Line_Width", "Number", "PrefixData",
-                                 "RingDistance1", "TextSize"}));
+    EXPECT_EQ(keys, QStringList({"DrawCross_Width", "DrawMark_Width", "LText_Width", "Line_Color", "Line_Width", "Number",
+                                 "PrefixData", "RingDistance1", "TextSize"}));
     EXPECT_TRUE(store().unusableFiles().isEmpty());
 }
 
@@ -485,6 +490,85 @@ TEST_F(Settings, AFileNotUsedIsLoggedOnce)
     store().unusableFiles();
     qInstallMessageHandler(previous);
     EXPECT_EQ(notUsed, 1);
+}
+
+// Whether a file can be used is judged again once it changed on disk.
+TEST_F(Settings, AFileIsJudgedAgainWhenItChangesOnDisk)
+{
+    const auto bytesOf = [this](const char *name) {
+        QFile file(ini(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray garbage(64, '\x01');
+    store().setDrawValue(TextSize, 20);
+    ASSERT_EQ(store().loadDraw().value(TextSize).toInt(), 20);
+    writeFile("config.ini", garbage);
+    store().setDrawValue(FloatNum, 2);
+    EXPECT_EQ(bytesOf("config.ini"), garbage);
+    ASSERT_EQ(store().unusableFiles().size(), 1);
+
+    writeFile("calibration.ini", garbage);
+    ASSERT_EQ(store().unusableFiles().size(), 2);
+    writeFile("calibration.ini", "[settings]\nUnit=2\n");
+    EXPECT_EQ(store().loadCalibrationSettings().value(2).toInt(), 2);
+    store().setCalibrationSetting(2, 3);
+    EXPECT_EQ(store().loadCalibrationSettings().value(2).toInt(), 3);
+    EXPECT_EQ(store().unusableFiles().size(), 1);
+
+    // Put back in one step from a copy of the same size and time (a backup
+    // restored, an editor's save): a file of its own, not the one judged.
+    writeFile("config.ini", "[draw]\nTextSize=20\n");
+    ASSERT_EQ(store().loadDraw().value(TextSize).toInt(), 20);
+    struct stat judged {};
+    ASSERT_EQ(::stat(QFile::encodeName(ini("config.ini")).constData(), &judged), 0);
+    const QByteArray sameSize(int(judged.st_size), '\x01');
+    writeFile("restored.ini", sameSize);
+    const timespec times[2] = {judged.st_atim, judged.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(ini("restored.ini")).constData(), times, 0), 0);
+    ASSERT_EQ(std::rename(QFile::encodeName(ini("restored.ini")).constData(),
+                          QFile::encodeName(ini("config.ini")).constData()),
+              0);
+    store().setDrawValue(FloatNum, 2);
+    EXPECT_EQ(bytesOf("config.ini"), sameSize);
+    EXPECT_EQ(store().unusableFiles().size(), 1);
+}
+
+// A write that does not fit leaves the file as it was and is told once for
+// its cause, however many settings then fail; after a write that went
+// through, a new failure is told again.
+TEST_F(Settings, WritesThatDoNotFitAreToldOncePerCause)
+{
+    const QString volume = privateVolume();
+    if (volume.isEmpty()) {
+        runOnPrivateVolume("Settings.WritesThatDoNotFitAreToldOncePerCause", "64k", dir.path());
+        return;
+    }
+    store().setBaseFolderForTesting(volume);
+    QList<SettingsWriteFailure> told;
+    store().setWriteFailureHandler([&told](const SettingsWriteFailure &failure) { told << failure; });
+    const auto config = [&volume] {
+        QFile file(volume + "/config.ini");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    store().setBurstModeValue(0, 5);
+    const QByteArray before = config();
+    ASSERT_TRUE(fillVolume(volume));
+    for (int number : {1, 12})
+        store().setBurstModeValue(0, number);
+    store().setDrawValue(TextSize, 20);
+    store().saveCrossLines({CrossInfo()});
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].path, volume + "/config.ini");
+    EXPECT_EQ(told[0].cause, "No space left on device");
+    EXPECT_EQ(config(), before);
+
+    ASSERT_TRUE(QFile::remove(volume + "/filler"));
+    store().setBurstModeValue(0, 12);
+    EXPECT_TRUE(config().contains("Number=12"));
+    ASSERT_TRUE(fillVolume(volume));
+    store().setBurstModeValue(0, 13);
+    store().setWriteFailureHandler({});
+    EXPECT_EQ(told.size(), 2);
 }
 
 TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)

@@ -347,6 +347,36 @@ TEST_F(PanelCalibration, AStoredIndexWithoutItsRowChoosesNothing)
     EXPECT_EQ(panel.findChild<QComboBox *>("unit_comboBox")->currentText(), "pix");
 }
 
+// "Index" counts the stored entries, a damaged one too, as every version
+// reads it: the calibration chosen stays the one chosen.
+TEST_F(PanelCalibration, TheStoredIndexCountsTheEntriesTheListLeavesOut)
+{
+    {
+        QFile file(ini("calibration.ini"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[calibrate]\nsize=3\n1\\name=A\n1\\length=abc\n1\\unit=mm\n1\\real=5\n"
+                   "2\\name=B\n2\\length=1\n2\\unit=mm\n2\\real=2\n"
+                   "3\\name=C\n3\\length=1\n3\\unit=mm\n3\\real=7\n[settings]\nIndex=1\n");
+    }
+    MeasureWidget panel;
+    QSignalSpy calibration(&panel, &MeasureWidget::calibrateChange);
+    panel.loadSettings();
+    ComboBox *box = list(panel);
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentText(), "B, 1mm");
+    ASSERT_EQ(calibration.size(), 1);
+    EXPECT_DOUBLE_EQ(calibration.at(0).at(0).toDouble(), 2.0);
+
+    box->setCurrentIndex(1);
+    EXPECT_EQ(raw("calibration.ini", "settings/Index").toInt(), 2);
+    // Deleting B moves C up a place in the file.
+    box->showPopup();
+    QTest::mouseClick(deleteButtonOf(*box, 0), Qt::LeftButton);
+    EXPECT_EQ(box->currentText(), "C, 1mm");
+    EXPECT_EQ(raw("calibration.ini", "settings/Index").toInt(), 1);
+    EXPECT_EQ(raw("calibration.ini", "calibrate/2/name").toString(), "C");
+}
+
 TEST_F(PanelCalibration, ACalibrationThatCannotBeWrittenIsReportedAndKeptForTheSession)
 {
     MeasureWidget panel;

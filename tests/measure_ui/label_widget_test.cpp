@@ -90,13 +90,19 @@ TEST_F(AnnotationPanel, CrosshairAndGridlinesShareOneOverlay)
     EXPECT_FALSE(sent[2].shown);
 }
 
-TEST_F(AnnotationPanel, StoredCountsAreClampedToTheDialogsRange)
+// Values the dialogs do not offer are damage: the defaults apply.
+TEST_F(AnnotationPanel, StoredValuesTheDialogsDoNotOfferGiveTheirDefaults)
 {
     SettingsStore::instance().setDrawValue(GridlinesHLines, 40);
-    SettingsStore::instance().setDrawValue(GridlinesVLines, 0);
+    SettingsStore::instance().setDrawValue(GridlinesVLines, 7);
     LabelWidget panel;
-    EXPECT_EQ(panel.horizontalLineCount(), 10);
-    EXPECT_EQ(panel.verticalLineCount(), 1);
+    EXPECT_EQ(panel.horizontalLineCount(), 1);
+    EXPECT_EQ(panel.verticalLineCount(), 7);
+    for (int size : {10, 40}) {
+        SettingsStore::instance().setDrawValue(LTextWidth, size);
+        TextPropertySetDialog dialog;
+        EXPECT_EQ(dialog.findChild<QComboBox *>("fontSize_comboBox")->currentText(), "13") << size;
+    }
 }
 
 TEST_F(AnnotationPanel, CrosshairStyleActsOnlyOnAcceptanceAndReachesAHiddenOverlayWhenShown)
@@ -233,18 +239,6 @@ TEST_F(AnnotationPanel, TextStyleIsStoredByItsDialogAndSentByThePanel)
     EXPECT_EQ(raw("config.ini", "draw/LText_Width").toInt(), 30);
     EXPECT_EQ(raw("config.ini", "draw/LLine_Width").toInt(), 2);
     EXPECT_EQ(raw("config.ini", "draw/LText_Font").toString(), draw.at(2).at(1).value<QFont>().family());
-}
-
-TEST_F(AnnotationPanel, TextDialogKeepsSizesWithinItsList)
-{
-    SettingsStore::instance().setDrawValue(LTextWidth, 10);
-    {
-        TextPropertySetDialog dialog;
-        EXPECT_EQ(dialog.findChild<QComboBox *>("fontSize_comboBox")->currentText(), "13");
-    }
-    SettingsStore::instance().setDrawValue(LTextWidth, 40);
-    TextPropertySetDialog dialog;
-    EXPECT_EQ(dialog.findChild<QComboBox *>("fontSize_comboBox")->currentText(), "32");
 }
 
 TEST(PropertyDialogs, LineDialogShowsAndReturnsWidthsWithinItsList)
