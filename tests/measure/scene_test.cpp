@@ -66,8 +66,9 @@ TEST_F(SceneDrawing, EveryShapeKindIsDrawnByClicks)
         const QString prefix = QStringLiteral("[%1] ").arg(numbered);
         EXPECT_TRUE(shape->labelText().startsWith(prefix + QString::fromUtf8(c.labelStart)))
             << shape->labelText().toStdString();
-        if (c.type == DrawType::Par || c.type == DrawType::Ver)
+        if (c.type == DrawType::Par || c.type == DrawType::Ver) {
             EXPECT_TRUE(shape->labelText().endsWith(prefix + (c.type == DrawType::Par ? "Dis = 30pix" : "Dis = 40pix")));
+        }
         for (GraphicsPoint *handle : shape->points())
             EXPECT_FALSE(handle->isVisible());
     }
