@@ -1,7 +1,8 @@
 // The main window's recording and picture commands as a user meets them:
 // closing the camera while recording, saving an opened picture, the first
-// save dialog, quitting with unsaved pictures, a snapshot and a recording on a
-// full disk and where a failed snapshot's warning opens.
+// save dialog, the pictures the open dialog lists, quitting with unsaved
+// pictures, a snapshot and a recording on a full disk and where a failed
+// snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "recording_support.h"
@@ -9,6 +10,8 @@
 #include "wait_dialog.h"
 
 #include <QCloseEvent>
+#include <QFileSystemModel>
+#include <QListView>
 #include <QProcess>
 #include <QTabWidget>
 
@@ -28,6 +31,45 @@ protected:
         if (event->type() == QEvent::Show)
             if (auto *dialog = qobject_cast<QFileDialog *>(watched))
                 folders << dialog->directory().absolutePath();
+        return false;
+    }
+};
+
+// The files the next file dialog lists once it has read its folder; the
+// dialog is then cancelled. Kept as a PNG when VORENTA_SHOT_DIR names a folder.
+class ListedFiles : public QObject
+{
+public:
+    ListedFiles() { qApp->installEventFilter(this); }
+    ~ListedFiles() override { qApp->removeEventFilter(this); }
+    QStringList files;
+    bool listed = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *dialog = qobject_cast<QFileDialog *>(watched);
+        if (!dialog || event->type() != QEvent::Show || dialog->property("answered").toBool())
+            return false;
+        dialog->setProperty("answered", true);
+        auto *model = dialog->findChild<QFileSystemModel *>();
+        auto *view = dialog->findChild<QListView *>("listView");
+        if (!model || !view) {
+            QTimer::singleShot(0, dialog, &QDialog::reject);
+            return false;
+        }
+        connect(model, &QFileSystemModel::directoryLoaded, dialog, [this, dialog, model, view] {
+            // The rows of the folder's last files come in the same turn.
+            QTimer::singleShot(0, dialog, [this, dialog, model, view] {
+                for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+                    files << model->index(row, 0, view->rootIndex()).data().toString();
+                listed = true;
+                const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
+                if (!folder.isEmpty() && QDir().mkpath(folder))
+                    dialog->grab().save(folder + "/open-dialog.png");
+                dialog->reject();
+            });
+        });
         return false;
     }
 };
@@ -152,6 +194,25 @@ TEST_F(WindowTest, FirstSnapSaveDialogOpensInThePicturesFolder)
     button("photo_btn")->click();  // the dialog is cancelled
     EXPECT_EQ(shown.folders, QStringList{QDir(pictures.path()).absolutePath()});
     EXPECT_TRUE(picturesIn().isEmpty());
+}
+
+// Every kind of picture the program opens and saves, in either case; nothing else.
+TEST_F(WindowTest, OpenPictureListsEveryPicture)
+{
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
+    const QStringList kinds{"a.bmp", "b.jpg", "c.jpeg", "d.png", "e.tif", "f.tiff", "G.JPG", "H.PNG"};
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    for (const QString &name : kinds)
+        ASSERT_TRUE(image.save(pictures.filePath(name), QFileInfo(name).suffix().toLower().toLatin1())) << name;
+    writeBytes(pictures.filePath("notes.txt"), "not a picture");
+    SettingsStore::instance().setOpenedImagePath(pictures.path());
+    startWindow();
+    ListedFiles dialog;
+    button("openPic_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return dialog.listed; }));
+    dialog.files.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(dialog.files.join(" "), kinds.join(" "));
 }
 
 TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
