@@ -287,6 +287,10 @@ private:
     // the camera's parameters) that arrives after the camera was closed or
     // replaced belongs to an older one and is dropped.
     quint64 bringUp = 0;
+    // The camera last lost by disconnection, until the next camera is
+    // chosen; whether the camera being brought up is that one again.
+    QString lostCamera;
+    bool reopeningLostCamera = false;
     QTimer pendingOpenTimer;
     QList<QMetaObject::Connection> focusRegionConnections;
     QList<QMetaObject::Connection> edgeConnections;

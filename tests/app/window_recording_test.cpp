@@ -5,7 +5,9 @@
 // snapshot's warning opens.
 #include "window_test_support.h"
 
+#include "device_poll.h"
 #include "recording_support.h"
+#include "sim_camera.h"
 #include "video_recorder.h"
 #include "wait_dialog.h"
 
@@ -13,6 +15,7 @@
 #include <QFileSystemModel>
 #include <QListView>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTabWidget>
 
 namespace {
@@ -104,6 +107,10 @@ private:
     const QWidget *waitDialog_;
 };
 
+// A simulated network camera on a loopback address of its own, at the port
+// the window opens network cameras on.
+constexpr char kSimAddress[] = "127.0.0.59";
+
 // The folder of a volume of its own when this process is the run that
 // `runOnPrivateVolume` started; empty in the first run.
 QString privateVolume()
@@ -155,15 +162,49 @@ TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
     ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
     EXPECT_TRUE(complete);
     EXPECT_GT(readRecording(recorded).decodedFrames, 0) << recorded;
-    // The stop names the file it went to.
+    // One message: the close, naming the file the recording went to.
     const QFileInfo file(recorded);
-    bool named = false;
-    for (const SeenMessage &message : dialogs.messages)
-        named = named
-                || (message.text == "Stop Recording" && message.informativeText.contains(file.fileName())
-                    && message.informativeText.contains(file.absolutePath()));
-    EXPECT_TRUE(named) << dialogs.all();
-    EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.fileName())) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.absolutePath())) << dialogs.all();
+}
+
+// A network camera pulled while it records: one message says so and names
+// the file that was kept. The device list names a lost camera for a while
+// (discovery keeps what it heard in the last 30 s), and the settings page
+// tries to open it again: that attempt's failure adds no message.
+TEST_F(WindowTest, NetworkCameraPulledWhileRecordingSaysSoOnce)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    window->DrawChange(QuickSavePath, pictures.filePath("videos"));
+    // The device list as a poll hands it over, with the camera in it.
+    const cam_probe_buffer noUsbCamera{};
+    const DeviceMap listed = buildDeviceMap(noUsbCamera, {kSimAddress});
+    emit window->detect(listed);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    VideoRecorder *recorder = window->playThread()->recorder();
+    QString recorded;
+    QObject::connect(recorder, &VideoRecorder::recordingFinished, window,
+                     [&](const QString &path) { recorded = path; });
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000));
+
+    sim.stop();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 60000)) << dialogs.all();
+    QSignalSpy reopenFailed(window, &MainWindow2::changeDeviceStateForClose);
+    emit window->detect(listed);
+    ASSERT_TRUE(waitFor([&] { return reopenFailed.count() > 0 && !window->playThread(); }, 30000)) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages[0].text, "Camera disconnected connection!");
+    const QFileInfo file(recorded);
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.fileName())) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.absolutePath())) << dialogs.all();
 }
 
 TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
