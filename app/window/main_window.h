@@ -154,7 +154,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // Asks before pictures with unsaved changes go with the window.
+    // Asks before pictures with unsaved changes go with the window; the
+    // windows left open go with it.
     void closeEvent(QCloseEvent *event) override;
 
 private:

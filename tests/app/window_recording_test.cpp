@@ -6,6 +6,7 @@
 #include "window_test_support.h"
 
 #include "device_poll.h"
+#include "photo_settings.h"
 #include "recording_support.h"
 #include "sim_camera.h"
 #include "video_recorder.h"
@@ -75,6 +76,33 @@ protected:
         });
         return false;
     }
+};
+
+// Keeps the first message box with the given text open: the dialog
+// watcher leaves it alone, as a user who lets it stand.
+class LeftOpen : public QObject
+{
+public:
+    LeftOpen(const QString &text, QPointer<QMessageBox> *box) : text_(text), box_(box)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~LeftOpen() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show && box->text() == text_ && !*box_) {
+            box->setProperty("answered", true);
+            *box_ = box;
+        }
+        return false;
+    }
+
+private:
+    QString text_;
+    QPointer<QMessageBox> *box_;
 };
 
 // Where the first message box shown stood when it was first painted, and
@@ -280,6 +308,35 @@ TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
     EXPECT_TRUE(dialogs.saw("Do you want to exit without saving?")) << dialogs.all();
     dialogs.answerYes = true;
     EXPECT_TRUE(window->close());
+}
+
+// Closing the window ends the program: a "Stop Recording" box and the photo
+// settings left open (neither blocks the window) go with it. The application's own loop
+// runs here, as in the program, so that the window's close can end it.
+TEST_F(WindowTest, ClosingTheWindowEndsTheProgramWithAStopRecordingBoxOpen)
+{
+    ASSERT_TRUE(startWithCamera());
+    window->DrawChange(QuickSavePath, pictures.filePath("videos"));
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return window->playThread()->recorder()->isRecording(); }, 20000));
+    QPointer<QMessageBox> box;
+    LeftOpen leftOpen("Stop Recording", &box);
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return box && box->isVisible(); }));
+    button("photoSettings_btn")->click();
+    ASSERT_TRUE(window->photoSettingsDialog()->isVisible());
+
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, window, [this] { window->close(); });
+    QTimer hang;  // only ends a loop the close did not end
+    hang.setSingleShot(true);
+    QObject::connect(&hang, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    hang.start(20000);
+    QApplication::exec();
+    EXPECT_EQ(lastClosed.count(), 1);
+    EXPECT_TRUE(hang.isActive());
+    EXPECT_TRUE(!box || !box->isVisible());
+    EXPECT_FALSE(window->photoSettingsDialog()->isVisible());
 }
 
 TEST_F(WindowTest, SnapshotOnAFullDiskNamesTheCause)
