@@ -295,19 +295,40 @@ TEST_F(WindowTest, OpenPictureListsEveryPicture)
     EXPECT_EQ(dialog.files.join(" "), kinds.join(" "));
 }
 
-TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
+// Quitting asks about the picture tabs with unsaved changes, naming them,
+// and only about those: not about a picture without changes, nor about the
+// live view's shapes. Closing one tab asks the same way.
+TEST_F(WindowTest, QuittingAndClosingTabsAskOnlyAboutUnsavedPictures)
 {
     usbcam::setVirtualCameraPresent(false);  // no camera needed
     startWindow();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    ASSERT_TRUE(openPicture(pictures.filePath("plain.png"), QSize(64, 48)));
     QPixmap picture(64, 48);
     picture.fill(Qt::gray);
     window->onShowFusionDstPix(picture, true);  // a result, marked "*"
+    const QString result = tabs->tabText(2);
+    window->liveView()->setModified(true);      // shapes drawn on the live view
     dialogs.answerYes = false;
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(dialogs.saw("Do you want to exit without saving?")) << dialogs.all();
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages[0].text, "Do you want to exit without saving?");
+    EXPECT_EQ(dialogs.messages[0].informativeText, result);
+
+    // The picture without changes closes at once, the result after a "Yes".
+    dialogs.messages.clear();
+    window->on_video_tabWidget_tabCloseRequested(1);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+    ASSERT_EQ(tabs->count(), 2);
     dialogs.answerYes = true;
+    window->on_video_tabWidget_tabCloseRequested(1);
+    EXPECT_EQ(dialogs.count("Do you want to exit without saving?"), 1) << dialogs.all();
+    EXPECT_EQ(tabs->count(), 1);
+    // Nothing unsaved is left: the window closes without a question.
+    dialogs.messages.clear();
     EXPECT_TRUE(window->close());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
 }
 
 // Closing the window ends the program: a "Stop Recording" box and the photo
