@@ -257,6 +257,9 @@ TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
     VideoWidget *view = openPicture(pictures.filePath("source/Table.png"), QSize(80, 60));
     ASSERT_TRUE(view);
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    // Nothing to save until it changed.
+    button("savePic_btn")->click();
+    EXPECT_TRUE(QDir(snapshots).entryList(QDir::Files).isEmpty());
     view->setModified(true);
     button("savePic_btn")->click();
     EXPECT_EQ(QDir(snapshots).entryList(QDir::Files), QStringList{"Table.png"}) << dialogs.all();
