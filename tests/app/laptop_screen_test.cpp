@@ -6,8 +6,8 @@
 #include "window_test_support.h"
 
 #include <QAbstractSlider>
-#include <QAction>
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
@@ -18,12 +18,8 @@ namespace {
 
 QString nameOf(const QWidget *widget)
 {
-    if (!widget->objectName().isEmpty())
-        return widget->objectName();
-    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
-        if (!button->text().isEmpty())
-            return QStringLiteral("\"%1\"").arg(button->text());
-    return QString::fromLatin1(widget->metaObject()->className());
+    return widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
+                                          : widget->objectName();
 }
 
 // Empty when `widget` shows whole: at least its smallest size, inside each
