@@ -13,7 +13,7 @@
 #include "wait_dialog.h"
 
 #include <QCloseEvent>
-#include <QFileSystemModel>
+#include <QElapsedTimer>
 #include <QListView>
 #include <QProcess>
 #include <QSignalSpy>
@@ -39,45 +39,56 @@ protected:
     }
 };
 
-// The files the next file dialog lists once it has read its folder; the
-// dialog is then cancelled. Kept as a PNG when VORENTA_SHOT_DIR names a folder.
+// What the next file dialog lists, sorted: read until it is `expected` (the
+// dialog reads its folder in the background, a batch at a time) or 10 s have
+// passed; the dialog is then cancelled. Kept as a PNG when VORENTA_SHOT_DIR
+// names a folder.
 class ListedFiles : public QObject
 {
 public:
-    ListedFiles() { qApp->installEventFilter(this); }
+    explicit ListedFiles(const QStringList &expected) : expected_(expected)
+    {
+        qApp->installEventFilter(this);
+        connect(&timer_, &QTimer::timeout, this, &ListedFiles::read);
+    }
     ~ListedFiles() override { qApp->removeEventFilter(this); }
     QStringList files;
-    bool listed = false;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         auto *dialog = qobject_cast<QFileDialog *>(watched);
-        if (!dialog || event->type() != QEvent::Show || dialog->property("answered").toBool())
-            return false;
-        dialog->setProperty("answered", true);
-        auto *model = dialog->findChild<QFileSystemModel *>();
-        auto *view = dialog->findChild<QListView *>("listView");
-        if (!model || !view) {
-            QTimer::singleShot(0, dialog, &QDialog::reject);
-            return false;
+        if (dialog && event->type() == QEvent::Show && !dialog_) {
+            dialog->setProperty("answered", true);
+            dialog_ = dialog;
+            clock_.start();
+            timer_.start(20);
         }
-        connect(model, &QFileSystemModel::directoryLoaded, dialog, [this, dialog, model, view](const QString &path) {
-            if (listed || QDir(path) != dialog->directory())
-                return;  // a folder above it
-            listed = true;
-            // The rows of the folder's last files come in the same turn.
-            QTimer::singleShot(0, dialog, [this, dialog, model, view] {
-                for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
-                    files << model->index(row, 0, view->rootIndex()).data().toString();
-                const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
-                if (!folder.isEmpty() && QDir().mkpath(folder))
-                    dialog->grab().save(folder + "/open-dialog.png");
-                dialog->reject();
-            });
-        });
         return false;
     }
+
+private:
+    void read()
+    {
+        auto *view = dialog_ ? dialog_->findChild<QListView *>("listView") : nullptr;
+        files.clear();
+        for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+            files << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        files.sort(Qt::CaseInsensitive);
+        if (dialog_ && files != expected_ && clock_.elapsed() < 10000)
+            return;
+        timer_.stop();
+        const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
+        if (dialog_ && !folder.isEmpty() && QDir().mkpath(folder))
+            dialog_->grab().save(folder + "/open-dialog.png");
+        if (dialog_)
+            dialog_->reject();
+    }
+
+    QStringList expected_;
+    QPointer<QFileDialog> dialog_;
+    QTimer timer_;
+    QElapsedTimer clock_;
 };
 
 // Keeps the first message box with the given text open: the dialog
@@ -294,10 +305,8 @@ TEST_F(WindowTest, OpenPictureListsEveryPicture)
     writeBytes(pictures.filePath("notes.txt"), "not a picture");
     SettingsStore::instance().setOpenedImagePath(pictures.path());
     startWindow();
-    ListedFiles dialog;
+    ListedFiles dialog(kinds);
     button("openPic_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return !dialog.files.isEmpty(); }));
-    dialog.files.sort(Qt::CaseInsensitive);
     EXPECT_EQ(dialog.files.join(" "), kinds.join(" "));
 }
 
