@@ -13,7 +13,8 @@
 #include "wait_dialog.h"
 
 #include <QCloseEvent>
-#include <QFileSystemModel>
+#include <QElapsedTimer>
+#include <QListView>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -38,14 +39,18 @@ protected:
     }
 };
 
-// The files the next file dialog lets through, sorted: those of its folder
-// that its view's model takes with the filter in force (the view fills in
-// the background, a batch at a time). The dialog is then cancelled; it is
-// kept as a PNG first when VORENTA_SHOT_DIR names a folder.
+// What the next file dialog lists, sorted: read until it is `expected` (the
+// dialog reads its folder in the background, a batch at a time) or 10 s have
+// passed; the dialog is then cancelled. Kept as a PNG when VORENTA_SHOT_DIR
+// names a folder.
 class ListedFiles : public QObject
 {
 public:
-    ListedFiles() { qApp->installEventFilter(this); }
+    explicit ListedFiles(const QStringList &expected) : expected_(expected)
+    {
+        qApp->installEventFilter(this);
+        connect(&timer_, &QTimer::timeout, this, &ListedFiles::read);
+    }
     ~ListedFiles() override { qApp->removeEventFilter(this); }
     QStringList files;
 
@@ -53,20 +58,37 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         auto *dialog = qobject_cast<QFileDialog *>(watched);
-        if (!dialog || event->type() != QEvent::Show || dialog->property("answered").toBool())
-            return false;
-        dialog->setProperty("answered", true);
-        if (auto *model = dialog->findChild<QFileSystemModel *>())
-            files = dialog->directory().entryList(model->nameFilters(), QDir::Files, QDir::Name | QDir::IgnoreCase);
-        const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
-        const bool shot = !folder.isEmpty() && QDir().mkpath(folder);
-        QTimer::singleShot(shot ? 1000 : 0, dialog, [dialog, shot, folder] {
-            if (shot)
-                dialog->grab().save(folder + "/open-dialog.png");
-            dialog->reject();
-        });
+        if (dialog && event->type() == QEvent::Show && !dialog_) {
+            dialog->setProperty("answered", true);
+            dialog_ = dialog;
+            clock_.start();
+            timer_.start(20);
+        }
         return false;
     }
+
+private:
+    void read()
+    {
+        auto *view = dialog_ ? dialog_->findChild<QListView *>("listView") : nullptr;
+        files.clear();
+        for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+            files << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        files.sort(Qt::CaseInsensitive);
+        if (dialog_ && files != expected_ && clock_.elapsed() < 10000)
+            return;
+        timer_.stop();
+        const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
+        if (dialog_ && !folder.isEmpty() && QDir().mkpath(folder))
+            dialog_->grab().save(folder + "/open-dialog.png");
+        if (dialog_)
+            dialog_->reject();
+    }
+
+    QStringList expected_;
+    QPointer<QFileDialog> dialog_;
+    QTimer timer_;
+    QElapsedTimer clock_;
 };
 
 // Keeps the first message box with the given text open: the dialog
@@ -283,9 +305,9 @@ TEST_F(WindowTest, OpenPictureListsEveryPicture)
     writeBytes(pictures.filePath("notes.txt"), "not a picture");
     SettingsStore::instance().setOpenedImagePath(pictures.path());
     startWindow();
-    ListedFiles dialog;
+    ListedFiles dialog(kinds);
     button("openPic_btn")->click();
-    EXPECT_EQ(dialog.files.join(" ").toStdString(), kinds.join(" ").toStdString());
+    EXPECT_EQ(dialog.files.join(" "), kinds.join(" "));
 }
 
 // Quitting asks about the picture tabs with unsaved changes, naming them,
