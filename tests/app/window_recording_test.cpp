@@ -271,7 +271,6 @@ TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
     ASSERT_TRUE(view);
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
     // Nothing to save until it changed.
-    view->setModified(false);
     button("savePic_btn")->click();
     EXPECT_TRUE(QDir(snapshots).entryList(QDir::Files).isEmpty());
     view->setModified(true);
@@ -318,14 +317,12 @@ TEST_F(WindowTest, QuittingAndClosingTabsAskOnlyAboutUnsavedPictures)
     usbcam::setVirtualCameraPresent(false);  // no camera needed
     startWindow();
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
-    VideoWidget *plain = openPicture(pictures.filePath("plain.png"), QSize(64, 48));
-    ASSERT_TRUE(plain);
+    ASSERT_TRUE(openPicture(pictures.filePath("plain.png"), QSize(64, 48)));
     QPixmap picture(64, 48);
     picture.fill(Qt::gray);
     window->onShowFusionDstPix(picture, true);  // a result, marked "*"
     const QString result = tabs->tabText(2);
     window->liveView()->setModified(true);      // shapes drawn on the live view
-    plain->setModified(false);
     dialogs.answerYes = false;
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
@@ -335,7 +332,6 @@ TEST_F(WindowTest, QuittingAndClosingTabsAskOnlyAboutUnsavedPictures)
 
     // The picture without changes closes at once, the result after a "Yes".
     dialogs.messages.clear();
-    plain->setModified(false);
     window->on_video_tabWidget_tabCloseRequested(1);
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
     ASSERT_EQ(tabs->count(), 2);
