@@ -17,7 +17,12 @@ FramelessMainWindow::FramelessMainWindow(QWidget *parent)
     // The usual window flags stay, so the window manager still offers
     // minimise, maximise and snapping for the undecorated window.
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    resize(1600, 900);
+    // No larger than the screen's free area: a laptop's 1366x768 would leave
+    // the bottom and the right of 1600x900 unreachable.
+    QSize size(1600, 900);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    resize(size);
     winId();
     attachToWindowHandle();
     titleBar_->raise();

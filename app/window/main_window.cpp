@@ -541,6 +541,13 @@ void MainWindow2::closeEvent(QCloseEvent *event)
         }
     }
     FramelessMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    // The program ends with its window: a box or tool window left open (the
+    // modeless "Stop Recording" box, the photo settings) would keep it running.
+    for (QWidget *other : QApplication::topLevelWidgets())
+        if (other != this && other->isVisible())
+            other->close();
 }
 
 void MainWindow2::keyPressEvent(QKeyEvent *event)

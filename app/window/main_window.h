@@ -154,7 +154,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // Asks before pictures with unsaved changes go with the window.
+    // Asks before pictures with unsaved changes go with the window; the
+    // windows left open go with it.
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -287,6 +288,10 @@ private:
     // the camera's parameters) that arrives after the camera was closed or
     // replaced belongs to an older one and is dropped.
     quint64 bringUp = 0;
+    // The camera last lost by disconnection, until the next camera is
+    // chosen; whether the camera being brought up is that one again.
+    QString lostCamera;
+    bool reopeningLostCamera = false;
     QTimer pendingOpenTimer;
     QList<QMetaObject::Connection> focusRegionConnections;
     QList<QMetaObject::Connection> edgeConnections;

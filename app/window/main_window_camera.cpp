@@ -12,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThread>
 
@@ -38,6 +40,12 @@ void MainWindow2::onDevicesPolled(const DeviceMap &devices)
 
 void MainWindow2::cameraChange(QString friendlyName, QString uniqueName)
 {
+    // The settings page opens a camera lost by disconnection again as soon as
+    // the device list names it, which it does for a while after the loss:
+    // the user was told of the loss and opened nothing, so a failure of that
+    // first open is only logged.
+    reopeningLostCamera = !lostCamera.isEmpty() && uniqueName == lostCamera;
+    lostCamera.clear();
     // The previous camera's capture thread goes first; the new camera opens
     // once it has let go of its device (the same device, or the one decoder
     // every network camera shares).
@@ -331,8 +339,17 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
     liveView_->setLive(false);
     liveView_->onStop();
     liveView_->setZoomButtonsVisible(false);
-    ui->record_btn->setChecked(false);
-    const QString seriesEnded = endTimeLapseForFailure();
+    // A recording stops with its camera; the close message names the file.
+    QStringList details;
+    if (ui->record_btn->isChecked()) {
+        quietRecordStop = true;
+        ui->record_btn->setChecked(false);
+        quietRecordStop = false;
+        const QFileInfo file(recordingPath);
+        details << tr("The recording has stopped: %1\nin %2")
+                       .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()));
+    }
+    details << endTimeLapseForFailure();
     emit stopFusion();
     emit stopStitch();
     for (const QMetaObject::Connection &connection : qAsConst(edgeConnections))
@@ -356,7 +373,16 @@ void MainWindow2::cameraClose(QString cameraName, CameraCloseReason reason)
     ui->fps_label->setText(QStringLiteral("0"));
     ui->resolution_label->setText(QStringLiteral("0x0"));
     ui->format_label->clear();
-    showCloseMessage(reason, seriesEnded);
+    const bool quiet = reopeningLostCamera && reason != CloseDone;
+    reopeningLostCamera = false;
+    if (reason == CloseDisconnected)
+        lostCamera = cameraName;
+    if (quiet) {
+        qWarning() << "The lost camera" << cameraName << "could not be opened again:" << cameraCloseReasonText(reason);
+        return;
+    }
+    details.removeAll(QString());
+    showCloseMessage(reason, details.join(QLatin1Char('\n')));
 }
 
 void MainWindow2::showCloseMessage(int reason, const QString &detail)
@@ -373,6 +399,7 @@ void MainWindow2::showCloseMessage(int reason, const QString &detail)
 void MainWindow2::getVideoFrame(VideoFrame frame, int camIndex)
 {
     Q_UNUSED(camIndex)
+    reopeningLostCamera = false;  // it is open again
     if (!stillCapture.isPending()) {
         setLiveFrameWidth(frame.width());
         liveView_->showFrame(frame);

@@ -251,8 +251,12 @@ QString MainWindow2::pictureDialogFolder() const
 
 void MainWindow2::on_openPic_btn_clicked()
 {
-    const QString path = QFileDialog::getOpenFileName(nullptr, tr("Open"), pictureDialogFolder(),
-                                                      QStringLiteral("*.bmp; *.jpg; *.png; *.tiff"));
+    // The dialog splits a filter's patterns at blanks: the text shown stays
+    // as it is, the patterns in brackets behind it (hidden) are the ones used.
+    const QString path = QFileDialog::getOpenFileName(
+        nullptr, tr("Open"), pictureDialogFolder(),
+        QStringLiteral("*.bmp; *.jpg; *.png; *.tiff (*.bmp *.jpg *.jpeg *.png *.tif *.tiff)"), nullptr,
+        QFileDialog::HideNameFilterDetails);
     if (path.isEmpty())
         return;
     const SplitPath split = splitChosenPath(path);

@@ -885,6 +885,12 @@ in %2</source>
 位于 %2</translation>
     </message>
     <message>
+        <source>The recording has stopped: %1
+in %2</source>
+        <translation>录像已停止：%1
+位于 %2</translation>
+    </message>
+    <message>
         <source>The recording %1 is incomplete; what was recorded can still be played.</source>
         <translation>录像 %1 不完整；已录制的部分仍可播放。</translation>
     </message>

@@ -1,15 +1,22 @@
 // The main window's recording and picture commands as a user meets them:
 // closing the camera while recording, saving an opened picture, the first
-// save dialog, quitting with unsaved pictures, a snapshot and a recording on a
-// full disk and where a failed snapshot's warning opens.
+// save dialog, the pictures the open dialog lists, quitting with unsaved
+// pictures, a snapshot and a recording on a full disk and where a failed
+// snapshot's warning opens.
 #include "window_test_support.h"
 
+#include "device_poll.h"
+#include "photo_settings.h"
 #include "private_volume.h"
 #include "recording_support.h"
+#include "sim_camera.h"
 #include "video_recorder.h"
 #include "wait_dialog.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QSignalSpy>
 #include <QTabWidget>
 
 namespace {
@@ -30,6 +37,85 @@ protected:
                 folders << dialog->directory().absolutePath();
         return false;
     }
+};
+
+// What the next file dialog lists, sorted: read until it is `expected` (the
+// dialog reads its folder in the background, a batch at a time) or 10 s have
+// passed; the dialog is then cancelled. Kept as a PNG when VORENTA_SHOT_DIR
+// names a folder.
+class ListedFiles : public QObject
+{
+public:
+    explicit ListedFiles(const QStringList &expected) : expected_(expected)
+    {
+        qApp->installEventFilter(this);
+        connect(&timer_, &QTimer::timeout, this, &ListedFiles::read);
+    }
+    ~ListedFiles() override { qApp->removeEventFilter(this); }
+    QStringList files;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *dialog = qobject_cast<QFileDialog *>(watched);
+        if (dialog && event->type() == QEvent::Show && !dialog_) {
+            dialog->setProperty("answered", true);
+            dialog_ = dialog;
+            clock_.start();
+            timer_.start(20);
+        }
+        return false;
+    }
+
+private:
+    void read()
+    {
+        auto *view = dialog_ ? dialog_->findChild<QListView *>("listView") : nullptr;
+        files.clear();
+        for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+            files << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        files.sort(Qt::CaseInsensitive);
+        if (dialog_ && files != expected_ && clock_.elapsed() < 10000)
+            return;
+        timer_.stop();
+        const QString folder = qEnvironmentVariable("VORENTA_SHOT_DIR");
+        if (dialog_ && !folder.isEmpty() && QDir().mkpath(folder))
+            dialog_->grab().save(folder + "/open-dialog.png");
+        if (dialog_)
+            dialog_->reject();
+    }
+
+    QStringList expected_;
+    QPointer<QFileDialog> dialog_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+};
+
+// Keeps the first message box with the given text open: the dialog
+// watcher leaves it alone, as a user who lets it stand.
+class LeftOpen : public QObject
+{
+public:
+    LeftOpen(const QString &text, QPointer<QMessageBox> *box) : text_(text), box_(box)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~LeftOpen() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show && box->text() == text_ && !*box_) {
+            box->setProperty("answered", true);
+            *box_ = box;
+        }
+        return false;
+    }
+
+private:
+    QString text_;
+    QPointer<QMessageBox> *box_;
 };
 
 // Where the first message box shown stood when it was first painted, and
@@ -62,6 +148,10 @@ private:
     const QWidget *waitDialog_;
 };
 
+// A simulated network camera on a loopback address of its own, at the port
+// the window opens network cameras on.
+constexpr char kSimAddress[] = "127.0.0.59";
+
 } // namespace
 
 TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
@@ -87,14 +177,59 @@ TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
     ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
     EXPECT_TRUE(complete);
     EXPECT_GT(readRecording(recorded).decodedFrames, 0) << recorded;
-    // The stop names the file it went to.
+    // One message: the close, naming the file the recording went to.
     const QFileInfo file(recorded);
-    bool named = false;
-    for (const SeenMessage &message : dialogs.messages)
-        named = named
-                || (message.text == "Stop Recording" && message.informativeText.contains(file.fileName())
-                    && message.informativeText.contains(file.absolutePath()));
-    EXPECT_TRUE(named) << dialogs.all();
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.fileName())) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.absolutePath())) << dialogs.all();
+}
+
+// A network camera pulled while it records: one message says so and names
+// the file that was kept. The device list names a lost camera for a while
+// (discovery keeps what it heard in the last 30 s), and the settings page
+// opens it again: when it is back that works, when not, the failure adds no
+// message.
+TEST_F(WindowTest, NetworkCameraPulledWhileRecordingSaysSoOnce)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    window->DrawChange(QuickSavePath, pictures.filePath("videos"));
+    // The device list as a poll hands it over, with the camera in it.
+    const cam_probe_buffer noUsbCamera{};
+    const DeviceMap listed = buildDeviceMap(noUsbCamera, {kSimAddress});
+    emit window->detect(listed);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    VideoRecorder *recorder = window->playThread()->recorder();
+    QString recorded;
+    QObject::connect(recorder, &VideoRecorder::recordingFinished, window,
+                     [&](const QString &path) { recorded = path; });
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000));
+
+    sim.stop();
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 60000)) << dialogs.all();
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages[0].text, "Camera disconnected connection!");
+    const QFileInfo file(recorded);
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.fileName())) << dialogs.all();
+    EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.absolutePath())) << dialogs.all();
+
+    // Back in time, it opens again, and its next loss is told as the first was.
+    ASSERT_EQ(sim.start(80, kSimAddress), 80);
+    emit window->detect(listed);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    sim.stop();
+    ASSERT_TRUE(waitFor([&] { return dialogs.count("Camera disconnected connection!") == 2; }, 60000)) << dialogs.all();
+    // Still listed, but gone: the attempt to open it again fails quietly.
+    QSignalSpy reopenFailed(window, &MainWindow2::changeDeviceStateForClose);
+    emit window->detect(listed);
+    ASSERT_TRUE(waitFor([&] { return reopenFailed.count() > 0 && !window->playThread(); }, 30000)) << dialogs.all();
     EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
 }
 
@@ -109,6 +244,9 @@ TEST_F(WindowTest, SavingAnOpenedPictureKeepsItsNameWhateverTheName)
     VideoWidget *view = openPicture(pictures.filePath("source/Table.png"), QSize(80, 60));
     ASSERT_TRUE(view);
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    // Nothing to save until it changed.
+    button("savePic_btn")->click();
+    EXPECT_TRUE(QDir(snapshots).entryList(QDir::Files).isEmpty());
     view->setModified(true);
     button("savePic_btn")->click();
     EXPECT_EQ(QDir(snapshots).entryList(QDir::Files), QStringList{"Table.png"}) << dialogs.all();
@@ -128,19 +266,86 @@ TEST_F(WindowTest, FirstSnapSaveDialogOpensInThePicturesFolder)
     EXPECT_TRUE(picturesIn().isEmpty());
 }
 
-TEST_F(WindowTest, QuittingWithAnUnsavedPictureAsksFirst)
+// Every kind of picture the program opens and saves, in either case; nothing else.
+TEST_F(WindowTest, OpenPictureListsEveryPicture)
+{
+    usbcam::setVirtualCameraPresent(false);  // no camera needed
+    const QStringList kinds{"a.bmp", "b.jpg", "c.jpeg", "d.png", "e.tif", "f.tiff", "G.JPG", "H.PNG"};
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    for (const QString &name : kinds)
+        ASSERT_TRUE(image.save(pictures.filePath(name), QFileInfo(name).suffix().toLower().toLatin1())) << name;
+    writeBytes(pictures.filePath("notes.txt"), "not a picture");
+    SettingsStore::instance().setOpenedImagePath(pictures.path());
+    startWindow();
+    ListedFiles dialog(kinds);
+    button("openPic_btn")->click();
+    EXPECT_EQ(dialog.files.join(" "), kinds.join(" "));
+}
+
+// Quitting asks about the picture tabs with unsaved changes, naming them,
+// and only about those: not about a picture without changes, nor about the
+// live view's shapes. Closing one tab asks the same way.
+TEST_F(WindowTest, QuittingAndClosingTabsAskOnlyAboutUnsavedPictures)
 {
     usbcam::setVirtualCameraPresent(false);  // no camera needed
     startWindow();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    ASSERT_TRUE(openPicture(pictures.filePath("plain.png"), QSize(64, 48)));
     QPixmap picture(64, 48);
     picture.fill(Qt::gray);
     window->onShowFusionDstPix(picture, true);  // a result, marked "*"
+    const QString result = tabs->tabText(2);
+    window->liveView()->setModified(true);      // shapes drawn on the live view
     dialogs.answerYes = false;
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(dialogs.saw("Do you want to exit without saving?")) << dialogs.all();
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages[0].text, "Do you want to exit without saving?");
+    EXPECT_EQ(dialogs.messages[0].informativeText, result);
+
+    // The picture without changes closes at once, the result after a "Yes".
+    dialogs.messages.clear();
+    window->on_video_tabWidget_tabCloseRequested(1);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+    ASSERT_EQ(tabs->count(), 2);
     dialogs.answerYes = true;
+    window->on_video_tabWidget_tabCloseRequested(1);
+    EXPECT_EQ(dialogs.count("Do you want to exit without saving?"), 1) << dialogs.all();
+    EXPECT_EQ(tabs->count(), 1);
+    // Nothing unsaved is left: the window closes without a question.
+    dialogs.messages.clear();
     EXPECT_TRUE(window->close());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+}
+
+// Closing the window ends the program: a "Stop Recording" box and the photo
+// settings left open (neither blocks the window) go with it. The application's own loop
+// runs here, as in the program, so that the window's close can end it.
+TEST_F(WindowTest, ClosingTheWindowEndsTheProgramWithAStopRecordingBoxOpen)
+{
+    ASSERT_TRUE(startWithCamera());
+    window->DrawChange(QuickSavePath, pictures.filePath("videos"));
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return window->playThread()->recorder()->isRecording(); }, 20000));
+    QPointer<QMessageBox> box;
+    LeftOpen leftOpen("Stop Recording", &box);
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return box && box->isVisible(); }));
+    button("photoSettings_btn")->click();
+    ASSERT_TRUE(window->photoSettingsDialog()->isVisible());
+
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    QTimer::singleShot(0, window, [this] { window->close(); });
+    QTimer hang;  // only ends a loop the close did not end
+    hang.setSingleShot(true);
+    QObject::connect(&hang, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    hang.start(20000);
+    QApplication::exec();
+    EXPECT_EQ(lastClosed.count(), 1);
+    EXPECT_TRUE(hang.isActive());
+    EXPECT_TRUE(!box || !box->isVisible());
+    EXPECT_FALSE(window->photoSettingsDialog()->isVisible());
 }
 
 TEST_F(WindowTest, SnapshotOnAFullDiskNamesTheCause)
