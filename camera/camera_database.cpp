@@ -1,5 +1,7 @@
 #include "camera_database.h"
 
+#include "settings_store.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -329,6 +331,16 @@ bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString
     return result.ok;
 }
 
+// A changed setting that did not reach the file (a full disk, a read-only
+// file) is told to the user like the other settings files' failures.
+void CameraDatabase::noteUpdate(const Result &updated) const
+{
+    QString cause;
+    if (!updated.ok)
+        cause = updated.error.databaseText().isEmpty() ? updated.error.text() : updated.error.databaseText();
+    SettingsStore::instance().noteWriteOf(databaseName(), cause);
+}
+
 bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
 {
     if (key.isEmpty())
@@ -354,6 +366,7 @@ bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
         exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
     if (!updated.ok)
         qWarning() << "Replace camera row failed for" << key << ":" << updated.error.text();
+    noteUpdate(updated);
     return updated.ok;
 }
 
@@ -390,5 +403,6 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
     const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {stored, id});
     if (!updated.ok)
         qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << updated.error.text();
+    noteUpdate(updated);
     return updated.ok;
 }

@@ -114,6 +114,7 @@ public:
 private:
     CameraDatabase();
     OpenResult openLocked(const QString &path, QString &reason);
+    void noteUpdate(const Result &updated) const;
 
     mutable QRecursiveMutex mutex_;
     QSqlDatabase database_;

@@ -489,7 +489,7 @@ WriteFailures &writeFailures()
 
 // A cause is told once; a write that went through ends what lay in its
 // file and its folder, so that a failure after it is told again.
-void noteWrite(const QString &path, Written written, bool callerReports = false)
+void noteWrite(const QString &path, Written written, bool callerReports = false, const QString &knownCause = {})
 {
     WriteFailures &failures = writeFailures();
     if (written == Written::Done) {
@@ -499,7 +499,7 @@ void noteWrite(const QString &path, Written written, bool callerReports = false)
     }
     if (written != Written::Failed)
         return;
-    const WriteFailure failure = writeFailureOf(path);
+    const WriteFailure failure = knownCause.isEmpty() ? writeFailureOf(path) : WriteFailure{path, knownCause};
     SettingsStore::WriteFailureHandler handler;
     {
         const QMutexLocker lock(&failures.mutex);
@@ -558,6 +558,11 @@ void SettingsStore::setWriteFailureHandler(WriteFailureHandler handler)
     WriteFailures &failures = writeFailures();
     const QMutexLocker lock(&failures.mutex);
     failures.handler = std::move(handler);
+}
+
+void SettingsStore::noteWriteOf(const QString &path, const QString &cause)
+{
+    noteWrite(path, cause.isEmpty() ? Written::Done : Written::Failed, false, cause);
 }
 
 void SettingsStore::setBaseFolderForTesting(const QString &folder)

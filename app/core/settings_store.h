@@ -217,6 +217,10 @@ public:
     // user itself. Files that are not used are never written (unusableFiles).
     using WriteFailureHandler = std::function<void(const SettingsWriteFailure &)>;
     void setWriteFailureHandler(WriteFailureHandler handler);
+    // A write of another file the program keeps (the camera database) that
+    // went through (cause empty) or did not (cause for the user), told to
+    // the same handler by the same rule.
+    void noteWriteOf(const QString &path, const QString &cause);
 
     QString configPath() const { return configPath_; }
     QString calibrationPath() const { return calibrationPath_; }

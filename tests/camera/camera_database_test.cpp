@@ -1,6 +1,8 @@
 // The camera table in a real SQLite file: creation, default rows, stored
 // settings, and files that are damaged or cannot be written.
 #include "camera_test_support.h"
+#include "private_volume.h"
+#include "settings_store.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -156,6 +158,45 @@ TEST_F(DatabaseTest, ReadOnlyFileIsReadButNeverWritten)
     CameraDatabase::instance().close();
     if (immutable)
         setImmutable(path, false);
+}
+
+// A changed camera setting that does not fit on the disk is told once, with
+// SQLite's reason; the row keeps what it held; once a change went through,
+// the next failure is told again.
+TEST_F(DatabaseTest, ChangesThatDoNotFitAreToldOnceWithTheCause)
+{
+    const QString volume = privateVolume();
+    if (volume.isEmpty()) {
+        runOnPrivateVolume("DatabaseTest.ChangesThatDoNotFitAreToldOnceWithTheCause", "512k", folder.path());
+        return;
+    }
+    CameraDatabase &database = CameraDatabase::instance();
+    database.close();
+    path = volume + "/setting.db";
+    ASSERT_EQ(database.openOrCreate(path), CameraDatabase::OpenResult::Opened);
+    ASSERT_TRUE(database.insertRow("usb-cam", sampleRow()));
+    QStringList told;
+    SettingsStore::instance().setWriteFailureHandler(
+        [&](const SettingsWriteFailure &failure) { told << failure.path + ": " + failure.cause; });
+    const QString name = "usb-cam#000001";
+
+    ASSERT_TRUE(fillVolume(volume));
+    EXPECT_FALSE(database.saveCameraProperty(name, "fps", 15));
+    EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+    CameraRow changed = sampleRow();
+    changed.fps = 20;
+    EXPECT_FALSE(database.replaceRow("usb-cam", changed));
+    ASSERT_EQ(told.size(), 1) << told.join('\n').toStdString();
+    EXPECT_EQ(told.at(0), path + ": database or disk is full");
+    ASSERT_TRUE(database.findRow("usb-cam", changed));
+    EXPECT_EQ(changed.fps, 30);
+
+    ASSERT_TRUE(QFile::remove(volume + "/filler"));
+    EXPECT_TRUE(database.saveCameraProperty(name, "fps", 15));
+    ASSERT_TRUE(fillVolume(volume));
+    EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+    EXPECT_EQ(told.size(), 2) << told.join('\n').toStdString();
+    SettingsStore::instance().setWriteFailureHandler({});
 }
 
 TEST_F(DatabaseTest, SavedValuesAreBoundNotPasted)
