@@ -299,18 +299,27 @@ TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
 
 // A camera that answers every request twice, after 100 and after 400 ms,
 // sends each copy while a later request of the command waits: each caller
-// still gets its own answer, never an earlier request's.
+// still gets its own answer, never an earlier request's. Then one answer
+// repeated once: the copy is held, the waiting request's own answer comes
+// and ends the hold, and with no copy after it nothing else would.
 TEST_F(Library, RepeatedAnswersAreNotTakenForLaterOnes)
 {
     int id = login();
+    auto askInTurn = [&](const std::string &phase, int count) {
+        for (int i = 0; i < count; i++) {
+            const std::string tag = phase + std::to_string(i);
+            char *text = nullptr;
+            EXPECT_EQ(trovix_request(id, ("{\"cmd\":\"get_image\",\"tag\":\"" + tag + "\"}").c_str(), &text), 0)
+                << tag;
+            EXPECT_EQ(member(text, { "echo", "tag" }), tag);
+            trovix_free(text);
+        }
+    };
     camera.setStandingReply(Reply::answer({}, 100).repeatedAfter(400));
-    for (int i = 0; i < 12; i++) {
-        const std::string tag = std::to_string(i);
-        char *text = nullptr;
-        EXPECT_EQ(trovix_request(id, ("{\"cmd\":\"get_image\",\"tag\":\"" + tag + "\"}").c_str(), &text), 0) << i;
-        EXPECT_EQ(member(text, { "echo", "tag" }), tag);
-        trovix_free(text);
-    }
+    askInTurn("every", 12);
+    camera.setStandingReply(Reply::answer({}, 100));
+    camera.queueReply(Reply::answer({}, 100).repeatedAfter(400));
+    askInTurn("once", 10);
 }
 
 TEST_F(Library, RequestWithoutALoginFailsAtOnce)
