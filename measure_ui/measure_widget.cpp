@@ -128,7 +128,8 @@ void MeasureWidget::loadSettings()
     restoring_ = true;
     const QMap<int, QVariant> calibration = SettingsStore::instance().loadCalibrationSettings();
     // "Index" counts the stored entries, also those the list leaves out;
-    // with none stored the first row is chosen.
+    // with none stored (or one past the stored entries) the first row is
+    // chosen, and a damaged entry chosen leaves none chosen.
     ComboBox *list = ui->calibrate_comboBox;
     if (calibration.contains(1)) {
         const QString chosen = SettingsStore::instance().calibrationIds().value(calibration.value(1).toInt());

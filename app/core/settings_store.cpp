@@ -87,7 +87,7 @@ const ValueRule kDrawRules[kDrawPropertyCount] = {
     {Kind::Text, 0, 255},                                                 // PrefixData: part of a file name
     kFlag,                                                                // QuickSave
     {Kind::Integer, double(ImgFormat::Jpg), double(ImgFormat::Tiff)},     // PhotoFormat
-    kAnyInteger,                                                          // Language: unknown ones read as none
+    offered(kOfferedLanguages),                                           // Language
     kFlag, kFlag,                                                         // SnapOpenImage, SaveGraphics
 };
 
@@ -103,6 +103,8 @@ ValueRule ruleOf(const QString &group, const QString &key)
         // As many as the time-lapse dialog takes.
         return {Kind::Integer, 0, 214748364};
     } else if (group == kKeyBindGroup) {
+        if (key == QLatin1String("MouseWheel"))
+            return offered(kOfferedWheelFunctions);
         return kAnyInteger;
     } else if (group == kSettingsGroup) {
         if (key == QLatin1String("Unit"))
@@ -445,6 +447,22 @@ QList<StoredCalibration> readCalibrations(QSettings &settings)
     return entries;
 }
 
+// "Index" of group "settings" is a place in array "calibrate": one at or
+// past its end names no stored entry (a list cut short or edited by hand)
+// and is damage like a value out of its range.
+bool indexPastTheList(QSettings &settings)
+{
+    const QString key = QStringLiteral("Index");
+    settings.beginGroup(kSettingsGroup);
+    const QVariant index = settings.value(key);
+    settings.endGroup();
+    if (!index.isValid() || !acceptable(ruleOf(kSettingsGroup, key), index))
+        return false;
+    const int count = qMax(0, settings.beginReadArray(kCalibrateArray));
+    settings.endArray();
+    return index.toInt() >= count;
+}
+
 // Why a file could not be written, as far as the system tells, and what
 // the cause lies in: the file itself, or the folder it is written in.
 struct WriteFailure
@@ -660,7 +678,13 @@ void SettingsStore::setBurstModeValue(int id, const QVariant &value) const
 
 QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
 {
-    return readGroup(calibrationPath_, kSettingsGroup, settingsKeys_);
+    QMap<int, QVariant> values = readGroup(calibrationPath_, kSettingsGroup, settingsKeys_);
+    if (values.contains(1)) {
+        Ini ini(calibrationPath_);
+        if (ini.readable() && indexPastTheList(*ini))
+            values.remove(1);
+    }
+    return values;
 }
 
 void SettingsStore::setCalibrationSetting(int id, const QVariant &value) const
@@ -800,6 +824,8 @@ QList<IgnoredSettings> SettingsStore::ignoredSettings() const
             continue;
         IgnoredSettings found{path, ignoredKeys(*ini), {}};
         if (path == calibrationPath_) {
+            if (indexPastTheList(*ini))
+                found.keys << QStringLiteral("Index");
             const QList<StoredCalibration> entries = readCalibrations(*ini);
             for (int i = 0; i < entries.size(); ++i)
                 if (!entries.at(i).usable)

@@ -92,6 +92,9 @@ constexpr OfferedRange kOfferedDecimals{0, 4};
 // chosen one's place. The same in every language.
 constexpr const char *kLengthUnits[] = {"pix", "um", "mm", "mil"};
 constexpr OfferedRange kOfferedUnits{0, int(sizeof kLengthUnits / sizeof *kLengthUnits) - 1};
+// The title bar menu's languages and mouse-wheel functions.
+constexpr OfferedRange kOfferedLanguages{int(MyLanguage::English), int(MyLanguage::Chinese)};
+constexpr OfferedRange kOfferedWheelFunctions{int(KeyFunction::ZoomVideoWindow), int(KeyFunction::Zoom)};
 // ".jpg", ".bmp" or ".tiff"; ".jpg" for anything else.
 QString imgFormatExtension(ImgFormat format);
 
@@ -177,6 +180,7 @@ public:
     QMap<int, QVariant> loadBurstMode() const;
     void setBurstModeValue(int id, const QVariant &value) const;
 
+    // Mode, Index and Unit; an Index that names no stored entry is left out.
     QMap<int, QVariant> loadCalibrationSettings() const;
     void setCalibrationSetting(int id, const QVariant &value) const;
 

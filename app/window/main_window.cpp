@@ -165,7 +165,7 @@ MainWindow2::MainWindow2(QWidget *parent)
     if (SettingsStore::instance().keyBindValue(0, wheel)) {
         bool ok = false;
         const int value = wheel.toInt(&ok);
-        if (ok && value >= int(KeyFunction::ZoomVideoWindow) && value <= int(KeyFunction::Zoom))
+        if (ok && kOfferedWheelFunctions.contains(value))
             wheelFunction = static_cast<KeyFunction>(value);
     }
     connect(titleBar(), &TitleBar::MousewheelFuncChanged, this, &MainWindow2::onChangeMouseWheelFunc);

@@ -13,6 +13,7 @@
 #include "title_bar.h"
 #include "usb_models.h"
 
+#include <QAction>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSlider>
@@ -170,13 +171,21 @@ TEST_F(StoredFiles, AStartWithoutAChangeLeavesEveryFileAsItIs)
 TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
 {
     writeBytes(file("config.ini"), "[draw]\nLine_Width=-4\nTextSize=1\nDrawCross_Width=1e308\nFloatNum=2\n"
-                                   "PrefixData=" + QByteArray(100 * 1024, 'p') + "\nLText_Width=20\n");
+                                   "PrefixData=" + QByteArray(100 * 1024, 'p') + "\nLText_Width=20\nLanguage=5\n"
+                                   "[key_bind]\nMouseWheel=7\n");
     const QByteArray before = fileHash(file("config.ini"));
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
     ASSERT_TRUE(waitFor([&] { return dialogs.saw("out of range"); })) << dialogs.all();
     EXPECT_EQ(dialogs.count("out of range"), 1) << dialogs.all();
-    for (const char *key : {"Line_Width", "TextSize", "DrawCross_Width", "PrefixData"})
+    for (const char *key : {"Line_Width", "TextSize", "DrawCross_Width", "PrefixData", "Language", "MouseWheel"})
         EXPECT_TRUE(dialogs.saw(key)) << key;
+    // The title bar's menu shows the language and wheel function in use.
+    QStringList checked;
+    for (QAction *action : window->titleBar()->findChildren<QAction *>())
+        if (action->isChecked())
+            checked << action->text();
+    checked.sort();
+    EXPECT_EQ(checked, QStringList({"English", "Zoom video window"}));
     EXPECT_FALSE(dialogs.saw("LText_Width")) << dialogs.all();
     // A cut "TextSize=13": labels are drawn at the size the panel shows.
     EXPECT_EQ(childOf<QComboBox>(window->measurePanel(), "fontSize_comboBox")->currentText(), "13");

@@ -137,8 +137,12 @@ TEST_F(Settings, WrittenFilesUseTheStoredKeyNames)
         store().setBurstModeValue(id, 1);
     }
     store().setKeyBindValue(0, 1);
-    for (int id = 0; id < 3; ++id)
+    for (int id = 0; id < 3; ++id) {
+        CalibrationRecord record = calibration("stage", 1, "mm", 4);
+        record.width = 1920;
+        store().addCalibration(record);
         store().setCalibrationSetting(id, 1);
+    }
     store().saveCrossLines({CrossInfo()});
     for (const char *name : {"config.ini", "calibration.ini", "cross.ini"}) {
         QStringList stored = QSettings(QStringLiteral(CORE_TEST_DATA "/") + name, QSettings::IniFormat).allKeys();
@@ -180,7 +184,7 @@ TEST_F(Settings, OtherGroupsRoundTrip)
     store().setKeyBindValue(0, 2);
     store().setBurstModeValue(0, 5);
     store().setBurstModeValue(1, 30);
-    store().setCalibrationSetting(1, 2);
+    store().setCalibrationSetting(1, -1); // none chosen
     store().setCalibrationSetting(2, 1);
     QVariant out;
     ASSERT_TRUE(store().baseValue(0, out));

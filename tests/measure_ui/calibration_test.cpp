@@ -332,19 +332,31 @@ TEST_F(PanelCalibration, DeletingTheLastCalibrationSendsOneMicrometrePerPixel)
     EXPECT_TRUE(SettingsStore::instance().calibrations().isEmpty());
 }
 
-TEST_F(PanelCalibration, AStoredIndexWithoutItsRowChoosesNothing)
+// An Index or a unit that names nothing the panel has is damage: named,
+// and the first row and "pix" are used, as with none stored.
+TEST_F(PanelCalibration, AStoredIndexPastTheListIsNamedAndTheFirstRowChosen)
 {
     SettingsStore::instance().addCalibration(record("ruler", 1, "mm", 5));
-    SettingsStore::instance().setCalibrationSetting(1, 4);
+    SettingsStore::instance().setCalibrationSetting(1, 1);
     SettingsStore::instance().setCalibrationSetting(2, 9);
     MeasureWidget panel;
     QSignalSpy calibration(&panel, &MeasureWidget::calibrateChange);
     QSignalSpy unit(&panel, &MeasureWidget::signalUnitChange);
     panel.loadSettings();
-    EXPECT_EQ(list(panel)->currentIndex(), -1);
-    EXPECT_TRUE(calibration.isEmpty());
+    EXPECT_EQ(list(panel)->currentText(), "ruler, 1mm");
+    ASSERT_EQ(calibration.size(), 1);
+    EXPECT_DOUBLE_EQ(calibration.at(0).at(0).toDouble(), 5.0);
     EXPECT_TRUE(unit.isEmpty());
     EXPECT_EQ(panel.findChild<QComboBox *>("unit_comboBox")->currentText(), "pix");
+    const QList<IgnoredSettings> ignored = SettingsStore::instance().ignoredSettings();
+    ASSERT_EQ(ignored.size(), 1);
+    QStringList named = ignored.at(0).keys;
+    named.sort();
+    EXPECT_EQ(named, QStringList({"Index", "Unit"}));
+    // Index 0 is that row: nothing to name.
+    SettingsStore::instance().setCalibrationSetting(1, 0);
+    SettingsStore::instance().setCalibrationSetting(2, 1);
+    EXPECT_TRUE(SettingsStore::instance().ignoredSettings().isEmpty());
 }
 
 // "Index" counts the stored entries, a damaged one too, as every version
