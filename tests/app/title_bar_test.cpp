@@ -115,18 +115,18 @@ TEST_F(TitleBarMenu, NothingStoredMeansEnglishAndZoomWindow)
     EXPECT_EQ(texts(wheelMenu(bar)), QStringList({"Zoom video window", "Focus", "Zoom"}));
 }
 
-TEST_F(TitleBarMenu, UnknownStoredLanguageMarksNeitherAndInstallsNothing)
+TEST_F(TitleBarMenu, UnknownStoredLanguageMeansEnglishAndInstallsNothing)
 {
     storeDraw(Language, 5);
     TitleBar bar(&window);
-    EXPECT_EQ(bar.language(), 5);
-    EXPECT_FALSE(entry(languageMenu(bar), "English")->isChecked());
+    EXPECT_EQ(bar.language(), 0);
+    EXPECT_TRUE(entry(languageMenu(bar), "English")->isChecked());
     EXPECT_FALSE(entry(languageMenu(bar), QStringLiteral("中文"))->isChecked());
 
     QSignalSpy changed(&bar, &TitleBar::signalChangeLanguage);
     bar.applyLanguage();
     ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(int(changed.at(0).at(0).value<MyLanguage>()), 5);
+    EXPECT_EQ(changed.at(0).at(0).value<MyLanguage>(), MyLanguage::English);
     EXPECT_EQ(QCoreApplication::translate("WaitDialog", "Loading"), "Loading");
 }
 
@@ -204,7 +204,8 @@ TEST_F(TitleBarMenu, StoredWheelValuesMarkTheirEntry)
     {
         TitleBar bar(&window);
         for (QAction *action : wheelMenu(bar)->actions())
-            EXPECT_FALSE(action->isChecked()) << action->text().toStdString();
+            EXPECT_EQ(action->isChecked(), action->text() == "Zoom video window")
+                << action->text().toStdString();
     }
 }
 
