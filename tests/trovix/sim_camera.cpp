@@ -550,11 +550,20 @@ bool SimCamera::waitFor(const std::function<bool()> &cond, int ms)
 
 // Replies go out in request order: a later reply never overtakes an earlier
 // one, whatever their delays.
-void SimCamera::schedule(int fd, const std::string &bytes, int delayMs)
+long long SimCamera::schedule(int fd, const std::string &bytes, int delayMs)
 {
     long long due = std::max(nowMs() + delayMs, lastDue_);
     lastDue_ = due;
     pending_.push_back(Pending{ due, fd, bytes });
+    return due;
+}
+
+long long SimCamera::clockMs() { return nowMs(); }
+
+std::vector<long long> SimCamera::answerTimes()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return answerTimes_;
 }
 
 static std::string print(cJSON *json)
@@ -626,8 +635,11 @@ void SimCamera::handleText(Client &c, const std::string &text)
         replies_.pop_front();
     }
     std::string answer;
+    const bool counted = cmd != "login" && cmd != "logout";
     if (r.kind == Reply::Silent || r.kind == Reply::HangUp) {
         c.hangUp = r.kind == Reply::HangUp;
+        if (counted)
+            answerTimes_.push_back(-1);
         cJSON_Delete(req);
         return;
     }
@@ -659,7 +671,9 @@ void SimCamera::handleText(Client &c, const std::string &text)
         cJSON_Delete(out);
     }
     cJSON_Delete(req);
-    schedule(c.fd, textFrame(answer), r.delayMs);
+    const long long due = schedule(c.fd, r.twice ? textFrame(answer) + textFrame(answer) : textFrame(answer), r.delayMs);
+    if (counted)
+        answerTimes_.push_back(due);
     if (r.repeatMs >= 0) // out of turn: it holds back no later reply
         pending_.push_back(Pending{ nowMs() + r.repeatMs, c.fd, textFrame(answer) });
 }

@@ -90,6 +90,7 @@ struct Reply {
     int delayMs = 0;
     int code = 0;      // for Refuse
     int repeatMs = -1; // a copy of the answer goes out this long after the request, out of turn
+    bool twice = false; // a copy goes out right behind the answer, in the same write
     static Reply answer(const std::string &json = {}, int delayMs = 0) { return Reply{Answer, json, delayMs, 0}; }
     static Reply silent() { return Reply{Silent, {}, 0, 0}; }
     static Reply refuse(int code, int delayMs = 0) { return Reply{Refuse, {}, delayMs, code}; }
@@ -99,6 +100,12 @@ struct Reply {
     {
         Reply r = *this;
         r.repeatMs = ms;
+        return r;
+    }
+    Reply sentTwice() const
+    {
+        Reply r = *this;
+        r.twice = true;
         return r;
     }
 };
@@ -152,6 +159,10 @@ public:
 
     std::vector<std::string> received();   // every JSON text received, in order
     std::vector<std::string> commands();   // their "cmd" members
+    // For every request but login and logout, in the order they came: when
+    // its answer was due to go out (clockMs), -1 for none.
+    std::vector<long long> answerTimes();
+    static long long clockMs();
     int heartbeatsReceived() const { return heartbeats_; }
     int connectionsAccepted() const { return accepted_; }
     int openConnections();
@@ -194,7 +205,7 @@ private:
     void openStream(Client &c, const cJSON *args);
     void streamSettingsChanged(Client &c, const cJSON *args);
     void displayModeChanged(Client &c, const cJSON *args);
-    void schedule(int fd, const std::string &bytes, int delayMs);
+    long long schedule(int fd, const std::string &bytes, int delayMs); // when it goes out
     void broadcast(const std::string &bytes);
     void wake();
 
@@ -215,6 +226,7 @@ private:
     int heartbeatMs_ = 0;
     long long lastHeartbeat_ = 0;
     std::vector<std::string> received_;
+    std::vector<long long> answerTimes_;
     std::atomic<int> heartbeats_{0};
     std::atomic<int> accepted_{0};
     std::atomic<int> badFrames_{0};

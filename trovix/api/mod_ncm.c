@@ -107,6 +107,15 @@ static int l_send(lua_State *L)
     return 1;
 }
 
+/* The default manager's read count (ncm_reads): taken before a request is
+ * sent, it tells which answers were read too early to be that request's. */
+static int l_reads(lua_State *L)
+{
+    sdk_host *host = host_of(L);
+    lua_pushinteger(L, (lua_Integer)ncm_reads(host->ctx->ncm_a));
+    return 1;
+}
+
 static int l_close(lua_State *L)
 {
     sdk_host *host = host_of(L);
@@ -132,7 +141,7 @@ int luaopen_qv_ncm(lua_State *L)
     static const luaL_Reg fns[] = {
         { "set_sdk", l_set_sdk }, { "set_sdk_discover", l_set_sdk_discover }, { "set_recv", l_set_recv },
         { "set_disconnect", l_set_disconnect }, { "response_sdk", l_response_sdk }, { "connect", l_connect },
-        { "send", l_send }, { "close", l_close }, { "get_ncm", l_get_ncm }, { NULL, NULL }
+        { "send", l_send }, { "reads", l_reads }, { "close", l_close }, { "get_ncm", l_get_ncm }, { NULL, NULL }
     };
     luaL_newlib(L, fns);
     return 1;

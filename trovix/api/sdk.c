@@ -236,22 +236,26 @@ static void run_command(sdk_ctx *ctx, ncm_cmd *cmd)
     int ref = cb >= 0 ? host->refs[cb] : 0;
     int nargs = 1, ok = 0;
     const char *text = cmd->text ? (const char *)cmd->text->data : "";
+    uint64_t now = pf_clock_ms();
 
-    if (cmd->deadline_ms && pf_clock_ms() > cmd->deadline_ms)
+    if (cmd->deadline_ms && now > cmd->deadline_ms)
         return; /* its caller has given up */
     if (ref) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
         lua_pushinteger(L, cmd->seq);
         switch (cmd->type) {
+        /* Login, request and logout also learn how long their caller still
+         * waits (ms; nil when nobody waits), so the scripts know when an
+         * answer can no longer reach it. */
         case CMD_LOGIN:
         case CMD_REQUEST:
             lua_pushinteger(L, cmd->id);
             lua_pushlstring(L, text, qv_buf_size(cmd->text));
-            nargs = 3;
+            nargs = 4;
             break;
         case CMD_LOGOUT:
             lua_pushinteger(L, cmd->id);
-            nargs = 2;
+            nargs = 3;
             break;
         case CMD_DISCOVER_OPEN:
         case CMD_DISCOVER_RUN:
@@ -261,6 +265,12 @@ static void run_command(sdk_ctx *ctx, ncm_cmd *cmd)
             break;
         default:
             break;
+        }
+        if (cmd->type == CMD_LOGIN || cmd->type == CMD_REQUEST || cmd->type == CMD_LOGOUT) {
+            if (cmd->deadline_ms)
+                lua_pushinteger(L, (lua_Integer)(cmd->deadline_ms - now));
+            else
+                lua_pushnil(L);
         }
         if (clua_pcall(L, nargs, 1) == LUA_OK) {
             int isnum = 0;
@@ -321,7 +331,8 @@ static void run_connection_record(sdk_ctx *ctx, ncm_text *t)
                 lua_pushinteger(L, t->id);
                 lua_pushinteger(L, t->protocol);
                 lua_pushlstring(L, (const char *)t->text->data + t->text->start, qv_buf_size(t->text));
-                if (clua_pcall(L, 3, 1) == LUA_OK) {
+                lua_pushinteger(L, (lua_Integer)t->read_no);
+                if (clua_pcall(L, 4, 1) == LUA_OK) {
                     int isnum = 0;
                     lua_Integer r = lua_tointegerx(L, -1, &isnum);
                     rc = isnum ? (int)r : -1;

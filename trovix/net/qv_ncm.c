@@ -47,6 +47,7 @@ struct qv_ncm {
     pf_mutex text_lock;
     qv_hmap *text_use;    /* connection id -> ncm_text_use, while it has texts queued */
     uint64_t text_bytes, text_peak, texts_dropped, floods_ended;
+    uint64_t reads;       /* readable events handled (atomic) */
     ncm_drop_report text_report;
     qv_list media;
     pf_mutex media_lock;
@@ -235,8 +236,12 @@ static const np_driver *find_driver(qv_ncm *m, uint32_t key)
 static int on_readable(void *user, void *ctx, uint32_t id, qv_socket_x *s, uint32_t now)
 {
     ncm_conn *c = (ncm_conn *)ctx;
-    return c->ops.on_readable((qv_ncm *)user, c, id, s, now);
+    qv_ncm *m = (qv_ncm *)user;
+    __atomic_add_fetch(&m->reads, 1, __ATOMIC_SEQ_CST);
+    return c->ops.on_readable(m, c, id, s, now);
 }
+
+uint64_t ncm_reads(qv_ncm *m) { return __atomic_load_n(&m->reads, __ATOMIC_SEQ_CST); }
 
 static int on_writable(void *user, void *ctx, uint32_t id, qv_socket_x *s, uint32_t now)
 {
@@ -468,6 +473,7 @@ static int push_text(qv_ncm *m, uint32_t protocol, uint32_t id, int code, qv_buf
     t->id = id;
     t->code = code;
     t->text = text;
+    t->read_no = ncm_reads(m);
     cost = text_cost(t);
     pf_mutex_lock(&m->text_lock);
     /* Events are few (one connect, one end) and always wait. */

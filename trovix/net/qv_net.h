@@ -137,6 +137,7 @@ typedef struct ncm_text {
     uint32_t id;
     int code;
     qv_buf *text; /* only for code 0; content followed by an uncounted zero */
+    uint64_t read_no; /* the manager's read count when it was posted (ncm_reads) */
 } ncm_text;
 
 typedef struct ncm_media {
@@ -193,6 +194,11 @@ int ncm_post_media(qv_ncm *m, uint32_t protocol, uint32_t id, qv_obj *obj);
  * too; -1 when there is no such connection. */
 int ncm_mute_media(qv_ncm *m, uint32_t id);
 int ncm_media_muted(qv_ncm *m, uint32_t id);
+/* Every readable event of the manager's connections is counted before its
+ * handler reads, on the socket thread that also writes their output. So a
+ * text posted with read_no n was read before anything queued for sending
+ * after ncm_reads() gave n or more went out: it can't answer that. */
+uint64_t ncm_reads(qv_ncm *m);
 /* Current and largest bytes of both queues and what they dropped. */
 void ncm_queue_stats(qv_ncm *m, ncm_queue_usage *out);
 /* The manager's ticker: idle rule, driver ticks, queued closes. */

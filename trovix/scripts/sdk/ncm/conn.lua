@@ -41,23 +41,30 @@ function M.push(id, protocol)
         qqssid = DEFAULT_KEY,
         qqauth = DEFAULT_KEY,
         seq_list = b_list.create(),
-        sent = 0,     -- requests sent, in order
-        answered = 0, -- place of the latest request known answered
-        owed = {},    -- given-up requests whose answers may still come, in order
-        taken = {},   -- command -> answers taken lately, for telling repeats
-        held = {},    -- command -> an answer that may be a repeat
+        sent = 0,      -- requests sent, in order
+        answered = 0,  -- place of the latest request known answered
+        owed = {},     -- given-up requests whose answers may still come, in order
+        suspect = {},  -- command -> place of a given-up request whose answer may have come already
+        held = {},     -- command -> an answer held until that is settled
+        took = {},     -- command -> how long its latest answers took (ms)
     }
     return true
 end
 
--- A wait remembers the command it was sent for, when, and its place among
--- the connection's requests, so an answer can find its own request, and a
--- wait whose caller has given up still takes the answer owed to it.
-function M.push_seq(id, seq, cmd)
+-- A caller waits at most this long when the library does not say (ms).
+M.WAIT_MS = 6000
+
+-- A wait remembers the command it was sent for, when, how long its caller
+-- still waits (left, ms), its place among the connection's requests and the
+-- read count before it was sent (mark), so an answer can find its own
+-- request, and a wait whose caller has given up still takes the answer owed
+-- to it.
+function M.push_seq(id, seq, cmd, mark, left)
     local r = rec(id)
     if not r then return false end
     r.sent = r.sent + 1
-    b_list.push_back(r.seq_list, { seq = seq, cmd = cmd, t = qv_sys.tc(), order = r.sent })
+    b_list.push_back(r.seq_list, { seq = seq, cmd = cmd, t = qv_sys.tc(), left = left or M.WAIT_MS,
+                                   order = r.sent, mark = mark })
     return true
 end
 
@@ -75,141 +82,167 @@ end
 -- The framed protocol carries no request id. A device answers requests in
 -- the order it got them, so an answer belongs to the oldest waiting request
 -- of its command (an answer without "cmd" to the oldest wait; a request
--- without "cmd" waits for any answer). What can still be told:
--- * the answer owed to a request whose caller has given up: the next answer
---   of that command is taken for it and dropped. One that never comes costs
---   the next request of the command its answer (that caller times out rather
---   than get another's), until the device answers a later request of any
---   command: then no earlier answer can come any more.
--- * a repeat: the same bytes as an answer of the command taken in the last
---   REPEAT_MS, other than the latest one. A device may also come to say the
---   same again, so such an answer is held (repeat_hold) until the waiting
---   request has waited twice as long as the command's slowest recent answer
---   took, plus HOLD_MARGIN_MS: another answer of the command within that
---   time shows it a repeat, and it is dropped. A repeat of the latest answer
---   looks exactly like the next request's own answer when the device has
---   the same to say, and is taken as that.
+-- without "cmd" waits for any answer) that was sent before the answer was
+-- read. A device that answers in order and in time gets every answer handed
+-- on as it is read. What else can be told:
+-- * an answer owed to a request whose caller has given up: the next answer
+--   of that command is taken for it and dropped, so a late answer never
+--   reaches a later request. Once the device has answered a later request
+--   of any command, no earlier answer can come any more.
+-- * a lost answer: the next request's own answer is then taken for the
+--   given-up one, and that request fails. It is not owed an answer in turn
+--   (its own may have been the one taken), nor is any request before it, so
+--   the loss costs that request only. Whether its answer did come is settled by the next answer of the
+--   command: while a request waits, that one is held for twice the
+--   command's slowest recent answer plus HOLD_MARGIN_MS (at most until
+--   HOLD_LEFT_MS before the waiting request's caller gives up). Another answer of
+--   the command within that time shows the held one late, and it is
+--   dropped; otherwise it is the waiting request's.
+-- A copy of an answer looks exactly like the next request's own answer
+-- when the device has the same to say: one read before a request of its
+-- command was sent is dropped, one read after is taken as that request's.
 local OWED_MAX = 16
-local REPEAT_MS = 2000
-local REPEATS_KEPT = 8
-local HOLD_MARGIN_MS = 50
+local TOOK_KEPT = 8
+local HOLD_MARGIN_MS = 100
+local HOLD_LEFT_MS = 300
+
+local function key_of(cmd)
+    return cmd or ""
+end
 
 local function matches(waited, cmd)
     return cmd == nil or waited == nil or waited == cmd
 end
 
-local function is_repeat(kept, body, now)
-    if not kept then return false end
-    while kept[1] and age(now, kept[1].t) > REPEAT_MS do table.remove(kept, 1) end
-    if #kept == 0 or kept[#kept].text == body then return false end
-    for i = 1, #kept - 1 do
-        if kept[i].text == body then return true end
-    end
-    return false
+-- An answer read at read_no can answer only a request sent before it was
+-- read (mark: the read count taken before sending).
+local function read_after(read_no, mark)
+    return read_no == nil or mark == nil or read_no > mark
 end
 
--- An answer was taken for the request at place order, took_ms after it was
--- sent (nil: for a request whose caller had given up).
-local function took(r, order, cmd, body, now, took_ms)
-    local key = cmd or ""
-    local kept = r.taken[key] or {}
-    r.taken[key] = kept
-    if kept[#kept] and kept[#kept].text == body then table.remove(kept) end
-    kept[#kept + 1] = { text = body, t = now, took_ms = took_ms }
-    if #kept > REPEATS_KEPT then table.remove(kept, 1) end
+-- The request at place order is known answered: every earlier one is done.
+local function settle(r, order)
     if order > r.answered then r.answered = order end
     while r.owed[1] and r.owed[1].order < r.answered do table.remove(r.owed, 1) end
+    for key, place in pairs(r.suspect) do
+        if place < r.answered then r.suspect[key] = nil end
+    end
 end
 
--- Waits older than max_age ms have lost their callers: those whose answers
--- may still come are owed them.
-local function give_up(r, now, max_age)
+-- Waits whose callers have given up leave: those whose answers may still
+-- come are owed them.
+local function give_up(r, now)
     local it = b_list.begin(r.seq_list)
     while it do
         local nxt = b_list.iter_add(it)
         local w = b_list.iter_value(it)
-        if age(now, w.t) > max_age then
+        if age(now, w.t) >= w.left then
             b_list.remove(r.seq_list, it)
             if w.order > r.answered then
-                r.owed[#r.owed + 1] = { cmd = w.cmd, order = w.order }
-                if #r.owed > OWED_MAX then table.remove(r.owed, 1) end
+                if w.doubt then
+                    -- Taken as answered, so nothing before it is owed any more.
+                    settle(r, w.order)
+                    r.suspect[key_of(w.cmd)] = w.order
+                else
+                    r.owed[#r.owed + 1] = { cmd = w.cmd, order = w.order, mark = w.mark }
+                    if #r.owed > OWED_MAX then table.remove(r.owed, 1) end
+                end
             end
         end
         it = nxt
     end
 end
 
-local function oldest_wait(r, cmd)
+local function oldest_wait(r, cmd, read_no)
     local it = b_list.begin(r.seq_list)
     while it do
-        if matches(b_list.iter_value(it).cmd, cmd) then return it end
+        local w = b_list.iter_value(it)
+        if matches(w.cmd, cmd) and read_after(read_no, w.mark) then return it end
         it = b_list.iter_add(it)
     end
     return nil
 end
 
--- The request an answer (of command cmd, text body) belongs to: its
--- sequence number and command, or nil when none does.
-function M.take_seq(id, cmd, body, max_age)
+local function note_took(r, key, ms)
+    local list = r.took[key] or {}
+    r.took[key] = list
+    list[#list + 1] = ms
+    if #list > TOOK_KEPT then table.remove(list, 1) end
+end
+
+local function slowest(r, key)
+    local most = 0
+    for _, ms in ipairs(r.took[key] or {}) do
+        if ms > most then most = ms end
+    end
+    return most
+end
+
+-- What becomes of an answer of command cmd (text body, decoded ans) read at
+-- read_no: "give" with the sequence number and command of the request it
+-- answers; "hold" when it waits for conn.take_due_held; nil when dropped.
+function M.match(id, cmd, body, ans, read_no)
     local r = rec(id)
     if not r then return nil end
     local now = qv_sys.tc()
-    give_up(r, now, max_age)
+    give_up(r, now)
     for i, o in ipairs(r.owed) do
-        if matches(o.cmd, cmd) then
+        if matches(o.cmd, cmd) and read_after(read_no, o.mark) then
             table.remove(r.owed, i)
-            took(r, o.order, cmd, body, now, nil)
+            local it = oldest_wait(r, cmd, read_no)
+            if it then b_list.iter_value(it).doubt = true end
+            settle(r, o.order)
             return nil
         end
     end
-    local it = oldest_wait(r, cmd)
+    local key = key_of(cmd)
+    local held = r.held[key]
+    if held then
+        r.held[key] = nil -- the held one came late: this one is the waiting request's
+    elseif r.suspect[key] then
+        r.suspect[key] = nil
+        local it = oldest_wait(r, cmd, read_no)
+        if not it then return nil end -- the given-up request's own answer, late
+        local w = b_list.iter_value(it)
+        local hold_ms = 2 * slowest(r, key) + HOLD_MARGIN_MS
+        local left = w.left - HOLD_LEFT_MS - age(now, w.t)
+        if left < hold_ms then hold_ms = left end
+        if hold_ms > 0 then
+            r.held[key] = { body = body, ans = ans, order = w.order, at = (now + hold_ms) & 0xFFFFFFFF }
+            return "hold"
+        end
+    end
+    local it = oldest_wait(r, cmd, read_no)
     if not it then return nil end
     local w = b_list.remove(r.seq_list, it)
-    took(r, w.order, cmd, body, now, age(now, w.t))
-    return w.seq, w.cmd
+    if not held then note_took(r, key, age(now, w.t)) end
+    settle(r, w.order)
+    return "give", w.seq, w.cmd
 end
 
--- When an answer may be a repeat and a request waits for it: the tick at
--- which it is taken as that request's answer, unless another answer of its
--- command comes first. Otherwise nil.
-function M.repeat_hold(id, cmd, body, max_age)
-    local r = rec(id)
-    if not r then return nil end
-    local now = qv_sys.tc()
-    local kept = r.taken[cmd or ""]
-    if not is_repeat(kept, body, now) then return nil end
-    give_up(r, now, max_age)
-    local it = oldest_wait(r, cmd)
-    if not it then return nil end
-    local slowest = 0
-    for _, k in ipairs(kept) do
-        if k.took_ms and k.took_ms > slowest then slowest = k.took_ms end
+local function take_wait(r, order)
+    local it = b_list.begin(r.seq_list)
+    while it do
+        if b_list.iter_value(it).order == order then return b_list.remove(r.seq_list, it) end
+        it = b_list.iter_add(it)
     end
-    return (b_list.iter_value(it).t + 2 * slowest + HOLD_MARGIN_MS) & 0xFFFFFFFF
+    return nil
 end
 
--- At most one held answer per command of a connection; another answer of
--- the command drops it.
-function M.hold(id, cmd, body, ans, at)
-    local r = rec(id)
-    if r then r.held[cmd or ""] = { cmd = cmd, body = body, ans = ans, at = at } end
-end
-
-function M.drop_held(id, cmd)
-    local r = rec(id)
-    if r then r.held[cmd or ""] = nil end
-end
-
--- The held answers whose time has come, taken out: { id, cmd, body, ans }.
--- Also whether any stay held.
+-- The held answers whose time has come, taken out with the requests they
+-- answer: { id, seq, cmd, body, ans }. Also whether any stay held.
 function M.take_due_held()
     local now = qv_sys.tc()
     local due, left = {}, false
     for _, r in pairs(M.conn_list) do
         for key, h in pairs(r.held) do
             if ((now - h.at) & 0xFFFFFFFF) < 0x80000000 then
-                due[#due + 1] = { id = r.id, cmd = h.cmd, body = h.body, ans = h.ans }
                 r.held[key] = nil
+                local w = take_wait(r, h.order)
+                if w then
+                    settle(r, w.order)
+                    due[#due + 1] = { id = r.id, seq = w.seq, cmd = w.cmd, body = h.body, ans = h.ans }
+                end
             else
                 left = true
             end
@@ -219,16 +252,17 @@ function M.take_due_held()
 end
 
 -- Takes every wait of the connection; returns the sequence numbers of those
--- whose callers may still wait (younger than max_age ms, not a logout).
-function M.take_waits(id, max_age)
+-- whose callers still wait (not a logout).
+function M.take_waits(id)
     local r = rec(id)
     local out = {}
     if not r then return out end
+    r.held = {}
     local now = qv_sys.tc()
     while true do
         local w = b_list.pop_front(r.seq_list)
         if not w then break end
-        if w.cmd ~= "logout" and age(now, w.t) <= max_age then out[#out + 1] = w.seq end
+        if w.cmd ~= "logout" and age(now, w.t) < w.left then out[#out + 1] = w.seq end
     end
     return out
 end

@@ -9,11 +9,6 @@ local conn = require("sdk.ncm.conn")
 local M = {}
 
 local DEFAULT_KEY = "730418"
--- A caller waits at most 6000 ms for an answer. Its wait counts as given up
--- a little earlier, so that an answer coming after the caller has gone is
--- surely taken for the one still owed to it (conn.take_seq), never handed to
--- its next request.
-local STALE_WAIT_MS = 5900
 
 -- Modules of later protocols are optional: present in the script table, they
 -- are loaded (and their errors reported); absent, their commands fail.
@@ -45,7 +40,7 @@ local function is_stream_login(r)
     return r and (r.protocol == np_id.RTSP or r.protocol == np_id.HTTP_FLV or r.protocol == np_id.NSPP_HTTP)
 end
 
-local function login(seq, id, text)
+local function login(seq, id, text, left)
     local req = decode(text)
     if type(req) ~= "table" or type(req.ip) ~= "string" or type(req.port) ~= "number"
         or type(req.login) ~= "table" or type(req.login.username) ~= "string"
@@ -76,8 +71,9 @@ local function login(seq, id, text)
             qqauth = DEFAULT_KEY,
             login = { username = req.login.username, passwd = req.login.passwd },
         })
+        local mark = qv_ncm.reads()
         if not qv_ncm.send(id, msg) then return 1 end
-        conn.push_seq(id, seq, "login")
+        conn.push_seq(id, seq, "login", mark, left)
         return 0
     end
     if protocol == np_id.RTSP then
@@ -88,7 +84,7 @@ local function login(seq, id, text)
     return module.req_first(seq, id, req) and 0 or 1
 end
 
-local function request(seq, id, text)
+local function request(seq, id, text, left)
     local req = decode(text)
     local cmd = type(req) == "table" and type(req.cmd) == "string" and string.lower(req.cmd) or nil
     if cmd == "upgrade" or cmd == "status_upgrade" then
@@ -105,14 +101,15 @@ local function request(seq, id, text)
     if is_stream_login(r) then
         return 0 -- stream logins take no requests; the caller times out
     end
+    local mark = qv_ncm.reads()
     if not qv_ncm.send(id, text) then
         return 1
     end
-    conn.push_seq(id, seq, cmd)
+    conn.push_seq(id, seq, cmd, mark, left)
     return 0
 end
 
-local function logout(seq, id)
+local function logout(seq, id, left)
     local r = conn.get(id)
     if is_stream_login(r) then
         local module = stream_module(r.protocol)
@@ -122,8 +119,9 @@ local function logout(seq, id)
         return 0
     end
     local msg = cjson.encode({ cmd = "logout", qqssid = DEFAULT_KEY, qqauth = DEFAULT_KEY })
+    local mark = qv_ncm.reads()
     if qv_ncm.send(id, msg) then
-        conn.push_seq(id, seq, "logout")
+        conn.push_seq(id, seq, "logout", mark, left)
     end
     conn.set_status(id, conn.CONN_LOGOUT)
     return 0
@@ -147,12 +145,8 @@ local function answer_code(ans)
     return v
 end
 
--- Hands a device answer to the request it belongs to, if one does.
-local function answer(id, cmd, body, ans)
-    local seq, waited = conn.take_seq(id, cmd, body, STALE_WAIT_MS)
-    if not seq then
-        return -- unasked, late, or a repeat
-    end
+-- Hands a device answer to the request seq (of command waited).
+local function deliver(id, seq, waited, body, ans)
     -- Numbers JSON has no words for (NaN, infinities) can't be written
     -- again: such an answer goes on as it came.
     local encoded, text = pcall(cjson.encode, ans)
@@ -174,32 +168,30 @@ local function answer(id, cmd, body, ans)
     qv_ncm.response_sdk(seq, id, 0, text)
 end
 
--- Answers that may be repeats wait here for their time (conn.repeat_hold).
+-- Answers held while it is settled whose they are (conn.match) are
+-- handed on or dropped here.
 local HOLD_TIMER = 110
 local HOLD_CHECK_MS = 10
 local hold_timer_on = false
 
 local function release_held()
     local due, left = conn.take_due_held()
-    for _, h in ipairs(due) do answer(h.id, h.cmd, h.body, h.ans) end
+    for _, h in ipairs(due) do deliver(h.id, h.seq, h.cmd, h.body, h.ans) end
     hold_timer_on = left
     return left and 0 or 1 -- 1 ends the timer
 end
 
-local function recv(id, protocol, body)
+local function recv(id, protocol, body, read_no)
     if protocol == np_id.NSPP then
         local ans = cjson.decode(body) -- not JSON: the error drops the connection
         if type(ans) ~= "table" then error("device answer is not a JSON object") end
         local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
-        -- Another answer of the command: one held before it was a repeat.
-        conn.drop_held(id, cmd)
-        local at = conn.repeat_hold(id, cmd, body, STALE_WAIT_MS)
-        if at then
-            conn.hold(id, cmd, body, ans, at)
-            if not hold_timer_on then hold_timer_on = qv_sys.add_timer(HOLD_TIMER, HOLD_CHECK_MS, release_held) end
-            return 0
+        local what, seq, waited = conn.match(id, cmd, body, ans, read_no)
+        if what == "give" then
+            deliver(id, seq, waited, body, ans)
+        elseif what == "hold" and not hold_timer_on then
+            hold_timer_on = qv_sys.add_timer(HOLD_TIMER, HOLD_CHECK_MS, release_held)
         end
-        answer(id, cmd, body, ans)
         return 0
     end
     local module = stream_module(protocol)
@@ -216,7 +208,7 @@ local function disconnect(id, code)
     local r = conn.get(id)
     local module = is_stream_login(r) and stream_module(r.protocol)
     if module then module.disconnect(id) end
-    for _, seq in ipairs(conn.take_waits(id, STALE_WAIT_MS)) do
+    for _, seq in ipairs(conn.take_waits(id)) do
         qv_ncm.response_sdk(seq, id, conn.FAILED, "")
     end
     conn.set_status(id, conn.CONN_DISCONNECT)
