@@ -327,11 +327,33 @@ TEST_F(Library, ACopyIsDroppedWhenReadBeforeTheNextRequestAndTakenAfter)
         EXPECT_EQ(ask(tag), tag);
     }
     camera.setStandingReply(Reply::answer());
+    // Also when the library takes the copy only after the next request went
+    // out: a thousand unasked texts read with them keep it busy meanwhile.
+    camera.queueReply(Reply::silent());
+    std::string after;
+    std::thread caller([&] {
+        EXPECT_EQ(ask("held"), "held");
+        after = ask("after");
+    });
+    ASSERT_TRUE(SimCamera::waitFor(
+        [&] {
+            auto texts = camera.received();
+            return !texts.empty() && member(texts.back().c_str(), { "tag" }) == "held";
+        },
+        5000));
+    const std::string held = simcam::textFrame("{\"cmd\":\"get_image\",\"code\":0,\"echo\":{\"tag\":\"held\"}}");
+    std::string burst = held;
+    for (int i = 0; i < 1000; i++)
+        burst += simcam::textFrame("{\"cmd\":\"alarm\",\"n\":" + std::to_string(i) + "}");
+    camera.sendRaw(burst + held);
+    caller.join();
+    EXPECT_EQ(after, "after");
+
     camera.queueReply(Reply::answer().repeatedAfter(300));
     camera.queueReply(Reply::answer({}, 1500));
     EXPECT_EQ(ask("first"), "first");
     EXPECT_EQ(ask("second"), "first");
-    // Answered in order, so once this is read, so is second's own answer.
+    // Answered in order: once this is read, so is second's own answer.
     char *text = nullptr;
     ASSERT_EQ(trovix_request(id, "{\"cmd\":\"get_param\",\"tag\":\"other\"}", &text), 0);
     EXPECT_EQ(member(text, { "echo", "tag" }), "other");
