@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QGraphicsSceneMouseEvent>
+#include <QImage>
+#include <QPainter>
 
 inline void sendMouse(MainScene &scene, QEvent::Type type, const QPointF &pos, Qt::MouseButton button = Qt::LeftButton)
 {
@@ -52,4 +54,21 @@ inline void setDecimals(int decimals)
 {
     SettingsStore::instance().setDrawValue(FloatNum, decimals);
     DecimalPlaces::invalidate();
+}
+
+// The pixels of column x, within 30 of y, that the scene paints when shown at
+// its own size over white: the thickness on screen of a horizontal stroke
+// through (x, y).
+inline int strokeThickness(MainScene &scene, int x, int y)
+{
+    const QSize size = scene.sceneRect().size().toSize();
+    QImage view(size, QImage::Format_ARGB32_Premultiplied);
+    view.fill(Qt::white);
+    QPainter painter(&view);
+    scene.render(&painter, QRectF(QPointF(0, 0), size), scene.sceneRect());
+    painter.end();
+    int painted = 0;
+    for (int row = qMax(0, y - 30); row <= qMin(size.height() - 1, y + 30); ++row)
+        painted += view.pixel(x, row) != qRgb(255, 255, 255) ? 1 : 0;
+    return painted;
 }

@@ -15,9 +15,10 @@ QList<double> horizontalPositions(const MainScene &scene)
     return ys;
 }
 
+// The view of a picture 600 pixels wide resized to `width`.
 void resize(MainScene &scene, double width, double height)
 {
-    scene.setViewScale(width, width);
+    scene.setViewScale(width, 600);
     scene.setSceneRect(0, 0, width, height);
     scene.applyScale();
 }
@@ -44,27 +45,38 @@ TEST(Overlay, LinesDivideThePictureEvenly)
     EXPECT_EQ(vertical->line(), QLineF(0, 0, 0, 400));
 }
 
-TEST(Overlay, LinesStayInPlaceThroughAnySequenceOfResizes)
+// The crosshair's size counts two picture pixels a step, as shapes' sizes do.
+TEST(Overlay, LinesStayInPlaceAndKeepTheirSizeThroughAnySequenceOfResizes)
 {
     MainScene scene;
     scene.setSceneRect(0, 0, 600, 400);
+    scene.setDrawProperty(CrossWidth, 3);
+    scene.setDrawProperty(CrossStyle, int(Qt::SolidLine));
+    scene.setDrawProperty(CrossColor, QColor(Qt::red));
     scene.setLinesVisible(true);
     scene.setHorizontalLineCount(1);
     scene.setVerticalLineCount(1);
+    EXPECT_EQ(strokeThickness(scene, 150, 200), 6);
     resize(scene, 1200, 800);
+    EXPECT_EQ(strokeThickness(scene, 300, 400), 12);
     resize(scene, 2400, 1600);  // the same factor twice
     EXPECT_EQ(horizontalPositions(scene), QList<double>({800}));
+    EXPECT_EQ(strokeThickness(scene, 600, 800), 24);
     scene.setLinesVisible(false);
     scene.setLinesVisible(true);
     resize(scene, 300, 200);
     EXPECT_EQ(horizontalPositions(scene), QList<double>({100}));
-    // A line the user dragged keeps its place relative to the picture.
+    EXPECT_EQ(strokeThickness(scene, 75, 100), 3);
+    // A line the user dragged keeps its place relative to the picture, and
+    // one given another size in its dialog keeps that size.
     GraphicsCross *h = scene.lines()[0];
     ASSERT_EQ(h->direction(), GraphicsCross::Horizontal);
     h->setPos(0, 50);
+    h->setSize(5);
     resize(scene, 600, 400);
     EXPECT_EQ(h->pos(), QPointF(0, 100));
     EXPECT_EQ(h->line(), QLineF(0, 0, 600, 0));
+    EXPECT_EQ(strokeThickness(scene, 150, 100), 10);
 }
 
 TEST(Overlay, LinesAreHeldInsideTheScene)

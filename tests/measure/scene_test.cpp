@@ -199,16 +199,32 @@ TEST_F(SceneDrawing, InsertIsAnnouncedBeforeTheShapeJoinsTheList)
     EXPECT_EQ(scene.shapes().size(), 3);
 }
 
-TEST_F(SceneDrawing, TextAnnotationAsksForItsText)
+// Its arrow is drawn at its own line size, the outlines at theirs, at every
+// scale: two picture pixels a step.
+TEST_F(SceneDrawing, TextAnnotationAsksForItsTextAndDrawsItsArrowAtItsOwnSize)
 {
+    scene.setDrawProperty(LineWidth, 1);
+    scene.setDrawProperty(LLineWidth, 4);
     QSignalSpy edit(&scene, &MainScene::ltextEdit);
-    drawShape(scene, DrawType::LText, {{10, 10}, {100, 100}});
+    drawShape(scene, DrawType::LText, {{100, 300}, {400, 300}});
     EXPECT_EQ(edit.count(), 1);
     EXPECT_EQ(scene.shapes()[0]->labelText(), "...");
     scene.setLastText("scratch");
     scene.setCalibration(2.0);
     scene.setUnit(UnitMillimetres);
     EXPECT_EQ(scene.shapes()[0]->labelText(), "scratch");
+    drawShape(scene, DrawType::Line, {{100, 500}, {400, 500}});
+    ASSERT_EQ(scene.shapes().size(), 2);
+    EXPECT_EQ(strokeThickness(scene, 150, 300), 8);
+    EXPECT_EQ(strokeThickness(scene, 150, 500), 2);
+    // Twice the picture pixels per scene unit.
+    scene.setViewScale(800, 1600);
+    scene.applyScale();
+    EXPECT_EQ(strokeThickness(scene, 150, 300), 4);
+    EXPECT_EQ(strokeThickness(scene, 150, 500), 1);
+    scene.setDrawProperty(LLineWidth, 3);
+    EXPECT_EQ(strokeThickness(scene, 150, 300), 3);
+    EXPECT_EQ(strokeThickness(scene, 150, 500), 1);
 }
 
 TEST_F(SceneDrawing, RightClickAbandonsOrClearsTheMode)
