@@ -269,8 +269,9 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
         OtherProgramsLock lock(path, "IMMEDIATE");
         ASSERT_TRUE(lock.taken());
         EXPECT_FALSE(database.replaceRow("usb-new", changed));
-        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
         EXPECT_EQ(told, QStringList({locked, locked, locked}));
+        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+        EXPECT_EQ(told.size(), 3);
     }
     CameraRow row;
     ASSERT_TRUE(database.findRow("usb-cam", row));
