@@ -2,6 +2,7 @@
 
 #include "settings_store.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -124,6 +125,13 @@ const QString &CameraDatabase::createTableSql()
     return text;
 }
 
+QString CameraDatabase::causeOf(const QSqlError &error)
+{
+    // The driver's text only names its own step ("Unable to fetch row").
+    const QString sqlite = error.databaseText().trimmed();
+    return sqlite.isEmpty() ? error.driverText().trimmed() : sqlite;
+}
+
 void CameraDatabase::setDatabaseName(const QString &path)
 {
     QMutexLocker lock(&mutex_);
@@ -143,8 +151,9 @@ bool CameraDatabase::open()
     QMutexLocker lock(&mutex_);
     if (database_.isOpen())
         return true;
+    database_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!database_.open()) {
-        qWarning() << "Open database failed:" << database_.databaseName() << database_.lastError().text();
+        qWarning() << "Open database failed:" << database_.databaseName() << causeOf(database_.lastError());
         return false;
     }
     return true;
@@ -198,14 +207,14 @@ CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QStri
         QDir().mkpath(info.absolutePath());
     setDatabaseName(path);
     if (!open()) {
-        reason = database_.lastError().text();
+        reason = causeOf(database_.lastError());
         return OpenResult::Failed;
     }
     // Opening reads nothing of the file: the first statement finds out
     // whether it is SQLite at all.
     QSqlQuery query(database_);
     if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name='camera'"))) {
-        reason = query.lastError().text();
+        reason = causeOf(query.lastError());
         return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::Failed;
     }
     const bool exists = query.next();
@@ -213,7 +222,7 @@ CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QStri
     if (!exists) {
         const Result created = exec(createTableSql());
         if (!created.ok) {
-            reason = created.error.text();
+            reason = causeOf(created.error);
             return isDamage(created.error) ? OpenResult::Damaged : OpenResult::Failed;
         }
         return OpenResult::Opened;
@@ -221,7 +230,7 @@ CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QStri
     // A file cut short or damaged inside still has a readable schema page;
     // only reading every page finds it. The file is a few pages long.
     if (!query.exec(QStringLiteral("PRAGMA quick_check"))) {
-        reason = query.lastError().text();
+        reason = causeOf(query.lastError());
         return isDamage(query.lastError()) ? OpenResult::Damaged : OpenResult::Failed;
     }
     if (!query.next() || query.value(0).toString() != QLatin1String("ok")) {
@@ -233,7 +242,7 @@ CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QStri
     // A column that is not there fails the statement with SQLITE_ERROR (1);
     // another program holding the file at this moment gives SQLITE_BUSY.
     if (!query.exec(QStringLiteral("SELECT %1 FROM camera LIMIT 0").arg(columns().join(QLatin1Char(','))))) {
-        reason = query.lastError().text();
+        reason = causeOf(query.lastError());
         if (isDamage(query.lastError()))
             return OpenResult::Damaged;
         return primaryCode(query.lastError()) == 1 ? OpenResult::OtherTable : OpenResult::Failed;
@@ -296,7 +305,7 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     Result result = exec(sql, {key});
     if (!result.ok) {
         if (database_.isOpen())
-            qWarning() << "Read camera row failed:" << result.error.text();
+            qWarning() << "Read camera row failed:" << causeOf(result.error);
         return Lookup::Failed;
     }
     if (!result.query.next())
@@ -311,10 +320,8 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     return Lookup::Found;
 }
 
-bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString *error)
+CameraDatabase::Result CameraDatabase::insert(const QString &key, const CameraRow &row)
 {
-    if (key.isEmpty())
-        return false;
     CameraRow keyed = row;
     keyed.pid = key;
     QStringList marks;
@@ -323,21 +330,50 @@ bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString
     const QString sql =
         QStringLiteral("INSERT INTO camera (%1) VALUES (%2)").arg(columns().join(','), marks.join(','));
     const Result result = exec(sql, keyed.values());
-    if (!result.ok) {
-        qWarning() << "Insert default camera row failed for" << key << ":" << result.error.text();
-        if (error)
-            *error = result.error.text();
-    }
+    if (!result.ok && database_.isOpen())
+        qWarning() << "Insert camera row failed for" << key << ":" << causeOf(result.error);
+    return result;
+}
+
+bool CameraDatabase::insertRow(const QString &key, const CameraRow &row, QString *error)
+{
+    if (key.isEmpty())
+        return false;
+    QMutexLocker lock(&mutex_);
+    const Result result = insert(key, row);
+    if (!result.ok && error)
+        *error = causeOf(result.error);
     return result.ok;
 }
 
-// A changed setting that did not reach the file (a full disk, a read-only
-// file) is told to the user like the other settings files' failures.
-void CameraDatabase::noteUpdate(const Result &updated) const
+CameraDatabase::Result CameraDatabase::findId(const QString &key, QVariant &id)
 {
+    Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
+    id = QVariant();
+    if (found.ok && found.query.next()) {
+        id = found.query.value(0);
+    } else if (found.ok && found.query.lastError().isValid()) {
+        found.ok = false;
+        found.error = found.query.lastError();
+    }
+    found.query.finish();
+    return found;
+}
+
+// A change that did not reach the file (a full disk, a read-only file,
+// another program's lock) is told to the user like the other settings
+// files' failures; one that did ends the cause. A database that is not open
+// is not used in this run, which the user was told at start.
+void CameraDatabase::noteChange(const Result &changed) const
+{
+    if (!database_.isOpen())
+        return;
     QString cause;
-    if (!updated.ok)
-        cause = updated.error.databaseText().isEmpty() ? updated.error.text() : updated.error.databaseText();
+    if (!changed.ok) {
+        cause = causeOf(changed.error);
+        if (cause.isEmpty())
+            cause = QCoreApplication::translate("CameraDatabase", "the file could not be written");
+    }
     SettingsStore::instance().noteWriteOf(databaseName(), cause);
 }
 
@@ -346,15 +382,19 @@ bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
     if (key.isEmpty())
         return false;
     QMutexLocker lock(&mutex_);
-    Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
+    QVariant id;
+    const Result found = findId(key, id);
     if (!found.ok) {
-        qWarning() << "Replace camera row failed for" << key << ":" << found.error.text();
+        if (database_.isOpen())
+            qWarning() << "Replace camera row failed for" << key << ":" << causeOf(found.error);
+        noteChange(found);
         return false;
     }
-    if (!found.query.next())
-        return insertRow(key, row);
-    const QVariant id = found.query.value(0);
-    found.query.finish();
+    if (!id.isValid()) {
+        const Result inserted = insert(key, row);
+        noteChange(inserted);
+        return inserted.ok;
+    }
     CameraRow keyed = row;
     keyed.pid = key;
     QStringList assignments;
@@ -365,8 +405,8 @@ bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
     const Result updated =
         exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
     if (!updated.ok)
-        qWarning() << "Replace camera row failed for" << key << ":" << updated.error.text();
-    noteUpdate(updated);
+        qWarning() << "Replace camera row failed for" << key << ":" << causeOf(updated.error);
+    noteChange(updated);
     return updated.ok;
 }
 
@@ -392,17 +432,22 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
     }
     // Lookup and update as one unit, so that no other writer slips between.
     QMutexLocker lock(&mutex_);
-    Result found = exec(QStringLiteral("SELECT id FROM camera WHERE pid = ? ORDER BY id LIMIT 1"), {key});
-    if (!found.ok || !found.query.next()) {
+    QVariant id;
+    const Result found = findId(key, id);
+    if (!found.ok) {
+        if (database_.isOpen())
+            qWarning() << "saveCameraProperty error. Reading the row of" << key << "failed:" << causeOf(found.error);
+        noteChange(found);
+        return false;
+    }
+    if (!id.isValid()) {
         qDebug().noquote() << "saveCameraProperty error. Can not find the entry for cur camera " + key;
         return false;
     }
-    const QVariant id = found.query.value(0);
-    found.query.finish();
     // `column` is one of the fixed names above, never caller text.
     const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {stored, id});
     if (!updated.ok)
-        qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << updated.error.text();
-    noteUpdate(updated);
+        qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << causeOf(updated.error);
+    noteChange(updated);
     return updated.ok;
 }

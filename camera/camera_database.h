@@ -64,6 +64,15 @@ public:
     // The table's columns after `id`, in table order (pid first).
     static const QStringList &columns();
     static const QString &createTableSql();
+    // How long a statement waits for another program's lock on the file
+    // before it fails, in milliseconds. The settings panel writes on the
+    // window's thread: a click must not hang for the driver's 5 s on a file
+    // another program holds, while that program's own commits on a file of a
+    // few pages (an fsync or two on a slow disk) are over well within it.
+    static constexpr int kBusyTimeoutMs = 250;
+    // What the user is told of a failed statement: SQLite's own reason
+    // ("database is locked"), or the driver's where SQLite gave none.
+    static QString causeOf(const QSqlError &error);
 
     void setDatabaseName(const QString &path);
     QString databaseName() const;
@@ -98,11 +107,13 @@ public:
     // that cannot be read (Failed), which must not get a second row.
     enum class Lookup { Found, Missing, Failed };
     Lookup lookupRow(const QString &key, CameraRow &row);
-    // Inserts `row` under `key`; false on failure (logged, and SQLite's
-    // reason in `error`).
+    // Inserts `row` under `key`; false on failure (logged, and causeOf in
+    // `error`: the caller tells the user).
     bool insertRow(const QString &key, const CameraRow &row, QString *error = nullptr);
+    // The user's changes. Both are false on failure, which is logged and
+    // told through SettingsStore::noteWriteOf, as is a success that ends it.
     // Writes every column of the row of `key` (the first, where there are
-    // several), or inserts it when there is none; false on failure (logged).
+    // several), or inserts it when there is none.
     bool replaceRow(const QString &key, const CameraRow &row);
     // Writes one column of the camera's row. Refuses columns outside the
     // table's list (and `pid`), names whose key is empty and values that are
@@ -114,7 +125,10 @@ public:
 private:
     CameraDatabase();
     OpenResult openLocked(const QString &path, QString &reason);
-    void noteUpdate(const Result &updated) const;
+    // The id of the first row of `key`, invalid when there is none.
+    Result findId(const QString &key, QVariant &id);
+    Result insert(const QString &key, const CameraRow &row);
+    void noteChange(const Result &changed) const;
 
     mutable QRecursiveMutex mutex_;
     QSqlDatabase database_;

@@ -6,6 +6,7 @@
 
 #include "burst_mode_settings.h"
 #include "camera_database.h"
+#include "control.h"
 #include "main_scene.h"
 #include "measure_widget.h"
 #include "private_network.h"
@@ -14,6 +15,7 @@
 #include "usb_models.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSlider>
@@ -221,7 +223,7 @@ TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
 
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
     ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be stored"); })) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("database or disk is full")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(file("setting.db") + " (database or disk is full). It works")) << dialogs.all();
 
     // Typed key by key: every key stores the field.
     BurstModeSettings *timeLapse = window->burstModeDialog();
@@ -337,9 +339,32 @@ INSTANTIATE_TEST_SUITE_P(StoredFiles, DamagedSettingDatabase, ::testing::ValuesI
 
 namespace {
 
-// Another program's exclusive lock on a database file, taken the moment the
-// program's connection starts the first statement that reads from the
-// camera table: the checks before it found the file healthy.
+// Another program's exclusive lock on a database file, on a connection of
+// its own, held while this lives.
+class OtherProgramsLock
+{
+public:
+    explicit OtherProgramsLock(const QByteArray &path)
+    {
+        taken_ = sqlite3_open_v2(path.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    explicit OtherProgramsLock(const QString &path) : OtherProgramsLock(QFile::encodeName(path)) {}
+    ~OtherProgramsLock()
+    {
+        sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder_);
+    }
+    bool taken() const { return taken_; }
+
+private:
+    sqlite3 *holder_ = nullptr;
+    bool taken_ = false;
+};
+
+// The same lock, taken the moment the program's connection starts the first
+// statement that reads from the camera table: the checks before it found
+// the file healthy.
 class LockAtCameraTableRead
 {
 public:
@@ -351,37 +376,29 @@ public:
     ~LockAtCameraTableRead()
     {
         sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&LockAtCameraTableRead::onOpen));
-        if (holder_) {
-            sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close(holder_);
-            holder_ = nullptr;
-        }
+        delete held_;
+        held_ = nullptr;
     }
-    static bool taken() { return taken_; }
+    static bool taken() { return held_ && held_->taken(); }
 
 private:
     static int onOpen(sqlite3 *connection, char **, const sqlite3_api_routines *)
     {
-        if (!holder_ && !taken_)
+        if (!held_)
             sqlite3_trace_v2(connection, SQLITE_TRACE_STMT, &LockAtCameraTableRead::onStatement, nullptr);
         return SQLITE_OK;
     }
     static int onStatement(unsigned, void *, void *statement, void *)
     {
         const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement));
-        if (taken_ || !sql || !std::strstr(sql, "FROM camera"))
+        if (held_ || !sql || !std::strstr(sql, "FROM camera"))
             return 0;
-        taken_ = sqlite3_open_v2(path_.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
-                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-        // The statement meets the lock at once instead of after the
-        // driver's five seconds of waiting for it.
-        sqlite3_busy_timeout(sqlite3_db_handle(static_cast<sqlite3_stmt *>(statement)), 0);
+        held_ = new OtherProgramsLock(path_);
         return 0;
     }
 
     static inline QByteArray path_;
-    static inline sqlite3 *holder_ = nullptr;
-    static inline bool taken_ = false;
+    static inline OtherProgramsLock *held_ = nullptr;
 };
 
 } // namespace
@@ -399,11 +416,50 @@ TEST_F(StoredFiles, SettingDatabaseLockedAfterItsFirstChecksIsKept)
         ASSERT_TRUE(lock.taken());
     }
     ASSERT_TRUE(waitFor([&] { return dialogs.saw(path); })) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw("locked")) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(path + " cannot be read (database is locked) and stays as it is")) << dialogs.all();
     EXPECT_TRUE(dialogs.saw("not kept in this session")) << dialogs.all();
     EXPECT_EQ(QDir(folder).entryList({"setting-unused-*"}), QStringList());
     EXPECT_EQ(fileHash(path), before);
     EXPECT_FALSE(CameraDatabase::instance().isOpen());
+}
+
+// Another program holding the file while the user switches the exposure:
+// the click answers within the short wait for the lock, the camera takes the
+// mode, and the user is told once with SQLite's reason; once the file is
+// free again, the next change is stored.
+TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
+{
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    const QString path = file("setting.db");
+    ASSERT_EQ(CameraDatabase::instance().databaseName(), path);
+    CamSettings *panel = window->cameraSettings();
+    auto *automatic = childOf<QRadioButton>(panel, "expAuto_rBtn");
+    auto *manual = childOf<QRadioButton>(panel, "expManual_rBtn");
+    ASSERT_TRUE(automatic->isChecked());
+    const int32_t camera = cam_find_context(usbcam::kVirtualCameraPath);
+    {
+        OtherProgramsLock lock(path);
+        ASSERT_TRUE(lock.taken());
+        QElapsedTimer clock;
+        clock.start();
+        manual->click();
+        const qint64 waited = clock.elapsed();
+        EXPECT_GE(waited, CameraDatabase::kBusyTimeoutMs);
+        EXPECT_LT(waited, 2000);  // the driver's own wait is 5 s
+        EXPECT_TRUE(manual->isChecked());
+        EXPECT_TRUE(waitFor([&] { return cam_get_exposure_mode(camera) == 0; }));
+        ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+            << dialogs.all();
+        automatic->click();
+        EXPECT_TRUE(waitFor([&] { return cam_get_exposure_mode(camera) == 1; }));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(path + " (database is locked).")) << dialogs.all();
+    manual->click();
+    CameraRow row;
+    ASSERT_TRUE(CameraDatabase::instance().findRow(CameraDatabase::lookupKey(usbcam::kVirtualCameraPath), row));
+    EXPECT_EQ(row.exposureMode, int(ExposureManual));
 }
 
 // Values the camera does not offer or allow are ignored for its model's

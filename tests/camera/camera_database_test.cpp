@@ -4,6 +4,7 @@
 #include "private_volume.h"
 #include "settings_store.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -56,6 +57,33 @@ bool setImmutable(const QString &path, bool on)
     ::close(fd);
     return ok;
 }
+
+// Another program's transaction on the file, on a connection of its own,
+// held while this lives: EXCLUSIVE keeps readers out, IMMEDIATE writers only.
+class OtherProgramsLock
+{
+public:
+    OtherProgramsLock(const QString &path, const char *mode)
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", kConnection);
+        other.setDatabaseName(path);
+        taken_ = other.open() && QSqlQuery(other).exec(QString("BEGIN %1").arg(mode));
+    }
+    ~OtherProgramsLock()
+    {
+        {
+            QSqlDatabase other = QSqlDatabase::database(kConnection, false);
+            QSqlQuery(other).exec("ROLLBACK");
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(kConnection);
+    }
+    bool taken() const { return taken_; }
+
+private:
+    static constexpr const char *kConnection = "other-program";
+    bool taken_ = false;
+};
 
 } // namespace
 
@@ -196,6 +224,59 @@ TEST_F(DatabaseTest, ChangesThatDoNotFitAreToldOnceWithTheCause)
     ASSERT_TRUE(fillVolume(volume));
     EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
     EXPECT_EQ(told.size(), 2) << told.join('\n').toStdString();
+    SettingsStore::instance().setWriteFailureHandler({});
+}
+
+// Another program holding the file: a change fails after the short wait for
+// its lock, with SQLite's reason (the row is there), told once however many
+// changes meet it; the row keeps what it held; a change that goes through
+// ends the cause, so that the next one met, by any write, is told again.
+TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCause)
+{
+    CameraDatabase &database = CameraDatabase::instance();
+    ASSERT_TRUE(database.insertRow("usb-cam", sampleRow()));
+    QStringList told;
+    SettingsStore::instance().setWriteFailureHandler(
+        [&](const SettingsWriteFailure &failure) { told << failure.path + ": " + failure.cause; });
+    const QString name = "usb-cam#000001";
+    const QString locked = path + ": database is locked";
+    CameraRow changed = sampleRow();
+    changed.fps = 20;
+    {
+        OtherProgramsLock lock(path, "EXCLUSIVE");
+        ASSERT_TRUE(lock.taken());
+        LogCatcher log;
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+        const qint64 waited = clock.elapsed();
+        EXPECT_GE(waited, CameraDatabase::kBusyTimeoutMs);
+        EXPECT_LT(waited, 2000);  // the driver's own wait is 5 s
+        EXPECT_FALSE(log.contains("Can not find the entry"));
+        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+        EXPECT_EQ(told, QStringList({locked}));
+    }
+    EXPECT_TRUE(database.saveCameraProperty(name, "fps", 15));
+    {
+        OtherProgramsLock lock(path, "EXCLUSIVE");
+        ASSERT_TRUE(lock.taken());
+        EXPECT_FALSE(database.replaceRow("usb-cam", changed));
+        EXPECT_EQ(told, QStringList({locked, locked}));
+    }
+    EXPECT_TRUE(database.saveCameraProperty(name, "fps", 15));
+    {
+        // Read but not written: a new camera's row can't be inserted.
+        OtherProgramsLock lock(path, "IMMEDIATE");
+        ASSERT_TRUE(lock.taken());
+        EXPECT_FALSE(database.replaceRow("usb-new", changed));
+        EXPECT_EQ(told, QStringList({locked, locked, locked}));
+        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+        EXPECT_EQ(told.size(), 3);
+    }
+    CameraRow row;
+    ASSERT_TRUE(database.findRow("usb-cam", row));
+    EXPECT_EQ(row.fps, 15);
+    EXPECT_FALSE(database.findRow("usb-new", row));
     SettingsStore::instance().setWriteFailureHandler({});
 }
 
