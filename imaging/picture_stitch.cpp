@@ -389,7 +389,7 @@ PictureStitch::Outcome PictureStitch::startCanvas(const cv::Mat &frame, GreyPyra
     frame.copyTo(canvas(cv::Rect(offset_, frame.size())));
     frameSize_ = frame.size();
     previous_ = std::move(pyramid);
-    emit showDstPix(canvas_);
+    emit showDstPix(canvas_, frameSize_.width);
     return Outcome::Started;
 }
 
@@ -457,6 +457,6 @@ PictureStitch::Outcome PictureStitch::handleFrame(const VideoFrame &frame)
     blendFrame(current, canvas, position);
     offset_ = position;
     previous_ = std::move(pyramid);
-    emit showDstPix(canvas_);
+    emit showDstPix(canvas_, frameSize_.width);
     return Outcome::Stitched;
 }

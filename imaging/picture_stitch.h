@@ -105,8 +105,9 @@ public:
 
 signals:
     void getNextVideoFrame();
-    // The canvas after every placed frame.
-    void showDstPix(QImage pix);
+    // The canvas after every placed frame; its pixels are those of frames
+    // `frameWidth` pixels wide.
+    void showDstPix(QImage pix, int frameWidth);
     // A frame of another size, or an unusable one, ended the canvas so far;
     // the next picture starts a new one.
     void runRestarted();

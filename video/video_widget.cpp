@@ -660,12 +660,13 @@ void VideoWidget::retranslateTable()
 
 // ---------------------------------------------------------------- pictures
 
-void VideoWidget::setPicture(const QPixmap &picture)
+void VideoWidget::setPicture(const QPixmap &picture, int frameWidth)
 {
     QPixmap shown = picture;
     if (!shown.isNull())
         scene->renderShapes(&shown);
     picture_ = shown;
+    frameWidth_ = qMax(0, frameWidth);
     trackModified = true;
     isLive_ = false;
     if (!picture_.isNull() && (picture_.width() != lastFrameWidth || picture_.height() != lastFrameHeight)) {
@@ -725,6 +726,7 @@ void VideoWidget::openPicture(const QString &path)
     savePath = path;
     const PictureFile file = readPictureFile(path);
     picture_ = file.image.isNull() ? QPixmap() : QPixmap::fromImage(file.image);
+    frameWidth_ = 0;
     isLive_ = false;
     if (!file.error.isEmpty()) {
         lastError = file.error;

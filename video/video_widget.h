@@ -59,8 +59,13 @@ public:
     void showFrame(const VideoFrame &frame);
 
     // Still picture: shown with the scene's current shapes painted in.
-    void setPicture(const QPixmap &picture);
+    // `frameWidth`: the width of the camera frames whose pixels it holds (a
+    // stitched picture's); 0 for a picture of its own, such as an opened file.
+    void setPicture(const QPixmap &picture, int frameWidth = 0);
     QPixmap picture() const { return picture_; }
+    // The width of pictures whose pixels are as large as this one's: the
+    // frames' it was made of, else its own.
+    int pixelWidth() const { return frameWidth_ > 0 ? frameWidth_ : picture_.width(); }
 
     bool isLive() const { return isLive_; }
     void setLive(bool live) { isLive_ = live; }
@@ -186,6 +191,7 @@ private:
     double liveScale = -1.0;  // -1: not fitted yet
     double stillScale = 1.0;
     QPixmap picture_;
+    int frameWidth_ = 0;
     bool isLive_ = false;
     bool isModified_ = false;
     bool trackModified = false;

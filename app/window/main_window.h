@@ -131,7 +131,8 @@ public slots:
     void cameraChange(QString friendlyName, QString uniqueName);
     void stopRecording();
     void changeVideoScaleValue(double bestScale, double prevScale, bool isManual);
-    void onShowStitchDstPix(QPixmap pix, bool newWindow);
+    // A stitched picture holds the pixels of frames `frameWidth` wide.
+    void onShowStitchDstPix(QPixmap pix, bool newWindow, int frameWidth);
     void onShowFusionDstPix(QPixmap pix, bool newWindow);
     void onSetModeForStitch(bool start);
     void on_record_btn_toggled(bool on);

@@ -63,8 +63,9 @@ void MainWindow2::caliOver(double pixels)
     // picture's; 0 when not known (no frame size yet).
     int pictureWidth = 0;
     if (view && !view->isLive()) {
-        // A picture tab's scene is in picture pixels.
-        pictureWidth = qMax(0, view->picture().width());
+        // A picture tab's scene is in picture pixels; a stitched picture's
+        // are those of the frames it was made of, not of the whole mosaic.
+        pictureWidth = qMax(0, view->pixelWidth());
     } else if (view) {
         // The scene measures in view pixels; the calibration is per frame pixel.
         const int frameWidth = playThread_ ? playThread_->captureSettings().width : 0;
@@ -343,14 +344,14 @@ void MainWindow2::on_zoomSub_btn_clicked()
 
 // ---------------------------------------------------------------- stitching and fusion results
 
-void MainWindow2::onShowStitchDstPix(QPixmap pix, bool newWindow)
+void MainWindow2::onShowStitchDstPix(QPixmap pix, bool newWindow, int frameWidth)
 {
     if (newWindow) {
         stitchView = new VideoWidget(ui->video_tabWidget, false);
         attachVideoWidget(stitchView, QString(), false);
     }
     if (stitchView)
-        stitchView->setPicture(pix);
+        stitchView->setPicture(pix, frameWidth);
 }
 
 void MainWindow2::onShowFusionDstPix(QPixmap pix, bool newWindow)

@@ -241,12 +241,12 @@ void CapturePage::onGetNextVideoFrameForStitch()
     after(stitchDelay_, [this] { requestFrame(); });
 }
 
-void CapturePage::onShowStitchDstPix(QImage pix)
+void CapturePage::onShowStitchDstPix(QImage pix, int frameWidth)
 {
     if (pix.isNull())
         return;
     const bool newWindow = std::exchange(stitchNewWindow_, false);
-    emit showStitchDstPix(QPixmap::fromImage(pix), newWindow);
+    emit showStitchDstPix(QPixmap::fromImage(pix), newWindow, frameWidth);
 }
 
 // ---------------------------------------------------------------- focus series

@@ -126,7 +126,8 @@ signals:
     void changeFocusMode(FocusMode mode);
     void changeFocusValue(int value);
     void showFusionDstPix(QPixmap pix, bool newWindow);
-    void showStitchDstPix(QPixmap pix, bool newWindow);
+    // A stitched picture holds the pixels of frames `frameWidth` wide.
+    void showStitchDstPix(QPixmap pix, bool newWindow, int frameWidth);
     void setModeForStitch(bool start);
     // Put the camera's exposure and white-balance modes back after a run.
     void changeExposureMode(ExposureMode mode);
@@ -138,7 +139,7 @@ public slots:
     void onGetNextVideoFrameForStitch();
     void onGetNextVideoFrameForFusion();
     // The workers' pictures; made into pixmaps here, on the GUI thread.
-    void onShowStitchDstPix(QImage pix);
+    void onShowStitchDstPix(QImage pix, int frameWidth);
     void onShowFusionDstPix(QImage pix);
     void on_stitchSpeed_horizontalSlider_valueChanged(int value);
     void on_startStitching_btn_clicked();

@@ -379,7 +379,7 @@ TEST_F(WindowTest, ExportWithoutShapesSaysSoAndPictureTabsExportNothing)
     // A picture tab with a measurement: no file is asked for, nothing said.
     QPixmap picture(400, 300);
     picture.fill(Qt::gray);
-    window->onShowStitchDstPix(picture, true);
+    window->onShowStitchDstPix(picture, true, 200);
     auto *still = qobject_cast<VideoWidget *>(childOf<QTabWidget>(window, "video_tabWidget")->currentWidget());
     ASSERT_TRUE(still && still != window->liveView());
     window->slotSetDrawMode(DrawType::Line);
@@ -527,12 +527,9 @@ TEST_F(WindowTest, StartsInTheSelectionMode)
 TEST_F(WindowTest, UnitsAndCalibrationReachEveryView)
 {
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
-    QPixmap picture(640, 480);
-    picture.fill(Qt::gray);
-    window->onShowStitchDstPix(picture, true);
-    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
-    auto *still = qobject_cast<VideoWidget *>(tabs->widget(1));
+    VideoWidget *still = openPicture(pictures.filePath("still.png"), QSize(640, 480));
     ASSERT_TRUE(still);
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
     window->slotUnitChange("mil");
     window->slotUnitChange("furlong");
     window->calibrateChange(2.5);
@@ -575,7 +572,7 @@ TEST_F(WindowTest, UntitledTabsAreNumberedAndAModifiedOneAsksBeforeClosing)
     auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
     QPixmap picture(64, 48);
     picture.fill(Qt::gray);
-    window->onShowStitchDstPix(picture, true);
+    window->onShowStitchDstPix(picture, true, 32);
     window->onShowFusionDstPix(picture, true);
     ASSERT_EQ(tabs->count(), 3);
     const QRegularExpression untitled("^Tab(\\d+)\\*$");

@@ -4,6 +4,7 @@
 #include "window_test_support.h"
 
 #include "calibration_combo_box.h"
+#include "capture_page.h"
 #include "graphics_items.h"
 #include "label_widget.h"
 #include "main_scene.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -144,6 +146,81 @@ TEST_F(WindowTest, ACalibrationMeasuresTheSameFieldAfterARestartAtAnotherWidth)
     // Half the scale, taken for the width it is chosen at: the same length.
     calibrations->setCurrentIndex(1);
     EXPECT_EQ(scene->shapes()[0]->labelText(), length);
+}
+
+// A stitched picture holds the pixels of the frames it was made of: a
+// calibration drawn on it holds for the frames' width, not the mosaic's, and
+// measures the live picture (of those frames' width) unscaled. One drawn on
+// an opened picture holds for that picture's width.
+TEST_F(WindowTest, ACalibrationDrawnOnAStitchedPictureHoldsForTheWidthOfItsFrames)
+{
+    struct PanningStage {
+        PanningStage() { usbcam::setVirtualStage(usbcam::VirtualStage{8, 3, false}); }
+        ~PanningStage() { usbcam::setVirtualStage(usbcam::VirtualStage{}); }
+    } stage;
+    QFile::remove(SettingsStore::instance().calibrationPath());
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    auto *tabs = childOf<QTabWidget>(window, "video_tabWidget");
+    CapturePage *capture = window->capturePanel();
+    capture->setCurrentIndex(0);
+    childOf<QPushButton>(capture, "startStitching_btn")->click();
+    VideoWidget *stitched = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            stitched = qobject_cast<VideoWidget *>(tabs->widget(1));
+            return stitched && stitched->picture().width() > 1920;
+        },
+        90000))
+        << dialogs.all();
+    childOf<QPushButton>(capture, "stopStitching_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return childOf<QPushButton>(capture, "startStitching_btn")->isEnabled(); }, 20000));
+
+    MeasureWidget *panel = window->measurePanel();
+    panel->findChild<QSpinBox *>("floatNum_spbox")->setValue(3);
+    const auto calibrateOn = [&](VideoWidget *view, const QString &name) {
+        dialogs.dialogActions["CalibrationWidget"] = [name](QDialog *dialog) {
+            dialog->findChild<QLineEdit *>("lineEdit")->setText(name);
+            dialog->findChild<QLineEdit *>("lineEdit_2")->setText("1");
+            dialog->findChild<QComboBox *>("comboBox")->setCurrentText("mm");
+            dialog->findChild<QPushButton *>("pushButton")->click();
+        };
+        tabs->setCurrentWidget(view);
+        childOf<QPushButton>(panel, "drawLineCalibrate_btn")->click();
+        clickAt(*view->measureScene(), {100, 200});
+        clickAt(*view->measureScene(), {300, 200});
+        return waitFor([&] { return childOf<ComboBox>(panel, "calibrate_comboBox")->currentText() == name + ", 1mm"; },
+                       5000);
+    };
+    // Micrometres per frame pixel a line on the live view is measured with:
+    // its length in micrometres over its length in frame pixels.
+    MainScene *live = window->liveView()->measureScene();
+    const auto liveMicrometresPerPixel = [&] {
+        tabs->setCurrentIndex(0);
+        window->slotSetDrawMode(DrawType::Line);
+        clickAt(*live, {100, 100});
+        clickAt(*live, {300, 100});
+        if (live->shapes().isEmpty())
+            return 0.0;
+        const QRegularExpression number("([0-9]+(\\.[0-9]+)?)\\s*(pix|um)\\s*$");
+        const auto lengthIn = [&](const char *unit) {
+            childOf<QComboBox>(panel, "unit_comboBox")->setCurrentText(unit);
+            return number.match(live->shapes().last()->labelText()).captured(1).toDouble();
+        };
+        const double pixels = lengthIn("pix");
+        return pixels > 0 ? lengthIn("um") / pixels : 0.0;
+    };
+
+    ASSERT_TRUE(calibrateOn(stitched, "stitched")) << dialogs.all();
+    CalibrationRecord drawn = SettingsStore::instance().calibrations().value(0);
+    EXPECT_EQ(drawn.width, 1920) << "the mosaic is " << stitched->picture().width() << " wide";
+    EXPECT_NEAR(liveMicrometresPerPixel(), drawn.real, drawn.real * 1e-3);
+
+    VideoWidget *snapshot = openPicture(pictures.filePath("snapshot.png"), QSize(960, 540));
+    ASSERT_TRUE(snapshot);
+    ASSERT_TRUE(calibrateOn(snapshot, "snapshot")) << dialogs.all();
+    drawn = SettingsStore::instance().calibrations().value(1);
+    EXPECT_EQ(drawn.width, 960);
+    EXPECT_NEAR(liveMicrometresPerPixel(), drawn.real * 960 / 1920, drawn.real * 1e-3);
 }
 
 TEST_F(WindowTest, ShapesKeptOverACameraChangeMeasureTheSameFieldWithItsCalibration)
