@@ -141,6 +141,8 @@ TEST_F(DatabaseTest, ExistingRowsSurviveAReopen)
     EXPECT_EQ(rowCount(), 1);
 }
 
+// Damage SQLite finds at the first statement, and damage that only a check of
+// every page finds, are told apart from a sound file; the file stays as it is.
 TEST_F(DatabaseTest, CorruptFileIsReportedAndLeftAlone)
 {
     CameraDatabase::instance().close();
@@ -165,6 +167,37 @@ TEST_F(DatabaseTest, CorruptFileIsReportedAndLeftAlone)
     CameraRow row;
     EXPECT_FALSE(CameraDatabase::instance().findRow("usb-x", row));
     EXPECT_FALSE(CameraDatabase::instance().saveCameraProperty("usb-camera-path-0000000", "fps", 30));
+
+    // A file that reads and writes as usual but whose free pages were lost:
+    // only reading every page tells, and what it answers is not "ok".
+    const QString lost = folder.path() + "/lost.db";
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(lost), CameraDatabase::OpenResult::Opened);
+    CameraRow wide = sampleRow();
+    wide.resolution = QString(1000, 'x');
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(CameraDatabase::instance().insertRow(QString("usb-cam-%1").arg(i), wide));
+    ASSERT_TRUE(CameraDatabase::instance().exec("DELETE FROM camera WHERE pid <> 'usb-cam-0'").ok);
+    CameraDatabase::instance().close();
+    ASSERT_EQ(CameraDatabase::instance().openOrCreate(lost), CameraDatabase::OpenResult::Opened);
+    CameraDatabase::instance().close();
+    QByteArray pages;
+    {
+        QFile file(lost);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        pages = file.readAll();
+        ASSERT_GT(pages.size(), 32 * 1024);
+        // The header's first free page and count of free pages.
+        pages.replace(32, 8, QByteArray(8, '\0'));
+        ASSERT_TRUE(file.seek(0));
+        ASSERT_EQ(file.write(pages), pages.size());
+    }
+    QString reason;
+    EXPECT_EQ(CameraDatabase::instance().openOrCreate(lost, &reason), CameraDatabase::OpenResult::Damaged);
+    EXPECT_TRUE(reason.contains("never used")) << reason.toStdString();
+    EXPECT_FALSE(CameraDatabase::instance().isOpen());
+    QFile kept(lost);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), pages);
 }
 
 TEST_F(DatabaseTest, ReadOnlyFileIsReadButNeverWritten)

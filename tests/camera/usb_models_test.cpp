@@ -303,6 +303,26 @@ TEST_F(ModelTest, StoredValuesTheModelDoesNotAllowGiveWayToItsDefaults)
     ASSERT_TRUE(CameraDatabase::instance().findRow(key, stored));
     EXPECT_EQ(stored.fps, 99999);
 
+    // The top of a control's range is the camera's to take; one past it is not.
+    const std::pair<const char *, int> tops[] = {{"exposureGain", 16},    {"exposureCompensation", 100},
+                                                 {"exposureTime", 19},    {"hueValue", 100},
+                                                 {"saturationValue", 100}, {"contrastValue", 100},
+                                                 {"sharpnessValue", 15},  {"focusValue", 400}};
+    for (int past : {0, 1}) {
+        CameraRow edge = camera->defaultRow();
+        QStringList refused;
+        for (const auto &[column, top] : tops) {
+            ASSERT_TRUE(edge.set(column, top + past));
+            if (past)
+                refused << column;
+        }
+        ASSERT_TRUE(CameraDatabase::instance().replaceRow(key, edge));
+        ASSERT_TRUE(camera->queryParameters(params));
+        EXPECT_EQ(camera->storedRowReport().ignored, refused) << "past the top by " << past;
+        EXPECT_EQ(params.exposureCompensation.value, past ? 56 : 100);
+        EXPECT_EQ(params.focus.value, past ? 200 : 400);
+    }
+
     // The W610's one stored zoom value runs into digital zoom up to 140 + 50.
     auto w610 = withoutDevice(models()[6], pathFor(models()[6]));
     ASSERT_TRUE(w610->queryParameters(params));

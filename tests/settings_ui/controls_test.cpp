@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 
+#include <utility>
+
 namespace {
 
 const QString kUsbName = QStringLiteral("usb-recording&vid_0000&pid_e530#000000");
@@ -142,12 +144,29 @@ TEST_F(Controls, ReportedModesApplyTheirRulesWithoutSending)
     EXPECT_FALSE(slider("gain_horizontalSlider")->isEnabled());
     emit camera->sendWbMode(WbAuto);
     EXPECT_FALSE(slider("wBRed_horizontalSlider")->isEnabled());
+    // A report that comes in while another is applied (the event loop runs
+    // under a box opened meanwhile) is applied too, and the end of it is not
+    // the end of the first: the focus frame's switch still goes unsent.
+    bool nestedReport = false;
+    const auto duringReport = QObject::connect(&panel, &CamSettings::focusRegionChanged, [&] {
+        if (std::exchange(nestedReport, true))
+            return;
+        QMetaObject::invokeMethod(camera.data(), [this] { emit camera->sendHueValue(71); }, Qt::QueuedConnection);
+        EXPECT_TRUE(waitFor([&] { return slider("hue_horizontalSlider")->value() == 71; }));
+    });
     emit camera->sendFocusMode(FocusAuto);
+    QObject::disconnect(duringReport);
+    EXPECT_TRUE(nestedReport);
     EXPECT_TRUE(radio("clickFocus_rBtn")->isChecked());
+    EXPECT_EQ(slider("hue_horizontalSlider")->value(), 71);
     EXPECT_TRUE(camera->calls().isEmpty());
+    EXPECT_EQ(stored("hueValue").toInt(), 71);
     EXPECT_EQ(stored("exposureMode").toInt(), 1);
     EXPECT_EQ(stored("whiteBalanceMode").toInt(), 1);
     EXPECT_EQ(stored("focusMode").toInt(), 1);
+    // Both reports over, the user's change goes to the camera.
+    slider("hue_horizontalSlider")->setValue(72);
+    EXPECT_EQ(camera->calls(), QStringList({"onSetHueValue 72"}));
 
     // A mode the panel has no button for changes nothing.
     clearWrites();
