@@ -160,6 +160,102 @@ void readFlipMirror(int32_t context, CameraParameters &out)
     out.flipMirrorSupported = flip != -1 && mirror != -1;
 }
 
+// The V-, E5x0- and W7x0-series boards are read at open, as they keep
+// settings of their own. A stored column still at the model's default row
+// holds no choice (it is the row as first written, or a value that was
+// ignored): the board's value stands. Any other stored value is one the user
+// chose; the record takes it and the camera is set to it at open.
+class StoredChoices
+{
+public:
+    StoredChoices(const CameraRow &row, const CameraRow &defaults) : row_(row), defaults_(defaults) {}
+
+    bool has(int CameraRow::*field) const { return row_.*field != defaults_.*field && row_.*field != -1; }
+    int value(int CameraRow::*field) const { return row_.*field; }
+    // Only into a control the board has.
+    void take(ControlRange &control, int CameraRow::*field) const
+    {
+        if (control.supported && has(field))
+            control.value = row_.*field;
+    }
+    void takeSwitch(bool supported, bool &on, int CameraRow::*field) const
+    {
+        if (supported && has(field))
+            on = row_.*field != 0;
+    }
+
+    // Exposure, white balance, picture controls, gamma, flip, mirror, flicker.
+    void takeImageControls(CameraParameters &out) const
+    {
+        if (out.exposureSupported && has(&CameraRow::exposureMode))
+            out.exposureMode = value(&CameraRow::exposureMode) == 1 ? ExposureAuto : ExposureManual;
+        take(out.exposureCompensation, &CameraRow::exposureCompensation);
+        take(out.exposureTime, &CameraRow::exposureTime);
+        take(out.exposureGain, &CameraRow::exposureGain);
+        if (out.whiteBalanceSupported && has(&CameraRow::whiteBalanceMode))
+            out.whiteBalanceMode = value(&CameraRow::whiteBalanceMode) == 1 ? WbAuto : WbManual;
+        // The components the row keeps are those of manual white balance.
+        if (out.whiteBalanceMode == WbManual) {
+            take(out.whiteBalanceRed, &CameraRow::whiteBalanceR);
+            take(out.whiteBalanceGreen, &CameraRow::whiteBalanceG);
+            take(out.whiteBalanceBlue, &CameraRow::whiteBalanceB);
+        }
+        take(out.hue, &CameraRow::hueValue);
+        take(out.saturation, &CameraRow::saturationValue);
+        if (out.saturation.supported && has(&CameraRow::saturationValue))
+            out.monochromeOn = out.saturation.value == 0;
+        take(out.contrast, &CameraRow::contrastValue);
+        take(out.sharpness, &CameraRow::sharpnessValue);
+        take(out.gamma, &CameraRow::hdrValue);
+        takeSwitch(out.flipMirrorSupported, out.flip, &CameraRow::flip);
+        takeSwitch(out.flipMirrorSupported, out.mirror, &CameraRow::mirror);
+        takeSwitch(out.flickerSupported, out.flickerOn, &CameraRow::frameMode);
+    }
+    // Manual focus is stored with the lens position it held, so a chosen
+    // focus value carries its mode along.
+    void takeFocus(CameraParameters &out) const
+    {
+        if (!out.focus.supported)
+            return;
+        const bool valueChosen = has(&CameraRow::focusValue);
+        if (valueChosen)
+            out.focus.value = value(&CameraRow::focusValue);
+        const int mode = value(&CameraRow::focusMode);
+        if ((valueChosen || has(&CameraRow::focusMode)) && (mode == FocusAuto || mode == FocusManual))
+            out.focusMode = mode;
+    }
+
+private:
+    CameraRow row_;
+    CameraRow defaults_;
+};
+
+// The row of the camera's last loadSettingsFromDb; without one, its default
+// row, which chooses nothing.
+StoredChoices storedChoices(const BaseCamera &camera)
+{
+    return StoredChoices(camera.storedRowReport().row, camera.defaultRow());
+}
+
+// The values a board reported, as the cache its setters compare against.
+void cacheBoardValues(CameraParameters &cache, const CameraParameters &board)
+{
+    for (auto control : {&CameraParameters::focus, &CameraParameters::exposureGain, &CameraParameters::exposureTime,
+                         &CameraParameters::exposureCompensation, &CameraParameters::whiteBalanceRed,
+                         &CameraParameters::whiteBalanceGreen, &CameraParameters::whiteBalanceBlue,
+                         &CameraParameters::hue, &CameraParameters::saturation, &CameraParameters::contrast,
+                         &CameraParameters::sharpness, &CameraParameters::gamma})
+        (cache.*control).value = (board.*control).value;
+    cache.focusMode = board.focusMode;
+    cache.exposureMode = board.exposureMode;
+    cache.whiteBalanceMode = board.whiteBalanceMode;
+    cache.flip = board.flip;
+    cache.mirror = board.mirror;
+    cache.defogOn = board.defogOn;
+    cache.flickerOn = board.flickerOn;
+    cache.monochromeOn = board.monochromeOn;
+}
+
 // Pushes a record to the device through the camera's own setters, telling
 // the panel each value, with a 10 ms pause after each group.
 struct Pusher {
@@ -208,6 +304,47 @@ struct Pusher {
         camera.onSetWbBlueValue(params.whiteBalanceBlue.value);
         emit camera.sendWbBlueValue(params.whiteBalanceBlue.value);
         pause();
+    }
+    // The focus mode and, in manual focus, the lens position.
+    void focus()
+    {
+        focusMode();
+        if (params.focusMode == FocusManual) {
+            camera.onSetFocusValue(params.focus.value);
+            emit camera.sendFocusValue(params.focus.value);
+            pause();
+        }
+    }
+    void gamma()
+    {
+        camera.onSetGammaValue(params.gamma.value);
+        emit camera.sendGammaValue(params.gamma.value);
+        pause();
+    }
+    void flicker()
+    {
+        camera.onSetFilckStatus(params.flickerOn);
+        emit camera.sendFlickStatus(params.flickerOn);
+        pause();
+    }
+    void defog()
+    {
+        camera.onSetDefogStatus(params.defogOn);
+        emit camera.sendDefogStatus(params.defogOn);
+        pause();
+    }
+    // Every group of a board that was read at open.
+    void boardSettings()
+    {
+        if (params.exposureSupported)
+            exposure();
+        if (params.whiteBalanceSupported)
+            whiteBalance();
+        flipMirrorAndColour();
+        if (params.gamma.supported)
+            gamma();
+        if (params.flickerSupported)
+            flicker();
     }
     void flipMirrorAndColour()
     {
@@ -485,9 +622,20 @@ void V330Camera::fillParameters(CameraParameters &out)
         readFlipMirror(context, out);
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
+        boardState_ = out;
+        storedChoices(*this).takeImageControls(out);
     }
     out.firmwareVersion = readFirmwareVersion();
     setWhiteBalanceDefaults(out, 515, 256, 400);
+}
+
+void V330Camera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
+{
+    if (!skipApply) {
+        cacheBoardValues(params_, boardState_);
+        Pusher{*this, params}.boardSettings();
+    }
+    BaseCamera::initSettingsPanel(params, value, skipApply);
 }
 
 V350Camera::V350Camera(QObject *parent) : V330Camera(parent)
@@ -559,6 +707,9 @@ void E530UCamera::fillParameters(CameraParameters &out)
             }
             out.focusMode = cam_get_focus_mode(context) == 1 ? FocusAuto : FocusManual;
             setRange(out.focus, 1, 400, 200);
+            boardState_.focus = out.focus;
+            boardState_.focusMode = out.focusMode;
+            storedChoices(*this).takeFocus(out);
         }
     }
     setWhiteBalanceDefaults(out, 628, 256, 421);
@@ -566,7 +717,11 @@ void E530UCamera::fillParameters(CameraParameters &out)
 
 void E530UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
 {
-    BaseCamera::initSettingsPanel(params, value, skipApply);
+    if (!skipApply && params.focus.supported) {
+        cacheBoardValues(params_, boardState_);
+        Pusher{*this, params}.focus();
+    }
+    V330Camera::initSettingsPanel(params, value, skipApply);
     if (params.focusMode == FocusAuto)
         emit sendFocusRegion(params.focusRegionX, params.focusRegionY);
 }
@@ -773,7 +928,11 @@ W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)
 
 void W710UCamera::splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum)
 {
-    const int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
+    int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
+    // A stored zoom the board can take is the user's; it is split the same way.
+    const StoredChoices stored = storedChoices(*this);
+    if (zoom != -1 && stored.has(&CameraRow::zoom) && stored.value(&CameraRow::zoom) <= opticalLimit + digitalMaximum)
+        zoom = stored.value(&CameraRow::zoom);
     setRange(out.zoom, 0, opticalLimit, 0);
     setRange(out.digitalZoom, 0, digitalMaximum, 0);
     out.zoom.supported = out.digitalZoom.supported = zoom != -1;
@@ -797,6 +956,11 @@ void W710UCamera::fillParameters(CameraParameters &out)
         out.defogOn = cam_get_demist(context) == 1;
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
+        boardState_ = out;
+        const StoredChoices stored = storedChoices(*this);
+        stored.takeImageControls(out);
+        stored.takeFocus(out);
+        stored.takeSwitch(out.defogSupported, out.defogOn, &CameraRow::defogMode);
     }
     splitZoom(out, 144, 30);
     setWhiteBalanceDefaults(out, 560, 256, 470);
@@ -804,6 +968,21 @@ void W710UCamera::fillParameters(CameraParameters &out)
 
 void W710UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
 {
+    if (!skipApply) {
+        cacheBoardValues(params_, boardState_);
+        Pusher push{*this, params};
+        // The lens of this family moves in steps only: no position to send.
+        if (params.focus.supported)
+            push.focusMode();
+        push.boardSettings();
+        if (params.defogSupported)
+            push.defog();
+        if (params.zoom.supported) {
+            onSetZoomValue(params.zoom.value);
+            if (params.zoom.value >= params.zoom.maximum && params.digitalZoom.supported)
+                onSetDZoomValue(params.digitalZoom.value);
+        }
+    }
     BaseCamera::initSettingsPanel(params, value, skipApply);
     displayText_ = usbDisplayText(params.firmwareVersion);
     if (params.zoom.supported) {
