@@ -237,24 +237,88 @@ StoredChoices storedChoices(const BaseCamera &camera)
     return StoredChoices(camera.storedRowReport().row, camera.defaultRow());
 }
 
-// The values a board reported, as the cache its setters compare against.
-void cacheBoardValues(CameraParameters &cache, const CameraParameters &board)
+// Sets the board to the record where the record differs from what the board
+// reported (`board`), a mode before the values that act in it, as the
+// camera's setters would. This happens while the camera is queried, before
+// the panel shows the record, so the panel is told nothing afterwards.
+class BoardSetter
 {
-    for (auto control : {&CameraParameters::focus, &CameraParameters::exposureGain, &CameraParameters::exposureTime,
-                         &CameraParameters::exposureCompensation, &CameraParameters::whiteBalanceRed,
-                         &CameraParameters::whiteBalanceGreen, &CameraParameters::whiteBalanceBlue,
-                         &CameraParameters::hue, &CameraParameters::saturation, &CameraParameters::contrast,
-                         &CameraParameters::sharpness, &CameraParameters::gamma})
-        (cache.*control).value = (board.*control).value;
-    cache.focusMode = board.focusMode;
-    cache.exposureMode = board.exposureMode;
-    cache.whiteBalanceMode = board.whiteBalanceMode;
-    cache.flip = board.flip;
-    cache.mirror = board.mirror;
-    cache.defogOn = board.defogOn;
-    cache.flickerOn = board.flickerOn;
-    cache.monochromeOn = board.monochromeOn;
-}
+public:
+    BoardSetter(int32_t context, const CameraParameters &board, const CameraParameters &record)
+        : context_(context), board_(board), record_(record)
+    {
+    }
+
+    void imageControls() const
+    {
+        if (record_.exposureSupported) {
+            set("exposure mode", exposureMode(board_), exposureMode(record_), cam_set_exposure_mode);
+            if (record_.exposureMode == ExposureAuto) {
+                set("exposure compensation", &CameraParameters::exposureCompensation, cam_set_exposure_compensation);
+            } else {
+                set("exposure time", &CameraParameters::exposureTime, cam_set_exposure_time);
+                set("exposure gain", &CameraParameters::exposureGain, cam_set_exposure_gain);
+            }
+        }
+        if (record_.whiteBalanceSupported) {
+            set("white balance mode", whiteBalanceMode(board_), whiteBalanceMode(record_),
+                cam_set_white_balance_mode);
+            if (record_.whiteBalanceMode == WbManual) {
+                set("red", &CameraParameters::whiteBalanceRed, cam_set_white_balance_component_red);
+                set("green", &CameraParameters::whiteBalanceGreen, cam_set_white_balance_component_green);
+                set("blue", &CameraParameters::whiteBalanceBlue, cam_set_white_balance_component_blue);
+            }
+        }
+        set("hue", &CameraParameters::hue, cam_set_hue);
+        set("saturation", &CameraParameters::saturation, cam_set_saturation);
+        set("contrast", &CameraParameters::contrast, cam_set_contrast);
+        set("sharpness", &CameraParameters::sharpness, cam_set_sharpness);
+        set("gamma", &CameraParameters::gamma, cam_set_gamma);
+        if (record_.flipMirrorSupported) {
+            set("flip", board_.flip, record_.flip, cam_set_flip);
+            set("mirror", board_.mirror, record_.mirror, cam_set_mirror);
+        }
+        if (record_.flickerSupported)
+            set("flicker", board_.flickerOn, record_.flickerOn, cam_set_flick);
+    }
+    // The mode, and with a lens that takes a position, the position of manual focus.
+    void focus(bool position) const
+    {
+        if (!record_.focus.supported)
+            return;
+        // The board's focus modes: 1 auto, 0 manual.
+        set("focus mode", board_.focusMode == FocusAuto ? 1 : 0, record_.focusMode == FocusAuto ? 1 : 0,
+            cam_set_focus_mode);
+        if (position && record_.focusMode == FocusManual)
+            set("focus", &CameraParameters::focus, cam_set_focus);
+    }
+    void defog() const
+    {
+        if (record_.defogSupported)
+            set("defog", board_.defogOn, record_.defogOn, cam_set_demist);
+    }
+
+private:
+    static int exposureMode(const CameraParameters &p) { return p.exposureMode == ExposureAuto ? 1 : 0; }
+    static int whiteBalanceMode(const CameraParameters &p) { return p.whiteBalanceMode == WbAuto ? 1 : 0; }
+
+    void set(const char *name, int before, int after, int (*setter)(int32_t, int32_t)) const
+    {
+        if (after == before || after == -1)
+            return;
+        logLine() << "Stored " << name << " set: " << after;
+        setter(context_, after);
+    }
+    void set(const char *name, ControlRange CameraParameters::*control, int (*setter)(int32_t, int32_t)) const
+    {
+        if ((record_.*control).supported)
+            set(name, (board_.*control).value, (record_.*control).value, setter);
+    }
+
+    int32_t context_;
+    const CameraParameters &board_;
+    const CameraParameters &record_;
+};
 
 // Pushes a record to the device through the camera's own setters, telling
 // the panel each value, with a 10 ms pause after each group.
@@ -304,47 +368,6 @@ struct Pusher {
         camera.onSetWbBlueValue(params.whiteBalanceBlue.value);
         emit camera.sendWbBlueValue(params.whiteBalanceBlue.value);
         pause();
-    }
-    // The focus mode and, in manual focus, the lens position.
-    void focus()
-    {
-        focusMode();
-        if (params.focusMode == FocusManual) {
-            camera.onSetFocusValue(params.focus.value);
-            emit camera.sendFocusValue(params.focus.value);
-            pause();
-        }
-    }
-    void gamma()
-    {
-        camera.onSetGammaValue(params.gamma.value);
-        emit camera.sendGammaValue(params.gamma.value);
-        pause();
-    }
-    void flicker()
-    {
-        camera.onSetFilckStatus(params.flickerOn);
-        emit camera.sendFlickStatus(params.flickerOn);
-        pause();
-    }
-    void defog()
-    {
-        camera.onSetDefogStatus(params.defogOn);
-        emit camera.sendDefogStatus(params.defogOn);
-        pause();
-    }
-    // Every group of a board that was read at open.
-    void boardSettings()
-    {
-        if (params.exposureSupported)
-            exposure();
-        if (params.whiteBalanceSupported)
-            whiteBalance();
-        flipMirrorAndColour();
-        if (params.gamma.supported)
-            gamma();
-        if (params.flickerSupported)
-            flicker();
     }
     void flipMirrorAndColour()
     {
@@ -622,20 +645,12 @@ void V330Camera::fillParameters(CameraParameters &out)
         readFlipMirror(context, out);
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
-        boardState_ = out;
+        const CameraParameters board = out;
         storedChoices(*this).takeImageControls(out);
+        BoardSetter(context, board, out).imageControls();
     }
     out.firmwareVersion = readFirmwareVersion();
     setWhiteBalanceDefaults(out, 515, 256, 400);
-}
-
-void V330Camera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
-{
-    if (!skipApply) {
-        cacheBoardValues(params_, boardState_);
-        Pusher{*this, params}.boardSettings();
-    }
-    BaseCamera::initSettingsPanel(params, value, skipApply);
 }
 
 V350Camera::V350Camera(QObject *parent) : V330Camera(parent)
@@ -707,9 +722,9 @@ void E530UCamera::fillParameters(CameraParameters &out)
             }
             out.focusMode = cam_get_focus_mode(context) == 1 ? FocusAuto : FocusManual;
             setRange(out.focus, 1, 400, 200);
-            boardState_.focus = out.focus;
-            boardState_.focusMode = out.focusMode;
+            const CameraParameters board = out;
             storedChoices(*this).takeFocus(out);
+            BoardSetter(context, board, out).focus(true);
         }
     }
     setWhiteBalanceDefaults(out, 628, 256, 421);
@@ -717,11 +732,7 @@ void E530UCamera::fillParameters(CameraParameters &out)
 
 void E530UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
 {
-    if (!skipApply && params.focus.supported) {
-        cacheBoardValues(params_, boardState_);
-        Pusher{*this, params}.focus();
-    }
-    V330Camera::initSettingsPanel(params, value, skipApply);
+    BaseCamera::initSettingsPanel(params, value, skipApply);
     if (params.focusMode == FocusAuto)
         emit sendFocusRegion(params.focusRegionX, params.focusRegionY);
 }
@@ -929,10 +940,14 @@ W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)
 void W710UCamera::splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum)
 {
     int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
-    // A stored zoom the board can take is the user's; it is split the same way.
+    // A stored zoom the board can take is the user's: the board is set to it.
     const StoredChoices stored = storedChoices(*this);
-    if (zoom != -1 && stored.has(&CameraRow::zoom) && stored.value(&CameraRow::zoom) <= opticalLimit + digitalMaximum)
-        zoom = stored.value(&CameraRow::zoom);
+    const int chosen = stored.value(&CameraRow::zoom);
+    if (zoom != -1 && stored.has(&CameraRow::zoom) && chosen <= opticalLimit + digitalMaximum && chosen != zoom) {
+        logLine() << "Stored zoom set: " << chosen;
+        cam_set_zoom(usb_.controlContext, chosen);
+        zoom = chosen;
+    }
     setRange(out.zoom, 0, opticalLimit, 0);
     setRange(out.digitalZoom, 0, digitalMaximum, 0);
     out.zoom.supported = out.digitalZoom.supported = zoom != -1;
@@ -956,11 +971,16 @@ void W710UCamera::fillParameters(CameraParameters &out)
         out.defogOn = cam_get_demist(context) == 1;
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
-        boardState_ = out;
+        const CameraParameters board = out;
         const StoredChoices stored = storedChoices(*this);
         stored.takeImageControls(out);
         stored.takeFocus(out);
         stored.takeSwitch(out.defogSupported, out.defogOn, &CameraRow::defogMode);
+        const BoardSetter setter(context, board, out);
+        setter.imageControls();
+        // The lens of this family moves in steps: only its mode is set.
+        setter.focus(false);
+        setter.defog();
     }
     splitZoom(out, 144, 30);
     setWhiteBalanceDefaults(out, 560, 256, 470);
@@ -968,21 +988,6 @@ void W710UCamera::fillParameters(CameraParameters &out)
 
 void W710UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
 {
-    if (!skipApply) {
-        cacheBoardValues(params_, boardState_);
-        Pusher push{*this, params};
-        // The lens of this family moves in steps only: no position to send.
-        if (params.focus.supported)
-            push.focusMode();
-        push.boardSettings();
-        if (params.defogSupported)
-            push.defog();
-        if (params.zoom.supported) {
-            onSetZoomValue(params.zoom.value);
-            if (params.zoom.value >= params.zoom.maximum && params.digitalZoom.supported)
-                onSetDZoomValue(params.digitalZoom.value);
-        }
-    }
     BaseCamera::initSettingsPanel(params, value, skipApply);
     displayText_ = usbDisplayText(params.firmwareVersion);
     if (params.zoom.supported) {

@@ -73,9 +73,6 @@ public:
     explicit V330Camera(QObject *parent = nullptr);
     // Needs the Windows 10 driver on Windows; nothing limits it elsewhere.
     bool isSystemSupported() override;
-    // Unless skipApply: sets the board to the record, which holds the stored
-    // choices (see fillParameters), telling the panel each value.
-    void initSettingsPanel(const CameraParameters &params, int value, bool skipApply) override;
 
 protected:
     void fillParameters(CameraParameters &out) override;

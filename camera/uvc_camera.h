@@ -146,11 +146,6 @@ protected:
     // usbMutex_ guards it. The control handle is written only on the control
     // thread, whose slots read it as they stand.
     UsbOpenSettings usb_;
-    // The models whose board is read at open: the control values it reported
-    // at the last query, before the row's choices were taken into the
-    // record. Their set-up compares against them, so the board gets what it
-    // lacks.
-    CameraParameters boardState_;
     mutable QMutex usbMutex_;  // taken after streamMutex_ where both are held
     cap_record record_{};
     mutable QMutex streamMutex_;  // the capture record, between capture thread and readers

@@ -456,21 +456,20 @@ TEST_F(ModelTest, W710ReadsZoomFromTheDevice)
     EXPECT_EQ(params.gamma.maximum, 3);
 }
 
-// A board that keeps settings of its own is set at open to what the user
-// chose in its row; a column still at the model's default row leaves the
+// A board that keeps settings of its own is set, when it is queried at
+// open, to what the user chose in its row; a column still at the model's default row leaves the
 // board's own value, so a camera seen for the first time stays as it is.
 TEST_F(ModelTest, BoardModelsAreSetToTheChoicesOfTheirRow)
 {
     cam_set_hue(handle(), 20);
     cam_set_sharpness(handle(), 3);
-    const auto openAndSet = [this] {
+    const auto query = [this] {
         auto camera = onVirtualBoard<W710UCamera>();
         CameraParameters params;
         EXPECT_TRUE(camera->queryParameters(params));
-        camera->initSettingsPanel(params, 0, false);
         return params;
     };
-    CameraParameters params = openAndSet();
+    CameraParameters params = query();
     EXPECT_EQ(params.hue.value, 20);
     EXPECT_EQ(cam_get_hue(handle()), 20);
     EXPECT_EQ(cam_get_sharpness(handle()), 3);
@@ -485,7 +484,7 @@ TEST_F(ModelTest, BoardModelsAreSetToTheChoicesOfTheirRow)
                                                                   column.second));
     usbcam::resetVirtualCamera();
     cam_set_sharpness(handle(), 3);
-    params = openAndSet();
+    params = query();
     EXPECT_EQ(params.hue.value, 33);
     EXPECT_EQ(cam_get_hue(handle()), 33);
     EXPECT_EQ(cam_get_gamma(handle()), 2);
