@@ -461,11 +461,13 @@ TEST_F(StoredFiles, CameraRowWithValuesTheCameraDoesNotAllow)
 // A start writes nothing into the camera's row, whatever the camera had
 // before: every value chosen there is what the camera is set to and what the
 // panel shows, also a value the control showed already (contrast 0 at the
-// slider's minimum), and again at the next start. The user's next change is
-// written, and only that.
+// slider's minimum), and again at the next start; a column still at the
+// model's default leaves the camera's own value, shown but not stored. The
+// user's next change is written, and only that.
 TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
 {
     usbcam::resetVirtualCamera();
+    cam_set_sharpness(cam_find_context(usbcam::kVirtualCameraPath), 3);
     const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
     const CameraRow defaults = E530UCamera().defaultRow();
     CameraRow chosen = defaults;
@@ -483,7 +485,6 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
     chosen.hueValue = 70;
     chosen.saturationValue = 200;
     chosen.contrastValue = 0;
-    chosen.sharpnessValue = 12;
     chosen.flip = 1;
     chosen.mirror = 1;
     chosen.focusValue = 250;
@@ -494,11 +495,12 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
     chosen.fps = 25;
     chosen.bitrate = 2;
     // Every column differs from the default row but the automatic exposure
-    // (the brightness acts only in it), the manual focus mode and the picture
-    // size, which are the default row's.
+    // (the brightness acts only in it), the manual focus mode, the picture
+    // size and the sharpness, which are the default row's.
     const QVariantList chosenValues = chosen.values();
     for (int i = 1; i < chosenValues.size(); ++i)
-        if (!QStringList({"exposureMode", "focusMode", "pictureResolution"}).contains(CameraDatabase::columns()[i]))
+        if (!QStringList({"exposureMode", "focusMode", "pictureResolution", "sharpnessValue"})
+                 .contains(CameraDatabase::columns()[i]))
             ASSERT_NE(chosenValues[i], defaults.values()[i]) << CameraDatabase::columns()[i];
     QStringList values;
     for (const QVariant &value : chosenValues)
@@ -514,7 +516,7 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
         return cam_get_exposure_compensation(h) == 80 && cam_get_white_balance_mode(h) == 0
                && cam_get_white_balance_component_red(h) == 700 && cam_get_white_balance_component_green(h) == 300
                && cam_get_white_balance_component_blue(h) == 500 && cam_get_hue(h) == 70
-               && cam_get_saturation(h) == 200 && cam_get_contrast(h) == 0 && cam_get_sharpness(h) == 12
+               && cam_get_saturation(h) == 200 && cam_get_contrast(h) == 0 && cam_get_sharpness(h) == 3
                && cam_get_gamma(h) == 2 && cam_get_flip(h) == 1 && cam_get_mirror(h) == 1 && cam_get_flick(h) == 1
                && cam_get_focus_mode(h) == 0 && cam_get_focus(h) == 250;
     };
@@ -538,7 +540,7 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
     const QStringList shownAtStart = {
         "brightness_horizontalSlider=80", "wBManual_rBtn=on",  "wBRed_horizontalSlider=700",
         "wBGreen_horizontalSlider=300",   "wBBlue_horizontalSlider=500", "hue_horizontalSlider=70",
-        "saturation_horizontalSlider=200", "contrast_horizontalSlider=0", "sharpness_horizontalSlider=12",
+        "saturation_horizontalSlider=200", "contrast_horizontalSlider=0", "sharpness_horizontalSlider=3",
         "gamma_horizontalSlider=2",       "verticalFlip_rBtn=on", "horizontalFlip_rBtn=on", "pLF50Hz_rBtn=on",
         "focusManual_rBtn=on",            "focusValue_horizontalSlider=250", "format_comboBox=NV12",
         "previewRes_comboBox=1920x1080",  "photoRes_comboBox=3840x2160"};
