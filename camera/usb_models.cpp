@@ -160,6 +160,166 @@ void readFlipMirror(int32_t context, CameraParameters &out)
     out.flipMirrorSupported = flip != -1 && mirror != -1;
 }
 
+// The V-, E5x0- and W7x0-series boards are read at open, as they keep
+// settings of their own. A stored column still at the model's default row
+// holds no choice (it is the row as first written, or a value that was
+// ignored): the board's value stands. Any other stored value is one the user
+// chose; the record takes it and the camera is set to it at open.
+class StoredChoices
+{
+public:
+    StoredChoices(const CameraRow &row, const CameraRow &defaults) : row_(row), defaults_(defaults) {}
+
+    bool has(int CameraRow::*field) const { return row_.*field != defaults_.*field && row_.*field != -1; }
+    int value(int CameraRow::*field) const { return row_.*field; }
+    // Only into a control the board has.
+    void take(ControlRange &control, int CameraRow::*field) const
+    {
+        if (control.supported && has(field))
+            control.value = row_.*field;
+    }
+    void takeSwitch(bool supported, bool &on, int CameraRow::*field) const
+    {
+        if (supported && has(field))
+            on = row_.*field != 0;
+    }
+
+    // Exposure, white balance, picture controls, gamma, flip, mirror, flicker.
+    void takeImageControls(CameraParameters &out) const
+    {
+        if (out.exposureSupported && has(&CameraRow::exposureMode))
+            out.exposureMode = value(&CameraRow::exposureMode) == 1 ? ExposureAuto : ExposureManual;
+        take(out.exposureCompensation, &CameraRow::exposureCompensation);
+        take(out.exposureTime, &CameraRow::exposureTime);
+        take(out.exposureGain, &CameraRow::exposureGain);
+        if (out.whiteBalanceSupported && has(&CameraRow::whiteBalanceMode))
+            out.whiteBalanceMode = value(&CameraRow::whiteBalanceMode) == 1 ? WbAuto : WbManual;
+        // The components the row keeps are those of manual white balance.
+        if (out.whiteBalanceMode == WbManual) {
+            take(out.whiteBalanceRed, &CameraRow::whiteBalanceR);
+            take(out.whiteBalanceGreen, &CameraRow::whiteBalanceG);
+            take(out.whiteBalanceBlue, &CameraRow::whiteBalanceB);
+        }
+        take(out.hue, &CameraRow::hueValue);
+        take(out.saturation, &CameraRow::saturationValue);
+        if (out.saturation.supported && has(&CameraRow::saturationValue))
+            out.monochromeOn = out.saturation.value == 0;
+        take(out.contrast, &CameraRow::contrastValue);
+        take(out.sharpness, &CameraRow::sharpnessValue);
+        take(out.gamma, &CameraRow::hdrValue);
+        takeSwitch(out.flipMirrorSupported, out.flip, &CameraRow::flip);
+        takeSwitch(out.flipMirrorSupported, out.mirror, &CameraRow::mirror);
+        takeSwitch(out.flickerSupported, out.flickerOn, &CameraRow::frameMode);
+    }
+    // Manual focus is stored with the lens position it held, so a chosen
+    // focus value carries its mode along.
+    void takeFocus(CameraParameters &out) const
+    {
+        if (!out.focus.supported)
+            return;
+        const bool valueChosen = has(&CameraRow::focusValue);
+        if (valueChosen)
+            out.focus.value = value(&CameraRow::focusValue);
+        const int mode = value(&CameraRow::focusMode);
+        if ((valueChosen || has(&CameraRow::focusMode)) && (mode == FocusAuto || mode == FocusManual))
+            out.focusMode = mode;
+    }
+
+private:
+    CameraRow row_;
+    CameraRow defaults_;
+};
+
+// The row of the camera's last loadSettingsFromDb; without one, its default
+// row, which chooses nothing.
+StoredChoices storedChoices(const BaseCamera &camera)
+{
+    return StoredChoices(camera.storedRowReport().row, camera.defaultRow());
+}
+
+// Sets the board to the record where the record differs from what the board
+// reported (`board`), a mode before the values that act in it, as the
+// camera's setters would. This happens while the camera is queried, before
+// the panel shows the record, so the panel is told nothing afterwards.
+class BoardSetter
+{
+public:
+    BoardSetter(int32_t context, const CameraParameters &board, const CameraParameters &record)
+        : context_(context), board_(board), record_(record)
+    {
+    }
+
+    void imageControls() const
+    {
+        if (record_.exposureSupported) {
+            set("exposure mode", exposureMode(board_), exposureMode(record_), cam_set_exposure_mode);
+            if (record_.exposureMode == ExposureAuto) {
+                set("exposure compensation", &CameraParameters::exposureCompensation, cam_set_exposure_compensation);
+            } else {
+                set("exposure time", &CameraParameters::exposureTime, cam_set_exposure_time);
+                set("exposure gain", &CameraParameters::exposureGain, cam_set_exposure_gain);
+            }
+        }
+        if (record_.whiteBalanceSupported) {
+            set("white balance mode", whiteBalanceMode(board_), whiteBalanceMode(record_),
+                cam_set_white_balance_mode);
+            if (record_.whiteBalanceMode == WbManual) {
+                set("red", &CameraParameters::whiteBalanceRed, cam_set_white_balance_component_red);
+                set("green", &CameraParameters::whiteBalanceGreen, cam_set_white_balance_component_green);
+                set("blue", &CameraParameters::whiteBalanceBlue, cam_set_white_balance_component_blue);
+            }
+        }
+        set("hue", &CameraParameters::hue, cam_set_hue);
+        set("saturation", &CameraParameters::saturation, cam_set_saturation);
+        set("contrast", &CameraParameters::contrast, cam_set_contrast);
+        set("sharpness", &CameraParameters::sharpness, cam_set_sharpness);
+        set("gamma", &CameraParameters::gamma, cam_set_gamma);
+        if (record_.flipMirrorSupported) {
+            set("flip", board_.flip, record_.flip, cam_set_flip);
+            set("mirror", board_.mirror, record_.mirror, cam_set_mirror);
+        }
+        if (record_.flickerSupported)
+            set("flicker", board_.flickerOn, record_.flickerOn, cam_set_flick);
+    }
+    // The mode, and with a lens that takes a position, the position of manual focus.
+    void focus(bool position) const
+    {
+        if (!record_.focus.supported)
+            return;
+        // The board's focus modes: 1 auto, 0 manual.
+        set("focus mode", board_.focusMode == FocusAuto ? 1 : 0, record_.focusMode == FocusAuto ? 1 : 0,
+            cam_set_focus_mode);
+        if (position && record_.focusMode == FocusManual)
+            set("focus", &CameraParameters::focus, cam_set_focus);
+    }
+    void defog() const
+    {
+        if (record_.defogSupported)
+            set("defog", board_.defogOn, record_.defogOn, cam_set_demist);
+    }
+
+private:
+    static int exposureMode(const CameraParameters &p) { return p.exposureMode == ExposureAuto ? 1 : 0; }
+    static int whiteBalanceMode(const CameraParameters &p) { return p.whiteBalanceMode == WbAuto ? 1 : 0; }
+
+    void set(const char *name, int before, int after, int (*setter)(int32_t, int32_t)) const
+    {
+        if (after == before || after == -1)
+            return;
+        logLine() << "Stored " << name << " set: " << after;
+        setter(context_, after);
+    }
+    void set(const char *name, ControlRange CameraParameters::*control, int (*setter)(int32_t, int32_t)) const
+    {
+        if ((record_.*control).supported)
+            set(name, (board_.*control).value, (record_.*control).value, setter);
+    }
+
+    int32_t context_;
+    const CameraParameters &board_;
+    const CameraParameters &record_;
+};
+
 // Pushes a record to the device through the camera's own setters, telling
 // the panel each value, with a 10 ms pause after each group.
 struct Pusher {
@@ -485,6 +645,9 @@ void V330Camera::fillParameters(CameraParameters &out)
         readFlipMirror(context, out);
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
+        const CameraParameters board = out;
+        storedChoices(*this).takeImageControls(out);
+        BoardSetter(context, board, out).imageControls();
     }
     out.firmwareVersion = readFirmwareVersion();
     setWhiteBalanceDefaults(out, 515, 256, 400);
@@ -559,6 +722,9 @@ void E530UCamera::fillParameters(CameraParameters &out)
             }
             out.focusMode = cam_get_focus_mode(context) == 1 ? FocusAuto : FocusManual;
             setRange(out.focus, 1, 400, 200);
+            const CameraParameters board = out;
+            storedChoices(*this).takeFocus(out);
+            BoardSetter(context, board, out).focus(true);
         }
     }
     setWhiteBalanceDefaults(out, 628, 256, 421);
@@ -773,7 +939,15 @@ W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)
 
 void W710UCamera::splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum)
 {
-    const int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
+    int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
+    // A stored zoom the board can take is the user's: the board is set to it.
+    const StoredChoices stored = storedChoices(*this);
+    const int chosen = stored.value(&CameraRow::zoom);
+    if (zoom != -1 && stored.has(&CameraRow::zoom) && chosen <= opticalLimit + digitalMaximum && chosen != zoom) {
+        logLine() << "Stored zoom set: " << chosen;
+        cam_set_zoom(usb_.controlContext, chosen);
+        zoom = chosen;
+    }
     setRange(out.zoom, 0, opticalLimit, 0);
     setRange(out.digitalZoom, 0, digitalMaximum, 0);
     out.zoom.supported = out.digitalZoom.supported = zoom != -1;
@@ -797,6 +971,16 @@ void W710UCamera::fillParameters(CameraParameters &out)
         out.defogOn = cam_get_demist(context) == 1;
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
+        const CameraParameters board = out;
+        const StoredChoices stored = storedChoices(*this);
+        stored.takeImageControls(out);
+        stored.takeFocus(out);
+        stored.takeSwitch(out.defogSupported, out.defogOn, &CameraRow::defogMode);
+        const BoardSetter setter(context, board, out);
+        setter.imageControls();
+        // The lens of this family moves in steps: only its mode is set.
+        setter.focus(false);
+        setter.defog();
     }
     splitZoom(out, 144, 30);
     setWhiteBalanceDefaults(out, 560, 256, 470);

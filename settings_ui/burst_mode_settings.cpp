@@ -6,8 +6,33 @@
 #include <QDebug>
 #include <QIntValidator>
 
+namespace {
+
+// Qt's validator lets a number with no more digits than its top through as
+// Intermediate however large it is, so that a user can still edit it into
+// range; written at every keystroke, it would be a value the store refuses.
+// Past the top the digit is not taken.
+class BoundedIntValidator : public QIntValidator
+{
+public:
+    BoundedIntValidator(int bottom, int top, QObject *parent) : QIntValidator(bottom, top, parent) {}
+
+    State validate(QString &input, int &pos) const override
+    {
+        const State state = QIntValidator::validate(input, pos);
+        bool ok = false;
+        const qlonglong number = locale().toLongLong(input, &ok);
+        return state == Intermediate && ok && number > top() ? Invalid : state;
+    }
+};
+
+} // namespace
+
+// A series takes at least one picture one second apart; an empty field or
+// a typed 0 is kept as 0, which a series refuses when it starts.
 BurstModeSettings::BurstModeSettings(QWidget *parent)
-    : QDialog(parent), ui(new Ui::BurstModeSettings), validator_(new QIntValidator(1, kMaximum, this))
+    : QDialog(parent), ui(new Ui::BurstModeSettings),
+      validator_(new BoundedIntValidator(1, kBurstModeValues.last, this))
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);

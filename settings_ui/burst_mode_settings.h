@@ -19,9 +19,8 @@ class BurstModeSettings : public QDialog
     Q_OBJECT
 public:
     // Keys of the map: number of pictures ("Number") and interval in seconds ("Interval").
+    // Either field takes what the store keeps (kBurstModeValues).
     enum Key { NumberKey = 0, IntervalKey = 1 };
-    // Largest number either field takes (nine digits).
-    static constexpr int kMaximum = 214748364;
 
     explicit BurstModeSettings(QWidget *parent = nullptr);
     ~BurstModeSettings() override;

@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QGroupBox>
 #include <QMessageBox>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -124,6 +125,7 @@ void CamSettings::bindCamera(const QSharedPointer<BaseCamera> &camera, const Cam
     camera_ = camera;
     cameraKey_.clear();
     heldRow_.reset();
+    startingCamera_ = false;
     boundDeviceName_.clear();
     connectToCamera();
     if (camera_) {
@@ -272,6 +274,11 @@ void CamSettings::refreshFromCameraInfo(const QSharedPointer<CameraParameters> &
         if (stored.needsRewrite() && stored.key == CameraDatabase::lookupKey(cameraKey_))
             heldRow_ = stored.row;
     }
+    // The camera's start: what the panel fills in and what the camera then
+    // reports of its own set-up are the stored row or the camera's own
+    // values, none of them a change of the user's, so none is stored.
+    const int start = ++startCount_;
+    startingCamera_ = !camera_.isNull();
     showAllControls();
     fillingControls_ = true;
     fillControlsFromParameters(*params);
@@ -280,14 +287,25 @@ void CamSettings::refreshFromCameraInfo(const QSharedPointer<CameraParameters> &
     if (!camera_)
         return;
     // The camera takes the record on its own thread, where its slots run; the
-    // values it pushes to the device come back through its send signals.
+    // values it pushes to the device come back through its send signals,
+    // queued to this thread ahead of the end of the start.
     const QWeakPointer<BaseCamera> weak = camera_;
+    const QPointer<CamSettings> panel = this;
     const CameraParameters record = *params;
     QMetaObject::invokeMethod(
         camera_.data(),
-        [weak, record] {
+        [weak, panel, record, start] {
             if (const QSharedPointer<BaseCamera> camera = weak.toStrongRef())
                 camera->initSettingsPanel(record, 0, false);
+            // The window stops this thread before it deletes the panel.
+            if (panel)
+                QMetaObject::invokeMethod(
+                    panel.data(),
+                    [panel, start] {
+                        if (panel && panel->startCount_ == start)
+                            panel->startingCamera_ = false;
+                    },
+                    Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }

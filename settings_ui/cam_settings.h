@@ -337,7 +337,8 @@ private:
     bool sendsToCamera() const { return camera_ && reportDepth_ == 0; }
     // The same for the rows that reach the camera's signals without a camera check.
     bool sendsUnchecked() const { return reportDepth_ == 0; }
-    // Writes one column of the bound camera's row (nothing without a camera).
+    // Writes one column of the bound camera's row (nothing without a camera,
+    // nor for the values of the camera's start).
     void store(const char *column, const QVariant &value);
     // A control's change goes to the camera by `signal` and into `column`.
     template <typename Value>
@@ -398,6 +399,9 @@ private:
 
     int reportDepth_ = 0;
     bool fillingControls_ = false;  // refreshFromCameraInfo is filling the controls
+    // From the filling until the camera's reports of its own set-up are in.
+    bool startingCamera_ = false;
+    int startCount_ = 0;  // tells a finished start from a later one
     // The bound camera's row as it uses it, while the stored one holds values
     // it does not allow: see store().
     std::optional<CameraRow> heldRow_;

@@ -29,8 +29,10 @@ void CamSettings::store(const char *column, const QVariant &value)
 {
     if (!camera_)
         return;
+    const bool startValue = fillingControls_ || (reportDepth_ > 0 && startingCamera_);
     if (!heldRow_) {
-        CameraDatabase::instance().saveCameraProperty(cameraKey_, QString::fromLatin1(column), value);
+        if (!startValue)
+            CameraDatabase::instance().saveCameraProperty(cameraKey_, QString::fromLatin1(column), value);
         return;
     }
     // The stored row held values the camera does not allow (or could not be

@@ -13,6 +13,7 @@ PhotoSettings::PhotoSettings(QWidget *parent) : QWidget(parent), ui(new Ui::Phot
     ui->autoIndex_checkBox->hide();
     ui->autoIndexDigit_comboBox->hide();
     ui->exampleName_lineEdit->hide();
+    ui->prefix_lineEdit->setMaxLength(kLongestPhotoPrefix);
 
     // Each control that changes here runs its handler, which enables the
     // controls that go with it; nothing is written back (restoring_).

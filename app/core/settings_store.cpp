@@ -84,7 +84,7 @@ const ValueRule kDrawRules[kDrawPropertyCount] = {
     kDistance, kDistance, kDistance, kDistance,                                            // ring and line offsets
     offered(kOfferedDecimals),                                                             // FloatNum
     {Kind::Integer, 0, 7},                                                // SaveType: naming bits
-    {Kind::Text, 0, 255},                                                 // PrefixData: part of a file name
+    {Kind::Text, 0, double(kLongestPhotoPrefix)},                         // PrefixData: part of a file name
     kFlag,                                                                // QuickSave
     {Kind::Integer, double(ImgFormat::Jpg), double(ImgFormat::Tiff)},     // PhotoFormat
     offered(kOfferedLanguages),                                           // Language
@@ -100,8 +100,7 @@ ValueRule ruleOf(const QString &group, const QString &key)
     } else if (group == kBaseGroup) {
         return kPath;
     } else if (group == kBurstGroup) {
-        // As many as the time-lapse dialog takes.
-        return {Kind::Integer, 0, 214748364};
+        return offered(kBurstModeValues);
     } else if (group == kKeyBindGroup) {
         if (key == QLatin1String("MouseWheel"))
             return offered(kOfferedWheelFunctions);

@@ -95,6 +95,13 @@ constexpr OfferedRange kOfferedUnits{0, int(sizeof kLengthUnits / sizeof *kLengt
 // The title bar menu's languages and mouse-wheel functions.
 constexpr OfferedRange kOfferedLanguages{int(MyLanguage::English), int(MyLanguage::Chinese)};
 constexpr OfferedRange kOfferedWheelFunctions{int(KeyFunction::ZoomVideoWindow), int(KeyFunction::Zoom)};
+// What the entry fields take is what the store takes from a file: the
+// fields are bounded by these, and a stored value outside them is damage.
+// Pictures in a time-lapse series and seconds between them ("burst_mode"),
+// nine digits; 0, an empty field, is kept and a series refuses to start on it.
+constexpr OfferedRange kBurstModeValues{0, 214748364};
+// The photo settings' picture-name prefix ("PrefixData"), in characters.
+constexpr int kLongestPhotoPrefix = 255;
 // ".jpg", ".bmp" or ".tiff"; ".jpg" for anything else.
 QString imgFormatExtension(ImgFormat format);
 

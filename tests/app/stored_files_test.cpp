@@ -519,6 +519,147 @@ TEST_F(StoredFiles, CameraRowWithValuesTheCameraDoesNotAllow)
     EXPECT_EQ(row.hueValue, 70);
 }
 
+// A start writes nothing into the camera's row, whatever the camera had
+// before: every value chosen there is what the camera is set to and what the
+// panel shows, also a value the control showed already (contrast 0 at the
+// slider's minimum), and again at the next start; a column still at the
+// model's default leaves the camera's own value, shown but not stored. The
+// user's next change is written, and only that.
+TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
+{
+    usbcam::resetVirtualCamera();
+    cam_set_sharpness(cam_find_context(usbcam::kVirtualCameraPath), 3);
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    const CameraRow defaults = E530UCamera().defaultRow();
+    CameraRow chosen = defaults;
+    chosen.pid = key;
+    chosen.isnv12 = 1;
+    chosen.decodeWay = StreamNv12;
+    chosen.exposureGain = 5;
+    chosen.exposureCompensation = 80;
+    chosen.exposureTime = 200;
+    chosen.zoom = 5;
+    chosen.whiteBalanceMode = WbManual;
+    chosen.whiteBalanceR = 700;
+    chosen.whiteBalanceG = 300;
+    chosen.whiteBalanceB = 500;
+    chosen.hueValue = 70;
+    chosen.saturationValue = 200;
+    chosen.contrastValue = 0;
+    chosen.flip = 1;
+    chosen.mirror = 1;
+    chosen.focusValue = 250;
+    chosen.hdrValue = 2;
+    chosen.defogMode = 1;
+    chosen.frameMode = 1;
+    chosen.resolution = "1920x1080";
+    chosen.fps = 25;
+    chosen.bitrate = 2;
+    // Every column differs from the default row but the automatic exposure
+    // (the brightness acts only in it), the manual focus mode, the picture
+    // size and the sharpness, which are the default row's.
+    const QVariantList chosenValues = chosen.values();
+    for (int i = 1; i < chosenValues.size(); ++i)
+        if (!QStringList({"exposureMode", "focusMode", "pictureResolution", "sharpnessValue"})
+                 .contains(CameraDatabase::columns()[i]))
+            ASSERT_NE(chosenValues[i], defaults.values()[i]) << CameraDatabase::columns()[i];
+    QStringList values;
+    for (const QVariant &value : chosenValues)
+        values << (value.type() == QVariant::String ? "'" + value.toString() + "'" : value.toString());
+    makeSqlite(file("setting.db"), {CameraDatabase::createTableSql(),
+                                    QString("INSERT INTO camera (%1) VALUES (%2)")
+                                        .arg(CameraDatabase::columns().join(","), values.join(","))});
+
+    const auto handle = [] { return cam_find_context(usbcam::kVirtualCameraPath); };
+    CamSettings *panel = nullptr;
+    const auto camera = [&] {
+        const int32_t h = handle();
+        return cam_get_exposure_compensation(h) == 80 && cam_get_white_balance_mode(h) == 0
+               && cam_get_white_balance_component_red(h) == 700 && cam_get_white_balance_component_green(h) == 300
+               && cam_get_white_balance_component_blue(h) == 500 && cam_get_hue(h) == 70
+               && cam_get_saturation(h) == 200 && cam_get_contrast(h) == 0 && cam_get_sharpness(h) == 3
+               && cam_get_gamma(h) == 2 && cam_get_flip(h) == 1 && cam_get_mirror(h) == 1 && cam_get_flick(h) == 1
+               && cam_get_focus_mode(h) == 0 && cam_get_focus(h) == 250;
+    };
+    // What the panel shows of the controls of `expected`, as "control=value" like it.
+    const auto shown = [&](const QStringList &expected) {
+        QStringList state;
+        for (const QString &entry : expected) {
+            const QString name = entry.section('=', 0, 0);
+            QWidget *control = panel->findChild<QWidget *>(name);
+            QString value;
+            if (auto *slider = qobject_cast<QSlider *>(control))
+                value = QString::number(slider->value());
+            else if (auto *radio = qobject_cast<QRadioButton *>(control))
+                value = radio->isChecked() ? "on" : "off";
+            else if (auto *box = qobject_cast<QComboBox *>(control))
+                value = box->currentText();
+            state << name + "=" + value;
+        }
+        return state.join(", ");
+    };
+    const QStringList shownAtStart = {
+        "brightness_horizontalSlider=80", "wBManual_rBtn=on",  "wBRed_horizontalSlider=700",
+        "wBGreen_horizontalSlider=300",   "wBBlue_horizontalSlider=500", "hue_horizontalSlider=70",
+        "saturation_horizontalSlider=200", "contrast_horizontalSlider=0", "sharpness_horizontalSlider=3",
+        "gamma_horizontalSlider=2",       "verticalFlip_rBtn=on", "horizontalFlip_rBtn=on", "pLF50Hz_rBtn=on",
+        "focusManual_rBtn=on",            "focusValue_horizontalSlider=250", "format_comboBox=NV12",
+        "previewRes_comboBox=1920x1080",  "photoRes_comboBox=3840x2160"};
+    const auto rowText = [](const QVariantList &values) {
+        QStringList texts;
+        for (const QVariant &value : values)
+            texts << value.toString();
+        return texts.join(", ");
+    };
+    const auto storedRow = [&] {
+        CameraRow row;
+        EXPECT_TRUE(CameraDatabase::instance().findRow(key, row));
+        return rowText(row.values());
+    };
+    const QByteArray before = fileHash(file("setting.db"));
+
+    startWindow();
+    panel = window->cameraSettings();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    EXPECT_TRUE(waitFor(camera)) << "exposure compensation " << cam_get_exposure_compensation(handle());
+    waitFor([&] { return shown(shownAtStart) == shownAtStart.join(", "); });
+    EXPECT_EQ(shown(shownAtStart), shownAtStart.join(", "));
+    EXPECT_TRUE(waitFor([&] { return shownWidth() == 1920; }));
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+    EXPECT_EQ(fileHash(file("setting.db")), before);
+
+    // The next start, with manual exposure chosen, on a camera that kept
+    // nothing meanwhile.
+    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
+    cameraSwitch->click();
+    ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
+    dialogs.messages.clear();
+    ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(usbcam::kVirtualCameraPath, "exposureMode",
+                                                              int(ExposureManual)));
+    chosen.exposureMode = ExposureManual;
+    const QByteArray manual = fileHash(file("setting.db"));
+    usbcam::resetVirtualCamera();
+    cameraSwitch->click();
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+    EXPECT_TRUE(waitFor([&] {
+        return cam_get_exposure_mode(handle()) == 0 && cam_get_exposure_time(handle()) == 200
+               && cam_get_exposure_gain(handle()) == 5 && cam_get_hue(handle()) == 70 && cam_get_contrast(handle()) == 0;
+    }));
+    const QStringList shownManual = {"expManual_rBtn=on", "shutter_horizontalSlider=200", "gain_horizontalSlider=5",
+                                     "brightness_horizontalSlider=80", "hue_horizontalSlider=70",
+                                     "contrast_horizontalSlider=0"};
+    waitFor([&] { return shown(shownManual) == shownManual.join(", "); });
+    EXPECT_EQ(shown(shownManual), shownManual.join(", "));
+    EXPECT_EQ(fileHash(file("setting.db")), manual);
+    EXPECT_EQ(storedRow(), rowText(chosen.values()));
+
+    // The user's change is written, and nothing else.
+    childOf<QSlider>(panel, "hue_horizontalSlider")->setValue(40);
+    EXPECT_TRUE(waitFor([&] { return cam_get_hue(handle()) == 40; }));
+    chosen.hueValue = 40;
+    EXPECT_EQ(storedRow(), rowText(chosen.values()));
+}
+
 // ---------------------------------------------------------------- as a user without root rights
 
 namespace {

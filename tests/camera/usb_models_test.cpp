@@ -476,6 +476,47 @@ TEST_F(ModelTest, W710ReadsZoomFromTheDevice)
     EXPECT_EQ(params.gamma.maximum, 3);
 }
 
+// A board that keeps settings of its own is set, when it is queried at
+// open, to what the user chose in its row; a column still at the model's default row leaves the
+// board's own value, so a camera seen for the first time stays as it is.
+TEST_F(ModelTest, BoardModelsAreSetToTheChoicesOfTheirRow)
+{
+    cam_set_hue(handle(), 20);
+    cam_set_sharpness(handle(), 3);
+    const auto query = [this] {
+        auto camera = onVirtualBoard<W710UCamera>();
+        CameraParameters params;
+        EXPECT_TRUE(camera->queryParameters(params));
+        return params;
+    };
+    CameraParameters params = query();
+    EXPECT_EQ(params.hue.value, 20);
+    EXPECT_EQ(cam_get_hue(handle()), 20);
+    EXPECT_EQ(cam_get_sharpness(handle()), 3);
+    EXPECT_EQ(cam_get_focus_mode(handle()), 1);
+    EXPECT_EQ(cam_get_white_balance_mode(handle()), 1);
+
+    const std::pair<const char *, int> chosen[] = {
+        {"hueValue", 33},  {"HDRValue", 2},      {"defogMode", 1},        {"Zoom", 160},         {"mirror", 1},
+        {"focusMode", 2},  {"focusValue", 250},  {"whiteBalanceMode", 2}, {"whiteBalanceR", 900}};
+    for (const auto &column : chosen)
+        ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(usbcam::kVirtualCameraPath, column.first,
+                                                                  column.second));
+    usbcam::resetVirtualCamera();
+    cam_set_sharpness(handle(), 3);
+    params = query();
+    EXPECT_EQ(params.hue.value, 33);
+    EXPECT_EQ(cam_get_hue(handle()), 33);
+    EXPECT_EQ(cam_get_gamma(handle()), 2);
+    EXPECT_EQ(cam_get_demist(handle()), 1);
+    EXPECT_EQ(cam_get_zoom(handle()), 160);
+    EXPECT_EQ(cam_get_mirror(handle()), 1);
+    EXPECT_EQ(cam_get_focus_mode(handle()), 0);
+    EXPECT_EQ(cam_get_white_balance_mode(handle()), 0);
+    EXPECT_EQ(cam_get_white_balance_component_red(handle()), 900);
+    EXPECT_EQ(cam_get_sharpness(handle()), 3);
+}
+
 TEST_F(ModelTest, E150IgnoresFocusValuesInAutoFocus)
 {
     auto camera = onVirtualBoard<E150Camera>();

@@ -83,6 +83,35 @@ TEST_F(TimeLapse, TypedNumbersAreStoredAsTheyBecomeAcceptable)
     EXPECT_EQ(stored("Interval").toInt(), 5);
 }
 
+// Either field takes only numbers the store keeps: a digit that would take
+// it past the top does not go in, so what was written at every keystroke
+// reads back at the next start as itself, and the top itself does too.
+TEST_F(TimeLapse, FieldsTakeOnlyNumbersTheStoreKeeps)
+{
+    {
+        BurstModeSettings dialog;
+        for (const char *name : {"burstModeNumber_lineEdit", "burstModeInterval_s_lineEdit"}) {
+            auto *field = dialog.findChild<QLineEdit *>(name);
+            field->clear();
+            QTest::keyClicks(field, "599182736");
+            EXPECT_EQ(field->text(), "59918273") << name;
+        }
+        EXPECT_EQ(stored("Number").toInt(), 59918273);
+        EXPECT_EQ(stored("Interval").toInt(), 59918273);
+        auto *interval = dialog.findChild<QLineEdit *>("burstModeInterval_s_lineEdit");
+        interval->clear();
+        QTest::keyClicks(interval, "214748364");
+        EXPECT_EQ(interval->text(), "214748364");
+    }
+    EXPECT_TRUE(SettingsStore::instance().ignoredSettings().isEmpty());
+    const QMap<int, QVariant> read = SettingsStore::instance().loadBurstMode();
+    EXPECT_EQ(read.value(BurstModeSettings::NumberKey).toInt(), 59918273);
+    EXPECT_EQ(read.value(BurstModeSettings::IntervalKey).toInt(), 214748364);
+    BurstModeSettings next;
+    EXPECT_EQ(next.findChild<QLineEdit *>("burstModeNumber_lineEdit")->text(), "59918273");
+    EXPECT_EQ(next.findChild<QLineEdit *>("burstModeInterval_s_lineEdit")->text(), "214748364");
+}
+
 TEST_F(TimeLapse, StoredValuesComeBack)
 {
     SettingsStore::instance().setBurstModeValue(0, 40);

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -150,6 +151,26 @@ TEST_F(Photo, ALongPrefixShowsInFullAsTheToolTip)
     const QString longText(200, QLatin1Char('w'));
     prefix->setText(longText);
     EXPECT_EQ(prefix->toolTip(), longText);
+}
+
+// The prefix field takes no longer a prefix than the store keeps: what was
+// written reads back at the next start as itself.
+TEST_F(Photo, APrefixIsNoLongerThanTheStoreKeeps)
+{
+    const QString typed(300, QLatin1Char('p'));
+    {
+        PhotoSettings window;
+        child<QRadioButton>(window, "autoNaming_rBtn")->click();
+        auto *prefix = child<QLineEdit>(window, "prefix_lineEdit");
+        prefix->clear();
+        QTest::keyClicks(prefix, typed);
+        EXPECT_EQ(prefix->text(), typed.left(kLongestPhotoPrefix));
+    }
+    EXPECT_EQ(raw("PrefixData").toString(), typed.left(kLongestPhotoPrefix));
+    EXPECT_TRUE(SettingsStore::instance().ignoredSettings().isEmpty());
+    EXPECT_EQ(SettingsStore::instance().loadDraw().value(PrefixData).toString(), typed.left(kLongestPhotoPrefix));
+    PhotoSettings next;
+    EXPECT_EQ(child<QLineEdit>(next, "prefix_lineEdit")->text(), typed.left(kLongestPhotoPrefix));
 }
 
 TEST_F(Photo, ChosenFolderIsStoredAndACancelledChoiceKeepsTheOld)
