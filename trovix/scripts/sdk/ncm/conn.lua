@@ -92,12 +92,13 @@ end
 -- * a lost answer: the next request's own answer is then taken for the
 --   given-up one, and that request fails. It is not owed an answer in turn
 --   (its own may have been the one taken), nor is any request before it, so
---   the loss costs that request only. Whether its answer did come is settled by the next answer of the
---   command: while a request waits, that one is held for twice the
---   command's slowest recent answer plus HOLD_MARGIN_MS (at most until
---   HOLD_LEFT_MS before the waiting request's caller gives up). Another answer of
---   the command within that time shows the held one late, and it is
---   dropped; otherwise it is the waiting request's.
+--   the loss costs that request only. Whether its answer did come is
+--   settled by the next answer of the command: while a request waits, that
+--   one is held for twice the command's slowest recent answer plus
+--   HOLD_MARGIN_MS (at most until HOLD_LEFT_MS before the waiting request's
+--   caller gives up). Another answer of the command within that time shows
+--   the held one late, and it is dropped; otherwise it is the waiting
+--   request's.
 -- A copy of an answer looks exactly like the next request's own answer
 -- when the device has the same to say: one read before a request of its
 -- command was sent is dropped, one read after is taken as that request's.
