@@ -645,12 +645,17 @@ void V330Camera::fillParameters(CameraParameters &out)
         readFlipMirror(context, out);
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
-        const CameraParameters board = out;
+        boardState_ = out;
         storedChoices(*this).takeImageControls(out);
-        BoardSetter(context, board, out).imageControls();
     }
     out.firmwareVersion = readFirmwareVersion();
     setWhiteBalanceDefaults(out, 515, 256, 400);
+}
+
+void V330Camera::setBoardToRecord(const CameraParameters &record)
+{
+    if (hasControl())
+        BoardSetter(usb_.controlContext, boardState_, record).imageControls();
 }
 
 V350Camera::V350Camera(QObject *parent) : V330Camera(parent)
@@ -722,12 +727,19 @@ void E530UCamera::fillParameters(CameraParameters &out)
             }
             out.focusMode = cam_get_focus_mode(context) == 1 ? FocusAuto : FocusManual;
             setRange(out.focus, 1, 400, 200);
-            const CameraParameters board = out;
+            boardState_.focus = out.focus;
+            boardState_.focusMode = out.focusMode;
             storedChoices(*this).takeFocus(out);
-            BoardSetter(context, board, out).focus(true);
         }
     }
     setWhiteBalanceDefaults(out, 628, 256, 421);
+}
+
+void E530UCamera::setBoardToRecord(const CameraParameters &record)
+{
+    V330Camera::setBoardToRecord(record);
+    if (hasControl())
+        BoardSetter(usb_.controlContext, boardState_, record).focus(true);
 }
 
 void E530UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
@@ -971,19 +983,25 @@ void W710UCamera::fillParameters(CameraParameters &out)
         out.defogOn = cam_get_demist(context) == 1;
         out.flickerSupported = true;
         out.flickerOn = cam_get_flick(context) == 1;
-        const CameraParameters board = out;
+        boardState_ = out;
         const StoredChoices stored = storedChoices(*this);
         stored.takeImageControls(out);
         stored.takeFocus(out);
         stored.takeSwitch(out.defogSupported, out.defogOn, &CameraRow::defogMode);
-        const BoardSetter setter(context, board, out);
-        setter.imageControls();
-        // The lens of this family moves in steps: only its mode is set.
-        setter.focus(false);
-        setter.defog();
     }
     splitZoom(out, 144, 30);
     setWhiteBalanceDefaults(out, 560, 256, 470);
+}
+
+void W710UCamera::setBoardToRecord(const CameraParameters &record)
+{
+    if (!hasControl())
+        return;
+    const BoardSetter setter(usb_.controlContext, boardState_, record);
+    setter.imageControls();
+    // The lens of this family moves in steps: only its mode is set.
+    setter.focus(false);
+    setter.defog();
 }
 
 void W710UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)

@@ -76,6 +76,7 @@ public:
 
 protected:
     void fillParameters(CameraParameters &out) override;
+    void setBoardToRecord(const CameraParameters &record) override;
 };
 
 class V350Camera : public V330Camera
@@ -127,6 +128,7 @@ public slots:
 
 protected:
     void fillParameters(CameraParameters &out) override;
+    void setBoardToRecord(const CameraParameters &record) override;
 };
 
 class E520UCamera : public E530UCamera
@@ -186,6 +188,7 @@ public slots:
 
 protected:
     void fillParameters(CameraParameters &out) override;
+    void setBoardToRecord(const CameraParameters &record) override;
     // Splits the device's single zoom value at the optical limit.
     void splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum);
 };

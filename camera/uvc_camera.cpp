@@ -31,6 +31,7 @@ bool UvcCamera::queryParameters(CameraParameters &out)
 {
     fillParameters(out);
     checkStoredControls(out);
+    setBoardToRecord(out);
     adoptParameters(out);
     return true;
 }

@@ -123,6 +123,10 @@ protected:
     // and the resolution, stream-format and extra-B panel flags. Models run
     // their own steps around it.
     virtual void fillParameters(CameraParameters &out);
+    // After the stored row's values in the record were checked against the
+    // controls' ranges: sets a board that keeps settings of its own to the
+    // record where it differs from what the board reported (boardState_).
+    virtual void setBoardToRecord(const CameraParameters &record) { Q_UNUSED(record) }
 
     bool hasControl() const { return usb_.controlContext >= 0; }
     // One plain setter: skips a value equal to the cache, logs, caches, sends.
@@ -146,6 +150,9 @@ protected:
     // usbMutex_ guards it. The control handle is written only on the control
     // thread, whose slots read it as they stand.
     UsbOpenSettings usb_;
+    // What a board read at open reported, before the row's choices were
+    // taken into the record (setBoardToRecord).
+    CameraParameters boardState_;
     mutable QMutex usbMutex_;  // taken after streamMutex_ where both are held
     cap_record record_{};
     mutable QMutex streamMutex_;  // the capture record, between capture thread and readers

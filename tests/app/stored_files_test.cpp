@@ -559,10 +559,12 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
     // (the brightness acts only in it), the manual focus mode, the picture
     // size and the sharpness, which are the default row's.
     const QVariantList chosenValues = chosen.values();
-    for (int i = 1; i < chosenValues.size(); ++i)
+    for (int i = 1; i < chosenValues.size(); ++i) {
         if (!QStringList({"exposureMode", "focusMode", "pictureResolution", "sharpnessValue"})
-                 .contains(CameraDatabase::columns()[i]))
+                 .contains(CameraDatabase::columns()[i])) {
             ASSERT_NE(chosenValues[i], defaults.values()[i]) << CameraDatabase::columns()[i];
+        }
+    }
     QStringList values;
     for (const QVariant &value : chosenValues)
         values << (value.type() == QVariant::String ? "'" + value.toString() + "'" : value.toString());
