@@ -5,6 +5,7 @@
 #include "burst_mode_settings.h"
 #include "cam_settings.h"
 #include "frame_convert.h"
+#include "free_memory.h"
 #include "log.h"
 #include "photo_naming.h"
 #include "picture_file.h"
@@ -26,9 +27,6 @@
 
 #include <functional>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -44,11 +42,7 @@ void runAside(const std::function<void()> &job)
     QEventLoop loop;
     QThread *worker = QThread::create([&] {
         job();
-#if defined(__GLIBC__)
-        // The pictures the job made and freed (tens of megabytes at 4K) go
-        // back to the system instead of staying in the C library's heap.
-        malloc_trim(0);
-#endif
+        returnFreedMemory();
     });
     QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker->start();

@@ -1,5 +1,6 @@
 #include "video_recorder.h"
 
+#include "free_memory.h"
 #include "mp4_finalise.h"
 
 #include <QDebug>
@@ -17,24 +18,6 @@ extern "C" {
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
-namespace {
-
-// An encoder's pictures and lookahead (tens of megabytes) are freed into the
-// C library's heaps, which keep freed memory for the process: it goes back to
-// the system once the encoder is gone.
-void returnFreedMemory()
-{
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
-
-}  // namespace
 
 int64_t captureClockMicroseconds()
 {
