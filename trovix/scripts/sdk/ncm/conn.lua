@@ -46,7 +46,6 @@ function M.push(id, protocol)
         owed = {},     -- given-up requests whose answers may still come, in order
         suspect = {},  -- command -> place of a given-up request whose answer may have come already
         held = {},     -- command -> an answer held until that is settled
-        took = {},     -- command -> how long its latest answers took (ms)
     }
     return true
 end
@@ -94,17 +93,15 @@ end
 --   (its own may have been the one taken), nor is any request before it, so
 --   the loss costs that request only. Whether its answer did come is
 --   settled by the next answer of the command: while a request waits, that
---   one is held for twice the command's slowest recent answer plus
---   HOLD_MARGIN_MS (at most until HOLD_LEFT_MS before the waiting request's
---   caller gives up). Another answer of the command within that time shows
---   the held one late, and it is dropped; otherwise it is the waiting
---   request's.
+--   one is held until HOLD_LEFT_MS before the waiting request's caller gives
+--   up. Another answer of the command within that time shows the held one to
+--   be the given-up request's, late, and it is dropped; otherwise it is the
+--   waiting request's. Only a device that lost or delayed an answer is ever
+--   held for.
 -- A copy of an answer looks exactly like the next request's own answer
 -- when the device has the same to say: one read before a request of its
 -- command was sent is dropped, one read after is taken as that request's.
 local OWED_MAX = 16
-local TOOK_KEPT = 8
-local HOLD_MARGIN_MS = 100
 local HOLD_LEFT_MS = 300
 
 local function key_of(cmd)
@@ -164,21 +161,6 @@ local function oldest_wait(r, cmd, read_no)
     return nil
 end
 
-local function note_took(r, key, ms)
-    local list = r.took[key] or {}
-    r.took[key] = list
-    list[#list + 1] = ms
-    if #list > TOOK_KEPT then table.remove(list, 1) end
-end
-
-local function slowest(r, key)
-    local most = 0
-    for _, ms in ipairs(r.took[key] or {}) do
-        if ms > most then most = ms end
-    end
-    return most
-end
-
 -- What becomes of an answer of command cmd (text body, decoded ans) read at
 -- read_no: "give" with the sequence number and command of the request it
 -- answers; "hold" when it waits for conn.take_due_held; nil when dropped.
@@ -205,9 +187,7 @@ function M.match(id, cmd, body, ans, read_no)
         local it = oldest_wait(r, cmd, read_no)
         if not it then return nil end -- the given-up request's own answer, late
         local w = b_list.iter_value(it)
-        local hold_ms = 2 * slowest(r, key) + HOLD_MARGIN_MS
-        local left = w.left - HOLD_LEFT_MS - age(now, w.t)
-        if left < hold_ms then hold_ms = left end
+        local hold_ms = w.left - HOLD_LEFT_MS - age(now, w.t)
         if hold_ms > 0 then
             r.held[key] = { body = body, ans = ans, order = w.order, at = (now + hold_ms) & 0xFFFFFFFF }
             return "hold"
@@ -216,7 +196,6 @@ function M.match(id, cmd, body, ans, read_no)
     local it = oldest_wait(r, cmd, read_no)
     if not it then return nil end
     local w = b_list.remove(r.seq_list, it)
-    if not held then note_took(r, key, age(now, w.t)) end
     settle(r, w.order)
     return "give", w.seq, w.cmd
 end
