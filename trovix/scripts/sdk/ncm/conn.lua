@@ -3,6 +3,7 @@
 local b_list = require("base.b_list")
 local qv_sys = require("qv_sys")
 local qv_ncm = require("qv_ncm")
+local match = require("sdk.ncm.match")
 
 local M = {}
 
@@ -42,10 +43,7 @@ function M.push(id, protocol)
         qqauth = DEFAULT_KEY,
         seq_list = b_list.create(),
         sent = 0,      -- requests sent, in order
-        answered = 0,  -- place of the latest request known answered
-        owed = {},     -- given-up requests whose answers may still come, in order
-        suspect = {},  -- command -> place of a given-up request whose answer may have come already
-        held = {},     -- command -> an answer held until that is settled
+        held = {},     -- command -> answers read while it is not certain whose they are
     }
     return true
 end
@@ -55,15 +53,16 @@ M.WAIT_MS = 6000
 
 -- A wait remembers the command it was sent for, when, how long its caller
 -- still waits (left, ms), its place among the connection's requests and the
--- read count before it was sent (mark), so an answer can find its own
--- request, and a wait whose caller has given up still takes the answer owed
--- to it.
+-- read count before it was sent (mark), so that an answer can find its own
+-- request; it stays in question after its caller gave up, while its answer
+-- may still come.
 function M.push_seq(id, seq, cmd, mark, left)
     local r = rec(id)
     if not r then return false end
     r.sent = r.sent + 1
-    b_list.push_back(r.seq_list, { seq = seq, cmd = cmd, t = qv_sys.tc(), left = left or M.WAIT_MS,
-                                   order = r.sent, mark = mark })
+    local w = { seq = seq, cmd = cmd, key = cmd or "", t = qv_sys.tc(), left = left or M.WAIT_MS,
+                order = r.sent, mark = mark }
+    w.node = b_list.push_back(r.seq_list, w)
     return true
 end
 
@@ -71,6 +70,7 @@ function M.pop_seq(id)
     local r = rec(id)
     if not r then return false, 0 end
     local w = b_list.pop_front(r.seq_list)
+    if w then w.node = nil end
     return true, w and w.seq
 end
 
@@ -79,156 +79,217 @@ local function age(now, t)
 end
 
 -- The framed protocol carries no request id. A device answers requests in
--- the order it got them, so an answer belongs to the oldest waiting request
--- of its command (an answer without "cmd" to the oldest wait; a request
--- without "cmd" waits for any answer) that was sent before the answer was
--- read. A device that answers in order and in time gets every answer handed
--- on as it is read. What else can be told:
--- * an answer owed to a request whose caller has given up: the next answer
---   of that command is taken for it and dropped, so a late answer never
---   reaches a later request. Once the device has answered a later request
---   of any command, no earlier answer can come any more.
--- * a lost answer: the next request's own answer is then taken for the
---   given-up one, and that request fails. It is not owed an answer in turn
---   (its own may have been the one taken), nor is any request before it, so
---   the loss costs that request only. Whether its answer did come is
---   settled by the next answer of the command: while a request waits, that
---   one is held until HOLD_LEFT_MS before the waiting request's caller gives
---   up. Another answer of the command within that time shows the held one to
---   be the given-up request's, late, and it is dropped; otherwise it is the
---   waiting request's. Only a device that lost or delayed an answer is ever
---   held for.
+-- the order it got them, so an answer belongs to the oldest request of its
+-- command that is still in question and was sent before the answer was
+-- read. While no request of the command is in doubt, that is the oldest
+-- waiting one, and the answer is handed on as it is read. A request whose
+-- caller gave up without its answer puts the command in doubt: the next
+-- answer may be that request's, late, or a later one's when it was lost.
+-- Answers are then held and sdk.ncm.match tells what is certain: an answer
+-- goes on only when every course of events the library reckons with gives
+-- it to the same waiting request, and a request whose answer can't be
+-- placed by the time its caller is about to give up gets none (2). Once
+-- the device has answered a request, no answer of an earlier request of
+-- any command can come any more.
 -- A copy of an answer looks exactly like the next request's own answer
 -- when the device has the same to say: one read before a request of its
 -- command was sent is dropped, one read after is taken as that request's.
-local OWED_MAX = 16
-local HOLD_LEFT_MS = 300
+local GONE_MAX = 32 -- given-up requests of a command kept in question
 
-local function key_of(cmd)
-    return cmd or ""
+local function waiting(w, now)
+    return age(now, w.t) < w.left
 end
 
-local function matches(waited, cmd)
-    return cmd == nil or waited == nil or waited == cmd
+local function forget(r, w)
+    if w.node then b_list.remove(r.seq_list, w.node) end
+    w.node = nil
 end
 
--- An answer read at read_no can answer only a request sent before it was
--- read (mark: the read count taken before sending).
-local function read_after(read_no, mark)
-    return read_no == nil or mark == nil or read_no > mark
-end
-
--- The request at place order is known answered: every earlier one is done.
-local function settle(r, order)
-    if order > r.answered then r.answered = order end
-    while r.owed[1] and r.owed[1].order < r.answered do table.remove(r.owed, 1) end
-    for key, place in pairs(r.suspect) do
-        if place < r.answered then r.suspect[key] = nil end
+-- The device answered the request at place order (read at read_no): the
+-- answers of all earlier requests have come, or never will.
+local function passed(r, order, read_no)
+    if read_no == nil then return end
+    local it = b_list.begin(r.seq_list)
+    while it do
+        local w = b_list.iter_value(it)
+        if w.order < order and w.passed_by == nil then w.passed_by = read_no end
+        it = b_list.iter_add(it)
     end
 end
 
--- Waits whose callers have given up leave: those whose answers may still
--- come are owed them.
-local function give_up(r, now)
+-- Requests given up on after nothing could be placed for them leave once
+-- their callers are gone; so do the oldest given-up ones of a command past
+-- GONE_MAX (a device silent that long lost their answers).
+local function expire(r, now)
+    local gone = {}
     local it = b_list.begin(r.seq_list)
     while it do
         local nxt = b_list.iter_add(it)
         local w = b_list.iter_value(it)
-        if age(now, w.t) >= w.left then
-            b_list.remove(r.seq_list, it)
-            if w.order > r.answered then
-                if w.doubt then
-                    -- Taken as answered, so nothing before it is owed any more.
-                    settle(r, w.order)
-                    r.suspect[key_of(w.cmd)] = w.order
-                else
-                    r.owed[#r.owed + 1] = { cmd = w.cmd, order = w.order, mark = w.mark }
-                    if #r.owed > OWED_MAX then table.remove(r.owed, 1) end
-                end
+        if not waiting(w, now) then
+            if w.dead then
+                forget(r, w)
+            else
+                gone[w.key] = (gone[w.key] or 0) + 1
             end
         end
         it = nxt
     end
+    for key, count in pairs(gone) do
+        it = b_list.begin(r.seq_list)
+        while it and count > GONE_MAX do
+            local nxt = b_list.iter_add(it)
+            local w = b_list.iter_value(it)
+            if w.key == key and not waiting(w, now) then
+                forget(r, w)
+                count = count - 1
+            end
+            it = nxt
+        end
+    end
 end
 
-local function oldest_wait(r, cmd, read_no)
+-- The requests of a command still in question, in the order they were sent.
+local function window(r, key)
+    local reqs = {}
     local it = b_list.begin(r.seq_list)
     while it do
         local w = b_list.iter_value(it)
-        if matches(w.cmd, cmd) and read_after(read_no, w.mark) then return it end
+        if w.key == key and not w.dead then reqs[#reqs + 1] = w end
         it = b_list.iter_add(it)
     end
-    return nil
+    return reqs
 end
 
--- What becomes of an answer of command cmd (text body, decoded ans) read at
--- read_no: "give" with the sequence number and command of the request it
--- answers; "hold" when it waits for conn.take_due_held; nil when dropped.
-function M.match(id, cmd, body, ans, read_no)
-    local r = rec(id)
-    if not r then return nil end
-    local now = qv_sys.tc()
-    give_up(r, now)
-    for i, o in ipairs(r.owed) do
-        if matches(o.cmd, cmd) and read_after(read_no, o.mark) then
-            table.remove(r.owed, i)
-            local it = oldest_wait(r, cmd, read_no)
-            if it then b_list.iter_value(it).doubt = true end
-            settle(r, o.order)
-            return nil
+local function give(out, r, w, a)
+    out[#out + 1] = { id = r.id, seq = w.seq, cmd = w.cmd, body = a.body, ans = a.ans }
+end
+
+-- Hands on (into out) what has become certain among the requests of
+-- command key and the answers held for them, and forgets what is settled.
+local function settle(r, key, now, out)
+    local held = r.held[key] or {}
+    r.held[key] = held
+    for _ = 1, 2 * GONE_MAX do
+        local reqs = window(r, key)
+        local fate = match.weigh(reqs, held, now)
+        while not fate do
+            -- An answer that fits no course is nobody's: asked for by no
+            -- request still in question (a copy, or unasked).
+            table.remove(held)
+            fate = match.weigh(reqs, held, now)
         end
-    end
-    local key = key_of(cmd)
-    local held = r.held[key]
-    if held then
-        r.held[key] = nil -- the held one came late: this one is the waiting request's
-    elseif r.suspect[key] then
-        r.suspect[key] = nil
-        local it = oldest_wait(r, cmd, read_no)
-        if not it then return nil end -- the given-up request's own answer, late
-        local w = b_list.iter_value(it)
-        local hold_ms = w.left - HOLD_LEFT_MS - age(now, w.t)
-        if hold_ms > 0 then
-            r.held[key] = { body = body, ans = ans, order = w.order, at = (now + hold_ms) & 0xFFFFFFFF }
-            return "hold"
-        end
-    end
-    local it = oldest_wait(r, cmd, read_no)
-    if not it then return nil end
-    local w = b_list.remove(r.seq_list, it)
-    settle(r, w.order)
-    return "give", w.seq, w.cmd
-end
-
-local function take_wait(r, order)
-    local it = b_list.begin(r.seq_list)
-    while it do
-        if b_list.iter_value(it).order == order then return b_list.remove(r.seq_list, it) end
-        it = b_list.iter_add(it)
-    end
-    return nil
-end
-
--- The held answers whose time has come, taken out with the requests they
--- answer: { id, seq, cmd, body, ans }. Also whether any stay held.
-function M.take_due_held()
-    local now = qv_sys.tc()
-    local due, left = {}, false
-    for _, r in pairs(M.conn_list) do
-        for key, h in pairs(r.held) do
-            if ((now - h.at) & 0xFFFFFFFF) < 0x80000000 then
-                r.held[key] = nil
-                local w = take_wait(r, h.order)
-                if w then
-                    settle(r, w.order)
-                    due[#due + 1] = { id = r.id, seq = w.seq, cmd = w.cmd, body = h.body, ans = h.ans }
+        -- Up to cut_i, cut_j the requests and answers are settled: a request
+        -- certain of its answer settles every one before it.
+        local cut_i, cut_j, answered = 0, 0, {}
+        for i, w in ipairs(reqs) do
+            local f = fate[i]
+            if #f.answers == 1 and not f.none then
+                local j = f.answers[1]
+                if waiting(w, now) then
+                    give(out, r, w, held[j])
+                    passed(r, w.order, held[j].read_no)
+                    answered[w] = true
+                    cut_i, cut_j = i, j
+                elseif i == cut_i + 1 then
+                    cut_i, cut_j = i, j -- a given-up request's late answer
                 end
-            else
-                left = true
+            elseif i == cut_i + 1 and #f.answers == 0 and not waiting(w, now) and w.passed_by ~= nil then
+                cut_i = i -- given up, and its answer can't come any more
             end
         end
+        if cut_i == 0 then break end
+        for i = 1, cut_i do
+            local w = reqs[i]
+            if waiting(w, now) and not answered[w] then
+                -- Passed over, or its answer can't be told among earlier
+                -- ones: it gets none, and its caller gives up.
+                w.dead = true
+            else
+                forget(r, w)
+            end
+        end
+        for _ = 1, cut_j do table.remove(held, 1) end
     end
-    return due, left
+    if #held == 0 then r.held[key] = nil end
+end
+
+-- Whether the command is in doubt: answers held, or a request of it given
+-- up or about to be.
+local function in_doubt(r, key, now)
+    if r.held[key] then return true end
+    for _, w in ipairs(window(r, key)) do
+        if match.decided(w, now) then return true end
+    end
+    return false
+end
+
+-- Whether anything held may become certain as time passes: a request is
+-- still waiting for it.
+local function watched(r)
+    local now = qv_sys.tc()
+    for key in pairs(r.held) do
+        for _, w in ipairs(window(r, key)) do
+            if waiting(w, now) then return true end
+        end
+    end
+    return false
+end
+
+-- An answer of command cmd (text body, decoded ans) read at read_no.
+-- Returns the answers to hand on, { id, seq, cmd, body, ans } in the order
+-- of their requests (none when it is held or dropped), and whether answers
+-- are held that time may settle (then conn.tick is to be called).
+function M.match(id, cmd, body, ans, read_no)
+    local r = rec(id)
+    if not r then return {}, false end
+    local now = qv_sys.tc()
+    expire(r, now)
+    local a = { body = body, ans = ans, read_no = read_no, at = now }
+    local out = {}
+    local key = cmd or ""
+    -- The oldest waiting request it can answer: of its command, or of any
+    -- when the answer or the request names none.
+    local first
+    local it = b_list.begin(r.seq_list)
+    while it do
+        local w = b_list.iter_value(it)
+        if not w.dead and waiting(w, now) and (cmd == nil or w.cmd == nil or w.key == key)
+            and match.can_answer(w, a, now) then
+            first = w
+            break
+        end
+        it = b_list.iter_add(it)
+    end
+    if first and (first.key ~= key or cmd == nil or not in_doubt(r, key, now)) then
+        give(out, r, first, a)
+        passed(r, first.order, read_no)
+        forget(r, first)
+        return out, watched(r)
+    end
+    if not first and not r.held[key] and #window(r, key) == 0 then
+        return out, watched(r) -- nobody asked
+    end
+    local held = r.held[key] or {}
+    held[#held + 1] = a
+    r.held[key] = held
+    settle(r, key, now, out)
+    return out, watched(r)
+end
+
+-- Settles what time has made certain on every connection; returns the
+-- answers to hand on and whether any stay held.
+function M.tick()
+    local now = qv_sys.tc()
+    local out, more = {}, false
+    for _, r in pairs(M.conn_list) do
+        expire(r, now)
+        local keys = {}
+        for key in pairs(r.held) do keys[#keys + 1] = key end
+        for _, key in ipairs(keys) do settle(r, key, now, out) end
+        more = more or watched(r)
+    end
+    return out, more
 end
 
 -- Takes every wait of the connection; returns the sequence numbers of those
@@ -242,7 +303,8 @@ function M.take_waits(id)
     while true do
         local w = b_list.pop_front(r.seq_list)
         if not w then break end
-        if w.cmd ~= "logout" and age(now, w.t) < w.left then out[#out + 1] = w.seq end
+        w.node = nil
+        if w.cmd ~= "logout" and waiting(w, now) then out[#out + 1] = w.seq end
     end
     return out
 end

@@ -168,17 +168,21 @@ local function deliver(id, seq, waited, body, ans)
     qv_ncm.response_sdk(seq, id, 0, text)
 end
 
--- Answers held while it is settled whose they are (conn.match) are
--- handed on or dropped here.
+-- Answers held while it is not certain whose they are (conn.match) are
+-- handed on here once time has settled it.
 local HOLD_TIMER = 110
 local HOLD_CHECK_MS = 10
 local hold_timer_on = false
 
-local function release_held()
-    local due, left = conn.take_due_held()
+local function hand_on(due)
     for _, h in ipairs(due) do deliver(h.id, h.seq, h.cmd, h.body, h.ans) end
-    hold_timer_on = left
-    return left and 0 or 1 -- 1 ends the timer
+end
+
+local function release_held()
+    local due, more = conn.tick()
+    hand_on(due)
+    hold_timer_on = more
+    return more and 0 or 1 -- 1 ends the timer
 end
 
 local function recv(id, protocol, body, read_no)
@@ -186,10 +190,9 @@ local function recv(id, protocol, body, read_no)
         local ans = cjson.decode(body) -- not JSON: the error drops the connection
         if type(ans) ~= "table" then error("device answer is not a JSON object") end
         local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
-        local what, seq, waited = conn.match(id, cmd, body, ans, read_no)
-        if what == "give" then
-            deliver(id, seq, waited, body, ans)
-        elseif what == "hold" and not hold_timer_on then
+        local due, more = conn.match(id, cmd, body, ans, read_no)
+        hand_on(due)
+        if more and not hold_timer_on then
             hold_timer_on = qv_sys.add_timer(HOLD_TIMER, HOLD_CHECK_MS, release_held)
         end
         return 0
