@@ -198,6 +198,13 @@ bool isDamage(const QSqlError &error)
     return code == 11 || code == 26;
 }
 
+// Another connection's lock on the file (SQLITE_BUSY 5, SQLITE_LOCKED 6).
+bool isLockedOut(const QSqlError &error)
+{
+    const int code = primaryCode(error);
+    return code == 5 || code == 6;
+}
+
 } // namespace
 
 CameraDatabase::OpenResult CameraDatabase::openLocked(const QString &path, QString &reason)
@@ -317,6 +324,7 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
         qWarning() << "Camera row of" << key << "holds values that are not numbers";
         return Lookup::Failed;
     }
+    unsaved_.remove(key);
     return Lookup::Found;
 }
 
@@ -364,8 +372,12 @@ CameraDatabase::Result CameraDatabase::findId(const QString &key, QVariant &id)
 // another program's lock) is told to the user like the other settings
 // files' failures; one that did ends the cause. A database that is not open
 // is not used in this run, which the user was told at start.
-void CameraDatabase::noteChange(const Result &changed) const
+void CameraDatabase::noteChange(const Result &changed)
 {
+    if (!changed.ok && isLockedOut(changed.error))
+        lockMet_.start();
+    else
+        lockMet_.invalidate();
     if (!database_.isOpen())
         return;
     QString cause;
@@ -377,26 +389,69 @@ void CameraDatabase::noteChange(const Result &changed) const
     SettingsStore::instance().noteWriteOf(databaseName(), cause);
 }
 
+// How long the statements of one change wait for another program's lock:
+// not at all while the changes before it keep meeting it (kLockBurstMs),
+// the full time otherwise. Reads when a camera is brought up always wait.
+class CameraDatabase::ChangeWait
+{
+public:
+    explicit ChangeWait(CameraDatabase &database)
+        : database_(database.database_),
+          quick_(database.lockMet_.isValid() && !database.lockMet_.hasExpired(kLockBurstMs))
+    {
+        if (quick_)
+            setBusyTimeout(0);
+    }
+    ~ChangeWait()
+    {
+        if (quick_)
+            setBusyTimeout(kBusyTimeoutMs);
+    }
+    ChangeWait(const ChangeWait &) = delete;
+    ChangeWait &operator=(const ChangeWait &) = delete;
+
+private:
+    void setBusyTimeout(int milliseconds)
+    {
+        // A setting of the connection: it takes no lock on the file.
+        if (database_.isOpen())
+            QSqlQuery(database_).exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds));
+    }
+
+    QSqlDatabase &database_;
+    const bool quick_;
+};
+
 bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
 {
     if (key.isEmpty())
         return false;
     QMutexLocker lock(&mutex_);
+    const ChangeWait wait(*this);
+    CameraRow keyed = row;
+    keyed.pid = key;
+    const auto done = [&](const Result &changed) {
+        if (changed.ok) {
+            unsaved_.remove(key);
+        } else if (database_.isOpen()) {
+            QVariantMap whole;
+            const QVariantList values = keyed.values();
+            for (int i = 1; i < columns().size(); ++i)  // pid aside
+                whole.insert(columns()[i], values[i]);
+            unsaved_.insert(key, whole);
+        }
+        noteChange(changed);
+        return changed.ok;
+    };
     QVariant id;
     const Result found = findId(key, id);
     if (!found.ok) {
         if (database_.isOpen())
             qWarning() << "Replace camera row failed for" << key << ":" << causeOf(found.error);
-        noteChange(found);
-        return false;
+        return done(found);
     }
-    if (!id.isValid()) {
-        const Result inserted = insert(key, row);
-        noteChange(inserted);
-        return inserted.ok;
-    }
-    CameraRow keyed = row;
-    keyed.pid = key;
+    if (!id.isValid())
+        return done(insert(key, row));
     QStringList assignments;
     for (const QString &column : columns())
         assignments << column + QStringLiteral(" = ?");
@@ -406,8 +461,7 @@ bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
         exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
     if (!updated.ok)
         qWarning() << "Replace camera row failed for" << key << ":" << causeOf(updated.error);
-    noteChange(updated);
-    return updated.ok;
+    return done(updated);
 }
 
 bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value)
@@ -432,11 +486,17 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
     }
     // Lookup and update as one unit, so that no other writer slips between.
     QMutexLocker lock(&mutex_);
+    const ChangeWait wait(*this);
+    // The camera's changes that did not reach the file go with this one.
+    QVariantMap changes = unsaved_.take(key);
+    changes.insert(column, stored);
     QVariant id;
     const Result found = findId(key, id);
     if (!found.ok) {
-        if (database_.isOpen())
+        if (database_.isOpen()) {
             qWarning() << "saveCameraProperty error. Reading the row of" << key << "failed:" << causeOf(found.error);
+            unsaved_.insert(key, changes);
+        }
         noteChange(found);
         return false;
     }
@@ -444,10 +504,20 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
         qDebug().noquote() << "saveCameraProperty error. Can not find the entry for cur camera " + key;
         return false;
     }
-    // `column` is one of the fixed names above, never caller text.
-    const Result updated = exec(QStringLiteral("UPDATE camera SET %1 = ? WHERE id = ?").arg(column), {stored, id});
-    if (!updated.ok)
-        qWarning() << "saveCameraProperty error. Update of" << column << "failed:" << causeOf(updated.error);
+    // The columns are names of the fixed list above, never caller text.
+    QStringList assignments;
+    QVariantList bound;
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
+        assignments << change.key() + QStringLiteral(" = ?");
+        bound << change.value();
+    }
+    bound << id;
+    const Result updated =
+        exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
+    if (!updated.ok) {
+        qWarning() << "saveCameraProperty error. Update of" << changes.keys() << "failed:" << causeOf(updated.error);
+        unsaved_.insert(key, changes);
+    }
     noteChange(updated);
     return updated.ok;
 }

@@ -4,6 +4,8 @@
 // a fixed list.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QRecursiveMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -70,6 +72,12 @@ public:
     // another program holds, while that program's own commits on a file of a
     // few pages (an fsync or two on a slow disk) are over well within it.
     static constexpr int kBusyTimeoutMs = 250;
+    // A change made less than this after the last one that met another
+    // program's lock tries the file without waiting for it: a reset or a
+    // slider drag under the same lock holds the window for one wait, not one
+    // per value. After a quiet moment a change waits again, so that a short
+    // commit of the other program is ridden out.
+    static constexpr int kLockBurstMs = 1000;
     // What the user is told of a failed statement: SQLite's own reason
     // ("database is locked"), or the driver's where SQLite gave none.
     static QString causeOf(const QSqlError &error);
@@ -104,7 +112,9 @@ public:
     // key is empty or the read failed.
     bool findRow(const QString &key, CameraRow &row);
     // The same, telling a camera without a row (Missing) from a row or table
-    // that cannot be read (Failed), which must not get a second row.
+    // that cannot be read (Failed), which must not get a second row. A row
+    // found is what its camera uses from then on: changes of it that did not
+    // reach the file are dropped.
     enum class Lookup { Found, Missing, Failed };
     Lookup lookupRow(const QString &key, CameraRow &row);
     // Inserts `row` under `key`; false on failure (logged, and causeOf in
@@ -112,6 +122,8 @@ public:
     bool insertRow(const QString &key, const CameraRow &row, QString *error = nullptr);
     // The user's changes. Both are false on failure, which is logged and
     // told through SettingsStore::noteWriteOf, as is a success that ends it.
+    // What a failed change gave is kept and written with the camera's next
+    // change that goes through, so the row then holds the values in use.
     // Writes every column of the row of `key` (the first, where there are
     // several), or inserts it when there is none.
     bool replaceRow(const QString &key, const CameraRow &row);
@@ -128,8 +140,15 @@ private:
     // The id of the first row of `key`, invalid when there is none.
     Result findId(const QString &key, QVariant &id);
     Result insert(const QString &key, const CameraRow &row);
-    void noteChange(const Result &changed) const;
+    void noteChange(const Result &changed);
+    class ChangeWait;
 
     mutable QRecursiveMutex mutex_;
     QSqlDatabase database_;
+    // Since the last change met another program's lock; invalid once one
+    // went through or failed for another cause.
+    QElapsedTimer lockMet_;
+    // By key: the columns whose last change did not reach the file, with
+    // the value that change gave.
+    QHash<QString, QVariantMap> unsaved_;
 };

@@ -429,10 +429,12 @@ TEST_F(StoredFiles, SettingDatabaseLockedAfterItsFirstChecksIsKept)
     EXPECT_FALSE(CameraDatabase::instance().isOpen());
 }
 
-// Another program holding the file while the user switches the exposure:
-// the click answers within the short wait for the lock, the camera takes the
-// mode, and the user is told once with SQLite's reason; once the file is
-// free again, the next change is stored.
+// Another program holding the file while the user switches the exposure,
+// resets the advanced settings and drags the brightness: the first change
+// answers within the short wait for the lock, the burst after it without
+// another, the camera takes every value, and the user is told once with
+// SQLite's reason; once the file is free again, the next change is stored,
+// and with it those that met the lock.
 TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
 {
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
@@ -441,8 +443,34 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
     CamSettings *panel = window->cameraSettings();
     auto *automatic = childOf<QRadioButton>(panel, "expAuto_rBtn");
     auto *manual = childOf<QRadioButton>(panel, "expManual_rBtn");
+    auto *brightness = childOf<QSlider>(panel, "brightness_horizontalSlider");
+    auto *hue = childOf<QSlider>(panel, "hue_horizontalSlider");
+    auto *flip = childOf<QRadioButton>(panel, "verticalFlip_rBtn");
     ASSERT_TRUE(automatic->isChecked());
     const int32_t camera = cam_find_context(usbcam::kVirtualCameraPath);
+    // Away from their defaults, so that the reset reports each of them.
+    using Range = int (*)(int32_t, int32_t *, int32_t *, int32_t *);
+    const std::pair<const char *, Range> advanced[] = {{"hue_horizontalSlider", &cam_get_hue_range},
+                                                       {"saturation_horizontalSlider", &cam_get_saturation_range},
+                                                       {"contrast_horizontalSlider", &cam_get_contrast_range},
+                                                       {"sharpness_horizontalSlider", &cam_get_sharpness_range},
+                                                       {"gamma_horizontalSlider", &cam_get_gamma_range}};
+    QMap<QSlider *, int> defaults;
+    for (const auto &control : advanced) {
+        int32_t lowest = 0, highest = 0, byDefault = 0;
+        ASSERT_EQ(control.second(camera, &lowest, &highest, &byDefault), 0) << control.first;
+        auto *slider = childOf<QSlider>(panel, control.first);
+        slider->setValue(byDefault == highest ? lowest : highest);
+        defaults.insert(slider, byDefault);
+    }
+    flip->setChecked(true);
+    const auto wasReset = [&] {
+        for (auto slider = defaults.cbegin(); slider != defaults.cend(); ++slider)
+            if (slider.key()->value() != slider.value())
+                return false;
+        return !flip->isChecked();
+    };
+    const int step = brightness->value() + 10 <= brightness->maximum() ? 1 : -1;
     {
         OtherProgramsLock lock(path);
         ASSERT_TRUE(lock.taken());
@@ -458,14 +486,26 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
             << dialogs.all();
         automatic->click();
         EXPECT_TRUE(waitFor([&] { return cam_get_exposure_mode(camera) == 1; }));
+        clock.restart();
+        childOf<QPushButton>(panel, "advancedSettingsAllReset_btn")->click();
+        ASSERT_TRUE(waitFor(wasReset));
+        for (int i = 0; i < 10; ++i)
+            brightness->setValue(brightness->value() + step);
+        EXPECT_LT(clock.elapsed(), 10 * CameraDatabase::kBusyTimeoutMs);  // one wait each was over 4 s
+        EXPECT_TRUE(waitFor([&] { return cam_get_exposure_compensation(camera) == brightness->value(); }));
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
     EXPECT_TRUE(dialogs.saw(path + " (database is locked).")) << dialogs.all();
+    EXPECT_TRUE(wasReset());
     manual->click();
     CameraRow row;
     ASSERT_TRUE(CameraDatabase::instance().findRow(CameraDatabase::lookupKey(usbcam::kVirtualCameraPath), row));
     EXPECT_EQ(row.exposureMode, int(ExposureManual));
+    EXPECT_EQ(row.exposureCompensation, brightness->value());
+    EXPECT_EQ(row.hueValue, defaults.value(hue));
+    EXPECT_EQ(row.flip, 0);
+    usbcam::resetVirtualCamera();  // the device would keep the values above for the next case
 }
 
 // Values the camera does not offer or allow are ignored for its model's

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -262,7 +263,10 @@ TEST_F(DatabaseTest, ChangesThatDoNotFitAreToldOnceWithTheCause)
 
 // Another program holding the file: a change fails after the short wait for
 // its lock, with SQLite's reason (the row is there), told once however many
-// changes meet it; the row keeps what it held; a change that goes through
+// changes meet it; the changes right after it fail without waiting again,
+// one after a quiet moment waits again. The row keeps what it held; the next
+// change that goes through stores the failed ones with it (unless the row was
+// read again since, as a camera does when it takes its stored values), and
 // ends the cause, so that the next one met, by any write, is told again.
 TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCause)
 {
@@ -273,6 +277,8 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
         [&](const SettingsWriteFailure &failure) { told << failure.path + ": " + failure.cause; });
     const QString name = "usb-cam#000001";
     const QString locked = path + ": database is locked";
+    const char *const reset[] = {"hueValue", "saturationValue", "contrastValue", "sharpnessValue", "HDRValue", "flip",
+                                 "mirror",   "frameMode",       "defogMode",     "whiteBalanceR",  "whiteBalanceG"};
     CameraRow changed = sampleRow();
     changed.fps = 20;
     {
@@ -286,9 +292,27 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
         EXPECT_GE(waited, CameraDatabase::kBusyTimeoutMs);
         EXPECT_LT(waited, 2000);  // the driver's own wait is 5 s
         EXPECT_FALSE(log.contains("Can not find the entry"));
-        EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
+        clock.restart();
+        for (const char *column : reset)
+            EXPECT_FALSE(database.saveCameraProperty(name, column, 1));
+        EXPECT_LT(clock.elapsed(), 4 * CameraDatabase::kBusyTimeoutMs);  // one wait each was 11
         EXPECT_EQ(told, QStringList({locked}));
+        // The quiet moment itself is what is waited for here.
+        QElapsedTimer quiet;
+        quiet.start();
+        while (!quiet.hasExpired(CameraDatabase::kLockBurstMs))
+            QThread::msleep(20);
+        clock.restart();
+        EXPECT_FALSE(database.saveCameraProperty(name, "whiteBalanceB", 1));
+        EXPECT_GE(clock.elapsed(), CameraDatabase::kBusyTimeoutMs);
     }
+    EXPECT_TRUE(database.saveCameraProperty(name, "Zoom", 1));
+    CameraRow row;
+    ASSERT_TRUE(database.findRow("usb-cam", row));
+    EXPECT_EQ(row.fps, 10);
+    for (const char *column : reset)
+        EXPECT_EQ(row.values().at(CameraDatabase::columns().indexOf(column)).toInt(), 1) << column;
+    EXPECT_EQ(row.whiteBalanceB, 1);
     EXPECT_TRUE(database.saveCameraProperty(name, "fps", 15));
     {
         OtherProgramsLock lock(path, "EXCLUSIVE");
@@ -306,9 +330,11 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
         EXPECT_FALSE(database.saveCameraProperty(name, "fps", 10));
         EXPECT_EQ(told.size(), 3);
     }
-    CameraRow row;
+    ASSERT_TRUE(database.findRow("usb-cam", row));
+    EXPECT_TRUE(database.saveCameraProperty(name, "hueValue", 2));
     ASSERT_TRUE(database.findRow("usb-cam", row));
     EXPECT_EQ(row.fps, 15);
+    EXPECT_EQ(row.flip, changed.flip);  // the whole row that met the second lock
     EXPECT_FALSE(database.findRow("usb-new", row));
     SettingsStore::instance().setWriteFailureHandler({});
 }
