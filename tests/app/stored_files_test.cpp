@@ -7,7 +7,9 @@
 #include "burst_mode_settings.h"
 #include "camera_database.h"
 #include "control.h"
+#include "graphics_items.h"
 #include "main_scene.h"
+#include "measure_test_support.h"
 #include "measure_widget.h"
 #include "private_network.h"
 #include "private_volume.h"
@@ -17,7 +19,9 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -203,7 +207,9 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
 // ---------------------------------------------------------------- a full disk
 
 // Every file stays whole; what the user changes stays in use and is told
-// once with the cause, as is a camera's default row that could not be added.
+// once with the cause, as is a camera's default row that could not be added
+// and a calibration. A moved cross line is stored once there is room, and
+// told again with its cause when the disk is full again.
 TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
 {
     const QString volume = privateVolume();
@@ -243,10 +249,49 @@ TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
     const QMap<int, QVariant> inUse = timeLapse->getBurstModeMap();
     EXPECT_EQ(inUse.value(BurstModeSettings::NumberKey).toInt(), 12);
     EXPECT_EQ(inUse.value(BurstModeSettings::IntervalKey).toInt(), 30);
+
+    dialogs.dialogActions["CalibrationWidget"] = [](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>("lineEdit")->setText("ruler");
+        dialog->findChild<QLineEdit *>("lineEdit_2")->setText("1");
+        dialog->findChild<QPushButton *>("pushButton")->click();
+    };
+    window->caliOver(100);
+    EXPECT_TRUE(dialogs.saw("The calibration could not be saved to " + file("calibration.ini")
+                            + " (No space left on device); it is kept")) << dialogs.all();
+
+    // A cross line dragged in the live view, without its dialog.
+    window->slotSetDrawMode(DrawType::Cross);
+    window->slotSetDrawMode(DrawType::Hand);
+    MainScene *scene = window->liveView()->measureScene();
+    ASSERT_FALSE(scene->lines().isEmpty());
+    const GraphicsCross *line = scene->lines()[0];
+    const auto drag = [&] {
+        const QPointF from = line->mapToScene(line->line().pointAt(0.25));
+        moveTo(*scene, from);
+        sendMouse(*scene, QEvent::GraphicsSceneMousePress, from);
+        sendMouse(*scene, QEvent::GraphicsSceneMouseMove, from + QPointF(30, 30));
+        sendMouse(*scene, QEvent::GraphicsSceneMouseRelease, from + QPointF(30, 30));
+        return line->pos() / scene->scale();
+    };
+    // Only a file on disk: this process's settings objects share what the
+    // program's failed write still holds.
+    const auto stored = [&] {
+        return QFile::exists(file("cross.ini")) ? QSettings(file("cross.ini"), QSettings::IniFormat).value("cross/1/pos")
+                                                : QVariant();
+    };
+    ASSERT_TRUE(QFile::remove(file("filler")));
+    const QPointF moved = drag();
+    EXPECT_TRUE(waitFor([&] { return stored() == moved; })) << stored().toPointF().y() << " " << moved.y();
+    const QByteArray cross = fileHash(file("cross.ini"));
+    ASSERT_TRUE(fillVolume(folder));
+    drag();
+    EXPECT_TRUE(waitFor([&] { return dialogs.saw(file("cross.ini") + " (No space left on device)."); }))
+        << dialogs.all();
     delete window;
     window = nullptr;
     EXPECT_EQ(fileHash(file("config.ini")), config);
     EXPECT_EQ(fileHash(file("setting.db")), database);
+    EXPECT_EQ(fileHash(file("cross.ini")), cross);
 }
 
 // ---------------------------------------------------------------- the camera database
