@@ -11,14 +11,13 @@
 #include "main_scene.h"
 #include "measure_test_support.h"
 #include "measure_widget.h"
-#include "private_network.h"
 #include "private_volume.h"
 #include "title_bar.h"
+#include "unprivileged_run.h"
 #include "usb_models.h"
 
 #include <QAction>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -30,8 +29,6 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -711,27 +708,6 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
 
 namespace {
 
-// Runs this test program again with one case of StoredFilesChild, as
-// "nobody" when this process is root, in the given application-data home.
-class ChildAsUser : public QProcess
-{
-public:
-    explicit ChildAsUser(bool dropRoot) : dropRoot_(dropRoot) {}
-
-protected:
-    void setupChildProcess() override
-    {
-        if (!dropRoot_)
-            return;
-        const passwd *nobody = getpwnam("nobody");
-        if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-            _exit(97);
-    }
-
-private:
-    bool dropRoot_;
-};
-
 // A folder the user the child runs as may own: outside this process's
 // private temporary folder.
 struct SharedHome {
@@ -742,16 +718,13 @@ struct SharedHome {
 
 void giveToChildUser(const QString &path)
 {
-    if (geteuid() != 0)
-        return;
-    const passwd *nobody = getpwnam("nobody");
-    ASSERT_TRUE(nobody);
-    ASSERT_EQ(chown(path.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0) << path;
+    ASSERT_TRUE(giveToUnprivilegedUser(path)) << path;
 }
 
+// Runs this test program again with one case of StoredFilesChild, as
+// "nobody" when this process is root, in the given application-data home.
 int runChild(const QString &caseName, const SharedHome &home, QString *output)
 {
-    ChildAsUser child(geteuid() == 0);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(kChildCase, caseName);
     environment.insert("VORENTA_TEST_HOME_GIVEN", "1");
@@ -764,24 +737,7 @@ int runChild(const QString &caseName, const SharedHome &home, QString *output)
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("QT_QPA_OFFSCREEN_NO_GLX", "1");
     environment.insert("TMPDIR", home.dir.path() + "/tmp");
-    // The child's report is written where its user may write, then joins this run's.
-    const QString report = QString::fromStdString(innerRunReport("StoredFilesChild." + caseName.toStdString())).mid(4);
-    const QString childReport = home.dir.path() + "/tmp/report.xml";
-    environment.insert("GTEST_OUTPUT", report.isEmpty() ? QString() : "xml:" + childReport);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=StoredFilesChild." + caseName});
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        child.waitForFinished();
-        return -1;
-    }
-    *output = QString::fromLocal8Bit(child.readAll());
-    if (!report.isEmpty()) {
-        QFile::remove(report);
-        QFile::copy(childReport, report);
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    return runAsUnprivilegedUser("StoredFilesChild." + caseName, environment, output);
 }
 
 void prepareHome(const SharedHome &home)
