@@ -324,6 +324,14 @@ int BaseCamera::ignoreStoredValue(const char *column, int CameraRow::*field)
     return defaultRow_.*field;
 }
 
+int BaseCamera::allowedStoredZoom(int stored, int highest)
+{
+    if (stored == defaultRow_.zoom || (stored >= 0 && stored <= highest))
+        return stored;
+    qWarning() << "Stored Zoom out of range:" << stored;
+    return ignoreStoredValue("Zoom", &CameraRow::zoom);
+}
+
 bool BaseCamera::monochromeTarget(bool enable, int &saturation) const
 {
     if (enable) {

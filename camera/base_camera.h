@@ -225,6 +225,10 @@ protected:
     // Marks one column of the stored row as not allowed and returns the
     // model's default for it, for a model that checks a column itself.
     int ignoreStoredValue(const char *column, int CameraRow::*field);
+    // The row's zoom of a model whose device has one zoom value, optical zoom
+    // running on into digital zoom: it is checked whole against 0..`highest`
+    // before it is split, and one outside gives way to the model's default.
+    int allowedStoredZoom(int stored, int highest);
     // "USB Camera", three spaces, the firmware version (x 100) with two
     // decimals, a space and the application version.
     static QString usbDisplayText(int firmwareVersion);

@@ -369,6 +369,17 @@ void W640NetCamera::initSettingsPanel(const CameraParameters &params, int value,
     limitFrameRates(kSlowModelMaxFps);
 }
 
+bool W710NetCamera::loadSettingsFromDb(CameraParameters &out)
+{
+    const bool loaded = NetCamera::loadSettingsFromDb(out);
+    // The row keeps the device's one zoom value, which stands where the
+    // device does not tell its own; it is checked whole, before
+    // refreshFromDevice splits it.
+    if (loaded)
+        out.zoom.value = allowedStoredZoom(out.zoom.value, opticalZoomLimit() + digitalZoomMaximum());
+    return loaded;
+}
+
 bool W710NetCamera::refreshFromDevice(CameraParameters &out)
 {
     const bool complete = NetCamera::refreshFromDevice(out);

@@ -68,6 +68,7 @@ class W710NetCamera : public NetCamera
 public:
     explicit W710NetCamera(QObject *parent = nullptr);
     void initSettingsPanel(const CameraParameters &params, int value, bool skipApply) override;
+    bool loadSettingsFromDb(CameraParameters &out) override;
     bool refreshFromDevice(CameraParameters &out) override;
 
     virtual int opticalZoomLimit() const { return 144; }

@@ -815,15 +815,15 @@ void W610UCamera::fillParameters(CameraParameters &out)
     setRange(out.saturation, 0, 100, 50);
     setRange(out.contrast, 0, 100, 50);
     setRange(out.sharpness, 0, 15, 8);
-    // The stored zoom runs on past the optical range into digital zoom.
-    int stored = out.zoom.value;
-    if (stored != defaultRow().zoom && (stored < 0 || stored > 140 + 50))
-        stored = ignoreStoredValue("Zoom", &CameraRow::zoom);
-    setRange(out.zoom, 0, 140, 0);
+    // The stored zoom runs on past the optical range into digital zoom: it
+    // is checked against the model's own ranges before it is split.
+    const int limit = opticalZoomLimit();
+    const int stored = allowedStoredZoom(out.zoom.value, limit + digitalZoomMaximum());
+    setRange(out.zoom, 0, limit, 0);
     out.zoom.supported = true;
-    out.zoom.value = qMin(stored, 140);
-    setRange(out.digitalZoom, 0, 50, 0);
-    out.digitalZoom.value = stored > 140 ? stored - 140 : 0;
+    out.zoom.value = qMin(stored, limit);
+    setRange(out.digitalZoom, 0, digitalZoomMaximum(), 0);
+    out.digitalZoom.value = stored > limit ? stored - limit : 0;
 }
 
 void W610UCamera::initSettingsPanel(const CameraParameters &params, int value, bool skipApply)
@@ -949,19 +949,21 @@ W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)
     streamFormats_ = {StreamMjpeg};
 }
 
-void W710UCamera::splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum)
+void W710UCamera::splitZoom(CameraParameters &out)
 {
+    const int opticalLimit = opticalZoomLimit();
     int zoom = hasControl() ? cam_get_zoom(usb_.controlContext) : -1;
-    // A stored zoom the board can take is the user's: the board is set to it.
+    // A stored zoom is the user's: the board is set to it. One the board
+    // can't take gave way to the default row's when the row was read.
     const StoredChoices stored = storedChoices(*this);
     const int chosen = stored.value(&CameraRow::zoom);
-    if (zoom != -1 && stored.has(&CameraRow::zoom) && chosen <= opticalLimit + digitalMaximum && chosen != zoom) {
+    if (zoom != -1 && stored.has(&CameraRow::zoom) && chosen != zoom) {
         logLine() << "Stored zoom set: " << chosen;
         cam_set_zoom(usb_.controlContext, chosen);
         zoom = chosen;
     }
     setRange(out.zoom, 0, opticalLimit, 0);
-    setRange(out.digitalZoom, 0, digitalMaximum, 0);
+    setRange(out.digitalZoom, 0, digitalZoomMaximum(), 0);
     out.zoom.supported = out.digitalZoom.supported = zoom != -1;
     out.zoom.value = zoom == -1 ? -1 : qMin(zoom, opticalLimit);
     out.digitalZoom.value = zoom >= opticalLimit ? zoom - opticalLimit : 0;
@@ -989,7 +991,7 @@ void W710UCamera::fillParameters(CameraParameters &out)
         stored.takeFocus(out);
         stored.takeSwitch(out.defogSupported, out.defogOn, &CameraRow::defogMode);
     }
-    splitZoom(out, 144, 30);
+    splitZoom(out);
     setWhiteBalanceDefaults(out, 560, 256, 470);
 }
 
@@ -1044,5 +1046,4 @@ void W620UCamera::fillParameters(CameraParameters &out)
     out.focus.defaultValue = 4096;
     if (out.gamma.supported)
         setRange(out.gamma, 0, 3, 1);
-    splitZoom(out, 130, 50);
 }

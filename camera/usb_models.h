@@ -174,6 +174,10 @@ public slots:
 
 protected:
     void fillParameters(CameraParameters &out) override;
+    // The board has one zoom value: optical zoom up to the limit, digital
+    // zoom beyond it.
+    virtual int opticalZoomLimit() const { return 140; }
+    virtual int digitalZoomMaximum() const { return 50; }
 };
 
 class W710UCamera : public W610UCamera
@@ -189,8 +193,10 @@ public slots:
 protected:
     void fillParameters(CameraParameters &out) override;
     void setBoardToRecord(const CameraParameters &record) override;
+    int opticalZoomLimit() const override { return 144; }
+    int digitalZoomMaximum() const override { return 30; }
     // Splits the device's single zoom value at the optical limit.
-    void splitZoom(CameraParameters &out, int opticalLimit, int digitalMaximum);
+    void splitZoom(CameraParameters &out);
 };
 
 class W620UCamera : public W710UCamera
@@ -201,4 +207,6 @@ public:
 
 protected:
     void fillParameters(CameraParameters &out) override;
+    int opticalZoomLimit() const override { return 130; }
+    int digitalZoomMaximum() const override { return 50; }
 };

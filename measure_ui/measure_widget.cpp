@@ -384,10 +384,11 @@ void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
 {
     CalibrationRecord record = info;
     bool saved = true;
+    QString cause;
     if (save) {
         if (record.id.isEmpty())
             record.id = CalibrationRecord::newId();
-        saved = SettingsStore::instance().addCalibration(record);
+        saved = SettingsStore::instance().addCalibration(record, &cause);
         if (!saved)
             unsaved_.insert(record.id);
     }
@@ -396,8 +397,8 @@ void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
     ui->calibrate_comboBox->setCurrentIndex(ui->calibrate_comboBox->count() - 1);
     if (!saved)
         QMessageBox::warning(nullptr, tr("Warning"),
-                             tr("The calibration could not be saved to %1; it is kept until the program closes.")
-                                 .arg(SettingsStore::instance().calibrationPath()));
+                             tr("The calibration could not be saved to %1 (%2); it is kept until the program closes.")
+                                 .arg(SettingsStore::instance().calibrationPath(), cause));
 }
 
 void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
@@ -406,11 +407,18 @@ void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
     calibrations_.remove(key);
     if (unsaved_.remove(key))
         return;
-    if (!SettingsStore::instance().removeCalibration(key)) {
+    QString cause;
+    if (!SettingsStore::instance().removeCalibration(key, &cause)) {
+        // Without a cause the file was read but no longer holds that entry.
+        const QString path = SettingsStore::instance().calibrationPath();
         QMessageBox::warning(nullptr, tr("Warning"),
-                             tr("The calibration \"%1\" could not be removed from %2; it will be listed again at the "
-                                "next start.")
-                                 .arg(text, SettingsStore::instance().calibrationPath()));
+                             cause.isEmpty()
+                                 ? tr("The calibration \"%1\" could not be removed from %2; it will be listed again "
+                                      "at the next start.")
+                                       .arg(text, path)
+                                 : tr("The calibration \"%1\" could not be removed from %2 (%3); it will be listed "
+                                      "again at the next start.")
+                                       .arg(text, path, cause));
         return;
     }
     // The entries after it moved up one place.

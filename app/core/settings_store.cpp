@@ -505,8 +505,10 @@ WriteFailures &writeFailures()
 }
 
 // A cause is told once; a write that went through ends what lay in its
-// file and its folder, so that a failure after it is told again.
-void noteWrite(const QString &path, Written written, bool callerReports = false, const QString &knownCause = {})
+// file and its folder, so that a failure after it is told again. Every
+// failed write is logged, also one whose cause was told already. Returns the
+// cause of a failed write, else an empty text.
+QString noteWrite(const QString &path, Written written, bool callerReports = false, const QString &knownCause = {})
 {
     WriteFailures &failures = writeFailures();
     if (written == Written::Done) {
@@ -515,20 +517,31 @@ void noteWrite(const QString &path, Written written, bool callerReports = false,
         failures.causes.remove(QFileInfo(path).absolutePath());
     }
     if (written != Written::Failed)
-        return;
+        return QString();
     const WriteFailure failure = knownCause.isEmpty() ? writeFailureOf(path) : WriteFailure{path, knownCause};
+    qWarning().noquote() << "Settings not saved to" << path << "-" << failure.cause;
     SettingsStore::WriteFailureHandler handler;
     {
         const QMutexLocker lock(&failures.mutex);
         if (failures.causes.value(failure.scope) == failure.cause)
-            return;
+            return failure.cause;
         failures.causes.insert(failure.scope, failure.cause);
         if (!callerReports)
             handler = failures.handler;
     }
-    qWarning().noquote() << "Settings not saved to" << path << "-" << failure.cause;
     if (handler)
         handler({path, failure.cause});
+    return failure.cause;
+}
+
+// Why a settings file that can't be used was not written, for the caller
+// that tells the user; the reason a file is not used was told when it was
+// found.
+QString notUsedCause(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return translated("a folder has its name");
+    return translated("the file is not used");
 }
 
 } // namespace
@@ -713,12 +726,15 @@ void SettingsStore::saveCommonTools(const QVariantMap &tools) const
     noteWrite(configPath_, flush(*ini) ? Written::Done : Written::Failed);
 }
 
-bool SettingsStore::addCalibration(const CalibrationRecord &record) const
+bool SettingsStore::addCalibration(const CalibrationRecord &record, QString *cause) const
 {
     Ini ini(calibrationPath_);
     // Appending to a file Qt cannot parse would write over what it holds.
-    if (!ini.readable())
+    if (!ini.readable()) {
+        if (cause)
+            *cause = notUsedCause(calibrationPath_);
         return false;
+    }
     const int count = qMax(0, ini->beginReadArray(kCalibrateArray));
     ini->endArray();
     CalibrationRecord stored = record;
@@ -729,7 +745,9 @@ bool SettingsStore::addCalibration(const CalibrationRecord &record) const
     writeCalibration(*ini, stored);
     ini->endArray();
     const bool written = flush(*ini);
-    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    const QString failure = noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    if (cause)
+        *cause = failure;
     return written;
 }
 
@@ -756,16 +774,22 @@ QStringList SettingsStore::calibrationIds() const
     return ids;
 }
 
-bool SettingsStore::removeCalibration(const QString &id) const
+bool SettingsStore::removeCalibration(const QString &id, QString *cause) const
 {
     Ini ini(calibrationPath_);
-    if (!ini.readable())
+    if (!ini.readable()) {
+        if (cause)
+            *cause = notUsedCause(calibrationPath_);
         return false;
+    }
     QList<StoredCalibration> kept = readCalibrations(*ini);
     const auto found = std::find_if(kept.begin(), kept.end(),
                                     [&id](const StoredCalibration &entry) { return entry.record.id == id; });
-    if (found == kept.end())
+    if (found == kept.end()) {
+        if (cause)
+            cause->clear();
         return false;
+    }
     kept.erase(found);
     ini->remove(kCalibrateArray);
     ini->beginWriteArray(kCalibrateArray, kept.size());
@@ -779,7 +803,9 @@ bool SettingsStore::removeCalibration(const QString &id) const
     }
     ini->endArray();
     const bool written = flush(*ini);
-    noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    const QString failure = noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    if (cause)
+        *cause = failure;
     return written;
 }
 

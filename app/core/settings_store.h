@@ -196,8 +196,8 @@ public:
 
     // Appends the record (given a new id when it has none). False when the
     // file could not be written, or could not be read and would have lost
-    // the calibrations already in it.
-    bool addCalibration(const CalibrationRecord &record) const;
+    // the calibrations already in it; `cause` then says why, for the user.
+    bool addCalibration(const CalibrationRecord &record, QString *cause = nullptr) const;
     // Every usable stored calibration in stored order, each with its id. An
     // entry whose length or scale is not a positive number, or whose width
     // is none, is damage: it is left out (ignoredSettings names it).
@@ -208,8 +208,9 @@ public:
     QStringList calibrationIds() const;
     // Removes the one calibration with this id; the others, damaged ones
     // included, keep their order and every key they had. False when none has
-    // it or the file could not be written.
-    bool removeCalibration(const QString &id) const;
+    // it (`cause` is then empty), or when the file can't be used or written
+    // (`cause` says why, for the user).
+    bool removeCalibration(const QString &id, QString *cause = nullptr) const;
 
     void saveCrossLines(const QList<CrossInfo> &lines) const;
 

@@ -1217,12 +1217,16 @@ in %2</source>
         <translation>警告</translation>
     </message>
     <message>
-        <source>The calibration could not be saved to %1; it is kept until the program closes.</source>
-        <translation>无法将标定保存到 %1；它将保留到程序关闭为止。</translation>
+        <source>The calibration could not be saved to %1 (%2); it is kept until the program closes.</source>
+        <translation>无法将标定保存到 %1（%2）；它将保留到程序关闭为止。</translation>
     </message>
     <message>
         <source>The calibration &quot;%1&quot; could not be removed from %2; it will be listed again at the next start.</source>
         <translation>无法从 %2 中删除标定“%1”；下次启动时它会再次出现。</translation>
+    </message>
+    <message>
+        <source>The calibration &quot;%1&quot; could not be removed from %2 (%3); it will be listed again at the next start.</source>
+        <translation>无法从 %2 中删除标定“%1”（%3）；下次启动时它会再次出现。</translation>
     </message>
 </context>
 <context>
@@ -1493,6 +1497,10 @@ in %2</source>
     <message>
         <source>the file could not be written</source>
         <translation>该文件无法写入</translation>
+    </message>
+    <message>
+        <source>the file is not used</source>
+        <translation>该文件未被使用</translation>
     </message>
 </context>
 <context>

@@ -7,17 +7,20 @@
 #include "burst_mode_settings.h"
 #include "camera_database.h"
 #include "control.h"
+#include "graphics_items.h"
 #include "main_scene.h"
+#include "measure_test_support.h"
 #include "measure_widget.h"
-#include "private_network.h"
 #include "private_volume.h"
 #include "title_bar.h"
+#include "unprivileged_run.h"
 #include "usb_models.h"
 
 #include <QAction>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -26,8 +29,6 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,7 +204,9 @@ TEST_F(StoredFiles, ConfigWithValuesOutOfRange)
 // ---------------------------------------------------------------- a full disk
 
 // Every file stays whole; what the user changes stays in use and is told
-// once with the cause, as is a camera's default row that could not be added.
+// once with the cause, as is a camera's default row that could not be added
+// and a calibration. A moved cross line is stored once there is room, and
+// told again with its cause when the disk is full again.
 TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
 {
     const QString volume = privateVolume();
@@ -243,10 +246,49 @@ TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
     const QMap<int, QVariant> inUse = timeLapse->getBurstModeMap();
     EXPECT_EQ(inUse.value(BurstModeSettings::NumberKey).toInt(), 12);
     EXPECT_EQ(inUse.value(BurstModeSettings::IntervalKey).toInt(), 30);
+
+    dialogs.dialogActions["CalibrationWidget"] = [](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>("lineEdit")->setText("ruler");
+        dialog->findChild<QLineEdit *>("lineEdit_2")->setText("1");
+        dialog->findChild<QPushButton *>("pushButton")->click();
+    };
+    window->caliOver(100);
+    EXPECT_TRUE(dialogs.saw("The calibration could not be saved to " + file("calibration.ini")
+                            + " (No space left on device); it is kept")) << dialogs.all();
+
+    // A cross line dragged in the live view, without its dialog.
+    window->slotSetDrawMode(DrawType::Cross);
+    window->slotSetDrawMode(DrawType::Hand);
+    MainScene *scene = window->liveView()->measureScene();
+    ASSERT_FALSE(scene->lines().isEmpty());
+    const GraphicsCross *line = scene->lines()[0];
+    const auto drag = [&] {
+        const QPointF from = line->mapToScene(line->line().pointAt(0.25));
+        moveTo(*scene, from);
+        sendMouse(*scene, QEvent::GraphicsSceneMousePress, from);
+        sendMouse(*scene, QEvent::GraphicsSceneMouseMove, from + QPointF(30, 30));
+        sendMouse(*scene, QEvent::GraphicsSceneMouseRelease, from + QPointF(30, 30));
+        return line->pos() / scene->scale();
+    };
+    // Only a file on disk: this process's settings objects share what the
+    // program's failed write still holds.
+    const auto stored = [&] {
+        return QFile::exists(file("cross.ini")) ? QSettings(file("cross.ini"), QSettings::IniFormat).value("cross/1/pos")
+                                                : QVariant();
+    };
+    ASSERT_TRUE(QFile::remove(file("filler")));
+    const QPointF moved = drag();
+    EXPECT_TRUE(waitFor([&] { return stored() == moved; })) << stored().toPointF().y() << " " << moved.y();
+    const QByteArray cross = fileHash(file("cross.ini"));
+    ASSERT_TRUE(fillVolume(folder));
+    drag();
+    EXPECT_TRUE(waitFor([&] { return dialogs.saw(file("cross.ini") + " (No space left on device)."); }))
+        << dialogs.all();
     delete window;
     window = nullptr;
     EXPECT_EQ(fileHash(file("config.ini")), config);
     EXPECT_EQ(fileHash(file("setting.db")), database);
+    EXPECT_EQ(fileHash(file("cross.ini")), cross);
 }
 
 // ---------------------------------------------------------------- the camera database
@@ -706,27 +748,6 @@ TEST_F(StoredFiles, AStartSetsTheCameraToItsRowAndLeavesTheRowAsItIs)
 
 namespace {
 
-// Runs this test program again with one case of StoredFilesChild, as
-// "nobody" when this process is root, in the given application-data home.
-class ChildAsUser : public QProcess
-{
-public:
-    explicit ChildAsUser(bool dropRoot) : dropRoot_(dropRoot) {}
-
-protected:
-    void setupChildProcess() override
-    {
-        if (!dropRoot_)
-            return;
-        const passwd *nobody = getpwnam("nobody");
-        if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-            _exit(97);
-    }
-
-private:
-    bool dropRoot_;
-};
-
 // A folder the user the child runs as may own: outside this process's
 // private temporary folder.
 struct SharedHome {
@@ -737,16 +758,13 @@ struct SharedHome {
 
 void giveToChildUser(const QString &path)
 {
-    if (geteuid() != 0)
-        return;
-    const passwd *nobody = getpwnam("nobody");
-    ASSERT_TRUE(nobody);
-    ASSERT_EQ(chown(path.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0) << path;
+    ASSERT_TRUE(giveToUnprivilegedUser(path)) << path;
 }
 
+// Runs this test program again with one case of StoredFilesChild, as
+// "nobody" when this process is root, in the given application-data home.
 int runChild(const QString &caseName, const SharedHome &home, QString *output)
 {
-    ChildAsUser child(geteuid() == 0);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(kChildCase, caseName);
     environment.insert("VORENTA_TEST_HOME_GIVEN", "1");
@@ -759,24 +777,7 @@ int runChild(const QString &caseName, const SharedHome &home, QString *output)
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("QT_QPA_OFFSCREEN_NO_GLX", "1");
     environment.insert("TMPDIR", home.dir.path() + "/tmp");
-    // The child's report is written where its user may write, then joins this run's.
-    const QString report = QString::fromStdString(innerRunReport("StoredFilesChild." + caseName.toStdString())).mid(4);
-    const QString childReport = home.dir.path() + "/tmp/report.xml";
-    environment.insert("GTEST_OUTPUT", report.isEmpty() ? QString() : "xml:" + childReport);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=StoredFilesChild." + caseName});
-    if (!child.waitForFinished(120000)) {
-        child.kill();
-        child.waitForFinished();
-        return -1;
-    }
-    *output = QString::fromLocal8Bit(child.readAll());
-    if (!report.isEmpty()) {
-        QFile::remove(report);
-        QFile::copy(childReport, report);
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    return runAsUnprivilegedUser("StoredFilesChild." + caseName, environment, output);
 }
 
 void prepareHome(const SharedHome &home)

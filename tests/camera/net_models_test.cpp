@@ -421,6 +421,28 @@ TEST_F(WSeries, OneZoomValueIsSplitAtTheOpticalLimitBothWays)
     }
 }
 
+// Where the device does not tell its zoom, the row's one value stands: it is
+// checked whole against the model's ranges before it is split, and one
+// outside them gives way to the default like any stored value out of range.
+TEST_F(WSeries, StoredZoomIsCheckedWholeBeforeItIsSplit)
+{
+    auto camera = ready<W710NetCamera>("W710_IPC");
+    const QString key = CameraDatabase::lookupKey(camera->uniqueName());
+    const std::tuple<int, int, int, bool> cases[] = {{174, 144, 30, false}, {175, 0, 0, true}, {-5, 0, 0, true}};
+    for (const auto &[stored, optical, digital, refused] : cases) {
+        SCOPED_TRACE(stored);
+        ASSERT_TRUE(CameraDatabase::instance().exec("UPDATE camera SET Zoom = ? WHERE pid = ?", {stored, key}).ok);
+        sim.queueReply(simcam::Reply::answer());                                         // system
+        sim.queueReply(simcam::Reply::answer(R"({"cmd":"img_meexposure","code":0})"));  // nothing in it
+        sim.queueReply(simcam::Reply::refuse(4099));                                     // get_image
+        CameraParameters out;
+        camera->queryParameters(out);
+        EXPECT_EQ(out.zoom.value, optical);
+        EXPECT_EQ(out.digitalZoom.value, digital);
+        EXPECT_EQ(camera->storedRowReport().ignored, refused ? QStringList{"Zoom"} : QStringList());
+    }
+}
+
 TEST_F(WSeries, ImageRequestsNeverMoveTheFocusMotor)
 {
     auto camera = ready<W710NetCamera>("W710_IPC");  // the device: manual

@@ -323,7 +323,8 @@ TEST_F(ModelTest, StoredValuesTheModelDoesNotAllowGiveWayToItsDefaults)
         EXPECT_EQ(params.focus.value, past ? 200 : 400);
     }
 
-    // The W610's one stored zoom value runs into digital zoom up to 140 + 50.
+    // The W610's one stored zoom value runs into digital zoom up to 140 + 50,
+    // the W710's up to its own 144 + 30; it is checked whole, before it is split.
     auto w610 = withoutDevice(models()[6], pathFor(models()[6]));
     ASSERT_TRUE(w610->queryParameters(params));
     ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(pathFor(models()[6]), "Zoom", 191));
@@ -331,6 +332,14 @@ TEST_F(ModelTest, StoredValuesTheModelDoesNotAllowGiveWayToItsDefaults)
     EXPECT_EQ(w610->storedRowReport().ignored, QStringList{"Zoom"});
     EXPECT_EQ(params.zoom.value, 0);
     EXPECT_EQ(params.digitalZoom.value, 0);
+    const QString w710Path = pathFor(models()[8]);
+    auto w710 = withoutDevice(models()[8], w710Path);
+    ASSERT_TRUE(w710->queryParameters(params));
+    for (const auto &[zoom, refused] : {std::pair<int, bool>{174, false}, {175, true}, {-5, true}}) {
+        ASSERT_TRUE(CameraDatabase::instance().saveCameraProperty(w710Path, "Zoom", zoom));
+        ASSERT_TRUE(w710->queryParameters(params));
+        EXPECT_EQ(w710->storedRowReport().ignored, refused ? QStringList{"Zoom"} : QStringList()) << zoom;
+    }
 }
 
 TEST_F(ModelTest, UnreadableRowIsReportedWithoutAddingAnother)

@@ -313,7 +313,9 @@ TEST_F(Settings, CalibrationThatCannotBeWrittenIsReported)
     ASSERT_TRUE(QFile::remove(ini("calibration.ini")));
     ASSERT_TRUE(QDir(dir.path()).mkdir("calibration.ini"));
     EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2)));
-    EXPECT_FALSE(store().removeCalibration(id));
+    QString cause;
+    EXPECT_FALSE(store().removeCalibration(id, &cause));
+    EXPECT_EQ(cause, "a folder has its name");
 }
 
 TEST_F(Settings, CalibrationIsNotAppendedToAFileThatCannotBeParsed)
@@ -323,7 +325,9 @@ TEST_F(Settings, CalibrationIsNotAppendedToAFileThatCannotBeParsed)
     // Read first, as the measuring panel does at start; Qt reports the
     // format error only to the reader that parses the file.
     EXPECT_TRUE(store().calibrations().isEmpty());
-    EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2)));
+    QString cause;
+    EXPECT_FALSE(store().addCalibration(calibration("grid", 1, "mm", 2), &cause));
+    EXPECT_EQ(cause, "the file is not used");
     EXPECT_FALSE(store().removeCalibration("#1"));
     QFile file(ini("calibration.ini"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -538,8 +542,9 @@ TEST_F(Settings, AFileIsJudgedAgainWhenItChangesOnDisk)
 }
 
 // A write that does not fit leaves the file as it was and is told once for
-// its cause, however many settings then fail; after a write that went
-// through, a new failure is told again.
+// its cause, however many settings then fail, each of which is logged; a
+// calibration's caller gets the cause to tell itself. After a write that
+// went through, a new failure is told again.
 TEST_F(Settings, WritesThatDoNotFitAreToldOncePerCause)
 {
     const QString volume = privateVolume();
@@ -557,14 +562,26 @@ TEST_F(Settings, WritesThatDoNotFitAreToldOncePerCause)
     store().setBurstModeValue(0, 5);
     const QByteArray before = config();
     ASSERT_TRUE(fillVolume(volume));
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+        if (text.startsWith("Settings not saved"))
+            logged << text;
+    });
     for (int number : {1, 12})
         store().setBurstModeValue(0, number);
     store().setDrawValue(TextSize, 20);
     store().saveCrossLines({CrossInfo()});
+    QString cause;
+    EXPECT_FALSE(store().addCalibration(calibration("ruler", 100, "um", 1), &cause));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(cause, "No space left on device");
     ASSERT_EQ(told.size(), 1);
     EXPECT_EQ(told[0].path, volume + "/config.ini");
     EXPECT_EQ(told[0].cause, "No space left on device");
     EXPECT_EQ(config(), before);
+    ASSERT_EQ(logged.size(), 5) << logged.join("\n").toStdString();
+    EXPECT_EQ(logged[3], "Settings not saved to " + volume + "/cross.ini - No space left on device");
 
     ASSERT_TRUE(QFile::remove(volume + "/filler"));
     store().setBurstModeValue(0, 12);
