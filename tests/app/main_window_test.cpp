@@ -476,6 +476,24 @@ TEST_F(WindowTest, UnknownModelIsReportedAndLeavesNoCaptureThread)
     EXPECT_FALSE(window->camera());
 }
 
+// A lost camera's failure to open again is told once the device list no
+// longer named it: what comes back in its place then is another camera for
+// the user (the same one still named right after its loss is quiet: see the
+// network camera pulled while recording).
+TEST_F(WindowTest, CameraInThePlaceOfALostOneThatFailsToOpenIsTold)
+{
+    ASSERT_TRUE(startWithCamera());
+    usbcam::setVirtualCameraPresent(false);
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 30000)) << dialogs.all();
+    QSignalSpy lists(window, &MainWindow2::detect);
+    ASSERT_TRUE(waitFor([&] { return !lists.isEmpty(); }));  // one without it
+    window->cameraSettings()->setCameraFactory([](const QString &) { return QSharedPointer<BaseCamera>(); });
+    QSignalSpy failed(window, &MainWindow2::changeDeviceStateForClose);
+    usbcam::setVirtualCameraPresent(true);
+    ASSERT_TRUE(waitFor([&] { return failed.count() > 0; })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("Unsupported camera model, open failed!")) << dialogs.all();
+}
+
 TEST_F(WindowTest, SwitchingCamerasStopsTheOldCaptureFirst)
 {
     ASSERT_TRUE(startWithCamera());
