@@ -747,6 +747,37 @@ TEST_F(WindowTest, OpensANetworkCameraOffTheGuiThread)
     EXPECT_TRUE(dialogs.saw("The camera is successfully closed!")) << dialogs.all();
 }
 
+// The IP settings of a network camera that is lost close with it, before
+// the loss is told: no Ok is left to send a changed address nowhere.
+TEST_F(WindowTest, IpSettingsOfALostNetworkCameraCloseWithIt)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    // The dialog runs modally: the camera is lost while it is open.
+    bool shown = false, lossTold = false, openAtTheLoss = true;
+    dialogs.dialogActions["IpSetting"] = [&](QDialog *dialog) {
+        shown = true;
+        QPointer<QDialog> ip = dialog;
+        const QMetaObject::Connection closed = QObject::connect(
+            dialog, &QDialog::finished, [&] { openAtTheLoss = dialogs.saw("Camera disconnected connection!"); });
+        sim.stop();
+        lossTold = waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 60000);
+        if (ip && ip->isVisible())
+            ip->reject();
+        QObject::disconnect(closed);
+    };
+    childOf<QPushButton>(window->cameraSettings(), "changeIP_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return shown && !window->playThread(); }, 90000)) << dialogs.all();
+    EXPECT_TRUE(lossTold) << dialogs.all();
+    EXPECT_FALSE(openAtTheLoss);
+}
+
 TEST_F(WindowTest, NetworkCameraThatDoesNotAnswerFailsToOpenWithoutFreezingTheWindow)
 {
     simcam::SimCamera sim;
