@@ -447,6 +447,10 @@ void CamSettings::closeCameraForReason(QString cameraName, CameraCloseReason rea
         camera_.reset();
         cameraKey_.clear();
         boundDeviceName_.clear();
+        // Its IP settings go with it, before the close is told: an Ok could
+        // no longer reach it.
+        if (ipDialog_->isVisible())
+            ipDialog_->reject();
     }
     resetControlsToDefaults();
     emit closeCam(cameraName, reason);

@@ -153,9 +153,16 @@ MainWindow2::MainWindow2(QWidget *parent)
     attachVideoWidget(liveView_, tr("Camera"), true);
 
     detectTimer = new QTimer(this);
+    detectTimer->setObjectName(QStringLiteral("devicePollTimer"));
     connect(detectTimer, &QTimer::timeout, this, &MainWindow2::slotDetectTimeout);
     detectTimer->start(kDevicePollIntervalMs);
 
+    // Ahead of the settings page, which opens a lost camera again from the
+    // list that names it.
+    connect(this, &MainWindow2::detect, this, [this](const DeviceMap &devices) {
+        if (!devices.contains(lostCamera))
+            lostCamera.clear();
+    });
     connect(this, &MainWindow2::detect, camSettings, &CamSettings::detectDevices);
     connect(this, &MainWindow2::changeDeviceStateForClose, camSettings, &CamSettings::deviceClosed);
     connect(camSettings, &CamSettings::openCam, this, &MainWindow2::cameraChange);

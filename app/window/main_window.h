@@ -289,8 +289,9 @@ private:
     // the camera's parameters) that arrives after the camera was closed or
     // replaced belongs to an older one and is dropped.
     quint64 bringUp = 0;
-    // The camera last lost by disconnection, until the next camera is
-    // chosen; whether the camera being brought up is that one again.
+    // The camera last lost by disconnection, while every device list since
+    // has named it and until the next camera is chosen; whether the camera
+    // being brought up is that one again.
     QString lostCamera;
     bool reopeningLostCamera = false;
     QTimer pendingOpenTimer;

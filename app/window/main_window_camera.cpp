@@ -41,9 +41,10 @@ void MainWindow2::onDevicesPolled(const DeviceMap &devices)
 void MainWindow2::cameraChange(QString friendlyName, QString uniqueName)
 {
     // The settings page opens a camera lost by disconnection again as soon as
-    // the device list names it, which it does for a while after the loss:
+    // the device list names it, which it may do for a while after the loss:
     // the user was told of the loss and opened nothing, so a failure of that
-    // first open is only logged.
+    // first open is only logged. Once a list left it out, what is listed
+    // under its name again is a camera plugged in anew, whose failure is told.
     reopeningLostCamera = !lostCamera.isEmpty() && uniqueName == lostCamera;
     lostCamera.clear();
     // The previous camera's capture thread goes first; the new camera opens

@@ -476,6 +476,24 @@ TEST_F(WindowTest, UnknownModelIsReportedAndLeavesNoCaptureThread)
     EXPECT_FALSE(window->camera());
 }
 
+// A lost camera's failure to open again is told once the device list no
+// longer named it: what comes back in its place then is another camera for
+// the user (the same one still named right after its loss is quiet: see the
+// network camera pulled while recording).
+TEST_F(WindowTest, CameraInThePlaceOfALostOneThatFailsToOpenIsTold)
+{
+    ASSERT_TRUE(startWithCamera());
+    usbcam::setVirtualCameraPresent(false);
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 30000)) << dialogs.all();
+    QSignalSpy lists(window, &MainWindow2::detect);
+    ASSERT_TRUE(waitFor([&] { return !lists.isEmpty(); }));  // one without it
+    window->cameraSettings()->setCameraFactory([](const QString &) { return QSharedPointer<BaseCamera>(); });
+    QSignalSpy failed(window, &MainWindow2::changeDeviceStateForClose);
+    usbcam::setVirtualCameraPresent(true);
+    ASSERT_TRUE(waitFor([&] { return failed.count() > 0; })) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw("Unsupported camera model, open failed!")) << dialogs.all();
+}
+
 TEST_F(WindowTest, SwitchingCamerasStopsTheOldCaptureFirst)
 {
     ASSERT_TRUE(startWithCamera());
@@ -727,6 +745,37 @@ TEST_F(WindowTest, OpensANetworkCameraOffTheGuiThread)
     window->cameraClose(kSimAddress, CloseDone);
     EXPECT_FALSE(window->playThread());
     EXPECT_TRUE(dialogs.saw("The camera is successfully closed!")) << dialogs.all();
+}
+
+// The IP settings of a network camera that is lost close with it, before
+// the loss is told: no Ok is left to send a changed address nowhere.
+TEST_F(WindowTest, IpSettingsOfALostNetworkCameraCloseWithIt)
+{
+    simcam::SimCamera sim;
+    sim.setModel("Y260_IPC");
+    ASSERT_EQ(sim.start(80, kSimAddress), 80) << "port 80 of " << kSimAddress << " is taken";
+    usbcam::setVirtualCameraPresent(false);
+    startWindow();
+    window->cameraChange("NetCamera", kSimAddress);
+    ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
+        << dialogs.all();
+    // The dialog runs modally: the camera is lost while it is open.
+    bool shown = false, lossTold = false, openAtTheLoss = true;
+    dialogs.dialogActions["IpSetting"] = [&](QDialog *dialog) {
+        shown = true;
+        QPointer<QDialog> ip = dialog;
+        const QMetaObject::Connection closed = QObject::connect(
+            dialog, &QDialog::finished, [&] { openAtTheLoss = dialogs.saw("Camera disconnected connection!"); });
+        sim.stop();
+        lossTold = waitFor([&] { return dialogs.saw("Camera disconnected connection!"); }, 60000);
+        if (ip && ip->isVisible())
+            ip->reject();
+        QObject::disconnect(closed);
+    };
+    childOf<QPushButton>(window->cameraSettings(), "changeIP_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return shown && !window->playThread(); }, 90000)) << dialogs.all();
+    EXPECT_TRUE(lossTold) << dialogs.all();
+    EXPECT_FALSE(openAtTheLoss);
 }
 
 TEST_F(WindowTest, NetworkCameraThatDoesNotAnswerFailsToOpenWithoutFreezingTheWindow)
