@@ -138,16 +138,26 @@ void IpSetting::on_ipv4_accept_clicked()
         return;
     }
     if (movesCamera(shown_, info)) {
-        const QMessageBox::StandardButton answer = QMessageBox::question(
-            nullptr, tr("Notice"),
-            tr("After this change the camera may no longer be reachable at its current address. "
-               "Apply the new IP settings?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes)
+        QMessageBox question(QMessageBox::Question, tr("Notice"),
+                             tr("After this change the camera may no longer be reachable at its current address. "
+                                "Apply the new IP settings?"),
+                             QMessageBox::Yes | QMessageBox::No);
+        question.setDefaultButton(QMessageBox::No);
+        question_ = &question;
+        // No as well when the dialog closed meanwhile with its camera (done),
+        // which the user is told of: nothing is left to send the change to.
+        if (question.exec() != QMessageBox::Yes)
             return;
     }
     emit ipChanged(info);
     accept();
+}
+
+void IpSetting::done(int result)
+{
+    if (question_)
+        question_->done(QMessageBox::No);
+    QDialog::done(result);
 }
 
 void IpSetting::on_ipv4_reject_clicked()

@@ -6,6 +6,9 @@
 #include "camera_types.h"
 
 #include <QDialog>
+#include <QPointer>
+
+class QMessageBox;
 
 namespace Ui {
 class IpSetting;
@@ -33,6 +36,10 @@ public:
     // is reached at (DHCP switched, or another address or subnet).
     static bool movesCamera(const IpInfo &current, const IpInfo &next);
 
+    // Closing the dialog (its camera gone) also answers No to a question
+    // still open over it.
+    void done(int result) override;
+
 signals:
     void ipChanged(IpInfo info);
 
@@ -43,4 +50,5 @@ private slots:
 private:
     Ui::IpSetting *ui;
     IpInfo shown_;
+    QPointer<QMessageBox> question_;
 };

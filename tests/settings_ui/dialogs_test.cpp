@@ -207,10 +207,26 @@ TEST(IpSettingDialog, NewAddressIsConfirmedFirst)
         EXPECT_EQ(answer.shown, 1);
         EXPECT_EQ(changed.count(), 0);
     }
-    MessageBoxAnswer answer(QMessageBox::Yes);
+    {
+        MessageBoxAnswer answer(QMessageBox::Yes);
+        dialog.findChild<QPushButton *>("ipv4_accept")->click();
+        ASSERT_EQ(changed.count(), 1);
+        EXPECT_EQ(changed.at(0).at(0).value<IpInfo>().ip, "192.168.1.120");
+    }
+    // The dialog closes with its camera while the question is open: the
+    // question goes with it, and nothing is sent.
+    QTimer::singleShot(0, [&] {
+        waitFor([] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr; });
+        dialog.reject();
+        // Left open, the question is answered Yes before long.
+        QTimer::singleShot(2000, &dialog, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->done(QMessageBox::Yes);
+        });
+    });
     dialog.findChild<QPushButton *>("ipv4_accept")->click();
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed.at(0).at(0).value<IpInfo>().ip, "192.168.1.120");
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
 TEST(IpSettingDialog, CancelSendsNothing)
