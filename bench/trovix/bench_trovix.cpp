@@ -1,13 +1,16 @@
 // trovix_request round trips (median and 99th percentile of all round trips,
-// 5,000 per caller, 1 and 8 callers)
-// and media throughput of the framed protocol beside a plain TCP read loop,
-// all on 127.0.0.1 against the simulated camera.
+// 5,000 per caller: 1 caller, 8 callers of one command, 8 callers of a
+// command each), round trips after 10,000 requests of distinct commands that
+// are never answered beside those before them, and media throughput of the
+// framed protocol beside a plain TCP read loop, all on 127.0.0.1 against the
+// simulated camera.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "sdk.h"
 #include "sim_camera.h"
 #include "trovix.h"
 
@@ -62,6 +66,18 @@ std::mutex g_poolMutex;
 std::vector<double> g_pool;
 int g_finished = 0;
 
+double roundTripMs(int id, const std::string &request, int *failures)
+{
+    auto t0 = Clock::now();
+    char *reply = nullptr;
+    if (trovix_request(id, request.c_str(), &reply) != 0)
+        (*failures)++;
+    trovix_free(reply);
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// state.range(0): 0 every caller asks the same command, 1 each its own (the
+// library has one request of a command on the wire at a time).
 void BM_RequestRoundTrip(benchmark::State &state)
 {
     Rig &r = rig();
@@ -70,17 +86,13 @@ void BM_RequestRoundTrip(benchmark::State &state)
         g_pool.clear();
         g_finished = 0;
     }
+    const std::string cmd = state.range(0) ? "get_c" + std::to_string(state.thread_index()) : "get_image";
+    const std::string request = "{\"cmd\":\"" + cmd + "\",\"" + cmd + "\":{\"chnn\":0,\"idx\":0}}";
     std::vector<double> ms;
     ms.reserve(size_t(state.max_iterations));
     int failures = 0;
-    for (auto _ : state) {
-        auto t0 = Clock::now();
-        char *reply = nullptr;
-        if (trovix_request(r.id, "{\"cmd\":\"get_image\",\"get_image\":{\"chnn\":0,\"idx\":0}}", &reply) != 0)
-            failures++;
-        trovix_free(reply);
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-    }
+    for (auto _ : state)
+        ms.push_back(roundTripMs(r.id, request, &failures));
     state.counters["failures"] = failures;
     std::lock_guard<std::mutex> lock(g_poolMutex);
     g_pool.insert(g_pool.end(), ms.begin(), ms.end());
@@ -91,7 +103,60 @@ void BM_RequestRoundTrip(benchmark::State &state)
         state.counters["samples"] = double(g_pool.size());
     }
 }
-BENCHMARK(BM_RequestRoundTrip)->Threads(1)->Threads(8)->UseRealTime()->Iterations(5000);
+BENCHMARK(BM_RequestRoundTrip)->Arg(0)->Threads(1)->Threads(8)->UseRealTime()->Iterations(5000);
+BENCHMARK(BM_RequestRoundTrip)->Name("BM_RequestRoundTripOwnCommands")->Arg(1)->Threads(8)->UseRealTime()->Iterations(5000);
+
+long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kb = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> kb;
+            break;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return kb;
+}
+
+// 10,000 requests of distinct commands that the camera never answers, whose
+// callers are gone (as after their time-outs): what the library keeps of
+// them is bounded, and the round trips after them are those before them.
+void BM_RequestAfterNeverAnswered(benchmark::State &state)
+{
+    Rig &r = rig();
+    const std::string request = "{\"cmd\":\"get_image\",\"get_image\":{\"chnn\":0,\"idx\":0}}";
+    int failures = 0;
+    for (auto _ : state) {
+        std::vector<double> before, after;
+        for (int i = 0; i < 2000; i++)
+            before.push_back(roundTripMs(r.id, request, &failures));
+        r.camera.setReplyChooser([](const std::string &text) {
+            return text.find("never_") != std::string::npos ? simcam::Reply::silent() : simcam::Reply::answer();
+        });
+        const long rssBefore = residentKb();
+        const size_t seen = r.camera.received().size();
+        sdk_ctx *ctx = sdk_current();
+        for (int i = 0; i < 10000; i++) {
+            const std::string text = "{\"cmd\":\"never_" + std::to_string(i) + "\"}";
+            sdk_submit(ctx, CMD_REQUEST, sdk_next_counter(ctx, &ctx->seq_counter), r.id, text.c_str(), 0);
+        }
+        for (auto end = Clock::now() + std::chrono::seconds(60);
+             r.camera.received().size() < seen + 10000 && Clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 2000; i++)
+            after.push_back(roundTripMs(r.id, request, &failures));
+        state.counters["before_median_ms"] = percentile(before, 0.5);
+        state.counters["after_median_ms"] = percentile(after, 0.5);
+        state.counters["after_p99_ms"] = percentile(after, 0.99);
+        state.counters["resident_growth_kb"] = double(residentKb() - rssBefore);
+        r.camera.setReplyChooser(nullptr);
+    }
+    state.counters["failures"] = failures;
+}
+BENCHMARK(BM_RequestAfterNeverAnswered)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // ---- media throughput ----
 constexpr size_t kFrameBytes = 256 * 1024;

@@ -374,6 +374,12 @@ void SimCamera::setStandingReply(const Reply &r)
     standing_ = r;
 }
 
+void SimCamera::setReplyChooser(std::function<Reply(const std::string &text)> choose)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    chooser_ = std::move(choose);
+}
+
 void SimCamera::setHeartbeatMs(int ms)
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -633,6 +639,8 @@ void SimCamera::handleText(Client &c, const std::string &text)
     } else if (!replies_.empty()) {
         r = replies_.front();
         replies_.pop_front();
+    } else if (chooser_) {
+        r = chooser_(text);
     }
     std::string answer;
     const bool counted = cmd != "login" && cmd != "logout";

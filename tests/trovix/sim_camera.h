@@ -129,6 +129,10 @@ public:
     void queueReply(const Reply &r);
     // What requests without a queued reply get (at first the default answer).
     void setStandingReply(const Reply &r);
+    // Or, when set, what this says for each such request, from its text. It
+    // runs on the camera's thread as the request comes, under the camera's
+    // lock: it must not call the camera.
+    void setReplyChooser(std::function<Reply(const std::string &text)> choose);
     // Heartbeats to every client every ms (0: none).
     void setHeartbeatMs(int ms);
 
@@ -223,6 +227,7 @@ private:
     Reply login_ = Reply::answer();
     std::deque<Reply> replies_;
     Reply standing_ = Reply::answer();
+    std::function<Reply(const std::string &)> chooser_;
     int heartbeatMs_ = 0;
     long long lastHeartbeat_ = 0;
     std::vector<std::string> received_;

@@ -1,9 +1,28 @@
--- Connection records of logins: status, session keys and the requests that
--- wait for a device answer.
+-- Connection records of logins: status, session keys, the requests that
+-- wait to be sent and those that wait for a device answer.
+--
+-- The framed protocol carries no request id, so an answer is matched to its
+-- request by command. That is only sound while a connection has at most one
+-- request of a command in question: with two on the wire, a device that lost
+-- the first one's answer and answered the second looks exactly like one that
+-- answered the first. So a request goes out only when no request of its
+-- command is in question on the connection, and the others wait here, in the
+-- order they were called, under their callers' own deadlines; one whose
+-- caller gave up while it waited is never sent. A request without a command
+-- (raw text) can be answered by anything, so it has the connection alone.
+--
+-- A request is in question from the moment it is sent until its answer has
+-- been read or ANSWER_MS have passed: a device answers within that time or
+-- never. Its caller may give up before (after WAIT_MS); an answer that comes
+-- later is still its answer, dropped, and it keeps the next request of its
+-- command waiting until then. A device answers in the order it got the
+-- requests: once it has answered a request, a caller still waiting for one
+-- sent before that is told at once (2). That request stays in question all
+-- the same, so that an answer out of turn (one the device sent unasked, or
+-- again) never makes its answer, if it still comes, another request's.
 local b_list = require("base.b_list")
 local qv_sys = require("qv_sys")
 local qv_ncm = require("qv_ncm")
-local match = require("sdk.ncm.match")
 
 local M = {}
 
@@ -14,15 +33,34 @@ M.CONN_DISCONNECT = 3
 M.CONN_LOGOUT = 4
 
 -- Results the library gives callers: the command failed (also: its
--- connection was lost), and a device refusal whose code can't be passed on.
+-- connection was lost), no answer for it, and a device refusal whose code
+-- can't be passed on.
 M.FAILED = 1
+M.TIMEOUT = 2
 M.DEVICE_CODE = 6
+
+-- A caller waits at most this long when the library does not say (ms).
+M.WAIT_MS = 6000
+-- How long after it was sent a request's answer may still come (ms). It
+-- ends before two of its callers' waits have passed, so that a request
+-- called that long after a lost answer goes out at once.
+M.ANSWER_MS = 11000
+-- Requests in question over all connections, at most; beyond, the ones sent
+-- longest ago are forgotten (their callers told 2).
+M.KEPT_MAX = 1024
 
 local DEFAULT_KEY = "730418"
 local CLEANUP_TIMER = 100
 local CLEANUP_MS = 10000
+-- While requests wait to be sent, how often their turn is looked at (ms).
+local QUEUE_TIMER = 110
+local QUEUE_CHECK_MS = 10
 
 M.conn_list = {}
+
+local kept = b_list.create() -- every request in question, in the order sent
+local calls = 0              -- requests called so far, for their order
+local queue_timer_on = false
 
 local function rec(id)
     return M.conn_list[tostring(id)]
@@ -41,271 +79,219 @@ function M.push(id, protocol)
         protocol = protocol,
         qqssid = DEFAULT_KEY,
         qqauth = DEFAULT_KEY,
-        seq_list = b_list.create(),
-        sent = 0,      -- requests sent, in order
-        held = {},     -- command -> answers read while it is not certain whose they are
+        asked = b_list.create(), -- its requests in question, in the order sent
+        untold = b_list.create(), -- those of them whose callers may still wait
+        sent = 0,
+        by_cmd = {},             -- command -> its request in question
+        alone = nil,             -- the request without a command in question
+        queues = {},             -- command -> its requests waiting to be sent
+        loose = b_list.create(), -- requests without a command waiting to be sent
+        queued = 0,
     }
     return true
-end
-
--- A caller waits at most this long when the library does not say (ms).
-M.WAIT_MS = 6000
-
--- A wait remembers the command it was sent for, when, how long its caller
--- still waits (left, ms), its place among the connection's requests and the
--- read count before it was sent (mark), so that an answer can find its own
--- request; it stays in question after its caller gave up, while its answer
--- may still come.
-function M.push_seq(id, seq, cmd, mark, left)
-    local r = rec(id)
-    if not r then return false end
-    r.sent = r.sent + 1
-    local w = { seq = seq, cmd = cmd, key = cmd or "", t = qv_sys.tc(), left = left or M.WAIT_MS,
-                order = r.sent, mark = mark }
-    w.node = b_list.push_back(r.seq_list, w)
-    return true
-end
-
-function M.pop_seq(id)
-    local r = rec(id)
-    if not r then return false, 0 end
-    local w = b_list.pop_front(r.seq_list)
-    if w then w.node = nil end
-    return true, w and w.seq
 end
 
 local function age(now, t)
     return (now - t) & 0xFFFFFFFF
 end
 
--- The framed protocol carries no request id. A device answers requests in
--- the order it got them, so an answer belongs to the oldest request of its
--- command that is still in question and was sent before the answer was
--- read. While no request of the command is in doubt, that is the oldest
--- waiting one, and the answer is handed on as it is read. A request whose
--- caller gave up without its answer puts the command in doubt: the next
--- answer may be that request's, late, or a later one's when it was lost.
--- Answers are then held and sdk.ncm.match tells what is certain: an answer
--- goes on only when every course of events the library reckons with gives
--- it to the same waiting request, and a request whose answer can't be
--- placed by the time its caller is about to give up gets none (2). Once
--- the device has answered a request, no answer of an earlier request of
--- any command can come any more.
--- A copy of an answer looks exactly like the next request's own answer
--- when the device has the same to say: one read before a request of its
--- command was sent is dropped, one read after is taken as that request's.
-local GONE_MAX = 32 -- given-up requests of a command kept in question
-
-local function waiting(w, now)
+-- Its caller's time is not over.
+local function within(w, now)
     return age(now, w.t) < w.left
 end
 
-local function forget(r, w)
-    if w.node then b_list.remove(r.seq_list, w.node) end
-    w.node = nil
+-- Somebody still waits for its answer.
+local function expects(w, now)
+    return not w.quiet and not w.told and within(w, now)
 end
 
--- The device answered the request at place order (read at read_no): the
--- answers of all earlier requests have come, or never will.
-local function passed(r, order, read_no)
-    if read_no == nil then return end
-    local it = b_list.begin(r.seq_list)
-    while it do
-        local w = b_list.iter_value(it)
-        if w.order < order and w.passed_by == nil then w.passed_by = read_no end
-        it = b_list.iter_add(it)
+local function in_question(w, now)
+    return age(now, w.sent) < M.ANSWER_MS
+end
+
+local function forget(w)
+    local r = w.r
+    if w.node then b_list.remove(r.asked, w.node) end
+    if w.untold then b_list.remove(r.untold, w.untold) end
+    if w.kept then b_list.remove(kept, w.kept) end
+    w.node, w.untold, w.kept = nil, nil, nil
+    if w.cmd == nil then
+        if r.alone == w then r.alone = nil end
+    elseif r.by_cmd[w.cmd] == w then
+        r.by_cmd[w.cmd] = nil
     end
 end
 
--- Requests given up on after nothing could be placed for them leave once
--- their callers are gone; so do the oldest given-up ones of a command past
--- GONE_MAX (a device silent that long lost their answers).
-local function expire(r, now)
-    local gone = {}
-    local it = b_list.begin(r.seq_list)
-    while it do
-        local nxt = b_list.iter_add(it)
-        local w = b_list.iter_value(it)
-        if not waiting(w, now) then
-            if w.dead then
-                forget(r, w)
-            else
-                gone[w.key] = (gone[w.key] or 0) + 1
-            end
+-- Its answer will not come, or not in time: a caller still waiting hears so.
+local function tell(w, now)
+    if expects(w, now) then qv_ncm.response_sdk(w.seq, w.r.id, M.TIMEOUT, "") end
+    w.told = true
+end
+
+local function sweep(now)
+    while kept.front do
+        local w = kept.front.value
+        if in_question(w, now) and kept.size <= M.KEPT_MAX then break end
+        tell(w, now)
+        forget(w)
+    end
+end
+
+local function alive(w, now)
+    if w and not in_question(w, now) then
+        forget(w)
+        return nil
+    end
+    return w
+end
+
+-- The request in question that an answer of command cmd (nil: none named)
+-- is for.
+local function current(r, cmd, now)
+    local w = alive(r.alone, now) -- takes any answer
+    if w then return w end
+    if cmd ~= nil then return alive(r.by_cmd[cmd], now) end
+    -- The device answers in order: the oldest one.
+    while r.asked.front do
+        w = alive(r.asked.front.value, now)
+        if w then return w end
+    end
+    return nil
+end
+
+local function send(r, w)
+    local mark = qv_ncm.reads()
+    local text = w.text
+    w.text = nil
+    if not qv_ncm.send(r.id, text) then return false end
+    w.mark = mark -- an answer read before this can't be its answer
+    w.sent = qv_sys.tc()
+    r.sent = r.sent + 1
+    w.no = r.sent
+    w.node = b_list.push_back(r.asked, w)
+    w.untold = b_list.push_back(r.untold, w)
+    w.kept = b_list.push_back(kept, w)
+    if w.cmd == nil then r.alone = w else r.by_cmd[w.cmd] = w end
+    return true
+end
+
+-- The oldest request of a queue whose caller still waits; those that gave
+-- up on the way leave it unsent.
+local function head(r, q, now)
+    while q.front do
+        local w = q.front.value
+        if within(w, now) then return w end
+        b_list.pop_front(q)
+        r.queued = r.queued - 1
+    end
+    return nil
+end
+
+local function take(r, q, w)
+    b_list.pop_front(q)
+    r.queued = r.queued - 1
+    if not send(r, w) and expects(w, qv_sys.tc()) then
+        qv_ncm.response_sdk(w.seq, r.id, M.FAILED, "")
+    end
+end
+
+-- Sends every waiting request whose turn has come.
+local function pump(r, now)
+    if r.queued == 0 or alive(r.alone, now) then return end
+    local loose = head(r, r.loose, now)
+    for cmd, q in pairs(r.queues) do
+        local w = head(r, q, now)
+        if w and (not loose or w.order < loose.order) and not alive(r.by_cmd[cmd], now) then
+            take(r, q, w)
         end
-        it = nxt
+        if not q.front then r.queues[cmd] = nil end
     end
-    for key, count in pairs(gone) do
-        it = b_list.begin(r.seq_list)
-        while it and count > GONE_MAX do
-            local nxt = b_list.iter_add(it)
-            local w = b_list.iter_value(it)
-            if w.key == key and not waiting(w, now) then
-                forget(r, w)
-                count = count - 1
-            end
-            it = nxt
-        end
-    end
+    if loose and not current(r, nil, now) then take(r, r.loose, loose) end
 end
 
--- The requests of a command still in question, in the order they were sent.
-local function window(r, key)
-    local reqs = {}
-    local it = b_list.begin(r.seq_list)
-    while it do
-        local w = b_list.iter_value(it)
-        if w.key == key and not w.dead then reqs[#reqs + 1] = w end
-        it = b_list.iter_add(it)
-    end
-    return reqs
-end
-
-local function give(out, r, w, a)
-    out[#out + 1] = { id = r.id, seq = w.seq, cmd = w.cmd, body = a.body, ans = a.ans }
-end
-
--- Hands on (into out) what has become certain among the requests of
--- command key and the answers held for them, and forgets what is settled.
-local function settle(r, key, now, out)
-    local held = r.held[key] or {}
-    r.held[key] = held
-    for _ = 1, 2 * GONE_MAX do
-        local reqs = window(r, key)
-        local fate = match.weigh(reqs, held, now)
-        while not fate do
-            -- An answer that fits no course is nobody's: asked for by no
-            -- request still in question (a copy, or unasked).
-            table.remove(held)
-            fate = match.weigh(reqs, held, now)
-        end
-        -- Up to cut_i, cut_j the requests and answers are settled: a request
-        -- certain of its answer settles every one before it.
-        local cut_i, cut_j, answered = 0, 0, {}
-        for i, w in ipairs(reqs) do
-            local f = fate[i]
-            if #f.answers == 1 and not f.none then
-                local j = f.answers[1]
-                if waiting(w, now) then
-                    give(out, r, w, held[j])
-                    passed(r, w.order, held[j].read_no)
-                    answered[w] = true
-                    cut_i, cut_j = i, j
-                elseif i == cut_i + 1 then
-                    cut_i, cut_j = i, j -- a given-up request's late answer
-                end
-            elseif i == cut_i + 1 and #f.answers == 0 and not waiting(w, now) and w.passed_by ~= nil then
-                cut_i = i -- given up, and its answer can't come any more
-            end
-        end
-        if cut_i == 0 then break end
-        for i = 1, cut_i do
-            local w = reqs[i]
-            if waiting(w, now) and not answered[w] then
-                -- Passed over, or its answer can't be told among earlier
-                -- ones: it gets none, and its caller gives up.
-                w.dead = true
-            else
-                forget(r, w)
-            end
-        end
-        for _ = 1, cut_j do table.remove(held, 1) end
-    end
-    if #held == 0 then r.held[key] = nil end
-end
-
--- Whether the command is in doubt: answers held, or a request of it given
--- up or about to be.
-local function in_doubt(r, key, now)
-    if r.held[key] then return true end
-    for _, w in ipairs(window(r, key)) do
-        if match.decided(w, now) then return true end
-    end
-    return false
-end
-
--- Whether anything held may become certain as time passes: a request is
--- still waiting for it.
-local function watched(r)
+local function queue_tick()
     local now = qv_sys.tc()
-    for key in pairs(r.held) do
-        for _, w in ipairs(window(r, key)) do
-            if waiting(w, now) then return true end
-        end
+    sweep(now)
+    local more = false
+    for _, r in pairs(M.conn_list) do
+        pump(r, now)
+        more = more or r.queued > 0
     end
-    return false
+    queue_timer_on = more
+    return more and 0 or 1 -- 1 ends the timer
 end
 
--- An answer of command cmd (text body, decoded ans) read at read_no.
--- Returns the answers to hand on, { id, seq, cmd, body, ans } in the order
--- of their requests (none when it is held or dropped), and whether answers
--- are held that time may settle (then conn.tick is to be called).
+-- A request of command cmd (nil: none) with its text, and how long its
+-- caller still waits (left, ms; nil when nobody waits). It is sent when its
+-- turn comes; false without a record.
+function M.submit(id, seq, cmd, text, left)
+    local r = rec(id)
+    if not r then return false end
+    local now = qv_sys.tc()
+    sweep(now)
+    calls = calls + 1
+    local w = { r = r, seq = seq, cmd = cmd, text = text, t = now, left = left or M.WAIT_MS,
+                quiet = left == nil, order = calls }
+    local q
+    if cmd == nil then
+        q = r.loose
+    else
+        q = r.queues[cmd] or b_list.create()
+        r.queues[cmd] = q
+    end
+    b_list.push_back(q, w)
+    r.queued = r.queued + 1
+    pump(r, now)
+    if r.queued > 0 and not queue_timer_on then
+        queue_timer_on = qv_sys.add_timer(QUEUE_TIMER, QUEUE_CHECK_MS, queue_tick)
+    end
+    return true
+end
+
+-- An answer of command cmd (nil: none named; text body, decoded ans) read
+-- at read_no. Returns the answer to hand on, { id, seq, cmd, body, ans },
+-- or nil when nobody waits for it.
 function M.match(id, cmd, body, ans, read_no)
     local r = rec(id)
-    if not r then return {}, false end
+    if not r then return nil end
     local now = qv_sys.tc()
-    expire(r, now)
-    local a = { body = body, ans = ans, read_no = read_no, at = now }
-    local out = {}
-    local key = cmd or ""
-    -- The oldest waiting request it can answer: of its command, or of any
-    -- when the answer or the request names none.
-    local first
-    local it = b_list.begin(r.seq_list)
-    while it do
-        local w = b_list.iter_value(it)
-        if not w.dead and waiting(w, now) and (cmd == nil or w.cmd == nil or w.key == key)
-            and match.can_answer(w, a, now) then
-            first = w
-            break
-        end
-        it = b_list.iter_add(it)
+    sweep(now)
+    local w = current(r, cmd, now)
+    if not w or (read_no ~= nil and read_no <= w.mark) then
+        return nil -- asked for by no request in question: unasked, or a copy
     end
-    if first and (first.key ~= key or cmd == nil or not in_doubt(r, key, now)) then
-        give(out, r, first, a)
-        passed(r, first.order, read_no)
-        forget(r, first)
-        return out, watched(r)
+    while r.untold.front and r.untold.front.value.no < w.no do
+        local passed = b_list.pop_front(r.untold) -- its answer should have come first
+        passed.untold = nil
+        tell(passed, now)
     end
-    if not first and not r.held[key] and #window(r, key) == 0 then
-        return out, watched(r) -- nobody asked
-    end
-    local held = r.held[key] or {}
-    held[#held + 1] = a
-    r.held[key] = held
-    settle(r, key, now, out)
-    return out, watched(r)
+    local out
+    if expects(w, now) then
+        out = { id = r.id, seq = w.seq, cmd = w.cmd, body = body, ans = ans }
+    end -- else its caller has given up or was told: a late answer
+    forget(w)
+    pump(r, now)
+    return out
 end
 
--- Settles what time has made certain on every connection; returns the
--- answers to hand on and whether any stay held.
-function M.tick()
-    local now = qv_sys.tc()
-    local out, more = {}, false
-    for _, r in pairs(M.conn_list) do
-        expire(r, now)
-        local keys = {}
-        for key in pairs(r.held) do keys[#keys + 1] = key end
-        for _, key in ipairs(keys) do settle(r, key, now, out) end
-        more = more or watched(r)
-    end
-    return out, more
-end
-
--- Takes every wait of the connection; returns the sequence numbers of those
--- whose callers still wait (not a logout).
+-- Takes every request of the connection, sent or not; returns the sequence
+-- numbers of those whose callers still wait.
 function M.take_waits(id)
     local r = rec(id)
     local out = {}
     if not r then return out end
-    r.held = {}
     local now = qv_sys.tc()
-    while true do
-        local w = b_list.pop_front(r.seq_list)
-        if not w then break end
-        w.node = nil
-        if w.cmd ~= "logout" and waiting(w, now) then out[#out + 1] = w.seq end
+    local function take_all(l)
+        while l.front do
+            local w = l.front.value
+            if l == r.asked then forget(w) else b_list.pop_front(l) end
+            if expects(w, now) then out[#out + 1] = w.seq end
+        end
     end
+    take_all(r.asked)
+    take_all(r.loose)
+    for _, q in pairs(r.queues) do take_all(q) end
+    r.queues, r.queued = {}, 0
     return out
 end
 
@@ -354,10 +340,14 @@ end
 local function cleanup()
     for key, r in pairs(M.conn_list) do
         if r.status ~= M.CONN_LOGIN and r.status ~= M.CONN_AUTH then
+            for _, seq in ipairs(M.take_waits(r.id)) do
+                qv_ncm.response_sdk(seq, r.id, M.FAILED, "")
+            end
             qv_ncm.close(r.id)
             M.conn_list[key] = nil
         end
     end
+    sweep(qv_sys.tc())
     return 0
 end
 
@@ -367,6 +357,8 @@ end
 
 function M.quit()
     qv_sys.remove_timer(CLEANUP_TIMER)
+    if queue_timer_on then qv_sys.remove_timer(QUEUE_TIMER) end
+    queue_timer_on = false
 end
 
 return M

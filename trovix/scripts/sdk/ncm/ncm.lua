@@ -1,7 +1,6 @@
 -- Logins, requests, device answers and logouts of network cameras.
 local cjson = require("cjson")
 local qv_ncm = require("qv_ncm")
-local qv_sys = require("qv_sys")
 local np_id = require("base.np_id")
 local np_err = require("base.np_err")
 local conn = require("sdk.ncm.conn")
@@ -71,9 +70,7 @@ local function login(seq, id, text, left)
             qqauth = DEFAULT_KEY,
             login = { username = req.login.username, passwd = req.login.passwd },
         })
-        local mark = qv_ncm.reads()
-        if not qv_ncm.send(id, msg) then return 1 end
-        conn.push_seq(id, seq, "login", mark, left)
+        conn.submit(id, seq, "login", msg, left)
         return 0
     end
     if protocol == np_id.RTSP then
@@ -101,12 +98,7 @@ local function request(seq, id, text, left)
     if is_stream_login(r) then
         return 0 -- stream logins take no requests; the caller times out
     end
-    local mark = qv_ncm.reads()
-    if not qv_ncm.send(id, text) then
-        return 1
-    end
-    conn.push_seq(id, seq, cmd, mark, left)
-    return 0
+    return conn.submit(id, seq, cmd, text, left) and 0 or 1
 end
 
 local function logout(seq, id, left)
@@ -119,10 +111,7 @@ local function logout(seq, id, left)
         return 0
     end
     local msg = cjson.encode({ cmd = "logout", qqssid = DEFAULT_KEY, qqauth = DEFAULT_KEY })
-    local mark = qv_ncm.reads()
-    if qv_ncm.send(id, msg) then
-        conn.push_seq(id, seq, "logout", mark, left)
-    end
+    conn.submit(id, seq, "logout", msg, left)
     conn.set_status(id, conn.CONN_LOGOUT)
     return 0
 end
@@ -168,33 +157,13 @@ local function deliver(id, seq, waited, body, ans)
     qv_ncm.response_sdk(seq, id, 0, text)
 end
 
--- Answers held while it is not certain whose they are (conn.match) are
--- handed on here once time has settled it.
-local HOLD_TIMER = 110
-local HOLD_CHECK_MS = 10
-local hold_timer_on = false
-
-local function hand_on(due)
-    for _, h in ipairs(due) do deliver(h.id, h.seq, h.cmd, h.body, h.ans) end
-end
-
-local function release_held()
-    local due, more = conn.tick()
-    hand_on(due)
-    hold_timer_on = more
-    return more and 0 or 1 -- 1 ends the timer
-end
-
 local function recv(id, protocol, body, read_no)
     if protocol == np_id.NSPP then
         local ans = cjson.decode(body) -- not JSON: the error drops the connection
         if type(ans) ~= "table" then error("device answer is not a JSON object") end
         local cmd = type(ans.cmd) == "string" and string.lower(ans.cmd) or nil
-        local due, more = conn.match(id, cmd, body, ans, read_no)
-        hand_on(due)
-        if more and not hold_timer_on then
-            hold_timer_on = qv_sys.add_timer(HOLD_TIMER, HOLD_CHECK_MS, release_held)
-        end
+        local due = conn.match(id, cmd, body, ans, read_no)
+        if due then deliver(due.id, due.seq, due.cmd, due.body, due.ans) end
         return 0
     end
     local module = stream_module(protocol)
@@ -228,8 +197,6 @@ function M.init()
 end
 
 function M.quit()
-    if hold_timer_on then qv_sys.remove_timer(HOLD_TIMER) end
-    hold_timer_on = false
     if discover_cli then discover_cli.quit() end
     if upgrade then upgrade.quit() end
     conn.quit()
