@@ -523,8 +523,8 @@ TEST_F(StoredFiles, SettingDatabaseLockedAfterItsFirstChecksIsKept)
 // another, the camera takes every value, and the user is told once with
 // SQLite's reason; once the file is free again, those that met the lock are
 // stored by themselves within seconds, with no further change and no new
-// word. A change that meets the lock just before the program closes is
-// stored as it closes, once the lock is gone.
+// word. A change that meets the lock after that is told again, and one
+// still kept when the program closes is stored then, once the lock is gone.
 TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
 {
     ASSERT_TRUE(startWithCamera()) << dialogs.all();
@@ -605,6 +605,8 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
         OtherProgramsLock lock(path);
         ASSERT_TRUE(lock.taken());
         hue->setValue(lastHue);
+        // Stored again since, so told again.
+        EXPECT_TRUE(waitFor([&] { return dialogs.count("could not be saved") == 2; })) << dialogs.all();
     }
     delete window;
     window = nullptr;
