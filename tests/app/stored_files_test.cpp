@@ -583,7 +583,10 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
             brightness->setValue(brightness->value() + step);
         EXPECT_LT(clock.elapsed(), 10 * CameraDatabase::kBusyTimeoutMs);  // one wait each was over 4 s
         EXPECT_TRUE(waitFor([&] { return cam_get_exposure_compensation(camera) == brightness->value(); }));
-        QCoreApplication::processEvents();
+        // Long enough for a retry of them to fail under the lock, unseen.
+        QElapsedTimer held;
+        held.start();
+        waitFor([&] { return held.hasExpired(2 * CameraDatabase::kLockBurstMs); });
     }
     EXPECT_TRUE(wasReset());
     const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
