@@ -131,9 +131,10 @@ public:
     // The user's changes. Both are false on failure, which is logged and
     // told through SettingsStore::noteWriteOf, as is a success that ends it.
     // What a failed change gave is kept and written with the camera's next
-    // change that goes through, or by itself on the application's thread
-    // after a quiet moment (kRetryMaxMs), whichever comes first, so the row
-    // then holds the values in use. A retry that fails is not told again.
+    // change that goes through, or by itself on the application's thread a
+    // quiet moment after the last change that failed (kLockBurstMs, then
+    // longer up to kRetryMaxMs), so the row then holds the values in use. A
+    // retry that fails is not told again.
     // Writes every column of the row of `key` (the first, where there are
     // several), or inserts it when there is none.
     bool replaceRow(const QString &key, const CameraRow &row);
