@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
@@ -137,6 +138,9 @@ void CameraDatabase::setDatabaseName(const QString &path)
     QMutexLocker lock(&mutex_);
     if (database_.isOpen())
         database_.close();
+    // What was kept belongs to the file it did not reach.
+    if (path != database_.databaseName())
+        unsaved_.clear();
     database_.setDatabaseName(path);
 }
 
@@ -328,7 +332,7 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     return Lookup::Found;
 }
 
-CameraDatabase::Result CameraDatabase::insert(const QString &key, const CameraRow &row)
+CameraDatabase::Result CameraDatabase::insert(const QString &key, const CameraRow &row, bool logFailure)
 {
     CameraRow keyed = row;
     keyed.pid = key;
@@ -338,7 +342,7 @@ CameraDatabase::Result CameraDatabase::insert(const QString &key, const CameraRo
     const QString sql =
         QStringLiteral("INSERT INTO camera (%1) VALUES (%2)").arg(columns().join(','), marks.join(','));
     const Result result = exec(sql, keyed.values());
-    if (!result.ok && database_.isOpen())
+    if (!result.ok && logFailure && database_.isOpen())
         qWarning() << "Insert camera row failed for" << key << ":" << causeOf(result.error);
     return result;
 }
@@ -387,6 +391,10 @@ void CameraDatabase::noteChange(const Result &changed)
             cause = QCoreApplication::translate("CameraDatabase", "the file could not be written");
     }
     SettingsStore::instance().noteWriteOf(databaseName(), cause);
+    if (!changed.ok && !unsaved_.isEmpty()) {
+        retryDelayMs_ = kLockBurstMs;
+        retryKeptIn(retryDelayMs_);
+    }
 }
 
 // How long the statements of one change wait for another program's lock:
@@ -396,8 +404,10 @@ class CameraDatabase::ChangeWait
 {
 public:
     explicit ChangeWait(CameraDatabase &database)
-        : database_(database.database_),
-          quick_(database.lockMet_.isValid() && !database.lockMet_.hasExpired(kLockBurstMs))
+        : ChangeWait(database, database.lockMet_.isValid() && !database.lockMet_.hasExpired(kLockBurstMs))
+    {
+    }
+    ChangeWait(CameraDatabase &database, bool quick) : database_(database.database_), quick_(quick)
     {
         if (quick_)
             setBusyTimeout(0);
@@ -520,4 +530,98 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
     }
     noteChange(updated);
     return updated.ok;
+}
+
+CameraDatabase::Result CameraDatabase::storeKept(const QString &key)
+{
+    const QVariantMap changes = unsaved_.value(key);
+    QVariant id;
+    const Result found = findId(key, id);
+    if (!found.ok)
+        return found;
+    if (!id.isValid()) {
+        // Only a whole row, kept by replaceRow, makes one.
+        CameraRow row;
+        if (changes.size() == columns().size() - 1) {
+            for (auto change = changes.cbegin(); change != changes.cend(); ++change)
+                row.set(change.key(), change.value());
+            return insert(key, row, false);
+        }
+        qDebug().noquote() << "saveCameraProperty error. Can not find the entry for cur camera " + key;
+        Result none = found;
+        none.ok = false;
+        return none;
+    }
+    QStringList assignments;
+    QVariantList bound;
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
+        assignments << change.key() + QStringLiteral(" = ?");
+        bound << change.value();
+    }
+    bound << id;
+    return exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
+}
+
+void CameraDatabase::retryKeptIn(int milliseconds)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    // The timer runs in the application's event loop, whatever thread made
+    // the change; it is never waited for there, since a retry doesn't wait.
+    QMetaObject::invokeMethod(application, [this, application, milliseconds] {
+        if (!retryTimer_) {
+            retryTimer_ = new QTimer(application);
+            retryTimer_->setSingleShot(true);
+            QObject::connect(retryTimer_, &QTimer::timeout, application, [this] { retryKept(); });
+        }
+        retryTimer_->start(milliseconds);
+    });
+}
+
+void CameraDatabase::retryKept()
+{
+    QMutexLocker lock(&mutex_);
+    if (unsaved_.isEmpty() || !database_.isOpen())
+        return;
+    const ChangeWait wait(*this, true);
+    bool failed = false;
+    for (const QString &key : unsaved_.keys()) {
+        const Result stored = storeKept(key);
+        if (stored.ok) {
+            qDebug() << "Kept camera settings of" << key << "stored:" << unsaved_.take(key).keys();
+        } else if (stored.error.isValid()) {
+            failed = true;
+        } else {
+            unsaved_.remove(key);  // the camera's row is gone
+        }
+    }
+    if (failed) {
+        retryDelayMs_ = qMin(2 * retryDelayMs_, kRetryMaxMs);
+        retryKeptIn(retryDelayMs_);
+    } else {
+        SettingsStore::instance().noteWriteOf(databaseName(), QString());
+    }
+}
+
+void CameraDatabase::storeKeptAtExit()
+{
+    QMutexLocker lock(&mutex_);
+    bool lockMet = false;
+    for (const QString &key : unsaved_.keys()) {
+        // One wait for another program's lock, not one per camera.
+        QString cause = QStringLiteral("the file is not open");
+        if (database_.isOpen()) {
+            const ChangeWait wait(*this, lockMet);
+            const Result stored = storeKept(key);
+            if (stored.ok)
+                continue;
+            lockMet = lockMet || isLockedOut(stored.error);
+            cause = stored.error.isValid() ? causeOf(stored.error) : QStringLiteral("the camera has no row");
+        }
+        qWarning().noquote() << QStringLiteral("Camera settings lost: %1 of camera %2 could not be stored in %3 (%4)")
+                                    .arg(unsaved_.value(key).keys().join(QStringLiteral(", ")), key,
+                                         databaseName(), cause);
+    }
+    unsaved_.clear();
 }

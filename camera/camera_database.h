@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QPointer>
 #include <QRecursiveMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -13,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+class QTimer;
 
 // One row of the `camera` table (the `id` column aside).
 struct CameraRow {
@@ -78,6 +81,11 @@ public:
     // per value. After a quiet moment a change waits again, so that a short
     // commit of the other program is ridden out.
     static constexpr int kLockBurstMs = 1000;
+    // Changes that did not reach the file are tried again, without waiting
+    // for a lock, this long after the last change that failed, and then at
+    // twice the interval before, up to this many milliseconds, until they go
+    // through.
+    static constexpr int kRetryMaxMs = 4000;
     // What the user is told of a failed statement: SQLite's own reason
     // ("database is locked"), or the driver's where SQLite gave none.
     static QString causeOf(const QSqlError &error);
@@ -123,7 +131,10 @@ public:
     // The user's changes. Both are false on failure, which is logged and
     // told through SettingsStore::noteWriteOf, as is a success that ends it.
     // What a failed change gave is kept and written with the camera's next
-    // change that goes through, so the row then holds the values in use.
+    // change that goes through, or by itself on the application's thread a
+    // quiet moment after the last change that failed (kLockBurstMs, then
+    // longer up to kRetryMaxMs), so the row then holds the values in use. A
+    // retry that fails is not told again.
     // Writes every column of the row of `key` (the first, where there are
     // several), or inserts it when there is none.
     bool replaceRow(const QString &key, const CameraRow &row);
@@ -133,14 +144,23 @@ public:
     // "saveCameraProperty error. Can not find the entry for cur camera <key>"
     // when the camera has no row.
     bool saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value);
+    // At exit: writes the changes still kept, waiting for another program's
+    // lock as a change does, and logs by camera and column those that still
+    // can't be stored ("Camera settings lost: ..."). Nothing is kept after it.
+    void storeKeptAtExit();
 
 private:
     CameraDatabase();
     OpenResult openLocked(const QString &path, QString &reason);
     // The id of the first row of `key`, invalid when there is none.
     Result findId(const QString &key, QVariant &id);
-    Result insert(const QString &key, const CameraRow &row);
+    Result insert(const QString &key, const CameraRow &row, bool logFailure = true);
     void noteChange(const Result &changed);
+    // Writes what is kept for `key`, inserting the row when a whole row is
+    // kept and the camera has none.
+    Result storeKept(const QString &key);
+    void retryKept();
+    void retryKeptIn(int milliseconds);
     class ChangeWait;
 
     mutable QRecursiveMutex mutex_;
@@ -151,4 +171,7 @@ private:
     // By key: the columns whose last change did not reach the file, with
     // the value that change gave.
     QHash<QString, QVariantMap> unsaved_;
+    int retryDelayMs_ = kLockBurstMs;
+    // Used on the application's thread only.
+    QPointer<QTimer> retryTimer_;
 };

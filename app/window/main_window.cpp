@@ -219,6 +219,9 @@ MainWindow2::~MainWindow2()
 {
     SettingsStore::instance().setWriteFailureHandler({});
     stopThreadsForShutdown();
+    // Camera settings that could not be stored yet (another program's lock
+    // on setting.db) are written now or named in the log as lost.
+    CameraDatabase::instance().storeKeptAtExit();
     delete ui;
     delete burstModeSettings;
     delete photoSettings;

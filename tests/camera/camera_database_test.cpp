@@ -325,6 +325,17 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
     EXPECT_EQ(row.fps, 15);
     EXPECT_EQ(row.flip, changed.flip);  // the whole row that met the second lock
     EXPECT_FALSE(database.findRow("usb-new", row));
+    {
+        // Still held as the program closes.
+        OtherProgramsLock lock(path, "EXCLUSIVE");
+        ASSERT_TRUE(lock.taken());
+        EXPECT_FALSE(database.saveCameraProperty(name, "sharpnessValue", 3));
+        LogCatcher log;
+        database.storeKeptAtExit();
+        EXPECT_TRUE(log.contains("Camera settings lost: sharpnessValue of camera usb-cam could not be stored in "
+                                 + path + " (database is locked)"))
+            << log.lines.join('\n').toStdString();
+    }
     SettingsStore::instance().setWriteFailureHandler({});
 }
 
