@@ -312,6 +312,10 @@ CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &
     if (key.isEmpty())
         return Lookup::Failed;
     QMutexLocker lock(&mutex_);
+    // The user's changes that have not reached the file yet go first, so
+    // that a camera opened again takes them rather than what they replaced.
+    if (unsaved_.contains(key) && storeKept(key).ok)
+        unsaved_.remove(key);
     const QString sql = QStringLiteral("SELECT %1 FROM camera WHERE pid = ? ORDER BY id LIMIT 1").arg(columns().join(','));
     Result result = exec(sql, {key});
     if (!result.ok) {

@@ -120,9 +120,10 @@ public:
     // key is empty or the read failed.
     bool findRow(const QString &key, CameraRow &row);
     // The same, telling a camera without a row (Missing) from a row or table
-    // that cannot be read (Failed), which must not get a second row. A row
-    // found is what its camera uses from then on: changes of it that did not
-    // reach the file are dropped.
+    // that cannot be read (Failed), which must not get a second row. Changes
+    // of it that did not reach the file are written first; a row found is
+    // what its camera uses from then on, and those that still could not be
+    // written are dropped.
     enum class Lookup { Found, Missing, Failed };
     Lookup lookupRow(const QString &key, CameraRow &row);
     // Inserts `row` under `key`; false on failure (logged, and causeOf in
