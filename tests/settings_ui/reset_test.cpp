@@ -72,6 +72,8 @@ protected:
             open.usb.devicePath = usbcam::kVirtualCameraPath;
         } else {
             sim.setModel("E530_IPC");
+            // Gamma levels from 2 up: the model's default, 1, lies below them.
+            sim.setGroup("gamma_range", R"({"range": {"level": {"min": 2, "max": 10}}})");
             open = settings();
         }
         camera = panel->createCamera(open);
@@ -123,6 +125,9 @@ protected:
         slider("compensation", "brightness_horizontalSlider");
         if (shownIn(*panel, "focusAuto_rBtn"))
             values["focus"] = panel->focusModeUI();
+        if (shownIn(*panel, "focusRegionX_horizontalSlider"))
+            values["region"] = child<QSlider>(*panel, "focusRegionX_horizontalSlider")->value() * 100
+                               + child<QSlider>(*panel, "focusRegionY_horizontalSlider")->value();
         if (shownIn(*panel, "wBAuto_rBtn"))
             values["whiteBalance"] = panel->wbModeUI();
         slider("red", "wBRed_horizontalSlider");
@@ -141,6 +146,7 @@ protected:
         check("mirror", "horizontalFlip_rBtn");
         check("50Hz", "pLF50Hz_rBtn");
         check("defog", "activeDefog_rBtn");
+        check("monochrome", "colorModeMono_rBtn");
         return values;
     }
 
@@ -152,9 +158,12 @@ protected:
             const int32_t h = cam_find_context(usbcam::kVirtualCameraPath);
             const int focusModes[] = {FocusManual, FocusAuto, FocusOnce};  // by the board's 0, 1, 2
             const int focus = cam_get_focus_mode(h);
+            int32_t x = -1, y = -1;
+            cam_get_focus_region(h, &x, &y);
             values = {{"exposure", cam_get_exposure_mode(h) == 1 ? ExposureAuto : ExposureManual},
                       {"compensation", cam_get_exposure_compensation(h)},
                       {"focus", focus >= 0 && focus <= 2 ? focusModes[focus] : -1},
+                      {"region", x * 100 + y},
                       {"whiteBalance", cam_get_white_balance_mode(h) == 1 ? WbAuto : WbManual},
                       {"red", cam_get_white_balance_component_red(h)},
                       {"green", cam_get_white_balance_component_green(h)},
@@ -168,14 +177,17 @@ protected:
                       {"flip", cam_get_flip(h)},
                       {"mirror", cam_get_mirror(h)},
                       {"50Hz", cam_get_flick(h)},
-                      {"defog", cam_get_demist(h)}};
+                      {"defog", cam_get_demist(h)},
+                      {"monochrome", cam_get_saturation(h) == 0}};
         } else {
             const QJsonObject image = group("image");
             const QJsonObject gains = group("awb_gains");
             const QJsonObject mirrorFlip = group("mirror_flip");
+            const QJsonObject roi = group("roi");
             values = {{"exposure", intAt(group("meexposure"), "expo_type") == 0 ? ExposureAuto : ExposureManual},
                       {"compensation", intAt(image, "bright")},
                       {"focus", intAt(image, "focus_mode") + 1},
+                      {"region", intAt(roi, "roi_x") * 100 + intAt(roi, "roi_y")},
                       {"whiteBalance", group("awb").value("awb").toString() == "auto" ? WbAuto : WbManual},
                       {"red", intAt(gains, "r")},
                       {"green", intAt(gains, "gb")},
@@ -189,7 +201,8 @@ protected:
                       {"flip", mirrorFlip.value("flip").toBool()},
                       {"mirror", mirrorFlip.value("mirror").toBool()},
                       {"50Hz", group("flick").value("flick").toBool()},
-                      {"defog", group("demist").value("demist").toBool()}};
+                      {"defog", group("demist").value("demist").toBool()},
+                      {"monochrome", intAt(image, "saturation") == 0}};
         }
         for (const QString &key : values.keys())
             if (!shown.contains(key))
@@ -220,13 +233,17 @@ TEST_P(PanelResets, CameraUsesWhatThePanelAndTheRowShow)
     bringUp();
     ASSERT_FALSE(HasFatalFailure());
 
-    // The user moves what the model has away from its defaults.
+    // The user moves what the model has away from its defaults; the focus
+    // region first, which the camera takes in automatic focus.
+    click("focusAuto_rBtn");
+    if (shownIn(*panel, "focusRegionX_horizontalSlider"))
+        panel->onSetFocusRegion(3, 4);
     move("hue_horizontalSlider", 70);
     move("contrast_horizontalSlider", 30);
-    move("gamma_horizontalSlider", 2);
+    move("gamma_horizontalSlider", 3);
     move("zoom_horizontalSlider", 60);
     for (const char *name : {"expManual_rBtn", "focusManual_rBtn", "verticalFlip_rBtn", "horizontalFlip_rBtn",
-                             "pLF50Hz_rBtn", "activeDefog_rBtn", "wBManual_rBtn"})
+                             "pLF50Hz_rBtn", "activeDefog_rBtn", "colorModeMono_rBtn", "wBManual_rBtn"})
         click(name);
     ASSERT_TRUE(settled());  // manual white balance starts from the gains the camera tells
     move("wBRed_horizontalSlider", 900);
@@ -244,7 +261,12 @@ TEST_P(PanelResets, CameraUsesWhatThePanelAndTheRowShow)
     EXPECT_EQ(shown.value("hue"), 50);
     EXPECT_EQ(shown.value("contrast"), 50);
     EXPECT_EQ(shown.value("exposure", ExposureAuto), ExposureAuto);
-    EXPECT_EQ(shown.value("flip") + shown.value("mirror") + shown.value("50Hz") + shown.value("defog"), 0);
+    EXPECT_EQ(shown.value("focus", FocusAuto), FocusAuto);
+    EXPECT_EQ(shown.value("region", 807), 807);
+    EXPECT_EQ(shown.value("whiteBalance", WbManual), WbManual);
+    EXPECT_EQ(shown.value("flip") + shown.value("mirror") + shown.value("50Hz") + shown.value("defog")
+                  + shown.value("monochrome"),
+              0);
     // The row holds what the panel shows.
     const QString key = CameraDatabase::lookupKey(camera->uniqueName());
     EXPECT_EQ(column(key, "hueValue").toInt(), 50);
