@@ -55,9 +55,9 @@ protected:
     void TearDown() override
     {
         panel.reset();
-        camera.reset();
         control.quit();
         control.wait();
+        camera.reset();
         usbcam::resetVirtualCamera();
         Counted<NetCameraFixture>::TearDown();
     }
