@@ -18,6 +18,14 @@ bool offers(const QList<Resolution> &sizes, const QString &text)
     return false;
 }
 
+// The panel's slider holds the control's range: a default outside it would
+// be shown as the range's end while the camera took another value.
+int defaultWithinRange(const ControlRange &control)
+{
+    return control.maximum > control.minimum ? qBound(control.minimum, control.defaultValue, control.maximum)
+                                             : control.defaultValue;
+}
+
 } // namespace
 
 BaseCamera::BaseCamera(QObject *parent) : QObject(parent)
@@ -361,37 +369,103 @@ void BaseCamera::commitMonochrome(bool enable, int saturation)
     params_.saturation.value = saturation;
 }
 
+int BaseCamera::resetControl(ControlRange CameraParameters::*control, void (BaseCamera::*setter)(int))
+{
+    const int value = defaultWithinRange(params_.*control);
+    if (!(params_.*control).supported)
+        return value;
+    (this->*setter)(value);
+    return (params_.*control).value;
+}
+
+bool BaseCamera::resetSwitch(bool supported, bool CameraParameters::*state, void (BaseCamera::*setter)(bool))
+{
+    if (!supported)
+        return false;
+    (this->*setter)(false);
+    return params_.*state;
+}
+
 void BaseCamera::resetBasicToDefaults()
 {
-    emit sendExpMode(ExposureAuto);
-    emit sendExpCompValue(params_.exposureCompensation.defaultValue);
-    emit sendFocusMode(FocusAuto);
+    ExposureMode exposure = ExposureAuto;
+    int compensation = defaultWithinRange(params_.exposureCompensation);
+    if (params_.exposureSupported) {
+        onSetExpMode(ExposureAuto);
+        compensation = resetControl(&CameraParameters::exposureCompensation, &BaseCamera::onSetExpCompValue);
+        exposure = ExposureMode(params_.exposureMode);
+    }
+    emit sendExpMode(exposure);
+    emit sendExpCompValue(compensation);
+
+    FocusMode focus = FocusAuto;
+    if (params_.focus.supported) {
+        onSetFocusMode(FocusAuto);
+        focus = FocusMode(params_.focusMode);
+    }
+    emit sendFocusMode(focus);
     emit sendFocusRegionStatus(true);
-    emit sendFocusRegion(8, 7);
+    int x = 8, y = 7;
+    if (params_.focusRegionSupported) {
+        // The region acts in automatic focus once it is switched on.
+        onSetFocusRegionStatus(true);
+        onSetFocusRegion(x, y);
+        x = params_.focusRegionX;
+        y = params_.focusRegionY;
+    }
+    emit sendFocusRegion(x, y);
 }
 
 void BaseCamera::resetAdvancedValues()
 {
-    emit sendHueValue(params_.hue.defaultValue);
-    emit sendSaturationValue(params_.saturation.defaultValue);
-    emit sendContrastValue(params_.contrast.defaultValue);
-    emit sendSharpnessValue(params_.sharpness.defaultValue);
-    emit sendDZoomValue(params_.digitalZoom.defaultValue);
-    emit sendZoomValue(params_.zoom.defaultValue);
-    emit sendGammaValue(params_.gamma.defaultValue);
-    emit sendFlipStatus(false);
-    emit sendMirrorStatus(false);
-    emit sendFlickStatus(false);
-    emit sendMonoChromeStatus(false);
-    emit sendDefogStatus(false);
+    emit sendHueValue(resetControl(&CameraParameters::hue, &BaseCamera::onSetHueValue));
+    const int saturation = resetControl(&CameraParameters::saturation, &BaseCamera::onSetSaturationValue);
+    if (params_.saturation.supported && saturation > 0) {
+        // Colour again: a saturation kept when monochrome was switched on
+        // has nothing left to restore.
+        params_.monochromeOn = false;
+        saturationSaved_ = false;
+    }
+    emit sendSaturationValue(saturation);
+    emit sendContrastValue(resetControl(&CameraParameters::contrast, &BaseCamera::onSetContrastValue));
+    emit sendSharpnessValue(resetControl(&CameraParameters::sharpness, &BaseCamera::onSetSharpnessValue));
+    // Optical zoom first: digital zoom continues it.
+    const int zoom = resetControl(&CameraParameters::zoom, &BaseCamera::onSetZoomValue);
+    const int digitalZoom = resetControl(&CameraParameters::digitalZoom, &BaseCamera::onSetDZoomValue);
+    emit sendZoomValue(zoom);
+    emit sendDZoomValue(digitalZoom);
+    emit sendGammaValue(resetControl(&CameraParameters::gamma, &BaseCamera::onSetGammaValue));
+    emit sendFlipStatus(
+        resetSwitch(params_.flipMirrorSupported, &CameraParameters::flip, &BaseCamera::onSetFlipStatus));
+    emit sendMirrorStatus(
+        resetSwitch(params_.flipMirrorSupported, &CameraParameters::mirror, &BaseCamera::onSetMirrorStatus));
+    emit sendFlickStatus(
+        resetSwitch(params_.flickerSupported, &CameraParameters::flickerOn, &BaseCamera::onSetFilckStatus));
+    emit sendMonoChromeStatus(params_.monochromeSupported && params_.monochromeOn);
+    emit sendDefogStatus(
+        resetSwitch(params_.defogSupported, &CameraParameters::defogOn, &BaseCamera::onSetDefogStatus));
 }
 
 void BaseCamera::resetAdvancedToDefaults()
 {
     resetAdvancedValues();
-    onSetWbMode(WbManual);
-    emit sendWbMode(WbManual);
-    emit sendWbRedValue(params_.whiteBalanceRed.defaultValue);
-    emit sendWbGreenValue(params_.whiteBalanceGreen.defaultValue);
-    emit sendWbBlueValue(params_.whiteBalanceBlue.defaultValue);
+    WbMode mode = WbManual;
+    int red = defaultWithinRange(params_.whiteBalanceRed);
+    int green = defaultWithinRange(params_.whiteBalanceGreen);
+    int blue = defaultWithinRange(params_.whiteBalanceBlue);
+    if (params_.whiteBalanceSupported) {
+        // The gains act only in manual white balance.
+        onSetWbMode(WbManual);
+        onSetWbRedValue(red);
+        onSetWbGreenValue(green);
+        onSetWbBlueValue(blue);
+        mode = WbMode(params_.whiteBalanceMode);
+        red = params_.whiteBalanceRed.value;
+        green = params_.whiteBalanceGreen.value;
+        blue = params_.whiteBalanceBlue.value;
+    }
+    emit sendWbMode(mode);
+    emit sendWbRedValue(red);
+    emit sendWbGreenValue(green);
+    emit sendWbBlueValue(blue);
 }

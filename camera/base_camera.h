@@ -206,13 +206,23 @@ protected:
     // Records a monochrome switch that took effect.
     void commitMonochrome(bool enable, int saturation);
 
-    // The resets of the settings panel, told to it by the send signals: the
-    // basic page (automatic exposure and focus, the focus region in the
-    // middle) and the advanced page (colour, zoom and switch defaults; then
-    // white balance in manual mode at its default gains).
+    // The resets of the settings panel: the basic page (automatic exposure
+    // and focus, the focus region in the middle) and the advanced page
+    // (colour, zoom and switch defaults; then white balance in manual mode at
+    // its default gains). Each control the model has is set through the
+    // camera's own setter, as a change of the user's is, modes before the
+    // values that act in them; the panel is then told what the camera holds.
+    // Of a control the model lacks, nothing is sent and the panel is told
+    // the default.
     void resetBasicToDefaults();
     void resetAdvancedValues();  // the twelve colour, zoom and switch defaults
     void resetAdvancedToDefaults();
+    // One control of a reset: its default (within the model's range) set
+    // through `setter`, and the value the control then holds; the default
+    // alone when the model lacks the control.
+    int resetControl(ControlRange CameraParameters::*control, void (BaseCamera::*setter)(int));
+    // One switch of a reset: off through `setter` when the model has it; its state then.
+    bool resetSwitch(bool supported, bool CameraParameters::*state, void (BaseCamera::*setter)(bool));
 
     // A model's default row, stored under the camera's key the first time it
     // is seen.

@@ -482,15 +482,20 @@ VideoFrame R480Camera::getVideoFrameData()
 
 void R480Camera::onSetFlipStatus(bool enable)
 {
-    dropFrames_.exchange(1);
-    droppedCount_.exchange(0);
+    // Only a sensor that turns needs to settle (a reset sends the flip it has).
+    if (hasControl() && enable != params_.flip) {
+        dropFrames_.exchange(1);
+        droppedCount_.exchange(0);
+    }
     UvcCamera::onSetFlipStatus(enable);
 }
 
 void R480Camera::onSetMirrorStatus(bool enable)
 {
-    dropFrames_.exchange(1);
-    droppedCount_.exchange(0);
+    if (hasControl() && enable != params_.mirror) {
+        dropFrames_.exchange(1);
+        droppedCount_.exchange(0);
+    }
     UvcCamera::onSetMirrorStatus(enable);
 }
 
@@ -594,10 +599,7 @@ void E150Camera::onGetFocusRegion() { deviceGetFocusRegion(false); }
 
 void E150Camera::onResetAdvancedSettings()
 {
-    resetAdvancedValues();
-    emit sendWbMode(WbAuto);
-    blockingWait(1000);
-    emit sendWbMode(WbManual);
+    resetAdvancedWithWhiteBalanceOnce();
 }
 
 E170Camera::E170Camera(QObject *parent) : E150Camera(parent)
@@ -935,10 +937,7 @@ void W610UCamera::onCalibrateCurve()
 
 void W610UCamera::onResetAdvancedSettings()
 {
-    resetAdvancedValues();
-    emit sendWbMode(WbAuto);
-    blockingWait(1000);
-    emit sendWbMode(WbManual);
+    resetAdvancedWithWhiteBalanceOnce();
 }
 
 W710UCamera::W710UCamera(QObject *parent) : W610UCamera(parent)

@@ -572,6 +572,20 @@ void UvcCamera::onResetAdvancedSettings()
     resetAdvancedToDefaults();
 }
 
+void UvcCamera::resetAdvancedWithWhiteBalanceOnce()
+{
+    resetAdvancedValues();
+    const bool supported = params_.whiteBalanceSupported;
+    if (supported)
+        onSetWbMode(WbAuto);
+    emit sendWbMode(supported ? WbMode(params_.whiteBalanceMode) : WbAuto);
+    blockingWait(1000);
+    // Manual mode reads the gains back and tells them to the panel.
+    if (supported)
+        onSetWbMode(WbManual);
+    emit sendWbMode(supported ? WbMode(params_.whiteBalanceMode) : WbManual);
+}
+
 void UvcCamera::onCalibrateCurve() {}
 void UvcCamera::onValidateCurve() {}
 

@@ -134,6 +134,10 @@ protected:
                        bool log = true);
     // The firmware version from the device (0 when it gives none).
     int readFirmwareVersion();
+    // The advanced reset of the boards that find their white balance
+    // themselves: the colour, zoom and switch defaults, then automatic white
+    // balance for a second and manual white balance at the gains it found.
+    void resetAdvancedWithWhiteBalanceOnce();
 
     // The focus slots of the E-series (also used by the W-series models).
     void deviceSetFocusMode(FocusMode mode);

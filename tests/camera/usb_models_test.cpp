@@ -401,6 +401,12 @@ TEST_F(ModelTest, R480ShowsNoPictureForTwentyReadsAfterFlip)
     for (int attempt = 0; attempt < 60 && frame.size() == 0; ++attempt)
         frame = camera->getVideoFrameData();
     EXPECT_EQ(frame.width(), 320);
+    // Told the flip it has (as a reset tells it), the sensor does not turn.
+    camera->onSetFlipStatus(true);
+    frame = camera->getVideoFrameData();
+    for (int read = 1; read < R480Camera::kDroppedAfterFlip && frame.size() == 0; ++read)
+        frame = camera->getVideoFrameData();
+    EXPECT_EQ(frame.width(), 320);
     camera->onSetMirrorStatus(true);
     EXPECT_EQ(camera->getVideoFrameData().size(), 0);
     camera->close();
