@@ -347,9 +347,12 @@ void MainWindow2::on_record_btn_toggled(bool on)
         return;
     auto *box = new QMessageBox(QMessageBox::Information, tr("Info"), tr("Stop Recording"));
     // The name on a line of its own: a long path would be wrapped inside it.
+    // A file that is not there (removed with its folder while it recorded) is
+    // not named: the recorder tells what became of the recording.
     const QFileInfo file(recordingPath);
-    box->setInformativeText(
-        tr("%1\nin %2").arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())));
+    if (file.exists())
+        box->setInformativeText(
+            tr("%1\nin %2").arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath())));
     box->addButton(tr("OK"), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

@@ -1665,16 +1665,16 @@ in %2</source>
         <translation>录像失败：无法启动 H.264 编码器。</translation>
     </message>
     <message>
-        <source>Recording failed: the video file could not be created.</source>
-        <translation>录像失败：无法创建视频文件。</translation>
+        <source>Recording failed: the video file could not be created (%1).</source>
+        <translation>录像失败：无法创建视频文件（%1）。</translation>
     </message>
     <message>
-        <source>Recording failed: the video file could not be written.</source>
-        <translation>录像失败：无法写入视频文件。</translation>
+        <source>Recording failed: the video file could not be written (%1).</source>
+        <translation>录像失败：无法写入视频文件（%1）。</translation>
     </message>
     <message>
-        <source>The recording was saved, but it could not be finalised; some players may not show its length or seek in it.</source>
-        <translation>录像已保存，但未能完成最终处理；部分播放器可能无法显示其时长或进行跳转。</translation>
+        <source>The recording was saved, but it could not be finalised (%1); some players may not show its length or seek in it.</source>
+        <translation>录像已保存，但未能完成最终处理（%1）；部分播放器可能无法显示其时长或进行跳转。</translation>
     </message>
     <message>
         <source>Nothing was recorded, so no video file was kept.</source>
@@ -1687,6 +1687,10 @@ in %2</source>
     <message>
         <source>What was recorded is kept in %1.</source>
         <translation>已录制的部分保存在 %1。</translation>
+    </message>
+    <message>
+        <source>Recording failed: the video file %1 no longer exists (%2), so what was recorded is lost.</source>
+        <translation>录像失败：视频文件 %1 已不存在（%2），已录制的内容丢失。</translation>
     </message>
     <message>
         <source>(%1)</source>

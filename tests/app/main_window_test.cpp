@@ -261,7 +261,11 @@ TEST_F(WindowTest, RecordsFiveSecondsIntoAFinishedMp4)
     EXPECT_LE(info.containerDurationSeconds, double(stopUs - firstUs) / 1e6 + info.longestGapSeconds + 0.05);
     EXPECT_FALSE(info.topLevelBoxes.isEmpty());
     EXPECT_FALSE(info.topLevelBoxes.contains("moof"));  // finalised: one index, no fragments
+    // One message: "Stop Recording", naming the file and its folder.
     EXPECT_TRUE(waitFor([&] { return dialogs.saw("Stop Recording"); }));
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages[0].informativeText,
+              QFileInfo(path).fileName() + "\nin " + QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
     EXPECT_TRUE(childOf<QComboBox>(window->cameraSettings(), "previewRes_comboBox")->isEnabled());
 }
 
@@ -272,13 +276,14 @@ TEST_F(WindowTest, RecorderFailureUntogglesTheButtonOnce)
     button("record_btn")->click();
     ASSERT_TRUE(waitFor([&] { return window->playThread()->recorder()->isRecording(); }, 5000));
     // What the recorder says when a write fails (a full disk, a pulled drive).
-    emit window->playThread()->recorder()->recordingFailed(VideoRecorder::failureText(VideoRecorder::Failure::CannotWrite));
+    const QString failure = VideoRecorder::failureText(VideoRecorder::Failure::CannotWrite, "Input/output error");
+    emit window->playThread()->recorder()->recordingFailed(failure);
     ASSERT_TRUE(waitFor([&] { return !button("record_btn")->isChecked(); }));
     EXPECT_FALSE(window->playThread()->isRecording());
-    EXPECT_TRUE(waitFor([&] { return dialogs.saw(VideoRecorder::failureText(VideoRecorder::Failure::CannotWrite)); }));
+    EXPECT_TRUE(waitFor([&] { return dialogs.saw(failure); }));
     QTest::qWait(1500);
     EXPECT_FALSE(dialogs.saw("Stop Recording")) << dialogs.all();
-    EXPECT_EQ(dialogs.count(VideoRecorder::failureText(VideoRecorder::Failure::CannotWrite)), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.count(failure), 1) << dialogs.all();
 }
 
 TEST_F(WindowTest, RecordingFolderThatCannotBeMadeIsReported)

@@ -1,8 +1,8 @@
 // The main window's recording and picture commands as a user meets them:
 // closing the camera while recording, saving an opened picture, the first
 // save dialog, the pictures the open dialog lists, quitting with unsaved
-// pictures, a snapshot and a recording on a full disk and where a failed
-// snapshot's warning opens.
+// pictures, a snapshot and a recording on a full disk, a recording whose
+// folder is removed and where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "device_poll.h"
@@ -393,6 +393,38 @@ TEST_F(WindowTest, FailedSnapshotWarnsOverTheMainWindowOnceItsWaitIsOver)
     ASSERT_TRUE(waitFor([&] { return !box.painted.isNull(); }));
     const QPoint offCentre = box.painted.center() - window->frameGeometry().center();
     EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+}
+
+// The save folder removed while it records: writes still go through, into
+// a file no one can open again. The recording is told as lost, with its
+// cause; nothing calls it saved or kept, or names the file that is gone.
+TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
+{
+    ASSERT_TRUE(startWithCamera());
+    const QString folder = pictures.filePath("videos");
+    window->DrawChange(QuickSavePath, folder);
+    const VideoRecorder *recorder = window->playThread()->recorder();
+    QString recorded;
+    QObject::connect(recorder, &VideoRecorder::recordingFinished, window,
+                     [&](const QString &path) { recorded = path; });
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000));
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
+    const QString lost = VideoRecorder::lostText(recorded, "No such file or directory");
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(lost); })) << dialogs.all();
+    EXPECT_EQ(dialogs.count(lost), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.count("Stop Recording"), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
+    for (const SeenMessage &message : dialogs.messages) {
+        const QString text = message.text + " " + message.informativeText;
+        EXPECT_FALSE(text.contains("saved") || text.contains("kept")) << text;
+        if (message.text == "Stop Recording") {
+            EXPECT_FALSE(message.informativeText.contains(QFileInfo(recorded).fileName())) << text;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
 TEST_F(WindowTest, RecordingStoppedByAFullDiskNamesTheFileItKept)

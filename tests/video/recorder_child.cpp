@@ -10,7 +10,7 @@
 //                                      while the muxer holds the fragment
 //   recorder_child tear <folder>       writes fail inside a fragment's index
 //   recorder_child refuse <folder>     a frame too big for the space left
-//   recorder_child readonly <folder>   records into a read-only folder
+//   recorder_child readonly <folder>   the folder turns read-only while it records
 #include "mp4_finalise.h"
 #include "recording_support.h"
 #include "video_recorder.h"
@@ -29,6 +29,7 @@
 
 #include <mutex>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 
@@ -81,8 +82,11 @@ struct Recording {
         QMetaObject::invokeMethod(recorder, "stop", Qt::BlockingQueuedConnection);
         std::lock_guard<std::mutex> lock(mutex);
         const QString all = messages.join('|');
+        // Whatever the cause in the message.
         const auto saw = [&all](VideoRecorder::Failure failure) {
-            return int(all.contains(VideoRecorder::failureText(failure)));
+            const QString cause = QStringLiteral("\x01");
+            const QString text = VideoRecorder::failureText(failure, cause);
+            return int(all.contains(text.left(text.indexOf(cause))));
         };
         return QString("lack=%1 cannotWrite=%2 nothing=%3 noSpace=%4 named=%5")
             .arg(int(lack.load()))
@@ -287,13 +291,31 @@ int refuse(const QString &folder)
     return 0;
 }
 
-// Records into a folder on a read-only volume.
+// Records into a folder that turns read-only while it records, then once
+// more into that folder. A read-only bind mount over the folder: the open
+// file still takes writes, nothing new can be made there.
 int readOnly(const QString &folder)
 {
-    Recording recording(folder + "/read_only.mp4");
-    const QString outcome = recording.outcome();
+    QString finalising;
+    {
+        Recording recording(folder + "/read_only.mp4");
+        if (!recording.recorder->isRecording())
+            return 2;
+        int index = 0;
+        feed(recording, index, 500);
+        const QByteArray name = QFile::encodeName(folder);
+        if (mount(name.constData(), name.constData(), nullptr, MS_BIND, nullptr) != 0
+            || mount(nullptr, name.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return 5;
+        feed(recording, index, 300);
+        recording.outcome();
+        std::lock_guard<std::mutex> lock(recording.mutex);
+        finalising = recording.messages.join('|');
+    }
+    Recording recording(folder + "/again.mp4");
+    recording.outcome();
     std::lock_guard<std::mutex> lock(recording.mutex);
-    std::printf("%s messages=%s\n", qPrintable(outcome), qPrintable(recording.messages.join('|')));
+    std::printf("finalising: %s\ncreating: %s\n", qPrintable(finalising), qPrintable(recording.messages.join('|')));
     return 0;
 }
 
@@ -340,6 +362,7 @@ int tear(const QString &folder)
             return 4;
         expectedFile.close();
         bool failed = false;
+        bool causeNamed = false;
         bool limited = true;
         {
             Recording recording(path, false, kWidth, kHeight, [&](VideoRecorder &recorder) {
@@ -352,6 +375,9 @@ int tear(const QString &folder)
                 return 2;
             QMetaObject::invokeMethod(recording.recorder, "stop", Qt::BlockingQueuedConnection);
             failed = recording.failed;
+            std::lock_guard<std::mutex> lock(recording.mutex);
+            causeNamed = recording.messages.join('|').contains(
+                VideoRecorder::failureText(VideoRecorder::Failure::CannotWrite, "File too large"));
             if (!setFileSizeLimit(RLIM_INFINITY))
                 return 5;
         }
@@ -361,8 +387,9 @@ int tear(const QString &folder)
         const bool same = torn.open(QIODevice::ReadOnly) && referenceBytes.startsWith(torn.readAll());
         torn.close();
         const RecordingInfo info = readRecording(path);
-        std::printf("fragment=%d failed=%d same=%d opened=%d decoded=%d expected=%d size=%lld boundary=%lld\n",
-                    fragment, int(failed), int(same), int(info.opened), info.decodedFrames,
+        std::printf("fragment=%d failed=%d cause=%d same=%d opened=%d decoded=%d expected=%d size=%lld "
+                    "boundary=%lld\n",
+                    fragment, int(failed), int(causeNamed), int(same), int(info.opened), info.decodedFrames,
                     readRecording(expectedPath).decodedFrames, QFile(path).size(), boundary);
     }
     return 0;

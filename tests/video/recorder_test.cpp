@@ -823,8 +823,10 @@ TEST(RecorderFailure, UnwritablePlacesAreReportedWithTheirCause)
     // A file where a folder is expected, a missing folder, a folder of /proc
     // (read-only even for root, and without free space).
     const QList<QPair<QString, QString>> places{
-        {plainFile.fileName() + "/recording.mp4", "(Not a directory)"},
-        {folder.path() + "/missing/recording.mp4", "(No such file or directory)"},
+        {plainFile.fileName() + "/recording.mp4",
+         VideoRecorder::failureText(VideoRecorder::Failure::CannotCreateFile, "Not a directory")},
+        {folder.path() + "/missing/recording.mp4",
+         VideoRecorder::failureText(VideoRecorder::Failure::CannotCreateFile, "No such file or directory")},
         {"/proc/vorenta_recording.mp4", VideoRecorder::failureText(VideoRecorder::Failure::NoSpace)}};
     for (const auto &[path, cause] : places) {
         SCOPED_TRACE(path.toStdString());
@@ -835,6 +837,32 @@ TEST(RecorderFailure, UnwritablePlacesAreReportedWithTheirCause)
         EXPECT_TRUE(fixture.failureMessages().at(0).contains(cause)) << fixture.failureMessages().at(0).toStdString();
         EXPECT_FALSE(QFileInfo(path).isFile());
     }
+}
+
+// Writes into a removed file still go through, into a file no one can open
+// again: the recording is lost, and says so while it records.
+TEST(RecorderFailure, RecordingWhoseFolderIsRemovedIsToldAsLostAtOnce)
+{
+    QTemporaryDir base;
+    const QString folder = base.path() + "/videos";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/lost.mp4";
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    int64_t next = feedFrames(*fixture.recorder, 10, 33333);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    // Within the pace of the free-space query, with frames still coming.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            next = feedFrames(*fixture.recorder, 1, 33333, next);
+            return !fixture.failureMessages().isEmpty();
+        },
+        10000));
+    fixture.stop();
+    EXPECT_EQ(fixture.failureMessages(), QStringList{VideoRecorder::lostText(path, "No such file or directory")});
+    EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
+    EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
 TEST(RecorderFailure, FailedHeaderWriteIsReportedAndLeavesTheDeviceAlone)
@@ -879,17 +907,16 @@ namespace {
 
 // Runs the recorder child with `mode` on a volume of `megabytes` of its own,
 // visible only inside a private mount namespace; its output (a failure when
-// no such volume can be mounted here). `options` are added to the mount's.
-QString runOnPrivateVolume(const char *mode, int megabytes, const QString &options = QString())
+// no such volume can be mounted here).
+QString runOnPrivateVolume(const char *mode, int megabytes)
 {
     QTemporaryDir folder;
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start("unshare", {"-m", "sh", "-c",
-                            QString("mount -t tmpfs -o size=%1m%3 tmpfs \"$1\" || exit 77; exec \"$2\" %2 \"$1\"")
+                            QString("mount -t tmpfs -o size=%1m tmpfs \"$1\" || exit 77; exec \"$2\" %2 \"$1\"")
                                 .arg(megabytes)
-                                .arg(mode)
-                                .arg(options.isEmpty() ? QString() : "," + options),
+                                .arg(mode),
                             "sh", folder.path(), VORENTA_RECORDER_CHILD});
     if (!child.waitForStarted(10000) || !child.waitForFinished(60000) || child.exitCode() == 77) {
         ADD_FAILURE() << "no private tmpfs could be mounted (unshare and mount need root)";
@@ -952,10 +979,15 @@ TEST(RecorderFailure, AFrameRefusedForSpaceIsTheEndOfWhatIsWritten)
 
 TEST(RecorderFailure, ReadOnlyFolderNamesTheCause)
 {
-    const QString output = runOnPrivateVolume("readonly", 1, "ro");
+    // The folder turns read-only while it records: the recording is not
+    // finalised, and the next one is not created.
+    const QString output = runOnPrivateVolume("readonly", 8);
     SCOPED_TRACE(output.toStdString());
-    EXPECT_TRUE(output.contains(VideoRecorder::failureText(VideoRecorder::Failure::CannotCreateFile)));
-    EXPECT_TRUE(output.contains("(Read-only file system)"));
+    const QString cause = "Read-only file system";
+    EXPECT_TRUE(output.contains(
+        "finalising: " + VideoRecorder::failureText(VideoRecorder::Failure::CannotFinalise, cause) + "\n"));
+    EXPECT_TRUE(output.contains(
+        "creating: " + VideoRecorder::failureText(VideoRecorder::Failure::CannotCreateFile, cause) + "\n"));
 }
 
 TEST(RecorderFailure, VolumeFullBeforeTheFirstFragmentLeavesNoFileAndSaysNothingWasRecorded)
@@ -1004,6 +1036,7 @@ TEST(RecorderFailure, WritesFailingInsideAFragmentLeaveEveryCompleteFragmentRead
                 values[parts[0]] = parts[1].toLongLong();
         }
         EXPECT_EQ(values["failed"], 1);
+        EXPECT_EQ(values["cause"], 1);  // "could not be written (File too large)"
         EXPECT_EQ(values["opened"], 1);
         // The run wrote what the reference did up to the failure, and the
         // file keeps exactly the fragments before the failed one.

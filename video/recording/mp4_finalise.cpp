@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cerrno>
 #include <filesystem>
 
 #include <unistd.h>
@@ -27,17 +28,19 @@ QString avErrorText(int code)
     return QString::fromUtf8(text);
 }
 
-bool fail(QString *error, const QString &what, int code)
+bool fail(QString *error, QString *cause, const QString &what, int code)
 {
     if (error)
         *error = what + ": " + avErrorText(code);
+    if (cause)
+        *cause = avErrorText(code);
     return false;
 }
 
 }  // namespace
 
 bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QString *error,
-                           const std::atomic<bool> *abandon)
+                           const std::atomic<bool> *abandon, QString *cause)
 {
     const QByteArray sourcePath = source.toUtf8();
     const QByteArray destinationPath = destination.toUtf8();
@@ -49,6 +52,8 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
     bool ok = false;
     if (error)
         error->clear();
+    if (cause)
+        cause->clear();
     const AVIOInterruptCB interrupt{abandonRequested, const_cast<std::atomic<bool> *>(abandon)};
     input = avformat_alloc_context();
     if (input)
@@ -57,29 +62,29 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
     int result = input ? avformat_open_input(&input, sourcePath.constData(), nullptr, nullptr) : AVERROR(ENOMEM);
     do {
         if (result < 0) {
-            fail(error, "cannot open " + source, result);
+            fail(error, cause, "cannot open " + source, result);
             break;
         }
         const int videoIndex = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (videoIndex < 0) {
-            fail(error, "no video stream in " + source, videoIndex);
+            fail(error, cause, "no video stream in " + source, videoIndex);
             break;
         }
         AVStream *inStream = input->streams[videoIndex];
         result = avformat_alloc_output_context2(&output, av_guess_format("mp4", nullptr, nullptr), nullptr,
                                                 destinationPath.constData());
         if (result < 0 || !output) {
-            fail(error, "cannot set up " + destination, result);
+            fail(error, cause, "cannot set up " + destination, result < 0 ? result : AVERROR(ENOMEM));
             break;
         }
         AVStream *outStream = avformat_new_stream(output, nullptr);
         if (!outStream) {
-            fail(error, "cannot add a stream", AVERROR(ENOMEM));
+            fail(error, cause, "cannot add a stream", AVERROR(ENOMEM));
             break;
         }
         result = avcodec_parameters_copy(outStream->codecpar, inStream->codecpar);
         if (result < 0) {
-            fail(error, "cannot copy the stream parameters", result);
+            fail(error, cause, "cannot copy the stream parameters", result);
             break;
         }
         outStream->codecpar->codec_tag = 0;
@@ -91,7 +96,7 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
         result = avio_open2(&output->pb, destinationPath.constData(), AVIO_FLAG_WRITE, &output->interrupt_callback,
                             nullptr);
         if (result < 0) {
-            fail(error, "cannot create " + destination, result);
+            fail(error, cause, "cannot create " + destination, result);
             break;
         }
         fileOpen = true;
@@ -100,13 +105,13 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
         result = avformat_write_header(output, &options);
         av_dict_free(&options);
         if (result < 0) {
-            fail(error, "cannot write the header of " + destination, result);
+            fail(error, cause, "cannot write the header of " + destination, result);
             break;
         }
         packet = av_packet_alloc();
         held = av_packet_alloc();
         if (!packet || !held) {
-            fail(error, "out of memory", AVERROR(ENOMEM));
+            fail(error, cause, "out of memory", AVERROR(ENOMEM));
             break;
         }
         // Each packet is held back until the next one gives its length; the
@@ -126,10 +131,12 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
             haveHeld = false;
             return written;
         };
+        bool told = false;  // a failure inside the loop that is not the read's
         for (;;) {
             if (abandonRequested(interrupt.opaque)) {
                 result = AVERROR_EXIT;
-                fail(error, "finalising abandoned", result);
+                fail(error, cause, "finalising abandoned", result);
+                told = true;
                 break;
             }
             result = av_read_frame(input, packet);
@@ -143,38 +150,39 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
             }
             av_packet_unref(packet);
             if (result < 0) {
-                fail(error, "cannot write " + destination, result);
+                fail(error, cause, "cannot write " + destination, result);
+                told = true;
                 break;
             }
         }
         if (result < 0 && result != AVERROR_EOF) {
-            if (error && error->isEmpty())
-                fail(error, "cannot read " + source, result);
+            if (!told)
+                fail(error, cause, "cannot read " + source, result);
             break;
         }
         if (haveHeld) {
             const int64_t start = inStream->start_time != AV_NOPTS_VALUE ? inStream->start_time : 0;
             result = writeHeld(inStream->duration > 0 ? start + inStream->duration : AV_NOPTS_VALUE);
             if (result < 0) {
-                fail(error, "cannot write " + destination, result);
+                fail(error, cause, "cannot write " + destination, result);
                 break;
             }
         }
         if (abandonRequested(interrupt.opaque)) {
             result = AVERROR_EXIT;
-            fail(error, "finalising abandoned", result);
+            fail(error, cause, "finalising abandoned", result);
             break;
         }
         // With faststart the trailer moves the index in front of the media data.
         result = av_write_trailer(output);
         if (result < 0) {
-            fail(error, "cannot finish " + destination, result);
+            fail(error, cause, "cannot finish " + destination, result);
             break;
         }
         result = avio_closep(&output->pb);
         fileOpen = false;
         if (result < 0) {
-            fail(error, "cannot close " + destination, result);
+            fail(error, cause, "cannot close " + destination, result);
             break;
         }
         ok = true;
@@ -193,10 +201,10 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
     return ok;
 }
 
-bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon)
+bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon, QString *cause)
 {
     const QString temporary = path + ".finalising";
-    if (!rewriteAsFastStartMp4(path, temporary, error, abandon))
+    if (!rewriteAsFastStartMp4(path, temporary, error, abandon, cause))
         return false;
     // The rewritten file reaches the disk before it replaces the recording:
     // renamed while its data are still in the page cache, a power cut could
@@ -204,8 +212,8 @@ bool finaliseRecording(const QString &path, QString *error, const std::atomic<bo
     {
         QFile written(temporary);
         if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
-            if (error)
-                *error = "cannot flush " + temporary + " to disk";
+            const int code = errno != 0 ? AVERROR(errno) : AVERROR(EIO);
+            fail(error, cause, "cannot flush " + temporary + " to disk", code);
             written.close();
             QFile::remove(temporary);
             return false;
@@ -216,8 +224,7 @@ bool finaliseRecording(const QString &path, QString *error, const std::atomic<bo
     std::filesystem::rename(std::filesystem::u8path(temporary.toStdString()),
                             std::filesystem::u8path(path.toStdString()), code);
     if (code) {
-        if (error)
-            *error = "cannot replace " + path + ": " + QString::fromStdString(code.message());
+        fail(error, cause, "cannot replace " + path, AVERROR(code.value()));
         QFile::remove(temporary);
         return false;
     }

@@ -8,15 +8,17 @@
 #include <atomic>
 
 // Writes `destination` from the first video stream of `source`. On failure
-// `error` says why and a partly written destination is removed. Setting
-// `abandon` (from any thread) makes a rewrite in progress fail soon.
+// `error` says what failed and why, `cause` only why, in the system's words
+// ("Read-only file system"), and a partly written destination is removed.
+// Setting `abandon` (from any thread) makes a rewrite in progress fail soon.
 bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QString *error,
-                           const std::atomic<bool> *abandon = nullptr);
+                           const std::atomic<bool> *abandon = nullptr, QString *cause = nullptr);
 
 // Rewrites the recording at `path` in place: into a temporary file beside it,
 // then renamed over it, so that `path` is always a playable file. On failure
 // (or when abandoned) `path` keeps the fragmented recording.
-bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon = nullptr);
+bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon = nullptr,
+                       QString *cause = nullptr);
 
 // Cuts a fragmented MP4 back to its last complete fragment. A write that
 // failed part-way (a full volume) can leave the boxes of the last fragment

@@ -15,9 +15,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+
+#include <sys/stat.h>
 
 int64_t captureClockMicroseconds()
 {
@@ -26,18 +29,33 @@ int64_t captureClockMicroseconds()
         .count();
 }
 
-QString VideoRecorder::failureText(Failure failure)
+namespace {
+
+// The errno when `path` names nothing any more: the file was removed, or its
+// folder with it. 0 while it is there, and when the system can't tell.
+int goneError(const QString &path)
+{
+    struct stat info;
+    if (::stat(path.toUtf8().constData(), &info) == 0)
+        return 0;
+    return errno == ENOENT || errno == ENOTDIR ? errno : 0;
+}
+
+}  // namespace
+
+QString VideoRecorder::failureText(Failure failure, const QString &cause)
 {
     switch (failure) {
     case Failure::NoEncoder:
         return tr("Recording failed: no H.264 encoder could be started.");
     case Failure::CannotCreateFile:
-        return tr("Recording failed: the video file could not be created.");
+        return tr("Recording failed: the video file could not be created (%1).").arg(cause);
     case Failure::CannotWrite:
-        return tr("Recording failed: the video file could not be written.");
+        return tr("Recording failed: the video file could not be written (%1).").arg(cause);
     case Failure::CannotFinalise:
-        return tr("The recording was saved, but it could not be finalised; some players may not show its length "
-                  "or seek in it.");
+        return tr("The recording was saved, but it could not be finalised (%1); some players may not show its "
+                  "length or seek in it.")
+            .arg(cause);
     case Failure::NothingRecorded:
         return tr("Nothing was recorded, so no video file was kept.");
     case Failure::NoSpace:
@@ -51,13 +69,24 @@ QString VideoRecorder::keptText(const QString &path)
     return tr("What was recorded is kept in %1.").arg(QDir::toNativeSeparators(path));
 }
 
+QString VideoRecorder::lostText(const QString &path, const QString &cause)
+{
+    return tr("Recording failed: the video file %1 no longer exists (%2), so what was recorded is lost.")
+        .arg(QDir::toNativeSeparators(path), cause);
+}
+
+QString VideoRecorder::causeText(int code)
+{
+    char cause[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, cause, sizeof cause);
+    return QString::fromLocal8Bit(cause);
+}
+
 QString VideoRecorder::withCause(const QString &text, int code)
 {
     if (code >= 0)
         return text;
-    char cause[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, cause, sizeof cause);
-    return text + QLatin1Char(' ') + tr("(%1)").arg(QString::fromLocal8Bit(cause));
+    return text + QLatin1Char(' ') + tr("(%1)").arg(causeText(code));
 }
 
 VideoRecorder::VideoRecorder(QObject *parent) : QObject(parent), probe_(defaultEncoderProbe()) {}
@@ -246,7 +275,7 @@ void VideoRecorder::start()
     }
     int openError = 0;
     if (!openOutput(path, encoder->CodecContext(), &openError)) {
-        emit recordingFailed(withCause(failureText(Failure::CannotCreateFile), openError));
+        emit recordingFailed(failureText(Failure::CannotCreateFile, causeText(openError)));
         return;
     }
     const int codecWidth = encoder->CodecContext()->width;
@@ -276,6 +305,9 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *
     writeFailed_ = false;
     writeError_ = 0;
     packetsLost_ = false;
+    fileLost_ = false;
+    lostError_ = 0;
+    haveCheckedFile_ = false;
     packetsWritten_ = 0;
     heldBytes_ = 0;
     fragmentInFile_ = false;
@@ -283,17 +315,19 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *
     outputPath_ = path;
     // Always MP4: the fragment and faststart handling below is MP4's, whatever
     // the name ends with.
-    if (avformat_alloc_output_context2(&output_, av_guess_format("mp4", nullptr, nullptr), nullptr,
-                                       pathUtf8.constData())
-            < 0
-        || !output_) {
+    *error = avformat_alloc_output_context2(&output_, av_guess_format("mp4", nullptr, nullptr), nullptr,
+                                            pathUtf8.constData());
+    if (*error < 0 || !output_) {
         qWarning() << "Alloc output context failed!";
         output_ = nullptr;
+        if (*error >= 0)
+            *error = AVERROR(ENOMEM);
         return false;
     }
     stream_ = avformat_new_stream(output_, nullptr);
     if (!stream_) {
         qWarning() << "Output stream create failed!";
+        *error = AVERROR(ENOMEM);
         closeOutputLocked(false);
         return false;
     }
@@ -305,7 +339,8 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *
     nominalFrameDuration_ = codec->framerate.num > 0
                                 ? av_rescale_q(1, av_inv_q(codec->framerate), codec->time_base)
                                 : 0;
-    if (avcodec_parameters_from_context(stream_->codecpar, codec) < 0) {
+    *error = avcodec_parameters_from_context(stream_->codecpar, codec);
+    if (*error < 0) {
         qWarning() << "Get codec params from encode context failed!";
         closeOutputLocked(false);
         return false;
@@ -337,6 +372,7 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *
     packet_ = av_packet_alloc();
     if (!packet_) {
         qWarning() << "Output Packet alloc failed";
+        *error = AVERROR(ENOMEM);
         closeOutputLocked(true);
         return false;
     }
@@ -380,6 +416,7 @@ void VideoRecorder::stop()
     QString path;
     QString failure;
     bool empty = false;
+    bool lost = false;
     bool finalise = false;
     bool complete = false;
     bool lackedSpace = false;
@@ -388,38 +425,58 @@ void VideoRecorder::stop()
         if (!output_)
             return;
         path = outputPath_;
-        bool finished = av_write_trailer(output_) >= 0 && output_->pb->error >= 0;
+        int result = av_write_trailer(output_);
+        if (result >= 0)
+            result = output_->pb->error;
+        bool finished = result >= 0;
         if (!finished) {
             qWarning() << "Write output video file trailer failed!" << path;
             if (writeError_ == 0)
-                writeError_ = output_->pb->error;
+                writeError_ = result;
         }
-        if (avio_closep(&output_->pb) < 0) {
+        result = avio_closep(&output_->pb);
+        if (result < 0) {
             qWarning() << "Close output video file failed!" << path;
             finished = false;
+            if (writeError_ == 0)
+                writeError_ = result;
         }
         closeOutputLocked(false);
         acceptPackets_ = false;
         // The trailer writes the fragment the muxer still held.
         empty = finished ? packetsWritten_ == 0 : !fragmentInFile_;
+        // Whatever was written went into a file no one can open again. Once
+        // found gone, what may stand at its path now is not ours to touch.
+        const bool lostBefore = fileLost_;
+        if (!fileLost_ && !empty) {
+            lostError_ = goneError(path);
+            fileLost_ = lostError_ != 0;
+        }
+        lost = fileLost_;
         // A failed write was reported when it happened. Such a file is kept
         // as it is: rewriting it would need space the volume doesn't have.
         // A recording that ran out of space says so below, once it is known
         // what it kept.
-        lackedSpace = packetsLost_ && !writeFailed_;
-        if (empty && !writeFailed_ && !lackedSpace)
+        lackedSpace = packetsLost_ && !writeFailed_ && !lost;
+        if (lost) {
+            if (!lostBefore) {
+                qWarning() << "The recording's file is gone:" << path;
+                failure = lostText(path, causeText(AVERROR(lostError_)));
+            }
+        } else if (empty && !writeFailed_ && !lackedSpace) {
             failure = failureText(Failure::NothingRecorded);
-        else if (!finished && !writeFailed_ && !lackedSpace)
+        } else if (!finished && !writeFailed_ && !lackedSpace) {
             failure = writeFailureLocked();
-        finalise = finished && !writeFailed_ && !empty;
+        }
+        finalise = finished && !writeFailed_ && !empty && !lost;
         complete = finalise && !packetsLost_;
     }
-    if (empty) {
+    if (empty && !lost) {
         // Only the header of a file this recorder made: nothing to keep.
         std::error_code error;
         if (std::filesystem::is_regular_file(std::filesystem::u8path(path.toStdString()), error))
             QFile::remove(path);
-    } else if (!finalise) {
+    } else if (!finalise && !lost) {
         // A write that failed part-way may have left the last fragment cut
         // short, which would make the whole file unreadable.
         const qint64 kept = cutToCompleteFragments(path);
@@ -431,18 +488,22 @@ void VideoRecorder::stop()
     bool finalised = false;
     if (finalise) {
         QString error;
-        if (abandonFinalising_.load())
+        QString cause;
+        if (abandonFinalising_.load()) {
             error = QStringLiteral("given up at shut-down");
-        else if (!roomToFinalise(path))
+            cause = causeText(AVERROR_EXIT);
+        } else if (!roomToFinalise(path)) {
             error = QStringLiteral("not enough free space for a finalised copy of ") + path;
-        else
-            finalised = finaliseRecording(path, &error, &abandonFinalising_);
+            cause = causeText(AVERROR(ENOSPC));
+        } else {
+            finalised = finaliseRecording(path, &error, &abandonFinalising_, &cause);
+        }
         if (!finalised) {
             qWarning().noquote() << "Finalising the recording failed, the fragmented file is kept:" << error;
             // The fragmented file plays; after a lack of space that it was
             // kept is what the user needs to hear.
             if (!lackedSpace)
-                emit recordingFailed(failureText(Failure::CannotFinalise));
+                emit recordingFailed(failureText(Failure::CannotFinalise, cause));
         }
     }
     if (lackedSpace) {
@@ -499,10 +560,26 @@ bool VideoRecorder::enoughSpaceLocked(qint64 bytes)
     return false;
 }
 
+bool VideoRecorder::fileGoneLocked()
+{
+    const int64_t now = captureClockMicroseconds();
+    if (haveCheckedFile_ && now - lastFileCheckUs_ < int64_t(kFreeSpaceCheckIntervalMs) * 1000)
+        return false;
+    haveCheckedFile_ = true;
+    lastFileCheckUs_ = now;
+    lostError_ = goneError(outputPath_);
+    fileLost_ = lostError_ != 0;
+    if (fileLost_)
+        qWarning() << "The recording's file is gone:" << outputPath_;
+    return fileLost_;
+}
+
 VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qint64 bytes)
 {
-    if (writeFailed_ || packetsLost_)
+    if (writeFailed_ || packetsLost_ || fileLost_)
         return WriteResult::Refused;
+    if (fileGoneLocked())
+        return WriteResult::Lost;
     if (!enoughSpaceLocked(bytes)) {
         packetsLost_ = true;
         return WriteResult::LackOfSpace;
@@ -596,9 +673,11 @@ bool VideoRecorder::OnEncodedImage(const EncodedImage &image)
 
 QString VideoRecorder::writeFailureLocked() const
 {
+    // A failed write that came without a code failed in the device.
+    const int error = writeError_ < 0 ? writeError_ : AVERROR(EIO);
     if (!fragmentInFile_)
-        return withCause(failureText(Failure::NothingRecorded), writeError_);
-    return withCause(failureText(Failure::CannotWrite), writeError_) + QLatin1Char('\n') + keptText(outputPath_);
+        return withCause(failureText(Failure::NothingRecorded), error);
+    return failureText(Failure::CannotWrite, causeText(error)) + QLatin1Char('\n') + keptText(outputPath_);
 }
 
 // Signals go out after the output lock is released: a receiver connected
@@ -616,6 +695,15 @@ bool VideoRecorder::announce(WriteResult result)
         {
             std::lock_guard<std::mutex> lock(outputMutex_);
             message = writeFailureLocked();
+        }
+        emit recordingFailed(message);
+        break;
+    }
+    case WriteResult::Lost: {
+        QString message;
+        {
+            std::lock_guard<std::mutex> lock(outputMutex_);
+            message = lostText(outputPath_, causeText(AVERROR(lostError_)));
         }
         emit recordingFailed(message);
         break;

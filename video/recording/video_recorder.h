@@ -50,11 +50,17 @@ public:
     static constexpr qint64 kMaxBacklogBytes = 192 * 1048576;
 
     enum class Failure { NoEncoder, CannotCreateFile, CannotWrite, CannotFinalise, NothingRecorded, NoSpace };
-    static QString failureText(Failure failure);
+    // `cause` goes into the texts of CannotCreateFile, CannotWrite and
+    // CannotFinalise; the others have none.
+    static QString failureText(Failure failure, const QString &cause = QString());
+    // The system's words for the libav error `code` ("No such file or directory").
+    static QString causeText(int code);
     // `text` followed by the system's words for the libav error `code`.
     static QString withCause(const QString &text, int code);
     // Names the file that keeps what a failed recording wrote.
     static QString keptText(const QString &path);
+    // A recording whose file is gone from its folder, and why it can't be found.
+    static QString lostText(const QString &path, const QString &cause);
 
     // When the running or last recording began and when its first frame was
     // written, in captureClockMicroseconds(); 0 until then.
@@ -102,6 +108,9 @@ signals:
     // space. `message` is for the user; the file keeps what was written
     // before the failure. A recording stopped for lack of space says so once
     // its file is closed, naming the file it kept or saying that none was.
+    // A recording whose file was removed (or its folder with it) is lost: it
+    // says so once that is found, while recording or at the stop, and keeps
+    // nothing.
     void recordingFailed(const QString &message);
     // Ends every recording that created its file, once `stop` has closed it
     // for good: `ok` when everything the encoder delivered before the stop (or
@@ -127,7 +136,7 @@ private:
     bool roomToFinalise(const QString &path) const;
     void closeOutputLocked(bool removeFile);
     void dropBacklog();
-    enum class WriteResult { Written, Refused, LackOfSpace, Failed };
+    enum class WriteResult { Written, Refused, LackOfSpace, Failed, Lost };
     WriteResult writePacketLocked(AVPacket *source, qint64 bytes);
     bool announce(WriteResult result);
     // The message for a failed write: whether anything is in the file, and why.
@@ -135,6 +144,9 @@ private:
     // False when the volume is known to lack `bytes` plus the spare; a
     // volume that can't be asked does not stop a recording.
     bool enoughSpaceLocked(qint64 bytes);
+    // Whether the file being written is gone from its folder; asked at the
+    // pace of the free-space query.
+    bool fileGoneLocked();
 
     // Settings for the next start (any thread).
     mutable std::mutex configMutex_;
@@ -189,6 +201,12 @@ private:
     qint64 writtenSinceCheck_ = 0;
     int64_t lastCheckUs_ = 0;
     bool haveChecked_ = false;
+    // Writes into a removed file still succeed, into a file no one can open
+    // again: once it is found gone, the recording is lost and takes nothing more.
+    bool fileLost_ = false;
+    int lostError_ = 0;         // errno of the failed look-up
+    int64_t lastFileCheckUs_ = 0;
+    bool haveCheckedFile_ = false;
 
     std::atomic<bool> abandonFinalising_{false};
 };
