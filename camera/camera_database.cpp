@@ -518,16 +518,7 @@ bool CameraDatabase::saveCameraProperty(const QString &uniqueName, const QString
         qDebug().noquote() << "saveCameraProperty error. Can not find the entry for cur camera " + key;
         return false;
     }
-    // The columns are names of the fixed list above, never caller text.
-    QStringList assignments;
-    QVariantList bound;
-    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
-        assignments << change.key() + QStringLiteral(" = ?");
-        bound << change.value();
-    }
-    bound << id;
-    const Result updated =
-        exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
+    const Result updated = updateColumns(id, changes);
     if (!updated.ok) {
         qWarning() << "saveCameraProperty error. Update of" << changes.keys() << "failed:" << causeOf(updated.error);
         unsaved_.insert(key, changes);
@@ -556,6 +547,12 @@ CameraDatabase::Result CameraDatabase::storeKept(const QString &key)
         none.ok = false;
         return none;
     }
+    return updateColumns(id, changes);
+}
+
+CameraDatabase::Result CameraDatabase::updateColumns(const QVariant &id, const QVariantMap &changes)
+{
+    // The columns are names of the fixed list above, never caller text.
     QStringList assignments;
     QVariantList bound;
     for (auto change = changes.cbegin(); change != changes.cend(); ++change) {

@@ -160,6 +160,8 @@ private:
     // Writes what is kept for `key`, inserting the row when a whole row is
     // kept and the camera has none.
     Result storeKept(const QString &key);
+    // Sets the given columns of the row with `id`.
+    Result updateColumns(const QVariant &id, const QVariantMap &changes);
     void retryKept();
     void retryKeptIn(int milliseconds);
     class ChangeWait;

@@ -30,7 +30,6 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
@@ -818,25 +817,6 @@ void PrintTo(const PushingModel &model, std::ostream *out)
     *out << model.name;
 }
 
-// Whether the control thread has run what was queued on `camera` before this
-// call (a camera slot that pauses in an event loop of its own runs later
-// calls within it: those don't count), and this thread what it sent meanwhile.
-bool controlThreadCaughtUp(QObject *camera)
-{
-    const auto level = std::make_shared<std::atomic<int>>(0);
-    for (int attempt = 0; attempt < 2000; ++attempt) {
-        level->store(0);
-        QMetaObject::invokeMethod(
-            camera, [level] { level->store(QThread::currentThread()->loopLevel()); }, Qt::QueuedConnection);
-        if (!waitFor([&] { return level->load() != 0; }))
-            return false;
-        if (level->load() == 1) {
-            QCoreApplication::processEvents();
-            return true;
-        }
-    }
-    return false;
-}
 
 } // namespace
 
@@ -876,7 +856,7 @@ TEST_P(PushingModelStart, LeavesSettingDatabaseAsItIs)
     window->cameraSettings()->setCameraFactory(factory);
     window->show();
     ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
-    ASSERT_TRUE(controlThreadCaughtUp(window->camera().data()));
+    ASSERT_TRUE(threadCaughtUp(window->camera().data()));
     EXPECT_EQ(cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath)), 70);
     EXPECT_EQ(fileHash(file("setting.db")), before);
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();

@@ -7,10 +7,8 @@
 #include "usb_devices.h"
 #include "usb_models.h"
 
-#include <QElapsedTimer>
 #include <QPushButton>
 
-#include <atomic>
 #include <memory>
 
 namespace {
@@ -89,27 +87,8 @@ protected:
     }
 
     // Everything queued to the camera has run to its end, and the panel has
-    // taken what the camera told it. A slot that waits runs a nested event
-    // loop, in which the probe would run too: only a probe run in the
-    // thread's own loop counts.
-    bool settled()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 20000) {
-            auto level = std::make_shared<std::atomic<int>>(0);
-            QObject *target = camera.data();
-            QMetaObject::invokeMethod(
-                target, [level, target] { level->store(target->thread()->loopLevel()); }, Qt::QueuedConnection);
-            if (!waitFor([&] { return level->load() != 0; }))
-                return false;
-            if (level->load() == 1) {
-                QCoreApplication::processEvents();
-                return true;
-            }
-        }
-        return false;
-    }
+    // taken what the camera told it.
+    bool settled() { return threadCaughtUp(camera.data()); }
 
     // What the panel shows, of every control it shows.
     Values panelValues()

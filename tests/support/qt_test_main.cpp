@@ -10,9 +10,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 
 #include <dlfcn.h>
 #include <link.h>
@@ -75,6 +78,23 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
         QTest::qWait(2);
     }
     return true;
+}
+
+bool threadCaughtUp(QObject *object)
+{
+    const auto level = std::make_shared<std::atomic<int>>(0);
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        level->store(0);
+        QMetaObject::invokeMethod(
+            object, [level] { level->store(QThread::currentThread()->loopLevel()); }, Qt::QueuedConnection);
+        if (!waitFor([&] { return level->load() != 0; }))
+            return false;
+        if (level->load() == 1) {
+            QCoreApplication::processEvents();
+            return true;
+        }
+    }
+    return false;
 }
 
 int main(int argc, char **argv)
