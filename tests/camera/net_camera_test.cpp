@@ -724,21 +724,6 @@ TEST_F(NetCameraControls, UnsupportedSlotsSendNothing)
     EXPECT_TRUE(log.contains("NetCamera does not support save camera config!"));
 }
 
-TEST_F(NetCameraControls, ResetsTellThePanelTheDefaults)
-{
-    auto camera = ready<E530NetCamera>("E530_IPC");
-    QSignalSpy exposure(camera.get(), &BaseCamera::sendExpMode);
-    QSignalSpy red(camera.get(), &BaseCamera::sendWbRedValue);
-    QSignalSpy contrast(camera.get(), &BaseCamera::sendContrastValue);
-    camera->onReset();
-    EXPECT_EQ(exposure.at(0).at(0).value<ExposureMode>(), ExposureAuto);
-    EXPECT_EQ(contrast.at(0).at(0).toInt(), 50);
-    // Manual white balance (the camera's gains), then the model's defaults.
-    ASSERT_EQ(red.count(), 2);
-    EXPECT_EQ(red.at(1).at(0).toInt(), 628);
-    EXPECT_EQ(lastArgs("set_img_awb").value("awb").toString(), "manual");
-}
-
 // ---- refused and unanswered requests ----
 
 TEST_F(NetCameraFailures, OnlyAnAcceptedReplyChangesTheRecordOrReachesThePanel)

@@ -331,26 +331,6 @@ TEST_F(VirtualCameraTest, FocusFollowsItsMode)
     EXPECT_EQ(regions.at(0).at(1).toInt(), 3);
 }
 
-TEST_F(VirtualCameraTest, ResetsTellThePanelTheDefaults)
-{
-    auto camera = bringUp<E530UCamera>();
-    CameraParameters params;
-    camera->queryParameters(params);
-    QSignalSpy modes(camera.get(), &BaseCamera::sendExpMode);
-    QSignalSpy regions(camera.get(), &BaseCamera::sendFocusRegion);
-    QSignalSpy hue(camera.get(), &BaseCamera::sendHueValue);
-    QSignalSpy wb(camera.get(), &BaseCamera::sendWbMode);
-    QSignalSpy red(camera.get(), &BaseCamera::sendWbRedValue);
-    camera->onReset();
-    ASSERT_EQ(modes.count(), 1);
-    EXPECT_EQ(regions.at(0).at(0).toInt(), 8);
-    EXPECT_EQ(hue.at(0).at(0).toInt(), 50);
-    EXPECT_EQ(wb.count(), 1);
-    // Manual white balance read back (628), then the default (628).
-    EXPECT_EQ(red.count(), 2);
-    EXPECT_EQ(cam_get_white_balance_mode(handle()), 0);
-}
-
 TEST_F(VirtualCameraTest, UnsupportedSlotsOnlyLog)
 {
     auto camera = bringUp<V330Camera>();
