@@ -82,8 +82,12 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 
 bool threadCaughtUp(QObject *object)
 {
+    // A slot that pauses for a second answers every probe in its own loop
+    // meanwhile: the bound is a time, not a count.
+    QElapsedTimer clock;
+    clock.start();
     const auto level = std::make_shared<std::atomic<int>>(0);
-    for (int attempt = 0; attempt < 2000; ++attempt) {
+    while (clock.elapsed() < 20000) {
         level->store(0);
         QMetaObject::invokeMethod(
             object, [level] { level->store(QThread::currentThread()->loopLevel()); }, Qt::QueuedConnection);
