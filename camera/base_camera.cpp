@@ -1,6 +1,7 @@
 #include "base_camera.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -468,4 +469,13 @@ void BaseCamera::resetAdvancedToDefaults()
     emit sendWbRedValue(red);
     emit sendWbGreenValue(green);
     emit sendWbBlueValue(blue);
+}
+
+void BaseCamera::continueAfter(int milliseconds, std::function<void()> next)
+{
+    ++continuations_;
+    QTimer::singleShot(milliseconds, this, [this, next = std::move(next)] {
+        next();
+        --continuations_;
+    });
 }

@@ -14,6 +14,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
+#include <functional>
+
 // What the last loadSettingsFromDb made of the camera's stored row.
 struct StoredRowReport {
     QString key;              // the row's pid
@@ -33,6 +36,9 @@ public:
     explicit BaseCamera(QObject *parent = nullptr);
     ~BaseCamera() override;
 
+    // True while a slot that waits for the device still has its second half
+    // to run (a one-shot white balance); readable from any thread.
+    bool isContinuing() const { return continuations_.load() > 0; }
     // Keeps the settings panel the camera is bound to (not owned; null unbinds).
     virtual void setSettingsPanel(QObject *panel);
     // Takes `params` as the camera's own record, keeps `value` and resets the
@@ -224,6 +230,15 @@ protected:
     // One switch of a reset: off through `setter` when the model has it; its state then.
     bool resetSwitch(bool supported, bool CameraParameters::*state, void (BaseCamera::*setter)(bool));
 
+    // How long a one-shot white balance leaves the device in automatic mode
+    // to find its gains before manual mode reads them back.
+    static constexpr int kWhiteBalanceOnceMs = 1000;
+    // Runs `next` on the camera's thread `milliseconds` from now, unless the
+    // camera is gone by then. A slot never waits for the device in a nested
+    // event loop: the camera could be released, or another of its slots run,
+    // in its middle. Pauses of a few milliseconds between two writes sleep.
+    void continueAfter(int milliseconds, std::function<void()> next);
+
     // A model's default row, stored under the camera's key the first time it
     // is seen.
     void setDefaultRow(const CameraRow &row);
@@ -249,6 +264,7 @@ private:
     // model's default; the names of those columns are added to `ignored`.
     CameraRow allowedRow(const CameraRow &stored, QStringList &ignored) const;
 
+    std::atomic<int> continuations_{0};
     mutable QMutex storedRowMutex_;
     StoredRowReport storedRow_;
     mutable QMutex frameRatesMutex_;

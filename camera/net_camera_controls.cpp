@@ -256,8 +256,7 @@ void NetCamera::onSetWhiteBalanceOnce()
 {
     // The camera finds its gains in auto mode; manual then reads and keeps them.
     onSetWbMode(WbAuto);
-    blockingWait(1000);
-    onSetWbMode(WbManual);
+    continueAfter(kWhiteBalanceOnceMs, [this] { onSetWbMode(WbManual); });
 }
 
 // ---- picture ----

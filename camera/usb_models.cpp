@@ -4,6 +4,7 @@
 #include "log.h"
 
 #include <QDebug>
+#include <QThread>
 
 namespace {
 
@@ -326,7 +327,7 @@ struct Pusher {
     UvcCamera &camera;
     const CameraParameters &params;
 
-    static void pause() { blockingWait(10); }
+    static void pause() { QThread::msleep(10); }
 
     void focusMode()
     {
@@ -510,7 +511,8 @@ void R480Camera::onSetExpMode(ExposureMode mode)
         cam_set_exposure_mode(context, 1);
     } else if (mode == ExposureManual) {
         cam_set_exposure_mode(context, 0);
-        blockingWait(200);
+        // The sensor takes the gain only once it is in manual mode.
+        QThread::msleep(200);
         cam_set_exposure_gain(context, params_.exposureGain.value);
     }
 }

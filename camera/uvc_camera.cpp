@@ -391,8 +391,8 @@ void UvcCamera::onSetWbBlueValue(int value)
 void UvcCamera::onSetWhiteBalanceOnce()
 {
     onSetWbMode(WbAuto);
-    blockingWait(1000);
-    onSetWbMode(WbManual);
+    // Manual mode then reads back the gains the board found.
+    continueAfter(kWhiteBalanceOnceMs, [this] { onSetWbMode(WbManual); });
 }
 
 void UvcCamera::onSetFlipStatus(bool enable)
@@ -579,11 +579,12 @@ void UvcCamera::resetAdvancedWithWhiteBalanceOnce()
     if (supported)
         onSetWbMode(WbAuto);
     emit sendWbMode(supported ? WbMode(params_.whiteBalanceMode) : WbAuto);
-    blockingWait(1000);
-    // Manual mode reads the gains back and tells them to the panel.
-    if (supported)
-        onSetWbMode(WbManual);
-    emit sendWbMode(supported ? WbMode(params_.whiteBalanceMode) : WbManual);
+    continueAfter(kWhiteBalanceOnceMs, [this, supported] {
+        // Manual mode reads the gains back and tells them to the panel.
+        if (supported)
+            onSetWbMode(WbManual);
+        emit sendWbMode(supported ? WbMode(params_.whiteBalanceMode) : WbManual);
+    });
 }
 
 void UvcCamera::onCalibrateCurve() {}

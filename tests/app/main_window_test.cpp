@@ -6,11 +6,14 @@
 #include "zoom_steps.h"
 
 #include "burst_mode_settings.h"
+#include "camera_factory.h"
+#include "control.h"
 #include "graphics_view.h"
 #include "main_scene.h"
 #include "recording_support.h"
 #include "sim_camera.h"
 #include "title_bar.h"
+#include "usb_models.h"
 #include "video_recorder.h"
 #include "virtual_backend.h"
 
@@ -23,6 +26,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
@@ -508,6 +512,50 @@ TEST_F(WindowTest, SwitchingCamerasStopsTheOldCaptureFirst)
     ASSERT_TRUE(waitFor([&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; }, 20000))
         << dialogs.all();
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.all();
+}
+
+// A camera released while one of its slots waits for the device: that slot
+// waits in no nested event loop (where the release, or any other call, would
+// run in its middle), and what it has still to do never reaches the freed
+// camera. The one-shot white balance, the camera closed and opened again
+// within its second; an E150's advanced reset, the camera released as
+// another is bound. The camera then opened takes the one-shot white balance.
+TEST_F(WindowTest, CameraReleasedWhileItsSlotWaitsIsNeverUsedAfterwards)
+{
+    ASSERT_TRUE(startWithCamera());
+    CamSettings *panel = window->cameraSettings();
+    QPointer<BaseCamera> camera = window->camera().data();
+    childOf<QPushButton>(panel, "wBOnce_btn")->click();
+    EXPECT_TRUE(threadCaughtUp(camera.data()));
+    EXPECT_TRUE(camera->isContinuing());
+    childOf<QPushButton>(panel, "cameraSwitch_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return camera.isNull(); }));
+    panel->setCameraFactory([](const QString &) { return createCamera("usb#vid_0000&pid_e150#1"); });
+    window->cameraChange("VoCam_1", usbcam::kVirtualCameraPath);
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+
+    camera = window->camera().data();
+    ASSERT_TRUE(qobject_cast<E150Camera *>(camera.data()));
+    ASSERT_TRUE(cameraCaughtUp(camera.data()));
+    childOf<QPushButton>(panel, "advancedSettingsAllReset_btn")->click();
+    EXPECT_TRUE(threadCaughtUp(camera.data()));
+    EXPECT_TRUE(camera->isContinuing());
+    panel->setCameraFactory(createCamera);
+    window->cameraChange("VoCam_1", usbcam::kVirtualCameraPath);
+    ASSERT_TRUE(waitFor([&] { return camera.isNull(); }));
+    ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+
+    camera = window->camera().data();
+    ASSERT_TRUE(cameraCaughtUp(camera.data()));
+    childOf<QPushButton>(panel, "wBOnce_btn")->click();
+    ASSERT_TRUE(cameraCaughtUp(camera.data()));
+    const int32_t board = cam_find_context(usbcam::kVirtualCameraPath);
+    EXPECT_EQ(cam_get_white_balance_mode(board), 0);  // manual
+    EXPECT_EQ(panel->wbModeUI(), WbManual);
+    EXPECT_EQ(childOf<QSlider>(panel, "wBRed_horizontalSlider")->value(), cam_get_white_balance_component_red(board));
+    EXPECT_EQ(childOf<QSlider>(panel, "wBBlue_horizontalSlider")->value(),
+              cam_get_white_balance_component_blue(board));
+    EXPECT_FALSE(dialogs.saw("Failed to open camera!")) << dialogs.all();
 }
 
 TEST_F(WindowTest, ZoomTextIsValidatedAndStepsFollowTheList)

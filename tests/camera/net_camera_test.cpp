@@ -454,6 +454,7 @@ TEST_F(NetCameraControls, OnceWhiteBalanceKeepsTheGainsTheCameraFoundInAuto)
     QSignalSpy blue(camera.get(), &BaseCamera::sendWbBlueValue);
     const size_t from = mark();
     camera->onSetWhiteBalanceOnce();
+    ASSERT_TRUE(waitFor([&] { return !camera->isContinuing(); }));
     EXPECT_EQ(commandsSince(from), (std::vector<std::string>{"set_img_awb", "info_img_awb", "set_img_awb"}));
     const QJsonObject awb = lastArgs("set_img_awb");
     EXPECT_EQ(awb.value("awb").toString(), "manual");

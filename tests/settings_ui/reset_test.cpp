@@ -88,7 +88,7 @@ protected:
 
     // Everything queued to the camera has run to its end, and the panel has
     // taken what the camera told it.
-    bool settled() { return threadCaughtUp(camera.data()); }
+    bool settled() { return cameraCaughtUp(camera.data()); }
 
     // What the panel shows, of every control it shows.
     Values panelValues()

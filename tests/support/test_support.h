@@ -15,6 +15,16 @@ QString testHomeFolder();
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000);
 
 // Whether the thread of `object` has run what was queued on it before this
-// call (a slot that pauses in an event loop of its own runs later calls
-// within it: those don't count), and this thread what it sent meanwhile.
+// call, and this thread what it sent meanwhile. False also when the probe ran
+// inside a nested event loop: a slot of that thread is waiting in one, and
+// anything could run in its middle.
 bool threadCaughtUp(QObject *object);
+
+// The same for a camera, whose slots that wait for the device go on from a
+// timer: their second halves have run too.
+template <typename Camera>
+bool cameraCaughtUp(Camera *camera)
+{
+    return threadCaughtUp(camera) && waitFor([camera] { return !camera->isContinuing(); })
+           && threadCaughtUp(camera);
+}
