@@ -7,6 +7,8 @@
 #include "usb_devices.h"
 #include "usb_models.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 
 #include <memory>
@@ -77,6 +79,9 @@ protected:
         } else {
             sim.setModel("E530_IPC");
             sim.setGroup("gamma_range", GetParam().gammaRange);
+            const QJsonObject levels = QJsonDocument::fromJson(GetParam().gammaRange).object();
+            const int lowest = levels["range"].toObject()["level"].toObject()["min"].toInt();
+            sim.setGroup("gamma", QString(R"({"level": %1})").arg(lowest).toStdString());
             open = settings();
         }
         camera = panel->createCamera(open);
