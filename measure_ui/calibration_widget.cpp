@@ -2,17 +2,36 @@
 
 #include "ui_calibrationwidget.h"
 
+#include <QLocale>
 #include <QRegularExpressionValidator>
 
 #include <cmath>
 
 namespace {
 
-// Up to ten whole digits and six decimals: 0.5 mm is a length, 1e9 is not.
-const QRegularExpression kLengthPattern(QStringLiteral("\\d{0,10}(\\.\\d{0,6})?"));
-
-double lengthValue(const QString &text)
+// The decimal separators a length takes: a dot, a comma and the user's
+// locale's own, so that a separator typed from habit never vanishes from
+// the field (a length has no digit grouping).
+QString decimalSeparators()
 {
+    QString separators = QStringLiteral(".,");
+    const QChar own = QLocale().decimalPoint();
+    if (!separators.contains(own))
+        separators += own;
+    return separators;
+}
+
+// Up to ten whole digits and six decimals: 0.5 mm is a length, 1e9 is not.
+QRegularExpression lengthPattern()
+{
+    return QRegularExpression(QStringLiteral("\\d{0,10}([%1]\\d{0,6})?")
+                                  .arg(QRegularExpression::escape(decimalSeparators())));
+}
+
+double lengthValue(QString text)
+{
+    for (const QChar separator : decimalSeparators())
+        text.replace(separator, QLatin1Char('.'));
     bool ok = false;
     const double value = text.toDouble(&ok);
     return ok && std::isfinite(value) ? value : 0.0;
@@ -24,7 +43,7 @@ CalibrationWidget::CalibrationWidget(double pixels, const QList<CalibrationRecor
     : QDialog(parent), ui(new Ui::CalibrationWidget), pixels_(pixels), stored_(stored)
 {
     ui->setupUi(this);
-    ui->lineEdit_2->setValidator(new QRegularExpressionValidator(kLengthPattern, ui->lineEdit_2));
+    ui->lineEdit_2->setValidator(new QRegularExpressionValidator(lengthPattern(), ui->lineEdit_2));
     ui->label_6->setText(QString::number(pixels, 'g', 6) + QStringLiteral(" pixel"));
     ui->label_8->hide();
 }

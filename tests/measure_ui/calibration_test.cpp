@@ -132,14 +132,25 @@ TEST(CalibrationDialog, TheRecordKeepsMicrometresPerPixelInEveryUnit)
     }
 }
 
+// A decimal comma, typed in a German locale or from habit in an English
+// one, is a decimal separator like the dot: it never vanishes, turning 1,5
+// into 15.
 TEST(CalibrationDialog, LengthsTakeDecimalsButNoSignsOrLetters)
 {
-    CalibrationWidget dialog(200, {});
-    auto *length = dialog.findChild<QLineEdit *>("lineEdit_2");
-    QTest::keyClicks(length, "-0.5x");
-    EXPECT_EQ(length->text(), "0.5");
-    dialog.findChild<QLineEdit *>("lineEdit")->setText("half");
-    EXPECT_DOUBLE_EQ(dialog.calibrationInfo().real, 2.5);  // 0.5 mm over 200 px
+    const QLocale before;
+    for (const QLocale::Language language : {QLocale::English, QLocale::German}) {
+        QLocale::setDefault(QLocale(language));
+        for (const char *typed : {"-0.5x", "-0,5x"}) {
+            CalibrationWidget dialog(200, {});
+            auto *length = dialog.findChild<QLineEdit *>("lineEdit_2");
+            QTest::keyClicks(length, typed);
+            EXPECT_EQ(length->text(), QString(typed).mid(1, 3)) << typed;
+            dialog.findChild<QLineEdit *>("lineEdit")->setText("half");
+            EXPECT_DOUBLE_EQ(dialog.calibrationInfo().length, 0.5) << typed;
+            EXPECT_DOUBLE_EQ(dialog.calibrationInfo().real, 2.5) << typed;  // 0.5 mm over 200 px
+        }
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(CalibrationDialog, IncompleteOrRepeatedEntriesStayOpen)
