@@ -555,11 +555,12 @@ bool SimCamera::waitFor(const std::function<bool()> &cond, int ms)
 }
 
 // Replies go out in request order: a later reply never overtakes an earlier
-// one, whatever their delays.
-long long SimCamera::schedule(int fd, const std::string &bytes, int delayMs)
+// one, whatever their delays; one in its own time goes after its delay alone.
+long long SimCamera::schedule(int fd, const std::string &bytes, int delayMs, bool ownTime)
 {
-    long long due = std::max(nowMs() + delayMs, lastDue_);
-    lastDue_ = due;
+    long long due = nowMs() + delayMs;
+    if (!ownTime)
+        lastDue_ = due = std::max(due, lastDue_);
     pending_.push_back(Pending{ due, fd, bytes });
     return due;
 }
@@ -679,7 +680,7 @@ void SimCamera::handleText(Client &c, const std::string &text)
         cJSON_Delete(out);
     }
     cJSON_Delete(req);
-    const long long due = schedule(c.fd, r.twice ? textFrame(answer) + textFrame(answer) : textFrame(answer), r.delayMs);
+    const long long due = schedule(c.fd, r.twice ? textFrame(answer) + textFrame(answer) : textFrame(answer), r.delayMs, r.ownTime);
     if (counted)
         answerTimes_.push_back(due);
     if (r.repeatMs >= 0) // out of turn: it holds back no later reply
