@@ -384,10 +384,13 @@ TEST_F(Library, AQueuedRequestsAnswerTimeCountsFromItsSend)
 }
 
 // An answer that names no command can only be told to a request without one
-// that has the connection alone; beside requests of commands it is dropped.
+// that has the connection alone (or to a login alone on it); beside requests
+// of commands it is dropped.
 TEST_F(Library, AnAnswerWithoutACommandGoesOnlyToARequestWithoutOne)
 {
+    camera.setLoginReply(Reply::answer("{\"code\":0,\"login\":{\"qqssid\":\"S1\",\"qqauth\":\"A1\"}}"));
     int id = login();
+    ASSERT_NE(id, 0);
     camera.queueReply(Reply::answer("{\"code\":0,\"raw\":\"answer\"}"));
     char *text = nullptr;
     ASSERT_EQ(trovix_request(id, "raw text", &text), 0);

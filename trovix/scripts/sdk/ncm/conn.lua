@@ -10,7 +10,8 @@
 -- order they were called, under their callers' own deadlines; one whose
 -- caller gave up while it waited is never sent. A request without a command
 -- (raw text) can be answered by anything, so it has the connection alone,
--- and an answer that names no command is only ever its answer.
+-- and an answer that names no command is only ever its answer (or the
+-- login's, while the login is the only request in question).
 --
 -- A request is in question from the moment it is sent until its answer has
 -- been read or ANSWER_MS have passed: a device answers within that time or
@@ -151,8 +152,13 @@ end
 -- is for.
 local function current(r, cmd, now)
     local w = alive(r.alone, now) -- takes any answer
-    if w or cmd == nil then return w end
-    return alive(r.by_cmd[cmd], now)
+    if w then return w end
+    if cmd ~= nil then return alive(r.by_cmd[cmd], now) end
+    -- A device may answer its login without naming it: while the login is
+    -- the only request in question, that can only be its answer.
+    w = alive(r.by_cmd.login, now)
+    if w and r.asked.size == 1 then return w end
+    return nil
 end
 
 -- Some request is in question on the connection.
