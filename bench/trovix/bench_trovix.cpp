@@ -1,9 +1,10 @@
 // trovix_request round trips (median and 99th percentile of all round trips,
 // 5,000 per caller: 1 caller, 8 callers of one command, 8 callers of a
-// command each), round trips after 10,000 requests of distinct commands that
-// are never answered beside those before them, and media throughput of the
-// framed protocol beside a plain TCP read loop, all on 127.0.0.1 against the
-// simulated camera.
+// command each), the round trip of a request sent while another is on the
+// wire beside one sent alone, round trips beside and after 10,000 requests
+// of distinct commands that are never answered beside those before them,
+// and media throughput of the framed protocol beside a plain TCP read loop,
+// all on 127.0.0.1 against the simulated camera.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -106,6 +107,34 @@ void BM_RequestRoundTrip(benchmark::State &state)
 BENCHMARK(BM_RequestRoundTrip)->Arg(0)->Threads(1)->Threads(8)->UseRealTime()->Iterations(5000);
 BENCHMARK(BM_RequestRoundTrip)->Name("BM_RequestRoundTripOwnCommands")->Arg(1)->Threads(8)->UseRealTime()->Iterations(5000);
 
+// A get_y sent while a get_x is on the wire (the camera answers get_x after
+// 20 ms, each in its own time), beside a get_y sent alone: what a held small
+// write (Nagle's algorithm against a delayed acknowledgement) would cost.
+void BM_RequestBesideOneOnTheWire(benchmark::State &state)
+{
+    Rig &r = rig();
+    r.camera.setReplyChooser([](const std::string &text) {
+        return simcam::Reply::answer({}, text.find("get_x") != std::string::npos ? 20 : 0).inOwnTime();
+    });
+    const std::string x = "{\"cmd\":\"get_x\"}", y = "{\"cmd\":\"get_y\"}";
+    sdk_ctx *ctx = sdk_current();
+    std::vector<double> alone, beside;
+    int failures = 0;
+    for (auto _ : state) {
+        alone.push_back(roundTripMs(r.id, y, &failures));
+        // Nobody waits for the get_x: its answer is dropped when it comes.
+        sdk_submit(ctx, CMD_REQUEST, sdk_next_counter(ctx, &ctx->seq_counter), r.id, x.c_str(), 0);
+        beside.push_back(roundTripMs(r.id, y, &failures));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    r.camera.setReplyChooser(nullptr);
+    state.counters["alone_median_ms"] = percentile(alone, 0.5);
+    state.counters["beside_median_ms"] = percentile(beside, 0.5);
+    state.counters["beside_p99_ms"] = percentile(beside, 0.99);
+    state.counters["failures"] = failures;
+}
+BENCHMARK(BM_RequestBesideOneOnTheWire)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 long residentKb()
 {
     std::ifstream status("/proc/self/status");
@@ -122,15 +151,21 @@ long residentKb()
 }
 
 // 10,000 requests of distinct commands that the camera never answers, whose
-// callers are gone (as after their time-outs): what the library keeps of
-// them is bounded, and the round trips after them are those before them.
+// callers are gone (as after their time-outs). A login holds at most 1,024
+// requests: the rest fail at once. The round trips of another login to the
+// same camera while the first holds them, and of the first once their answer
+// time is over, beside those before them; what the floods leave resident.
 void BM_RequestAfterNeverAnswered(benchmark::State &state)
 {
+    constexpr int kHeld = 1024, kFlood = 10000;
     Rig &r = rig();
     const std::string request = "{\"cmd\":\"get_image\",\"get_image\":{\"chnn\":0,\"idx\":0}}";
     int failures = 0;
+    int besideId = 0;
+    trovix_login(&besideId, ("{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(r.camera.port()) +
+                             ",\"login\":{\"username\":\"admin\",\"passwd\":\"pw\"}}").c_str());
     for (auto _ : state) {
-        std::vector<double> before, after;
+        std::vector<double> before, beside, after;
         for (int i = 0; i < 2000; i++)
             before.push_back(roundTripMs(r.id, request, &failures));
         r.camera.setReplyChooser([](const std::string &text) {
@@ -139,28 +174,45 @@ void BM_RequestAfterNeverAnswered(benchmark::State &state)
         // Two floods: what the first leaves resident the second reuses.
         const long rssBefore = residentKb();
         long rssAfterFirst = 0;
+        int failedAtOnce = 0;
         sdk_ctx *ctx = sdk_current();
         for (int flood = 0; flood < 2; flood++) {
-            const size_t seen = r.camera.received().size();
-            for (int i = 0; i < 10000; i++) {
+            std::vector<int32_t> seqs;
+            for (int i = 0; i < kFlood; i++) {
                 const std::string text = "{\"cmd\":\"never_" + std::to_string(flood) + "_" + std::to_string(i) + "\"}";
-                sdk_submit(ctx, CMD_REQUEST, sdk_next_counter(ctx, &ctx->seq_counter), r.id, text.c_str(), 0);
+                seqs.push_back(sdk_next_counter(ctx, &ctx->seq_counter));
+                sdk_submit(ctx, CMD_REQUEST, seqs.back(), r.id, text.c_str(), 1);
             }
-            for (auto end = Clock::now() + std::chrono::seconds(60);
-                 r.camera.received().size() < seen + 10000 && Clock::now() < end;)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = kHeld; i < kFlood; i++) {
+                char *text = nullptr;
+                failedAtOnce += sdk_wait(ctx, seqs[size_t(i)], r.id, &text, nullptr) == TROVIX_FAILED;
+                trovix_free(text);
+            }
+            for (int i = 0; i < 1000; i++)
+                beside.push_back(roundTripMs(besideId, request, &failures));
+            // The flooded login takes requests again 11 s after it sent them.
+            for (auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
+                int refused = 0;
+                roundTripMs(r.id, request, &refused);
+                if (!refused)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
             for (int i = 0; i < 1000; i++)
                 after.push_back(roundTripMs(r.id, request, &failures));
             if (flood == 0)
                 rssAfterFirst = residentKb();
         }
         state.counters["before_median_ms"] = percentile(before, 0.5);
+        state.counters["beside_median_ms"] = percentile(beside, 0.5);
         state.counters["after_median_ms"] = percentile(after, 0.5);
         state.counters["after_p99_ms"] = percentile(after, 0.99);
+        state.counters["failed_at_once"] = failedAtOnce;
         state.counters["first_flood_resident_kb"] = double(rssAfterFirst - rssBefore);
         state.counters["second_flood_resident_kb"] = double(residentKb() - rssAfterFirst);
         r.camera.setReplyChooser(nullptr);
     }
+    trovix_logout(besideId);
     state.counters["failures"] = failures;
 }
 BENCHMARK(BM_RequestAfterNeverAnswered)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -11,6 +11,8 @@
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/eventfd.h>
 
 uint64_t pf_clock_ms(void)
@@ -112,6 +114,8 @@ int pf_sock_set_int_option(pf_socket s, int level, int name, int value)
 {
     return setsockopt(s, level, name, &value, sizeof value) == 0 ? 0 : -1;
 }
+
+int pf_sock_set_no_delay(pf_socket s) { return pf_sock_set_int_option(s, IPPROTO_TCP, TCP_NODELAY, 1); }
 
 void pf_sock_close(pf_socket s)
 {

@@ -71,6 +71,9 @@ typedef int pf_socket;
 pf_socket pf_sock_create(int type, int protocol);
 int pf_sock_set_nonblocking(pf_socket s);
 int pf_sock_set_int_option(pf_socket s, int level, int name, int value);
+/* A TCP socket sends each write at once instead of holding a small one while
+ * earlier bytes are unacknowledged (Nagle's algorithm). */
+int pf_sock_set_no_delay(pf_socket s);
 void pf_sock_close(pf_socket s);
 int pf_sock_last_error(void);
 /* True for the errors of a connect that is still under way. */

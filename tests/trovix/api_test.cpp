@@ -8,6 +8,10 @@
 #include <sstream>
 #include <cjson/cJSON.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
 #include <iostream>
 #include <random>
 #include <algorithm>
@@ -275,10 +279,8 @@ TEST_F(Library, UnaskedAnswersDoNotShiftLaterOnes)
 // the wire at a time. An answer that comes after its caller gave up is that
 // request's, never the next one's: the next request of its command waits
 // for it, and after a lost answer until it can no longer come (11 s after
-// its request was sent), then goes. Once the camera has answered a request
-// sent after one of another command, the caller still waiting for that one
-// is told at once; its command waits as after a lost answer (the answer
-// read may have been one out of turn).
+// its request was sent), then goes. An answer of another command, also of
+// one sent later, ends nothing but its own request.
 TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
 {
     int id = login();
@@ -319,7 +321,8 @@ TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
     expectOwn(ask("get_x", "next"), "next", 6000); // about 5 s
     expectOwn(ask("get_x", "again"), "again", 1000);
 
-    // Answered past while it waited, with another get_x waiting behind it.
+    // Answered past while it waited, with another get_x waiting behind it:
+    // it still waits for its own answer until its caller gives up.
     camera.queueReply(Reply::silent());
     Asked lost, behind;
     std::thread lostCaller([&] { lost = ask("get_x", "lost3"); });
@@ -340,10 +343,166 @@ TEST_F(Library, LateAndSilentAnswersDoNotShiftLaterOnes)
     lostCaller.join();
     behindCaller.join();
     EXPECT_EQ(lost.code, 2);
-    EXPECT_LT(lost.tookMs, 3000);
+    EXPECT_GE(lost.tookMs, TROVIX_REPLY_TIMEOUT_MS - 50);
     EXPECT_EQ(behind.code, 2); // never sent
     expectOwn(ask("get_x", "then3"), "then3", 6000);
     expectOwn(ask("get_x", "again3"), "again3", 1000);
+}
+
+// A request that waited behind another of its command is in question for
+// 11 s from when it was sent, not from when it was called: its late answer
+// is still its own, never the next request's.
+TEST_F(Library, AQueuedRequestsAnswerTimeCountsFromItsSend)
+{
+    int id = login();
+    auto ask = [&](const char *tag, int *code) {
+        char *text = nullptr;
+        *code = trovix_request(id, (std::string("{\"cmd\":\"get_x\",\"tag\":\"") + tag + "\"}").c_str(), &text);
+        std::string got = *code == 0 ? member(text, { "echo", "tag" }) : "";
+        trovix_free(text);
+        return got;
+    };
+    // The first is answered after 3 s; the second, sent then, 8.5 s after
+    // that: 11.5 s after it was called, long after its caller gave up.
+    camera.queueReply(Reply::answer({}, 3000));
+    camera.queueReply(Reply::answer({}, 8500));
+    const long long start = SimCamera::clockMs();
+    int firstCode = -1, secondCode = -1, thirdCode = -1;
+    std::string first, third;
+    std::thread a([&] { first = ask("first", &firstCode); });
+    ASSERT_TRUE(SimCamera::waitFor([&] { return camera.received().size() == 2; }, 5000));
+    ask("second", &secondCode);
+    a.join();
+    EXPECT_EQ(firstCode, 0);
+    EXPECT_EQ(first, "first");
+    EXPECT_EQ(secondCode, 2);
+    // Called 8 s in: it goes once the second's answer came, and gets its own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0LL, start + 8000 - SimCamera::clockMs())));
+    third = ask("third", &thirdCode);
+    EXPECT_EQ(thirdCode, 0);
+    EXPECT_EQ(third, "third");
+}
+
+// An answer that names no command can only be told to a request without one
+// that has the connection alone (or to a login alone on it); beside requests
+// of commands it is dropped.
+TEST_F(Library, AnAnswerWithoutACommandGoesOnlyToARequestWithoutOne)
+{
+    camera.setLoginReply(Reply::answer("{\"code\":0,\"login\":{\"qqssid\":\"S1\",\"qqauth\":\"A1\"}}"));
+    int id = login();
+    ASSERT_NE(id, 0);
+    camera.queueReply(Reply::answer("{\"code\":0,\"raw\":\"answer\"}"));
+    char *text = nullptr;
+    ASSERT_EQ(trovix_request(id, "raw text", &text), 0);
+    EXPECT_EQ(member(text, { "raw" }), "answer");
+    trovix_free(text);
+
+    // get_x is lost; get_y's answer names no command.
+    camera.queueReply(Reply::silent());
+    camera.queueReply(Reply::answer("{\"code\":0,\"v\":\"y1\"}", 200));
+    int lostCode = -1;
+    std::thread lost([&] {
+        char *got = nullptr;
+        lostCode = trovix_request(id, "{\"cmd\":\"get_x\"}", &got);
+        trovix_free(got);
+    });
+    ASSERT_TRUE(SimCamera::waitFor([&] { return camera.commands().back() == "get_x"; }, 5000));
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_y\"}", &text), 2);
+    trovix_free(text);
+    lost.join();
+    EXPECT_EQ(lostCode, 2);
+}
+
+// A connection holds at most 1024 requests, in question or waiting: one
+// beyond fails at once (1), none in question is forgotten for it, and
+// another connection is served as before. Once their answer time is over,
+// the connection takes requests again.
+TEST_F(Library, RequestsBeyondAConnectionsBoundFailAtOnce)
+{
+    constexpr int kHeld = 1024, kFlood = 10000;
+    int id = login();
+    camera.setReplyChooser([](const std::string &text) {
+        return text.find("never_") != std::string::npos ? Reply::silent() : Reply::answer();
+    });
+    SimCamera other;
+    int otherId = 0;
+    ASSERT_EQ(trovix_login(&otherId, loginText(other.start()).c_str()), 0);
+    // The second camera's request is in question all through the flood.
+    other.queueReply(Reply::answer({}, 2000));
+    std::string otherGot;
+    int otherCode = -1;
+    std::thread beside([&] {
+        char *text = nullptr;
+        otherCode = trovix_request(otherId, "{\"cmd\":\"get_image\",\"tag\":\"beside\"}", &text);
+        otherGot = otherCode == 0 ? member(text, { "echo", "tag" }) : "";
+        trovix_free(text);
+    });
+    ASSERT_TRUE(SimCamera::waitFor([&] { return other.commands().back() == "get_image"; }, 5000));
+
+    sdk_ctx *ctx = sdk_current();
+    std::vector<int32_t> seqs;
+    for (int i = 0; i < kFlood; i++) {
+        seqs.push_back(sdk_next_counter(ctx, &ctx->seq_counter));
+        const std::string text = "{\"cmd\":\"never_" + std::to_string(i) + "\"}";
+        ASSERT_NE(sdk_submit(ctx, CMD_REQUEST, seqs.back(), id, text.c_str(), 1), nullptr);
+    }
+    int failed = 0;
+    for (int i = kHeld; i < kFlood; i++) {
+        char *text = nullptr;
+        const int code = sdk_wait(ctx, seqs[size_t(i)], id, &text, nullptr);
+        trovix_free(text);
+        if (code != 1)
+            break; // not at once: the rest would take a caller's wait each
+        failed++;
+    }
+    EXPECT_EQ(failed, kFlood - kHeld);
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(id, "{\"cmd\":\"get_image\"}", &text), 1);
+    trovix_free(text);
+    auto sent = [&] {
+        auto cmds = camera.commands();
+        return std::count_if(cmds.begin(), cmds.end(), [](const std::string &c) { return c.rfind("never_", 0) == 0; });
+    };
+    EXPECT_TRUE(SimCamera::waitFor([&] { return sent() == kHeld; }, 20000));
+    beside.join();
+    EXPECT_EQ(otherCode, 0);
+    EXPECT_EQ(otherGot, "beside");
+
+    int code = 1;
+    SimCamera::waitFor(
+        [&] {
+            code = trovix_request(id, "{\"cmd\":\"get_image\",\"tag\":\"after\"}", &text);
+            const bool own = code == 0 && member(text, { "echo", "tag" }) == "after";
+            trovix_free(text);
+            if (code == 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return own;
+        },
+        20000);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(sent(), kHeld);
+    other.stop();
+}
+
+// Requests leave at once, also one sent while another is unanswered: the
+// library's framed connections don't hold small writes (Nagle's algorithm).
+TEST_F(Library, FramedConnectionsSendEveryWriteAtOnce)
+{
+    login();
+    int checked = 0;
+    for (int fd = 0; fd < 4096; fd++) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) != 0 || peer.sin_family != AF_INET ||
+            ntohs(peer.sin_port) != port)
+            continue;
+        int on = 0;
+        len = sizeof on;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len), 0);
+        EXPECT_NE(on, 0);
+        checked++;
+    }
+    EXPECT_EQ(checked, 1);
 }
 
 // A copy of an answer can't be told from the next request's own answer
@@ -403,9 +562,10 @@ TEST_F(Library, ACopyIsDroppedWhenReadBeforeTheNextRequestAndTakenAfter)
 
 namespace {
 // How callers ask: in rounds of one to three requests at once, each round
-// after the last has ended; one to three callers that each ask one request
-// at a time, 0 to 500 ms apart; or polls of k requests every T ms that don't
-// wait for their answers.
+// after the last has ended; two or three callers that each ask one request
+// at a time, 0 to 500 ms apart; or polls of two to six requests every T ms
+// that don't wait for their answers. (Rounds of one request stand for one
+// caller asking alone.)
 enum class Schedule { Rounds, Callers, Polls };
 
 // One request of a generated schedule, as its caller saw it and as the
@@ -432,6 +592,9 @@ std::string answerOf(const std::string &cmd, const std::string &value)
     return "{\"cmd\":\"" + cmd + "\",\"code\":0,\"" + cmd + "\":{\"code\":0,\"v\":\"" + value + "\"}}";
 }
 
+// Longest from the camera sending an answer to its caller having it (ms).
+constexpr long long kHandedOnMs = TROVIX_REPLY_TIMEOUT_MS / 2;
+
 int pick(std::mt19937 &rng, int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
 
 // A healthy camera's latency: mostly quick, some slow.
@@ -444,9 +607,49 @@ int inTimeDelay(std::mt19937 &rng)
 
 class AnswerSequences : public Library, public ::testing::WithParamInterface<Schedule> {};
 
+// The library started with its own scripts, which also count, per login,
+// the requests that had to wait in the library when they were called, and
+// tell the count for the login id N when asked "held N" under id 0.
+static void startCountingHeldRequests()
+{
+    const char *text = nullptr;
+    size_t len = 0;
+    ASSERT_TRUE(trovix_script_lookup("sdk.loader", &text, &len));
+    g_override = { { "sdk.loader", R"(
+        local conn, qv_ncm = require('sdk.ncm.conn'), require('qv_ncm')
+        local held, submit, set_sdk = {}, conn.submit, qv_ncm.set_sdk
+        conn.submit = function(id, ...)
+            local ok = submit(id, ...)
+            local r = conn.get(id)
+            if ok and r.queued > 0 then held[id] = (held[id] or 0) + 1 end
+            return ok
+        end
+        qv_ncm.set_sdk = function(login, logout, request)
+            set_sdk(login, logout, function(seq, id, text, left)
+                local of = text:match('^held (%d+)$')
+                if not of then return request(seq, id, text, left) end
+                qv_ncm.response_sdk(seq, 0, 0, tostring(held[tonumber(of)] or 0))
+                return 0
+            end)
+        end
+    )" + std::string(text, len) } };
+    ASSERT_EQ(sdk_start(overrideLookup), 0);
+}
+
+static int heldRequests(int id)
+{
+    char *text = nullptr;
+    EXPECT_EQ(trovix_request(0, ("held " + std::to_string(id)).c_str(), &text), 0);
+    const int held = text ? atoi(text) : -1;
+    trovix_free(text);
+    return held;
+}
+
 // Over generated schedules (seeded; TROVIX_MATCH_SEED repeats one) of
 // requests of two commands: 15 s of a healthy camera, then three times 3 s of
-// faults, each followed by 24 s in time. The camera loses answers, sends
+// faults, each followed by 24 s in time. The camera answers half of the
+// requests in their own time (a quick answer overtakes a slow one asked
+// before it; get_v is the slower command). It loses answers, sends
 // them late (6.3 to 7.5 s) or twice in one write in the first, sends copies
 // on their own (up to 2 s after the answer) and answers nobody asked for in
 // the second, all of these in the third. Each caller's result is checked
@@ -457,9 +660,11 @@ class AnswerSequences : public Library, public ::testing::WithParamInterface<Sch
 //   a request whose caller gave up before it was sent is never sent;
 // - a request called more than 12 s after the last fault, and with none
 //   while it waited, gets its own answer, handed on as it is read (within
-//   1000 ms of the camera sending it, room for a busy machine);
-// - a second camera asked every 50 ms keeps its pace: its slowest answer
-//   within 200 ms of its slowest while the first was healthy.
+//   half a caller's wait of the camera sending it: many times what a
+//   machine busy at six times its cores adds, 1.6 s);
+// - a second camera asked every 50 ms gets every answer of its own, and none
+//   of its requests ever waits in the library for anything but its own
+//   answer, whatever the first camera does.
 TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
 {
     const char *given = getenv("TROVIX_MATCH_SEED");
@@ -469,8 +674,10 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     const Schedule schedule = GetParam();
-    const int callers = pick(rng, 1, 3), pollSize = pick(rng, 1, 6), pollMs = pick(rng, 100, 1000);
+    const int callers = pick(rng, 2, 3), pollSize = pick(rng, 2, 6), pollMs = pick(rng, 100, 1000);
     const char *commands[] = { "get_v", "get_w" };
+    trovix_quit();
+    startCountingHeldRequests();
     const int id = login();
 
     std::mutex mu;
@@ -487,7 +694,10 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
         Asked &a = asked.at(std::stoul(member(text.c_str(), { "tag" })));
         a.receivedMs = SimCamera::clockMs();
         Reply r = Reply::answer(answerOf(a.cmd, std::to_string(&a - asked.data())),
-                                a.plannedMs >= 0 ? a.plannedMs : inTimeDelay(cameraRng));
+                                a.plannedMs >= 0 ? a.plannedMs
+                                                 : inTimeDelay(cameraRng) + (a.cmd == commands[0] ? 30 : 0));
+        if (pick(cameraRng, 0, 1))
+            r = r.inOwnTime();
         const int kinds = episodeFaults;
         if (kinds && pick(cameraRng, 0, 99) < 30) {
             const int low = kinds & 1 ? 0 : 3, high = kinds & 2 ? 3 : 2;
@@ -527,7 +737,7 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
     int otherId = 0;
     ASSERT_EQ(trovix_login(&otherId, loginText(otherPort).c_str()), 0);
     struct Paced {
-        long long startMs, tookMs;
+        long long tookMs;
         bool own;
     };
     std::vector<Paced> paced;
@@ -537,7 +747,7 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
             char *text = nullptr;
             const long long start = SimCamera::clockMs();
             const int code = trovix_request(otherId, ("{\"cmd\":\"get_image\",\"tag\":\"" + tag + "\"}").c_str(), &text);
-            paced.push_back({ start, SimCamera::clockMs() - start, code == 0 && member(text, { "echo", "tag" }) == tag });
+            paced.push_back({ SimCamera::clockMs() - start, code == 0 && member(text, { "echo", "tag" }) == tag });
             trovix_free(text);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -705,8 +915,8 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
             strict++;
             afterFaults += a.calledMs > healthyUntil;
             EXPECT_TRUE(own) << describe(n);
-            EXPECT_LE(a.endMs - a.dueMs, 1000) << describe(n);
-            right = right && own && a.endMs - a.dueMs <= 1000;
+            EXPECT_LE(a.endMs - a.dueMs, kHandedOnMs) << describe(n);
+            right = right && own && a.endMs - a.dueMs <= kHandedOnMs;
         }
         if (!right && firstWrong < 0)
             firstWrong = a.calledMs;
@@ -722,17 +932,16 @@ TEST_P(AnswerSequences, GiveEveryRequestItsOwnAnswer)
     }
     // Recovery was there to check.
     EXPECT_GT(afterFaults, 0u);
-    long long healthySlowest = 0, faultySlowest = 0;
+    long long slowest = 0;
     for (const Paced &p : paced) {
         EXPECT_TRUE(p.own);
-        long long &slowest = p.startMs < healthyUntil ? healthySlowest : faultySlowest;
         slowest = std::max(slowest, p.tookMs);
     }
-    EXPECT_LE(faultySlowest, healthySlowest + 200);
+    EXPECT_EQ(heldRequests(otherId), 0);
     std::cout << asked.size() << " requests (" << strict << " after 12 s without a fault, " << afterFaults
-              << " of them after faults), " << unasked.size()
-              << " unasked answers; the second camera's slowest answer " << healthySlowest << " ms healthy, "
-              << faultySlowest << " ms beside the faults" << std::endl;
+              << " of them after faults; " << heldRequests(id) << " waited in the library), " << unasked.size()
+              << " unasked answers; the second camera's " << paced.size() << " answers, the slowest after "
+              << slowest << " ms" << std::endl;
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, AnswerSequences,

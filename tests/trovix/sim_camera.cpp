@@ -8,6 +8,7 @@
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -555,11 +556,12 @@ bool SimCamera::waitFor(const std::function<bool()> &cond, int ms)
 }
 
 // Replies go out in request order: a later reply never overtakes an earlier
-// one, whatever their delays.
-long long SimCamera::schedule(int fd, const std::string &bytes, int delayMs)
+// one, whatever their delays; one in its own time goes after its delay alone.
+long long SimCamera::schedule(int fd, const std::string &bytes, int delayMs, bool ownTime)
 {
-    long long due = std::max(nowMs() + delayMs, lastDue_);
-    lastDue_ = due;
+    long long due = nowMs() + delayMs;
+    if (!ownTime)
+        lastDue_ = due = std::max(due, lastDue_);
     pending_.push_back(Pending{ due, fd, bytes });
     return due;
 }
@@ -679,7 +681,7 @@ void SimCamera::handleText(Client &c, const std::string &text)
         cJSON_Delete(out);
     }
     cJSON_Delete(req);
-    const long long due = schedule(c.fd, r.twice ? textFrame(answer) + textFrame(answer) : textFrame(answer), r.delayMs);
+    const long long due = schedule(c.fd, r.twice ? textFrame(answer) + textFrame(answer) : textFrame(answer), r.delayMs, r.ownTime);
     if (counted)
         answerTimes_.push_back(due);
     if (r.repeatMs >= 0) // out of turn: it holds back no later reply
@@ -892,6 +894,10 @@ void SimCamera::run()
         if (fds[0].revents & POLLIN) {
             int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
+                // Each answer goes out as it is written, so that what a test
+                // or benchmark times is the library's, not this end's Nagle.
+                int one = 1;
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 clients_[fd].fd = fd;
                 accepted_++;
             }

@@ -5,8 +5,8 @@
 //
 // It answers login and logout and every request of its command table from a
 // device state that getters read and setters change, each request once and
-// in the order the requests came (with replies, delays, refusals, silence and
-// repeated answers a test may set instead). A client that opens the stream gets moving test
+// in the order the requests came (with replies, delays, refusals, silence,
+// repeated answers and answers in their own time a test may set instead). A client that opens the stream gets moving test
 // pictures, MJPEG or H.264 as the stream settings say. It sends heartbeats
 // and misbehaves on demand.
 #pragma once
@@ -91,6 +91,7 @@ struct Reply {
     int code = 0;      // for Refuse
     int repeatMs = -1; // a copy of the answer goes out this long after the request, out of turn
     bool twice = false; // a copy goes out right behind the answer, in the same write
+    bool ownTime = false; // goes out after its own delay, also before earlier answers
     static Reply answer(const std::string &json = {}, int delayMs = 0) { return Reply{Answer, json, delayMs, 0}; }
     static Reply silent() { return Reply{Silent, {}, 0, 0}; }
     static Reply refuse(int code, int delayMs = 0) { return Reply{Refuse, {}, delayMs, code}; }
@@ -106,6 +107,14 @@ struct Reply {
     {
         Reply r = *this;
         r.twice = true;
+        return r;
+    }
+    // As a camera that works on commands side by side: a quick answer
+    // overtakes a slow one asked before it.
+    Reply inOwnTime() const
+    {
+        Reply r = *this;
+        r.ownTime = true;
         return r;
     }
 };
@@ -209,7 +218,7 @@ private:
     void openStream(Client &c, const cJSON *args);
     void streamSettingsChanged(Client &c, const cJSON *args);
     void displayModeChanged(Client &c, const cJSON *args);
-    long long schedule(int fd, const std::string &bytes, int delayMs); // when it goes out
+    long long schedule(int fd, const std::string &bytes, int delayMs, bool ownTime); // when it goes out
     void broadcast(const std::string &bytes);
     void wake();
 

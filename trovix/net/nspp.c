@@ -111,6 +111,10 @@ static nspp_state *state_new(qv_ncm *m, uint32_t id, qv_socket_x *s, uint32_t pr
     st->id = id;
     st->proto = proto;
     st->last_heartbeat = pf_tick_ms();
+    /* A request is a frame of a few hundred bytes; held by Nagle's algorithm
+     * while the one before it is unanswered, it would wait for the device's
+     * delayed acknowledgement (40 ms) before it leaves. */
+    qv_sock_no_delay(s);
     qv_list_init(&st->text_q);
     qv_list_init(&st->media_q);
     pf_mutex_init(&st->lock);

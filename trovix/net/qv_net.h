@@ -73,6 +73,8 @@ struct qv_socket_x {
 
 qv_socket_x *qv_sock_open(int type, int protocol);
 void qv_sock_release(qv_socket_x *s); /* frees its buffer, then runs its close */
+/* Writes go out at once (TCP_NODELAY); -1 when the socket has no such option. */
+int qv_sock_no_delay(qv_socket_x *s);
 const qv_sock_ops *qv_sock_default_ops(void);
 static inline int qv_sock_state(const qv_socket_x *s) { return __atomic_load_n(&s->state, __ATOMIC_ACQUIRE); }
 /* Moves the state from 0 to code; later codes don't overwrite the first. */

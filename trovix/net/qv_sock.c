@@ -134,6 +134,13 @@ qv_socket_x *qv_sock_open(int type, int protocol)
     return s;
 }
 
+int qv_sock_no_delay(qv_socket_x *s)
+{
+    if (!s || s->ops != &g_default_ops)
+        return -1; /* a test's in-memory peer has no such option */
+    return pf_sock_set_no_delay(s->fd);
+}
+
 void qv_sock_release(qv_socket_x *s)
 {
     if (!s)

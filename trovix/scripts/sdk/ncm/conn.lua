@@ -9,17 +9,22 @@
 -- command is in question on the connection, and the others wait here, in the
 -- order they were called, under their callers' own deadlines; one whose
 -- caller gave up while it waited is never sent. A request without a command
--- (raw text) can be answered by anything, so it has the connection alone.
+-- (raw text) can be answered by anything, so it has the connection alone,
+-- and an answer that names no command is only ever its answer (or the
+-- login's, while the login is the only request in question).
 --
 -- A request is in question from the moment it is sent until its answer has
 -- been read or ANSWER_MS have passed: a device answers within that time or
 -- never. Its caller may give up before (after WAIT_MS); an answer that comes
 -- later is still its answer, dropped, and it keeps the next request of its
--- command waiting until then. A device answers in the order it got the
--- requests: once it has answered a request, a caller still waiting for one
--- sent before that is told at once (2). That request stays in question all
--- the same, so that an answer out of turn (one the device sent unasked, or
--- again) never makes its answer, if it still comes, another request's.
+-- command waiting until then. With one request of a command in question the
+-- order in which the device answers commands doesn't matter: a request ends
+-- only by its own answer, its caller's time-out or the end of its connection.
+--
+-- A connection holds at most HELD_MAX requests, in question or waiting; one
+-- beyond fails at once, so that none in question is forgotten before its
+-- answer time and a flood on one connection costs no other connection
+-- anything.
 local b_list = require("base.b_list")
 local qv_sys = require("qv_sys")
 local qv_ncm = require("qv_ncm")
@@ -45,9 +50,10 @@ M.WAIT_MS = 6000
 -- ends before two of its callers' waits have passed, so that a request
 -- called that long after a lost answer goes out at once.
 M.ANSWER_MS = 11000
--- Requests in question over all connections, at most; beyond, the ones sent
--- longest ago are forgotten (their callers told 2).
-M.KEPT_MAX = 1024
+-- Requests one connection holds at most, in question or waiting to be sent.
+-- It leaves room for polls of a command whose answer was lost: they wait up
+-- to their callers' 6 s each.
+M.HELD_MAX = 1024
 
 local DEFAULT_KEY = "730418"
 local CLEANUP_TIMER = 100
@@ -80,8 +86,6 @@ function M.push(id, protocol)
         qqssid = DEFAULT_KEY,
         qqauth = DEFAULT_KEY,
         asked = b_list.create(), -- its requests in question, in the order sent
-        untold = b_list.create(), -- those of them whose callers may still wait
-        sent = 0,
         by_cmd = {},             -- command -> its request in question
         alone = nil,             -- the request without a command in question
         queues = {},             -- command -> its requests waiting to be sent
@@ -112,9 +116,8 @@ end
 local function forget(w)
     local r = w.r
     if w.node then b_list.remove(r.asked, w.node) end
-    if w.untold then b_list.remove(r.untold, w.untold) end
     if w.kept then b_list.remove(kept, w.kept) end
-    w.node, w.untold, w.kept = nil, nil, nil
+    w.node, w.kept = nil, nil
     if w.cmd == nil then
         if r.alone == w then r.alone = nil end
     elseif r.by_cmd[w.cmd] == w then
@@ -131,7 +134,7 @@ end
 local function sweep(now)
     while kept.front do
         local w = kept.front.value
-        if in_question(w, now) and kept.size <= M.KEPT_MAX then break end
+        if in_question(w, now) then break end
         tell(w, now)
         forget(w)
     end
@@ -151,12 +154,19 @@ local function current(r, cmd, now)
     local w = alive(r.alone, now) -- takes any answer
     if w then return w end
     if cmd ~= nil then return alive(r.by_cmd[cmd], now) end
-    -- The device answers in order: the oldest one.
-    while r.asked.front do
-        w = alive(r.asked.front.value, now)
-        if w then return w end
-    end
+    -- A device may answer its login without naming it: while the login is
+    -- the only request in question, that can only be its answer.
+    w = alive(r.by_cmd.login, now)
+    if w and r.asked.size == 1 then return w end
     return nil
+end
+
+-- Some request is in question on the connection.
+local function busy(r, now)
+    while r.asked.front do
+        if alive(r.asked.front.value, now) then return true end
+    end
+    return false
 end
 
 local function send(r, w)
@@ -166,10 +176,7 @@ local function send(r, w)
     if not qv_ncm.send(r.id, text) then return false end
     w.mark = mark -- an answer read before this can't be its answer
     w.sent = qv_sys.tc()
-    r.sent = r.sent + 1
-    w.no = r.sent
     w.node = b_list.push_back(r.asked, w)
-    w.untold = b_list.push_back(r.untold, w)
     w.kept = b_list.push_back(kept, w)
     if w.cmd == nil then r.alone = w else r.by_cmd[w.cmd] = w end
     return true
@@ -206,7 +213,7 @@ local function pump(r, now)
         end
         if not q.front then r.queues[cmd] = nil end
     end
-    if loose and not current(r, nil, now) then take(r, r.loose, loose) end
+    if loose and not busy(r, now) then take(r, r.loose, loose) end
 end
 
 local function queue_tick()
@@ -223,12 +230,13 @@ end
 
 -- A request of command cmd (nil: none) with its text, and how long its
 -- caller still waits (left, ms; nil when nobody waits). It is sent when its
--- turn comes; false without a record.
+-- turn comes; false without a record or when the connection holds HELD_MAX.
 function M.submit(id, seq, cmd, text, left)
     local r = rec(id)
     if not r then return false end
     local now = qv_sys.tc()
     sweep(now)
+    if r.asked.size + r.queued >= M.HELD_MAX then return false end
     calls = calls + 1
     local w = { r = r, seq = seq, cmd = cmd, text = text, t = now, left = left or M.WAIT_MS,
                 quiet = left == nil, order = calls }
@@ -259,11 +267,6 @@ function M.match(id, cmd, body, ans, read_no)
     local w = current(r, cmd, now)
     if not w or (read_no ~= nil and read_no <= w.mark) then
         return nil -- asked for by no request in question: unasked, or a copy
-    end
-    while r.untold.front and r.untold.front.value.no < w.no do
-        local passed = b_list.pop_front(r.untold) -- its answer should have come first
-        passed.untold = nil
-        tell(passed, now)
     end
     local out
     if expects(w, now) then
