@@ -617,6 +617,48 @@ TEST(DecoderQueues, KeyFramesAreToldByKindCodecOrContent)
     EXPECT_EQ(key("xyz", 2, simcam::kMediaMjpeg), std::make_pair(1, int(DEC_CODEC_MJPEG)));
 }
 
+// ---- the decoding itself, driven directly ----
+namespace {
+
+std::string jpegOfSize(const std::string &size)
+{
+    const std::string path = streams().dir + "/" + size + ".jpg";
+    if (!ffmpeg("-f lavfi -i testsrc=size=" + size + " -frames:v 1 -pix_fmt yuvj422p -c:v mjpeg -q:v 20 -f mjpeg " + path))
+        return {};
+    return simcam::readFile(path);
+}
+
+using Sizes = std::vector<std::pair<int, int>>;
+
+void decode(dec_state *state, const std::string &payload, Sizes &out)
+{
+    qv_buf_md *md = record(payload, 1, simcam::kMediaMjpeg, 0);
+    dec_state_decode(state, md, [](void *user, dec_frame *f) {
+        static_cast<Sizes *>(user)->emplace_back(f->width, f->height);
+        dec_frame_free(f);
+    }, &out);
+    qv_md_unref(md);
+}
+
+} // namespace
+
+// A picture above the largest a camera sends (4000 x 3000) is refused before
+// it takes memory; the decoder goes on with the next one.
+TEST(DecoderLimits, PicturesAboveTheLargestCameraPictureAreRefused)
+{
+    if (!streams().ok)
+        GTEST_SKIP() << "the ffmpeg command line is needed";
+    const std::string largest = jpegOfSize("4000x3000"), larger = jpegOfSize("4160x3120");
+    ASSERT_FALSE(largest.empty() || larger.empty());
+    dec_state *state = dec_state_create(DEC_PIX_YUV420P_SEPARATE);
+    ASSERT_NE(state, nullptr);
+    Sizes sizes;
+    for (const std::string *jpeg : { &largest, &larger, &largest })
+        decode(state, *jpeg, sizes);
+    EXPECT_EQ(sizes, (Sizes{ { 4000, 3000 }, { 4000, 3000 } }));
+    dec_state_free(state);
+}
+
 // ---- pacing ----
 TEST(DecoderPacing, FirstPictureAtOnceThenInStepWithTimeStamps)
 {
