@@ -617,6 +617,48 @@ TEST(DecoderQueues, KeyFramesAreToldByKindCodecOrContent)
     EXPECT_EQ(key("xyz", 2, simcam::kMediaMjpeg), std::make_pair(1, int(DEC_CODEC_MJPEG)));
 }
 
+// ---- the decoding itself, driven directly ----
+namespace {
+
+std::string jpegOfSize(const std::string &size)
+{
+    const std::string path = streams().dir + "/" + size + ".jpg";
+    if (!ffmpeg("-f lavfi -i testsrc=size=" + size + " -frames:v 1 -pix_fmt yuvj422p -c:v mjpeg -q:v 20 -f mjpeg " + path))
+        return {};
+    return simcam::readFile(path);
+}
+
+using Sizes = std::vector<std::pair<int, int>>;
+
+void decode(dec_state *state, const std::string &payload, Sizes &out)
+{
+    qv_buf_md *md = record(payload, 1, simcam::kMediaMjpeg, 0);
+    dec_state_decode(state, md, [](void *user, dec_frame *f) {
+        static_cast<Sizes *>(user)->emplace_back(f->width, f->height);
+        dec_frame_free(f);
+    }, &out);
+    qv_md_unref(md);
+}
+
+} // namespace
+
+// A picture above the largest a camera sends (4000 x 3000) is refused before
+// it takes memory; the decoder goes on with the next one.
+TEST(DecoderLimits, PicturesAboveTheLargestCameraPictureAreRefused)
+{
+    if (!streams().ok)
+        GTEST_SKIP() << "the ffmpeg command line is needed";
+    const std::string largest = jpegOfSize("4000x3000"), larger = jpegOfSize("4160x3120");
+    ASSERT_FALSE(largest.empty() || larger.empty());
+    dec_state *state = dec_state_create(DEC_PIX_YUV420P_SEPARATE);
+    ASSERT_NE(state, nullptr);
+    Sizes sizes;
+    for (const std::string *jpeg : { &largest, &larger, &largest })
+        decode(state, *jpeg, sizes);
+    EXPECT_EQ(sizes, (Sizes{ { 4000, 3000 }, { 4000, 3000 } }));
+    dec_state_free(state);
+}
+
 // ---- pacing ----
 TEST(DecoderPacing, FirstPictureAtOnceThenInStepWithTimeStamps)
 {
@@ -758,6 +800,51 @@ TEST(DecoderConversion, PackedRgbFollowsThePicturesRange)
             for (int c = 0; c < 3; c++)
                 EXPECT_LE(std::abs(out.at(0, 2 * i * 3 + c, 0) - want), 1)
                     << (full ? "full" : "video") << " range level " << levels[i] << " channel " << c;
+        }
+    }
+}
+
+// libswscale writes whole SIMD blocks past the end of a row. Pictures of
+// every small size through it (packed RGB, and I420 from 4:4:4) come out
+// whole while many frames lie side by side on the heap, whose allocator would
+// otherwise find the headers of its blocks overwritten.
+TEST(DecoderConversion, ScaledPicturesStayInsideTheirFrames)
+{
+    const int codes[] = { DEC_PIX_RGB888,   DEC_PIX_BGR888,   DEC_PIX_ARGB8888,        DEC_PIX_ABGR8888,
+                          DEC_PIX_RGBA8888, DEC_PIX_BGRA8888, DEC_PIX_YUV420P_SEPARATE };
+    const auto flat = [](int p, int, int) { return uint8_t(p == 0 ? 100 : 128); };
+    for (int w = 1; w <= 48; w++) {
+        for (int h = 1; h <= 3; h++) {
+            PicturePtr yuv420 = picture(AV_PIX_FMT_YUV420P, w, h, flat), yuv444 = picture(AV_PIX_FMT_YUV444P, w, h, flat);
+            ASSERT_TRUE(yuv420 && yuv444);
+            for (int code : codes) {
+                const bool planes = code == DEC_PIX_YUV420P_SEPARATE;
+                const bool alphaFirst = code == DEC_PIX_ARGB8888 || code == DEC_PIX_ABGR8888;
+                const int bytes = code == DEC_PIX_RGB888 || code == DEC_PIX_BGR888 ? 3 : 4;
+                // Video-range luma 100 is grey 98 in RGB (96 on libswscale's fast path).
+                const int grey = planes ? 100 : 98;
+                dec_scaler scaler{};
+                std::vector<dec_frame *> frames;
+                for (int i = 0; i < 16; i++)
+                    frames.push_back(dec_convert(&scaler, planes ? yuv444.get() : yuv420.get(), code, 0));
+                for (dec_frame *f : frames) {
+                    ASSERT_NE(f, nullptr) << w << "x" << h << " code " << code;
+                    for (int y = 0; y < h; y++) {
+                        const uint8_t *row = f->data[0] + size_t(y) * f->stride[0];
+                        for (int x = 0; x < (planes ? w : w * bytes); x++) {
+                            const bool alpha = !planes && bytes == 4 && x % 4 == (alphaFirst ? 0 : 3);
+                            EXPECT_LE(std::abs(row[x] - (alpha ? 255 : grey)), 2)
+                                << w << "x" << h << " code " << code << " row " << y << " byte " << x;
+                        }
+                    }
+                    if (planes)
+                        EXPECT_EQ(f->data[2][size_t((h + 1) / 2 - 1) * f->stride[2] + size_t((w + 1) / 2 - 1)], 128);
+                    else
+                        EXPECT_EQ(f->stride[0], w * bytes);
+                    dec_frame_free(f);
+                }
+                dec_scaler_free(&scaler);
+            }
         }
     }
 }

@@ -29,6 +29,12 @@ enum { DEC_CODEC_NONE = 0, DEC_CODEC_MJPEG = 1, DEC_CODEC_H264 = 2 };
 /* The decoded pictures that may wait before the thread stops decoding. */
 #define DEC_MAX_DECODED 4
 
+/* The largest picture decoded, in pixels: a network camera sends at most
+ * 4000 x 3000. libavcodec checks a picture with its width rounded up to its
+ * row alignment (and H.264 in whole macroblocks), hence the margin. A larger
+ * picture is refused before memory is taken for it. */
+#define DEC_MAX_PIXELS (4096 * 3072)
+
 /* The codec of a media record. A payload that starts with JPEG's
  * start-of-image marker is MJPEG whatever its type says (cameras may label
  * MJPEG with the framed protocol's only defined type); otherwise type 2 is

@@ -44,7 +44,39 @@ void dec_frame_free(dec_frame *frame)
 void dec_scaler_free(dec_scaler *scaler)
 {
     sws_freeContext(scaler->sws);
+    free(scaler->scratch);
     memset(scaler, 0, sizeof *scaler);
+}
+
+/* Room past the end of every row of the scratch picture: two of the widest
+ * SIMD registers (AVX-512), the most a block that starts inside the row
+ * reaches past it. Rows start 64-byte aligned, as libswscale's aligned loads
+ * and stores want. */
+#define SCRATCH_ROW_SLACK 128
+#define SCRATCH_ALIGN 64
+
+static int scratch_alloc(dec_scaler *scaler, enum AVPixelFormat dst, int width, int height)
+{
+    int tight[4] = { 0 };
+    ptrdiff_t strides[4] = { 0 };
+    size_t sizes[4] = { 0 }, total = 0;
+    int i;
+    if (av_image_fill_linesizes(tight, dst, width) < 0)
+        return -1;
+    for (i = 0; i < 4 && tight[i] > 0; i++)
+        strides[i] = (tight[i] + SCRATCH_ROW_SLACK + SCRATCH_ALIGN - 1) & ~(SCRATCH_ALIGN - 1);
+    if (av_image_fill_plane_sizes(sizes, dst, height, strides) < 0)
+        return -1;
+    for (i = 0; i < 4; i++)
+        total += sizes[i];
+    scaler->scratch = (uint8_t *)aligned_alloc(SCRATCH_ALIGN, total + SCRATCH_ALIGN);
+    if (!scaler->scratch)
+        return -1;
+    for (i = 0; i < 4 && sizes[i]; i++) {
+        scaler->planes[i] = i ? scaler->planes[i - 1] + sizes[i - 1] : scaler->scratch;
+        scaler->strides[i] = (int)strides[i];
+    }
+    return 0;
 }
 
 static int is_full_range(const AVFrame *p)
@@ -135,12 +167,15 @@ static struct SwsContext *scaler_for(dec_scaler *scaler, const AVFrame *p, enum 
         return NULL;
     if (!scaler->sws || scaler->src != (int)src || scaler->width != p->width || scaler->height != p->height ||
         scaler->dst != (int)dst) {
-        sws_freeContext(scaler->sws);
-        memset(scaler, 0, sizeof *scaler);
-        scaler->sws = sws_getContext(p->width, p->height, src, p->width, p->height, dst, SWS_BILINEAR, NULL, NULL,
-                                     NULL);
-        if (!scaler->sws)
+        /* libswscale's fast path from 4:2:0 and 4:2:2 to ARGB and ABGR leaves
+         * the last column of an odd width unwritten. */
+        const int flags = SWS_BILINEAR | (p->width & 1 ? SWS_ACCURATE_RND : 0);
+        dec_scaler_free(scaler);
+        scaler->sws = sws_getContext(p->width, p->height, src, p->width, p->height, dst, flags, NULL, NULL, NULL);
+        if (!scaler->sws || scratch_alloc(scaler, dst, p->width, p->height) != 0) {
+            dec_scaler_free(scaler);
             return NULL;
+        }
         scaler->src = (int)src;
         scaler->width = p->width;
         scaler->height = p->height;
@@ -154,6 +189,16 @@ static struct SwsContext *scaler_for(dec_scaler *scaler, const AVFrame *p, enum 
         scaler->bt709 = bt709;
     }
     return scaler->sws;
+}
+
+/* The picture through libswscale into the scaler's scratch picture. */
+static int scale(dec_scaler *scaler, const AVFrame *p, enum AVPixelFormat dst, int dst_is_rgb)
+{
+    struct SwsContext *sws = scaler_for(scaler, p, dst, dst_is_rgb);
+    return sws && sws_scale(sws, (const uint8_t *const *)p->data, p->linesize, 0, p->height, scaler->planes,
+                            scaler->strides) == p->height
+               ? 0
+               : -1;
 }
 
 static dec_frame *to_i420(dec_scaler *scaler, const AVFrame *p, int64_t pts_us)
@@ -190,14 +235,15 @@ static dec_frame *to_i420(dec_scaler *scaler, const AVFrame *p, int64_t pts_us)
                 plane_copy(f->data[i], stride_c, p->data[i], p->linesize[i], cw, ch);
         }
         return f;
-    default: {
-        struct SwsContext *sws = scaler_for(scaler, p, AV_PIX_FMT_YUV420P, 0);
-        if (!sws || sws_scale(sws, (const uint8_t *const *)p->data, p->linesize, 0, h, f->data, f->stride) != h) {
+    default:
+        if (scale(scaler, p, AV_PIX_FMT_YUV420P, 0) != 0) {
             dec_frame_free(f);
             return NULL;
         }
+        plane_copy(f->data[0], stride_y, scaler->planes[0], scaler->strides[0], w, h);
+        for (i = 1; i <= 2; i++)
+            plane_copy(f->data[i], stride_c, scaler->planes[i], scaler->strides[i], cw, ch);
         return f;
-    }
     }
 }
 
@@ -206,20 +252,14 @@ static dec_frame *to_packed(dec_scaler *scaler, const AVFrame *p, int pix_fmt, e
 {
     int linesize[4] = { 0 };
     int size = av_image_get_buffer_size(dst, p->width, p->height, 1);
-    struct SwsContext *sws;
-    uint8_t *planes[4] = { NULL };
     dec_frame *f;
-    if (size <= 0 || av_image_fill_linesizes(linesize, dst, p->width) < 0)
+    if (size <= 0 || av_image_fill_linesizes(linesize, dst, p->width) < 0 || scale(scaler, p, dst, 1) != 0)
         return NULL;
-    sws = scaler_for(scaler, p, dst, 1);
-    if (!sws || !(f = frame_new(pix_fmt, p->width, p->height, pts_us, (size_t)size)))
+    if (!(f = frame_new(pix_fmt, p->width, p->height, pts_us, (size_t)size)))
         return NULL;
-    planes[0] = f->data[0] = (uint8_t *)f->buf;
+    f->data[0] = (uint8_t *)f->buf;
     f->stride[0] = linesize[0];
-    if (sws_scale(sws, (const uint8_t *const *)p->data, p->linesize, 0, p->height, planes, linesize) != p->height) {
-        dec_frame_free(f);
-        return NULL;
-    }
+    plane_copy(f->data[0], linesize[0], scaler->planes[0], scaler->strides[0], linesize[0], p->height);
     return f;
 }
 

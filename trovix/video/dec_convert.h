@@ -10,7 +10,8 @@
  * are rounded up to a multiple of 4.
  *
  * The packed RGB formats go through libswscale (bilinear), taking the
- * picture's own range and colour matrix into account.
+ * picture's own range and colour matrix into account; their rows are tight
+ * (width x bytes per pixel).
  */
 #ifndef TROVIX_DEC_CONVERT_H
 #define TROVIX_DEC_CONVERT_H
@@ -24,12 +25,18 @@ extern "C" {
 struct AVFrame;
 struct SwsContext;
 
-/* The scaler a decoder reuses while the picture's size and layout stay. */
+/* The scaler a decoder reuses while the picture's size and layout stay,
+ * with the picture it scales into: libswscale writes whole SIMD blocks past
+ * the end of a row, so it never writes into a frame handed out; its rows are
+ * copied out from here. */
 typedef struct dec_scaler {
     struct SwsContext *sws;
     /* What sws was made for, and whether its colour details are set. */
     int src, width, height, dst;
     int configured, full_range, bt709;
+    uint8_t *scratch;
+    uint8_t *planes[4];
+    int strides[4];
 } dec_scaler;
 
 /* Null when the picture is empty, in a layout that can't be converted, or

@@ -127,6 +127,7 @@ static int open_codec(dec_state *st, int codec)
      * frame-threading delay. */
     st->avctx->thread_count = 1;
     st->avctx->pkt_timebase = (AVRational){ 1, 1000000 };
+    st->avctx->max_pixels = DEC_MAX_PIXELS;
     /* A picture that did not decode whole is dropped, not shown patched. */
     st->avctx->flags &= ~AV_CODEC_FLAG_OUTPUT_CORRUPT;
     if (codec == DEC_CODEC_MJPEG)
