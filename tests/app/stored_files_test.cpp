@@ -437,12 +437,17 @@ namespace {
 class OtherProgramsLock
 {
 public:
-    explicit OtherProgramsLock(const QByteArray &path)
+    // EXCLUSIVE keeps readers out, IMMEDIATE lets them in.
+    explicit OtherProgramsLock(const QByteArray &path, const char *mode = "EXCLUSIVE")
     {
         taken_ = sqlite3_open_v2(path.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
-                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+                 && sqlite3_exec(holder_, QByteArray("BEGIN ").append(mode).constData(), nullptr, nullptr, nullptr)
+                        == SQLITE_OK;
     }
-    explicit OtherProgramsLock(const QString &path) : OtherProgramsLock(QFile::encodeName(path)) {}
+    explicit OtherProgramsLock(const QString &path, const char *mode = "EXCLUSIVE")
+        : OtherProgramsLock(QFile::encodeName(path), mode)
+    {
+    }
     ~OtherProgramsLock()
     {
         sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -614,6 +619,87 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
     window = nullptr;
     EXPECT_EQ(rowInFile(path, key).hueValue, lastHue);
     usbcam::resetVirtualCamera();  // the device would keep the values above for the next case
+}
+
+// Another program holding a write lock, readers let in, while the camera is
+// closed and opened again: the change that met the lock is what the camera
+// uses, over its stored row, and it is stored once the lock ends.
+TEST_F(StoredFiles, ACameraOpenedAgainUnderAnotherProgramsLockUsesWhatWasKept)
+{
+    usbcam::resetVirtualCamera();
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    const QString path = file("setting.db");
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    CamSettings *panel = window->cameraSettings();
+    auto *hue = childOf<QSlider>(panel, "hue_horizontalSlider");
+    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
+    // Away from the model's default, which a start leaves to the device.
+    const int stored = hue->minimum() + 1;
+    const int kept = hue->maximum() - 1;
+    hue->setValue(stored);
+    ASSERT_EQ(rowInFile(path, key).hueValue, stored);
+    {
+        OtherProgramsLock lock(path, "IMMEDIATE");
+        ASSERT_TRUE(lock.taken());
+        hue->setValue(kept);
+        ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+            << dialogs.all();
+        cameraSwitch->click();
+        ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
+        cameraSwitch->click();
+        ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+        EXPECT_TRUE(waitFor([&] { return cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath)) == kept; }))
+            << cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath));
+        EXPECT_EQ(hue->value(), kept);
+        EXPECT_EQ(rowInFile(path, key).hueValue, stored);
+    }
+    QElapsedTimer sinceRead;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            // Now and then: each read holds the file for a moment too.
+            if (sinceRead.isValid() && !sinceRead.hasExpired(100))
+                return false;
+            sinceRead.start();
+            return rowInFile(path, key).hueValue == kept;
+        },
+        20000));
+    EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
+    EXPECT_FALSE(dialogs.saw("cannot be read")) << dialogs.all();
+    usbcam::resetVirtualCamera();
+}
+
+// The same with readers kept out at the reopen: the row cannot be read, and
+// the user is told why, by the camera's name, and that the camera works
+// with the value last set, not with its model's defaults alone.
+TEST_F(StoredFiles, ACameraOpenedAgainWhileItsRowCannotBeReadSaysWhy)
+{
+    usbcam::resetVirtualCamera();
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    const QString path = file("setting.db");
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    CamSettings *panel = window->cameraSettings();
+    auto *hue = childOf<QSlider>(panel, "hue_horizontalSlider");
+    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
+    const int kept = hue->maximum() - 1;
+    {
+        OtherProgramsLock lock(path);
+        ASSERT_TRUE(lock.taken());
+        hue->setValue(kept);
+        ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+            << dialogs.all();
+        cameraSwitch->click();
+        ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
+        cameraSwitch->click();
+        ASSERT_TRUE(waitFor([&] { return dialogs.saw("cannot be read"); }, 30000)) << dialogs.all();
+        EXPECT_EQ(hue->value(), kept);
+    }
+    EXPECT_TRUE(dialogs.saw("The stored settings of camera USB Camera ")) << dialogs.all();
+    EXPECT_FALSE(dialogs.saw(key)) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(path + " cannot be read (database is locked). It works with the values you last set "
+                                   "for hueValue"))
+        << dialogs.all();
+    EXPECT_FALSE(dialogs.saw("defaults are used instead")) << dialogs.all();
+    usbcam::resetVirtualCamera();
 }
 
 // Values the camera does not offer or allow are ignored for its model's
