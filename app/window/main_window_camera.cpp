@@ -93,6 +93,8 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
 {
     Q_UNUSED(friendlyName)
     prepareCaptureThread(uniqueName);
+    // The device list names a network camera by its address.
+    cameraDisplayName = uniqueName;
 
     CameraOpenSettings settings;
     settings.isNetwork = true;
@@ -129,10 +131,10 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
 
 void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniqueName)
 {
-    Q_UNUSED(friendlyName)
     cam_probe_buffer probe;
     refreshUsbCameraContext(&probe);
     prepareCaptureThread(uniqueName);
+    cameraDisplayName = friendlyName;
 
     CameraOpenSettings settings;
     settings.usb.devicePath = uniqueName;
@@ -217,7 +219,7 @@ void MainWindow2::reportStoredCameraRow()
         return;
     storedRowsReported << stored.key;
     const QString file = CameraDatabase::instance().databaseName();
-    const QString name = camera_->displayName().isEmpty() ? stored.key : camera_->displayName();
+    const QString name = cameraDisplayName.isEmpty() ? stored.key : cameraDisplayName;
     QString line;
     if (!stored.notStored.isEmpty()) {
         line = tr("The settings of camera %1 could not be stored in %2 (%3). It works with its model's defaults, "

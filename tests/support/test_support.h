@@ -1,7 +1,11 @@
 // Helpers shared by the test executables.
 #pragma once
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QString>
+#include <QStringList>
+#include <QtGlobal>
 
 class QObject;
 
@@ -18,3 +22,44 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000);
 // call (a slot that pauses in an event loop of its own runs later calls
 // within it: those don't count), and this thread what it sent meanwhile.
 bool threadCaughtUp(QObject *object);
+
+// Collects the debug and warning lines written while it lives, from every
+// thread.
+class LogCatcher
+{
+public:
+    LogCatcher() { previous_ = qInstallMessageHandler(&LogCatcher::handler); current() = this; }
+    ~LogCatcher()
+    {
+        qInstallMessageHandler(previous_);
+        current() = nullptr;
+    }
+    LogCatcher(const LogCatcher &) = delete;
+    LogCatcher &operator=(const LogCatcher &) = delete;
+    bool contains(const QString &text) const
+    {
+        const QMutexLocker lock(&mutex_);
+        for (const QString &line : lines)
+            if (line.contains(text))
+                return true;
+        return false;
+    }
+    // Read `lines` directly only where no other thread logs.
+    QStringList lines;
+
+private:
+    static LogCatcher *&current()
+    {
+        static LogCatcher *instance = nullptr;
+        return instance;
+    }
+    static void handler(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        if (LogCatcher *catcher = current()) {
+            const QMutexLocker lock(&catcher->mutex_);
+            catcher->lines << text;
+        }
+    }
+    QtMessageHandler previous_;
+    mutable QMutex mutex_;
+};
