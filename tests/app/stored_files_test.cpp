@@ -642,38 +642,64 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
     usbcam::resetVirtualCamera();  // the device would keep the values above for the next case
 }
 
-// Another program holding a write lock, readers let in, while the camera is
-// closed and opened again: the change that met the lock is what the camera
-// uses, over its stored row, and it is stored once the lock ends.
-TEST_F(StoredFiles, ACameraOpenedAgainUnderAnotherProgramsLockUsesWhatWasKept)
+namespace {
+
+// A hue change under another program's lock on setting.db, kept, and the
+// camera closed and opened again while the lock holds.
+class CameraReopenUnderLock : public StoredFiles
 {
-    usbcam::resetVirtualCamera();
-    ASSERT_TRUE(startWithCamera()) << dialogs.all();
-    const QString path = file("setting.db");
-    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
-    CamSettings *panel = window->cameraSettings();
-    auto *hue = childOf<QSlider>(panel, "hue_horizontalSlider");
-    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
-    // Away from the model's default, which a start leaves to the device.
-    const int stored = hue->minimum() + 1;
-    const int kept = hue->maximum() - 1;
-    hue->setValue(stored);
-    ASSERT_EQ(rowInFile(path, key).hueValue, stored);
+protected:
+    void SetUp() override
     {
-        OtherProgramsLock lock(path, "IMMEDIATE");
+        StoredFiles::SetUp();
+        usbcam::resetVirtualCamera();
+        ASSERT_TRUE(startWithCamera()) << dialogs.all();
+        hue = childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider");
+        kept = hue->maximum() - 1;
+    }
+    void TearDown() override
+    {
+        StoredFiles::TearDown();
+        usbcam::resetVirtualCamera();  // the device would keep the hue for the next case
+    }
+    // `mode` as OtherProgramsLock takes it; `reopened` tells when the camera
+    // is back, and runs while the lock still holds.
+    void changeAndReopen(const char *mode, const std::function<bool()> &reopened)
+    {
+        OtherProgramsLock lock(path(), mode);
         ASSERT_TRUE(lock.taken());
         hue->setValue(kept);
         ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
             << dialogs.all();
+        auto *cameraSwitch = childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn");
         cameraSwitch->click();
         ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
         cameraSwitch->click();
-        ASSERT_TRUE(waitForFrames(20000)) << dialogs.all();
+        ASSERT_TRUE(waitFor(reopened, 30000)) << dialogs.all();
+        EXPECT_EQ(hue->value(), kept);
         EXPECT_TRUE(waitFor([&] { return cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath)) == kept; }))
             << cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath));
-        EXPECT_EQ(hue->value(), kept);
-        EXPECT_EQ(rowInFile(path, key).hueValue, stored);
     }
+    QString path() const { return file("setting.db"); }
+
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    QSlider *hue = nullptr;
+    int kept = 0;
+};
+
+} // namespace
+
+// Readers let in: the change that met the lock is what the camera uses,
+// over its stored row, and it is stored once the lock ends.
+TEST_F(CameraReopenUnderLock, KeptValuesWinOverTheStoredRowUntilStored)
+{
+    // Away from the model's default, which a start leaves to the device.
+    const int stored = hue->minimum() + 1;
+    hue->setValue(stored);
+    ASSERT_EQ(rowInFile(path(), key).hueValue, stored);
+    changeAndReopen("IMMEDIATE",
+                    [&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; });
+    EXPECT_EQ(rowInFile(path(), key).hueValue, stored);
     QElapsedTimer sinceRead;
     EXPECT_TRUE(waitFor(
         [&] {
@@ -681,46 +707,25 @@ TEST_F(StoredFiles, ACameraOpenedAgainUnderAnotherProgramsLockUsesWhatWasKept)
             if (sinceRead.isValid() && !sinceRead.hasExpired(100))
                 return false;
             sinceRead.start();
-            return rowInFile(path, key).hueValue == kept;
+            return rowInFile(path(), key).hueValue == kept;
         },
         20000));
     EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
     EXPECT_FALSE(dialogs.saw("cannot be read")) << dialogs.all();
-    usbcam::resetVirtualCamera();
 }
 
-// The same with readers kept out at the reopen: the row cannot be read, and
-// the user is told why, by the camera's name in the device list, and that
-// the camera works with the value last set, not with its defaults alone.
-TEST_F(StoredFiles, ACameraOpenedAgainWhileItsRowCannotBeReadSaysWhy)
+// Readers kept out: the row cannot be read, and the user is told why, by
+// the camera's name in the device list, and that the camera works with the
+// value last set, not with its model's defaults alone.
+TEST_F(CameraReopenUnderLock, RowThatCannotBeReadIsToldWithItsCause)
 {
-    usbcam::resetVirtualCamera();
-    ASSERT_TRUE(startWithCamera()) << dialogs.all();
-    const QString path = file("setting.db");
-    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
-    CamSettings *panel = window->cameraSettings();
-    auto *hue = childOf<QSlider>(panel, "hue_horizontalSlider");
-    auto *cameraSwitch = childOf<QPushButton>(panel, "cameraSwitch_btn");
-    const int kept = hue->maximum() - 1;
-    {
-        OtherProgramsLock lock(path);
-        ASSERT_TRUE(lock.taken());
-        hue->setValue(kept);
-        ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
-            << dialogs.all();
-        cameraSwitch->click();
-        ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
-        cameraSwitch->click();
-        ASSERT_TRUE(waitFor([&] { return dialogs.saw("cannot be read"); }, 30000)) << dialogs.all();
-        EXPECT_EQ(hue->value(), kept);
-    }
+    changeAndReopen("EXCLUSIVE", [&] { return dialogs.saw("cannot be read"); });
     EXPECT_TRUE(dialogs.saw("The stored settings of camera VoCam_1 in ")) << dialogs.all();
     EXPECT_FALSE(dialogs.saw(key)) << dialogs.all();
-    EXPECT_TRUE(dialogs.saw(path + " cannot be read (database is locked). It works with the values you last set "
-                                   "for hueValue"))
+    EXPECT_TRUE(dialogs.saw(path() + " cannot be read (database is locked). It works with the values you last set "
+                                     "for hueValue"))
         << dialogs.all();
     EXPECT_FALSE(dialogs.saw("defaults are used instead")) << dialogs.all();
-    usbcam::resetVirtualCamera();
 }
 
 // Values the camera does not offer or allow are ignored for its model's
