@@ -13,6 +13,7 @@ extern "C" {
 int main(int argc, char *argv[])
 {
     auto *application = new QApplication(argc, argv);
+    quitOnTerminationSignals();
 
     const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString logPath = base + QStringLiteral("/log/vorenta.log");

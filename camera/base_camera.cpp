@@ -181,7 +181,7 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
         qWarning() << "loadSettingsFromDb: no key in the camera name" << uniqueName_;
     } else {
         CameraDatabase &database = CameraDatabase::instance();
-        switch (database.lookupRow(report.key, stored)) {
+        switch (database.lookupRow(report.key, stored, &report.cause)) {
         case CameraDatabase::Lookup::Found:
             loaded = true;
             break;
@@ -192,12 +192,18 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
             if (!loaded)
                 qWarning() << "loadSettingsFromDb: no camera row for" << report.key;
             break;
-        case CameraDatabase::Lookup::Failed:
+        case CameraDatabase::Lookup::Damaged:
             // A row that is there but unreadable keeps its place: another
             // default row under the same key would only pile up behind it on
             // every start. It is written anew when the user changes a setting.
-            report.unreadable = database.isOpen();
-            qWarning() << "loadSettingsFromDb: camera row of" << report.key << "cannot be read";
+            report.unreadable = true;
+            qWarning() << "loadSettingsFromDb: camera row of" << report.key << "cannot be read:" << report.cause;
+            break;
+        case CameraDatabase::Lookup::Failed:
+            // A healthy row another program holds stays as it is: a change
+            // then writes only its own column.
+            report.notRead = database.isOpen();
+            qWarning() << "loadSettingsFromDb: camera row of" << report.key << "cannot be read:" << report.cause;
             break;
         }
     }
@@ -207,6 +213,15 @@ bool BaseCamera::loadSettingsFromDb(CameraParameters &out)
     if (!report.ignored.isEmpty())
         qWarning() << "loadSettingsFromDb: stored values of" << report.key << "not allowed, defaults used:"
                    << report.ignored;
+    // What the user last set and the file did not take yet wins.
+    if (!report.key.isEmpty()) {
+        const QVariantMap kept = CameraDatabase::instance().keptChanges(report.key);
+        for (auto change = kept.cbegin(); change != kept.cend(); ++change)
+            if (report.row.set(change.key(), change.value()))
+                report.kept << change.key();
+        if (!report.kept.isEmpty())
+            qDebug() << "loadSettingsFromDb: values of" << report.key << "not stored yet are used:" << report.kept;
+    }
     const CameraRow row = report.row;
     {
         QMutexLocker lock(&storedRowMutex_);

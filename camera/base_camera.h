@@ -21,8 +21,13 @@
 struct StoredRowReport {
     QString key;              // the row's pid
     QStringList ignored;      // columns holding values the camera does not allow, in table order
-    bool unreadable = false;  // a row is there but cannot be read
+    bool unreadable = false;  // a row is there but holds no usable values
+    bool notRead = false;     // the row could not be read (another program's lock, an unreadable file)
+    QString cause;            // why, for the user, when unreadable or not read
     QString notStored;        // SQLite's reason when the model's default row could not be added
+    // Columns whose last change did not reach the file: the camera uses the
+    // values they gave, over the row or the defaults, until they are stored.
+    QStringList kept;
     CameraRow row;            // the row as the camera uses it: every value one it allows
     // The stored row is not what the camera uses: it should be written anew.
     bool needsRewrite() const { return unreadable || !ignored.isEmpty(); }

@@ -1,5 +1,6 @@
 #include "camera_database.h"
 
+#include "retry_schedule.h"
 #include "settings_store.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QMutexLocker>
 #include <QSqlRecord>
 #include <QStandardPaths>
-#include <QTimer>
 
 namespace {
 
@@ -86,11 +86,15 @@ CameraDatabase &CameraDatabase::instance()
 }
 
 CameraDatabase::CameraDatabase()
+    : retry_(std::make_unique<RetrySchedule>(QStringLiteral("Kept camera settings"), kLockBurstMs, kRetryMaxMs,
+                                             [this] { return retryKept(); }))
 {
     database_ = QSqlDatabase::contains(QSqlDatabase::defaultConnection)
                     ? QSqlDatabase::database(QSqlDatabase::defaultConnection, false)
                     : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
 }
+
+CameraDatabase::~CameraDatabase() = default;
 
 QString CameraDatabase::defaultPath()
 {
@@ -307,33 +311,49 @@ bool CameraDatabase::findRow(const QString &key, CameraRow &row)
     return lookupRow(key, row) == Lookup::Found;
 }
 
-CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &row)
+CameraDatabase::Lookup CameraDatabase::lookupRow(const QString &key, CameraRow &row, QString *cause)
 {
     if (key.isEmpty())
         return Lookup::Failed;
     QMutexLocker lock(&mutex_);
-    // The user's changes that have not reached the file yet go first, so
-    // that a camera opened again takes them rather than what they replaced.
-    if (unsaved_.contains(key) && storeKept(key).ok)
+    const auto failed = [cause](Lookup lookup, const QString &why) {
+        if (cause)
+            *cause = why;
+        return lookup;
+    };
+    // The user's changes that have not reached the file yet go first; a
+    // camera opened again uses them, stored or not.
+    if (unsaved_.contains(key) && storeKept(key).ok) {
         unsaved_.remove(key);
+        if (unsaved_.isEmpty())
+            noteAllStored();
+    }
     const QString sql = QStringLiteral("SELECT %1 FROM camera WHERE pid = ? ORDER BY id LIMIT 1").arg(columns().join(','));
     Result result = exec(sql, {key});
     if (!result.ok) {
         if (database_.isOpen())
             qWarning() << "Read camera row failed:" << causeOf(result.error);
-        return Lookup::Failed;
+        return failed(Lookup::Failed, causeOf(result.error));
     }
-    if (!result.query.next())
-        return result.query.lastError().isValid() ? Lookup::Failed : Lookup::Missing;
+    if (!result.query.next()) {
+        const QSqlError error = result.query.lastError();
+        return error.isValid() ? failed(Lookup::Failed, causeOf(error)) : Lookup::Missing;
+    }
     QVariantList values;
     for (int i = 0; i < columns().size(); ++i)
         values << result.query.value(i);
     if (!CameraRow::fromValues(values, row)) {
         qWarning() << "Camera row of" << key << "holds values that are not numbers";
-        return Lookup::Failed;
+        return failed(Lookup::Damaged,
+                      QCoreApplication::translate("CameraDatabase", "it holds values that are not numbers"));
     }
-    unsaved_.remove(key);
     return Lookup::Found;
+}
+
+QVariantMap CameraDatabase::keptChanges(const QString &key) const
+{
+    QMutexLocker lock(&mutex_);
+    return unsaved_.value(key);
 }
 
 CameraDatabase::Result CameraDatabase::insert(const QString &key, const CameraRow &row, bool logFailure)
@@ -394,11 +414,17 @@ void CameraDatabase::noteChange(const Result &changed)
         if (cause.isEmpty())
             cause = QCoreApplication::translate("CameraDatabase", "the file could not be written");
     }
-    SettingsStore::instance().noteWriteOf(databaseName(), cause);
-    if (!changed.ok && !unsaved_.isEmpty()) {
-        retryDelayMs_ = kLockBurstMs;
-        retryKeptIn(retryDelayMs_);
-    }
+    // A change that went through ends the cause only when nothing else is
+    // still kept (another camera's changes).
+    if (!changed.ok || unsaved_.isEmpty())
+        SettingsStore::instance().noteWriteOf(databaseName(), cause);
+    if (!changed.ok && !unsaved_.isEmpty())
+        retry_->restart();
+}
+
+void CameraDatabase::noteAllStored()
+{
+    SettingsStore::instance().noteWriteOf(databaseName(), QString());
 }
 
 // How long the statements of one change wait for another program's lock:
@@ -408,17 +434,18 @@ class CameraDatabase::ChangeWait
 {
 public:
     explicit ChangeWait(CameraDatabase &database)
-        : ChangeWait(database, database.lockMet_.isValid() && !database.lockMet_.hasExpired(kLockBurstMs))
+        : ChangeWait(database,
+                     database.lockMet_.isValid() && !database.lockMet_.hasExpired(kLockBurstMs) ? 0 : kBusyTimeoutMs)
     {
     }
-    ChangeWait(CameraDatabase &database, bool quick) : database_(database.database_), quick_(quick)
+    ChangeWait(CameraDatabase &database, int milliseconds) : database_(database.database_), milliseconds_(milliseconds)
     {
-        if (quick_)
-            setBusyTimeout(0);
+        if (milliseconds_ != kBusyTimeoutMs)
+            setBusyTimeout(milliseconds_);
     }
     ~ChangeWait()
     {
-        if (quick_)
+        if (milliseconds_ != kBusyTimeoutMs)
             setBusyTimeout(kBusyTimeoutMs);
     }
     ChangeWait(const ChangeWait &) = delete;
@@ -433,7 +460,7 @@ private:
     }
 
     QSqlDatabase &database_;
-    const bool quick_;
+    const int milliseconds_;
 };
 
 bool CameraDatabase::replaceRow(const QString &key, const CameraRow &row)
@@ -563,29 +590,12 @@ CameraDatabase::Result CameraDatabase::updateColumns(const QVariant &id, const Q
     return exec(QStringLiteral("UPDATE camera SET %1 WHERE id = ?").arg(assignments.join(QLatin1Char(','))), bound);
 }
 
-void CameraDatabase::retryKeptIn(int milliseconds)
-{
-    QCoreApplication *application = QCoreApplication::instance();
-    if (!application)
-        return;
-    // The timer runs in the application's event loop, whatever thread made
-    // the change; it is never waited for there, since a retry doesn't wait.
-    QMetaObject::invokeMethod(application, [this, application, milliseconds] {
-        if (!retryTimer_) {
-            retryTimer_ = new QTimer(application);
-            retryTimer_->setSingleShot(true);
-            QObject::connect(retryTimer_, &QTimer::timeout, application, [this] { retryKept(); });
-        }
-        retryTimer_->start(milliseconds);
-    });
-}
-
-void CameraDatabase::retryKept()
+bool CameraDatabase::retryKept()
 {
     QMutexLocker lock(&mutex_);
     if (unsaved_.isEmpty() || !database_.isOpen())
-        return;
-    const ChangeWait wait(*this, true);
+        return true;
+    const ChangeWait wait(*this, 0);
     bool failed = false;
     for (const QString &key : unsaved_.keys()) {
         const Result stored = storeKept(key);
@@ -597,12 +607,9 @@ void CameraDatabase::retryKept()
             unsaved_.remove(key);  // the camera's row is gone
         }
     }
-    if (failed) {
-        retryDelayMs_ = qMin(2 * retryDelayMs_, kRetryMaxMs);
-        retryKeptIn(retryDelayMs_);
-    } else {
-        SettingsStore::instance().noteWriteOf(databaseName(), QString());
-    }
+    if (!failed)
+        noteAllStored();
+    return !failed;
 }
 
 void CameraDatabase::storeKeptAtExit()
@@ -613,7 +620,7 @@ void CameraDatabase::storeKeptAtExit()
         // One wait for another program's lock, not one per camera.
         QString cause = QStringLiteral("the file is not open");
         if (database_.isOpen()) {
-            const ChangeWait wait(*this, lockMet);
+            const ChangeWait wait(*this, lockMet ? 0 : kExitBusyTimeoutMs);
             const Result stored = storeKept(key);
             if (stored.ok)
                 continue;

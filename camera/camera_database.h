@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QPointer>
 #include <QRecursiveMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -15,7 +14,9 @@
 #include <QStringList>
 #include <QVariant>
 
-class QTimer;
+#include <memory>
+
+class RetrySchedule;
 
 // One row of the `camera` table (the `id` column aside).
 struct CameraRow {
@@ -82,10 +83,14 @@ public:
     // commit of the other program is ridden out.
     static constexpr int kLockBurstMs = 1000;
     // Changes that did not reach the file are tried again, without waiting
-    // for a lock, this long after the last change that failed, and then at
+    // for a lock, kLockBurstMs after the last change that failed, and then at
     // twice the interval before, up to this many milliseconds, until they go
     // through.
     static constexpr int kRetryMaxMs = 4000;
+    // The store at close waits this long, once, for another program's lock:
+    // nobody waits on the window then, and a commit of the other program
+    // that was under way is over well within it.
+    static constexpr int kExitBusyTimeoutMs = 1000;
     // What the user is told of a failed statement: SQLite's own reason
     // ("database is locked"), or the driver's where SQLite gave none.
     static QString causeOf(const QSqlError &error);
@@ -119,13 +124,17 @@ public:
     // The row whose pid equals `key` exactly; false when there is none, the
     // key is empty or the read failed.
     bool findRow(const QString &key, CameraRow &row);
-    // The same, telling a camera without a row (Missing) from a row or table
-    // that cannot be read (Failed), which must not get a second row. Changes
-    // of it that did not reach the file are written first; a row found is
-    // what its camera uses from then on, and those that still could not be
-    // written are dropped.
-    enum class Lookup { Found, Missing, Failed };
-    Lookup lookupRow(const QString &key, CameraRow &row);
+    // The same, telling a camera without a row (Missing) from a row that is
+    // there but holds no usable values (Damaged) and from a read that failed
+    // (Failed: a lock of another program, an unreadable file); neither must
+    // get a second row. `cause` says why, for the user. Changes of the
+    // camera that did not reach the file are tried first; those that still
+    // can't be written stay kept (keptChanges), to be laid over the row.
+    enum class Lookup { Found, Missing, Damaged, Failed };
+    Lookup lookupRow(const QString &key, CameraRow &row, QString *cause = nullptr);
+    // The columns of the camera's changes that did not reach the file yet,
+    // with the values they gave: what the camera is to use over its row.
+    QVariantMap keptChanges(const QString &key) const;
     // Inserts `row` under `key`; false on failure (logged, and causeOf in
     // `error`: the caller tells the user).
     bool insertRow(const QString &key, const CameraRow &row, QString *error = nullptr);
@@ -145,13 +154,14 @@ public:
     // "saveCameraProperty error. Can not find the entry for cur camera <key>"
     // when the camera has no row.
     bool saveCameraProperty(const QString &uniqueName, const QString &column, const QVariant &value);
-    // At exit: writes the changes still kept, waiting for another program's
-    // lock as a change does, and logs by camera and column those that still
+    // At exit: writes the changes still kept, waiting once for another
+    // program's lock (kExitBusyTimeoutMs), and logs by camera and column those that still
     // can't be stored ("Camera settings lost: ..."). Nothing is kept after it.
     void storeKeptAtExit();
 
 private:
     CameraDatabase();
+    ~CameraDatabase();
     OpenResult openLocked(const QString &path, QString &reason);
     // The id of the first row of `key`, invalid when there is none.
     Result findId(const QString &key, QVariant &id);
@@ -162,8 +172,10 @@ private:
     Result storeKept(const QString &key);
     // Sets the given columns of the row with `id`.
     Result updateColumns(const QVariant &id, const QVariantMap &changes);
-    void retryKept();
-    void retryKeptIn(int milliseconds);
+    // Stores what is kept without waiting; true when nothing is left.
+    bool retryKept();
+    // Tells the settings store the file holds everything again.
+    void noteAllStored();
     class ChangeWait;
 
     mutable QRecursiveMutex mutex_;
@@ -174,7 +186,5 @@ private:
     // By key: the columns whose last change did not reach the file, with
     // the value that change gave.
     QHash<QString, QVariantMap> unsaved_;
-    int retryDelayMs_ = kLockBurstMs;
-    // Used on the application's thread only.
-    QPointer<QTimer> retryTimer_;
+    const std::unique_ptr<RetrySchedule> retry_;
 };

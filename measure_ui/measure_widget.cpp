@@ -389,37 +389,54 @@ void MeasureWidget::addCalibration(const CalibrationRecord &info, bool save)
         if (record.id.isEmpty())
             record.id = CalibrationRecord::newId();
         saved = SettingsStore::instance().addCalibration(record, &cause);
-        if (!saved)
-            unsaved_.insert(record.id);
     }
     calibrations_.insert(record.id, record);
     ui->calibrate_comboBox->addRow(record.displayText(), record.real, record.id);
     ui->calibrate_comboBox->setCurrentIndex(ui->calibrate_comboBox->count() - 1);
-    if (!saved)
-        QMessageBox::warning(nullptr, tr("Warning"),
-                             tr("The calibration could not be saved to %1 (%2); it is kept until the program closes.")
-                                 .arg(SettingsStore::instance().calibrationPath(), cause));
+    if (saved)
+        return;
+    // A file that is not used is never written: the calibration then lives
+    // until the program closes.
+    const bool kept = SettingsStore::instance().calibrationIds().contains(record.id);
+    const QString path = SettingsStore::instance().calibrationPath();
+    QMessageBox::warning(nullptr, tr("Warning"),
+                         kept ? tr("The calibration could not be saved to %1 (%2); it is kept and saved once the "
+                                   "file can be written again.")
+                                    .arg(path, cause)
+                              : tr("The calibration could not be saved to %1 (%2); it is kept until the program "
+                                   "closes.")
+                                    .arg(path, cause));
 }
 
 void MeasureWidget::removeCalibrateData(const QString &text, const QVariant &id)
 {
     const QString key = id.toString();
     calibrations_.remove(key);
-    if (unsaved_.remove(key))
-        return;
     QString cause;
     if (!SettingsStore::instance().removeCalibration(key, &cause)) {
         // Without a cause the file was read but no longer holds that entry.
+        // A removal the file could not take is kept and made later, unless
+        // the file is not used at all.
         const QString path = SettingsStore::instance().calibrationPath();
-        QMessageBox::warning(nullptr, tr("Warning"),
-                             cause.isEmpty()
-                                 ? tr("The calibration \"%1\" could not be removed from %2; it will be listed again "
-                                      "at the next start.")
-                                       .arg(text, path)
-                                 : tr("The calibration \"%1\" could not be removed from %2 (%3); it will be listed "
-                                      "again at the next start.")
-                                       .arg(text, path, cause));
-        return;
+        bool used = true;
+        for (const SettingsFileProblem &problem : SettingsStore::instance().unusableFiles())
+            used = used && problem.path != path;
+        QString message;
+        if (cause.isEmpty())
+            message = tr("The calibration \"%1\" could not be removed from %2; it will be listed again at the next "
+                         "start.")
+                          .arg(text, path);
+        else if (used)
+            message = tr("The calibration \"%1\" could not be removed from %2 (%3); it is removed from the file "
+                         "once the file can be written again.")
+                          .arg(text, path, cause);
+        else
+            message = tr("The calibration \"%1\" could not be removed from %2 (%3); it will be listed again at the "
+                         "next start.")
+                          .arg(text, path, cause);
+        QMessageBox::warning(nullptr, tr("Warning"), message);
+        if (!used || cause.isEmpty())
+            return;
     }
     // The entries after it moved up one place.
     storeCalibrationChoice();

@@ -116,7 +116,5 @@ private:
     QMap<QPushButton *, QString> commonTools_;
     // Calibrations by id; one for every row of the calibration list.
     QMap<QString, CalibrationRecord> calibrations_;
-    // Calibrations the settings file did not take: they live until the program closes.
-    QSet<QString> unsaved_;
     bool restoring_ = false;
 };

@@ -5,3 +5,4 @@
 #include "crash_dumps.h"
 #include "log.h"
 #include "settings_store.h"
+#include "termination_signals.h"

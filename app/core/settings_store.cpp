@@ -1,5 +1,7 @@
 #include "settings_store.h"
 
+#include "retry_schedule.h"
+
 #include <QColor>
 #include <QCoreApplication>
 #include <QDebug>
@@ -305,6 +307,8 @@ private:
     std::unique_ptr<QSettings> settings_;
 };
 
+QVariant inUse(const QString &path, const QString &group, const QString &key, const QVariant &stored);
+
 bool readKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id, QVariant &out)
 {
     const auto key = keys.find(id);
@@ -314,7 +318,7 @@ bool readKey(const QString &path, const QString &group, const QMap<int, QString>
     if (!ini.readable())
         return false;
     ini->beginGroup(group);
-    const QVariant value = ini->value(*key);
+    const QVariant value = inUse(path, group, *key, ini->value(*key));
     ini->endGroup();
     if (!value.isValid() || !acceptable(ruleOf(group, *key), value))
         return false;
@@ -329,24 +333,6 @@ bool flush(QSettings &settings)
     return settings.status() == QSettings::NoError;
 }
 
-// Whether a write was made and reached the file.
-enum class Written { Skipped, Done, Failed };
-
-Written writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
-                 const QVariant &value)
-{
-    const auto key = keys.find(id);
-    if (key == keys.end())
-        return Written::Skipped;
-    Ini ini(path);
-    if (!ini.writable())
-        return Written::Skipped;
-    ini->beginGroup(group);
-    ini->setValue(*key, value);
-    ini->endGroup();
-    return flush(*ini) ? Written::Done : Written::Failed;
-}
-
 QMap<int, QVariant> readGroup(const QString &path, const QString &group, const QMap<int, QString> &keys)
 {
     QMap<int, QVariant> result;
@@ -355,7 +341,7 @@ QMap<int, QVariant> readGroup(const QString &path, const QString &group, const Q
         return result;
     ini->beginGroup(group);
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        const QVariant value = ini->value(it.value());
+        const QVariant value = inUse(path, group, it.value(), ini->value(it.value()));
         if (value.isValid() && acceptable(ruleOf(group, it.value()), value))
             result.insert(it.key(), value);
     }
@@ -446,6 +432,153 @@ QList<StoredCalibration> readCalibrations(QSettings &settings)
     return entries;
 }
 
+// Writes that did not reach their file (a full disk, a read-only file),
+// by file: the values in use, kept until a later write of the file or a
+// retry stores them, or the program closes. Each write of a file writes
+// what is kept for it too.
+struct KeptFile
+{
+    // "group/key" → value.
+    QMap<QString, QVariant> keys;
+    // Calibrations removed and added, by id and in the order made.
+    QStringList removedCalibrations;
+    QList<CalibrationRecord> addedCalibrations;
+    bool crossKept = false;
+    QList<CrossInfo> crossLines;
+};
+
+struct KeptWrites
+{
+    QMutex mutex;
+    QHash<QString, KeptFile> files;
+};
+
+KeptWrites &keptWrites()
+{
+    static KeptWrites kept;
+    return kept;
+}
+
+QString keyPath(const QString &group, const QString &key)
+{
+    return group + QLatin1Char('/') + key;
+}
+
+void writeCrossLines(QSettings &settings, const QList<CrossInfo> &lines)
+{
+    settings.beginWriteArray(QStringLiteral("cross"), lines.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const CrossInfo &line = lines.at(i);
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("direct"), line.direct);
+        settings.setValue(QStringLiteral("width"), line.width);
+        settings.setValue(QStringLiteral("color"), line.color);
+        settings.setValue(QStringLiteral("pos"), line.pos);
+        settings.setValue(QStringLiteral("lock"), line.lock);
+        settings.setValue(QStringLiteral("visible"), line.visible);
+    }
+    settings.endArray();
+}
+
+// Lays what is kept for a file over its settings object.
+void applyKept(QSettings &settings, const KeptFile &kept)
+{
+    if (!kept.removedCalibrations.isEmpty()) {
+        // The entries left keep their order and every key they had.
+        QList<StoredCalibration> entries = readCalibrations(settings);
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&kept](const StoredCalibration &entry) {
+                                         return kept.removedCalibrations.contains(entry.record.id);
+                                     }),
+                      entries.end());
+        settings.remove(kCalibrateArray);
+        settings.beginWriteArray(kCalibrateArray, entries.size());
+        for (int i = 0; i < entries.size(); ++i) {
+            settings.setArrayIndex(i);
+            const StoredCalibration &entry = entries.at(i);
+            for (auto key = entry.keys.cbegin(); key != entry.keys.cend(); ++key)
+                settings.setValue(key.key(), key.value());
+            // An entry known by its place keeps that id from now on.
+            settings.setValue(QStringLiteral("id"), entry.record.id);
+        }
+        settings.endArray();
+    }
+    if (!kept.addedCalibrations.isEmpty()) {
+        const int count = qMax(0, settings.beginReadArray(kCalibrateArray));
+        settings.endArray();
+        settings.beginWriteArray(kCalibrateArray);
+        for (int i = 0; i < kept.addedCalibrations.size(); ++i) {
+            settings.setArrayIndex(count + i);
+            writeCalibration(settings, kept.addedCalibrations.at(i));
+        }
+        settings.endArray();
+    }
+    for (auto key = kept.keys.cbegin(); key != kept.keys.cend(); ++key)
+        settings.setValue(key.key(), key.value());
+    if (kept.crossKept)
+        writeCrossLines(settings, kept.crossLines);
+}
+
+// Whether a write was made and reached the file.
+enum class Written { Skipped, Done, Failed };
+
+// Keeps a change for `path` (`keep` adds it to what is kept) and writes
+// everything kept for the file in one go; what reached the file is no
+// longer kept. A file that is not used is not written, and nothing is kept
+// for it.
+Written writeKept(const QString &path, const std::function<void(KeptFile &)> &keep = {})
+{
+    KeptWrites &kept = keptWrites();
+    const QMutexLocker lock(&kept.mutex);
+    Ini ini(path);
+    if (!ini.writable())
+        return Written::Skipped;
+    if (keep)
+        keep(kept.files[path]);
+    const auto file = kept.files.find(path);
+    if (file == kept.files.end())
+        return Written::Skipped;
+    applyKept(*ini, *file);
+    if (!flush(*ini))
+        return Written::Failed;
+    kept.files.erase(file);
+    return Written::Done;
+}
+
+Written writeKey(const QString &path, const QString &group, const QMap<int, QString> &keys, int id,
+                 const QVariant &value)
+{
+    const auto key = keys.find(id);
+    if (key == keys.end())
+        return Written::Skipped;
+    return writeKept(path, [&](KeptFile &file) { file.keys.insert(keyPath(group, *key), value); });
+}
+
+// The value of a key as the program uses it: what is kept for it, else `stored`.
+QVariant inUse(const QString &path, const QString &group, const QString &key, const QVariant &stored)
+{
+    KeptWrites &kept = keptWrites();
+    const QMutexLocker lock(&kept.mutex);
+    const auto file = kept.files.constFind(path);
+    if (file == kept.files.cend())
+        return stored;
+    return file->keys.value(keyPath(group, key), stored);
+}
+
+// What is kept for `path`, for the log: the keys, the calibrations added
+// and removed, the overlay lines.
+QStringList keptItems(const KeptFile &file)
+{
+    QStringList items = file.keys.keys();
+    for (const CalibrationRecord &record : file.addedCalibrations)
+        items << QStringLiteral("calibration \"%1\"").arg(record.displayText());
+    for (const QString &id : file.removedCalibrations)
+        items << QStringLiteral("removal of calibration %1").arg(id);
+    if (file.crossKept)
+        items << QStringLiteral("%1 overlay lines").arg(file.crossLines.size());
+    return items;
+}
+
 // "Index" of group "settings" is a place in array "calibrate": one at or
 // past its end names no stored entry (a list cut short or edited by hand)
 // and is damage like a value out of its range.
@@ -462,39 +595,32 @@ bool indexPastTheList(QSettings &settings)
     return index.toInt() >= count;
 }
 
-// Why a file could not be written, as far as the system tells, and what
-// the cause lies in: the file itself, or the folder it is written in.
-struct WriteFailure
-{
-    QString scope;
-    QString cause;  // for the user
-};
-
-WriteFailure writeFailureOf(const QString &path)
+// Why a file could not be written, as far as the system tells, for the user.
+QString writeFailureOf(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return {path, translated("a folder has its name")};
+        return translated("a folder has its name");
     if (info.exists() && !info.isWritable())
-        return {path, translated("the file is read-only")};
+        return translated("the file is read-only");
     // Qt writes a new file beside the old one and renames it over: a file of
     // the same size meets what that write met (a full disk, a folder
     // without permission).
-    const QString folder = info.absolutePath();
-    QTemporaryFile probe(folder + QStringLiteral("/.settings-XXXXXX"));
+    QTemporaryFile probe(info.absolutePath() + QStringLiteral("/.settings-XXXXXX"));
     if (!probe.open())
-        return {folder, probe.errorString()};
+        return probe.errorString();
     const QByteArray bytes(int(qBound<qint64>(1, info.size() + 1, kMaxSettingsFileSize)), '\n');
     if (probe.write(bytes) != bytes.size() || !probe.flush())
-        return {folder, probe.errorString()};
-    return {path, translated("the file could not be written")};
+        return probe.errorString();
+    return translated("the file could not be written");
 }
 
-// The causes of failing writes by what they lie in, and who hears of a new one.
+// The files whose settings are not all stored, with the cause told, and who
+// hears of a new one.
 struct WriteFailures
 {
     QMutex mutex;
-    QHash<QString, QString> causes;
+    QMap<QString, QString> notStored;
     SettingsStore::WriteFailureHandler handler;
 };
 
@@ -504,34 +630,75 @@ WriteFailures &writeFailures()
     return failures;
 }
 
-// A cause is told once; a write that went through ends what lay in its
-// file and its folder, so that a failure after it is told again. Every
-// failed write is logged, also one whose cause was told already. Returns the
-// cause of a failed write, else an empty text.
+// A file that fails is told once, with every other file not stored at that
+// moment, until a write of it goes through and ends its failure; another
+// file failing meanwhile, for whatever cause, is told in its turn, and so is
+// a new cause. Every failed write is logged, also one told already. Returns
+// the cause of a failed write, else an empty text.
 QString noteWrite(const QString &path, Written written, bool callerReports = false, const QString &knownCause = {})
 {
     WriteFailures &failures = writeFailures();
     if (written == Written::Done) {
         const QMutexLocker lock(&failures.mutex);
-        failures.causes.remove(path);
-        failures.causes.remove(QFileInfo(path).absolutePath());
+        failures.notStored.remove(path);
     }
     if (written != Written::Failed)
         return QString();
-    const WriteFailure failure = knownCause.isEmpty() ? writeFailureOf(path) : WriteFailure{path, knownCause};
-    qWarning().noquote() << "Settings not saved to" << path << "-" << failure.cause;
+    const QString cause = knownCause.isEmpty() ? writeFailureOf(path) : knownCause;
+    qWarning().noquote() << "Settings not saved to" << path << "-" << cause;
     SettingsStore::WriteFailureHandler handler;
+    SettingsWriteFailure told{path, cause, {}};
     {
         const QMutexLocker lock(&failures.mutex);
-        if (failures.causes.value(failure.scope) == failure.cause)
-            return failure.cause;
-        failures.causes.insert(failure.scope, failure.cause);
+        if (failures.notStored.value(path) == cause)
+            return cause;
+        failures.notStored.insert(path, cause);
         if (!callerReports)
             handler = failures.handler;
+        told.othersNotStored = failures.notStored;
+        told.othersNotStored.remove(path);
     }
     if (handler)
-        handler({path, failure.cause});
-    return failure.cause;
+        handler(told);
+    return cause;
+}
+
+// Writes everything kept, file by file, without telling a failure again;
+// true when nothing is left to try (a file no longer used is not tried).
+bool storeAllKept()
+{
+    QStringList paths;
+    {
+        KeptWrites &kept = keptWrites();
+        const QMutexLocker lock(&kept.mutex);
+        paths = kept.files.keys();
+    }
+    bool left = false;
+    for (const QString &path : paths) {
+        const Written written = writeKept(path);
+        if (written == Written::Done) {
+            qDebug().noquote() << "Kept settings stored in" << path;
+            noteWrite(path, written);
+        }
+        left = left || written == Written::Failed;
+    }
+    return !left;
+}
+
+RetrySchedule &keptRetry()
+{
+    // As the camera settings are tried again: 1 s after the last failure,
+    // then at twice the interval before, up to 4 s.
+    static RetrySchedule retry(QStringLiteral("Kept settings"), 1000, 4000, storeAllKept);
+    return retry;
+}
+
+// A write of the store's own files: one that failed is tried again later.
+QString noteStoreWrite(const QString &path, Written written, bool callerReports = false)
+{
+    if (written == Written::Failed)
+        keptRetry().restart();
+    return noteWrite(path, written, callerReports);
 }
 
 // Why a settings file that can't be used was not written, for the caller
@@ -600,7 +767,12 @@ void SettingsStore::setBaseFolderForTesting(const QString &folder)
     {
         WriteFailures &failures = writeFailures();
         const QMutexLocker lock(&failures.mutex);
-        failures.causes.clear();
+        failures.notStored.clear();
+    }
+    {
+        KeptWrites &kept = keptWrites();
+        const QMutexLocker lock(&kept.mutex);
+        kept.files.clear();
     }
     configPath_ = folder + QStringLiteral("/config.ini");
     calibrationPath_ = folder + QStringLiteral("/calibration.ini");
@@ -642,7 +814,7 @@ bool SettingsStore::drawValue(int id, QVariant &out) const
 
 void SettingsStore::setDrawValue(int id, const QVariant &value) const
 {
-    noteWrite(configPath_, writeKey(configPath_, kDrawGroup, drawKeys_, id, value));
+    noteStoreWrite(configPath_, writeKey(configPath_, kDrawGroup, drawKeys_, id, value));
 }
 
 bool SettingsStore::baseValue(int id, QVariant &out) const
@@ -652,7 +824,7 @@ bool SettingsStore::baseValue(int id, QVariant &out) const
 
 void SettingsStore::setBaseValue(int id, const QVariant &value) const
 {
-    noteWrite(configPath_, writeKey(configPath_, kBaseGroup, baseKeys_, id, value));
+    noteStoreWrite(configPath_, writeKey(configPath_, kBaseGroup, baseKeys_, id, value));
 }
 
 QString SettingsStore::openedImagePath() const
@@ -675,7 +847,7 @@ bool SettingsStore::keyBindValue(int id, QVariant &out) const
 
 void SettingsStore::setKeyBindValue(int id, const QVariant &value) const
 {
-    noteWrite(configPath_, writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value));
+    noteStoreWrite(configPath_, writeKey(configPath_, kKeyBindGroup, keyBindKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadBurstMode() const
@@ -685,7 +857,7 @@ QMap<int, QVariant> SettingsStore::loadBurstMode() const
 
 void SettingsStore::setBurstModeValue(int id, const QVariant &value) const
 {
-    noteWrite(configPath_, writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value));
+    noteStoreWrite(configPath_, writeKey(configPath_, kBurstGroup, burstModeKeys_, id, value));
 }
 
 QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
@@ -701,7 +873,7 @@ QMap<int, QVariant> SettingsStore::loadCalibrationSettings() const
 
 void SettingsStore::setCalibrationSetting(int id, const QVariant &value) const
 {
-    noteWrite(calibrationPath_, writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value));
+    noteStoreWrite(calibrationPath_, writeKey(calibrationPath_, kSettingsGroup, settingsKeys_, id, value));
 }
 
 QVariantMap SettingsStore::loadCommonTools() const
@@ -709,47 +881,63 @@ QVariantMap SettingsStore::loadCommonTools() const
     Ini ini(configPath_);
     if (!ini.readable())
         return {};
-    ini->beginGroup(QStringLiteral("CommonTool"));
-    const QVariant value = ini->value(QStringLiteral("commontool"));
-    ini->endGroup();
-    return value.toMap();
+    const QString group = QStringLiteral("CommonTool");
+    const QString key = QStringLiteral("commontool");
+    return inUse(configPath_, group, key, ini->value(keyPath(group, key))).toMap();
 }
 
 void SettingsStore::saveCommonTools(const QVariantMap &tools) const
 {
-    Ini ini(configPath_);
-    if (!ini.writable())
-        return;
-    ini->beginGroup(QStringLiteral("CommonTool"));
-    ini->setValue(QStringLiteral("commontool"), tools);
-    ini->endGroup();
-    noteWrite(configPath_, flush(*ini) ? Written::Done : Written::Failed);
+    noteStoreWrite(configPath_, writeKept(configPath_, [&tools](KeptFile &file) {
+                       file.keys.insert(keyPath(QStringLiteral("CommonTool"), QStringLiteral("commontool")), tools);
+                   }));
 }
 
 bool SettingsStore::addCalibration(const CalibrationRecord &record, QString *cause) const
 {
-    Ini ini(calibrationPath_);
+    CalibrationRecord stored = record;
+    if (stored.id.isEmpty())
+        stored.id = CalibrationRecord::newId();
     // Appending to a file Qt cannot parse would write over what it holds.
-    if (!ini.readable()) {
+    const Written written =
+        writeKept(calibrationPath_, [&stored](KeptFile &file) { file.addedCalibrations.append(stored); });
+    if (written == Written::Skipped) {
         if (cause)
             *cause = notUsedCause(calibrationPath_);
         return false;
     }
-    const int count = qMax(0, ini->beginReadArray(kCalibrateArray));
-    ini->endArray();
-    CalibrationRecord stored = record;
-    if (stored.id.isEmpty())
-        stored.id = CalibrationRecord::newId();
-    ini->beginWriteArray(kCalibrateArray);
-    ini->setArrayIndex(count);
-    writeCalibration(*ini, stored);
-    ini->endArray();
-    const bool written = flush(*ini);
-    const QString failure = noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    const QString failure = noteStoreWrite(calibrationPath_, written, true);
     if (cause)
         *cause = failure;
-    return written;
+    return written == Written::Done;
 }
+
+namespace {
+
+// The calibrations of the file as the program uses them: without those whose
+// removal is kept, with those whose addition is.
+QList<StoredCalibration> calibrationsInUse(const QString &path, QSettings &settings)
+{
+    QList<StoredCalibration> entries = readCalibrations(settings);
+    KeptWrites &kept = keptWrites();
+    const QMutexLocker lock(&kept.mutex);
+    const auto file = kept.files.constFind(path);
+    if (file == kept.files.cend())
+        return entries;
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&file](const StoredCalibration &entry) {
+                                     return file->removedCalibrations.contains(entry.record.id);
+                                 }),
+                  entries.end());
+    for (const CalibrationRecord &record : file->addedCalibrations) {
+        StoredCalibration entry;
+        entry.record = record;
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace
 
 QList<CalibrationRecord> SettingsStore::calibrations() const
 {
@@ -757,7 +945,7 @@ QList<CalibrationRecord> SettingsStore::calibrations() const
     if (!ini.readable())
         return {};
     QList<CalibrationRecord> records;
-    for (const StoredCalibration &entry : readCalibrations(*ini))
+    for (const StoredCalibration &entry : calibrationsInUse(calibrationPath_, *ini))
         if (entry.usable)
             records.append(entry.record);
     return records;
@@ -769,64 +957,67 @@ QStringList SettingsStore::calibrationIds() const
     if (!ini.readable())
         return {};
     QStringList ids;
-    for (const StoredCalibration &entry : readCalibrations(*ini))
+    for (const StoredCalibration &entry : calibrationsInUse(calibrationPath_, *ini))
         ids << entry.record.id;
     return ids;
 }
 
 bool SettingsStore::removeCalibration(const QString &id, QString *cause) const
 {
+    if (cause)
+        cause->clear();
+    {
+        // One the file never took goes without a write.
+        KeptWrites &kept = keptWrites();
+        const QMutexLocker lock(&kept.mutex);
+        const auto file = kept.files.find(calibrationPath_);
+        if (file != kept.files.end()) {
+            QList<CalibrationRecord> &added = file->addedCalibrations;
+            const auto found = std::find_if(added.begin(), added.end(),
+                                            [&id](const CalibrationRecord &record) { return record.id == id; });
+            if (found != added.end()) {
+                added.erase(found);
+                if (added.isEmpty() && file->removedCalibrations.isEmpty() && file->keys.isEmpty())
+                    kept.files.erase(file);
+                return true;
+            }
+        }
+    }
     Ini ini(calibrationPath_);
     if (!ini.readable()) {
         if (cause)
             *cause = notUsedCause(calibrationPath_);
         return false;
     }
-    QList<StoredCalibration> kept = readCalibrations(*ini);
-    const auto found = std::find_if(kept.begin(), kept.end(),
-                                    [&id](const StoredCalibration &entry) { return entry.record.id == id; });
-    if (found == kept.end()) {
-        if (cause)
-            cause->clear();
+    if (!calibrationIds().contains(id))
         return false;
-    }
-    kept.erase(found);
-    ini->remove(kCalibrateArray);
-    ini->beginWriteArray(kCalibrateArray, kept.size());
-    for (int i = 0; i < kept.size(); ++i) {
-        ini->setArrayIndex(i);
-        const StoredCalibration &entry = kept.at(i);
-        for (auto key = entry.keys.cbegin(); key != entry.keys.cend(); ++key)
-            ini->setValue(key.key(), key.value());
-        // An entry known by its place keeps that id from now on.
-        ini->setValue(QStringLiteral("id"), entry.record.id);
-    }
-    ini->endArray();
-    const bool written = flush(*ini);
-    const QString failure = noteWrite(calibrationPath_, written ? Written::Done : Written::Failed, true);
+    const Written written =
+        writeKept(calibrationPath_, [&id](KeptFile &file) { file.removedCalibrations.append(id); });
+    const QString failure = noteStoreWrite(calibrationPath_, written, true);
     if (cause)
         *cause = failure;
-    return written;
+    return written == Written::Done;
 }
 
 void SettingsStore::saveCrossLines(const QList<CrossInfo> &lines) const
 {
-    Ini ini(crossPath_);
-    if (!ini.writable())
-        return;
-    ini->beginWriteArray(QStringLiteral("cross"), lines.size());
-    for (int i = 0; i < lines.size(); ++i) {
-        const CrossInfo &line = lines.at(i);
-        ini->setArrayIndex(i);
-        ini->setValue(QStringLiteral("direct"), line.direct);
-        ini->setValue(QStringLiteral("width"), line.width);
-        ini->setValue(QStringLiteral("color"), line.color);
-        ini->setValue(QStringLiteral("pos"), line.pos);
-        ini->setValue(QStringLiteral("lock"), line.lock);
-        ini->setValue(QStringLiteral("visible"), line.visible);
+    noteStoreWrite(crossPath_, writeKept(crossPath_, [&lines](KeptFile &file) {
+                       file.crossKept = true;
+                       file.crossLines = lines;
+                   }));
+}
+
+void SettingsStore::storeKeptAtExit() const
+{
+    storeAllKept();
+    KeptWrites &kept = keptWrites();
+    const QMutexLocker lock(&kept.mutex);
+    for (auto file = kept.files.cbegin(); file != kept.files.cend(); ++file) {
+        const QString cause = Ini(file.key()).writable() ? writeFailureOf(file.key()) : notUsedCause(file.key());
+        qWarning().noquote() << QStringLiteral("Settings lost: %1 could not be stored in %2 (%3)")
+                                    .arg(keptItems(*file).join(QStringLiteral(", ")), file.key(), cause);
     }
-    ini->endArray();
-    noteWrite(crossPath_, flush(*ini) ? Written::Done : Written::Failed);
+    kept.files.clear();
 }
 
 QList<SettingsFileProblem> SettingsStore::unusableFiles() const

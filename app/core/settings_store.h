@@ -154,6 +154,9 @@ struct SettingsFileProblem {
 struct SettingsWriteFailure {
     QString path;
     QString cause;  // for the user, as the system puts it ("No space left on device")
+    // The other files whose settings are not all stored at this moment,
+    // by path, with the cause told for each.
+    QMap<QString, QString> othersNotStored;
 };
 
 // Keys of a settings file whose values are out of range (a negative width,
@@ -197,6 +200,7 @@ public:
     // Appends the record (given a new id when it has none). False when the
     // file could not be written, or could not be read and would have lost
     // the calibrations already in it; `cause` then says why, for the user.
+    // One the file could not take is kept like any setting (see below).
     bool addCalibration(const CalibrationRecord &record, QString *cause = nullptr) const;
     // Every usable stored calibration in stored order, each with its id. An
     // entry whose length or scale is not a positive number, or whose width
@@ -209,10 +213,14 @@ public:
     // Removes the one calibration with this id; the others, damaged ones
     // included, keep their order and every key they had. False when none has
     // it (`cause` is then empty), or when the file can't be used or written
-    // (`cause` says why, for the user).
+    // (`cause` says why, for the user; a removal the file could not take is
+    // kept like any setting).
     bool removeCalibration(const QString &id, QString *cause = nullptr) const;
 
     void saveCrossLines(const QList<CrossInfo> &lines) const;
+    // At exit: writes what is still kept and logs by file what still can't
+    // be stored ("Settings lost: ..."). Nothing is kept after it.
+    void storeKeptAtExit() const;
 
     // The three files that are there but can't be used (not a settings file,
     // larger than any settings file, unreadable), with the reason.
@@ -221,12 +229,18 @@ public:
     // the damaged calibrations.
     QList<IgnoredSettings> ignoredSettings() const;
 
-    // Who hears of settings that could not be written (a full disk, a
-    // read-only file), on the thread that wrote them: once for each cause,
-    // however many writes then fail for it, and for a file again only after
-    // a write to it went through. A failed addCalibration or
-    // removeCalibration counts but is not handed on: its caller tells the
-    // user itself. Files that are not used are never written (unusableFiles).
+    // A write that did not reach its file (a full disk, a read-only file) is
+    // kept: reads give the value written, every later write of the file
+    // writes it too, and it is tried again by itself on the application's
+    // thread 1 s after the last failure, then at twice the interval before,
+    // up to 4 s, until the file takes it. Files that are not used are never
+    // written (unusableFiles), and nothing is kept for them.
+    //
+    // Who hears of settings that could not be written, on the thread that
+    // wrote them: once for each file and cause until a write of that file
+    // goes through, with every other file not stored at that moment. A
+    // failed addCalibration or removeCalibration counts but is not handed
+    // on: its caller tells the user itself.
     using WriteFailureHandler = std::function<void(const SettingsWriteFailure &)>;
     void setWriteFailureHandler(WriteFailureHandler handler);
     // A write of another file the program keeps (the camera database) that

@@ -186,14 +186,21 @@ MainWindow2::MainWindow2(QWidget *parent)
     drawProperties = SettingsStore::instance().loadDraw();
     measurePage->loadSettings();
 
-    // A setting that can't be written is told once for each cause, after
-    // the change that met it; the program goes on with the value in use.
+    // A file that can't be written is told once for each cause, after the
+    // change that met it, with every other file not stored; the program goes
+    // on with the values in use and stores them when it can.
     SettingsStore::instance().setWriteFailureHandler([this](const SettingsWriteFailure &failure) {
         QTimer::singleShot(0, this, [failure] {
-            QMessageBox box(QMessageBox::Warning, tr("Warning"),
-                            tr("Settings could not be saved to %1 (%2). The values in use stay until the program "
-                               "closes.")
-                                .arg(failure.path, failure.cause));
+            QString text = tr("Settings could not be saved to %1 (%2). The values in use are kept and stored once "
+                              "the file can be written again.")
+                               .arg(failure.path, failure.cause);
+            if (!failure.othersNotStored.isEmpty()) {
+                QStringList others;
+                for (auto other = failure.othersNotStored.cbegin(); other != failure.othersNotStored.cend(); ++other)
+                    others << tr("%1 (%2)").arg(other.key(), other.value());
+                text += QLatin1Char(' ') + tr("Not stored yet either: %1.").arg(others.join(QStringLiteral(", ")));
+            }
+            QMessageBox box(QMessageBox::Warning, tr("Warning"), text);
             box.addButton(tr("OK"), QMessageBox::AcceptRole);
             box.exec();
         });
@@ -219,9 +226,10 @@ MainWindow2::~MainWindow2()
 {
     SettingsStore::instance().setWriteFailureHandler({});
     stopThreadsForShutdown();
-    // Camera settings that could not be stored yet (another program's lock
-    // on setting.db) are written now or named in the log as lost.
+    // Settings that could not be stored yet (another program's lock on
+    // setting.db, a full disk) are written now or named in the log as lost.
     CameraDatabase::instance().storeKeptAtExit();
+    SettingsStore::instance().storeKeptAtExit();
     delete ui;
     delete burstModeSettings;
     delete photoSettings;

@@ -233,6 +233,8 @@ private:
     Ui::MainWindow2 *ui;
     QSharedPointer<BaseCamera> camera_;
     QStringList storedRowsReported;  // keys of the cameras whose stored row the user was told of
+    // The camera brought up last, as the device list names it.
+    QString cameraDisplayName;
     QSharedPointer<QThread> workThread_;
     QSharedPointer<CameraPlayThread> playThread_;
     QThread *controlThread_ = nullptr;

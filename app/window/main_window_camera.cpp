@@ -93,6 +93,8 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
 {
     Q_UNUSED(friendlyName)
     prepareCaptureThread(uniqueName);
+    // The device list names a network camera by its address.
+    cameraDisplayName = uniqueName;
 
     CameraOpenSettings settings;
     settings.isNetwork = true;
@@ -129,10 +131,10 @@ void MainWindow2::openNetCamera(const QString &friendlyName, const QString &uniq
 
 void MainWindow2::openUvcCamera(const QString &friendlyName, const QString &uniqueName)
 {
-    Q_UNUSED(friendlyName)
     cam_probe_buffer probe;
     refreshUsbCameraContext(&probe);
     prepareCaptureThread(uniqueName);
+    cameraDisplayName = friendlyName;
 
     CameraOpenSettings settings;
     settings.usb.devicePath = uniqueName;
@@ -212,24 +214,39 @@ void MainWindow2::reportStoredCameraRow()
     if (!camera_)
         return;
     const StoredRowReport stored = camera_->storedRowReport();
-    if ((!stored.needsRewrite() && stored.notStored.isEmpty()) || storedRowsReported.contains(stored.key))
+    if ((!stored.needsRewrite() && !stored.notRead && stored.notStored.isEmpty())
+        || storedRowsReported.contains(stored.key))
         return;
     storedRowsReported << stored.key;
     const QString file = CameraDatabase::instance().databaseName();
+    const QString name = cameraDisplayName.isEmpty() ? stored.key : cameraDisplayName;
     QString line;
     if (!stored.notStored.isEmpty()) {
         line = tr("The settings of camera %1 could not be stored in %2 (%3). It works with its model's defaults, "
                   "and changes to its settings are not kept in this run.")
-                   .arg(stored.key, file, stored.notStored);
+                   .arg(name, file, stored.notStored);
     } else {
         const QString what =
-            stored.unreadable
-                ? tr("The stored settings of camera %1 in %2 cannot be read.").arg(stored.key, file)
+            stored.unreadable || stored.notRead
+                ? tr("The stored settings of camera %1 in %2 cannot be read (%3).").arg(name, file, stored.cause)
                 : tr("The stored settings of camera %1 in %2 hold values this camera does not allow: %3.")
-                      .arg(stored.key, file, stored.ignored.join(QStringLiteral(", ")));
-        line = what + QLatin1Char(' ')
-               + tr("Its model's defaults are used instead. The stored settings stay as they are until "
-                    "you change a setting; then every one is stored with the value in use.");
+                      .arg(name, file, stored.ignored.join(QStringLiteral(", ")));
+        // Whole: a row kept by a change after an earlier failed read.
+        const bool allKept = stored.kept.size() == CameraDatabase::columns().size() - 1;
+        QString used;
+        if (allKept)
+            used = tr("It works with the values you last set, which are stored once the file can be written again.");
+        else if (!stored.kept.isEmpty())
+            used = tr("It works with the values you last set for %1, which are stored once the file can be written "
+                      "again, and with its model's defaults for the others.")
+                       .arg(stored.kept.join(QStringLiteral(", ")));
+        else
+            used = tr("Its model's defaults are used instead.");
+        const QString after =
+            stored.notRead ? tr("The stored settings stay as they are; a change you make is stored on its own.")
+                           : tr("The stored settings stay as they are until you change a setting; then every one "
+                                "is stored with the value in use.");
+        line = what + QLatin1Char(' ') + used + QLatin1Char(' ') + after;
     }
     qWarning().noquote() << line;
     showMessage(QMessageBox::Warning, tr("Warning"), line);

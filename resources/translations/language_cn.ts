@@ -283,6 +283,17 @@
     </message>
 </context>
 <context>
+    <name>CameraDatabase</name>
+    <message>
+        <source>it holds values that are not numbers</source>
+        <translation>其中含有不是数字的值</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <translation>无法写入该文件</translation>
+    </message>
+</context>
+<context>
     <name>CameraTypes</name>
     <message>
         <source>Default</source>
@@ -731,6 +742,30 @@
 <context>
     <name>MainWindow2</name>
     <message>
+        <source>Its model&apos;s defaults are used instead.</source>
+        <translation>已改用其型号的默认值。</translation>
+    </message>
+    <message>
+        <source>It works with the values you last set, which are stored once the file can be written again.</source>
+        <translation>该相机使用您上次设置的值，这些值会在文件可以写入后保存。</translation>
+    </message>
+    <message>
+        <source>It works with the values you last set for %1, which are stored once the file can be written again, and with its model&apos;s defaults for the others.</source>
+        <translation>该相机对 %1 使用您上次设置的值（这些值会在文件可以写入后保存），其余使用其型号的默认值。</translation>
+    </message>
+    <message>
+        <source>The stored settings stay as they are; a change you make is stored on its own.</source>
+        <translation>已存设置保持原样；您所做的更改会单独保存。</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>Not stored yet either: %1.</source>
+        <translation>以下也尚未保存：%1。</translation>
+    </message>
+    <message>
         <source>Device</source>
         <translation>设备</translation>
     </message>
@@ -935,24 +970,24 @@ in %2</source>
         <translation>%1 无法读取（%2），保持原样：本次运行不会保存相机设置，每台相机使用其型号的默认值。</translation>
     </message>
     <message>
-        <source>The stored settings of camera %1 in %2 cannot be read.</source>
-        <translation>%2 中相机 %1 的已存设置无法读取。</translation>
+        <source>The stored settings of camera %1 in %2 cannot be read (%3).</source>
+        <translation>%2 中相机 %1 的已存设置无法读取（%3）。</translation>
     </message>
     <message>
         <source>The settings of camera %1 could not be stored in %2 (%3). It works with its model&apos;s defaults, and changes to its settings are not kept in this run.</source>
         <translation>相机 %1 的设置无法存入 %2（%3）。该相机使用其型号的默认值，本次运行中对其设置的更改不会保存。</translation>
     </message>
     <message>
-        <source>Settings could not be saved to %1 (%2). The values in use stay until the program closes.</source>
-        <translation>设置无法保存到 %1（%2）。当前使用的值保留到程序关闭。</translation>
+        <source>Settings could not be saved to %1 (%2). The values in use are kept and stored once the file can be written again.</source>
+        <translation>设置无法保存到 %1（%2）。当前使用的值会保留，并在文件可以写入后保存。</translation>
     </message>
     <message>
         <source>The stored settings of camera %1 in %2 hold values this camera does not allow: %3.</source>
         <translation>%2 中相机 %1 的已存设置含有该相机不允许的值：%3。</translation>
     </message>
     <message>
-        <source>Its model&apos;s defaults are used instead. The stored settings stay as they are until you change a setting; then every one is stored with the value in use.</source>
-        <translation>已改用其型号的默认值。已存设置保持原样，直到您更改某项设置；届时所有设置都会以当前使用的值保存。</translation>
+        <source>The stored settings stay as they are until you change a setting; then every one is stored with the value in use.</source>
+        <translation>已存设置保持原样，直到您更改某项设置；届时所有设置都会以当前使用的值保存。</translation>
     </message>
     <message>
         <source>%1 cannot be created.</source>
@@ -1084,6 +1119,14 @@ in %2</source>
 </context>
 <context>
     <name>MeasureWidget</name>
+    <message>
+        <source>The calibration could not be saved to %1 (%2); it is kept and saved once the file can be written again.</source>
+        <translation>无法将标定保存到 %1（%2）；它会保留，并在文件可以写入后保存。</translation>
+    </message>
+    <message>
+        <source>The calibration &quot;%1&quot; could not be removed from %2 (%3); it is removed from the file once the file can be written again.</source>
+        <translation>无法从 %2 中删除标定“%1”（%3）；文件可以写入后会将其删除。</translation>
+    </message>
     <message>
         <source>Form</source>
         <translation>窗体</translation>

@@ -13,12 +13,14 @@
 #include "measure_test_support.h"
 #include "measure_widget.h"
 #include "private_volume.h"
+#include "termination_signals.h"
 #include "title_bar.h"
 #include "unprivileged_run.h"
 #include "usb_models.h"
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -30,6 +32,7 @@
 
 #include <sqlite3.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
@@ -299,7 +302,8 @@ TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
     };
     window->caliOver(100);
     EXPECT_TRUE(dialogs.saw("The calibration could not be saved to " + file("calibration.ini")
-                            + " (No space left on device); it is kept")) << dialogs.all();
+                            + " (No space left on device); it is kept and saved once the file can be written again."))
+        << dialogs.all();
 
     // A cross line dragged in the live view, without its dialog.
     window->slotSetDrawMode(DrawType::Cross);
@@ -321,17 +325,34 @@ TEST_F(StoredFiles, ChangesThatDoNotFitAreToldOnceAndStayInUse)
         return QFile::exists(file("cross.ini")) ? QSettings(file("cross.ini"), QSettings::IniFormat).value("cross/1/pos")
                                                 : QVariant();
     };
+    // After the calibration, for the same cause: told too, with what else
+    // is not stored.
+    drag();
+    EXPECT_TRUE(waitFor([&] {
+        return dialogs.saw(file("cross.ini") + " (No space left on device).")
+               && dialogs.saw("Not stored yet either: " + file("calibration.ini") + " (No space left on device), "
+                              + file("config.ini") + " (No space left on device).");
+    })) << dialogs.all();
+
+    // Space again: everything kept is stored by itself.
     ASSERT_TRUE(QFile::remove(file("filler")));
     const QPointF moved = drag();
     EXPECT_TRUE(waitFor([&] { return stored() == moved; })) << stored().toPointF().y() << " " << moved.y();
+    EXPECT_TRUE(waitFor([&] {
+        return QSettings(file("config.ini"), QSettings::IniFormat).value("burst_mode/Number").toInt() == 12
+               && QSettings(file("calibration.ini"), QSettings::IniFormat).value("calibrate/1/name") == "ruler";
+    }));
     const QByteArray cross = fileHash(file("cross.ini"));
     ASSERT_TRUE(fillVolume(folder));
     drag();
-    EXPECT_TRUE(waitFor([&] { return dialogs.saw(file("cross.ini") + " (No space left on device)."); }))
+    EXPECT_TRUE(waitFor([&] { return dialogs.count(file("cross.ini") + " (No space left on device).") == 2; }))
         << dialogs.all();
+    LogCatcher log;
     delete window;
     window = nullptr;
-    EXPECT_EQ(fileHash(file("config.ini")), config);
+    EXPECT_TRUE(log.contains("Settings lost: 2 overlay lines could not be stored in " + file("cross.ini")
+                             + " (No space left on device)"))
+        << log.lines.join('\n').toStdString();
     EXPECT_EQ(fileHash(file("setting.db")), database);
     EXPECT_EQ(fileHash(file("cross.ini")), cross);
 }
@@ -437,12 +458,17 @@ namespace {
 class OtherProgramsLock
 {
 public:
-    explicit OtherProgramsLock(const QByteArray &path)
+    // EXCLUSIVE keeps readers out, IMMEDIATE lets them in.
+    explicit OtherProgramsLock(const QByteArray &path, const char *mode = "EXCLUSIVE")
     {
         taken_ = sqlite3_open_v2(path.constData(), &holder_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
-                 && sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+                 && sqlite3_exec(holder_, QByteArray("BEGIN ").append(mode).constData(), nullptr, nullptr, nullptr)
+                        == SQLITE_OK;
     }
-    explicit OtherProgramsLock(const QString &path) : OtherProgramsLock(QFile::encodeName(path)) {}
+    explicit OtherProgramsLock(const QString &path, const char *mode = "EXCLUSIVE")
+        : OtherProgramsLock(QFile::encodeName(path), mode)
+    {
+    }
     ~OtherProgramsLock()
     {
         sqlite3_exec(holder_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -614,6 +640,92 @@ TEST_F(StoredFiles, CameraSettingsChangedWhileAnotherProgramHoldsTheFile)
     window = nullptr;
     EXPECT_EQ(rowInFile(path, key).hueValue, lastHue);
     usbcam::resetVirtualCamera();  // the device would keep the values above for the next case
+}
+
+namespace {
+
+// A hue change under another program's lock on setting.db, kept, and the
+// camera closed and opened again while the lock holds.
+class CameraReopenUnderLock : public StoredFiles
+{
+protected:
+    void SetUp() override
+    {
+        StoredFiles::SetUp();
+        usbcam::resetVirtualCamera();
+        ASSERT_TRUE(startWithCamera()) << dialogs.all();
+        hue = childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider");
+        kept = hue->maximum() - 1;
+    }
+    void TearDown() override
+    {
+        StoredFiles::TearDown();
+        usbcam::resetVirtualCamera();  // the device would keep the hue for the next case
+    }
+    // `mode` as OtherProgramsLock takes it; `reopened` tells when the camera
+    // is back, and runs while the lock still holds.
+    void changeAndReopen(const char *mode, const std::function<bool()> &reopened)
+    {
+        OtherProgramsLock lock(path(), mode);
+        ASSERT_TRUE(lock.taken());
+        hue->setValue(kept);
+        ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+            << dialogs.all();
+        auto *cameraSwitch = childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn");
+        cameraSwitch->click();
+        ASSERT_TRUE(waitFor([&] { return !window->playThread(); })) << dialogs.all();
+        cameraSwitch->click();
+        ASSERT_TRUE(waitFor(reopened, 30000)) << dialogs.all();
+        EXPECT_EQ(hue->value(), kept);
+        EXPECT_TRUE(waitFor([&] { return cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath)) == kept; }))
+            << cam_get_hue(cam_find_context(usbcam::kVirtualCameraPath));
+    }
+    QString path() const { return file("setting.db"); }
+
+    const QString key = CameraDatabase::lookupKey(usbcam::kVirtualCameraPath);
+    QSlider *hue = nullptr;
+    int kept = 0;
+};
+
+} // namespace
+
+// Readers let in: the change that met the lock is what the camera uses,
+// over its stored row, and it is stored once the lock ends.
+TEST_F(CameraReopenUnderLock, KeptValuesWinOverTheStoredRowUntilStored)
+{
+    // Away from the model's default, which a start leaves to the device.
+    const int stored = hue->minimum() + 1;
+    hue->setValue(stored);
+    ASSERT_EQ(rowInFile(path(), key).hueValue, stored);
+    changeAndReopen("IMMEDIATE",
+                    [&] { return window->playThread() && window->playThread()->receivedFrameCount() > 3; });
+    EXPECT_EQ(rowInFile(path(), key).hueValue, stored);
+    QElapsedTimer sinceRead;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            // Now and then: each read holds the file for a moment too.
+            if (sinceRead.isValid() && !sinceRead.hasExpired(100))
+                return false;
+            sinceRead.start();
+            return rowInFile(path(), key).hueValue == kept;
+        },
+        20000));
+    EXPECT_EQ(dialogs.count("could not be saved"), 1) << dialogs.all();
+    EXPECT_FALSE(dialogs.saw("cannot be read")) << dialogs.all();
+}
+
+// Readers kept out: the row cannot be read, and the user is told why, by
+// the camera's name in the device list, and that the camera works with the
+// value last set, not with its model's defaults alone.
+TEST_F(CameraReopenUnderLock, RowThatCannotBeReadIsToldWithItsCause)
+{
+    changeAndReopen("EXCLUSIVE", [&] { return dialogs.saw("cannot be read"); });
+    EXPECT_TRUE(dialogs.saw("The stored settings of camera VoCam_1 in ")) << dialogs.all();
+    EXPECT_FALSE(dialogs.saw(key)) << dialogs.all();
+    EXPECT_TRUE(dialogs.saw(path() + " cannot be read (database is locked). It works with the values you last set "
+                                     "for hueValue"))
+        << dialogs.all();
+    EXPECT_FALSE(dialogs.saw("defaults are used instead")) << dialogs.all();
 }
 
 // Values the camera does not offer or allow are ignored for its model's
@@ -995,4 +1107,97 @@ TEST_F(StoredFilesChild, ReadOnlyApplicationDataFolder)
                         20000));
     // A stored value has nowhere to go, and the program goes on.
     SettingsStore::instance().setDrawValue(TextSize, 30);
+}
+
+// ---------------------------------------------------------------- closed by a signal
+
+namespace {
+
+const char kSignalledChild[] = "VORENTA_SIGNALLED_CHILD";
+
+} // namespace
+
+// A logout, `kill` or Ctrl+C closes the program as its window's close does:
+// a camera change that another program's lock kept is stored at the close,
+// once the lock is gone. The program runs as a child that builds the real
+// window and runs the application's loop until the signal, as main does.
+TEST(ClosedBySignal, KeptCameraSettingsAreStoredAsAtAWindowClose)
+{
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+        const QString handshake = home.path() + "/handshake";
+        ASSERT_TRUE(QDir().mkpath(handshake));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(kSignalledChild, handshake);
+        environment.insert("VORENTA_TEST_HOME_GIVEN", "1");
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_DATA_HOME", home.path() + "/data");
+        environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        environment.insert("XDG_CACHE_HOME", home.path() + "/cache");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.setStandardOutputFile(home.path() + "/output.txt");
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=SignalledChild.RunsUntilASignalClosesIt"});
+        ASSERT_TRUE(child.waitForStarted());
+        const auto output = [&] {
+            QFile file(home.path() + "/output.txt");
+            return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll().right(6000)) : QString();
+        };
+        const auto ended = [&] { return child.state() == QProcess::NotRunning; };
+        ASSERT_TRUE(waitFor([&] { return QFile::exists(handshake + "/up") || ended(); }, 120000)) << output();
+        ASSERT_FALSE(ended()) << output();
+        const QString database = home.path() + "/data/" + QCoreApplication::applicationName() + "/setting.db";
+        auto lock = std::make_unique<OtherProgramsLock>(database);
+        ASSERT_TRUE(lock->taken());
+        writeBytes(handshake + "/locked", "");
+        ASSERT_TRUE(waitFor([&] { return QFile::exists(handshake + "/changed") || ended(); }, 120000)) << output();
+        ASSERT_FALSE(ended()) << output();
+        QFile changed(handshake + "/changed");
+        ASSERT_TRUE(changed.open(QIODevice::ReadOnly));
+        const int kept = changed.readAll().toInt();
+        ASSERT_EQ(::kill(pid_t(child.processId()), number), 0);
+        lock.reset();
+        ASSERT_TRUE(waitFor(ended, 120000)) << output();
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output();
+        EXPECT_EQ(child.exitCode(), 0) << output();
+        EXPECT_EQ(rowInFile(database, CameraDatabase::lookupKey(usbcam::kVirtualCameraPath)).hueValue, kept)
+            << output();
+    }
+}
+
+// The child's side: run only when the parent asks for it.
+class SignalledChild : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        if (qgetenv(kSignalledChild).isEmpty())
+            GTEST_SKIP() << "run by ClosedBySignal";
+        WindowTest::SetUp();
+    }
+};
+
+TEST_F(SignalledChild, RunsUntilASignalClosesIt)
+{
+    const QString handshake = qEnvironmentVariable(kSignalledChild);
+    ASSERT_TRUE(quitOnTerminationSignals());
+    usbcam::resetVirtualCamera();
+    ASSERT_TRUE(startWithCamera()) << dialogs.all();
+    writeBytes(handshake + "/up", "");
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(handshake + "/locked"); }, 120000));
+    auto *hue = childOf<QSlider>(window->cameraSettings(), "hue_horizontalSlider");
+    const int kept = hue->maximum() - 1;
+    hue->setValue(kept);
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw("could not be saved") && !QApplication::activeModalWidget(); }))
+        << dialogs.all();
+    writeBytes(handshake + "/changed", QByteArray::number(kept));
+    QApplication::exec();
+    // As main does when its loop ends.
+    delete window;
+    window = nullptr;
 }

@@ -3,15 +3,19 @@
 #include "camera_test_support.h"
 #include "private_volume.h"
 #include "settings_store.h"
+#include "test_support.h"
 #include "unprivileged_run.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlQuery>
+#include <QRegularExpression>
+#include <QSemaphore>
 #include <QSqlRecord>
 #include <QThread>
 
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +71,41 @@ private:
     static constexpr const char *kConnection = "other-program";
     bool taken_ = false;
 };
+
+// The fps of the row of `key` as another program reads it: the program's
+// own reads would store what it keeps first.
+int fpsInFile(const QString &path, const QString &key)
+{
+    int fps = -1;
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "reader");
+        other.setDatabaseName(path);
+        QSqlQuery query(other);
+        if (other.open() && query.prepare("SELECT fps FROM camera WHERE pid = ?")) {
+            query.addBindValue(key);
+            if (query.exec() && query.next())
+                fps = query.value(0).toInt();
+        }
+        query.finish();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("reader");
+    return fps;
+}
+
+// The intervals the background retry of kept camera settings scheduled
+// after each failed try, as it logs them.
+QList<int> retryIntervals(const LogCatcher &log)
+{
+    static const QRegularExpression line("^Kept camera settings not stored yet; next try in (\\d+) ms$");
+    QList<int> intervals;
+    for (const QString &text : log.lines) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            intervals << match.captured(1).toInt();
+    }
+    return intervals;
+}
 
 } // namespace
 
@@ -254,9 +293,9 @@ TEST_F(DatabaseTest, ChangesThatDoNotFitAreToldOnceWithTheCause)
 // its lock, with SQLite's reason (the row is there), told once however many
 // changes meet it; the changes right after it fail without waiting again,
 // one after a quiet moment waits again. The row keeps what it held; the next
-// change that goes through stores the failed ones with it (unless the row was
-// read again since, as a camera does when it takes its stored values), and
-// ends the cause, so that the next one met, by any write, is told again.
+// change that goes through, or the next read of the row, stores the failed
+// ones with it, and ends the cause, so that the next one met, by any write,
+// is told again.
 TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCause)
 {
     CameraDatabase &database = CameraDatabase::instance();
@@ -342,6 +381,68 @@ TEST_F(DatabaseTest, ChangesWhileAnotherProgramHoldsTheFileAreToldOnceWithTheCau
     SettingsStore::instance().setWriteFailureHandler({});
 }
 
+// Under a lock held for 10 s and more the retries come at most kRetryMaxMs
+// apart: what was kept is stored by the first retry after the lock ends, at
+// most that long after it. Judged by the intervals the retry schedules and
+// by the count of retries, which a busy machine does not change.
+TEST_F(DatabaseTest, KeptChangesAreTriedAtMostFourSecondsApartUnderALongLock)
+{
+    CameraDatabase &database = CameraDatabase::instance();
+    ASSERT_TRUE(database.insertRow("usb-cam", sampleRow()));
+    LogCatcher log;
+    int triesUnderLock = 0;
+    {
+        OtherProgramsLock lock(path, "EXCLUSIVE");
+        ASSERT_TRUE(lock.taken());
+        EXPECT_FALSE(database.saveCameraProperty("usb-cam#000001", "fps", 37));
+        QElapsedTimer held;
+        held.start();
+        // 1 + 2 + 4 + 4 s: four tries reach the longest interval.
+        ASSERT_TRUE(waitFor([&] { return held.hasExpired(10000) && retryIntervals(log).size() >= 4; }, 60000))
+            << log.lines.join('\n').toStdString();
+        triesUnderLock = retryIntervals(log).size();
+    }
+    EXPECT_TRUE(waitFor([&] { return fpsInFile(path, "usb-cam") == 37; }, 60000));
+    const QList<int> intervals = retryIntervals(log);
+    EXPECT_EQ(intervals.size(), triesUnderLock);
+    for (int interval : intervals)
+        EXPECT_LE(interval, CameraDatabase::kRetryMaxMs);
+    EXPECT_EQ(intervals.value(triesUnderLock - 1), CameraDatabase::kRetryMaxMs);
+}
+
+// The store at close waits once for another program's lock: one released
+// 100 ms after the close began still lets the kept values in.
+TEST_F(DatabaseTest, StoreAtCloseWaitsOnceForAShortLock)
+{
+    CameraDatabase &database = CameraDatabase::instance();
+    ASSERT_TRUE(database.insertRow("usb-cam", sampleRow()));
+    QSemaphore taken, closing;
+    bool lockTaken = false;
+    std::unique_ptr<QThread> otherProgram(QThread::create([&] {
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other-program-thread");
+            other.setDatabaseName(path);
+            lockTaken = other.open() && QSqlQuery(other).exec("BEGIN EXCLUSIVE");
+            taken.release();
+            closing.acquire();
+            QThread::msleep(100);
+            QSqlQuery(other).exec("ROLLBACK");
+            other.close();
+        }
+        QSqlDatabase::removeDatabase("other-program-thread");
+    }));
+    otherProgram->start();
+    taken.acquire();
+    EXPECT_TRUE(lockTaken);
+    EXPECT_FALSE(database.saveCameraProperty("usb-cam#000001", "fps", 37));
+    LogCatcher log;
+    closing.release();
+    database.storeKeptAtExit();
+    otherProgram->wait();
+    EXPECT_EQ(fpsInFile(path, "usb-cam"), 37);
+    EXPECT_FALSE(log.contains("Camera settings lost")) << log.lines.join('\n').toStdString();
+}
+
 TEST_F(DatabaseTest, SavedValuesAreBoundNotPasted)
 {
     ASSERT_TRUE(CameraDatabase::instance().insertRow("usb-cam", sampleRow()));
@@ -401,6 +502,6 @@ TEST_F(DatabaseTest, RowsWithTextWhereNumbersBelongAreRefused)
     // A row spoilt by someone else is refused as unreadable, not as missing.
     ASSERT_TRUE(CameraDatabase::instance().exec("UPDATE camera SET fps = 'fast' WHERE pid = 'usb-odd'").ok);
     EXPECT_FALSE(CameraDatabase::instance().findRow("usb-odd", row));
-    EXPECT_EQ(CameraDatabase::instance().lookupRow("usb-odd", row), CameraDatabase::Lookup::Failed);
+    EXPECT_EQ(CameraDatabase::instance().lookupRow("usb-odd", row), CameraDatabase::Lookup::Damaged);
     EXPECT_EQ(CameraDatabase::instance().lookupRow("usb-none", row), CameraDatabase::Lookup::Missing);
 }

@@ -4,6 +4,7 @@
 
 #include "camera.h"
 #include "control.h"
+#include "test_support.h"
 #include "virtual_backend.h"
 
 #include <QStringList>
@@ -57,35 +58,3 @@ protected:
     }
 };
 
-// Collects the debug and warning lines written while it lives.
-class LogCatcher
-{
-public:
-    LogCatcher() { previous_ = qInstallMessageHandler(&LogCatcher::handler); current() = this; }
-    ~LogCatcher()
-    {
-        qInstallMessageHandler(previous_);
-        current() = nullptr;
-    }
-    bool contains(const QString &text) const
-    {
-        for (const QString &line : lines)
-            if (line.contains(text))
-                return true;
-        return false;
-    }
-    QStringList lines;
-
-private:
-    static LogCatcher *&current()
-    {
-        static LogCatcher *instance = nullptr;
-        return instance;
-    }
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &text)
-    {
-        if (current())
-            current()->lines << text;
-    }
-    QtMessageHandler previous_;
-};

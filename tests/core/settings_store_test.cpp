@@ -1,6 +1,7 @@
 #include "settings_store.h"
 
 #include "private_volume.h"
+#include "test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -541,55 +542,81 @@ TEST_F(Settings, AFileIsJudgedAgainWhenItChangesOnDisk)
     EXPECT_EQ(store().unusableFiles().size(), 1);
 }
 
-// A write that does not fit leaves the file as it was and is told once for
-// its cause, however many settings then fail, each of which is logged; a
-// calibration's caller gets the cause to tell itself. After a write that
-// went through, a new failure is told again.
-TEST_F(Settings, WritesThatDoNotFitAreToldOncePerCause)
+// A write that does not fit leaves the file as it was and is kept: it is
+// what reads give, it is told once for each file however many writes then
+// fail for the same cause, with every other file not stored, and each
+// failure is logged; a calibration's caller gets the cause to tell itself.
+// When space returns, everything kept is stored by itself; a failure after
+// that is told again, and what is still kept at close is named in the log.
+TEST_F(Settings, WritesThatDoNotFitAreKeptToldOncePerFileAndStoredWhenSpaceReturns)
 {
     const QString volume = privateVolume();
     if (volume.isEmpty()) {
-        runOnPrivateVolume("Settings.WritesThatDoNotFitAreToldOncePerCause", "64k", dir.path());
+        runOnPrivateVolume("Settings.WritesThatDoNotFitAreKeptToldOncePerFileAndStoredWhenSpaceReturns", "64k",
+                           dir.path());
         return;
     }
     store().setBaseFolderForTesting(volume);
     QList<SettingsWriteFailure> told;
     store().setWriteFailureHandler([&told](const SettingsWriteFailure &failure) { told << failure; });
-    const auto config = [&volume] {
-        QFile file(volume + "/config.ini");
+    const auto bytes = [&volume](const char *name) {
+        QFile file(volume + "/" + name);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     store().setBurstModeValue(0, 5);
-    const QByteArray before = config();
+    const QByteArray before = bytes("config.ini");
     ASSERT_TRUE(fillVolume(volume));
     static QStringList logged;
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
-        if (text.startsWith("Settings not saved"))
+        if (text.startsWith("Settings "))
             logged << text;
     });
+    const QString full = "No space left on device";
     for (int number : {1, 12})
         store().setBurstModeValue(0, number);
     store().setDrawValue(TextSize, 20);
-    store().saveCrossLines({CrossInfo()});
-    QString cause;
-    EXPECT_FALSE(store().addCalibration(calibration("ruler", 100, "um", 1), &cause));
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(cause, "No space left on device");
     ASSERT_EQ(told.size(), 1);
     EXPECT_EQ(told[0].path, volume + "/config.ini");
-    EXPECT_EQ(told[0].cause, "No space left on device");
-    EXPECT_EQ(config(), before);
-    ASSERT_EQ(logged.size(), 5) << logged.join("\n").toStdString();
-    EXPECT_EQ(logged[3], "Settings not saved to " + volume + "/cross.ini - No space left on device");
+    EXPECT_EQ(told[0].cause, full);
+    EXPECT_TRUE(told[0].othersNotStored.isEmpty());
+    QString cause;
+    CalibrationRecord ruler = calibration("ruler", 100, "um", 1);
+    EXPECT_FALSE(store().addCalibration(ruler, &cause));
+    EXPECT_EQ(cause, full);
+    CrossInfo line;
+    line.pos = QPointF(12, 34);
+    store().saveCrossLines({line});
+    const QString database = volume + "/setting.db";
+    store().noteWriteOf(database, "database or disk is full");
+    ASSERT_EQ(told.size(), 3);
+    EXPECT_EQ(told[1].path, volume + "/cross.ini");
+    const QMap<QString, QString> others{{volume + "/config.ini", full}, {volume + "/calibration.ini", full}};
+    EXPECT_EQ(told[1].othersNotStored, others);
+    EXPECT_EQ(told[2].path, database);
+    EXPECT_EQ(told[2].othersNotStored.size(), 3);
+    EXPECT_EQ(bytes("config.ini"), before);
+    EXPECT_EQ(logged.size(), 6) << logged.join("\n").toStdString();
+    EXPECT_EQ(store().loadBurstMode().value(0).toInt(), 12);
+    ASSERT_EQ(store().calibrations().size(), 1);
+    EXPECT_EQ(store().calibrations()[0].name, "ruler");
 
     ASSERT_TRUE(QFile::remove(volume + "/filler"));
-    store().setBurstModeValue(0, 12);
-    EXPECT_TRUE(config().contains("Number=12"));
+    EXPECT_TRUE(waitFor([&] {
+        return bytes("config.ini").contains("Number=12") && bytes("config.ini").contains("TextSize=20")
+               && bytes("calibration.ini").contains("name=ruler") && bytes("cross.ini").contains("1\\pos=");
+    }));
+    EXPECT_EQ(told.size(), 3);
+    store().noteWriteOf(database, QString());
     ASSERT_TRUE(fillVolume(volume));
     store().setBurstModeValue(0, 13);
+    EXPECT_EQ(told.size(), 4);
+    store().storeKeptAtExit();
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(logged.contains("Settings lost: burst_mode/Number could not be stored in " + volume
+                                + "/config.ini (" + full + ")"))
+        << logged.join("\n").toStdString();
     store().setWriteFailureHandler({});
-    EXPECT_EQ(told.size(), 2);
 }
 
 TEST_F(Settings, EveryWriteIsOnDiskWhenTheCallReturns)

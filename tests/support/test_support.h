@@ -1,7 +1,11 @@
 // Helpers shared by the test executables.
 #pragma once
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QString>
+#include <QStringList>
+#include <QtGlobal>
 
 class QObject;
 
@@ -28,3 +32,44 @@ bool cameraCaughtUp(Camera *camera)
     return threadCaughtUp(camera) && waitFor([camera] { return !camera->isContinuing(); })
            && threadCaughtUp(camera);
 }
+
+// Collects the debug and warning lines written while it lives, from every
+// thread.
+class LogCatcher
+{
+public:
+    LogCatcher() { previous_ = qInstallMessageHandler(&LogCatcher::handler); current() = this; }
+    ~LogCatcher()
+    {
+        qInstallMessageHandler(previous_);
+        current() = nullptr;
+    }
+    LogCatcher(const LogCatcher &) = delete;
+    LogCatcher &operator=(const LogCatcher &) = delete;
+    bool contains(const QString &text) const
+    {
+        const QMutexLocker lock(&mutex_);
+        for (const QString &line : lines)
+            if (line.contains(text))
+                return true;
+        return false;
+    }
+    // Read `lines` directly only where no other thread logs.
+    QStringList lines;
+
+private:
+    static LogCatcher *&current()
+    {
+        static LogCatcher *instance = nullptr;
+        return instance;
+    }
+    static void handler(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        if (LogCatcher *catcher = current()) {
+            const QMutexLocker lock(&catcher->mutex_);
+            catcher->lines << text;
+        }
+    }
+    QtMessageHandler previous_;
+    mutable QMutex mutex_;
+};
