@@ -2,7 +2,7 @@
 // closing the camera while recording, saving an opened picture, the first
 // save dialog, the pictures the open dialog lists, quitting with unsaved
 // pictures, a snapshot and a recording on a full disk, a recording whose
-// folder is removed and where a failed snapshot's warning opens.
+// folder is removed or renamed and where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "device_poll.h"
@@ -397,7 +397,9 @@ TEST_F(WindowTest, FailedSnapshotWarnsOverTheMainWindowOnceItsWaitIsOver)
 
 // The save folder removed while it records: writes still go through, into
 // a file no one can open again. The recording is told as lost, with its
-// cause; nothing calls it saved or kept, or names the file that is gone.
+// cause; nothing calls it saved or kept, or names the file that is gone, and
+// the recorder tries nothing more on it (a finalise, say, whose failure the
+// window would not show a second time).
 TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
 {
     ASSERT_TRUE(startWithCamera());
@@ -405,6 +407,9 @@ TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
     window->DrawChange(QuickSavePath, folder);
     const VideoRecorder *recorder = window->playThread()->recorder();
     QString recorded;
+    QStringList told;
+    QObject::connect(recorder, &VideoRecorder::recordingFailed, window,
+                     [&](const QString &message) { told << message; });
     QObject::connect(recorder, &VideoRecorder::recordingFinished, window,
                      [&](const QString &path) { recorded = path; });
     button("record_btn")->click();
@@ -412,7 +417,9 @@ TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
     ASSERT_TRUE(QDir(folder).removeRecursively());
     button("record_btn")->click();
     ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
-    const QString lost = VideoRecorder::lostText(recorded, "No such file or directory");
+    const QString lost = "Recording failed: the video file " + QDir::toNativeSeparators(recorded)
+                         + " no longer exists (No such file or directory), so what was recorded is lost.";
+    EXPECT_EQ(told, QStringList{lost});
     ASSERT_TRUE(waitFor([&] { return dialogs.saw(lost); })) << dialogs.all();
     EXPECT_EQ(dialogs.count(lost), 1) << dialogs.all();
     EXPECT_EQ(dialogs.count("Stop Recording"), 1) << dialogs.all();
@@ -425,6 +432,40 @@ TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
         }
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// The save folder renamed while it records (in a file manager, say): the
+// recording goes on into its file, is finished where it is now, and the user
+// is told that place.
+TEST_F(WindowTest, RecordingWhoseFolderIsRenamedIsSavedWhereItIsNow)
+{
+    ASSERT_TRUE(startWithCamera());
+    const QString folder = pictures.filePath("videos");
+    window->DrawChange(QuickSavePath, folder);
+    const VideoRecorder *recorder = window->playThread()->recorder();
+    QString recorded;
+    bool complete = false;
+    QObject::connect(recorder, &VideoRecorder::recordingFinished, window, [&](const QString &path, bool ok) {
+        recorded = path;
+        complete = ok;
+    });
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000));
+    const QString renamed = pictures.filePath("renamed");
+    ASSERT_TRUE(QDir().rename(folder, renamed));
+    // Still recording once the recorder has looked at its file again.
+    ASSERT_TRUE(waitFor([&] { return recorder->currentPath().startsWith(renamed + "/"); }, 20000)) << dialogs.all();
+    EXPECT_TRUE(button("record_btn")->isChecked());
+    button("record_btn")->click();
+    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
+    EXPECT_EQ(QFileInfo(recorded).absolutePath(), QFileInfo(renamed).absoluteFilePath());
+    EXPECT_TRUE(complete);
+    EXPECT_GT(readRecording(recorded).decodedFrames, 0);
+    const QString moved = "The recording was moved while it was being recorded; it is saved as "
+                          + QDir::toNativeSeparators(recorded) + ".";
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(moved); })) << dialogs.all();
+    EXPECT_EQ(dialogs.count("Stop Recording"), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
 }
 
 TEST_F(WindowTest, RecordingStoppedByAFullDiskNamesTheFileItKept)
