@@ -249,6 +249,31 @@ QString recordingPath(const QTemporaryDir &folder, const char *name = "20240102_
     return folder.path() + "/" + name;
 }
 
+// Records `frames` frames into `path` and keeps the fragmented file, as a
+// recording given up at shut-down does; what it reported at its end.
+QList<QPair<QString, bool>> recordFragmented(const QString &path, int frames)
+{
+    RecorderOnThread fixture;
+    fixture.recorder->abandonFinalising();
+    fixture.start(path, smallSettings());
+    feedFrames(*fixture.recorder, frames, 33333);
+    fixture.stop();
+    return fixture.finishedReports();
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The loss as the user reads it.
+QString lostMessage(const QString &path)
+{
+    return "Recording failed: the video file " + path
+           + " no longer exists (No such file or directory), so what was recorded is lost.";
+}
+
 }  // namespace
 
 TEST(RecordingSettings, BitRateFollowsFrameRateWithoutTruncation)
@@ -861,9 +886,7 @@ TEST(RecorderFailure, RecordingWhoseFolderIsRemovedIsToldAsLostAtOnce)
         },
         10000));
     fixture.stop();
-    EXPECT_EQ(fixture.failureMessages(), QStringList{"Recording failed: the video file " + path
-                                                     + " no longer exists (No such file or directory), so what was "
-                                                       "recorded is lost."});
+    EXPECT_EQ(fixture.failureMessages(), QStringList{lostMessage(path)});
     EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
     EXPECT_FALSE(QFileInfo::exists(folder));
 }
@@ -878,17 +901,8 @@ TEST(RecorderFailure, RecordingWhoseFileIsReplacedIsLostAndTheOtherFileIsLeftWho
     // The other file is a recording too, as fragmented as ours: one that
     // would be finalised if it were taken for ours.
     const QString otherSource = recordingPath(folder, "other.mp4");
-    {
-        RecorderOnThread other;
-        other.recorder->abandonFinalising();
-        other.start(otherSource, smallSettings());
-        feedFrames(*other.recorder, 40, 33333);
-        other.stop();
-    }
-    QFile otherFile(otherSource);
-    ASSERT_TRUE(otherFile.open(QIODevice::ReadOnly));
-    const QByteArray otherBytes = otherFile.readAll();
-    otherFile.close();
+    recordFragmented(otherSource, 40);
+    const QByteArray otherBytes = bytesOf(otherSource);
     ASSERT_TRUE(readRecording(otherSource).topLevelBoxes.contains("moof"));
 
     RecorderOnThread fixture;
@@ -898,13 +912,9 @@ TEST(RecorderFailure, RecordingWhoseFileIsReplacedIsLostAndTheOtherFileIsLeftWho
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::rename(otherSource, path));
     fixture.stop();
-    EXPECT_EQ(fixture.failureMessages(), QStringList{"Recording failed: the video file " + path
-                                                     + " no longer exists (No such file or directory), so what was "
-                                                       "recorded is lost."});
+    EXPECT_EQ(fixture.failureMessages(), QStringList{lostMessage(path)});
     EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
-    QFile atPath(path);
-    ASSERT_TRUE(atPath.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(atPath.readAll() == otherBytes);
+    EXPECT_TRUE(bytesOf(path) == otherBytes);
     EXPECT_FALSE(QFile::exists(path + ".finalising"));
 }
 
@@ -1190,15 +1200,7 @@ TEST(RecordingRepair, CutFilesKeepTheirCompleteFragments)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    {
-        RecorderOnThread fixture;
-        fixture.recorder->abandonFinalising();  // keeps the fragmented file
-        fixture.start(path, smallSettings());
-        feedFrames(*fixture.recorder, 90, 33333);
-        fixture.stop();
-        ASSERT_EQ(fixture.finishedReports().size(), 1);
-        EXPECT_FALSE(fixture.finishedReports().at(0).second);
-    }
+    EXPECT_EQ(recordFragmented(path, 90), (QList<QPair<QString, bool>>{{path, false}}));
     const QList<Mp4Box> boxes = mp4Boxes(path);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -1245,25 +1247,14 @@ TEST(RecordingRepair, AbandonedFinalisingLeavesTheRecordingAsItWas)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    {
-        RecorderOnThread fixture;
-        fixture.recorder->abandonFinalising();
-        fixture.start(path, smallSettings());
-        feedFrames(*fixture.recorder, 40, 33333);
-        fixture.stop();
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
-    file.close();
+    recordFragmented(path, 40);
+    const QByteArray before = bytesOf(path);
     const std::atomic<bool> abandon{true};
     QString error;
     EXPECT_FALSE(finaliseRecording(path, &error, &abandon));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(QFile::exists(path + ".finalising"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), before);
-    file.close();
+    EXPECT_TRUE(bytesOf(path) == before);
     // Not abandoned, the same file is finalised.
     const std::atomic<bool> goOn{false};
     EXPECT_TRUE(finaliseRecording(path, &error, &goOn)) << error.toStdString();
@@ -1277,30 +1268,19 @@ TEST(RecordingRepair, FinalisingReplacesOnlyTheRecordingItIsGiven)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    {
-        RecorderOnThread fixture;
-        fixture.recorder->abandonFinalising();
-        fixture.start(path, smallSettings());
-        feedFrames(*fixture.recorder, 40, 33333);
-        fixture.stop();
-    }
+    recordFragmented(path, 40);
     RecordingFile recording;
     ASSERT_TRUE(recording.follow(path));
     const QString moved = recordingPath(folder, "moved.mp4");
     ASSERT_TRUE(QFile::rename(path, moved));
     ASSERT_TRUE(QFile::copy(moved, path));
-    QFile copy(path);
-    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    const QByteArray before = copy.readAll();
-    copy.close();
+    const QByteArray before = bytesOf(path);
 
     QString error;
     QString cause;
     EXPECT_FALSE(finaliseRecording(path, &error, nullptr, &cause, &recording));
     EXPECT_EQ(cause, "No such file or directory");
-    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(copy.readAll() == before);
-    copy.close();
+    EXPECT_TRUE(bytesOf(path) == before);
     EXPECT_FALSE(QFile::exists(path + ".finalising"));
     EXPECT_TRUE(finaliseRecording(moved, &error, nullptr, &cause, &recording)) << error.toStdString();
     EXPECT_FALSE(readRecording(moved).topLevelBoxes.contains("moof"));
