@@ -219,13 +219,18 @@ void pf_file_close(int fd)
         close(fd);
 }
 
+static void file_id_of(const struct stat *info, pf_file_id *id)
+{
+    id->device = (uint64_t)info->st_dev;
+    id->inode = (uint64_t)info->st_ino;
+}
+
 int pf_fd_identity(int fd, pf_file_id *id, uint64_t *links)
 {
     struct stat info;
     if (fstat(fd, &info) != 0)
         return errno;
-    id->device = (uint64_t)info.st_dev;
-    id->inode = (uint64_t)info.st_ino;
+    file_id_of(&info, id);
     *links = (uint64_t)info.st_nlink;
     return 0;
 }
@@ -235,8 +240,7 @@ int pf_path_identity(const char *path, pf_file_id *id)
     struct stat info;
     if (stat(path, &info) != 0)
         return errno;
-    id->device = (uint64_t)info.st_dev;
-    id->inode = (uint64_t)info.st_ino;
+    file_id_of(&info, id);
     return 0;
 }
 
