@@ -90,7 +90,7 @@ public:
     // come is given up and the file stays the fragmented recording, which
     // plays. Holds for the rest of this recorder's life.
     void abandonFinalising();
-    // Path of the file being written or last written.
+    // Path of the file being written or last written, where it was last seen.
     QString currentPath() const;
 
     // Which encoders are tried. Each is asked once: by default once in the
@@ -109,13 +109,15 @@ signals:
     // space. `message` is for the user; the file keeps what was written
     // before the failure. A recording stopped for lack of space says so once
     // its file is closed, naming the file it kept or saying that none was.
-    // A recording whose file was removed (or its folder with it) is lost: it
-    // says so once that is found, while recording or at the stop, and keeps
-    // nothing.
+    // A recording whose file was removed (or its folder with it), or whose
+    // path names another file now, is lost: it says so once that is found,
+    // while recording or at the stop, and touches nothing at its path. A file
+    // renamed (or its folder) is no loss: the recording goes on into it.
     void recordingFailed(const QString &message);
     // Ends every recording that created its file, once `stop` has closed it
-    // for good: `ok` when everything the encoder delivered before the stop (or
-    // the pause) is in the file and the file was finalised.
+    // for good: `path` is where the file is now (renamed while it recorded,
+    // not where it began), `ok` when everything the encoder delivered before
+    // the stop (or the pause) is in the file and the file was finalised.
     void recordingFinished(const QString &path, bool ok);
 
 public slots:
