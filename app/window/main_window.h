@@ -315,4 +315,7 @@ private:
     QString recordingPath;
     bool quietRecordStop = false;
     bool recordingFailureShown = false;
+    // Where each recorder was asked to record, until it reports the end: a
+    // file renamed while it records (or its folder) is finished where it is.
+    QHash<const QObject *, QString> recordingsAskedFor;
 };

@@ -334,6 +334,7 @@ void MainWindow2::on_record_btn_toggled(bool on)
         }
         const QString path = timeStampedPath(folder, QDateTime::currentDateTime(), QStringLiteral(".mp4"));
         recordingPath = path;
+        recordingsAskedFor.insert(playThread_->recorder(), path);
         camSettings->setCaptureFormatEnabled(false);
         liveView_->setRecordingBlink(true);
         recordingFailureShown = false;
@@ -390,8 +391,17 @@ void MainWindow2::onRecordingFinished(const QString &path, bool ok)
 {
     qDebug() << "Recording finished:" << path << "complete:" << ok;
     const bool current = playThread_ && sender() == playThread_->recorder();
+    const QString askedFor = recordingsAskedFor.take(sender());
     // A recording that left no file has said so already.
-    if (ok || (current && recordingFailureShown) || !QFileInfo::exists(path))
+    if (!QFileInfo::exists(path))
+        return;
+    if (ok && !askedFor.isEmpty() && askedFor != path) {
+        showMessage(QMessageBox::Information, tr("Info"),
+                    tr("The recording was moved while it was being recorded; it is saved as %1.")
+                        .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    if (ok || (current && recordingFailureShown))
         return;
     showMessage(QMessageBox::Warning, tr("Warning"),
                 tr("The recording %1 is incomplete; what was recorded can still be played.").arg(path));

@@ -13,7 +13,9 @@
 #include <unistd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <stdio.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 
 uint64_t pf_clock_ms(void)
 {
@@ -204,4 +206,66 @@ void pf_wake_drain(pf_wake *wake)
     uint64_t v;
     ssize_t n = read(wake->fd, &v, sizeof v);
     (void)n;
+}
+
+int pf_file_open_read(const char *path)
+{
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+void pf_file_close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+static void file_id_of(const struct stat *info, pf_file_id *id)
+{
+    id->device = (uint64_t)info->st_dev;
+    id->inode = (uint64_t)info->st_ino;
+}
+
+int pf_fd_identity(int fd, pf_file_id *id, uint64_t *links)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return errno;
+    file_id_of(&info, id);
+    *links = (uint64_t)info.st_nlink;
+    return 0;
+}
+
+int pf_path_identity(const char *path, pf_file_id *id)
+{
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return errno;
+    file_id_of(&info, id);
+    return 0;
+}
+
+int pf_same_file(const pf_file_id *a, const pf_file_id *b)
+{
+    return a->device == b->device && a->inode == b->inode;
+}
+
+int pf_fd_path(int fd, char *buf, size_t size)
+{
+    /* Linux keeps the name an open file is reached by up to date in /proc. */
+    char link[64];
+    ssize_t length;
+    if (size == 0)
+        return ERANGE;
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    length = readlink(link, buf, size);
+    if (length < 0)
+        return errno == ENOENT ? ENOSYS : errno;
+    if ((size_t)length >= size)
+        return ERANGE;
+    buf[length] = '\0';
+    return 0;
 }

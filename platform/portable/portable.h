@@ -1,6 +1,6 @@
 /*
- * portable: the few operating-system services that the device library and the
- * worker module need, in one place.
+ * portable: the few operating-system services that the device library, the
+ * worker module and the recorder need, in one place.
  *
  * What callers may rely on:
  * - pf_tick_ms() is a 32-bit millisecond count of CLOCK_MONOTONIC; it wraps
@@ -11,6 +11,9 @@
  * - Mutexes are recursive and offer a non-blocking try-lock.
  * - Condition waits measure their time-out on the monotonic clock.
  * - Sockets are IPv4, non-blocking where asked, and never raise SIGPIPE.
+ * - A file is known by its identity (device and inode), not by its name: an
+ *   open descriptor keeps naming the same file when it is renamed, its
+ *   folder with it, or removed.
  */
 #ifndef PF_PORTABLE_H
 #define PF_PORTABLE_H
@@ -94,6 +97,29 @@ int pf_wake_init(pf_wake *wake);
 void pf_wake_destroy(pf_wake *wake);
 void pf_wake_signal(pf_wake *wake);
 void pf_wake_drain(pf_wake *wake);
+
+/* ---- files ---- */
+/* Two identities are equal exactly when they name the same file. */
+typedef struct pf_file_id {
+    uint64_t device;
+    uint64_t inode;
+} pf_file_id;
+
+/* Opens path for reading only, closed on exec; -1 with errno on failure. */
+int pf_file_open_read(const char *path);
+void pf_file_close(int fd);
+/* The identity of an open file, and how many names it has in the file
+ * system: 0 once it was removed (its folder with it). 0 or the errno. */
+int pf_fd_identity(int fd, pf_file_id *id, uint64_t *links);
+/* The identity of the file that path names now. 0 or the errno: ENOENT or
+ * ENOTDIR when nothing is there. */
+int pf_path_identity(const char *path, pf_file_id *id);
+int pf_same_file(const pf_file_id *a, const pf_file_id *b);
+/* A path that reached the open file lately, after every rename of it and of
+ * its folders, NUL-terminated in buf. Only a hint: the file may have been
+ * removed or renamed since, so check it with pf_path_identity. 0 or the
+ * errno: ERANGE when buf is too small, ENOSYS where the system can't tell. */
+int pf_fd_path(int fd, char *buf, size_t size);
 
 #ifdef __cplusplus
 }

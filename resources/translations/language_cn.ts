@@ -930,6 +930,10 @@ in %2</source>
         <translation>录像 %1 不完整；已录制的部分仍可播放。</translation>
     </message>
     <message>
+        <source>The recording was moved while it was being recorded; it is saved as %1.</source>
+        <translation>录像在录制过程中被移动；已保存为 %1。</translation>
+    </message>
+    <message>
         <source>Interval or number should more than zero</source>
         <translation>间隔和张数必须大于零</translation>
     </message>

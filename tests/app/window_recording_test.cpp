@@ -2,7 +2,7 @@
 // closing the camera while recording, saving an opened picture, the first
 // save dialog, the pictures the open dialog lists, quitting with unsaved
 // pictures, a snapshot and a recording on a full disk, a recording whose
-// folder is removed and where a failed snapshot's warning opens.
+// folder is removed or renamed and where a failed snapshot's warning opens.
 #include "window_test_support.h"
 
 #include "device_poll.h"
@@ -148,6 +148,31 @@ private:
     const QWidget *waitDialog_;
 };
 
+// What the open camera's recorder reports of a recording: its failures, and
+// where the file ended and whether it is complete. The recorder outlives its
+// capture thread while it finishes the file.
+struct RecordingReports {
+    QStringList failures;
+    QString path;
+    bool complete = false;
+
+    // Connects to the recorder and records from the window's camera until a
+    // frame is in the file.
+    bool start(MainWindow2 *window, QAbstractButton *record)
+    {
+        const VideoRecorder *recorder = window->playThread()->recorder();
+        QObject::connect(recorder, &VideoRecorder::recordingFailed, window,
+                         [this](const QString &message) { failures << message; });
+        QObject::connect(recorder, &VideoRecorder::recordingFinished, window, [this](const QString &file, bool ok) {
+            path = file;
+            complete = ok;
+        });
+        record->click();
+        return waitFor([recorder] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000);
+    }
+    bool ended() { return waitFor([this] { return !path.isEmpty(); }, 30000); }
+};
+
 // A simulated network camera on a loopback address of its own, at the port
 // the window opens network cameras on.
 constexpr char kSimAddress[] = "127.0.0.59";
@@ -158,27 +183,19 @@ TEST_F(WindowTest, ClosingTheCameraWhileRecordingFinishesTheFile)
 {
     ASSERT_TRUE(startWithCamera());
     window->DrawChange(QuickSavePath, pictures.filePath("videos"));
-    VideoRecorder *recorder = window->playThread()->recorder();
-    QString recorded;
-    bool complete = false;
-    // The recorder outlives its capture thread while it finishes the file.
-    QObject::connect(recorder, &VideoRecorder::recordingFinished, window, [&](const QString &path, bool ok) {
-        recorded = path;
-        complete = ok;
-    });
-    button("record_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 10000));
+    RecordingReports recording;
+    ASSERT_TRUE(recording.start(window, button("record_btn")));
 
     childOf<QPushButton>(window->cameraSettings(), "cameraSwitch_btn")->click();
     EXPECT_TRUE(waitFor([&] { return dialogs.saw("The camera is successfully closed!"); })) << dialogs.all();
     EXPECT_FALSE(button("record_btn")->isChecked());
     EXPECT_FALSE(window->playThread());
 
-    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
-    EXPECT_TRUE(complete);
-    EXPECT_GT(readRecording(recorded).decodedFrames, 0) << recorded;
+    ASSERT_TRUE(recording.ended());
+    EXPECT_TRUE(recording.complete);
+    EXPECT_GT(readRecording(recording.path).decodedFrames, 0) << recording.path;
     // One message: the close, naming the file the recording went to.
-    const QFileInfo file(recorded);
+    const QFileInfo file(recording.path);
     ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.all();
     EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.fileName())) << dialogs.all();
     EXPECT_TRUE(dialogs.messages[0].informativeText.contains(file.absolutePath())) << dialogs.all();
@@ -397,22 +414,22 @@ TEST_F(WindowTest, FailedSnapshotWarnsOverTheMainWindowOnceItsWaitIsOver)
 
 // The save folder removed while it records: writes still go through, into
 // a file no one can open again. The recording is told as lost, with its
-// cause; nothing calls it saved or kept, or names the file that is gone.
+// cause; nothing calls it saved or kept, or names the file that is gone, and
+// the recorder tries nothing more on it (a finalise, say, whose failure the
+// window would not show a second time).
 TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
 {
     ASSERT_TRUE(startWithCamera());
     const QString folder = pictures.filePath("videos");
     window->DrawChange(QuickSavePath, folder);
-    const VideoRecorder *recorder = window->playThread()->recorder();
-    QString recorded;
-    QObject::connect(recorder, &VideoRecorder::recordingFinished, window,
-                     [&](const QString &path) { recorded = path; });
-    button("record_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return recorder->startTiming().firstFrameWrittenUs != 0; }, 20000));
+    RecordingReports recording;
+    ASSERT_TRUE(recording.start(window, button("record_btn")));
     ASSERT_TRUE(QDir(folder).removeRecursively());
     button("record_btn")->click();
-    ASSERT_TRUE(waitFor([&] { return !recorded.isEmpty(); }, 30000));
-    const QString lost = VideoRecorder::lostText(recorded, "No such file or directory");
+    ASSERT_TRUE(recording.ended());
+    const QString lost = "Recording failed: the video file " + QDir::toNativeSeparators(recording.path)
+                         + " no longer exists (No such file or directory), so what was recorded is lost.";
+    EXPECT_EQ(recording.failures, QStringList{lost});
     ASSERT_TRUE(waitFor([&] { return dialogs.saw(lost); })) << dialogs.all();
     EXPECT_EQ(dialogs.count(lost), 1) << dialogs.all();
     EXPECT_EQ(dialogs.count("Stop Recording"), 1) << dialogs.all();
@@ -421,10 +438,39 @@ TEST_F(WindowTest, RecordingWhoseFolderIsRemovedIsToldAsLost)
         const QString text = message.text + " " + message.informativeText;
         EXPECT_FALSE(text.contains("saved") || text.contains("kept")) << text;
         if (message.text == "Stop Recording") {
-            EXPECT_FALSE(message.informativeText.contains(QFileInfo(recorded).fileName())) << text;
+            EXPECT_FALSE(message.informativeText.contains(QFileInfo(recording.path).fileName())) << text;
         }
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// The save folder renamed while it records (in a file manager, say): the
+// recording goes on into its file, is finished where it is now, and the user
+// is told that place.
+TEST_F(WindowTest, RecordingWhoseFolderIsRenamedIsSavedWhereItIsNow)
+{
+    ASSERT_TRUE(startWithCamera());
+    const QString folder = pictures.filePath("videos");
+    window->DrawChange(QuickSavePath, folder);
+    const VideoRecorder *recorder = window->playThread()->recorder();
+    RecordingReports recording;
+    ASSERT_TRUE(recording.start(window, button("record_btn")));
+    const QString renamed = pictures.filePath("renamed");
+    ASSERT_TRUE(QDir().rename(folder, renamed));
+    // Still recording once the recorder has looked at its file again.
+    ASSERT_TRUE(waitFor([&] { return recorder->currentPath().startsWith(renamed + "/"); }, 20000)) << dialogs.all();
+    EXPECT_TRUE(button("record_btn")->isChecked());
+    button("record_btn")->click();
+    ASSERT_TRUE(recording.ended());
+    EXPECT_EQ(QFileInfo(recording.path).absolutePath(), QFileInfo(renamed).absoluteFilePath());
+    EXPECT_TRUE(recording.complete);
+    EXPECT_TRUE(recording.failures.isEmpty()) << recording.failures.join("; ").toStdString();
+    EXPECT_GT(readRecording(recording.path).decodedFrames, 0);
+    const QString moved = "The recording was moved while it was being recorded; it is saved as "
+                          + QDir::toNativeSeparators(recording.path) + ".";
+    ASSERT_TRUE(waitFor([&] { return dialogs.saw(moved); })) << dialogs.all();
+    EXPECT_EQ(dialogs.count("Stop Recording"), 1) << dialogs.all();
+    EXPECT_EQ(dialogs.messages.size(), 2) << dialogs.all();
 }
 
 TEST_F(WindowTest, RecordingStoppedByAFullDiskNamesTheFileItKept)

@@ -114,18 +114,6 @@ void feed(Recording &recording, int &index, int milliseconds)
     }
 }
 
-// Frames in the complete fragments of a recording being written.
-int completeFramesIn(const QString &path)
-{
-    const QString probe = path + ".probe";
-    QFile::remove(probe);
-    if (!QFile::copy(path, probe))
-        return 0;
-    const int frames = cutToCompleteFragments(probe) > 0 ? readRecording(probe).decodedFrames : 0;
-    QFile::remove(probe);
-    return frames;
-}
-
 int record(const QString &path)
 {
     Recording recording(path);

@@ -4,6 +4,7 @@
 #include "finishing_recorders.h"
 #include "h264_encoder.h"
 #include "mp4_finalise.h"
+#include "recording_file.h"
 #include "recording_support.h"
 #include "test_support.h"
 #include "video_recorder.h"
@@ -246,6 +247,31 @@ QVector<int> indices(int first, int count)
 QString recordingPath(const QTemporaryDir &folder, const char *name = "20240102_030405_006.mp4")
 {
     return folder.path() + "/" + name;
+}
+
+// Records `frames` frames into `path` and keeps the fragmented file, as a
+// recording given up at shut-down does; what it reported at its end.
+QList<QPair<QString, bool>> recordFragmented(const QString &path, int frames)
+{
+    RecorderOnThread fixture;
+    fixture.recorder->abandonFinalising();
+    fixture.start(path, smallSettings());
+    feedFrames(*fixture.recorder, frames, 33333);
+    fixture.stop();
+    return fixture.finishedReports();
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The loss as the user reads it.
+QString lostMessage(const QString &path)
+{
+    return "Recording failed: the video file " + path
+           + " no longer exists (No such file or directory), so what was recorded is lost.";
 }
 
 }  // namespace
@@ -860,9 +886,116 @@ TEST(RecorderFailure, RecordingWhoseFolderIsRemovedIsToldAsLostAtOnce)
         },
         10000));
     fixture.stop();
-    EXPECT_EQ(fixture.failureMessages(), QStringList{VideoRecorder::lostText(path, "No such file or directory")});
+    EXPECT_EQ(fixture.failureMessages(), QStringList{lostMessage(path)});
     EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// The recording's file removed and another program's file made at its
+// path, just before the stop: the recording is lost, and the other file is
+// neither finalised nor cut.
+TEST(RecorderFailure, RecordingWhoseFileIsReplacedIsLostAndTheOtherFileIsLeftWhole)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    // The other file is a recording too, as fragmented as ours: one that
+    // would be finalised if it were taken for ours.
+    const QString otherSource = recordingPath(folder, "other.mp4");
+    recordFragmented(otherSource, 40);
+    const QByteArray otherBytes = bytesOf(otherSource);
+    ASSERT_TRUE(readRecording(otherSource).topLevelBoxes.contains("moof"));
+
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    feedFrames(*fixture.recorder, 40, 33333);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(otherSource, path));
+    fixture.stop();
+    EXPECT_EQ(fixture.failureMessages(), QStringList{lostMessage(path)});
+    EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
+    EXPECT_TRUE(bytesOf(path) == otherBytes);
+    EXPECT_FALSE(QFile::exists(path + ".finalising"));
+}
+
+// A folder renamed while it records (in a file manager, say): the file is
+// still there, under its new name, and the recording goes on into it.
+TEST(Recorder, RecordingWhoseFolderIsRenamedGoesOnAndIsFinishedWhereItIsNow)
+{
+    QTemporaryDir base;
+    const QString folder = base.path() + "/videos";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString movedPath = base.path() + "/renamed/kept.mp4";
+    RecorderOnThread fixture;
+    const int64_t droppedBefore = H264Encoder::droppedFrameCount();
+    fixture.start(folder + "/kept.mp4", smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    int fed = 10;
+    int64_t next = feedFrames(*fixture.recorder, fed, 33333);
+    ASSERT_TRUE(QDir().rename(folder, base.path() + "/renamed"));
+    // Frames keep coming past the recorder's next look at its file.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            next = feedFrames(*fixture.recorder, 1, 33333, next, fed++);
+            return fixture.recorder->currentPath() == movedPath;
+        },
+        10000));
+    feedFrames(*fixture.recorder, 10, 33333, next, fed);
+    fed += 10;
+    fixture.stop();
+    const int kept = fed - int(H264Encoder::droppedFrameCount() - droppedBefore);
+    EXPECT_TRUE(fixture.failureMessages().isEmpty()) << fixture.failureMessages().join("; ").toStdString();
+    EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{movedPath, true}}));
+    // Every frame fed, but those a busy worker dropped, in order, to the last.
+    const RecordingInfo info = readRecording(movedPath);
+    ASSERT_TRUE(info.opened) << info.error.toStdString();
+    EXPECT_EQ(info.frames.size(), kept);
+    EXPECT_TRUE(std::is_sorted(info.frames.begin(), info.frames.end()));
+    EXPECT_EQ(info.frames.isEmpty() ? -1 : info.frames.last(), fed - 1);
+    EXPECT_FALSE(info.topLevelBoxes.contains("moof"));
+}
+
+// The file turns unreadable in its second fragment while it records (a
+// fragment index pointing before the file's start): the finalise can't read
+// it, and says why.
+TEST(RecorderFailure, FinaliseThatCannotReadTheFileNamesTheCause)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    RecorderOnThread fixture;
+    fixture.start(path, smallSettings());
+    ASSERT_TRUE(fixture.recorder->isRecording());
+    int64_t next = 1000000;
+    // The second fragment index, once it is in the file whole.
+    const auto secondIndex = [&path] {
+        int seen = 0;
+        for (const Mp4Box &box : mp4Boxes(path))
+            if (box.type == "moof" && ++seen == 2 && box.offset + box.size <= QFileInfo(path).size())
+                return box;
+        return Mp4Box{};
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            next = feedFrames(*fixture.recorder, 1, 33333, next);
+            return secondIndex().size > 0;
+        },
+        30000));
+    const Mp4Box second = secondIndex();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(second.offset));
+    const qint64 trun = file.read(second.size).indexOf("trun");
+    ASSERT_GT(trun, 0);
+    // The trun's data offset: after its type, version and flags and count.
+    ASSERT_TRUE(file.seek(second.offset + trun + 12));
+    ASSERT_EQ(file.write(QByteArray::fromHex("80000000")), 4);
+    file.close();
+    feedFrames(*fixture.recorder, 10, 33333, next);
+    fixture.stop();
+    EXPECT_EQ(fixture.failureMessages(),
+              QStringList{"The recording was saved, but it could not be finalised (Invalid data found when processing "
+                          "input); some players may not show its length or seek in it."});
+    EXPECT_EQ(fixture.finishedReports(), (QList<QPair<QString, bool>>{{path, false}}));
 }
 
 TEST(RecorderFailure, FailedHeaderWriteIsReportedAndLeavesTheDeviceAlone)
@@ -887,10 +1020,20 @@ TEST(RecorderFailure, KilledRecordingLeavesAPlayableFile)
     ASSERT_TRUE(child.waitForStarted(10000));
     ASSERT_TRUE(child.waitForReadyRead(30000)) << "child did not start recording";
     EXPECT_EQ(child.readLine().trimmed(), QByteArray("started"));
-    // About 3.5 seconds of frames at 30 fps, then a kill: no trailer, no finalising.
-    QThread::msleep(3500);
+    // Killed once a second and a half of frames (at 30 fps) are in complete
+    // fragments, however slowly a busy machine records them: no trailer, no
+    // finalising.
+    int inFile = 0;
+    const bool recorded = waitFor(
+        [&] {
+            QThread::msleep(50);
+            inFile = completeFramesIn(path);
+            return inFile >= 45;
+        },
+        60000);
     child.kill();
     ASSERT_TRUE(child.waitForFinished(10000));
+    ASSERT_TRUE(recorded) << inFile << " frames in complete fragments";
 
     const RecordingInfo info = readRecording(path);
     ASSERT_TRUE(info.opened) << info.error.toStdString();
@@ -898,9 +1041,15 @@ TEST(RecorderFailure, KilledRecordingLeavesAPlayableFile)
     EXPECT_EQ(info.width, kWidth);
     EXPECT_EQ(info.height, kHeight);
     EXPECT_TRUE(info.topLevelBoxes.contains("moof"));
-    // Everything up to about the last second plays.
-    EXPECT_GE(info.decodedFrames, 45);
-    EXPECT_GE(info.durationSeconds, 1.5);
+    // Everything in the file before the kill plays, in its time: the child
+    // hands a frame over at most every 33 ms.
+    EXPECT_GE(info.decodedFrames, inFile);
+    EXPECT_GE(info.durationSeconds, (inFile - 1) * 0.033);
+    // A fragment about every second of it, whatever a busy machine's pauses
+    // between frames add to one: a kill loses about the last second.
+    const QList<Mp4Box> boxes = mp4Boxes(path);
+    const auto fragments = std::count_if(boxes.begin(), boxes.end(), [](const Mp4Box &box) { return box.type == "moof"; });
+    EXPECT_GE(fragments, int(info.durationSeconds / 1.5)) << info.durationSeconds << " s";
 }
 
 namespace {
@@ -1051,15 +1200,7 @@ TEST(RecordingRepair, CutFilesKeepTheirCompleteFragments)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    {
-        RecorderOnThread fixture;
-        fixture.recorder->abandonFinalising();  // keeps the fragmented file
-        fixture.start(path, smallSettings());
-        feedFrames(*fixture.recorder, 90, 33333);
-        fixture.stop();
-        ASSERT_EQ(fixture.finishedReports().size(), 1);
-        EXPECT_FALSE(fixture.finishedReports().at(0).second);
-    }
+    EXPECT_EQ(recordFragmented(path, 90), (QList<QPair<QString, bool>>{{path, false}}));
     const QList<Mp4Box> boxes = mp4Boxes(path);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -1106,29 +1247,43 @@ TEST(RecordingRepair, AbandonedFinalisingLeavesTheRecordingAsItWas)
 {
     QTemporaryDir folder;
     const QString path = recordingPath(folder);
-    {
-        RecorderOnThread fixture;
-        fixture.recorder->abandonFinalising();
-        fixture.start(path, smallSettings());
-        feedFrames(*fixture.recorder, 40, 33333);
-        fixture.stop();
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
-    file.close();
+    recordFragmented(path, 40);
+    const QByteArray before = bytesOf(path);
     const std::atomic<bool> abandon{true};
     QString error;
     EXPECT_FALSE(finaliseRecording(path, &error, &abandon));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(QFile::exists(path + ".finalising"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), before);
-    file.close();
+    EXPECT_TRUE(bytesOf(path) == before);
     // Not abandoned, the same file is finalised.
     const std::atomic<bool> goOn{false};
     EXPECT_TRUE(finaliseRecording(path, &error, &goOn)) << error.toStdString();
     EXPECT_FALSE(readRecording(path).topLevelBoxes.contains("moof"));
+}
+
+// The recording moved away while it was being finalised, and a copy of it
+// (another program's file, as alike as can be) made at its old path: that
+// file is not replaced; the recording where it is now is finalised.
+TEST(RecordingRepair, FinalisingReplacesOnlyTheRecordingItIsGiven)
+{
+    QTemporaryDir folder;
+    const QString path = recordingPath(folder);
+    recordFragmented(path, 40);
+    RecordingFile recording;
+    ASSERT_TRUE(recording.follow(path));
+    const QString moved = recordingPath(folder, "moved.mp4");
+    ASSERT_TRUE(QFile::rename(path, moved));
+    ASSERT_TRUE(QFile::copy(moved, path));
+    const QByteArray before = bytesOf(path);
+
+    QString error;
+    QString cause;
+    EXPECT_FALSE(finaliseRecording(path, &error, nullptr, &cause, &recording));
+    EXPECT_EQ(cause, "No such file or directory");
+    EXPECT_TRUE(bytesOf(path) == before);
+    EXPECT_FALSE(QFile::exists(path + ".finalising"));
+    EXPECT_TRUE(finaliseRecording(moved, &error, nullptr, &cause, &recording)) << error.toStdString();
+    EXPECT_FALSE(readRecording(moved).topLevelBoxes.contains("moof"));
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "recording_support.h"
 
 #include "frame_convert.h"
+#include "mp4_finalise.h"
 
 #include <QFile>
 
@@ -219,4 +220,15 @@ RecordingInfo readRecording(const QString &path)
     avcodec_free_context(&decoder);
     avformat_close_input(&input);
     return info;
+}
+
+int completeFramesIn(const QString &path)
+{
+    const QString probe = path + ".probe";
+    QFile::remove(probe);
+    if (!QFile::copy(path, probe))
+        return 0;
+    const int frames = cutToCompleteFragments(probe) > 0 ? readRecording(probe).decodedFrames : 0;
+    QFile::remove(probe);
+    return frames;
 }

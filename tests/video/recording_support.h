@@ -44,3 +44,5 @@ QList<Mp4Box> mp4Boxes(const QString &path);
 
 // Reads every packet and decodes every frame it can.
 RecordingInfo readRecording(const QString &path);
+// Frames in the complete fragments of a recording still being written.
+int completeFramesIn(const QString &path);

@@ -1,5 +1,7 @@
 #include "mp4_finalise.h"
 
+#include "recording_file.h"
+
 #include <QFile>
 
 extern "C" {
@@ -201,7 +203,8 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
     return ok;
 }
 
-bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon, QString *cause)
+bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon, QString *cause,
+                       const RecordingFile *recording)
 {
     const QString temporary = path + ".finalising";
     if (!rewriteAsFastStartMp4(path, temporary, error, abandon, cause))
@@ -218,6 +221,13 @@ bool finaliseRecording(const QString &path, QString *error, const std::atomic<bo
             QFile::remove(temporary);
             return false;
         }
+    }
+    // The rewrite takes a while: what stands at the path now may be another
+    // file, which is not ours to replace.
+    if (recording && !recording->isAt(path)) {
+        fail(error, cause, path + " is no longer the recording", AVERROR(ENOENT));
+        QFile::remove(temporary);
+        return false;
     }
     std::error_code code;
     // Replaces the fragmented file in one step: at no moment is there no recording.

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+class RecordingFile;
+
 // Writes `destination` from the first video stream of `source`. On failure
 // `error` says what failed and why, `cause` only why, in the system's words
 // ("Read-only file system"), and a partly written destination is removed.
@@ -16,9 +18,10 @@ bool rewriteAsFastStartMp4(const QString &source, const QString &destination, QS
 
 // Rewrites the recording at `path` in place: into a temporary file beside it,
 // then renamed over it, so that `path` is always a playable file. On failure
-// (or when abandoned) `path` keeps the fragmented recording.
+// (or when abandoned) `path` keeps the fragmented recording. Given the
+// `recording`'s file, `path` is replaced only while it still names that file.
 bool finaliseRecording(const QString &path, QString *error, const std::atomic<bool> *abandon = nullptr,
-                       QString *cause = nullptr);
+                       QString *cause = nullptr, const RecordingFile *recording = nullptr);
 
 // Cuts a fragmented MP4 back to its last complete fragment. A write that
 // failed part-way (a full volume) can leave the boxes of the last fragment

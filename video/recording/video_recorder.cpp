@@ -20,28 +20,12 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 
-#include <sys/stat.h>
-
 int64_t captureClockMicroseconds()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-namespace {
-
-// The errno when `path` names nothing any more: the file was removed, or its
-// folder with it. 0 while it is there, and when the system can't tell.
-int goneError(const QString &path)
-{
-    struct stat info;
-    if (::stat(path.toUtf8().constData(), &info) == 0)
-        return 0;
-    return errno == ENOENT || errno == ENOTDIR ? errno : 0;
-}
-
-}  // namespace
 
 QString VideoRecorder::failureText(Failure failure, const QString &cause)
 {
@@ -351,6 +335,9 @@ bool VideoRecorder::openOutput(const QString &path, AVCodecContext *codec, int *
         closeOutputLocked(false);
         return false;
     }
+    // Opened at once, before anything could take the new file's place.
+    if (!file_.follow(path))
+        qWarning() << "The recording's file can only be watched by its path:" << path;
     // Every packet goes to the file as soon as the muxer hands it out, so a
     // killed process loses no finished fragment.
     output_->flush_packets = 1;
@@ -391,11 +378,19 @@ void VideoRecorder::closeOutputLocked(bool removeFile)
     output_ = nullptr;
     stream_ = nullptr;
     av_packet_free(&packet_);
+    if (!removeFile)
+        return;
     // Only a file that holds nothing but our own unfinished header is
     // removed, and never anything but a regular file.
+    removeIfOwn(outputPath_);
+    file_.release();
+}
+
+void VideoRecorder::removeIfOwn(const QString &path)
+{
     std::error_code error;
-    if (removeFile && std::filesystem::is_regular_file(std::filesystem::u8path(outputPath_.toStdString()), error))
-        QFile::remove(outputPath_);
+    if (std::filesystem::is_regular_file(std::filesystem::u8path(path.toStdString()), error) && file_.isAt(path))
+        QFile::remove(path);
 }
 
 void VideoRecorder::stop()
@@ -446,23 +441,22 @@ void VideoRecorder::stop()
         // The trailer writes the fragment the muxer still held.
         empty = finished ? packetsWritten_ == 0 : !fragmentInFile_;
         // Whatever was written went into a file no one can open again. Once
-        // found gone, what may stand at its path now is not ours to touch.
+        // found gone, what may stand at its path now is not ours to touch. A
+        // file moved meanwhile is finished where it is now.
         const bool lostBefore = fileLost_;
-        if (!fileLost_ && !empty) {
-            lostError_ = goneError(path);
-            fileLost_ = lostError_ != 0;
-        }
+        if (!fileLost_)
+            fileLostLocked(true);
         lost = fileLost_;
+        path = outputPath_;
         // A failed write was reported when it happened. Such a file is kept
         // as it is: rewriting it would need space the volume doesn't have.
         // A recording that ran out of space says so below, once it is known
         // what it kept.
         lackedSpace = packetsLost_ && !writeFailed_ && !lost;
         if (lost) {
-            if (!lostBefore) {
-                qWarning() << "The recording's file is gone:" << path;
-                failure = lostText(path, causeText(AVERROR(lostError_)));
-            }
+            if (!lostBefore)
+                failure = empty ? failureText(Failure::NothingRecorded)
+                                : lostText(path, causeText(AVERROR(lostError_)));
         } else if (empty && !writeFailed_ && !lackedSpace) {
             failure = failureText(Failure::NothingRecorded);
         } else if (!finished && !writeFailed_ && !lackedSpace) {
@@ -473,10 +467,8 @@ void VideoRecorder::stop()
     }
     if (empty && !lost) {
         // Only the header of a file this recorder made: nothing to keep.
-        std::error_code error;
-        if (std::filesystem::is_regular_file(std::filesystem::u8path(path.toStdString()), error))
-            QFile::remove(path);
-    } else if (!finalise && !lost) {
+        removeIfOwn(path);
+    } else if (!finalise && !lost && file_.isAt(path)) {
         // A write that failed part-way may have left the last fragment cut
         // short, which would make the whole file unreadable.
         const qint64 kept = cutToCompleteFragments(path);
@@ -496,7 +488,7 @@ void VideoRecorder::stop()
             error = QStringLiteral("not enough free space for a finalised copy of ") + path;
             cause = causeText(AVERROR(ENOSPC));
         } else {
-            finalised = finaliseRecording(path, &error, &abandonFinalising_, &cause);
+            finalised = finaliseRecording(path, &error, &abandonFinalising_, &cause, &file_);
         }
         if (!finalised) {
             qWarning().noquote() << "Finalising the recording failed, the fragmented file is kept:" << error;
@@ -510,6 +502,7 @@ void VideoRecorder::stop()
         emit recordingFailed(failureText(Failure::NoSpace) + QLatin1Char('\n')
                              + (empty ? failureText(Failure::NothingRecorded) : keptText(path)));
     }
+    file_.release();
     emit recordingFinished(path, complete && finalised);
     returnFreedMemory();
 }
@@ -560,25 +553,33 @@ bool VideoRecorder::enoughSpaceLocked(qint64 bytes)
     return false;
 }
 
-bool VideoRecorder::fileGoneLocked()
+bool VideoRecorder::fileLostLocked(bool now)
 {
-    const int64_t now = captureClockMicroseconds();
-    if (haveCheckedFile_ && now - lastFileCheckUs_ < int64_t(kFreeSpaceCheckIntervalMs) * 1000)
+    const int64_t clock = captureClockMicroseconds();
+    if (!now && haveCheckedFile_ && clock - lastFileCheckUs_ < int64_t(kFreeSpaceCheckIntervalMs) * 1000)
         return false;
     haveCheckedFile_ = true;
-    lastFileCheckUs_ = now;
-    lostError_ = goneError(outputPath_);
-    fileLost_ = lostError_ != 0;
-    if (fileLost_)
+    lastFileCheckUs_ = clock;
+    const RecordingFile::Place place = file_.locate(outputPath_);
+    if (place.path.isEmpty()) {
+        fileLost_ = true;
+        lostError_ = place.error;
         qWarning() << "The recording's file is gone:" << outputPath_;
-    return fileLost_;
+        return true;
+    }
+    if (place.path != outputPath_) {
+        qInfo() << "The recording's file was moved from" << outputPath_ << "to" << place.path;
+        outputPath_ = place.path;
+        outputFolder_ = QFileInfo(place.path).absolutePath();
+    }
+    return false;
 }
 
 VideoRecorder::WriteResult VideoRecorder::writePacketLocked(AVPacket *source, qint64 bytes)
 {
     if (writeFailed_ || packetsLost_ || fileLost_)
         return WriteResult::Refused;
-    if (fileGoneLocked())
+    if (fileLostLocked(false))
         return WriteResult::Lost;
     if (!enoughSpaceLocked(bytes)) {
         packetsLost_ = true;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "h264_encoder.h"
+#include "recording_file.h"
 
 #include <QObject>
 #include <QString>
@@ -89,7 +90,7 @@ public:
     // come is given up and the file stays the fragmented recording, which
     // plays. Holds for the rest of this recorder's life.
     void abandonFinalising();
-    // Path of the file being written or last written.
+    // Path of the file being written or last written, where it was last seen.
     QString currentPath() const;
 
     // Which encoders are tried. Each is asked once: by default once in the
@@ -108,13 +109,15 @@ signals:
     // space. `message` is for the user; the file keeps what was written
     // before the failure. A recording stopped for lack of space says so once
     // its file is closed, naming the file it kept or saying that none was.
-    // A recording whose file was removed (or its folder with it) is lost: it
-    // says so once that is found, while recording or at the stop, and keeps
-    // nothing.
+    // A recording whose file was removed (or its folder with it), or whose
+    // path names another file now, is lost: it says so once that is found,
+    // while recording or at the stop, and touches nothing at its path. A file
+    // renamed (or its folder) is no loss: the recording goes on into it.
     void recordingFailed(const QString &message);
     // Ends every recording that created its file, once `stop` has closed it
-    // for good: `ok` when everything the encoder delivered before the stop (or
-    // the pause) is in the file and the file was finalised.
+    // for good: `path` is where the file is now (renamed while it recorded,
+    // not where it began), `ok` when everything the encoder delivered before
+    // the stop (or the pause) is in the file and the file was finalised.
     void recordingFinished(const QString &path, bool ok);
 
 public slots:
@@ -144,9 +147,14 @@ private:
     // False when the volume is known to lack `bytes` plus the spare; a
     // volume that can't be asked does not stop a recording.
     bool enoughSpaceLocked(qint64 bytes);
-    // Whether the file being written is gone from its folder; asked at the
-    // pace of the free-space query.
-    bool fileGoneLocked();
+    // Whether the file being written is gone: removed, its folder with it,
+    // or its path naming another file. A file moved (or its folder) is
+    // followed to its new place. Asked at the pace of the free-space query,
+    // or `now`.
+    bool fileLostLocked(bool now);
+    // Removes `path` only when it is the regular file this recorder made.
+    // Recorder thread, with no packet coming any more.
+    void removeIfOwn(const QString &path);
 
     // Settings for the next start (any thread).
     mutable std::mutex configMutex_;
@@ -181,8 +189,9 @@ private:
     int encoderTimeBaseDen_ = 1;
     int64_t nominalFrameDuration_ = 0;  // in the encoder's time base
     int64_t lastWrittenDts_ = INT64_MIN;  // in the encoder's time base; INT64_MIN (no time) before the first
-    QString outputPath_;
+    QString outputPath_;    // where the file was last seen
     QString outputFolder_;
+    RecordingFile file_;
     bool acceptPackets_ = false;  // from start until pause or the end of stop
     bool writeFailed_ = false;
     int writeError_ = 0;        // the libavformat error of the failed write
@@ -204,7 +213,7 @@ private:
     // Writes into a removed file still succeed, into a file no one can open
     // again: once it is found gone, the recording is lost and takes nothing more.
     bool fileLost_ = false;
-    int lostError_ = 0;         // errno of the failed look-up
+    int lostError_ = 0;         // errno of why it is gone
     int64_t lastFileCheckUs_ = 0;
     bool haveCheckedFile_ = false;
 
