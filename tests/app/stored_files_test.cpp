@@ -15,6 +15,7 @@
 #include "private_volume.h"
 #include "termination_signals.h"
 #include "title_bar.h"
+#include "private_network.h"
 #include "unprivileged_run.h"
 #include "usb_models.h"
 
@@ -1137,6 +1138,12 @@ TEST(ClosedBySignal, KeptCameraSettingsAreStoredAsAtAWindowClose)
         environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
         environment.insert("XDG_CACHE_HOME", home.path() + "/cache");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // The child's report is its case's run (one per signal).
+        const std::string report = innerRunReport("signal" + std::to_string(number));
+        if (report.empty())
+            environment.remove("GTEST_OUTPUT");
+        else
+            environment.insert("GTEST_OUTPUT", QString::fromStdString(report));
         QProcess child;
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
